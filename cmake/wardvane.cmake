@@ -1,0 +1,42 @@
+# Shared build rules: warnings, sanitizers, and one library plus one test program per folder.
+
+set(WV_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Wno-unused-parameter)
+if(WV_WERROR)
+  list(APPEND WV_WARNINGS -Werror)
+endif()
+
+if(WV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# wv_library(<target> [LIBS <libs...>] [SOURCES <extra...>])
+# A static library of every .cpp in the folder except tests (*_test.cpp), fuzz targets
+# (*_fuzz.cpp) and programs (main.cpp).
+function(wv_library target)
+  cmake_parse_arguments(ARG "" "" "LIBS;SOURCES;EXCLUDE" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  list(FILTER srcs EXCLUDE REGEX "(_test|_fuzz|/main)\\.cpp$")
+  foreach(ex IN LISTS ARG_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "/${ex}$")
+  endforeach()
+  add_library(${target} STATIC ${srcs} ${ARG_SOURCES})
+  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE ${WV_WARNINGS})
+  target_link_libraries(${target} PUBLIC ${ARG_LIBS})
+endfunction()
+
+# wv_tests(<target> [LIBS <libs...>])
+# One GoogleTest program from every *_test.cpp in the folder.
+function(wv_tests target)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp")
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${target} ${srcs})
+  target_compile_options(${target} PRIVATE ${WV_WARNINGS})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "WV_BUILD_DIR=${CMAKE_BINARY_DIR};WV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endfunction()

@@ -1,0 +1,279 @@
+#include "platform/dispatch/run_loop.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/clock.h"
+
+namespace dispatch {
+
+using foundation::Clock;
+
+struct RunLoop::Impl {
+  struct Timer {
+    double due = 0;
+    double interval = 0;
+    bool repeats = false;
+    TimerModes modes = TimerModes::Default;
+    std::shared_ptr<Block> block;
+  };
+  struct Source {
+    int fd;
+    std::shared_ptr<Block> block;
+  };
+
+  mutable std::mutex mu;
+  std::deque<Block> blocks;
+  std::map<Id, Timer> timers;
+  std::map<Id, Source> sources;
+  Id nextId = 1;
+  int wakeFd = -1;
+  int clockToken = 0;
+  std::atomic<bool> stopped{false};
+
+  static bool firesIn(const Timer& t, RunLoopMode mode) {
+    return t.modes == TimerModes::Common || mode == RunLoopMode::Default;
+  }
+};
+
+namespace {
+std::thread::id& mainThreadId() {
+  static std::thread::id id;
+  return id;
+}
+}  // namespace
+
+RunLoop& RunLoop::main() {
+  static RunLoop* loop = [] {
+    mainThreadId() = std::this_thread::get_id();
+    return &current();
+  }();
+  return *loop;
+}
+
+RunLoop& RunLoop::current() {
+  // Leaked on purpose: blocks and timers may still refer to a thread's loop while
+  // static objects are destroyed at exit.
+  thread_local RunLoop* loop = new RunLoop();
+  return *loop;
+}
+
+bool isMainThread() {
+  RunLoop::main();
+  return std::this_thread::get_id() == mainThreadId();
+}
+
+RunLoop::RunLoop() : impl_(std::make_unique<Impl>()) {
+  impl_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  Impl* impl = impl_.get();
+  impl_->clockToken = Clock::addListener([impl] {
+    uint64_t one = 1;
+    [[maybe_unused]] auto n = write(impl->wakeFd, &one, sizeof one);
+  });
+}
+
+RunLoop::~RunLoop() {
+  Clock::removeListener(impl_->clockToken);
+  if (impl_->wakeFd >= 0) close(impl_->wakeFd);
+}
+
+void RunLoop::wakeUp() {
+  uint64_t one = 1;
+  [[maybe_unused]] auto n = write(impl_->wakeFd, &one, sizeof one);
+}
+
+void RunLoop::performBlock(Block block) {
+  {
+    std::lock_guard lock(impl_->mu);
+    impl_->blocks.push_back(std::move(block));
+  }
+  wakeUp();
+}
+
+RunLoop::Id RunLoop::addTimer(double delay, double interval, bool repeats, Block block, TimerModes modes,
+                              double /*tolerance*/) {
+  Id id;
+  {
+    std::lock_guard lock(impl_->mu);
+    id = impl_->nextId++;
+    Impl::Timer t;
+    t.due = Clock::monotonic() + std::max(0.0, delay);
+    t.interval = interval;
+    t.repeats = repeats && interval > 0;
+    t.modes = modes;
+    t.block = std::make_shared<Block>(std::move(block));
+    impl_->timers.emplace(id, std::move(t));
+  }
+  wakeUp();
+  return id;
+}
+
+void RunLoop::invalidateTimer(Id timer) {
+  std::lock_guard lock(impl_->mu);
+  impl_->timers.erase(timer);
+}
+
+bool RunLoop::isTimerValid(Id timer) const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->timers.count(timer) != 0;
+}
+
+RunLoop::Id RunLoop::addFileDescriptorSource(int fd, Block onReadable) {
+  Id id;
+  {
+    std::lock_guard lock(impl_->mu);
+    id = impl_->nextId++;
+    impl_->sources.emplace(id, Impl::Source{fd, std::make_shared<Block>(std::move(onReadable))});
+  }
+  wakeUp();
+  return id;
+}
+
+void RunLoop::removeFileDescriptorSource(Id source) {
+  {
+    std::lock_guard lock(impl_->mu);
+    impl_->sources.erase(source);
+  }
+  wakeUp();
+}
+
+double RunLoop::nextTimerDate(RunLoopMode mode) const {
+  std::lock_guard lock(impl_->mu);
+  double next = -1;
+  for (const auto& [id, t] : impl_->timers)
+    if (Impl::firesIn(t, mode) && (next < 0 || t.due < next)) next = t.due;
+  return next;
+}
+
+bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
+  std::vector<pollfd> fds;
+  std::vector<std::pair<Id, int>> sourceIds;
+  bool haveBlocks;
+  double wait = std::max(0.0, timeoutSeconds);
+  {
+    std::lock_guard lock(impl_->mu);
+    haveBlocks = !impl_->blocks.empty();
+    fds.push_back({impl_->wakeFd, POLLIN, 0});
+    for (const auto& [id, s] : impl_->sources) {
+      fds.push_back({s.fd, POLLIN, 0});
+      sourceIds.emplace_back(id, s.fd);
+    }
+  }
+  double nextTimer = nextTimerDate(mode);
+  if (haveBlocks) {
+    wait = 0;
+  } else if (nextTimer >= 0 && !Clock::isManual()) {
+    // With a hand-driven clock a timer waits for the clock to be moved (which wakes us).
+    wait = std::min(wait, std::max(0.0, nextTimer - Clock::monotonic()));
+  } else if (nextTimer >= 0 && nextTimer <= Clock::monotonic()) {
+    wait = 0;
+  }
+  int ms = static_cast<int>(std::ceil(wait * 1000.0));
+  int rc;
+  do {
+    rc = ::poll(fds.data(), fds.size(), ms);
+  } while (rc < 0 && errno == EINTR);
+
+  if (fds[0].revents & POLLIN) {
+    uint64_t v;
+    [[maybe_unused]] auto n = read(impl_->wakeFd, &v, sizeof v);
+  }
+
+  bool ran = false;
+  // Blocks queued before this pass; blocks they queue run at the next pass.
+  std::deque<Block> todo;
+  {
+    std::lock_guard lock(impl_->mu);
+    todo.swap(impl_->blocks);
+  }
+  for (auto& b : todo) {
+    if (b) b();
+    ran = true;
+  }
+
+  // Due timers, earliest first; each fires at most once per pass.
+  double nowMono = Clock::monotonic();
+  std::vector<std::pair<double, Id>> due;
+  {
+    std::lock_guard lock(impl_->mu);
+    for (const auto& [id, t] : impl_->timers)
+      if (Impl::firesIn(t, mode) && t.due <= nowMono) due.emplace_back(t.due, id);
+  }
+  std::sort(due.begin(), due.end());
+  for (const auto& [when, id] : due) {
+    std::shared_ptr<Block> block;
+    {
+      std::lock_guard lock(impl_->mu);
+      auto it = impl_->timers.find(id);
+      if (it == impl_->timers.end()) continue;
+      block = it->second.block;
+      if (it->second.repeats) {
+        double interval = it->second.interval;
+        double next = it->second.due + interval;
+        // Ticks missed while the loop was busy are skipped, not replayed.
+        if (next <= nowMono) next += std::ceil((nowMono - next) / interval + 1e-9) * interval;
+        it->second.due = next;
+      } else {
+        impl_->timers.erase(it);
+      }
+    }
+    (*block)();
+    ran = true;
+  }
+
+  for (size_t i = 1; i < fds.size(); ++i) {
+    if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    std::shared_ptr<Block> block;
+    {
+      std::lock_guard lock(impl_->mu);
+      auto it = impl_->sources.find(sourceIds[i - 1].first);
+      if (it == impl_->sources.end()) continue;
+      block = it->second.block;
+    }
+    (*block)();
+    ran = true;
+  }
+  return ran;
+}
+
+void RunLoop::run() {
+  impl_->stopped = false;
+  while (!impl_->stopped) runOnce(3600);
+}
+
+bool RunLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds, RunLoopMode mode) {
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    if (done()) return true;
+    timespec nowTs{};
+    clock_gettime(CLOCK_MONOTONIC, &nowTs);
+    double elapsed = static_cast<double>(nowTs.tv_sec - start.tv_sec) +
+                     static_cast<double>(nowTs.tv_nsec - start.tv_nsec) / 1e9;
+    if (elapsed >= timeoutSeconds) return done();
+    runOnce(std::min(0.05, timeoutSeconds - elapsed), mode);
+  }
+}
+
+void RunLoop::drain() {
+  while (runOnce(0)) {
+  }
+}
+
+void RunLoop::stop() {
+  impl_->stopped = true;
+  wakeUp();
+}
+
+}  // namespace dispatch

@@ -1,0 +1,71 @@
+#pragma once
+// A thread's run loop: blocks performed on it, timers, and file-descriptor sources.
+// The main run loop belongs to the thread that first asks for it (the program's main
+// thread). Timers run on the process clock (foundation::Clock), so a hand-driven clock
+// fires them when it is advanced.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace dispatch {
+
+using Block = std::function<void()>;
+
+// The mode a run loop runs in. Timers added in the common modes fire in every mode;
+// timers added in the default mode only while the loop runs in the default mode.
+enum class RunLoopMode { Default, Tracking };
+enum class TimerModes { Default, Common };
+
+class RunLoop {
+ public:
+  using Id = std::uint64_t;
+
+  static RunLoop& main();
+  // The calling thread's run loop, made on first use.
+  static RunLoop& current();
+
+  RunLoop();
+  ~RunLoop();
+  RunLoop(const RunLoop&) = delete;
+  RunLoop& operator=(const RunLoop&) = delete;
+
+  // Queues a block to run on this loop's thread at its next pass; callable from any thread.
+  void performBlock(Block block);
+
+  // A timer first due `delay` seconds from now; with `repeats`, every `interval` after that.
+  // Callable from any thread. The block runs on this loop's thread.
+  Id addTimer(double delay, double interval, bool repeats, Block block, TimerModes modes = TimerModes::Default,
+              double tolerance = 0);
+  // After this returns the timer's block is not started again (one already running finishes).
+  void invalidateTimer(Id timer);
+  bool isTimerValid(Id timer) const;
+
+  // Calls `onReadable` on this loop's thread whenever `fd` is readable.
+  Id addFileDescriptorSource(int fd, Block onReadable);
+  void removeFileDescriptorSource(Id source);
+
+  // One pass: waits at most `timeoutSeconds` of real time for work, then runs the queued
+  // blocks, the due timers and the ready sources. Returns whether anything ran.
+  bool runOnce(double timeoutSeconds, RunLoopMode mode = RunLoopMode::Default);
+  // Runs until stop() or until nothing could ever wake it.
+  void run();
+  // Runs passes until `done` answers true or `timeoutSeconds` of real time pass.
+  bool runUntil(const std::function<bool()>& done, double timeoutSeconds,
+                RunLoopMode mode = RunLoopMode::Default);
+  // Runs everything that is ready now (queued blocks, due timers) without waiting.
+  void drain();
+  void stop();
+  void wakeUp();
+
+  // Monotonic time of the next due timer that may fire in `mode`, or a negative number.
+  double nextTimerDate(RunLoopMode mode = RunLoopMode::Default) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+bool isMainThread();
+
+}  // namespace dispatch

@@ -1,0 +1,77 @@
+#include "platform/dispatch/run_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/clock.h"
+
+namespace dispatch {
+namespace {
+
+using foundation::Clock;
+
+struct ManualClock : ::testing::Test {
+  void SetUp() override { Clock::useManual(1'000'000); }
+  void TearDown() override { Clock::useSystem(); }
+};
+
+TEST_F(ManualClock, TimersFireWhenTheClockIsAdvancedAndRepeatWithoutReplayingMissedTicks) {
+  RunLoop loop;
+  std::vector<std::string> fired;
+  loop.addTimer(1.0, 0, false, [&] { fired.push_back("once"); });
+  auto rep = loop.addTimer(0.5, 0.5, true, [&] { fired.push_back("tick"); }, TimerModes::Common);
+  loop.drain();
+  EXPECT_TRUE(fired.empty());
+  Clock::advance(0.5);
+  loop.drain();
+  EXPECT_EQ(fired, (std::vector<std::string>{"tick"}));
+  Clock::advance(3.0);  // six ticks missed: one fires
+  loop.drain();
+  EXPECT_EQ(fired, (std::vector<std::string>{"tick", "once", "tick"}));  // equal due times: first added first
+  loop.invalidateTimer(rep);
+  Clock::advance(10);
+  loop.drain();
+  EXPECT_EQ(fired.size(), 3u);
+}
+
+TEST_F(ManualClock, DefaultModeTimersWaitWhileTheLoopTracks) {
+  RunLoop loop;
+  int def = 0, common = 0;
+  loop.addTimer(1, 0, false, [&] { ++def; }, TimerModes::Default);
+  loop.addTimer(1, 0, false, [&] { ++common; }, TimerModes::Common);
+  Clock::advance(1);
+  loop.runOnce(0, RunLoopMode::Tracking);
+  EXPECT_EQ(def, 0);
+  EXPECT_EQ(common, 1);
+  loop.runOnce(0);
+  EXPECT_EQ(def, 1);
+}
+
+TEST(RunLoop, BlocksFromOtherThreadsAndReadableDescriptorsRunOnTheLoop) {
+  RunLoop loop;
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  std::vector<int> seen;
+  auto src = loop.addFileDescriptorSource(fds[0], [&] {
+    char c;
+    if (read(fds[0], &c, 1) == 1) seen.push_back(c);
+  });
+  std::thread t([&] {
+    loop.performBlock([&] { seen.push_back(1); });
+    char c = 2;
+    ASSERT_EQ(write(fds[1], &c, 1), 1);
+  });
+  t.join();
+  EXPECT_TRUE(loop.runUntil([&] { return seen.size() == 2; }, 5));
+  loop.removeFileDescriptorSource(src);
+  close(fds[0]);
+  close(fds[1]);
+}
+
+}  // namespace
+}  // namespace dispatch
