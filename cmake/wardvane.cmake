@@ -40,3 +40,24 @@ function(wv_tests target)
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "WV_BUILD_DIR=${CMAKE_BINARY_DIR};WV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()
+
+if(WV_FUZZ)
+  # Everything is built with coverage for libFuzzer; only wv_fuzz targets get its main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# wv_fuzz(<target> <source.cpp> [LIBS <libs...>])
+# A libFuzzer target, built only with -DWV_FUZZ=ON (clang). scripts/fuzz runs each one
+# for a bounded time.
+function(wv_fuzz target source)
+  if(NOT WV_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  add_executable(${target} ${source})
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS})
+  add_dependencies(fuzzers ${target})
+  set_property(GLOBAL APPEND PROPERTY WV_FUZZ_TARGETS ${target})
+endfunction()
