@@ -25,8 +25,8 @@ void Wardvane::showAlertForBundle(const std::string& bundleIdentifier) {
   alertWindow_->setHidden(false);
 
   std::string displayName;
-  if (auto it = records_->find(bundleIdentifier); it != records_->end()) {
-    if (auto record = restrictionRecord(it->second); record && record->displayName) displayName = *record->displayName;
+  if (auto value = recordFor(bundleIdentifier)) {
+    if (auto record = restrictionRecord(*value); record && record->displayName) displayName = *record->displayName;
   }
   // The version is held in single precision, so 1240.1 itself reads as just below.
   auto style = static_cast<double>(coreVersionNumber_) < kActionSheetCoreVersion ? uikit::AlertControllerStyle::Alert

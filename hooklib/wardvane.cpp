@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "hooklib/shared/settings_file.h"
+#include "hooklib/shared/settings_snapshot.h"
 #include "hooklib/shared/string_table.h"
 #include "platform/corefoundation/core_foundation.h"
 #include "platform/foundation/calendar.h"
@@ -18,8 +19,8 @@ namespace wardvane {
 Wardvane* wardvane = nullptr;
 
 namespace {
-const std::shared_ptr<const Dictionary>& emptyDictionary() {
-  static const auto empty = std::make_shared<const Dictionary>();
+const std::shared_ptr<const SettingsSnapshot>& emptySettings() {
+  static const auto empty = SettingsSnapshot::empty();
   return empty;
 }
 }  // namespace
@@ -35,7 +36,7 @@ Wardvane* Wardvane::sharedInstance() {
   return instance;
 }
 
-Wardvane::Wardvane() : settings_(emptyDictionary()), records_(emptyDictionary()) {
+Wardvane::Wardvane() : settings_(emptySettings()), records_(emptySettings()) {
   for (auto s : wardvane::applicationStrings()) applicationStrings_.emplace_back(s);
 }
 
@@ -70,17 +71,24 @@ std::optional<std::string> Wardvane::getApplicationStringWithID(int index) const
 void Wardvane::loadSettings() {
   isEnabled_ = true;
   showAlerts_ = true;
-  settings_ = emptyDictionary();
+  settings_ = emptySettings();
   coreVersionNumber_ = static_cast<float>(corefoundation::kCFCoreFoundationVersionNumber());
 
   auto phonePath = getApplicationStringWithID(kSettingsPathString);
   if (!phonePath) return;
-  auto file = readSettingsFile(foundation::devicePath(*phonePath));
+  auto file = SettingsSnapshot::read(foundation::devicePath(*phonePath));
   if (!file) return;  // missing or unreadable: defaults, and the records in force stay
-  settings_ = std::make_shared<const Dictionary>(std::move(*file));
-  if (auto b = settingsBool(*settings_, kIsEnabledKey)) isEnabled_ = *b;
-  if (auto b = settingsBool(*settings_, kShowAlertsKey)) showAlerts_ = *b;
-  if (const Dictionary* records = settingsRecords(*settings_)) records_ = std::shared_ptr<const Dictionary>(settings_, records);
+  settings_ = std::move(file);
+  if (auto b = settings_->boolForKey(kIsEnabledKey)) isEnabled_ = *b;
+  if (auto b = settings_->boolForKey(kShowAlertsKey)) showAlerts_ = *b;
+  if (settings_->hasRecords()) records_ = settings_;
+}
+
+Dictionary Wardvane::wardvaneions() const { return records_->records(); }
+Dictionary Wardvane::settings() const { return settings_->dictionary(); }
+
+std::optional<foundation::Value> Wardvane::recordFor(const std::string& bundleIdentifier) const {
+  return records_->recordValue(bundleIdentifier);
 }
 
 Date Wardvane::getCorrectedDate(Date date) const {
@@ -114,9 +122,9 @@ bool Wardvane::checkBundle(const std::string& bundleIdentifier) {
   if (now.timeIntervalSinceDate(lastAlertDate_) <= 0.01) return true;
   lastAlertDate_ = now;
 
-  auto it = records_->find(bundleIdentifier);
-  if (it == records_->end()) return true;
-  auto record = restrictionRecord(it->second);
+  auto value = recordFor(bundleIdentifier);
+  if (!value) return true;
+  auto record = restrictionRecord(*value);
   if (!record || !record->enableRestrictions) return true;
 
   // A missing end of the window reads as what the detail screen shows for it.

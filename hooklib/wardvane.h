@@ -19,6 +19,7 @@ class Window;
 
 namespace wardvane {
 
+class SettingsSnapshot;
 using foundation::Date;
 using foundation::Dictionary;
 
@@ -66,9 +67,10 @@ class Wardvane {
   void setHasLoadedSpringBoard(bool v) { hasLoadedSpringBoard_ = v; }
   float coreVersionNumber() const { return coreVersionNumber_; }
   void setCoreVersionNumber(float v) { coreVersionNumber_ = v; }
-  const Dictionary& wardvaneions() const { return *records_; }
+  // The records in force and the file's content at the last read, converted on request.
+  Dictionary wardvaneions() const;
   const std::vector<std::string>& applicationStrings() const { return applicationStrings_; }
-  const Dictionary& settings() const { return *settings_; }
+  Dictionary settings() const;
   const std::shared_ptr<uikit::Window>& alertWindow() const { return alertWindow_; }
   Date lastAlertDate() const { return lastAlertDate_; }
   void setLastAlertDate(Date d) { lastAlertDate_ = d; }
@@ -79,10 +81,12 @@ class Wardvane {
   bool showAlerts_ = true;
   bool hasLoadedSpringBoard_ = false;
   float coreVersionNumber_ = 0;
-  // The file's dictionary and, sharing it, the records in force (which may come from an
-  // earlier read), so neither is copied at every decision.
-  std::shared_ptr<const Dictionary> settings_;
-  std::shared_ptr<const Dictionary> records_;
+  // The file as parsed at the last read, and the read whose records are in force (an
+  // earlier one when the last file had none). Neither is converted as a whole: a
+  // decision converts only the record it needs.
+  std::shared_ptr<const SettingsSnapshot> settings_;
+  std::shared_ptr<const SettingsSnapshot> records_;
+  std::optional<foundation::Value> recordFor(const std::string& bundleIdentifier) const;
   std::vector<std::string> applicationStrings_;
   std::shared_ptr<uikit::Window> alertWindow_;
   Date lastAlertDate_{};
