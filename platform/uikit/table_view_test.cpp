@@ -84,7 +84,7 @@ TEST(TableView, BuildsEveryRowThroughTheDataSourceAndReusesCellsByIdentifier) {
   EXPECT_TRUE(table->hasPendingReload());
   window->addSubview(table);
   window->layoutIfNeeded();
-  EXPECT_EQ(list->builds, "nnnrrrrn");
+  EXPECT_EQ(list->builds, "nnnrrrrr");  // row 2's cell waited in the pool
   window->setHidden(true);
 }
 
@@ -92,6 +92,7 @@ TEST(TableView, TappingARowSelectsItAndTellsTheDelegate) {
   auto list = std::make_shared<List>();
   auto table = list->tableView();
   auto window = show(list);
+  window->setHidden(false);
   table->reloadData();
   EXPECT_TRUE(table->userSelectRowAtIndexPath({0, 1}));
   EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 1}));
@@ -105,6 +106,8 @@ TEST(TableView, TappingARowSelectsItAndTellsTheDelegate) {
   EXPECT_FALSE(table->userSelectRowAtIndexPath({0, 2}));
   ASSERT_EQ(list->selections.size(), 1u);
   EXPECT_EQ(list->selections[0], (IndexPath{0, 1}));
+  window->setHidden(true);
+  EXPECT_FALSE(table->userSelectRowAtIndexPath({0, 1}));  // off screen
 }
 
 TEST(TableView, CellStylesHaveTheirLabelsAndAccessoryViewsSitAtTheRight) {
