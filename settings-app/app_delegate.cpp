@@ -7,6 +7,7 @@
 #include <string>
 
 #include "hooklib/shared/settings_file.h"
+#include "platform/corefoundation/core_foundation.h"
 #include "hooklib/shared/string_table.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/property_list.h"
@@ -21,16 +22,6 @@
 namespace wardvane::app {
 
 namespace la = localauthentication;
-
-double coreFoundationVersionNumber() {
-  // The system this application plays; the default is one that shows alerts.
-  if (const char* v = std::getenv("WARDVANE_CF_VERSION")) {
-    char* end = nullptr;
-    double d = std::strtod(v, &end);
-    if (end != v && *end == '\0') return d;
-  }
-  return 1141.14;
-}
 
 std::shared_ptr<AppDelegate> AppDelegate::shared() {
   return std::dynamic_pointer_cast<AppDelegate>(uikit::Application::sharedApplication()->delegate());
@@ -86,7 +77,7 @@ void AppDelegate::loadSettings() {
   sortType = 0;
   useTouchID = false;
   showHiddenApps = false;
-  coreVersionNumber = float(coreFoundationVersionNumber());
+  coreVersionNumber = float(corefoundation::kCFCoreFoundationVersionNumber());
   colorThemes = initializeThemes();
 
   auto path = wardvane::settingsFilePath();

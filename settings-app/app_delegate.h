@@ -101,7 +101,4 @@ class AppDelegate : public uikit::ApplicationDelegate, public std::enable_shared
 // Registers "AppDelegate" with the application's main entry.
 void registerAppDelegateClass();
 
-// The running system's Core Foundation version number.
-double coreFoundationVersionNumber();
-
 }  // namespace wardvane::app
