@@ -1,0 +1,252 @@
+// Runs the real homescreen with the real plug-in in a temporary device root and drives
+// it by its commands; this test process is the other process of the app-list request
+// and the change notification.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "hooklib/shared/settings_file.h"
+#include "hooklib/shared/string_table.h"
+#include "platform/crypto/aes256.h"
+#include "platform/foundation/property_list.h"
+#include "platform/ipc/messaging_center.h"
+#include "platform/ipc/notify_center.h"
+#include "platform/springboard/bitmap.h"
+
+extern char** environ;
+
+namespace {
+
+using foundation::Dictionary;
+using foundation::Value;
+
+// 2024-03-05 at hh:mm UTC.
+double at(int h, int m) { return 1709596800.0 + h * 3600.0 + m * 60.0; }
+
+class HomeScreenProcess {
+ public:
+  HomeScreenProcess(const std::string& root, const std::vector<std::string>& args) {
+    int in[2], out[2];
+    EXPECT_EQ(::pipe(in), 0);
+    EXPECT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addclose(&fa, in[1]);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    std::vector<std::string> env = {"WARDVANE_DEVICE_ROOT=" + root, "TZ=UTC"};
+    for (char** e = environ; *e; ++e) {
+      std::string s = *e;
+      if (s.rfind("WARDVANE_", 0) != 0 && s.rfind("TZ=", 0) != 0) env.push_back(s);
+    }
+    std::vector<std::string> argv = {HOMESCREEN_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto cvec = [](std::vector<std::string>& v) {
+      std::vector<char*> c;
+      for (auto& s : v) c.push_back(s.data());
+      c.push_back(nullptr);
+      return c;
+    };
+    auto cargv = cvec(argv);
+    auto cenv = cvec(env);
+    EXPECT_EQ(posix_spawn(&pid_, HOMESCREEN_PATH, &fa, nullptr, cargv.data(), cenv.data()), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(in[0]);
+    ::close(out[1]);
+    toChild_ = in[1];
+    fromChild_ = out[0];
+    ready_ = readLine();
+  }
+  ~HomeScreenProcess() {
+    ::close(toChild_);  // end of input: homescreen leaves its run loop and exits
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "homescreen exit status " << status;
+    ::close(fromChild_);
+  }
+  const std::string& readyLine() const { return ready_; }
+  std::string send(const std::string& command) {
+    std::string line = command + "\n";
+    EXPECT_EQ(::write(toChild_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    return readLine();
+  }
+
+ private:
+  std::string readLine() {
+    for (;;) {
+      auto nl = buffer_.find('\n');
+      if (nl != std::string::npos) {
+        auto line = buffer_.substr(0, nl);
+        buffer_.erase(0, nl + 1);
+        return line;
+      }
+      pollfd p{fromChild_, POLLIN, 0};
+      if (::poll(&p, 1, 10000) <= 0) return "<no answer>";
+      char buf[4096];
+      auto n = ::read(fromChild_, buf, sizeof buf);
+      if (n <= 0) return "<closed>";
+      buffer_.append(buf, static_cast<std::size_t>(n));
+    }
+  }
+  pid_t pid_ = -1;
+  int toChild_ = -1;
+  int fromChild_ = -1;
+  std::string buffer_;
+  std::string ready_;
+};
+
+class HomeScreenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = std::filesystem::temp_directory_path() / ("wv-hs-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(root_);
+    ::setenv("WARDVANE_DEVICE_ROOT", root_.c_str(), 1);
+    springboard::Bitmap icon{8, 8, std::vector<std::uint8_t>(256, 90)};
+    auto png = *springboard::pngRepresentation(icon);
+    foundation::writeFileAtomically((root_ / "game.png").string(), png.data(), png.size());
+    std::ofstream(root_ / "apps.json") << R"([
+      {"bundleIdentifier": "com.example.game", "displayName": "Game", "modificationDate": 1700000000,
+       "dataUsage": 77, "icon": "game.png"},
+      {"bundleIdentifier": "com.example.notes", "displayName": "Notes", "modificationDate": 1600000000},
+      {"bundleIdentifier": "com.apple.springboard", "displayName": "SpringBoard"}])";
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(root_);
+    ::unsetenv("WARDVANE_DEVICE_ROOT");
+  }
+  std::unique_ptr<HomeScreenProcess> start(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--apps", (root_ / "apps.json").string(), "--clock", "2024-03-05 12:00"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto p = std::make_unique<HomeScreenProcess>(root_.string(), args);
+    EXPECT_EQ(p->readyLine().rfind("homescreen ready: 3 apps", 0), 0u) << p->readyLine();
+    return p;
+  }
+  void writeSettings(bool restrictGame, bool showAlerts = true) {
+    Dictionary records;
+    if (restrictGame) {
+      Dictionary r;
+      r[wardvane::kEnableRestrictionsKey] = true;
+      r[wardvane::kStartTimeKey] = foundation::Date{at(9, 0)};
+      r[wardvane::kEndTimeKey] = foundation::Date{at(17, 0)};
+      r[wardvane::kDisplayNameKey] = "Game";
+      records["com.example.game"] = Value(r);
+    }
+    Dictionary settings;
+    settings[wardvane::kShowAlertsKey] = showAlerts;
+    settings[wardvane::kRecordsKey] = records;
+    ASSERT_TRUE(foundation::writePropertyListFile(*wardvane::settingsFilePath(), Value(settings)));
+  }
+  std::filesystem::path root_;
+};
+
+TEST_F(HomeScreenTest, RestrictedAppIsRefusedEverywhereWithItsAlert) {
+  writeSettings(true);
+  auto hs = start();
+  EXPECT_EQ(hs->send("launch com.example.game"), "opened com.example.game");  // before the first unlock
+  EXPECT_EQ(hs->send("unlock"), "unlocked");
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("launch com.example.game"), "refused com.example.game");
+  EXPECT_EQ(hs->send("alert"),
+            "alert style=alert title=\"Wardvane\" message=\"Game is currently restricted!\" actions=\"Ok\" "
+            "window=visible");
+  EXPECT_EQ(hs->send("alert tap Ok"), "tapped \"Ok\"; alert none window=hidden");
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("launch com.example.notes"), "opened com.example.notes");
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("press com.example.game"), "not darkened com.example.game");
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("press com.example.notes"), "darkened com.example.notes");
+  for (const char* where : {"card", "item", "icon"}) {
+    hs->send("clock advance 1");
+    EXPECT_EQ(hs->send(std::string("tap ") + where + " com.example.game"), "swallowed com.example.game");
+    EXPECT_EQ(hs->send("alert tap Ok").rfind("tapped", 0), 0u);
+    hs->send("clock advance 1");
+    EXPECT_EQ(hs->send(std::string("tap ") + where + " com.example.notes"), "opened com.example.notes");
+  }
+  // Outside the window the app opens again.
+  hs->send("clock set 2024-03-05 17:01");
+  EXPECT_EQ(hs->send("launch com.example.game"), "opened com.example.game");
+  EXPECT_EQ(hs->send("log"), "log []");
+  EXPECT_EQ(hs->send("switcher load"), "switcher view loaded");
+  EXPECT_EQ(hs->send("frobnicate"), "error: unknown command (try help)");
+}
+
+TEST_F(HomeScreenTest, AppListIsServedToAnotherProcess) {
+  auto hs = start();
+  auto request = [](bool showHidden) {
+    auto center = ipc::DistributedMessagingCenter::centerNamed(*wardvane::getApplicationStringWithID(1));
+    ipc::rocketbootstrap_distributedmessagingcenter_apply(center);
+    return center->sendMessageAndReceiveReplyName(wardvane::kGetAppListInformationMessage,
+                                                  {{wardvane::kShowHiddenKey, Value(showHidden)}});
+  };
+  auto reply = request(false);
+  ASSERT_TRUE(reply);
+  const auto* apps = foundation::arrayForKey(*reply, wardvane::kApplicationsArrayKey);
+  ASSERT_NE(apps, nullptr);
+  ASSERT_EQ(apps->size(), 2u);
+  const auto& game = *(*apps)[0].asDictionary();
+  EXPECT_EQ(*foundation::stringForKey(game, wardvane::kBundleIdentifierKey), "com.example.game");
+  EXPECT_EQ(*foundation::stringForKey(game, wardvane::kDisplayNameKey), "Game");
+  EXPECT_EQ(foundation::doubleForKey(game, wardvane::kModificationDateKey), 1700000000.0);
+  EXPECT_EQ(foundation::intForKey(game, wardvane::kDataUsageKey), 77);
+  auto icon = springboard::bitmapFromPNG(*foundation::dataForKey(game, wardvane::kIconImageKey));
+  ASSERT_TRUE(icon);
+  EXPECT_EQ(icon->width, 59);
+  EXPECT_EQ(foundation::dataForKey(*(*apps)[1].asDictionary(), wardvane::kIconImageKey), nullptr);
+
+  reply = request(true);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(foundation::arrayForKey(*reply, wardvane::kApplicationsArrayKey)->size(), 3u);
+  // The home screen keeps answering its driver after serving.
+  EXPECT_EQ(hs->send("clock"), "clock 2024-03-05 12:00:00 manual");
+}
+
+TEST_F(HomeScreenTest, ReplacedSettingsFileAndNotificationTakeEffect) {
+  writeSettings(false);
+  auto hs = start();
+  hs->send("unlock");
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("launch com.example.game"), "opened com.example.game");
+
+  writeSettings(true, /*showAlerts=*/false);
+  EXPECT_EQ(ipc::DarwinNotifyCenter::shared().postNotification(wardvane::kSettingsChangedNotification), 1);
+  std::string seen;
+  for (int i = 0; i < 200 && seen != "notifications 1"; ++i) seen = hs->send("notifications");
+  EXPECT_EQ(seen, "notifications 1");
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("launch com.example.game"), "refused com.example.game");
+  EXPECT_EQ(hs->send("alert"), "alert none window=absent");  // alerts are off
+}
+
+TEST_F(HomeScreenTest, OlderHomeScreenWithoutSomeClasses) {
+  writeSettings(true);
+  auto hs = start({"--leave-out", "SBDeckSwitcherItemContainer,SBDeckSwitcherViewController"});
+  EXPECT_EQ(hs->send("log"),
+            "log [\"[Wardvane: Wardvane:425] ERROR: logos: nil class SBDeckSwitcherViewController\","
+            "\"[Wardvane: Wardvane:425] ERROR: logos: nil class SBDeckSwitcherItemContainer\"]");
+  EXPECT_EQ(hs->send("tap card com.example.game"), "error: this home screen has no card switcher");
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("tap item com.example.game"), "swallowed com.example.game");
+}
+
+TEST_F(HomeScreenTest, OtherProcessesGetNoHooksButStillServeTheList) {
+  writeSettings(true);
+  auto hs = start({"--bundle-id", "com.example.other"});
+  hs->send("unlock");
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("launch com.example.game"), "opened com.example.game");
+  EXPECT_EQ(hs->send("press com.example.game"), "darkened com.example.game");
+  auto center = ipc::DistributedMessagingCenter::centerNamed(*wardvane::getApplicationStringWithID(1));
+  EXPECT_TRUE(center->sendMessageAndReceiveReplyName(wardvane::kGetAppListInformationMessage, {}));
+}
+
+}  // namespace
