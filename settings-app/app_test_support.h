@@ -76,6 +76,9 @@ class FakeHomeScreen {
     cv_.notify_all();
     loop_.load()->run();
     center->stopServer();
+    center.reset();
+    // A thread's loop is kept for the life of the process; this thread ends here.
+    delete loop_.load();
   }
 
   std::mutex mu_;
