@@ -132,8 +132,19 @@ void TableView::setTableFooterView(std::shared_ptr<View> v) {
 }
 
 void TableView::reloadData() {
+  // Off screen, the cells are built when the table is next laid out in a window.
+  if (!window()) {
+    reloadPending_ = true;
+    setNeedsLayout();
+    return;
+  }
+  buildCells();
+}
+
+void TableView::buildCells() {
   if (reloading_) return;  // a data source that reloads from inside a reload
   reloading_ = true;
+  reloadPending_ = false;
   loaded_ = true;
   auto self = std::static_pointer_cast<TableView>(shared_from_this());
   for (auto& s : sections_) {
@@ -205,7 +216,7 @@ void TableView::reloadData() {
 }
 
 void TableView::layoutSubviews() {
-  if (!loaded_) reloadData();
+  if ((!loaded_ || reloadPending_) && window()) buildCells();
 }
 
 void TableView::selectRowAtIndexPath(IndexPath ip, bool animated) {

@@ -127,9 +127,11 @@ class TableView : public View {
   std::shared_ptr<TableViewDelegate> delegate() const { return delegate_.lock(); }
 
   // Builds every row's cell again through the data source; the cells shown so far go
-  // back to the reuse pool first.
+  // back to the reuse pool first. A table that is not in a window builds them at its
+  // next layout in one, as the screen would ask for them only then.
   void reloadData();
   bool hasLoadedData() const { return loaded_; }
+  bool hasPendingReload() const { return reloadPending_; }
   std::shared_ptr<TableViewCell> dequeueReusableCellWithIdentifier(const std::string& identifier);
 
   long numberOfSections() const { return long(sections_.size()); }
@@ -171,10 +173,11 @@ class TableView : public View {
   bool cellLayoutMarginsFollowReadableWidth() const { return followsReadableWidth_; }
   void setCellLayoutMarginsFollowReadableWidth(bool on) { followsReadableWidth_ = on; }
 
-  // The first showing loads the data when no one has yet.
+  // The first showing loads the data when no one has yet, or a reload asked off screen.
   void layoutSubviews() override;
 
  private:
+  void buildCells();
   struct Section {
     std::shared_ptr<TableViewHeaderFooterView> header;
     std::optional<std::string> title;
@@ -199,6 +202,7 @@ class TableView : public View {
   bool followsReadableWidth_ = true;
   bool loaded_ = false;
   bool reloading_ = false;
+  bool reloadPending_ = false;
 };
 
 // A controller whose content is a table it serves as data source and delegate.

@@ -44,13 +44,21 @@ struct List : TableViewController {
   }
 };
 
+// Shows a list in a window, as the table builds its cells only on screen.
+std::shared_ptr<Window> show(const std::shared_ptr<ViewController>& vc) {
+  auto w = std::make_shared<Window>(Rect{0, 0, 375, 667});
+  w->setRootViewController(vc);
+  return w;
+}
+
 TEST(TableView, BuildsEveryRowThroughTheDataSourceAndReusesCellsByIdentifier) {
   auto list = std::make_shared<List>(TableViewStyle::Grouped);
   list->headerHeight = 2.2250738585072014e-308;
   auto table = list->tableView();
   ASSERT_EQ(list->view(), table);
   EXPECT_FALSE(table->hasLoadedData());
-  list->setAppeared(true, false);  // the first showing loads the data
+  auto window = show(list);
+  window->setHidden(false);  // the first showing loads the data
   EXPECT_EQ(list->builds, "nnn");
   EXPECT_EQ(list->headersShown, 1);
   auto first = table->cellForRowAtIndexPath({0, 0});
@@ -67,11 +75,24 @@ TEST(TableView, BuildsEveryRowThroughTheDataSourceAndReusesCellsByIdentifier) {
   EXPECT_EQ(std::static_pointer_cast<Label>(first->contentView()->subviews()[0])->text(), "x");
   EXPECT_EQ(table->visibleCells().size(), 2u);
   EXPECT_EQ(first->superview(), table);
+
+  // Off screen a reload waits until the table is laid out in a window again.
+  table->removeFromSuperview();
+  list->rows = {"p", "q", "r"};
+  table->reloadData();
+  EXPECT_EQ(list->builds, "nnnrr");
+  EXPECT_TRUE(table->hasPendingReload());
+  window->addSubview(table);
+  window->layoutIfNeeded();
+  EXPECT_EQ(list->builds, "nnnrrrrr");  // row 2's cell waited in the pool
+  window->setHidden(true);
 }
 
 TEST(TableView, TappingARowSelectsItAndTellsTheDelegate) {
   auto list = std::make_shared<List>();
   auto table = list->tableView();
+  auto window = show(list);
+  window->setHidden(false);
   table->reloadData();
   EXPECT_TRUE(table->userSelectRowAtIndexPath({0, 1}));
   EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 1}));
@@ -85,6 +106,8 @@ TEST(TableView, TappingARowSelectsItAndTellsTheDelegate) {
   EXPECT_FALSE(table->userSelectRowAtIndexPath({0, 2}));
   ASSERT_EQ(list->selections.size(), 1u);
   EXPECT_EQ(list->selections[0], (IndexPath{0, 1}));
+  window->setHidden(true);
+  EXPECT_FALSE(table->userSelectRowAtIndexPath({0, 1}));  // off screen
 }
 
 TEST(TableView, CellStylesHaveTheirLabelsAndAccessoryViewsSitAtTheRight) {

@@ -15,9 +15,10 @@ struct Registry {
   std::weak_ptr<Window> key;
   unsigned long long nextOrder = 1;
 };
+// Never destroyed: windows owned by other static objects may outlive it at exit.
 Registry& registry() {
-  static Registry r;
-  return r;
+  static Registry* r = new Registry;
+  return *r;
 }
 }  // namespace
 
