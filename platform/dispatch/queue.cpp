@@ -119,6 +119,37 @@ struct Queue::Impl {
     }
   }
 
+  // The main queue's blocks wait in `items` and run in batches on the main run loop; only
+  // the first block of a batch wakes the loop.
+  static void drainMain(const std::shared_ptr<Impl>& impl) {
+    for (int n = 0; n < 1024; ++n) {
+      Item item;
+      {
+        std::lock_guard lock(impl->mu);
+        if (impl->items.empty()) {
+          impl->owned = false;
+          return;
+        }
+        item = std::move(impl->items.front());
+        impl->items.pop_front();
+      }
+      CurrentScope scope(impl->self);
+      item.block();
+    }
+    // Let the loop's timers and sources have a turn before the rest.
+    RunLoop::main().performBlock([impl] { drainMain(impl); });
+  }
+
+  static void postMain(const std::shared_ptr<Impl>& impl, Block block) {
+    bool start = false;
+    {
+      std::lock_guard lock(impl->mu);
+      impl->items.push_back({std::move(block), nullptr});
+      if (!impl->owned) impl->owned = start = true;
+    }
+    if (start) RunLoop::main().performBlock([impl] { drainMain(impl); });
+  }
+
   static void release(const std::shared_ptr<Impl>& impl) {
     std::lock_guard lock(impl->mu);
     if (impl->items.empty()) {
@@ -157,10 +188,7 @@ bool Queue::isCurrent() const {
 void Queue::async(Block block) {
   switch (kind_) {
     case Kind::Main:
-      RunLoop::main().performBlock([this, b = std::move(block)] {
-        CurrentScope scope(this);
-        b();
-      });
+      Impl::postMain(impl_, std::move(block));
       return;
     case Kind::Global:
       Pool::shared().submit([this, b = std::move(block)] {
@@ -189,11 +217,8 @@ void Queue::sync(const Block& block) {
   }
   if (kind_ == Kind::Main) {
     Impl::Waiter done;
-    RunLoop::main().performBlock([this, &block, &done] {
-      {
-        CurrentScope scope(this);
-        block();
-      }
+    Impl::postMain(impl_, [&block, &done] {
+      block();
       std::lock_guard lock(done.mu);
       done.go = true;
       done.cv.notify_one();
