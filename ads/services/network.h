@@ -35,6 +35,8 @@ class QMANetwork : public std::enable_shared_from_this<QMANetwork> {
   std::uint64_t lastKnownNetworkType() const;
   std::uint64_t changeCount() const;
   bool isChecking() const;
+  // The queue reachability callbacks arrive on.
+  const dispatch::QueuePtr& enableCheckingQueue() const { return enableCheckingQueue_; }
 
   static std::optional<std::string> stringForNetworkType(std::uint64_t type);
 

@@ -11,10 +11,10 @@ struct NetworkTest : ::testing::Test {
     system_facts::resetReachabilityFlags();
     system_facts::setReachabilityAvailable(true);
   }
-  // Lets the callback queue and then the lock queue run what the flags caused.
+  // Lets the callback queue, and then the lock queue behind it, run what the flags caused.
   static void settle(const std::shared_ptr<QMANetwork>& n) {
+    n->enableCheckingQueue()->sync([] {});
     n->networkType();
-    dispatch::Queue::createSerial("x")->sync([] {});
   }
 };
 
@@ -39,7 +39,7 @@ TEST_F(NetworkTest, FlagsGiveTheCurrentAndLastKnownKindOfRoute) {
   };
   for (const auto& s : steps) {
     system_facts::setReachabilityFlags(s.flags);
-    for (int i = 0; i < 50 && n->networkType() != s.type; ++i) std::this_thread::yield();
+    settle(n);
     EXPECT_EQ(n->networkType(), s.type) << s.flags;
     EXPECT_EQ(n->networkTypeString(), s.net);
     EXPECT_EQ(n->lastKnownNetworkTypeString(), s.last);
