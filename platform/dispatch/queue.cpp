@@ -61,13 +61,19 @@ class Pool {
   std::size_t threads_ = 0;
 };
 
-// The queues whose blocks the calling thread is running, innermost last.
-thread_local std::vector<const Queue*> tCurrent;
-
+// The queues whose blocks the calling thread is running, innermost first, as a chain of
+// stack frames: a trivially destructible thread-local stays usable while static objects
+// are destroyed at exit.
 struct CurrentScope {
-  explicit CurrentScope(const Queue* q) { tCurrent.push_back(q); }
-  ~CurrentScope() { tCurrent.pop_back(); }
+  explicit CurrentScope(const Queue* q) : queue(q), outer(top) { top = this; }
+  ~CurrentScope() { top = outer; }
+  CurrentScope(const CurrentScope&) = delete;
+  CurrentScope& operator=(const CurrentScope&) = delete;
+  const Queue* queue;
+  const CurrentScope* outer;
+  static thread_local const CurrentScope* top;
 };
+thread_local const CurrentScope* CurrentScope::top = nullptr;
 
 // The main thread is the thread that runs static initialisation, not whichever thread
 // first happens to ask for the main run loop.
@@ -182,7 +188,9 @@ std::shared_ptr<Queue> Queue::global() {
 
 bool Queue::isCurrent() const {
   if (kind_ == Kind::Main && isMainThread()) return true;
-  return std::find(tCurrent.begin(), tCurrent.end(), this) != tCurrent.end();
+  for (const CurrentScope* s = CurrentScope::top; s; s = s->outer)
+    if (s->queue == this) return true;
+  return false;
 }
 
 void Queue::async(Block block) {
@@ -254,7 +262,7 @@ void Queue::sync(const Block& block) {
 }
 
 std::string currentQueueLabel() {
-  if (!tCurrent.empty()) return tCurrent.back()->label();
+  if (CurrentScope::top) return CurrentScope::top->queue->label();
   return isMainThread() ? "main" : "";
 }
 
