@@ -6,6 +6,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/device_path.h"
 #include "platform/foundation/property_list.h"
+#include "platform/uikit/application.h"
 
 using foundation::Dictionary;
 using foundation::Value;
@@ -74,10 +75,11 @@ QMAApplication::~QMAApplication() {
 }
 
 bool QMAApplication::isAppActive() {
-  long state = QMAApplicationStateActive;
+  long state;
   {
     std::lock_guard lock(stateSourceMutex());
-    if (stateSource()) state = stateSource()();
+    state = stateSource() ? stateSource()()
+                          : static_cast<long>(uikit::Application::sharedApplication()->applicationState());
   }
   std::lock_guard lock(monitor_);
   return !(state == QMAApplicationStateBackground && appFinishedLaunching_);

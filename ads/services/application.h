@@ -50,7 +50,8 @@ class QMAApplication : public QMAStatisticDictionaryDelegate, public std::enable
   // A new application object as the process starts with; the shared instance is the
   // first of these. Tests make their own so each starts from a fresh process's state.
   static std::shared_ptr<QMAApplication> create();
-  // Where the application state comes from; the user-interface layer installs its own.
+  // Replaces where the application state comes from (nullptr: the shared UIKit
+  // application's state, the default).
   static void setApplicationStateSource(std::function<long()> source);
 
   ~QMAApplication() override;
