@@ -5,6 +5,7 @@
 #include "hooklib/test_support.h"
 #include "hooklib/wardvane.h"
 #include "platform/corefoundation/core_foundation.h"
+#include "platform/foundation/bundle.h"
 #include "platform/springboard/application_list.h"
 #include "platform/springboard/home_screen.h"
 #include "platform/uikit/alert_controller.h"
@@ -38,7 +39,7 @@ std::vector<springboard::InstalledApp> fixtureApps() {
 class HooksTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    corefoundation::setMainBundleIdentifier(kHomeScreenBundleIdentifier);
+    foundation::Bundle::main().setBundleIdentifier(kHomeScreenBundleIdentifier);
     corefoundation::clearLoggedLines();
     Dictionary records;
     records["com.example.game"] = record(true, at(9, 0), at(17, 0), "Game");
@@ -48,7 +49,7 @@ class HooksTest : public ::testing::Test {
   void TearDown() override {
     home_.uninstall();
     wardvane = nullptr;
-    corefoundation::setMainBundleIdentifier(std::nullopt);
+    foundation::Bundle::main().setBundleIdentifier(std::nullopt);
   }
   void install(const std::set<std::string>& leaveOut = {}) {
     home_.install(leaveOut);
@@ -143,7 +144,7 @@ TEST_F(HooksTest, MissingClassesAreLoggedAndTheOthersStillHooked) {
 }
 
 TEST_F(HooksTest, OtherProcessesGetTheSingletonButNoHooks) {
-  corefoundation::setMainBundleIdentifier("com.brimcote.wardvane");
+  foundation::Bundle::main().setBundleIdentifier("com.brimcote.wardvane");
   install();
   EXPECT_EQ(wardvane, &w_);
   later();

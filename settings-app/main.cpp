@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/foundation/bundle.h"
 #include "platform/localauthentication/la_context.h"
 #include "platform/uikit/application.h"
 #include "settings-app/app_delegate.h"
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  foundation::Bundle::main().setBundleIdentifier("com.brimcote.wardvane");
   localauthentication::Reader::configureFromEnvironment();
   wardvane::app::registerAppDelegateClass();
   wardvane::app::TextDriver driver(STDOUT_FILENO, echo);

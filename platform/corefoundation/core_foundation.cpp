@@ -1,5 +1,7 @@
 #include "platform/corefoundation/core_foundation.h"
 
+#include "platform/foundation/bundle.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -11,7 +13,6 @@ struct State {
   std::mutex mu;
   std::vector<LogLine> lines;
   double version = kDefaultCoreFoundationVersionNumber;
-  std::optional<std::string> bundleIdentifier;
 };
 
 State& state() {
@@ -58,15 +59,7 @@ void setCoreFoundationVersionNumber(double version) {
 }
 
 std::optional<std::string> CFBundleGetMainBundleIdentifier() {
-  auto& s = state();
-  std::lock_guard lock(s.mu);
-  return s.bundleIdentifier;
-}
-
-void setMainBundleIdentifier(std::optional<std::string> identifier) {
-  auto& s = state();
-  std::lock_guard lock(s.mu);
-  s.bundleIdentifier = std::move(identifier);
+  return foundation::Bundle::main().bundleIdentifier();
 }
 
 }  // namespace corefoundation

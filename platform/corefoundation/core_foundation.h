@@ -41,6 +41,5 @@ void setCoreFoundationVersionNumber(double version);
 // The main bundle's identifier (what the bundle's information names it); the program
 // sets it at start-up.
 std::optional<std::string> CFBundleGetMainBundleIdentifier();
-void setMainBundleIdentifier(std::optional<std::string> identifier);
 
 }  // namespace corefoundation

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/notification_center.h"
 
 namespace uikit {
 namespace {
@@ -15,6 +16,12 @@ struct DelegateClasses {
 DelegateClasses& delegateClasses() {
   static DelegateClasses c;
   return c;
+}
+
+// Observers elsewhere in the process (the ad component among them) follow the
+// application's life through these notifications, posted after the delegate heard it.
+void post(const char* name, const std::shared_ptr<Application>& app) {
+  foundation::NotificationCenter::defaultCenter().postNotificationName(name, app);
 }
 }  // namespace
 
@@ -28,30 +35,43 @@ void Application::launch() {
   launched_ = true;
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationDidFinishLaunching(self);
+  post(kUIApplicationDidFinishLaunchingNotification, self);
   state_ = ApplicationState::Active;
   if (auto d = delegate_) d->applicationDidBecomeActive(self);
+  post(kUIApplicationDidBecomeActiveNotification, self);
 }
 
 void Application::enterBackground() {
   if (state_ != ApplicationState::Active) return;
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationWillResignActive(self);
+  post(kUIApplicationWillResignActiveNotification, self);
   state_ = ApplicationState::Background;
   if (auto d = delegate_) d->applicationDidEnterBackground(self);
+  post(kUIApplicationDidEnterBackgroundNotification, self);
 }
 
 void Application::enterForeground() {
   if (state_ != ApplicationState::Background) return;
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationWillEnterForeground(self);
+  post(kUIApplicationWillEnterForegroundNotification, self);
   state_ = ApplicationState::Active;
   if (auto d = delegate_) d->applicationDidBecomeActive(self);
+  post(kUIApplicationDidBecomeActiveNotification, self);
 }
 
 void Application::terminate() {
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationWillTerminate(self);
+  post(kUIApplicationWillTerminateNotification, self);
   dispatch::RunLoop::main().stop();
+}
+
+void Application::receiveMemoryWarning() {
+  auto self = shared_from_this();
+  if (auto d = delegate_) d->applicationDidReceiveMemoryWarning(self);
+  post(kUIApplicationDidReceiveMemoryWarningNotification, self);
 }
 
 void registerApplicationDelegateClass(const std::string& name, ApplicationDelegateFactory factory) {

@@ -23,7 +23,20 @@ class ApplicationDelegate {
   virtual void applicationWillEnterForeground(const std::shared_ptr<Application>& app) {}
   virtual void applicationDidBecomeActive(const std::shared_ptr<Application>& app) {}
   virtual void applicationWillTerminate(const std::shared_ptr<Application>& app) {}
+  virtual void applicationDidReceiveMemoryWarning(const std::shared_ptr<Application>& app) {}
 };
+
+// Posted on the default notification centre, with the application as object, right
+// after the delegate heard the same event.
+inline constexpr const char* kUIApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
+inline constexpr const char* kUIApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+inline constexpr const char* kUIApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
+inline constexpr const char* kUIApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
+inline constexpr const char* kUIApplicationWillEnterForegroundNotification =
+    "UIApplicationWillEnterForegroundNotification";
+inline constexpr const char* kUIApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
+inline constexpr const char* kUIApplicationDidReceiveMemoryWarningNotification =
+    "UIApplicationDidReceiveMemoryWarningNotification";
 
 enum class ApplicationState { Active = 0, Inactive = 1, Background = 2 };
 
@@ -47,6 +60,8 @@ class Application : public std::enable_shared_from_this<Application> {
   void enterBackground();
   void enterForeground();
   void terminate();
+  // The system is short of memory.
+  void receiveMemoryWarning();
 
  private:
   std::shared_ptr<ApplicationDelegate> delegate_;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/corefoundation/core_foundation.h"
+#include "platform/foundation/bundle.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/springboard/home_screen.h"
 #include "tools/homescreen/driver.h"
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
     return usage("--clock needs \"YYYY-MM-DD HH:MM[:SS]\" (local time)");
   }
   auto& loop = dispatch::RunLoop::main();
-  corefoundation::setMainBundleIdentifier(bundleID);
+  foundation::Bundle::main().setBundleIdentifier(bundleID);
   springboard::HomeScreen home(std::move(*apps));
   home.install(leaveOut);
 
