@@ -5,8 +5,25 @@
 
 namespace dispatch {
 namespace {
-thread_local std::vector<const OperationQueue*> tCurrentOps;
+// The operation queues whose operations the calling thread runs, as a chain of stack
+// frames (trivially destructible, so usable while the process exits).
+struct OperationScope {
+  explicit OperationScope(const OperationQueue* q) : queue(q), outer(top) { top = this; }
+  ~OperationScope() { top = outer; }
+  OperationScope(const OperationScope&) = delete;
+  OperationScope& operator=(const OperationScope&) = delete;
+  const OperationQueue* queue;
+  const OperationScope* outer;
+  static thread_local const OperationScope* top;
+};
+thread_local const OperationScope* OperationScope::top = nullptr;
+
+bool runsOperationOf(const OperationQueue* q) {
+  for (const OperationScope* s = OperationScope::top; s; s = s->outer)
+    if (s->queue == q) return true;
+  return false;
 }
+}  // namespace
 
 OperationQueue::OperationQueue(std::string name, int max, QueuePtr target)
     : name_(std::move(name)), target_(std::move(target)), max_(max) {}
@@ -52,9 +69,10 @@ void OperationQueue::startReady(std::unique_lock<std::mutex>& lock) {
   auto self = shared_from_this();
   for (auto& b : start) {
     target_->async([self, b = std::move(b)] {
-      tCurrentOps.push_back(self.get());
-      b();
-      tCurrentOps.pop_back();
+      {
+        OperationScope scope(self.get());
+        b();
+      }
       self->finished();
     });
   }
@@ -69,7 +87,7 @@ void OperationQueue::finished() {
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
-  if (std::find(tCurrentOps.begin(), tCurrentOps.end(), this) != tCurrentOps.end()) return;
+  if (runsOperationOf(this)) return;
   if (this == mainQueue().get() && isMainThread()) {
     // Operations of the main queue need the main thread: run them here until idle.
     while (operationCount() > 0) RunLoop::main().runOnce(0.01);
@@ -86,7 +104,7 @@ std::size_t OperationQueue::operationCount() const {
 
 bool OperationQueue::isCurrent() const {
   if (this == mainQueue().get()) return isMainThread();
-  return std::find(tCurrentOps.begin(), tCurrentOps.end(), this) != tCurrentOps.end();
+  return runsOperationOf(this);
 }
 
 }  // namespace dispatch

@@ -61,13 +61,19 @@ class Pool {
   std::size_t threads_ = 0;
 };
 
-// The queues whose blocks the calling thread is running, innermost last.
-thread_local std::vector<const Queue*> tCurrent;
-
+// The queues whose blocks the calling thread is running, innermost first, as a chain of
+// stack frames: a trivially destructible thread-local stays usable while static objects
+// are destroyed at exit.
 struct CurrentScope {
-  explicit CurrentScope(const Queue* q) { tCurrent.push_back(q); }
-  ~CurrentScope() { tCurrent.pop_back(); }
+  explicit CurrentScope(const Queue* q) : queue(q), outer(top) { top = this; }
+  ~CurrentScope() { top = outer; }
+  CurrentScope(const CurrentScope&) = delete;
+  CurrentScope& operator=(const CurrentScope&) = delete;
+  const Queue* queue;
+  const CurrentScope* outer;
+  static thread_local const CurrentScope* top;
 };
+thread_local const CurrentScope* CurrentScope::top = nullptr;
 
 // The main thread is the thread that runs static initialisation, not whichever thread
 // first happens to ask for the main run loop.
@@ -119,6 +125,37 @@ struct Queue::Impl {
     }
   }
 
+  // The main queue's blocks wait in `items` and run in batches on the main run loop; only
+  // the first block of a batch wakes the loop.
+  static void drainMain(const std::shared_ptr<Impl>& impl) {
+    for (int n = 0; n < 1024; ++n) {
+      Item item;
+      {
+        std::lock_guard lock(impl->mu);
+        if (impl->items.empty()) {
+          impl->owned = false;
+          return;
+        }
+        item = std::move(impl->items.front());
+        impl->items.pop_front();
+      }
+      CurrentScope scope(impl->self);
+      item.block();
+    }
+    // Let the loop's timers and sources have a turn before the rest.
+    RunLoop::main().performBlock([impl] { drainMain(impl); });
+  }
+
+  static void postMain(const std::shared_ptr<Impl>& impl, Block block) {
+    bool start = false;
+    {
+      std::lock_guard lock(impl->mu);
+      impl->items.push_back({std::move(block), nullptr});
+      if (!impl->owned) impl->owned = start = true;
+    }
+    if (start) RunLoop::main().performBlock([impl] { drainMain(impl); });
+  }
+
   static void release(const std::shared_ptr<Impl>& impl) {
     std::lock_guard lock(impl->mu);
     if (impl->items.empty()) {
@@ -151,16 +188,15 @@ std::shared_ptr<Queue> Queue::global() {
 
 bool Queue::isCurrent() const {
   if (kind_ == Kind::Main && isMainThread()) return true;
-  return std::find(tCurrent.begin(), tCurrent.end(), this) != tCurrent.end();
+  for (const CurrentScope* s = CurrentScope::top; s; s = s->outer)
+    if (s->queue == this) return true;
+  return false;
 }
 
 void Queue::async(Block block) {
   switch (kind_) {
     case Kind::Main:
-      RunLoop::main().performBlock([this, b = std::move(block)] {
-        CurrentScope scope(this);
-        b();
-      });
+      Impl::postMain(impl_, std::move(block));
       return;
     case Kind::Global:
       Pool::shared().submit([this, b = std::move(block)] {
@@ -189,11 +225,8 @@ void Queue::sync(const Block& block) {
   }
   if (kind_ == Kind::Main) {
     Impl::Waiter done;
-    RunLoop::main().performBlock([this, &block, &done] {
-      {
-        CurrentScope scope(this);
-        block();
-      }
+    Impl::postMain(impl_, [&block, &done] {
+      block();
       std::lock_guard lock(done.mu);
       done.go = true;
       done.cv.notify_one();
@@ -229,7 +262,7 @@ void Queue::sync(const Block& block) {
 }
 
 std::string currentQueueLabel() {
-  if (!tCurrent.empty()) return tCurrent.back()->label();
+  if (CurrentScope::top) return CurrentScope::top->queue->label();
   return isMainThread() ? "main" : "";
 }
 
