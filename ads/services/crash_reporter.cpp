@@ -1,12 +1,12 @@
 #include "ads/services/crash_reporter.h"
 
 #include "ads/services/application.h"
+#include "ads/services/device.h"
 #include "ads/services/pinger.h"
 #include "ads/services/sdk_version.h"
 #include "ads/services/url_utilities.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/ad_network.h"
-#include "platform/system/device_facts.h"
 
 namespace {
 
@@ -100,13 +100,13 @@ std::optional<net::URL> QMACrashReportURL(const std::string& trace) {
   if (!endpoint) return std::nullopt;
   // A fact the process does not know goes out empty rather than holding the report back.
   const auto& app = QMAApplication::sharedInstance();
-  auto device = system_facts::device();
+  const auto& device = QMADevice::sharedInstance();
   return qma_appendQueryParameters(*endpoint, QMAQueryParameters{
-                                                  {"os", device.systemVersion},
+                                                  {"os", device->systemVersion().value_or("")},
                                                   {"appid", app->mainBundleIdentifier().value_or("")},
                                                   {"api", app->version()},
                                                   {"js", kQMASDKVersion},
-                                                  {"device", device.model},
+                                                  {"device", device->deviceModel().value_or("")},
                                                   {"stacktrace", trace},
                                                   {"id", "qmob-apps-report-exception"},
                                               });

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "ads/services/device.h"
 #include "ads/services/pinger.h"
 #include "ads/services/test_support.h"
 #include "ads/services/url_utilities.h"
@@ -71,6 +72,7 @@ struct CrashReporterTest : qma_test::DeviceRootTest {
 };
 
 TEST_F(CrashReporterTest, TheHandlerStoresTheReportBeforeItChainsToTheHostsHandler) {
+  QMADevice::sharedInstance()->cacheStaticParameters();
   foundation::setUncaughtExceptionHandler(&hostHandler);
   auto reporter = QMACrashReporter::sharedInstance();
   reporter->enableReporting();
@@ -94,7 +96,8 @@ TEST_F(CrashReporterTest, TheHandlerStoresTheReportBeforeItChainsToTheHostsHandl
   EXPECT_EQ(params.at("id"), "qmob-apps-report-exception");
   EXPECT_EQ(params.at("js"), "qvra-sdk-i-v7.4.1");
   EXPECT_EQ(params.at("appid"), "com.example.host");
-  for (const char* key : {"os", "device"}) EXPECT_TRUE(params.count(key)) << key;
+  EXPECT_EQ(params.at("os"), *QMADevice::sharedInstance()->systemVersion());
+  EXPECT_EQ(params.at("device"), *QMADevice::sharedInstance()->deviceModel());
   EXPECT_NE(report->absoluteString().find("&api"), std::string::npos);  // an unknown version goes as a bare key
 }
 

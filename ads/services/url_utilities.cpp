@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "ads/services/device.h"
 #include "platform/foundation/format.h"
 
 void QMALinkCategoryNSStringURLEncoding() {}
@@ -120,4 +121,22 @@ bool qma_isHostEqualToStringCaseSensitive(const net::URL& url, std::string_view 
 bool qma_isSchemeEqualToStringCaseSensitive(const net::URL& url, std::string_view scheme, bool caseSensitive) {
   auto own = url.scheme();
   return own && equalMaybeIgnoringCase(*own, scheme, caseSensitive);
+}
+
+std::optional<net::URLRequest> qma_requestForURLDataHeadersType(const std::optional<net::URL>& url,
+                                                                const std::optional<foundation::Bytes>& data,
+                                                                const std::optional<net::HTTPHeaders>& headers,
+                                                                const std::optional<std::string>& type) {
+  if (!url) return std::nullopt;
+  net::URLRequest request(*url);
+  if (headers) request.headers = *headers;
+  auto userAgent = QMADevice::sharedInstance()->userAgentString();
+  if (userAgent && !userAgent->empty()) request.headers.set("User-Agent", *userAgent);
+  if (data && type) {
+    request.method = "POST";
+    request.body = *data;
+    request.headers.set("Content-Length", std::to_string(data->size()));
+    request.headers.set("Content-Type", *type);
+  }
+  return request;
 }

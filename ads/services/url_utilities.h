@@ -49,3 +49,12 @@ std::string qma_absoluteStringWithoutFragmentComponent(const net::URL& url);
 // A URL without host (or scheme) never matches.
 bool qma_isHostEqualToStringCaseSensitive(const net::URL& url, std::string_view host, bool caseSensitive);
 bool qma_isSchemeEqualToStringCaseSensitive(const net::URL& url, std::string_view scheme, bool caseSensitive);
+
+// A GET of the URL (default cache policy and time-out) whose header fields are `headers`
+// when given and whose "User-Agent" is the device's web-view user agent when there is
+// one; with both data and type, a POST of the data with its "Content-Length" and
+// "Content-Type". Nullopt without a URL.
+std::optional<net::URLRequest> qma_requestForURLDataHeadersType(const std::optional<net::URL>& url,
+                                                                const std::optional<foundation::Bytes>& data,
+                                                                const std::optional<net::HTTPHeaders>& headers,
+                                                                const std::optional<std::string>& type);

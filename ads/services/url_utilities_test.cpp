@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ads/services/device.h"
+
 namespace {
 
 net::URL url(const char* text) { return *net::URL::fromString(text); }
@@ -64,6 +66,32 @@ TEST(URLUtilities, TicketsFragmentsHostsAndSchemes) {
   EXPECT_TRUE(qma_isSchemeEqualToStringCaseSensitive(url("QOMB://x"), "qomb", false));
   EXPECT_FALSE(qma_isSchemeEqualToStringCaseSensitive(url("QOMB://x"), "qomb", true));
   EXPECT_FALSE(qma_isSchemeEqualToStringCaseSensitive(url("//x/y"), "", false));
+}
+
+TEST(URLUtilities, BuildsRequestsWithTheDeviceUserAgentAndABodyOnlyWithItsType) {
+  EXPECT_FALSE(qma_requestForURLDataHeadersType(std::nullopt, std::nullopt, std::nullopt, std::nullopt));
+  auto device = QMADevice::sharedInstance();
+  device->setUserAgentString(std::nullopt);
+  auto plain = qma_requestForURLDataHeadersType(url("http://h/p"), std::nullopt,
+                                                net::HTTPHeaders{{"User-Agent", "given"}, {"X-A", "1"}}, std::nullopt);
+  EXPECT_EQ(plain->method, "GET");
+  EXPECT_EQ(plain->headers.get("User-Agent"), "given");
+  EXPECT_EQ(plain->timeoutInterval, 60);
+
+  device->setUserAgentString("Mozilla/5.0 (test)");
+  foundation::Bytes body{'{', '"', 0xC3, 0xA9, '"', '}'};
+  auto post = qma_requestForURLDataHeadersType(url("http://h/p"), body, net::HTTPHeaders{{"User-Agent", "given"}},
+                                               "application/json");
+  EXPECT_EQ(post->method, "POST");
+  EXPECT_EQ(post->body, body);
+  EXPECT_EQ(post->headers.get("Content-Length"), "6");
+  EXPECT_EQ(post->headers.get("Content-Type"), "application/json");
+  EXPECT_EQ(post->headers.get("User-Agent"), "Mozilla/5.0 (test)");
+
+  auto dataOnly = qma_requestForURLDataHeadersType(url("http://h/p"), body, std::nullopt, std::nullopt);
+  EXPECT_EQ(dataOnly->method, "GET");
+  EXPECT_FALSE(dataOnly->body);
+  device->setUserAgentString(std::nullopt);
 }
 
 }  // namespace
