@@ -1,0 +1,3 @@
+#include "ads/services/content.h"
+
+QMAContentConstants QMAContentConstants::fromUserDefaults() { return {}; }
