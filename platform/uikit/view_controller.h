@@ -1,0 +1,95 @@
+#pragma once
+// View controllers: a lazily loaded view, appearance callbacks, containment and modal
+// presentation. Controllers live in shared_ptr (std::make_shared) and belong to the
+// main thread.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/uikit/view.h"
+
+namespace uikit {
+
+class NavigationController;
+class NavigationItem;
+
+class ViewController : public std::enable_shared_from_this<ViewController> {
+ public:
+  using Completion = std::function<void()>;
+
+  ViewController() = default;
+  virtual ~ViewController();
+  ViewController(const ViewController&) = delete;
+  ViewController& operator=(const ViewController&) = delete;
+
+  virtual std::string className() const { return "ViewController"; }
+
+  // The view, loaded on first use through loadView and then viewDidLoad.
+  std::shared_ptr<View> view();
+  bool isViewLoaded() const { return view_ != nullptr; }
+  // Replaces the view (from loadView, or later); the controller marks it as its own.
+  void setView(const std::shared_ptr<View>& view);
+  // Makes a plain view the size of the main screen; subclasses make their own.
+  virtual void loadView();
+  virtual void viewDidLoad() {}
+
+  virtual void viewWillAppear(bool animated) {}
+  virtual void viewDidAppear(bool animated) {}
+  virtual void viewWillDisappear(bool animated) {}
+  virtual void viewDidDisappear(bool animated) {}
+
+  const std::string& title() const { return title_; }
+  virtual void setTitle(const std::string& title);
+  // Title and bar buttons a navigation bar shows for this controller; made on first use.
+  std::shared_ptr<NavigationItem> navigationItem();
+
+  // Containment.
+  std::shared_ptr<ViewController> parentViewController() const { return parent_.lock(); }
+  const std::vector<std::shared_ptr<ViewController>>& childViewControllers() const { return children_; }
+  void addChildViewController(const std::shared_ptr<ViewController>& child);
+  void removeFromParentViewController();
+  virtual void willMoveToParentViewController(const std::shared_ptr<ViewController>& parent) {}
+  virtual void didMoveToParentViewController(const std::shared_ptr<ViewController>& parent) {}
+  // The nearest navigation controller among this controller and its parents.
+  std::shared_ptr<NavigationController> navigationController() const;
+
+  // Modal presentation. The presentation belongs to the outermost parent of this
+  // controller; its view goes on top of that parent's window. Refused (logged on
+  // standard error, answers false) when that parent already presents a controller,
+  // when `vc` is already shown somewhere, or when this controller is not in a window.
+  // The completion runs once the controller is shown.
+  bool presentViewController(const std::shared_ptr<ViewController>& vc, bool animated, Completion completion);
+  // Dismisses what this controller (or its outermost parent) presents, or, for a
+  // presented controller, itself. Answers whether anything was dismissed.
+  bool dismissViewControllerAnimated(bool animated, Completion completion);
+  std::shared_ptr<ViewController> presentedViewController() const;
+  std::shared_ptr<ViewController> presentingViewController() const { return presenting_.lock(); }
+
+  // Appearance: runs viewWill…/viewDid… when the state changes, passing it on to the
+  // children the controller shows and to what it presents.
+  void setAppeared(bool appeared, bool animated);
+  bool isAppeared() const { return appeared_; }
+
+ protected:
+  // The children whose views this container shows now (all of them by default).
+  virtual std::vector<std::shared_ptr<ViewController>> childrenShown() const { return children_; }
+
+ private:
+  std::shared_ptr<ViewController> presentationContext();
+  void appearanceWill(bool appearing, bool animated);
+  void appearanceDid(bool appearing, bool animated);
+
+  std::shared_ptr<View> view_;
+  std::string title_;
+  std::shared_ptr<NavigationItem> navigationItem_;
+  std::weak_ptr<ViewController> parent_;
+  std::vector<std::shared_ptr<ViewController>> children_;
+  std::shared_ptr<ViewController> presented_;
+  std::weak_ptr<ViewController> presenting_;
+  bool appeared_ = false;
+  bool loading_ = false;
+};
+
+}  // namespace uikit
