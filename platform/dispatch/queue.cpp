@@ -1,0 +1,310 @@
+#include "platform/dispatch/queue.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/clock.h"
+
+namespace dispatch {
+namespace {
+
+// The threads that run serial-queue drains and global-queue blocks. It grows while
+// every thread is busy (blocks may wait on each other) up to a fixed bound, and lives
+// for the whole process so blocks still queued at exit never touch a dead pool.
+class Pool {
+ public:
+  static Pool& shared() {
+    static Pool* pool = new Pool();
+    return *pool;
+  }
+
+  void submit(Block task) {
+    std::unique_lock lock(mu_);
+    tasks_.push_back(std::move(task));
+    if (tasks_.size() > idle_ && threads_ < kMaxThreads) {
+      ++threads_;
+      lock.unlock();
+      std::thread([this] { work(); }).detach();
+      return;
+    }
+    lock.unlock();
+    cv_.notify_one();
+  }
+
+ private:
+  static constexpr std::size_t kMaxThreads = 64;
+
+  void work() {
+    std::unique_lock lock(mu_);
+    for (;;) {
+      ++idle_;
+      cv_.wait(lock, [this] { return !tasks_.empty(); });
+      --idle_;
+      Block task = std::move(tasks_.front());
+      tasks_.pop_front();
+      lock.unlock();
+      task();
+      task = nullptr;
+      lock.lock();
+    }
+  }
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<Block> tasks_;
+  std::size_t idle_ = 0;
+  std::size_t threads_ = 0;
+};
+
+// The queues whose blocks the calling thread is running, innermost last.
+thread_local std::vector<const Queue*> tCurrent;
+
+struct CurrentScope {
+  explicit CurrentScope(const Queue* q) { tCurrent.push_back(q); }
+  ~CurrentScope() { tCurrent.pop_back(); }
+};
+
+// The main thread is the thread that runs static initialisation, not whichever thread
+// first happens to ask for the main run loop.
+[[maybe_unused]] const bool kMainPinned = (RunLoop::main(), true);
+
+}  // namespace
+
+struct Queue::Impl {
+  // A sync caller waiting for its turn in a serial queue.
+  struct Waiter {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool go = false;
+  };
+  struct Item {
+    Block block;
+    Waiter* waiter = nullptr;
+  };
+
+  Queue* self = nullptr;
+  std::mutex mu;
+  std::deque<Item> items;
+  // True while a drain runs or is queued on the pool, or a sync caller holds the queue.
+  bool owned = false;
+
+  static void drain(const std::shared_ptr<Impl>& impl) {
+    for (;;) {
+      Item item;
+      {
+        std::lock_guard lock(impl->mu);
+        if (impl->items.empty()) {
+          impl->owned = false;
+          return;
+        }
+        item = std::move(impl->items.front());
+        impl->items.pop_front();
+      }
+      if (item.waiter) {
+        // Hand the queue to the waiting sync caller; it releases the queue when done.
+        {
+          std::lock_guard lock(item.waiter->mu);
+          item.waiter->go = true;
+        }
+        item.waiter->cv.notify_one();
+        return;
+      }
+      CurrentScope scope(impl->self);
+      item.block();
+    }
+  }
+
+  static void release(const std::shared_ptr<Impl>& impl) {
+    std::lock_guard lock(impl->mu);
+    if (impl->items.empty()) {
+      impl->owned = false;
+    } else {
+      Pool::shared().submit([impl] { drain(impl); });
+    }
+  }
+};
+
+Queue::Queue(Kind kind, std::string label) : kind_(kind), label_(std::move(label)), impl_(std::make_shared<Impl>()) {
+  impl_->self = this;
+}
+
+Queue::~Queue() = default;
+
+std::shared_ptr<Queue> Queue::createSerial(std::string label) {
+  return std::shared_ptr<Queue>(new Queue(Kind::Serial, std::move(label)));
+}
+
+std::shared_ptr<Queue> Queue::main() {
+  static std::shared_ptr<Queue> q(new Queue(Kind::Main, "main"));
+  return q;
+}
+
+std::shared_ptr<Queue> Queue::global() {
+  static std::shared_ptr<Queue> q(new Queue(Kind::Global, "global"));
+  return q;
+}
+
+bool Queue::isCurrent() const {
+  if (kind_ == Kind::Main && isMainThread()) return true;
+  return std::find(tCurrent.begin(), tCurrent.end(), this) != tCurrent.end();
+}
+
+void Queue::async(Block block) {
+  switch (kind_) {
+    case Kind::Main:
+      RunLoop::main().performBlock([this, b = std::move(block)] {
+        CurrentScope scope(this);
+        b();
+      });
+      return;
+    case Kind::Global:
+      Pool::shared().submit([this, b = std::move(block)] {
+        CurrentScope scope(this);
+        b();
+      });
+      return;
+    case Kind::Serial: {
+      bool start = false;
+      {
+        std::lock_guard lock(impl_->mu);
+        impl_->items.push_back({std::move(block), nullptr});
+        if (!impl_->owned) impl_->owned = start = true;
+      }
+      if (start) Pool::shared().submit([impl = impl_] { Impl::drain(impl); });
+      return;
+    }
+  }
+}
+
+void Queue::sync(const Block& block) {
+  if (isCurrent() || kind_ == Kind::Global) {
+    CurrentScope scope(this);
+    block();
+    return;
+  }
+  if (kind_ == Kind::Main) {
+    Impl::Waiter done;
+    RunLoop::main().performBlock([this, &block, &done] {
+      {
+        CurrentScope scope(this);
+        block();
+      }
+      std::lock_guard lock(done.mu);
+      done.go = true;
+      done.cv.notify_one();
+    });
+    std::unique_lock lock(done.mu);
+    done.cv.wait(lock, [&] { return done.go; });
+    return;
+  }
+  Impl::Waiter waiter;
+  bool wait = false;
+  {
+    std::lock_guard lock(impl_->mu);
+    if (!impl_->owned && impl_->items.empty()) {
+      impl_->owned = true;
+    } else {
+      impl_->items.push_back({nullptr, &waiter});
+      if (!impl_->owned) {
+        impl_->owned = true;
+        Pool::shared().submit([impl = impl_] { Impl::drain(impl); });
+      }
+      wait = true;
+    }
+  }
+  if (wait) {
+    std::unique_lock lock(waiter.mu);
+    waiter.cv.wait(lock, [&] { return waiter.go; });
+  }
+  {
+    CurrentScope scope(this);
+    block();
+  }
+  Impl::release(impl_);
+}
+
+std::string currentQueueLabel() {
+  if (!tCurrent.empty()) return tCurrent.back()->label();
+  return isMainThread() ? "main" : "";
+}
+
+namespace {
+
+// Delayed blocks, kept by due time on the process clock. A thread waits for the next
+// one on the system clock; with a hand-driven clock, moving the clock queues what is due.
+class DelayedBlocks {
+ public:
+  static DelayedBlocks& shared() {
+    static DelayedBlocks* d = new DelayedBlocks();
+    return *d;
+  }
+
+  void add(double due, QueuePtr queue, Block block) {
+    {
+      std::lock_guard lock(mu_);
+      pending_.emplace(due, Entry{std::move(queue), std::move(block)});
+    }
+    fireDue();
+    cv_.notify_one();
+  }
+
+ private:
+  struct Entry {
+    QueuePtr queue;
+    Block block;
+  };
+
+  DelayedBlocks() {
+    foundation::Clock::addListener([this] {
+      fireDue();
+      cv_.notify_one();
+    });
+    std::thread([this] { run(); }).detach();
+  }
+
+  void fireDue() {
+    std::vector<Entry> ready;
+    double now = foundation::Clock::monotonic();
+    {
+      std::lock_guard lock(mu_);
+      auto end = pending_.upper_bound(now);
+      for (auto it = pending_.begin(); it != end; ++it) ready.push_back(std::move(it->second));
+      pending_.erase(pending_.begin(), end);
+    }
+    for (auto& e : ready) e.queue->async(std::move(e.block));
+  }
+
+  void run() {
+    std::unique_lock lock(mu_);
+    for (;;) {
+      if (pending_.empty() || foundation::Clock::isManual()) {
+        cv_.wait_for(lock, std::chrono::seconds(1));
+      } else {
+        double wait = pending_.begin()->first - foundation::Clock::monotonic();
+        if (wait > 0) cv_.wait_for(lock, std::chrono::duration<double>(wait));
+      }
+      lock.unlock();
+      if (!foundation::Clock::isManual()) fireDue();
+      lock.lock();
+    }
+  }
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::multimap<double, Entry> pending_;
+};
+
+}  // namespace
+
+void after(double seconds, const QueuePtr& queue, Block block) {
+  if (!queue || !block) return;
+  double due = foundation::Clock::monotonic() + std::max(0.0, seconds);
+  DelayedBlocks::shared().add(due, queue, std::move(block));
+}
+
+}  // namespace dispatch
