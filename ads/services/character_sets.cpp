@@ -1,10 +1,10 @@
 #include "ads/services/character_sets.h"
 
-#include <unicode/uchar.h>
-
 #include <cmath>
 
 #include "platform/foundation/json.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/unicode/unicode.h"
 
 void QMACharacterSet::addCharactersInRange(std::uint32_t location, std::uint32_t length) {
   const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{location} + length, 0x10000);
@@ -14,9 +14,8 @@ void QMACharacterSet::addCharactersInRange(std::uint32_t location, std::uint32_t
 const QMACharacterSet& QMACharacterSet::alphanumericCharacterSet() {
   static const QMACharacterSet set = [] {
     QMACharacterSet s;
-    const std::uint32_t wanted = U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK;
-    for (UChar32 c = 0; c < 0x10000; ++c) {
-      if (U_GET_GC_MASK(c) & wanted) s.addCharactersInRange(static_cast<std::uint32_t>(c), 1);
+    for (std::uint32_t c = 0; c < 0x10000; ++c) {
+      if (unicode::isAlphanumeric(c)) s.addCharactersInRange(c, 1);
     }
     return s;
   }();
@@ -105,4 +104,10 @@ void QMACharacterSets::updateCharacterSetsWithValues(const foundation::Value* ch
   }
 }
 
-void QMACharacterSets::updateCharacterSets() { updateCharacterSetsWithValues(nullptr, nullptr); }
+void QMACharacterSets::updateCharacterSets() {
+  auto defaults = foundation::UserDefaults::standardUserDefaults();
+  const foundation::Value characterDelimited = defaults->objectForKey(kCharacterDelimitedKey);
+  const foundation::Value spaceDelimited = defaults->objectForKey(kSpaceDelimitedKey);
+  updateCharacterSetsWithValues(characterDelimited.isNull() ? nullptr : &characterDelimited,
+                                spaceDelimited.isNull() ? nullptr : &spaceDelimited);
+}

@@ -1,12 +1,11 @@
 #include "ads/services/content.h"
 
-#include <openssl/evp.h>
-#include <unicode/ustring.h>
-
 #include <cstring>
 
 #include "ads/services/character_sets.h"
 #include "ads/services/string_encoding.h"
+#include "platform/foundation/md5.h"
+#include "platform/unicode/unicode.h"
 
 namespace {
 
@@ -21,64 +20,9 @@ std::uint32_t fmix32(std::uint32_t h) {
   return h;
 }
 
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 void appendUtf8(std::u16string_view s, std::string& out) {
   out.clear();
-  for (size_t i = 0; i < s.size(); ++i) {
-    std::uint32_t c = s[i];
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-      continue;
-    }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    }
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-std::u16string utf16(std::string_view utf8) {
-  std::u16string out(utf8.size(), u'\0');
-  UErrorCode err = U_ZERO_ERROR;
-  int32_t length = 0;
-  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &length, utf8.data(),
-                       static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &err);
-  if (U_FAILURE(err)) return {};
-  out.resize(static_cast<size_t>(length));
-  return out;
-}
-
-void lowerCase(std::u16string_view in, std::u16string& out) {
-  out.resize(in.size() + 8);
-  for (;;) {
-    UErrorCode err = U_ZERO_ERROR;
-    const int32_t length = u_strToLower(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
-                                        reinterpret_cast<const UChar*>(in.data()), static_cast<int32_t>(in.size()),
-                                        "en_US", &err);
-    if (err == U_BUFFER_OVERFLOW_ERROR) {
-      out.resize(static_cast<size_t>(length));
-      continue;
-    }
-    if (U_FAILURE(err)) {
-      out.assign(in);
-      return;
-    }
-    out.resize(static_cast<size_t>(length));
-    return;
-  }
+  unicode::appendUTF8FromUTF16(s, out);
 }
 
 // Walks one paragraph and calls `emit(start, length)` for each token.
@@ -209,7 +153,7 @@ std::vector<std::string> QMAContent::tokenize(std::u16string_view paragraph) {
 
 void QMAContent::updateContentWithText(std::string_view utf8Text) {
   if (utf8Text.empty()) return;
-  updateContentWithText(std::u16string_view(utf16(utf8Text)));
+  updateContentWithText(std::u16string_view(unicode::utf16FromUTF8(utf8Text)));
 }
 
 void QMAContent::updateContentWithText(std::u16string_view text) {
@@ -241,7 +185,7 @@ void QMAContent::hashParagraph(std::u16string_view paragraph) {
   thread_local std::string utf8;
   thread_local std::vector<std::pair<size_t, size_t>> spans;
   thread_local std::vector<std::uint64_t> values;
-  lowerCase(paragraph, lower);
+  unicode::lowercase(paragraph, "en_US", lower);
   auto& sets = QMACharacterSets::sharedInstance();
   const auto characterDelimited = sets.characterDelimitedSet();
   const auto spaceDelimited = sets.spaceDelimitedSet();
@@ -295,10 +239,8 @@ std::string QMAContent::shingleHash() const {
       const std::uint32_t h = QMAMurmurHash3_x86_32(token.data(), token.size(), 0);
       folded.push_back(static_cast<char>((h ^ (h >> 8) ^ (h >> 16) ^ (h >> 24)) & 0xFF));
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    EVP_Digest(folded.data(), folded.size(), digest, &digestLength, EVP_md5(), nullptr);
-    output.append(reinterpret_cast<const char*>(digest), 4);
+    const auto digest = foundation::md5(folded);
+    output.append(reinterpret_cast<const char*>(digest.data()), 4);
   }
   static const auto websafe = QMA_KLVStringEncoding::rfc4648Base64WebsafeStringEncoding();
   return websafe->encode(std::string_view(output));

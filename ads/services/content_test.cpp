@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ads/services/character_sets.h"
+#include "ads/services/test_support.h"
 
 namespace {
 
@@ -206,6 +207,35 @@ TEST(BinaryHeap, OrdersByTheComparator) {
   EXPECT_EQ(heap.removedMinimum()->v, 1);
   EXPECT_EQ(heap.minimum()->v, 3);
   EXPECT_EQ(heap.count(), 5u);
+}
+
+}  // namespace
+
+namespace {
+
+using ContentServerConstants = qma_test::DeviceRootTest;
+
+TEST_F(ContentServerConstants, ComeFromTheStandardUserDefaults) {
+  auto defaults = foundation::UserDefaults::standardUserDefaults();
+  defaults->setObjectForKey(foundation::Value("2"), "/quillon/ads/shingle_length");  // text counts too
+  defaults->setObjectForKey(foundation::Value(1), "/quillon/ads/maximum_shingle_count");
+  defaults->setObjectForKey(foundation::Value(0), "/quillon/ads/content_age_weight");
+  auto content = QMAContent::initWithSequenceNumber(7);
+  content->updateContentWithText("a b c d");
+  EXPECT_EQ(content->heapCount(), 1u);
+  EXPECT_EQ(content->score(), 7) << "age weight 0: the length alone";
+  EXPECT_EQ(content->fingerprint().size(), 8u);
+
+  defaults->setObjectForKey(foundation::Value("[[97, 1]]"), QMACharacterSets::kCharacterDelimitedKey);
+  QMACharacterSets::sharedInstance().updateCharacterSets();
+  EXPECT_EQ(QMAContent::tokenize(u"banana"), (std::vector<std::string>{"b", "a", "n", "a", "n", "a"}));
+  defaults->removeObjectForKey(QMACharacterSets::kCharacterDelimitedKey);
+  QMACharacterSets::sharedInstance().updateCharacterSets();
+  EXPECT_EQ(QMAContent::tokenize(u"banana"), (std::vector<std::string>{"b", "a", "n", "a", "n", "a"}))
+      << "a value taken away leaves the set in force";
+  defaults->setObjectForKey(foundation::Value("[[97"), QMACharacterSets::kCharacterDelimitedKey);
+  QMACharacterSets::sharedInstance().updateCharacterSets();
+  EXPECT_EQ(QMAContent::tokenize(u"banana"), (std::vector<std::string>{"banana"}));
 }
 
 }  // namespace
