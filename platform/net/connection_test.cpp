@@ -1,0 +1,334 @@
+#include "platform/net/connection.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <thread>
+
+#include "platform/foundation/clock.h"
+#include "platform/net/ad_network.h"
+#include "platform/net/test_server.h"
+
+namespace net {
+namespace {
+
+using foundation::Clock;
+using testing::TestServer;
+
+std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+URLRequest request(const std::string& url) { return URLRequest(*URL::fromString(url)); }
+
+// Writes down every report, and the thread it came on.
+struct Recorder : URLConnectionDelegate {
+  std::vector<std::string> events;
+  std::vector<std::thread::id> threads;
+  std::vector<URLResponsePtr> responses;
+  std::string body;
+  ErrorPtr error;
+  bool done = false;
+  std::function<std::optional<URLRequest>(const URLRequest&, const URLResponsePtr&)> onWillSend;
+  std::function<void(URLConnection&)> onResponse;
+
+  void note(std::string e) {
+    events.push_back(std::move(e));
+    threads.push_back(std::this_thread::get_id());
+  }
+  std::optional<URLRequest> connectionWillSendRequest(URLConnection&, const URLRequest& r,
+                                                      const URLResponsePtr& redirect) override {
+    note("send " + r.url.path() + (redirect ? " after " + std::to_string(redirect->statusCode) : ""));
+    return onWillSend ? onWillSend(r, redirect) : std::optional<URLRequest>(r);
+  }
+  void connectionDidReceiveResponse(URLConnection& c, const URLResponsePtr& r) override {
+    note("response " + std::to_string(r->statusCode));
+    responses.push_back(r);
+    if (onResponse) onResponse(c);
+  }
+  void connectionDidReceiveData(URLConnection&, const Bytes& d) override {
+    if (events.empty() || events.back() != "data") note("data");
+    body += text(d);
+  }
+  void connectionDidFinishLoading(URLConnection&) override {
+    note("finish");
+    done = true;
+  }
+  void connectionDidFailWithError(URLConnection&, const ErrorPtr& e) override {
+    note("fail " + std::to_string(e->code()));
+    error = e;
+    done = true;
+  }
+};
+
+struct Connections : ::testing::Test {
+  TestServer server;
+  dispatch::RunLoop loop;  // run by the test thread
+  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+
+  void SetUp() override {
+    auto& s = server.server();
+    s.Get("/hello", [](const httplib::Request&, httplib::Response& res) {
+      res.set_header("X-Thing", "1");
+      res.set_content("hello", "text/plain; charset=utf-8");
+    });
+    s.Post("/echo", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(req.method + " " + req.get_header_value("Content-Type") + " " +
+                          req.get_header_value("X-Custom") + " " + req.body,
+                      "text/plain");
+    });
+    s.Get("/r1", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/r2", 302); });
+    s.Get("/r2", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 301;
+      res.set_header("Location", "final?x=1");
+      res.set_content("moved", "text/plain");
+    });
+    s.Get("/final", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content("final " + req.method + " " + req.get_param_value("x"), "text/plain");
+    });
+    s.Post("/see-other", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/final?x=2", 303); });
+    s.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+      res.status = 404;
+      res.set_content("nope", "text/plain");
+    });
+    s.Get("/set-cookie", [](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Set-Cookie", "session=abc; Path=/");
+      res.set_content("ok", "text/plain");
+    });
+    s.Get("/show-cookie", [](const httplib::Request& req, httplib::Response& res) {
+      res.set_content(req.get_header_value("Cookie"), "text/plain");
+    });
+    server.start();
+  }
+
+  std::shared_ptr<URLConnection> startLoad(URLRequest r) {
+    auto c = URLConnection::create(std::move(r), recorder, deliverOnRunLoop(loop));
+    c->start();
+    return c;
+  }
+  void runUntilDone() { ASSERT_TRUE(loop.runUntil([&] { return recorder->done; }, 10)); }
+};
+
+TEST_F(Connections, DeliversEveryReportInOrderOnTheNamedRunLoop) {
+  auto c = startLoad(request(server.url("/hello")));
+  runUntilDone();
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"send /hello", "response 200", "data", "finish"}));
+  for (auto id : recorder->threads) EXPECT_EQ(id, std::this_thread::get_id());
+  auto& r = *recorder->responses.at(0);
+  EXPECT_EQ(r.headers.get("x-thing"), "1");
+  EXPECT_EQ(r.mimeType, "text/plain");
+  EXPECT_EQ(r.url.absoluteString(), server.url("/hello"));
+  EXPECT_EQ(recorder->body, "hello");
+}
+
+TEST_F(Connections, SendsMethodHeadersAndBody) {
+  auto r = request(server.url("/echo"));
+  r.method = "POST";
+  r.body = Bytes{'{', '}'};
+  r.headers.set("Content-Type", "application/json");
+  r.headers.set("X-Custom", "yes");
+  startLoad(r);
+  runUntilDone();
+  EXPECT_EQ(recorder->body, "POST application/json yes {}");
+}
+
+TEST_F(Connections, AsksTheDelegateAtEachRedirectAndFollowsRelativeLocations) {
+  auto c = startLoad(request(server.url("/r1")));
+  runUntilDone();
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"send /r1", "send /r2 after 302", "send /final after 301",
+                                                        "response 200", "data", "finish"}));
+  EXPECT_EQ(recorder->body, "final GET 1");
+  EXPECT_EQ(c->currentRequest().url.absoluteString(), server.url("/final?x=1"));
+}
+
+TEST_F(Connections, ARefusedRedirectDeliversTheRedirectAnswerItself) {
+  recorder->onWillSend = [](const URLRequest& r, const URLResponsePtr& redirect) -> std::optional<URLRequest> {
+    if (redirect && redirect->statusCode == 301) return std::nullopt;
+    return r;
+  };
+  startLoad(request(server.url("/r1")));
+  runUntilDone();
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"send /r1", "send /r2 after 302", "send /final after 301",
+                                                        "response 301", "data", "finish"}));
+  EXPECT_EQ(recorder->body, "moved");
+}
+
+TEST_F(Connections, ASeeOtherAfterAPostContinuesAsAGetWithoutBody) {
+  auto r = request(server.url("/see-other"));
+  r.method = "POST";
+  r.body = Bytes{'x'};
+  startLoad(r);
+  runUntilDone();
+  EXPECT_EQ(recorder->body, "final GET 2");
+}
+
+TEST_F(Connections, CancellingInsideAReportSilencesTheRest) {
+  std::shared_ptr<URLConnection> c;
+  recorder->onWillSend = [&](const URLRequest& r, const URLResponsePtr& redirect) -> std::optional<URLRequest> {
+    if (redirect) c->cancel();
+    return r;
+  };
+  c = startLoad(request(server.url("/r1")));
+  // The redirect question is the last report; give the loop a bounded chance to show more.
+  ASSERT_TRUE(loop.runUntil([&] { return recorder->events.size() >= 2; }, 10));
+  auto other = std::make_shared<Recorder>();
+  auto probe = URLConnection::create(request(server.url("/hello")), other, deliverOnRunLoop(loop));
+  probe->start();
+  ASSERT_TRUE(loop.runUntil([&] { return other->done; }, 10));
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"send /r1", "send /r2 after 302"}));
+}
+
+TEST_F(Connections, ReportsAlreadyQueuedAreDroppedByCancel) {
+  // A queue the test holds back, so the whole load is queued before anyone runs it.
+  struct HeldQueue {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::deque<std::function<void()>> blocks;
+  };
+  auto queue = std::make_shared<HeldQueue>();
+  Deliver held = [queue](std::function<void()> b) {
+    std::lock_guard lock(queue->mu);
+    queue->blocks.push_back(std::move(b));
+    queue->cv.notify_all();
+  };
+  auto c = URLConnection::create(request(server.url("/hello")), recorder, held);
+  c->start();
+  auto runQueued = [&] {
+    std::deque<std::function<void()>> now;
+    {
+      std::lock_guard lock(queue->mu);
+      now.swap(queue->blocks);
+    }
+    for (auto& b : now) b();
+  };
+  runQueued();  // the first request goes out
+  {
+    std::unique_lock lock(queue->mu);
+    ASSERT_TRUE(queue->cv.wait_for(lock, std::chrono::seconds(10), [&] { return queue->blocks.size() >= 3; }));
+  }
+  c->cancel();
+  runQueued();
+  EXPECT_EQ(recorder->events, std::vector<std::string>{"send /hello"});
+}
+
+TEST_F(Connections, ServerSilenceLongerThanTheTimeOutFailsTheLoadOnTheProcessClock) {
+  std::promise<void> arrived, release;
+  auto released = release.get_future().share();
+  server.server().Get("/slow", [&, released](const httplib::Request&, httplib::Response& res) {
+    arrived.set_value();
+    released.wait();
+    res.set_content("late", "text/plain");
+  });
+  Clock::useManual(1'000'000);
+  auto r = request(server.url("/slow"));
+  r.timeoutInterval = 5;
+  auto c = startLoad(r);
+  loop.drain();
+  ASSERT_EQ(arrived.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  Clock::advance(4);
+  loop.runOnce(0.05);
+  EXPECT_FALSE(recorder->done);
+  Clock::advance(1.5);
+  runUntilDone();
+  release.set_value();
+  Clock::useSystem();
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"send /slow", "fail " + std::to_string(kErrorTimedOut)}));
+}
+
+TEST_F(Connections, TransportFailuresAndUnloadableRequests) {
+  TestServer closed;
+  closed.start();
+  auto deadURL = closed.url("/x");
+  closed.stop();  // nothing listens on that port now
+  startLoad(request(deadURL));
+  runUntilDone();
+  ASSERT_TRUE(recorder->error);
+  EXPECT_EQ(recorder->error->code(), kErrorCannotConnectToHost);
+  EXPECT_EQ(recorder->error->domain(), kErrorDomain);
+
+  EXPECT_FALSE(URLConnection::create(request("ftp://127.0.0.1/x"), recorder, deliverOnRunLoop(loop)));
+  EXPECT_FALSE(URLConnection::create(request("relative/path"), recorder, deliverOnRunLoop(loop)));
+}
+
+TEST_F(Connections, RegisteredProtocolsAnswerBeforeTheNetworkAndMayRedirectToIt) {
+  struct Canned : URLProtocol {
+    std::string target;
+    void startLoading(const URLRequest& r, std::shared_ptr<URLProtocolClient> client) override {
+      if (r.url.path() == "/away") {
+        auto redirect = std::make_shared<URLResponse>(URLResponse{r.url, true, 302, {}, "", -1});
+        client->protocolWasRedirected(URLRequest(*URL::fromString(target)), redirect);
+        return;
+      }
+      client->protocolDidReceiveResponse(std::make_shared<URLResponse>(URLResponse{r.url, false, 0, {}, "text/x", 4}));
+      client->protocolDidLoadData(Bytes{'m', 'i', 'n', 'e'});
+      client->protocolDidFinishLoading();
+    }
+  };
+  std::string target = server.url("/hello");
+  int token = URLProtocolRegistry::registerClass(
+      {[](const URLRequest& r) { return r.url.scheme() == "canned" || r.url.path() == "/intercepted"; },
+       [target] {
+         auto p = std::make_shared<Canned>();
+         p->target = target;
+         return p;
+       }});
+
+  startLoad(request(server.url("/intercepted")));
+  runUntilDone();
+  EXPECT_EQ(recorder->body, "mine");
+
+  recorder = std::make_shared<Recorder>();
+  startLoad(request("canned://h/away"));
+  runUntilDone();
+  EXPECT_EQ(recorder->events,
+            (std::vector<std::string>{"send /away", "send /hello after 302", "response 200", "data", "finish"}));
+  EXPECT_EQ(recorder->body, "hello");
+
+  URLProtocolRegistry::unregisterClass(token);
+  EXPECT_FALSE(URLConnection::create(request("canned://h/x"), recorder, deliverOnRunLoop(loop)));
+}
+
+TEST_F(Connections, CompletionLoadsAndSynchronousLoads) {
+  URLResponsePtr response;
+  std::string body;
+  bool called = false;
+  std::thread::id thread;
+  sendAsynchronousRequest(request(server.url("/missing")), deliverOnRunLoop(loop),
+                          [&](URLResponsePtr r, Bytes d, ErrorPtr e) {
+                            called = true;
+                            thread = std::this_thread::get_id();
+                            response = r;
+                            body = text(d);
+                            EXPECT_FALSE(e);
+                          });
+  ASSERT_TRUE(loop.runUntil([&] { return called; }, 10));
+  EXPECT_EQ(thread, std::this_thread::get_id());
+  EXPECT_EQ(response->statusCode, 404);
+  EXPECT_EQ(body, "nope");
+
+  auto sync = sendSynchronousRequest(request(server.url("/r1")));
+  EXPECT_FALSE(sync.error);
+  EXPECT_EQ(text(sync.data), "final GET 1");
+
+  auto refused = sendSynchronousRequest(request("ftp://127.0.0.1/x"));
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code(), kErrorUnsupportedURL);
+}
+
+TEST_F(Connections, CookiesAreKeptForRequestsThatHandleThem) {
+  sendSynchronousRequest(request(server.url("/set-cookie")));
+  EXPECT_EQ(text(sendSynchronousRequest(request(server.url("/show-cookie"))).data), "session=abc");
+  auto without = request(server.url("/show-cookie"));
+  without.handlesCookies = false;
+  EXPECT_EQ(text(sendSynchronousRequest(without).data), "");
+}
+
+TEST(AdNetwork, BaseURLComesFromTheEnvironmentAndDefaultsToAReservedName) {
+  unsetenv(kAdNetworkURLVariable);
+  EXPECT_EQ(adNetworkURL("/csi"), "https://ads.wardvane.invalid/csi");
+  setenv(kAdNetworkURLVariable, "http://127.0.0.1:8123/", 1);
+  EXPECT_EQ(adNetworkURL("/csi"), "http://127.0.0.1:8123/csi");
+  unsetenv(kAdNetworkURLVariable);
+}
+
+}  // namespace
+}  // namespace net
