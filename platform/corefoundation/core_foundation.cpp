@@ -11,6 +11,7 @@ struct State {
   std::mutex mu;
   std::vector<LogLine> lines;
   double version = kDefaultCoreFoundationVersionNumber;
+  std::optional<std::string> bundleIdentifier;
 };
 
 State& state() {
@@ -54,6 +55,18 @@ void setCoreFoundationVersionNumber(double version) {
   auto& s = state();
   std::lock_guard lock(s.mu);
   s.version = version;
+}
+
+std::optional<std::string> CFBundleGetMainBundleIdentifier() {
+  auto& s = state();
+  std::lock_guard lock(s.mu);
+  return s.bundleIdentifier;
+}
+
+void setMainBundleIdentifier(std::optional<std::string> identifier) {
+  auto& s = state();
+  std::lock_guard lock(s.mu);
+  s.bundleIdentifier = std::move(identifier);
 }
 
 }  // namespace corefoundation

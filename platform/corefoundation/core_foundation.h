@@ -2,6 +2,7 @@
 // The few Core Foundation facts the hook library reads: the log with its levels, and the
 // Core Foundation version number of the running system.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,10 @@ void clearLoggedLines();
 inline constexpr double kDefaultCoreFoundationVersionNumber = 1141.14;
 double kCFCoreFoundationVersionNumber();
 void setCoreFoundationVersionNumber(double version);
+
+// The main bundle's identifier (what the bundle's information names it); the program
+// sets it at start-up.
+std::optional<std::string> CFBundleGetMainBundleIdentifier();
+void setMainBundleIdentifier(std::optional<std::string> identifier);
 
 }  // namespace corefoundation

@@ -1,0 +1,84 @@
+#include "platform/uikit/application.h"
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+
+#include "platform/dispatch/run_loop.h"
+
+namespace uikit {
+namespace {
+struct DelegateClasses {
+  std::mutex mu;
+  std::map<std::string, ApplicationDelegateFactory> factories;
+};
+DelegateClasses& delegateClasses() {
+  static DelegateClasses c;
+  return c;
+}
+}  // namespace
+
+std::shared_ptr<Application> Application::sharedApplication() {
+  static std::shared_ptr<Application> app = std::make_shared<Application>();
+  return app;
+}
+
+void Application::launch() {
+  if (launched_) return;
+  launched_ = true;
+  auto self = shared_from_this();
+  if (auto d = delegate_) d->applicationDidFinishLaunching(self);
+  state_ = ApplicationState::Active;
+  if (auto d = delegate_) d->applicationDidBecomeActive(self);
+}
+
+void Application::enterBackground() {
+  if (state_ != ApplicationState::Active) return;
+  auto self = shared_from_this();
+  if (auto d = delegate_) d->applicationWillResignActive(self);
+  state_ = ApplicationState::Background;
+  if (auto d = delegate_) d->applicationDidEnterBackground(self);
+}
+
+void Application::enterForeground() {
+  if (state_ != ApplicationState::Background) return;
+  auto self = shared_from_this();
+  if (auto d = delegate_) d->applicationWillEnterForeground(self);
+  state_ = ApplicationState::Active;
+  if (auto d = delegate_) d->applicationDidBecomeActive(self);
+}
+
+void Application::terminate() {
+  auto self = shared_from_this();
+  if (auto d = delegate_) d->applicationWillTerminate(self);
+  dispatch::RunLoop::main().stop();
+}
+
+void registerApplicationDelegateClass(const std::string& name, ApplicationDelegateFactory factory) {
+  auto& c = delegateClasses();
+  std::lock_guard lock(c.mu);
+  c.factories[name] = std::move(factory);
+}
+
+int applicationMain(int argc, char** argv, const std::string& principalClassName,
+                    const std::string& delegateClassName) {
+  ApplicationDelegateFactory factory;
+  {
+    auto& c = delegateClasses();
+    std::lock_guard lock(c.mu);
+    auto it = c.factories.find(delegateClassName);
+    if (it != c.factories.end()) factory = it->second;
+  }
+  if (!factory) {
+    std::fprintf(stderr, "Unable to instantiate the application delegate class \"%s\"\n", delegateClassName.c_str());
+    return 1;
+  }
+  auto& loop = dispatch::RunLoop::main();  // the calling thread becomes the main thread
+  auto app = Application::sharedApplication();
+  app->setDelegate(factory());
+  app->launch();
+  loop.run();
+  return 0;
+}
+
+}  // namespace uikit

@@ -1,0 +1,68 @@
+#pragma once
+// The application object, its delegate, the lifecycle (launch, background,
+// foreground), and the stand-in for the program's main entry: applicationMain makes
+// the delegate by its class name, launches, and runs the main run loop.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/uikit/navigation_controller.h"
+#include "platform/uikit/window.h"
+
+namespace uikit {
+
+class Application;
+
+class ApplicationDelegate {
+ public:
+  virtual ~ApplicationDelegate() = default;
+  virtual void applicationDidFinishLaunching(const std::shared_ptr<Application>& app) {}
+  virtual void applicationWillResignActive(const std::shared_ptr<Application>& app) {}
+  virtual void applicationDidEnterBackground(const std::shared_ptr<Application>& app) {}
+  virtual void applicationWillEnterForeground(const std::shared_ptr<Application>& app) {}
+  virtual void applicationDidBecomeActive(const std::shared_ptr<Application>& app) {}
+  virtual void applicationWillTerminate(const std::shared_ptr<Application>& app) {}
+};
+
+enum class ApplicationState { Active = 0, Inactive = 1, Background = 2 };
+
+class Application : public std::enable_shared_from_this<Application> {
+ public:
+  // The process's application, made by applicationMain (or by the first call).
+  static std::shared_ptr<Application> sharedApplication();
+
+  // The application holds its delegate strongly, as the program's main entry made it.
+  std::shared_ptr<ApplicationDelegate> delegate() const { return delegate_; }
+  void setDelegate(std::shared_ptr<ApplicationDelegate> d) { delegate_ = std::move(d); }
+  ApplicationState applicationState() const { return state_; }
+  StatusBarStyle statusBarStyle() const { return statusBarStyle_; }
+  void setStatusBarStyle(StatusBarStyle s) { statusBarStyle_ = s; }
+  std::shared_ptr<Window> keyWindow() const { return Window::keyWindow(); }
+
+  // Lifecycle, as the system drives it: launch once, then leave for the background
+  // and come back. Each call is ignored when the application is not in the state it
+  // leaves.
+  void launch();
+  void enterBackground();
+  void enterForeground();
+  void terminate();
+
+ private:
+  std::shared_ptr<ApplicationDelegate> delegate_;
+  ApplicationState state_ = ApplicationState::Inactive;
+  StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
+  bool launched_ = false;
+};
+
+using ApplicationDelegateFactory = std::function<std::shared_ptr<ApplicationDelegate>()>;
+
+// Delegate classes known by name to applicationMain.
+void registerApplicationDelegateClass(const std::string& name, ApplicationDelegateFactory factory);
+
+// Makes the delegate of class `delegateClassName`, launches the application, and runs
+// the main run loop until the application terminates. Answers the exit status: 1 when
+// no such delegate class is registered.
+int applicationMain(int argc, char** argv, const std::string& principalClassName, const std::string& delegateClassName);
+
+}  // namespace uikit

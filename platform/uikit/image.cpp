@@ -1,0 +1,46 @@
+#include <png.h>
+
+#include "platform/uikit/controls.h"
+
+namespace uikit {
+
+Image::Image(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba, double scale)
+    : width_(width), height_(height), rgba_(std::move(rgba)), scale_(scale > 0 ? scale : 1) {
+  rgba_.resize(std::size_t(width_) * height_ * 4);
+}
+
+std::shared_ptr<Image> Image::imageWithData(const foundation::Bytes& data) {
+  if (data.empty()) return nullptr;
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&img, data.data(), data.size())) return nullptr;
+  // Refuse absurd sizes before allocating: a phone icon is tiny, a bad header is not.
+  if (img.width == 0 || img.height == 0 || std::uint64_t(img.width) * img.height > (1u << 26)) {
+    png_image_free(&img);
+    return nullptr;
+  }
+  img.format = PNG_FORMAT_RGBA;
+  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(img));
+  if (!png_image_finish_read(&img, nullptr, pixels.data(), 0, nullptr)) {
+    png_image_free(&img);
+    return nullptr;
+  }
+  return std::make_shared<Image>(img.width, img.height, std::move(pixels));
+}
+
+std::optional<foundation::Bytes> Image::pngRepresentation(const std::shared_ptr<Image>& image) {
+  if (!image || image->width_ == 0 || image->height_ == 0) return std::nullopt;
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  img.width = image->width_;
+  img.height = image->height_;
+  img.format = PNG_FORMAT_RGBA;
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&img, nullptr, &size, 0, image->rgba_.data(), 0, nullptr)) return std::nullopt;
+  foundation::Bytes out(size);
+  if (!png_image_write_to_memory(&img, out.data(), &size, 0, image->rgba_.data(), 0, nullptr)) return std::nullopt;
+  out.resize(size);
+  return out;
+}
+
+}  // namespace uikit
