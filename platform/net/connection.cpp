@@ -19,6 +19,10 @@ Deliver deliverOnRunLoop(dispatch::RunLoop& loop) {
   return [&loop](std::function<void()> block) { loop.performBlock(std::move(block)); };
 }
 
+Deliver deliverOn(std::shared_ptr<foundation::Executor> executor) {
+  return [executor = std::move(executor)](std::function<void()> block) { executor->execute(std::move(block)); };
+}
+
 namespace {
 constexpr int kMaximumRedirects = 16;
 
@@ -33,7 +37,7 @@ bool isFollowedRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-ErrorPtr errorForCurl(CURLcode code, const char* detail) {
+Error errorForCurl(CURLcode code, const char* detail) {
   std::string text = detail && *detail ? detail : curl_easy_strerror(code);
   switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -462,8 +466,7 @@ class ProtocolClient : public URLProtocolClient {
     postReport(connection_, impl_, generation_, true,
                [](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFinishLoading(c); });
   }
-  void protocolDidFail(ErrorPtr error) override {
-    if (!error) error = makeLoadError(kErrorUnknown, "The load failed.");
+  void protocolDidFail(Error error) override {
     postReport(connection_, impl_, generation_, true,
                [error](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFailWithError(c, error); });
   }
@@ -560,12 +563,12 @@ class CompletionLoader : public URLConnectionDelegate {
   void connectionDidReceiveData(URLConnection&, const Bytes& data) override {
     data_.insert(data_.end(), data.begin(), data.end());
   }
-  void connectionDidFinishLoading(URLConnection&) override { complete(response_, std::move(data_), nullptr); }
-  void connectionDidFailWithError(URLConnection&, const ErrorPtr& error) override { fail(error); }
-  void fail(const ErrorPtr& error) { complete(nullptr, {}, error); }
+  void connectionDidFinishLoading(URLConnection&) override { complete(response_, std::move(data_), std::nullopt); }
+  void connectionDidFailWithError(URLConnection&, const Error& error) override { fail(error); }
+  void fail(const Error& error) { complete(nullptr, {}, error); }
 
  private:
-  void complete(URLResponsePtr response, Bytes data, ErrorPtr error) {
+  void complete(URLResponsePtr response, Bytes data, std::optional<Error> error) {
     auto hold = std::move(keepAlive);
     auto completion = std::move(completion_);
     if (completion) completion(std::move(response), std::move(data), std::move(error));
@@ -601,7 +604,7 @@ SynchronousResult sendSynchronousRequest(URLRequest request) {
   auto shared = std::make_shared<Shared>();
   sendAsynchronousRequest(
       std::move(request), [](std::function<void()> block) { block(); },
-      [shared](URLResponsePtr response, Bytes data, ErrorPtr error) {
+      [shared](URLResponsePtr response, Bytes data, std::optional<Error> error) {
         std::lock_guard lock(shared->mu);
         shared->result = {std::move(response), std::move(data), std::move(error)};
         shared->done = true;

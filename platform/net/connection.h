@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "platform/dispatch/run_loop.h"
+#include "platform/foundation/executor.h"
 #include "platform/net/http.h"
 #include "platform/net/url_protocol.h"
 
@@ -24,6 +25,8 @@ namespace net {
 // Runs a block on the caller's chosen thread, in the order given.
 using Deliver = std::function<void(std::function<void()>)>;
 Deliver deliverOnRunLoop(dispatch::RunLoop& loop);
+// A dispatch queue or an operation queue.
+Deliver deliverOn(std::shared_ptr<foundation::Executor> executor);
 
 class URLConnection;
 
@@ -40,7 +43,7 @@ class URLConnectionDelegate {
   virtual void connectionDidReceiveResponse(URLConnection&, const URLResponsePtr&) {}
   virtual void connectionDidReceiveData(URLConnection&, const Bytes&) {}
   virtual void connectionDidFinishLoading(URLConnection&) {}
-  virtual void connectionDidFailWithError(URLConnection&, const ErrorPtr&) {}
+  virtual void connectionDidFailWithError(URLConnection&, const Error&) {}
 };
 
 class URLConnection : public std::enable_shared_from_this<URLConnection> {
@@ -72,13 +75,13 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
 // One load whose outcome arrives as a single completion through `deliver`: the response
 // (null on a transport error), the body, and the error (null on success; an HTTP error
 // status is still a success here).
-using CompletionHandler = std::function<void(URLResponsePtr, Bytes, ErrorPtr)>;
+using CompletionHandler = std::function<void(URLResponsePtr, Bytes, std::optional<Error>)>;
 void sendAsynchronousRequest(URLRequest request, Deliver deliver, CompletionHandler completion);
 
 struct SynchronousResult {
   URLResponsePtr response;
   Bytes data;
-  ErrorPtr error;
+  std::optional<Error> error;
 };
 // Loads on the calling thread's behalf and waits; redirects are followed. Never call it
 // from the thread that a protocol in use delivers to.

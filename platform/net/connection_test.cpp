@@ -26,7 +26,7 @@ struct Recorder : URLConnectionDelegate {
   std::vector<std::thread::id> threads;
   std::vector<URLResponsePtr> responses;
   std::string body;
-  ErrorPtr error;
+  std::optional<Error> error;
   bool done = false;
   std::function<std::optional<URLRequest>(const URLRequest&, const URLResponsePtr&)> onWillSend;
   std::function<void(URLConnection&)> onResponse;
@@ -53,8 +53,8 @@ struct Recorder : URLConnectionDelegate {
     note("finish");
     done = true;
   }
-  void connectionDidFailWithError(URLConnection&, const ErrorPtr& e) override {
-    note("fail " + std::to_string(e->code()));
+  void connectionDidFailWithError(URLConnection&, const Error& e) override {
+    note("fail " + std::to_string(e.code));
     error = e;
     done = true;
   }
@@ -242,8 +242,8 @@ TEST_F(Connections, TransportFailuresAndUnloadableRequests) {
   startLoad(request(deadURL));
   runUntilDone();
   ASSERT_TRUE(recorder->error);
-  EXPECT_EQ(recorder->error->code(), kErrorCannotConnectToHost);
-  EXPECT_EQ(recorder->error->domain(), kErrorDomain);
+  EXPECT_EQ(recorder->error->code, kErrorCannotConnectToHost);
+  EXPECT_EQ(recorder->error->domain, kErrorDomain);
 
   EXPECT_FALSE(URLConnection::create(request("ftp://127.0.0.1/x"), recorder, deliverOnRunLoop(loop)));
   EXPECT_FALSE(URLConnection::create(request("relative/path"), recorder, deliverOnRunLoop(loop)));
@@ -293,7 +293,7 @@ TEST_F(Connections, CompletionLoadsAndSynchronousLoads) {
   bool called = false;
   std::thread::id thread;
   sendAsynchronousRequest(request(server.url("/missing")), deliverOnRunLoop(loop),
-                          [&](URLResponsePtr r, Bytes d, ErrorPtr e) {
+                          [&](URLResponsePtr r, Bytes d, std::optional<Error> e) {
                             called = true;
                             thread = std::this_thread::get_id();
                             response = r;
@@ -311,7 +311,7 @@ TEST_F(Connections, CompletionLoadsAndSynchronousLoads) {
 
   auto refused = sendSynchronousRequest(request("ftp://127.0.0.1/x"));
   ASSERT_TRUE(refused.error);
-  EXPECT_EQ(refused.error->code(), kErrorUnsupportedURL);
+  EXPECT_EQ(refused.error->code, kErrorUnsupportedURL);
 }
 
 TEST_F(Connections, CookiesAreKeptForRequestsThatHandleThem) {

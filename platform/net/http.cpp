@@ -4,8 +4,8 @@
 
 namespace net {
 
-ErrorPtr makeLoadError(std::int64_t code, std::string description) {
-  return std::make_shared<Error>(kErrorDomain, code, std::move(description));
+Error makeLoadError(long code, std::string description) {
+  return Error{kErrorDomain, code, {{foundation::kLocalizedDescriptionKey, std::move(description)}}};
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
 #include "platform/net/url.h"
 
@@ -16,26 +17,10 @@ namespace net {
 
 using foundation::Bytes;
 
-// An error object: a domain, a code and a readable description. Other layers make
-// their own domains; the load errors below are in kErrorDomain.
-class Error {
- public:
-  Error(std::string domain, std::int64_t code, std::string description)
-      : domain_(std::move(domain)), code_(code), description_(std::move(description)) {}
-  virtual ~Error() = default;
-  const std::string& domain() const { return domain_; }
-  std::int64_t code() const { return code_; }
-  const std::string& localizedDescription() const { return description_; }
-
- private:
-  std::string domain_;
-  std::int64_t code_;
-  std::string description_;
-};
-using ErrorPtr = std::shared_ptr<const Error>;
-
+// Load errors are platform error objects in kErrorDomain.
+using foundation::Error;
 inline constexpr const char* kErrorDomain = "net.load";
-enum ErrorCode : std::int64_t {
+enum ErrorCode : long {
   kErrorUnknown = -1,
   kErrorCancelled = -999,
   kErrorBadURL = -1000,
@@ -48,7 +33,7 @@ enum ErrorCode : std::int64_t {
   kErrorBadServerResponse = -1011,
   kErrorSecureConnectionFailed = -1200,
 };
-ErrorPtr makeLoadError(std::int64_t code, std::string description);
+Error makeLoadError(long code, std::string description);
 
 // Header fields in arrival order; names compare without regard to case.
 class HTTPHeaders {

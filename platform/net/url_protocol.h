@@ -19,7 +19,7 @@ class URLProtocolClient {
   virtual void protocolDidReceiveResponse(URLResponsePtr response) = 0;
   virtual void protocolDidLoadData(Bytes data) = 0;
   virtual void protocolDidFinishLoading() = 0;
-  virtual void protocolDidFail(ErrorPtr error) = 0;
+  virtual void protocolDidFail(Error error) = 0;
 };
 
 class URLProtocol {
