@@ -1,19 +1,19 @@
 #include "ads/services/host_facts.h"
 
-#include "ads/services/absolute_time.h"
-#include "platform/adsupport/identifier_manager.h"
-#include "platform/foundation/bundle.h"
+#include "ads/services/application.h"
+#include "platform/system/device_facts.h"
 
 QMAHostFacts QMAHostFacts::current() {
   QMAHostFacts facts;
-  auto& bundle = foundation::Bundle::main();
-  const foundation::Value version = bundle.objectForInfoDictionaryKey("CFBundleVersion");
-  if (const auto* text = version.asString()) facts.applicationVersion = *text;
-  facts.mainBundleIdentifier = bundle.bundleIdentifier();
-  const foundation::Value os = bundle.objectForInfoDictionaryKey("QMASystemVersion");
-  if (const auto* text = os.asString()) facts.systemVersion = *text;
-  auto& ads = adsupport::ASIdentifierManager::sharedManager();
-  facts.advertisingTrackingEnabled = ads.isAdvertisingTrackingEnabled();
-  facts.advertisingIdentifier = ads.advertisingIdentifier();
+  const auto& application = QMAApplication::sharedInstance();
+  facts.applicationVersion = application->version();
+  facts.mainBundleIdentifier = application->mainBundleIdentifier();
+  if (const auto& session = application->currentSession()) facts.sessionID = session->uniqueID();
+  facts.timeSinceFirstAdRequestInMilliseconds =
+      static_cast<std::int64_t>(application->timeSinceFirstAdRequestInMilliseconds());
+  const auto device = system_facts::device();
+  facts.systemVersion = device.systemVersion;
+  facts.advertisingTrackingEnabled = device.advertisingTrackingEnabled;
+  facts.advertisingIdentifier = device.advertisingIdentifier;
   return facts;
 }

@@ -7,11 +7,11 @@
 
 #include "ads/services/string_encoding.h"
 #include "ads/services/utilities.h"
-#include "platform/adsupport/identifier_manager.h"
 #include "platform/foundation/clock.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/ad_network.h"
 #include "platform/net/connection.h"
+#include "platform/system/device_facts.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ void QMAForgetRZISignInLookup() {
 }
 
 QMASignedInUserPtr QMASignedInUser::init() {
-  if (!adsupport::ASIdentifierManager::sharedManager().isAdvertisingTrackingEnabled()) return nullptr;
+  if (!system_facts::device().advertisingTrackingEnabled) return nullptr;
   if (!foundation::UserDefaults::standardUserDefaults()->boolForKey(QMATokenDispenser::kEnableKey)) return nullptr;
   auto signIn = QMARZISignInInstance();
   if (!signIn) return nullptr;
@@ -281,8 +281,8 @@ void QMATokenDispenser::requestTokenForUser(const QMASignedInUserPtr& user) {
   auto queue = tokenRequestQueue_;
   net::sendAsynchronousRequest(
       std::move(request), [queue](std::function<void()> block) { queue->addOperationWithBlock(std::move(block)); },
-      [weak, user](net::URLResponsePtr, net::Bytes data, net::ErrorPtr error) {
-        if (auto self = weak.lock()) self->cacheTokenFromResponseData(data, user, error != nullptr);
+      [weak, user](net::URLResponsePtr, net::Bytes data, std::optional<foundation::Error> error) {
+        if (auto self = weak.lock()) self->cacheTokenFromResponseData(data, user, error.has_value());
       });
 }
 

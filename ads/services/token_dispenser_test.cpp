@@ -6,7 +6,7 @@
 
 #include "ads/services/string_encoding.h"
 #include "ads/services/test_support.h"
-#include "platform/adsupport/identifier_manager.h"
+#include "platform/system/device_facts.h"
 #include "platform/net/ad_network.h"
 #include "platform/net/test_server.h"
 #include "platform/net/url.h"
@@ -15,6 +15,12 @@ namespace {
 
 using runtime::Class;
 using runtime::Id;
+
+void setTracking(bool on) {
+  auto facts = system_facts::device();
+  facts.advertisingTrackingEnabled = on;
+  system_facts::setDevice(facts);
+}
 
 std::string idTokenWith(const std::string& claims) {
   auto websafe = QMA_KLVStringEncoding::rfc4648Base64WebsafeStringEncoding();
@@ -74,7 +80,7 @@ class SignedInAds : public qma_test::DeviceRootTest {
   void SetUp() override {
     DeviceRootTest::SetUp();
     foundation::UserDefaults::standardUserDefaults()->setObjectForKey(foundation::Value(true), QMATokenDispenser::kEnableKey);
-    adsupport::ASIdentifierManager::sharedManager().setAdvertisingTrackingEnabled(true);
+    setTracking(true);
     library.install();
   }
   void TearDown() override {
@@ -109,7 +115,7 @@ TEST_F(SignedInAds, TheUserComesFromTheSignInLibrary) {
       {"no refresh token", [](SignInLibrary& l) { l.refreshToken.reset(); }},
       {"no client id", [](SignInLibrary& l) { l.clientID.reset(); }},
       {"signed out", [](SignInLibrary& l) { l.signedIn = false; }},
-      {"tracking limited", [](SignInLibrary&) { adsupport::ASIdentifierManager::sharedManager().setAdvertisingTrackingEnabled(false); }},
+      {"tracking limited", [](SignInLibrary&) { setTracking(false); }},
       {"server switch off", [](SignInLibrary&) { foundation::UserDefaults::standardUserDefaults()->removeObjectForKey(QMATokenDispenser::kEnableKey); }},
   };
   for (const auto& c : cases) {
@@ -120,7 +126,7 @@ TEST_F(SignedInAds, TheUserComesFromTheSignInLibrary) {
     library.refreshToken = savedRefreshToken;
     library.clientID = "app-client";
     library.signedIn = true;
-    adsupport::ASIdentifierManager::sharedManager().setAdvertisingTrackingEnabled(true);
+    setTracking(true);
     foundation::UserDefaults::standardUserDefaults()->setObjectForKey(foundation::Value(true), QMATokenDispenser::kEnableKey);
     ASSERT_TRUE(QMASignedInUser::init()) << "restored after " << c.why;
   }
