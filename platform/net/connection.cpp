@@ -491,7 +491,12 @@ void beginLoad(const std::shared_ptr<URLConnection>& connection, URLConnection::
   }
   if (auto protocol = URLProtocolRegistry::protocolForRequest(request)) {
     impl->protocol = protocol;
-    protocol->startLoading(request, std::make_shared<ProtocolClient>(connection, impl, generation, request));
+    auto client = std::make_shared<ProtocolClient>(connection, impl, generation, request);
+    impl->deliver([connection, impl, generation, protocol, client, request] {
+      std::lock_guard lock(impl->callbackMutex);
+      if (impl->cancelled || impl->finished || generation != impl->generation) return;
+      protocol->startLoading(request, client);
+    });
     return;
   }
   if (!request.url.isHTTP()) {
@@ -531,6 +536,13 @@ void URLConnection::start() {
     impl_->started = true;
   }
   askAndSend(shared_from_this(), impl_.get(), impl_->generation, original_, nullptr, {});
+}
+
+void URLConnection::startImmediately() {
+  std::lock_guard lock(impl_->callbackMutex);
+  if (impl_->started || impl_->cancelled) return;
+  impl_->started = true;
+  beginLoad(shared_from_this(), impl_.get(), original_);
 }
 
 void URLConnection::cancel() {
@@ -591,7 +603,7 @@ void sendAsynchronousRequest(URLRequest request, Deliver deliver, CompletionHand
     return;
   }
   loader->keepAlive = loader;
-  connection->start();
+  connection->startImmediately();
 }
 
 SynchronousResult sendSynchronousRequest(URLRequest request) {

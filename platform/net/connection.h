@@ -54,8 +54,12 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
                                                Deliver deliver);
   ~URLConnection();
 
-  // Starts the load once; later calls do nothing.
+  // Starts the load once; later calls do nothing. The delegate is asked about the first
+  // request on its delivery thread before it goes out.
   void start();
+  // The same without that first question: the request goes out from here at once, so the
+  // delivery thread need not be free (fire-and-forget loads).
+  void startImmediately();
   // Stops the load. Callable from any thread (a report already running finishes first).
   void cancel();
 
