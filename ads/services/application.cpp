@@ -40,8 +40,10 @@ std::shared_ptr<QMAApplication> QMAApplication::create() {
 }
 
 const std::shared_ptr<QMAApplication>& QMAApplication::sharedInstance() {
-  static const std::shared_ptr<QMAApplication> app = create();
-  return app;
+  // Never destroyed: the process object's teardown at exit would reach queues whose
+  // thread-local state is already gone.
+  static const auto* app = new std::shared_ptr<QMAApplication>(create());
+  return *app;
 }
 
 void QMAApplication::setApplicationStateSource(std::function<long()> source) {

@@ -1,0 +1,102 @@
+#include "platform/storekit/storekit.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/run_loop.h"
+
+namespace storekit {
+namespace {
+
+struct Recorder : SKPaymentTransactionObserver, SKProductsRequestDelegate {
+  std::vector<std::pair<std::string, SKPaymentTransactionState>> updates;
+  std::optional<SKProductsResponse> response;
+  std::optional<SKError> error;
+  void paymentQueueUpdatedTransactions(SKPaymentQueue&, const SKPaymentTransactions& ts) override {
+    EXPECT_TRUE(dispatch::isMainThread());
+    for (const auto& t : ts) updates.emplace_back(t->payment()->productIdentifier(), t->transactionState());
+  }
+  void productsRequestDidReceiveResponse(SKProductsRequest&, const SKProductsResponse& r) override { response = r; }
+  void requestDidFailWithError(SKProductsRequest&, const SKError& e) override { error = e; }
+};
+
+class StoreKitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SKTestStore::shared().reset();
+    SKTestStore::shared().addProduct({"coins", "Coins", "0.99", {}});
+  }
+  void TearDown() override {
+    SKPaymentQueue::defaultQueue().removeTransactionObserver(recorder.get());
+    dispatch::RunLoop::main().drain();
+    SKTestStore::shared().reset();
+  }
+  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+};
+
+TEST_F(StoreKitTest, PaymentsSettleAsTheStoreSaysAndReachObserversOnTheMainLoop) {
+  auto& queue = SKPaymentQueue::defaultQueue();
+  queue.addTransactionObserver(recorder);
+  queue.addTransactionObserver(recorder);
+  EXPECT_EQ(queue.observerCount(), 1u);
+  SKTestStore::shared().addProduct({"gems", "Gems", "4.99", {}});
+  SKTestStore::shared().setPaymentOutcome("gems", {SKPaymentTransactionState::Failed, SKError{SKErrorDomain, SKErrorPaymentCancelled, "cancelled"}});
+
+  auto coins = SKPayment::paymentWithProduct({"coins", "", "0.99", {}});
+  coins->setQuantity(3);
+  queue.addPayment(coins);
+  queue.addPayment(SKPayment::paymentWithProductIdentifier("gems"));
+  queue.addPayment(SKPayment::paymentWithProductIdentifier("unknown"));
+  EXPECT_TRUE(recorder->updates.empty()) << "nothing is delivered on the caller's stack";
+  dispatch::RunLoop::main().drain();
+
+  using S = SKPaymentTransactionState;
+  const std::vector<std::pair<std::string, S>> expected = {
+      {"coins", S::Purchasing}, {"gems", S::Purchasing}, {"unknown", S::Purchasing},
+      {"coins", S::Purchased},  {"gems", S::Failed},     {"unknown", S::Failed}};
+  EXPECT_EQ(recorder->updates, expected);
+
+  auto pending = queue.transactions();
+  ASSERT_EQ(pending.size(), 3u);
+  EXPECT_EQ(pending[0]->payment()->quantity(), 3);
+  EXPECT_TRUE(pending[0]->transactionIdentifier());
+  EXPECT_TRUE(pending[0]->transactionDate());
+  EXPECT_EQ(pending[1]->error()->code, SKErrorPaymentCancelled);
+  EXPECT_EQ(pending[2]->error()->code, SKErrorStoreProductNotAvailable);
+
+  queue.finishTransaction(pending[0]);
+  queue.finishTransaction(pending[0]);
+  EXPECT_EQ(queue.transactions().size(), 2u);
+  EXPECT_EQ(SKTestStore::shared().finishedTransactions().size(), 1u);
+
+  queue.removeTransactionObserver(recorder.get());
+  SKTestStore::shared().deliverTransaction("coins", 1, S::Purchased);
+  dispatch::RunLoop::main().drain();
+  EXPECT_EQ(recorder->updates.size(), expected.size()) << "a removed observer hears nothing";
+}
+
+TEST_F(StoreKitTest, ProductsRequestsAnswerTheirDelegate) {
+  auto request = SKProductsRequest::initWithProductIdentifiers({"coins", "nope"});
+  request->setDelegate(recorder);
+  request->start();
+  request.reset();  // the request keeps itself alive until it has answered
+  dispatch::RunLoop::main().drain();
+  ASSERT_TRUE(recorder->response);
+  ASSERT_EQ(recorder->response->products.size(), 1u);
+  EXPECT_EQ(recorder->response->products[0].price, "0.99");
+  EXPECT_EQ(recorder->response->invalidProductIdentifiers, std::vector<std::string>{"nope"});
+
+  SKTestStore::shared().setProductsRequestError(SKError{SKErrorDomain, SKErrorUnknown, "offline"});
+  auto failing = SKProductsRequest::initWithProductIdentifiers({"coins"});
+  failing->setDelegate(recorder);
+  failing->start();
+  dispatch::RunLoop::main().drain();
+  ASSERT_TRUE(recorder->error);
+  EXPECT_EQ(recorder->error->localizedDescription, "offline");
+  EXPECT_EQ(SKTestStore::shared().productsRequestsStarted(), 2);
+
+  SKTestStore::shared().setProductsRequestsCannotBeMade(true);
+  EXPECT_EQ(SKProductsRequest::initWithProductIdentifiers({"coins"}), nullptr);
+}
+
+}  // namespace
+}  // namespace storekit
