@@ -58,9 +58,6 @@ function(wv_fuzz target source)
   add_executable(${target} ${source})
   target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${target} PRIVATE ${ARG_LIBS})
-  # The top-level file makes the fuzzers target after every folder: hook on afterwards.
-  # (A deferred call reads its variables late, so the target name is written in now.)
-  cmake_language(EVAL CODE
-    "cmake_language(DEFER DIRECTORY \"${CMAKE_SOURCE_DIR}\" CALL add_dependencies fuzzers ${target})")
+  add_dependencies(fuzzers ${target})
   set_property(GLOBAL APPEND PROPERTY WV_FUZZ_TARGETS ${target})
 endfunction()
