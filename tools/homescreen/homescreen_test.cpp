@@ -19,7 +19,7 @@
 #include "platform/foundation/property_list.h"
 #include "platform/ipc/messaging_center.h"
 #include "platform/ipc/notify_center.h"
-#include "platform/springboard/bitmap.h"
+#include "platform/uikit/image.h"
 
 extern char** environ;
 
@@ -110,8 +110,8 @@ class HomeScreenTest : public ::testing::Test {
     root_ = std::filesystem::temp_directory_path() / ("wv-hs-" + std::to_string(::getpid()));
     std::filesystem::create_directories(root_);
     ::setenv("WARDVANE_DEVICE_ROOT", root_.c_str(), 1);
-    springboard::Bitmap icon{8, 8, std::vector<std::uint8_t>(256, 90)};
-    auto png = *springboard::pngRepresentation(icon);
+    auto icon = std::make_shared<uikit::Image>(8, 8, std::vector<std::uint8_t>(256, 90));
+    auto png = *uikit::Image::pngRepresentation(icon);
     foundation::writeFileAtomically((root_ / "game.png").string(), png.data(), png.size());
     std::ofstream(root_ / "apps.json") << R"([
       {"bundleIdentifier": "com.example.game", "displayName": "Game", "modificationDate": 1700000000,
@@ -198,9 +198,9 @@ TEST_F(HomeScreenTest, AppListIsServedToAnotherProcess) {
   EXPECT_EQ(*foundation::stringForKey(game, wardvane::kDisplayNameKey), "Game");
   EXPECT_EQ(foundation::doubleForKey(game, wardvane::kModificationDateKey), 1700000000.0);
   EXPECT_EQ(foundation::intForKey(game, wardvane::kDataUsageKey), 77);
-  auto icon = springboard::bitmapFromPNG(*foundation::dataForKey(game, wardvane::kIconImageKey));
+  auto icon = uikit::Image::imageWithData(*foundation::dataForKey(game, wardvane::kIconImageKey));
   ASSERT_TRUE(icon);
-  EXPECT_EQ(icon->width, 59);
+  EXPECT_EQ(icon->pixelWidth(), 59u);
   EXPECT_EQ(foundation::dataForKey(*(*apps)[1].asDictionary(), wardvane::kIconImageKey), nullptr);
 
   reply = request(true);
