@@ -3,6 +3,7 @@
 #include "platform/runtime/runtime.h"
 #include "platform/springboard/application_list.h"
 #include "platform/springboard/home_screen.h"
+#include "platform/uikit/image.h"
 
 namespace wardvane {
 
@@ -26,7 +27,7 @@ Dictionary Wardvane::getAppListInformationWithUserInfo(const std::string&, const
     entry[kBundleIdentifierKey] = runtime::msgSend<sig::BundleIdentifier>(application, "bundleIdentifier");
     entry[kDisplayNameKey] = runtime::msgSend<sig::DisplayName>(application, "displayName");
     if (auto icon = list.iconOfSizeForDisplayIdentifier(59, bundleIdentifier)) {
-      if (auto png = springboard::pngRepresentation(*icon)) entry[kIconImageKey] = std::move(*png);
+      if (auto png = uikit::Image::pngRepresentation(icon)) entry[kIconImageKey] = std::move(*png);
     }
     entries.emplace_back(std::move(entry));
   }

@@ -9,6 +9,7 @@
 #include "platform/springboard/application_list.h"
 #include "platform/springboard/home_screen.h"
 #include "platform/uikit/alert_controller.h"
+#include "platform/uikit/image.h"
 #include "platform/uikit/screen.h"
 #include "platform/uikit/window.h"
 
@@ -27,8 +28,7 @@ std::vector<springboard::InstalledApp> fixtureApps() {
   apps[0].displayName = "Game";
   apps[0].modificationDate = 1.7e9;
   apps[0].dataUsage = 321;
-  apps[0].icon = std::make_shared<const springboard::Bitmap>(
-      springboard::Bitmap{2, 2, std::vector<std::uint8_t>(16, 200)});
+  apps[0].icon = std::make_shared<uikit::Image>(2, 2, std::vector<std::uint8_t>(16, 200));
   apps[1].bundleIdentifier = "com.example.notes";
   apps[1].displayName = "Notes";
   apps[2].bundleIdentifier = "com.apple.springboard";
@@ -269,9 +269,9 @@ TEST_F(HooksTest, AppListLeavesOutHiddenAndUnknownIdentifiers) {
   EXPECT_EQ(foundation::doubleForKey(game, kModificationDateKey), 1.7e9);
   EXPECT_EQ(foundation::intForKey(game, kDataUsageKey), 321);
   EXPECT_EQ(*foundation::stringForKey(game, kDisplayNameKey), "Game");
-  auto icon = springboard::bitmapFromPNG(*foundation::dataForKey(game, kIconImageKey));
+  auto icon = uikit::Image::imageWithData(*foundation::dataForKey(game, kIconImageKey));
   ASSERT_TRUE(icon);
-  EXPECT_EQ(icon->width, 59);
+  EXPECT_EQ(icon->pixelWidth(), 59u);
   const auto& notes = *(*foundation::arrayForKey(reply, kApplicationsArrayKey))[1].asDictionary();
   EXPECT_EQ(foundation::dataForKey(notes, kIconImageKey), nullptr);
 }

@@ -6,10 +6,10 @@
 #include "platform/foundation/calendar.h"
 #include "platform/foundation/clock.h"
 #include "platform/uikit/alert_controller.h"
-#include "platform/uikit/screen.h"
 #include "settings-app/app_delegate.h"
 #include "settings-app/entries.h"
 #include "settings-app/root_view_controller.h"
+#include "settings-app/themed_table.h"
 
 namespace wardvane::app {
 
@@ -75,21 +75,7 @@ std::optional<Date> DetailController::endTime() { return refs().endTime; }
 void DetailController::loadView() {
   delegate = AppDelegate::shared();
   auto d = delegate.lock();
-  Rect screen = Screen::mainScreen().bounds();
-  auto container = std::make_shared<View>(screen);
-  auto table = std::make_shared<TableView>(screen, TableViewStyle::Plain);
-  table->setAutoresizingMask(ViewAutoresizingFlexibleWidth | ViewAutoresizingFlexibleHeight);
-  setTableView(table);
-  auto footer = std::make_shared<View>(RectZero);
-  footer->setBackgroundColor(Color::clearColor());
-  table->setTableFooterView(footer);
-  if (d) {
-    table->setBackgroundColor(d->tableViewBackgroundColor());
-    table->setSeparatorColor(d->tableViewSeparatorColor());
-  }
-  container->addSubview(table);
-  container->layoutIfNeeded();
-  setView(container);
+  showTableViewInContainer(*this, makeThemedTableView(TableViewStyle::Plain, RectZero, d));
 }
 
 void DetailController::viewDidLoad() {

@@ -3,11 +3,11 @@
 #include "hooklib/shared/settings_file.h"
 #include "platform/uikit/alert_controller.h"
 #include "platform/uikit/application.h"
-#include "platform/uikit/screen.h"
 #include "settings-app/app_delegate.h"
 #include "settings-app/detail_controller.h"
 #include "settings-app/entries.h"
 #include "settings-app/settings_controller.h"
+#include "settings-app/themed_table.h"
 
 namespace wardvane::app {
 
@@ -31,15 +31,7 @@ void RootViewController::loadView() {
 
 void RootViewController::viewDidLoad() {
   auto d = delegate.lock();
-  auto table = std::make_shared<TableView>(Screen::mainScreen().bounds(), TableViewStyle::Grouped);
-  table->setAutoresizingMask(ViewAutoresizingFlexibleWidth | ViewAutoresizingFlexibleHeight);
-  auto footer = std::make_shared<View>(Rect{0, 0, 1, 1});
-  footer->setBackgroundColor(Color::clearColor());
-  table->setTableFooterView(footer);
-  if (d) {
-    table->setBackgroundColor(d->tableViewBackgroundColor());
-    table->setSeparatorColor(d->tableViewSeparatorColor());
-  }
+  auto table = makeThemedTableView(TableViewStyle::Grouped, Rect{0, 0, 1, 1}, d);
   table->setEditing(false);
   table->setCellLayoutMarginsFollowReadableWidth(false);
   setTableView(table);

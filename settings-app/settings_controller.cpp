@@ -2,10 +2,10 @@
 
 #include "platform/uikit/alert_controller.h"
 #include "platform/uikit/application.h"
-#include "platform/uikit/screen.h"
 #include "settings-app/app_delegate.h"
 #include "settings-app/bc_navigation_controller.h"
 #include "settings-app/root_view_controller.h"
+#include "settings-app/themed_table.h"
 
 namespace wardvane::app {
 
@@ -45,23 +45,10 @@ std::shared_ptr<View> SettingsController::selectedView() { return selected(); }
 void SettingsController::loadView() {
   delegate = AppDelegate::shared();
   auto d = delegate.lock();
-  Rect screen = Screen::mainScreen().bounds();
-  auto container = std::make_shared<View>(screen);
-  auto table = std::make_shared<TableView>(screen, TableViewStyle::Grouped);
-  table->setAutoresizingMask(ViewAutoresizingFlexibleWidth | ViewAutoresizingFlexibleHeight);
-  setTableView(table);
-  auto footer = std::make_shared<View>(Rect{0, 0, 1, 1});
-  footer->setBackgroundColor(Color::clearColor());
-  table->setTableFooterView(footer);
-  if (d) {
-    table->setBackgroundColor(d->tableViewBackgroundColor());
-    table->setSeparatorColor(d->tableViewSeparatorColor());
-  }
+  auto table = makeThemedTableView(TableViewStyle::Grouped, Rect{0, 0, 1, 1}, d);
   table->setEditing(false);
   table->setCellLayoutMarginsFollowReadableWidth(false);
-  container->addSubview(table);
-  container->layoutIfNeeded();
-  setView(container);
+  showTableViewInContainer(*this, table);
 }
 
 void SettingsController::viewDidLoad() { setTitle("Settings"); }

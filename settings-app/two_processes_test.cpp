@@ -2,9 +2,6 @@
 // root, driven by their commands as a person would.
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,89 +11,26 @@
 #include "hooklib/shared/settings_file.h"
 #include "platform/foundation/property_list.h"
 #include "platform/uikit/controls.h"
-
-extern char** environ;
+#include "tools/testsupport/driven_process.h"
 
 namespace {
 
 using foundation::Dictionary;
 using foundation::Value;
 
-// A program on the other end of two pipes, answering a line per command.
-class Process {
+// WardvaneApp answers "screen" with a block of lines through "=== end"; send answers the
+// whole block for it.
+class Process : public testsupport::DrivenProcess {
  public:
-  Process(const std::string& path, const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
-    int in[2], out[2];
-    EXPECT_EQ(::pipe(in), 0);
-    EXPECT_EQ(::pipe(out), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, in[1]);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    std::vector<std::string> env = extraEnv;
-    for (char** e = environ; *e; ++e) {
-      std::string s = *e;
-      if (s.rfind("WARDVANE_", 0) != 0 && s.rfind("TZ=", 0) != 0) env.push_back(s);
-    }
-    std::vector<std::string> argv = {path};
-    argv.insert(argv.end(), args.begin(), args.end());
-    auto cvec = [](std::vector<std::string>& v) {
-      std::vector<char*> c;
-      for (auto& s : v) c.push_back(s.data());
-      c.push_back(nullptr);
-      return c;
-    };
-    auto cargv = cvec(argv);
-    auto cenv = cvec(env);
-    EXPECT_EQ(posix_spawn(&pid_, path.c_str(), &fa, nullptr, cargv.data(), cenv.data()), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(in[0]);
-    ::close(out[1]);
-    toChild_ = in[1];
-    fromChild_ = out[0];
-  }
-  ~Process() {
-    ::close(toChild_);  // end of the commands: the program ends
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit status " << status;
-    ::close(fromChild_);
-  }
-  // Sends a command and answers its line, or its whole block for a screen dump.
+  using DrivenProcess::DrivenProcess;
   std::string send(const std::string& command) {
-    std::string line = command + "\n";
-    EXPECT_EQ(::write(toChild_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    std::string answer = readLine();
+    std::string answer = DrivenProcess::send(command);
     if (answer == "=== screen") {
       for (std::string l; (l = readLine()) != "=== end" && l[0] != '<';) answer += "\n" + l;
       answer += "\n=== end";
     }
     return answer;
   }
-  std::string readLine() {
-    for (;;) {
-      auto nl = buffer_.find('\n');
-      if (nl != std::string::npos) {
-        auto line = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
-        return line;
-      }
-      pollfd p{fromChild_, POLLIN, 0};
-      if (::poll(&p, 1, 10000) <= 0) return "<no answer>";
-      char buf[4096];
-      auto n = ::read(fromChild_, buf, sizeof buf);
-      if (n <= 0) return "<closed>";
-      buffer_.append(buf, static_cast<std::size_t>(n));
-    }
-  }
-
- private:
-  pid_t pid_ = -1;
-  int toChild_ = -1;
-  int fromChild_ = -1;
-  std::string buffer_;
 };
 
 class TwoProcessesTest : public ::testing::Test {

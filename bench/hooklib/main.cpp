@@ -21,6 +21,7 @@
 #include "platform/foundation/property_list.h"
 #include "platform/springboard/application_list.h"
 #include "platform/springboard/home_screen.h"
+#include "platform/uikit/image.h"
 
 namespace {
 
@@ -107,16 +108,16 @@ int main() {
     a.displayName = "App " + std::to_string(i);
     a.modificationDate = 1.6e9 + i;
     a.dataUsage = i * 1000;
-    springboard::Bitmap b{59, 59, std::vector<std::uint8_t>(59 * 59 * 4)};
-    for (std::size_t p = 0; p < b.rgba.size(); ++p)
-      b.rgba[p] = static_cast<std::uint8_t>((p * 31 + static_cast<std::size_t>(i) * 17 + (p / 236) * 5) & 0xff);
-    a.icon = std::make_shared<const springboard::Bitmap>(std::move(b));
+    std::vector<std::uint8_t> rgba(59 * 59 * 4);
+    for (std::size_t p = 0; p < rgba.size(); ++p)
+      rgba[p] = static_cast<std::uint8_t>((p * 31 + static_cast<std::size_t>(i) * 17 + (p / 236) * 5) & 0xff);
+    a.icon = std::make_shared<uikit::Image>(59, 59, std::move(rgba));
     apps.push_back(std::move(a));
   }
   springboard::HomeScreen home(apps);
   home.install();
   auto& list = springboard::ALApplicationList::sharedApplicationList();
-  std::vector<std::shared_ptr<const springboard::Bitmap>> icons;
+  std::vector<std::shared_ptr<uikit::Image>> icons;
   for (const auto& a : apps) icons.push_back(list.iconOfSizeForDisplayIdentifier(59, a.bundleIdentifier));
 
   double reply = measure(
@@ -129,7 +130,7 @@ int main() {
   double encode = measure(
       [&] {
         for (const auto& icon : icons)
-          if (!springboard::pngRepresentation(*icon)) std::abort();
+          if (!uikit::Image::pngRepresentation(icon)) std::abort();
       },
       3);
   ok = report("app-list reply, 300 apps / PNG-encoding icons", reply, encode) && ok;

@@ -56,6 +56,23 @@ bool waitFor(int fd, short events, double deadline) {
   }
 }
 
+// Writes all of `out` to the non-blocking socket `fd`, waiting while it is full; false
+// when the peer is gone or the deadline passes first.
+bool sendAll(int fd, const std::string& out, double deadline) {
+  std::size_t sent = 0;
+  while (sent < out.size()) {
+    auto n = ::send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      if (!waitFor(fd, POLLOUT, deadline)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 struct DistributedMessagingCenter::Connection {
@@ -190,17 +207,7 @@ void DistributedMessagingCenter::onConnectionReadable(int fd) {
   // The reply goes out in one go; a client that stops reading is dropped after the
   // time-out rather than holding the home screen.
   double deadline = realNow() + kDefaultReplyTimeout;
-  std::size_t sent = 0;
-  while (sent < out.size()) {
-    auto n = ::send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (!waitFor(fd, POLLOUT, deadline)) break;
-    } else {
-      break;
-    }
-  }
+  sendAll(fd, out, deadline);
   closeConnection(fd);
 }
 
@@ -226,17 +233,7 @@ std::optional<Dictionary> DistributedMessagingCenter::sendMessageAndReceiveReply
   request["userInfo"] = userInfo;
   std::string out = frame(foundation::dataFromPropertyList(foundation::Value(std::move(request)),
                                                            foundation::PropertyListFormat::Binary));
-  std::size_t sent = 0;
-  while (sent < out.size()) {
-    auto n = ::send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<std::size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (!waitFor(fd, POLLOUT, deadline)) return std::nullopt;
-    } else {
-      return std::nullopt;
-    }
-  }
+  if (!sendAll(fd, out, deadline)) return std::nullopt;
   std::string in;
   char buf[65536];
   for (;;) {

@@ -15,17 +15,18 @@ std::vector<std::pair<std::string, std::string>> ALApplicationList::applications
   return out;
 }
 
-std::shared_ptr<const Bitmap> ALApplicationList::iconOfSizeForDisplayIdentifier(int size,
-                                                                                const std::string& bundleIdentifier) {
+std::shared_ptr<uikit::Image> ALApplicationList::iconOfSizeForDisplayIdentifier(int size,
+                                                                               const std::string& bundleIdentifier) {
   std::lock_guard lock(mu_);
   auto key = std::make_pair(bundleIdentifier, size);
   if (auto it = scaled_.find(key); it != scaled_.end()) return it->second;
   for (const auto& e : entries_) {
     if (e.bundleIdentifier != bundleIdentifier) continue;
     if (!e.icon || size <= 0) return nullptr;
-    auto icon = (e.icon->width == size && e.icon->height == size)
+    auto side = static_cast<std::uint32_t>(size);
+    auto icon = (e.icon->pixelWidth() == side && e.icon->pixelHeight() == side)
                     ? e.icon
-                    : std::make_shared<const Bitmap>(scaledBitmap(*e.icon, size, size));
+                    : uikit::Image::imageScaledToPixelSize(e.icon, side, side);
     scaled_[key] = icon;
     return icon;
   }

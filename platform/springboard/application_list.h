@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/springboard/bitmap.h"
+#include "platform/uikit/image.h"
 
 namespace springboard {
 
@@ -21,12 +21,12 @@ class ALApplicationList {
   std::vector<std::pair<std::string, std::string>> applications() const;
   // The icon scaled to size x size (made once per size and kept); null when the app has
   // no icon or is unknown.
-  std::shared_ptr<const Bitmap> iconOfSizeForDisplayIdentifier(int size, const std::string& bundleIdentifier);
+  std::shared_ptr<uikit::Image> iconOfSizeForDisplayIdentifier(int size, const std::string& bundleIdentifier);
 
   struct Entry {
     std::string bundleIdentifier;
     std::string displayName;
-    std::shared_ptr<const Bitmap> icon;  // full-size icon, may be null
+    std::shared_ptr<uikit::Image> icon;  // full-size icon, may be null
   };
   // The host fills the list.
   void setApplications(std::vector<Entry> entries);
@@ -34,7 +34,7 @@ class ALApplicationList {
  private:
   mutable std::mutex mu_;
   std::vector<Entry> entries_;
-  std::map<std::pair<std::string, int>, std::shared_ptr<const Bitmap>> scaled_;
+  std::map<std::pair<std::string, int>, std::shared_ptr<uikit::Image>> scaled_;
 };
 
 }  // namespace springboard

@@ -96,9 +96,8 @@ std::optional<std::vector<InstalledApp>> loadInstalledAppsFixture(const std::str
       auto iconPath = std::filesystem::path(*icon);
       if (iconPath.is_relative()) iconPath = folder / iconPath;
       auto png = foundation::readFileBytes(iconPath.string());
-      auto bitmap = png ? bitmapFromPNG(*png) : std::nullopt;
-      if (!bitmap) return fail(where + ": icon " + iconPath.string() + " is not a readable PNG");
-      a.icon = std::make_shared<const Bitmap>(std::move(*bitmap));
+      a.icon = png ? uikit::Image::imageWithData(*png) : nullptr;
+      if (!a.icon) return fail(where + ": icon " + iconPath.string() + " is not a readable PNG");
     }
     apps.push_back(std::move(a));
   }

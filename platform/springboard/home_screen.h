@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/runtime/runtime.h"
-#include "platform/springboard/bitmap.h"
+#include "platform/uikit/image.h"
 
 namespace springboard {
 
@@ -45,7 +45,7 @@ struct InstalledApp {
   std::string displayName;
   double modificationDate = 0;
   std::int32_t dataUsage = 0;
-  std::shared_ptr<const Bitmap> icon;  // may be null
+  std::shared_ptr<uikit::Image> icon;  // may be null
   bool restrictedByHost = false;       // the home screen's own restriction answer
 };
 

@@ -11,28 +11,10 @@
 namespace springboard {
 namespace {
 
-Bitmap checker(int w, int h) {
-  Bitmap b{w, h, std::vector<std::uint8_t>(static_cast<std::size_t>(w * h * 4))};
-  for (std::size_t i = 0; i < b.rgba.size(); ++i) b.rgba[i] = static_cast<std::uint8_t>(i * 7);
-  return b;
-}
-
-TEST(Bitmap, PngRoundTripAndScaling) {
-  auto b = checker(5, 3);
-  auto png = pngRepresentation(b);
-  ASSERT_TRUE(png);
-  EXPECT_EQ((*png)[1], 'P');
-  auto back = bitmapFromPNG(*png);
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->width, 5);
-  EXPECT_EQ(back->rgba, b.rgba);
-  EXPECT_FALSE(bitmapFromPNG(foundation::Bytes{1, 2, 3}));
-  EXPECT_FALSE(pngRepresentation(Bitmap{2, 2, {}}));
-
-  auto big = scaledBitmap(b, 10, 6);
-  EXPECT_EQ(big.rgba.size(), 10u * 6 * 4);
-  EXPECT_EQ(std::vector<std::uint8_t>(big.rgba.begin(), big.rgba.begin() + 4),
-            std::vector<std::uint8_t>(b.rgba.begin(), b.rgba.begin() + 4));
+std::shared_ptr<uikit::Image> checker(std::uint32_t w, std::uint32_t h) {
+  std::vector<std::uint8_t> rgba(std::size_t(w) * h * 4);
+  for (std::size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<std::uint8_t>(i * 7);
+  return std::make_shared<uikit::Image>(w, h, std::move(rgba));
 }
 
 class FixtureTest : public ::testing::Test {
@@ -51,7 +33,7 @@ class FixtureTest : public ::testing::Test {
 };
 
 TEST_F(FixtureTest, LoadsAppsWithRelativeIconsAndRejectsBadFixtures) {
-  auto png = *pngRepresentation(checker(4, 4));
+  auto png = *uikit::Image::pngRepresentation(checker(4, 4));
   foundation::writeFileAtomically((dir_ / "game.png").string(), png.data(), png.size());
   auto path = write("apps.json", R"({"apps": [
       {"bundleIdentifier": "com.example.game", "displayName": "Game", "modificationDate": 1.5e9,
@@ -66,7 +48,7 @@ TEST_F(FixtureTest, LoadsAppsWithRelativeIconsAndRejectsBadFixtures) {
   EXPECT_EQ((*apps)[0].dataUsage, 42);
   EXPECT_TRUE((*apps)[0].restrictedByHost);
   ASSERT_TRUE((*apps)[0].icon);
-  EXPECT_EQ((*apps)[0].icon->width, 4);
+  EXPECT_EQ((*apps)[0].icon->pixelWidth(), 4u);
   EXPECT_EQ((*apps)[1].displayName, "com.example.notes");
   EXPECT_FALSE((*apps)[1].icon);
 
@@ -91,7 +73,7 @@ TEST(HomeScreenClasses, OriginalsOpenAppsAndAnswerTheirOwnRestriction) {
   std::vector<InstalledApp> apps(2);
   apps[0].bundleIdentifier = "com.example.game";
   apps[0].displayName = "Game";
-  apps[0].icon = std::make_shared<const Bitmap>(checker(118, 118));
+  apps[0].icon = checker(118, 118);
   apps[1].bundleIdentifier = "com.example.locked";
   apps[1].restrictedByHost = true;
   HomeScreen home(apps);
@@ -128,7 +110,7 @@ TEST(HomeScreenClasses, OriginalsOpenAppsAndAnswerTheirOwnRestriction) {
   EXPECT_EQ(listed[0].first, "com.example.game");  // fixture order
   auto icon = list.iconOfSizeForDisplayIdentifier(59, "com.example.game");
   ASSERT_TRUE(icon);
-  EXPECT_EQ(icon->width, 59);
+  EXPECT_EQ(icon->pixelWidth(), 59u);
   EXPECT_EQ(list.iconOfSizeForDisplayIdentifier(59, "com.example.game"), icon);  // made once
   EXPECT_FALSE(list.iconOfSizeForDisplayIdentifier(59, "com.example.locked"));
 }

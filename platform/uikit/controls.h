@@ -1,5 +1,5 @@
 #pragma once
-// Labels, images and image views, controls (switches, date pickers) that send their
+// Labels, image views, controls (switches, date pickers) that send their
 // actions on value changes, and the visual-effect view.
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/value.h"
+#include "platform/uikit/image.h"
 #include "platform/uikit/view.h"
 
 namespace uikit {
@@ -38,29 +39,6 @@ class Label : public View {
   Font font_ = Font::systemFontOfSize(17);
   TextAlignment alignment_ = TextAlignment::Left;
   int numberOfLines_ = 1;
-};
-
-// A bitmap decoded from PNG data: 8-bit RGBA rows, top to bottom.
-class Image {
- public:
-  // The image in `data`, or none when it is not a PNG image that decodes.
-  static std::shared_ptr<Image> imageWithData(const foundation::Bytes& data);
-  // A PNG encoding of `image` (none when there is no image).
-  static std::optional<foundation::Bytes> pngRepresentation(const std::shared_ptr<Image>& image);
-
-  Image(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba, double scale = 1);
-
-  Size size() const { return {double(width_) / scale_, double(height_) / scale_}; }
-  std::uint32_t pixelWidth() const { return width_; }
-  std::uint32_t pixelHeight() const { return height_; }
-  double scale() const { return scale_; }
-  const std::vector<std::uint8_t>& rgba() const { return rgba_; }
-
- private:
-  std::uint32_t width_;
-  std::uint32_t height_;
-  std::vector<std::uint8_t> rgba_;
-  double scale_;
 };
 
 class ImageView : public View {

@@ -1,6 +1,8 @@
+#include "platform/uikit/image.h"
+
 #include <png.h>
 
-#include "platform/uikit/controls.h"
+#include <cstring>
 
 namespace uikit {
 
@@ -41,6 +43,20 @@ std::optional<foundation::Bytes> Image::pngRepresentation(const std::shared_ptr<
   if (!png_image_write_to_memory(&img, out.data(), &size, 0, image->rgba_.data(), 0, nullptr)) return std::nullopt;
   out.resize(size);
   return out;
+}
+
+std::shared_ptr<Image> Image::imageScaledToPixelSize(const std::shared_ptr<Image>& image, std::uint32_t width,
+                                                     std::uint32_t height) {
+  if (!image || width == 0 || height == 0 || image->width_ == 0 || image->height_ == 0) return nullptr;
+  std::vector<std::uint8_t> rgba(std::size_t(width) * height * 4);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    std::size_t sy = std::uint64_t(y) * image->height_ / height;
+    for (std::uint32_t x = 0; x < width; ++x) {
+      std::size_t sx = std::uint64_t(x) * image->width_ / width;
+      std::memcpy(&rgba[(std::size_t(y) * width + x) * 4], &image->rgba_[(sy * image->width_ + sx) * 4], 4);
+    }
+  }
+  return std::make_shared<Image>(width, height, std::move(rgba));
 }
 
 }  // namespace uikit

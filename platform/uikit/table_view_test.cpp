@@ -155,20 +155,6 @@ TEST(Controls, SwitchesAndPickersSendValueChangedOnlyWhenAFingerCanReachThem) {
   EXPECT_EQ(seen.timeIntervalSince1970, 60000.0);  // the wheels have no seconds
 }
 
-TEST(Image, DecodesPngAndRefusesAnythingElse) {
-  Image red(2, 1, {255, 0, 0, 255, 0, 0, 255, 128});
-  auto png = Image::pngRepresentation(std::make_shared<Image>(red));
-  ASSERT_TRUE(png);
-  auto back = Image::imageWithData(*png);
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->size(), (Size{2, 1}));
-  EXPECT_EQ(back->rgba(), red.rgba());
-  EXPECT_EQ(Image::imageWithData({}), nullptr);
-  EXPECT_EQ(Image::imageWithData({'n', 'o', 't', ' ', 'p', 'n', 'g'}), nullptr);
-  foundation::Bytes truncated(png->begin(), png->begin() + std::ptrdiff_t(png->size() / 2));
-  EXPECT_EQ(Image::imageWithData(truncated), nullptr);
-}
-
 struct LifecycleDelegate : ApplicationDelegate {
   std::string log;
   void applicationDidFinishLaunching(const std::shared_ptr<Application>&) override { log += "launch "; }

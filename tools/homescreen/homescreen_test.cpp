@@ -3,10 +3,6 @@
 // and the change notification.
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,9 +15,8 @@
 #include "platform/foundation/property_list.h"
 #include "platform/ipc/messaging_center.h"
 #include "platform/ipc/notify_center.h"
-#include "platform/springboard/bitmap.h"
-
-extern char** environ;
+#include "platform/uikit/image.h"
+#include "tools/testsupport/driven_process.h"
 
 namespace {
 
@@ -31,87 +26,14 @@ using foundation::Value;
 // 2024-03-05 at hh:mm UTC.
 double at(int h, int m) { return 1709596800.0 + h * 3600.0 + m * 60.0; }
 
-class HomeScreenProcess {
- public:
-  HomeScreenProcess(const std::string& root, const std::vector<std::string>& args) {
-    int in[2], out[2];
-    EXPECT_EQ(::pipe(in), 0);
-    EXPECT_EQ(::pipe(out), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, in[1]);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    std::vector<std::string> env = {"WARDVANE_DEVICE_ROOT=" + root, "TZ=UTC"};
-    for (char** e = environ; *e; ++e) {
-      std::string s = *e;
-      if (s.rfind("WARDVANE_", 0) != 0 && s.rfind("TZ=", 0) != 0) env.push_back(s);
-    }
-    std::vector<std::string> argv = {HOMESCREEN_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    auto cvec = [](std::vector<std::string>& v) {
-      std::vector<char*> c;
-      for (auto& s : v) c.push_back(s.data());
-      c.push_back(nullptr);
-      return c;
-    };
-    auto cargv = cvec(argv);
-    auto cenv = cvec(env);
-    EXPECT_EQ(posix_spawn(&pid_, HOMESCREEN_PATH, &fa, nullptr, cargv.data(), cenv.data()), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(in[0]);
-    ::close(out[1]);
-    toChild_ = in[1];
-    fromChild_ = out[0];
-    ready_ = readLine();
-  }
-  ~HomeScreenProcess() {
-    ::close(toChild_);  // end of input: homescreen leaves its run loop and exits
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "homescreen exit status " << status;
-    ::close(fromChild_);
-  }
-  const std::string& readyLine() const { return ready_; }
-  std::string send(const std::string& command) {
-    std::string line = command + "\n";
-    EXPECT_EQ(::write(toChild_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    return readLine();
-  }
-
- private:
-  std::string readLine() {
-    for (;;) {
-      auto nl = buffer_.find('\n');
-      if (nl != std::string::npos) {
-        auto line = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
-        return line;
-      }
-      pollfd p{fromChild_, POLLIN, 0};
-      if (::poll(&p, 1, 10000) <= 0) return "<no answer>";
-      char buf[4096];
-      auto n = ::read(fromChild_, buf, sizeof buf);
-      if (n <= 0) return "<closed>";
-      buffer_.append(buf, static_cast<std::size_t>(n));
-    }
-  }
-  pid_t pid_ = -1;
-  int toChild_ = -1;
-  int fromChild_ = -1;
-  std::string buffer_;
-  std::string ready_;
-};
-
 class HomeScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = std::filesystem::temp_directory_path() / ("wv-hs-" + std::to_string(::getpid()));
     std::filesystem::create_directories(root_);
     ::setenv("WARDVANE_DEVICE_ROOT", root_.c_str(), 1);
-    springboard::Bitmap icon{8, 8, std::vector<std::uint8_t>(256, 90)};
-    auto png = *springboard::pngRepresentation(icon);
+    auto icon = std::make_shared<uikit::Image>(8, 8, std::vector<std::uint8_t>(256, 90));
+    auto png = *uikit::Image::pngRepresentation(icon);
     foundation::writeFileAtomically((root_ / "game.png").string(), png.data(), png.size());
     std::ofstream(root_ / "apps.json") << R"([
       {"bundleIdentifier": "com.example.game", "displayName": "Game", "modificationDate": 1700000000,
@@ -123,11 +45,13 @@ class HomeScreenTest : public ::testing::Test {
     std::filesystem::remove_all(root_);
     ::unsetenv("WARDVANE_DEVICE_ROOT");
   }
-  std::unique_ptr<HomeScreenProcess> start(std::vector<std::string> extra = {}) {
+  std::unique_ptr<testsupport::DrivenProcess> start(std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {"--apps", (root_ / "apps.json").string(), "--clock", "2024-03-05 12:00"};
     args.insert(args.end(), extra.begin(), extra.end());
-    auto p = std::make_unique<HomeScreenProcess>(root_.string(), args);
-    EXPECT_EQ(p->readyLine().rfind("homescreen ready: 3 apps", 0), 0u) << p->readyLine();
+    auto p = std::make_unique<testsupport::DrivenProcess>(
+        HOMESCREEN_PATH, args, std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "TZ=UTC"});
+    auto ready = p->readLine();
+    EXPECT_EQ(ready.rfind("homescreen ready: 3 apps", 0), 0u) << ready;
     return p;
   }
   void writeSettings(bool restrictGame, bool showAlerts = true) {
@@ -198,9 +122,9 @@ TEST_F(HomeScreenTest, AppListIsServedToAnotherProcess) {
   EXPECT_EQ(*foundation::stringForKey(game, wardvane::kDisplayNameKey), "Game");
   EXPECT_EQ(foundation::doubleForKey(game, wardvane::kModificationDateKey), 1700000000.0);
   EXPECT_EQ(foundation::intForKey(game, wardvane::kDataUsageKey), 77);
-  auto icon = springboard::bitmapFromPNG(*foundation::dataForKey(game, wardvane::kIconImageKey));
+  auto icon = uikit::Image::imageWithData(*foundation::dataForKey(game, wardvane::kIconImageKey));
   ASSERT_TRUE(icon);
-  EXPECT_EQ(icon->width, 59);
+  EXPECT_EQ(icon->pixelWidth(), 59u);
   EXPECT_EQ(foundation::dataForKey(*(*apps)[1].asDictionary(), wardvane::kIconImageKey), nullptr);
 
   reply = request(true);
