@@ -1,6 +1,7 @@
 # Shared build rules: warnings, sanitizers, and one library plus one test program per folder.
 
-set(WV_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Wno-unused-parameter)
+set(WV_WARNINGS -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wno-unused-parameter
+  $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local> $<$<CXX_COMPILER_ID:Clang>:-Wshadow-uncaptured-local>)
 if(WV_WERROR)
   list(APPEND WV_WARNINGS -Werror)
 endif()

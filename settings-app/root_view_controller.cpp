@@ -145,9 +145,10 @@ void RootViewController::Sort(const std::shared_ptr<BarButtonItem>& sender) {
   std::weak_ptr<RootViewController> weak = std::static_pointer_cast<RootViewController>(shared_from_this());
   const std::pair<const char*, std::int32_t> choices[] = {
       {"Display Name", kSortByDisplayName}, {"Date Modified", kSortByDateModified}, {"Data Usage", kSortByDataUsage}};
-  for (auto [title, type] : choices) {
+  for (const auto& choice : choices) {
+    std::int32_t type = choice.second;
     alert->addAction(AlertAction::actionWithTitleStyleHandler(
-        title, AlertActionStyle::Default, [weak, type](const std::shared_ptr<AlertAction>&) {
+        choice.first, AlertActionStyle::Default, [weak, type](const std::shared_ptr<AlertAction>&) {
           auto self = weak.lock();
           if (!self) return;
           if (auto del = self->delegate.lock()) del->sortType = type;
