@@ -4,7 +4,7 @@
 
 #include "ads/services/character_sets.h"
 #include "ads/services/string_encoding.h"
-#include "platform/foundation/md5.h"
+#include "platform/crypto/md5.h"
 #include "platform/unicode/unicode.h"
 
 namespace {
@@ -239,7 +239,7 @@ std::string QMAContent::shingleHash() const {
       const std::uint32_t h = QMAMurmurHash3_x86_32(token.data(), token.size(), 0);
       folded.push_back(static_cast<char>((h ^ (h >> 8) ^ (h >> 16) ^ (h >> 24)) & 0xFF));
     }
-    const auto digest = foundation::md5(folded);
+    const auto digest = crypto::md5(folded);
     output.append(reinterpret_cast<const char*>(digest.data()), 4);
   }
   static const auto websafe = QMA_KLVStringEncoding::rfc4648Base64WebsafeStringEncoding();

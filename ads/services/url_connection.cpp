@@ -8,7 +8,7 @@
 #include "platform/foundation/clock.h"
 #include "platform/foundation/device_path.h"
 #include "platform/foundation/format.h"
-#include "platform/foundation/md5.h"
+#include "platform/crypto/md5.h"
 #include "platform/net/http_date.h"
 
 namespace {
@@ -116,7 +116,7 @@ foundation::Bytes QMAURLConnection::cacheKeyForURL(const net::URL& url) {
   } else {
     text = url.absoluteString();
   }
-  auto digest = foundation::md5(text);
+  auto digest = crypto::md5(text);
   return foundation::Bytes(digest.begin(), digest.end());
 }
 

@@ -9,7 +9,7 @@
 #include "platform/dispatch/operation_queue.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
-#include "platform/foundation/md5.h"
+#include "platform/crypto/md5.h"
 
 using foundation::Dictionary;
 using foundation::Error;
@@ -293,13 +293,13 @@ bool QMAIsValidUTF8(std::string_view t) {
 
 std::optional<foundation::Bytes> qma_MD5Data(std::string_view text) {
   if (!QMAIsValidUTF8(text)) return std::nullopt;
-  auto d = foundation::md5(text);
+  auto d = crypto::md5(text);
   return foundation::Bytes(d.begin(), d.end());
 }
 
 std::optional<std::string> qma_MD5String(std::string_view text) {
   if (!QMAIsValidUTF8(text)) return std::nullopt;
-  return foundation::md5Hex(text);
+  return crypto::md5Hex(text);
 }
 
 std::string qma_escapeAts(std::string_view text) {

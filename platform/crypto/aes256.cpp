@@ -48,21 +48,4 @@ Aes256Key keyFromString(std::string_view keyString) {
   return key;
 }
 
-std::array<std::uint8_t, 16> md5(const void* data, std::size_t size) {
-  std::array<std::uint8_t, 16> digest{};
-  unsigned int len = 0;
-  EVP_Digest(data, size, digest.data(), &len, EVP_md5(), nullptr);
-  return digest;
-}
-
-std::string md5Hex(const void* data, std::size_t size) {
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (auto b : md5(data, size)) {
-    out += hex[b >> 4];
-    out += hex[b & 15];
-  }
-  return out;
-}
-
 }  // namespace crypto

@@ -27,8 +27,4 @@ std::optional<Bytes> aes256CbcDecrypt(const std::uint8_t* data, std::size_t size
 // The key of a key string: its UTF-8 bytes in a zero-filled buffer, cut at 32 bytes.
 Aes256Key keyFromString(std::string_view keyString);
 
-// MD5 digest, raw and as lower-case hex.
-std::array<std::uint8_t, 16> md5(const void* data, std::size_t size);
-std::string md5Hex(const void* data, std::size_t size);
-
 }  // namespace crypto

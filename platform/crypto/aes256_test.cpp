@@ -1,4 +1,5 @@
 #include "platform/crypto/aes256.h"
+#include "platform/crypto/md5.h"
 
 #include <gtest/gtest.h>
 
@@ -57,6 +58,8 @@ TEST(Aes256, KeyStringIsZeroFilledAndCutAt32Bytes) {
 TEST(Md5, KnownDigests) {
   EXPECT_EQ(md5Hex("", 0), "d41d8cd98f00b204e9800998ecf8427e");
   EXPECT_EQ(md5Hex("abc", 3), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(md5Hex("The quick brown fox jumps over the lazy dog"), "9e107d9d372bb6826bd81d3542a419d6");
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/foundation/bundle.h"
-#include "platform/foundation/md5.h"
 #include "platform/foundation/property_list.h"
 
 namespace foundation {
@@ -93,11 +92,6 @@ TEST_F(FreshDeviceRoot, WritersOnManyThreadsLoseNothing) {
   for (auto& t : threads) t.join();
   UserDefaults::resetStandardUserDefaults();
   EXPECT_EQ(UserDefaults::standardUserDefaults()->persistentDomain().size(), 100u);
-}
-
-TEST(MD5, DigestsMatchKnownValues) {
-  EXPECT_EQ(md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
-  EXPECT_EQ(md5Hex("The quick brown fox jumps over the lazy dog"), "9e107d9d372bb6826bd81d3542a419d6");
 }
 
 }  // namespace

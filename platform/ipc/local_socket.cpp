@@ -4,7 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/crypto/aes256.h"
+#include "platform/crypto/md5.h"
 
 namespace ipc {
 

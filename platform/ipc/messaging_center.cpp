@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/crypto/aes256.h"
+#include "platform/crypto/md5.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/device_path.h"
 #include "platform/foundation/property_list.h"

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/crypto/aes256.h"
+#include "platform/crypto/md5.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/device_path.h"
 #include "platform/ipc/local_socket.h"
