@@ -1,8 +1,8 @@
 #include "platform/corefoundation/core_foundation.h"
 
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/log.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -23,7 +23,7 @@ State& state() {
 }  // namespace
 
 void CFLog(int level, const std::string& text) {
-  std::fprintf(stderr, "%s\n", text.c_str());
+  foundation::systemLog(text);
   auto& s = state();
   std::lock_guard lock(s.mu);
   s.lines.push_back({level, text});

@@ -25,8 +25,8 @@ struct LogLine {
   std::string text;
 };
 
-// Logs an already formatted line: to standard error, and to the process's log sink,
-// which the host reads back.
+// Logs an already formatted line: to the system log, and to the lines kept for the host
+// to read back.
 void CFLog(int level, const std::string& text);
 std::vector<LogLine> loggedLines();
 void clearLoggedLines();
