@@ -1,4 +1,5 @@
 #include "platform/dispatch/queue.h"
+#include "platform/dispatch/thread_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -179,3 +180,22 @@ TEST(OperationQueue, MainQueueRunsOnTheMainThread) {
 
 }  // namespace
 }  // namespace dispatch
+
+#ifndef NDEBUG
+namespace dispatch {
+namespace {
+
+TEST(ThreadChecksDeathTest, AWrongHopAbortsWithTheRuleAndTheQueue) {
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto q = Queue::createSerial("com.example.checked");
+  WV_DCHECK_MAIN_THREAD();
+  WV_DCHECK_NOT_ON_QUEUE(q);
+  q->sync([&] { WV_DCHECK_ON_QUEUE(q); });
+  EXPECT_DEATH(WV_DCHECK_ON_QUEUE(q), "must run on queue q");
+  EXPECT_DEATH(std::thread([&] { q->sync([] { WV_DCHECK_MAIN_THREAD(); }); }).join(), "main thread.*com.example.checked");
+  GTEST_FLAG_SET(death_test_style, style);
+}
+}  // namespace
+}  // namespace dispatch
+#endif

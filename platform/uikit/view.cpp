@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/uikit/graphics_context.h"
 #include "platform/uikit/window.h"
 
 namespace uikit {
@@ -214,6 +215,25 @@ void View::layoutIfNeeded() {
   }
   auto subs = subviews_;  // layoutSubviews may rearrange the list
   for (auto& sub : subs) sub->layoutIfNeeded();
+}
+
+void View::renderInContext(GraphicsContext& ctx) const {
+  if (hidden_ || alpha_ <= 0) return;
+  bool layered = alpha_ < 1;
+  if (layered) ctx.beginTransparencyLayer();
+  ctx.saveGState();
+  ctx.translateCTM(-bounds_.origin.x, -bounds_.origin.y);
+  if (clipsToBounds()) ctx.clipToRect(bounds_);
+  if (backgroundColor_) ctx.fillRect(bounds_, *backgroundColor_);
+  drawRect(ctx, bounds_);
+  for (const auto& sub : subviews_) {
+    ctx.saveGState();
+    ctx.translateCTM(sub->frame_.minX(), sub->frame_.minY());
+    sub->renderInContext(ctx);
+    ctx.restoreGState();
+  }
+  ctx.restoreGState();
+  if (layered) ctx.endTransparencyLayer(alpha_);
 }
 
 }  // namespace uikit

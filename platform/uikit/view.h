@@ -16,6 +16,7 @@
 
 namespace uikit {
 
+class GraphicsContext;
 class Window;
 class ViewController;
 
@@ -116,6 +117,14 @@ class View : public std::enable_shared_from_this<View> {
   bool needsLayout() const { return needsLayout_; }
   void layoutIfNeeded();
   virtual void layoutSubviews() {}
+
+  // Rendering of the view's layer into `ctx`, in this view's bounds coordinates (the
+  // caller has moved the context to the view's origin): the background colour, then
+  // drawRect, then the subviews back to front, each under its alpha and, when it clips,
+  // its bounds. A hidden view draws nothing.
+  void renderInContext(GraphicsContext& ctx) const;
+  // What the view draws over its background, in bounds coordinates; nothing here.
+  virtual void drawRect(GraphicsContext& ctx, Rect rect) const {}
 
   // The controller whose view this is, if any (set by the controller).
   std::shared_ptr<ViewController> viewController() const { return viewController_.lock(); }
