@@ -5,9 +5,10 @@
 // and swipe set-ups) and a statistics dictionary that travels with the next requests.
 // QMABannerAd and QMAInterstitialAd are the kinds the two web-view formats make.
 //
-// An ad is made and filled by one owner at a time (the SDK-core controller, the slot, the
-// fetcher), on the main thread, and then handed on; it has no lock of its own. Its
-// statistics dictionary is safe from any thread.
+// An ad has no lock of its own: it is made and filled by one owner at a time (the SDK-core
+// controller, the slot, the fetcher; in the component all on the main thread) and then
+// handed on, so any thread may use it while it owns it. Its statistics dictionary is safe
+// from any thread.
 
 #include <cstdint>
 #include <memory>

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "ads/services/utilities.h"
+#include "platform/dispatch/run_loop.h"
 #include "platform/system/device_facts.h"
 #include "platform/system/screen_facts.h"
 
@@ -95,13 +96,15 @@ QMAAdSizeScreenFacts QMAAdSizeScreenFacts::ofDevice(QMADeviceSpecifications& dev
   QMAAdSizeScreenFacts facts;
   facts.idiom = system_facts::device().idiom == system_facts::InterfaceIdiom::Pad ? QMAUserInterfaceIdiomPad
                                                                                   : QMAUserInterfaceIdiomPhone;
-  QMARect bounds = device.standardizedPortraitScreenBounds();
+  // The device facts are cached on the main thread: only there are they read.
+  QMARect bounds = dispatch::isMainThread() ? device.standardizedPortraitScreenBounds() : QMARect{};
   if (bounds.size.width > 0 && bounds.size.height > 0) {
     facts.portraitWidth = bounds.size.width;
     facts.portraitHeight = bounds.size.height;
   } else {
-    // The early activities have not cached the device facts yet: a host that makes a
-    // banner in its launch method must still be measured against the real screen.
+    // The early activities have not cached the device facts yet (or this is not the main
+    // thread): a host that makes a banner in its launch method must still be measured
+    // against the real screen.
     auto screen = system_facts::screen();
     facts.portraitWidth = screen.width;
     facts.portraitHeight = screen.height;

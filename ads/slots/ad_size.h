@@ -6,8 +6,8 @@
 //
 // The functions that measure against the screen (CGSizeFromQMAAdSize and the validity
 // tests) read the device facts of QMADevice, which the early activities cache on the main
-// thread; before that they read the platform's screen facts directly, so a size is never
-// judged against a screen of 0 x 0. Their overloads that take QMAAdSizeScreenFacts measure
+// thread; before that, and on other threads, they read the platform's screen facts
+// directly, so a size is never judged against a screen of 0 x 0. Their overloads that take QMAAdSizeScreenFacts measure
 // against the screen given. Any thread.
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 
 #include "ads/services/device.h"
 #include "ads/slots/request.h"
+#include "platform/dispatch/run_loop.h"
 #include "platform/foundation/format.h"
 #include "platform/net/http_status.h"
 #include "platform/system/device_facts.h"
@@ -35,8 +36,10 @@ std::optional<std::string> OSMinimumMessage() {
   static std::optional<std::string>* kept = new std::optional<std::string>();
   std::lock_guard lock(*mu);
   if (*kept) return *kept;
-  std::optional<std::string> version = QMADevice::sharedInstance()->systemVersion();
-  // Before the early activities cache the device facts, the platform knows the version.
+  // The device facts are cached on the main thread; elsewhere, and before the early
+  // activities cache them, the platform knows the version.
+  std::optional<std::string> version;
+  if (dispatch::isMainThread()) version = QMADevice::sharedInstance()->systemVersion();
   if (!version || version->empty()) version = system_facts::device().systemVersion;
   if (!version || version->empty()) return std::nullopt;
   *kept = QMARequestError::OSMinimumMessageForVersion(*version);

@@ -91,6 +91,11 @@ TEST_F(Requests, TheParameterDictionaryOfRepresentativeRequests) {
          r.tagForChildDirectedTreatment(true);
        },
        {{"js", js}, {"tag_for_child_directed_treatment", "1"}}},
+      {"extras marked for one use are sent while they are registered",
+       [](QMARequest& r) {
+         r.registerAdNetworkExtras(extrasWith({{"_useOnce", true}, {"k", "v"}}));
+       },
+       {{"js", js}, {"extras", Dictionary{{"_useOnce", true}, {"k", "v"}}}}},
       {"a test device among other entries",
        [&](QMARequest& r) {
          r.setTestDevices(Array{"", 7, deviceID});

@@ -2,8 +2,9 @@
 // The swipe-to-store-page set-up an ad may carry: the store item, the rectangles of the
 // banner where a swipe may begin, the metadata echoed to the creative, and the duration
 // of the transition. Made from the ad dictionary's "swipe_to_viewcontroller" or the
-// header "x-qvra-swipe-to-view-controller"; the swipe itself is presentation work. Made
-// and read on the main thread.
+// header "x-qvra-swipe-to-view-controller"; the swipe itself is presentation work. Made by
+// the owner of its ad on that owner's thread; the direction and drag flag change on the
+// main thread.
 
 #include <memory>
 #include <optional>
