@@ -187,7 +187,6 @@ class WebView : public uikit::WebView {
     std::optional<std::string> body;
   };
   std::deque<QueuedNavigation> navigations_;
-  std::size_t navigationsThisTurn_ = 0;
   int scriptDepth_ = 0;
   bool flushing_ = false;
   std::deque<std::string> console_;
