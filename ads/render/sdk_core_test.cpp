@@ -244,6 +244,40 @@ TEST_F(SDKCoreTest, FetchHttpRequestIsPerformedAndAnsweredOnceWithSuccessOrFailu
   server->stop();
 }
 
+// A fetcher that cannot start reports its failure and then says so: the page hears once.
+struct RefusingFetch : QMASDKCoreHTTPFetch {
+  bool fetchRequestURLDelegateError(const net::URLRequest&, std::weak_ptr<QMASDKCoreHTTPFetchDelegate> delegate,
+                                    foundation::Error* error) override {
+    auto e = QMARequestErrorWithCodeMessage(2, "cannot connect");
+    if (auto d = delegate.lock()) d->adFetcherDidFailToFetchAdWithErrorResponseCode(*this, std::nullopt, e, 0);
+    if (error) *error = e;
+    return false;
+  }
+  void setDelegate(std::weak_ptr<QMASDKCoreHTTPFetchDelegate>) override {}
+  void cancel() override {}
+};
+
+TEST_F(SDKCoreTest, AFetchThatCannotStartIsAnsweredOnce) {
+  startServer(nlohmann::json::object());
+  auto a = requester();
+  controller->buildAdURL(a);
+  ASSERT_TRUE(pump([&] { return a->answers.size() == 1; }));
+  QMASDKCoreQOMBHandler::setFetcherFactory([] { return std::make_shared<RefusingFetch>(); });
+  evaluate(R"(
+    window.reasons = [];
+    QVRA_ReceiveMessage = function (name, m) { reasons.push(m.reason + '/' + m.response.http_request_id); };
+    location.href = 'qomb://sdk/fetchHttpRequest?http_request=' +
+        encodeURIComponent(JSON.stringify({http_request_id: 9, url: 'http://127.0.0.1/x'}));
+  )");
+  QMASDKCoreQOMBHandler::setFetcherFactory(nullptr);
+  ASSERT_TRUE(pump([&] { return evaluate("reasons.length") == "1"; }));
+  for (int i = 0; i < 20; ++i) {
+    dispatch::RunLoop::main().runOnce(0.002);
+    foundation::Clock::advance(0.002);
+  }
+  EXPECT_EQ(evaluate("reasons.join(',')"), "cannot connect/9");
+}
+
 TEST_F(SDKCoreTest, ServerConstantsAreAppliedAndStoredAsTheyArrive) {
   startServer(nlohmann::json::object());
   auto defaults = foundation::UserDefaults::standardUserDefaults();
