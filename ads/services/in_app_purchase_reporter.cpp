@@ -33,8 +33,19 @@ bool QMAInAppPurchaseTransactionReporter::shouldBeEnabled() const {
     for (const auto& name : *list) {
       if (const auto* s = name.asString()) classes.push_back(*s);
     }
-  } else if (const auto* single = stored.asString()) {
-    classes = {*single};
+  } else if (const auto* text = stored.asString()) {
+    // The server sends its list as text: class names separated by ",".
+    classes.clear();
+    std::size_t start = 0;
+    while (start <= text->size()) {
+      std::size_t comma = text->find(',', start);
+      if (comma == std::string::npos) comma = text->size();
+      std::string name = text->substr(start, comma - start);
+      name.erase(0, name.find_first_not_of(" \t"));
+      name.erase(name.find_last_not_of(" \t") + 1);
+      if (!name.empty()) classes.push_back(name);
+      start = comma + 1;
+    }
   }
   for (const auto& name : classes) {
     if (runtime::objc_getClass(name)) return false;

@@ -1,0 +1,58 @@
+#include "ads/render/ad_view_delegate.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/dispatch/queue.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/foundation/notification_center.h"
+
+void QMAAdViewDelegate::addQOMBHandler(std::shared_ptr<QMAQOMBHandler> handler) {
+  if (handler) qombHandlers_.push_back(std::move(handler));
+}
+
+std::optional<bool> QMAAdViewDelegate::adViewShouldStartLoadWithRequestNavigationType(QMAAdView& adView,
+                                                                                      const net::URLRequest& request,
+                                                                                      webkit::NavigationType) {
+  WV_DCHECK_MAIN_THREAD();
+  const net::URL& url = request.url;
+  if (QMANotification::isNotificationURL(url)) {
+    handleQOMBURLAdView(url, std::static_pointer_cast<QMAAdView>(adView.shared_from_this()));
+    return false;
+  }
+  std::string scheme = url.scheme().value_or("");
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (scheme == "file") return fileAccessAllowed_;
+  if (scheme == "about") return true;
+  if (scheme == "http" || scheme == "https") {
+    if (!adView.URL() || !(*adView.URL() == url)) {
+      adView.setURLForView(url, std::static_pointer_cast<uikit::View>(adView.shared_from_this()));
+    }
+    return true;
+  }
+  // Composers and other applications are the opener's; until it exists nothing leaves.
+  return false;
+}
+
+void QMAAdViewDelegate::handleQOMBURLAdView(const net::URL& url, const std::shared_ptr<QMAAdView>& adView) {
+  WV_DCHECK_MAIN_THREAD();
+  // The snapshot is taken here and the hop is one main-queue block per message, so the
+  // messages of a page reach the handlers in the order it sent them.
+  auto self = shared_from_this();
+  auto handlers = qombHandlers_;
+  dispatch::Queue::main()->async([self, handlers, url, adView] {
+    auto note = QMANotification::initWithNotificationURL(url);
+    if (note) {
+      for (const auto& handler : handlers)
+        if (handler->handleNotificationAdView(note, adView)) return;
+    }
+    qma_postNotificationFromURLObjectWithDelay(foundation::NotificationCenter::defaultCenter(), url, adView, 0);
+  });
+}
+
+void QMAAdViewDelegate::adViewDidFinishLoad(QMAAdView& adView) {
+  WV_DCHECK_MAIN_THREAD();
+  // The headless screen is portrait; its status bar never turns.
+  adView.forceRotateToOrientation(1);
+  hasLoadedAtLeastOnce_ = true;
+}

@@ -1,0 +1,351 @@
+#include "ads/render/sdk_core_controller.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "ads/render/server_constants.h"
+#include "ads/services/absolute_time.h"
+#include "ads/services/csi.h"
+#include "ads/services/logging.h"
+#include "ads/services/sdk_version.h"
+#include "ads/services/utilities.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/foundation/json.h"
+
+namespace {
+
+std::shared_ptr<QMACSITimeRecorder> loadAdRecorder() { return QMACSI::sharedInstance()->timeRecorderForAction("load_ad_ios"); }
+
+std::mutex factoryMutex;
+QMASDKCoreAdFactory& adFactory() {
+  static QMASDKCoreAdFactory factory = [](long, const foundation::Value&, bool) { return QMASDKCoreMadeAd{}; };
+  return factory;
+}
+
+bool isTrue(const foundation::Value* value) {
+  if (!value) return false;
+  if (const auto* s = value->asString()) return QMAServerConstants::boolValue(*s);
+  return value->boolValue().value_or(false);
+}
+
+}  // namespace
+
+foundation::Dictionary QMASDKCoreMediationHeaders(const std::optional<foundation::Dictionary>& adHeaders) {
+  foundation::Dictionary headers = adHeaders.value_or(foundation::Dictionary{});
+  headers["x-qvra-mediation"] = 1;
+  headers["Content-Type"] = "application/json";
+  return headers;
+}
+
+const std::shared_ptr<QMASDKCoreController>& QMASDKCoreController::sharedInstance() {
+  static const std::shared_ptr<QMASDKCoreController> controller = create();
+  return controller;
+}
+
+std::shared_ptr<QMASDKCoreController> QMASDKCoreController::create() {
+  WV_DCHECK_MAIN_THREAD();
+  auto controller = std::shared_ptr<QMASDKCoreController>(new QMASDKCoreController());
+  controller->setUp();
+  return controller;
+}
+
+void QMASDKCoreController::setUp() {
+  lockQueue_ = dispatch::Queue::createSerial(kStateQueueLabel);
+  requestURLQueue_ = dispatch::Queue::createSerial(kRequestURLQueueLabel);
+  activeSDKCoreWebView_ = QMASDKCoreWebView::init();
+  activeSDKCoreWebView_->SDKCoreQOMBHandler()->setDelegate(
+      std::static_pointer_cast<QMASDKCoreQOMBHandlerDelegate>(shared_from_this()));
+}
+
+QMASDKCoreController::~QMASDKCoreController() {
+  if (activeSDKCoreWebView_) activeSDKCoreWebView_->removeObserver(this);
+}
+
+void QMASDKCoreController::setAdFactory(QMASDKCoreAdFactory factory) {
+  std::lock_guard lock(factoryMutex);
+  adFactory() = factory ? std::move(factory)
+                        : QMASDKCoreAdFactory([](long, const foundation::Value&, bool) { return QMASDKCoreMadeAd{}; });
+}
+
+void QMASDKCoreController::buildAdURL(const std::shared_ptr<QMASDKCoreControllerDelegate>& requester) {
+  WV_DCHECK_NOT_ON_QUEUE(lockQueue_);
+  if (!requester) return;
+  if (auto recorder = loadAdRecorder())
+    recorder->startTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
+  auto self = shared_from_this();
+  lockQueue_->async([self, requester] { self->pendingActiveWebViewLoadDelegates_.push_back(requester); });
+  attemptToRefreshActiveWebViewSDKCore();
+}
+
+void QMASDKCoreController::attemptToRefreshActiveWebViewSDKCore() {
+  bool stale = false;
+  lockQueue_->sync([&] {
+    stale = QMACurrentAbsoluteTimeInMilliseconds() - lastWebViewRefreshTimestamp_ > kStalePageMilliseconds;
+  });
+  const long state = activeSDKCoreWebView_->state();
+  if (state == 0 || state == 4 || stale) refreshActiveWebViewSDKCore();
+  else observeSDKCoreWebViewForSDKCoreLoadRequestCompleted();
+}
+
+void QMASDKCoreController::refreshActiveWebViewSDKCore() {
+  activeSDKCoreWebView_->refreshSDKCoreAndNotifyObserver(shared_from_this());
+  auto self = shared_from_this();
+  lockQueue_->async([self] {
+    self->SDKConstantsNeedReload_ = true;
+    self->lastWebViewRefreshTimestamp_ = QMACurrentAbsoluteTimeInMilliseconds();
+  });
+}
+
+void QMASDKCoreController::observeSDKCoreWebViewForSDKCoreLoadRequestCompleted() {
+  activeSDKCoreWebView_->addObserverForOneTimeNotification(shared_from_this());
+}
+
+std::optional<std::string> QMASDKCoreController::adRequestParameterJSONFromParameters(
+    const std::optional<foundation::Dictionary>& parameters) {
+  if (!parameters) return std::nullopt;
+  return qma_JSONStringPretty(qma_JSONSafeDictionary(*parameters), false).value_or("");
+}
+
+void QMASDKCoreController::didFinishLoadingSDKCoreInSDKCoreWebView(const std::shared_ptr<QMASDKCoreWebView>&) {
+  WV_DCHECK_MAIN_THREAD();
+  auto self = shared_from_this();
+  bool stillWaiting = false;
+  lockQueue_->sync([&] {
+    const auto& page = activeSDKCoreWebView_;
+    if (SDKConstantsNeedReload_ && page->state() == 3) {
+      foundation::Dictionary argument;
+      argument["js"] = kQMASDKVersion;
+      page->enqueueJavaScriptCommand("QVRA_getSdkConstants(" + foundation::jsonSerialize(argument) + ");");
+    }
+    const long state = page->state();
+    if (state == 3) {
+      for (const auto& requester : pendingActiveWebViewLoadDelegates_) asynchronouslyRequestURLForDelegate(requester);
+      pendingActiveWebViewLoadDelegates_.clear();
+    } else if (state == 4) {
+      for (const auto& requester : pendingActiveWebViewLoadDelegates_) {
+        std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
+        dispatch::Queue::main()->async([weak] {
+          if (auto r = weak.lock()) r->failedJavaScriptFile();
+        });
+      }
+      pendingActiveWebViewLoadDelegates_.clear();
+    }
+    if (!page->hasSDKCoreLoadedAtLeastOnce()) lastWebViewRefreshTimestamp_ = 0;
+    stillWaiting = !pendingActiveWebViewLoadDelegates_.empty();
+  });
+  if (stillWaiting) observeSDKCoreWebViewForSDKCoreLoadRequestCompleted();
+}
+
+void QMASDKCoreController::asynchronouslyRequestURLForDelegate(
+    const std::shared_ptr<QMASDKCoreControllerDelegate>& requester) {
+  auto self = shared_from_this();
+  requestURLQueue_->async([self, requester] {
+    const std::string requestID = std::to_string(self->requestID_++);
+    requester->setRequestID(requestID);
+    const auto parameters = requester->requestParameters();
+    const auto json = adRequestParameterJSONFromParameters(parameters);
+    if (!json) return;
+    if (json->empty()) {
+      // A call without its parameters could never be answered: tell the requester now.
+      QMALog("Ad request %@ not sent: its parameters cannot be written as JSON.", requestID);
+      std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
+      dispatch::Queue::main()->async([weak] {
+        if (auto r = weak.lock()) r->invalidJavaScriptRequest();
+      });
+      return;
+    }
+    const char* function =
+        parameters->count("quillon-ad-url-mediation") ? "QVRA_getAdapterLessMediationAd" : "QVRA_getAd";
+    const std::string command = std::string(function) + "(" + QMAScriptSafeJSON(*json) + ");";
+    self->lockQueue_->sync([&] { self->pendingBuildAdURLDelegates_[requestID] = requester; });
+    self->activeSDKCoreWebView_->enqueueJavaScriptCommand(command);
+  });
+}
+
+std::shared_ptr<QMASDKCoreControllerDelegate> QMASDKCoreController::takePendingRequester(
+    const std::optional<std::string>& requestID) {
+  std::shared_ptr<QMASDKCoreControllerDelegate> requester;
+  if (!requestID) return requester;
+  lockQueue_->sync([&] {
+    auto it = pendingBuildAdURLDelegates_.find(*requestID);
+    if (it == pendingBuildAdURLDelegates_.end()) return;
+    requester = it->second;
+    pendingBuildAdURLDelegates_.erase(it);
+  });
+  return requester;
+}
+
+void QMASDKCoreController::SDKCoreQOMBHandlerLoadAdURLWithRequestIDParameters(QMASDKCoreQOMBHandler&,
+                                                                              const std::optional<std::string>& requestID,
+                                                                              const foundation::Dictionary& parameters) {
+  WV_DCHECK_MAIN_THREAD();
+  auto requester = takePendingRequester(requestID);
+  // An answer for no waiting request (never issued, or answered already) reaches no one
+  // and times nothing.
+  if (!requester) return;
+  const std::string id = std::to_string(requester->CSIIdentifier());
+  if (auto recorder = loadAdRecorder()) recorder->endTimingVariableWithNameKey("rur_ios", "rur_ios" + id);
+  std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
+  requester.reset();
+  dispatch::Queue::main()->async([weak, parameters] {
+    auto r = weak.lock();
+    if (!r) return;
+    if (auto recorder = loadAdRecorder())
+      recorder->startTimingVariableWithNameKey("nwl_ios", "nwl_ios" + std::to_string(r->CSIIdentifier()));
+    r->loadAdURLWithParameters(parameters);
+  });
+}
+
+void QMASDKCoreController::SDKCoreQOMBHandlerLoadAdWithRequestIDParameters(QMASDKCoreQOMBHandler&,
+                                                                           const std::optional<std::string>& requestID,
+                                                                           const foundation::Value& fetchedAd) {
+  WV_DCHECK_MAIN_THREAD();
+  auto requester = takePendingRequester(requestID);
+  if (!requester) return;
+  std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
+  requester.reset();
+  dispatch::Queue::main()->async([weak, fetchedAd] {
+    auto r = weak.lock();
+    if (!r) return;
+    const long type = r->requestedAdType();
+    const bool mediation = isTrue(fetchedAd.get("is_mediation"));
+    QMASDKCoreAdFactory factory;
+    {
+      std::lock_guard lock(factoryMutex);
+      factory = adFactory();
+    }
+    auto made = factory(type, fetchedAd, mediation);
+    r->loadAdHeaders(made.ad, made.headers);
+  });
+}
+
+void QMASDKCoreController::SDKCoreQOMBHandlerDidReceiveInvalidAdWithRequestIDParameters(
+    QMASDKCoreQOMBHandler&, const std::optional<std::string>& requestID, const foundation::Dictionary& parameters) {
+  WV_DCHECK_MAIN_THREAD();
+  QMALogger::sharedInstance()->logPublicMessage("Invalid Request: " + foundation::jsonSerialize(parameters));
+  auto requester = takePendingRequester(requestID);
+  if (!requester) return;
+  if (auto recorder = loadAdRecorder())
+    recorder->cancelTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
+  std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
+  requester.reset();
+  dispatch::Queue::main()->async([weak] {
+    if (auto r = weak.lock()) r->invalidJavaScriptRequest();
+  });
+}
+
+void QMASDKCoreController::SDKCoreQOMBHandlerDidLoadSDKConstants(QMASDKCoreQOMBHandler&,
+                                                                 const foundation::Dictionary& constants) {
+  WV_DCHECK_MAIN_THREAD();
+  applySDKConstants(constants);
+}
+
+void QMASDKCoreController::SDKCoreQOMBHandlerDidReceiveSDKCoreUpdateNotification(QMASDKCoreQOMBHandler&) {
+  auto self = shared_from_this();
+  lockQueue_->async([self] { self->SDKCoreUpdateHandled_ = false; });
+}
+
+double QMASDKCoreController::vistraceSamplingInterval() {
+  double v = 0;
+  lockQueue_->sync([&] { v = vistraceSamplingInterval_; });
+  return v;
+}
+double QMASDKCoreController::swipeToViewSamplingInterval() {
+  double v = 0;
+  lockQueue_->sync([&] { v = swipeToViewSamplingInterval_; });
+  return v;
+}
+void QMASDKCoreController::setVistraceSamplingInterval(double seconds) {
+  auto self = shared_from_this();
+  lockQueue_->async([self, seconds] { self->vistraceSamplingInterval_ = seconds; });
+}
+void QMASDKCoreController::setSwipeToViewSamplingInterval(double seconds) {
+  auto self = shared_from_this();
+  lockQueue_->async([self, seconds] { self->swipeToViewSamplingInterval_ = seconds; });
+}
+std::uint64_t QMASDKCoreController::vistraceUnloadCacheMaxSize() {
+  std::uint64_t v = 0;
+  lockQueue_->sync([&] { v = vistraceUnloadCacheMaxSize_; });
+  return v;
+}
+bool QMASDKCoreController::useNewWebViewsForVistraceProcessing() {
+  bool v = false;
+  lockQueue_->sync([&] { v = useNewWebViewsForVistraceProcessing_; });
+  return v;
+}
+bool QMASDKCoreController::SDKConstantsNeedReload() {
+  bool v = false;
+  lockQueue_->sync([&] { v = SDKConstantsNeedReload_; });
+  return v;
+}
+std::uint64_t QMASDKCoreController::lastWebViewRefreshTimestamp() {
+  std::uint64_t v = 0;
+  lockQueue_->sync([&] { v = lastWebViewRefreshTimestamp_; });
+  return v;
+}
+std::size_t QMASDKCoreController::pendingRequestCount() {
+  std::size_t n = 0;
+  lockQueue_->sync([&] { n = pendingBuildAdURLDelegates_.size(); });
+  return n;
+}
+std::size_t QMASDKCoreController::waitingRequestCount() {
+  std::size_t n = 0;
+  lockQueue_->sync([&] { n = pendingActiveWebViewLoadDelegates_.size(); });
+  return n;
+}
+
+std::shared_ptr<QMASDKCoreWebView> QMASDKCoreController::SDKCoreWebViewForVistraceProcessing() {
+  WV_DCHECK_MAIN_THREAD();
+  removeFinishedVistraceWebViews();
+  std::shared_ptr<QMASDKCoreWebView> page;
+  lockQueue_->sync([&] {
+    if (useNewWebViewsForVistraceProcessing_) {
+      page = QMASDKCoreWebView::init();
+    } else if (SDKCoreUpdateHandled_ && vistraceSDKCoreWebView_) {
+      page = vistraceSDKCoreWebView_;
+      SDKCoreUpdateHandled_ = true;
+      return;
+    } else {
+      page = QMASDKCoreWebView::init();
+      vistraceSDKCoreWebView_ = page;
+    }
+    SDKCoreUpdateHandled_ = true;
+    page->refreshSDKCoreAndNotifyObserver(nullptr);
+  });
+  return page;
+}
+
+void QMASDKCoreController::finishedUsingSDKCoreWebViewForVistraceProcessing(const std::shared_ptr<QMASDKCoreWebView>& page) {
+  if (page && page->isVistraceRunning()) cacheRunningVistraceWebView(page);
+}
+
+void QMASDKCoreController::cacheRunningVistraceWebView(const std::shared_ptr<QMASDKCoreWebView>& page) {
+  auto self = shared_from_this();
+  lockQueue_->async([self, page] {
+    auto& cache = self->vistraceSDKCoreWebViews_;
+    if (std::find(cache.begin(), cache.end(), page) == cache.end()) cache.push_back(page);
+  });
+  removeFinishedVistraceWebViews();
+}
+
+void QMASDKCoreController::removeFinishedVistraceWebViews() {
+  std::vector<std::shared_ptr<QMASDKCoreWebView>> evicted;
+  lockQueue_->sync([&] {
+    std::vector<std::shared_ptr<QMASDKCoreWebView>> kept;
+    for (auto it = vistraceSDKCoreWebViews_.rbegin(); it != vistraceSDKCoreWebViews_.rend(); ++it) {
+      if ((*it)->isVistraceRunning() && kept.size() < vistraceUnloadCacheMaxSize_) kept.insert(kept.begin(), *it);
+      else evicted.push_back(*it);
+    }
+    vistraceSDKCoreWebViews_ = std::move(kept);
+  });
+  for (const auto& page : evicted) {
+    page->clearAllVistraceInstances();
+    finishedUsingSDKCoreWebViewForVistraceProcessing(page);
+  }
+}
+
+std::vector<std::shared_ptr<QMASDKCoreWebView>> QMASDKCoreController::vistraceSDKCoreWebViews() {
+  std::vector<std::shared_ptr<QMASDKCoreWebView>> copy;
+  lockQueue_->sync([&] { copy = vistraceSDKCoreWebViews_; });
+  return copy;
+}

@@ -1,0 +1,335 @@
+// The SDK-core page end to end: our page served by the ad server stand-in, loaded in a
+// hidden web view, asked for ads and constants through the controller.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "ads/render/sdk_core_controller.h"
+#include "ads/render/mraid_interceptor.h"
+#include "ads/render/server_constants.h"
+#include "ads/services/absolute_time.h"
+#include "ads/services/test_support.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/net/url.h"
+#include "tools/adserver/ad_server.h"
+
+namespace {
+
+struct Requester : QMASDKCoreControllerDelegate {
+  foundation::Dictionary params;
+  std::string requestID;
+  std::vector<std::string> answers;
+  std::optional<foundation::Dictionary> adURLParameters;
+  long adType = 1;
+  long CSIIdentifier() override { return 7; }
+  void setRequestID(const std::string& id) override { requestID = id; }
+  std::optional<foundation::Dictionary> requestParameters() override {
+    auto p = params;
+    p["request_id"] = requestID;
+    return p;
+  }
+  long requestedAdType() override { return adType; }
+  void loadAdURLWithParameters(const foundation::Dictionary& p) override {
+    answers.push_back("loadAdURL");
+    adURLParameters = p;
+  }
+  void loadAdHeaders(const std::shared_ptr<QMAAd>&, const std::optional<foundation::Dictionary>&) override {
+    answers.push_back("loadAd");
+  }
+  void invalidJavaScriptRequest() override { answers.push_back("invalidRequest"); }
+  void failedJavaScriptFile() override { answers.push_back("failedJavaScriptFile"); }
+};
+
+struct SDKCoreTest : qma_test::DeviceRootTest {
+  std::unique_ptr<adserver::AdServer> server;
+  std::shared_ptr<QMASDKCoreController> controller;
+
+  void startServer(nlohmann::json scenario) {
+    server = std::make_unique<adserver::AdServer>(adserver::AdServer::parseScenario(scenario.dump()));
+    ASSERT_TRUE(server->start());
+    setenv("WARDVANE_AD_NETWORK_URL", server->baseURL().c_str(), 1);
+    controller = QMASDKCoreController::create();
+  }
+  void TearDown() override {
+    if (server) server->stop();
+    unsetenv("WARDVANE_AD_NETWORK_URL");
+    qma_test::DeviceRootTest::TearDown();
+  }
+  // Runs the main loop, moving the hand-driven clock in small steps (page timers are
+  // 1 ms), until `done` or 10 s of real time.
+  bool pump(const std::function<bool()>& done) {
+    return dispatch::RunLoop::main().runUntil(
+        [&] {
+          if (done()) return true;
+          foundation::Clock::advance(0.002);
+          return false;
+        },
+        10);
+  }
+  static std::shared_ptr<Requester> requester(foundation::Dictionary params = {}) {
+    auto r = std::make_shared<Requester>();
+    r->params = std::move(params);
+    return r;
+  }
+  std::string evaluate(const std::string& script) {
+    return controller->activeSDKCoreWebView()->adView()->stringByEvaluatingJavaScriptFromString(script);
+  }
+};
+
+TEST_F(SDKCoreTest, ARequestGoesInAsGetAdAndLoadAdURLComesBackWithItsIDAfterTheConstants) {
+  startServer({{"constants", {{"ping_interval", "42"}, {"as_domains", "ads.example,ads2.example"}}}});
+  auto first = requester({{"slotname", "unit-1"}});
+  auto second = requester({{"slotname", "unit-2"}});
+  controller->buildAdURL(first);
+  controller->buildAdURL(second);
+  ASSERT_TRUE(pump([&] { return first->answers.size() == 1 && second->answers.size() == 1; }));
+  EXPECT_EQ(first->requestID, "1");
+  EXPECT_EQ(second->requestID, "2");
+  ASSERT_TRUE(first->adURLParameters);
+  EXPECT_EQ(*foundation::stringForKey(*first->adURLParameters, "request_id"), "1");
+  const std::string url = *foundation::stringForKey(*first->adURLParameters, "url");
+  EXPECT_EQ(url.rfind(server->baseURL() + "/qads/ad?", 0), 0u) << url;
+  EXPECT_NE(url.find("slotname=unit-1"), std::string::npos);
+  EXPECT_EQ(*foundation::stringForKey(*second->adURLParameters, "request_id"), "2");
+
+  ASSERT_TRUE(pump([&] { return !controller->SDKConstantsNeedReload(); }));
+  auto defaults = foundation::UserDefaults::standardUserDefaults();
+  EXPECT_EQ(defaults->stringForKey("/quillon/ads/ping_interval"), "42");
+  EXPECT_EQ(defaults->stringForKey("/quillon/ads/as_domains"), "ads.example,ads2.example");
+  EXPECT_EQ(server->requestsForPath(adserver::AdServer::kPagePath).size(), 1u);
+  EXPECT_EQ(server->requestsForPath(adserver::AdServer::kPagePath)[0].headers.count("user-agent"), 1u);
+  EXPECT_EQ(controller->pendingRequestCount(), 0u);
+}
+
+TEST_F(SDKCoreTest, ThePageAnswersWithAdsRejectionsAndMediationByScenario) {
+  startServer({{"answers",
+                {{{"when", {{"slotname", "bad"}}}, {"answer", "invalidRequest"}},
+                 {{"when", {{"slotname", "ready"}}}, {"answer", "loadAd"}, {"ad", {{"ad_html", "<p>\u2028ad</p>"}}}}}}});
+  std::vector<std::tuple<long, foundation::Value, bool>> made;
+  QMASDKCoreController::setAdFactory([&](long type, const foundation::Value& ad, bool mediation) {
+    made.emplace_back(type, ad, mediation);
+    return QMASDKCoreMadeAd{nullptr, QMASDKCoreMediationHeaders(std::nullopt)};
+  });
+  auto bad = requester({{"slotname", "bad"}});
+  auto ready = requester({{"slotname", "ready"}, {"text", "line\u2028end"}});
+  auto mediated = requester({{"slotname", "ready"}, {"quillon-ad-url-mediation", "1"}});
+  controller->buildAdURL(bad);
+  controller->buildAdURL(ready);
+  controller->buildAdURL(mediated);
+  ASSERT_TRUE(pump([&] { return bad->answers.size() + ready->answers.size() + mediated->answers.size() == 3; }));
+  QMASDKCoreController::setAdFactory(nullptr);
+  EXPECT_EQ(bad->answers, std::vector<std::string>{"invalidRequest"});
+  EXPECT_EQ(ready->answers, std::vector<std::string>{"loadAd"});
+  EXPECT_EQ(mediated->answers, std::vector<std::string>{"loadAd"});
+  ASSERT_EQ(made.size(), 2u);
+  EXPECT_EQ(std::get<0>(made[0]), 1);
+  EXPECT_EQ(*std::get<1>(made[0]).get("ad_html")->asString(), "<p>\u2028ad</p>");
+  EXPECT_FALSE(std::get<2>(made[0]));
+  EXPECT_TRUE(std::get<2>(made[1]));  // asked through QVRA_getAdapterLessMediationAd
+}
+
+TEST_F(SDKCoreTest, APageThatFailsToLoadFailsTheWaitingRequestersAndTheNextRequestReloads) {
+  startServer({{"files", {{adserver::AdServer::kPagePath, {{"status", 500}, {"body", "down"}}}}}});
+  auto a = requester(), b = requester();
+  controller->buildAdURL(a);
+  controller->buildAdURL(b);
+  ASSERT_TRUE(pump([&] { return a->answers.size() == 1 && b->answers.size() == 1; }));
+  EXPECT_EQ(a->answers, std::vector<std::string>{"failedJavaScriptFile"});
+  EXPECT_EQ(b->answers, std::vector<std::string>{"failedJavaScriptFile"});
+  EXPECT_EQ(controller->activeSDKCoreWebView()->state(), 4);
+
+  server->setScenario(nlohmann::json::object());
+  auto c = requester();
+  controller->buildAdURL(c);
+  ASSERT_TRUE(pump([&] { return c->answers.size() == 1; }));
+  EXPECT_EQ(c->answers, std::vector<std::string>{"loadAdURL"});
+  EXPECT_EQ(server->requestsForPath(adserver::AdServer::kPagePath).size(), 2u);
+}
+
+TEST_F(SDKCoreTest, APageThatNeverFinishesTimesOutAndFailsTheWaitingRequesters) {
+  startServer({{"hang_paths", {adserver::AdServer::kPagePath}}});
+  auto a = requester();
+  controller->buildAdURL(a);
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil(
+      [&] { return server->requestsForPath(adserver::AdServer::kPagePath).size() == 1; }, 10));
+  for (int i = 0; i < 10; ++i) dispatch::RunLoop::main().runOnce(0.01);
+  EXPECT_TRUE(a->answers.empty());
+  EXPECT_EQ(controller->activeSDKCoreWebView()->state(), 2);
+  foundation::Clock::advance(QMASDKCoreWebView::kLoadTimeout + 1);
+  ASSERT_TRUE(pump([&] { return !a->answers.empty(); }));
+  EXPECT_EQ(a->answers, std::vector<std::string>{"failedJavaScriptFile"});
+  EXPECT_EQ(controller->activeSDKCoreWebView()->state(), 4);
+  server->stop();
+}
+
+TEST_F(SDKCoreTest, AStalePageIsReloadedAfterAnHourButNotAtTheHour) {
+  startServer(nlohmann::json::object());
+  auto a = requester();
+  controller->buildAdURL(a);
+  ASSERT_TRUE(pump([&] { return a->answers.size() == 1; }));
+  const std::uint64_t refreshed = controller->lastWebViewRefreshTimestamp();
+  const std::uint64_t now = QMACurrentAbsoluteTimeInMilliseconds();
+  foundation::Clock::advance(static_cast<double>(QMASDKCoreController::kStalePageMilliseconds - (now - refreshed)) / 1000.0);
+  auto b = requester();
+  controller->buildAdURL(b);
+  ASSERT_TRUE(pump([&] { return b->answers.size() == 1; }));
+  EXPECT_EQ(server->requestsForPath(adserver::AdServer::kPagePath).size(), 1u);
+
+  foundation::Clock::advance(QMASDKCoreController::kStalePageMilliseconds / 1000.0 + 1);
+  auto c = requester();
+  controller->buildAdURL(c);
+  ASSERT_TRUE(pump([&] { return c->answers.size() == 1; }));
+  EXPECT_EQ(server->requestsForPath(adserver::AdServer::kPagePath).size(), 2u);
+  EXPECT_EQ(c->requestID, "3");
+}
+
+TEST_F(SDKCoreTest, TheCommandQueueKeepsTheNewestFiftyAndDropsCommandsAfterAFailure) {
+  startServer(nlohmann::json::object());
+  auto page = QMASDKCoreWebView::init();
+  for (int i = 0; i < 51; ++i) page->enqueueJavaScriptCommand("window.ran = (window.ran || '') + '," + std::to_string(i) + "';");
+  auto waiting = page->pendingJavaScriptCommands();
+  ASSERT_EQ(waiting.size(), 50u);
+  EXPECT_NE(waiting.front().find(",1'"), std::string::npos);
+  page->refreshSDKCoreAndNotifyObserver(nullptr);
+  ASSERT_TRUE(pump([&] { return page->adView()->stringByEvaluatingJavaScriptFromString("window.ran.split(',').length") == "51"; }));
+  EXPECT_EQ(page->adView()->stringByEvaluatingJavaScriptFromString("window.ran.indexOf(',0,')"), "-1");
+  EXPECT_EQ(page->adView()->stringByEvaluatingJavaScriptFromString("window.ran.substring(0, 5)"), ",1,2,");
+
+  page->setState(4);
+  page->enqueueJavaScriptCommand("window.late = 1;");
+  EXPECT_TRUE(page->pendingJavaScriptCommands().empty());
+}
+
+TEST_F(SDKCoreTest, FetchHttpRequestIsPerformedAndAnsweredOnceWithSuccessOrFailure) {
+  startServer({{"files", {{"/data.txt", {{"body", "payload\u2028!"}, {"headers", {{"X-Thing", "7"}}}}},
+                          {"/missing.txt", {{"status", 404}, {"body", "no"}}}}}});
+  auto a = requester();
+  controller->buildAdURL(a);
+  ASSERT_TRUE(pump([&] { return a->answers.size() == 1; }));
+  evaluate(R"(
+    window.results = {};
+    window.count = 0;
+    var real = QVRA_ReceiveMessage;
+    QVRA_ReceiveMessage = function (name, m) { if (name === 'fetchHttpRequestCompleted') window.count++; real(name, m); };
+    QVRA_fetch({url: location.protocol + '//' + location.host + '/data.txt', headers: [{key: 'X-Asked', value: 'yes'}, {key: 'nope'}, 'junk']},
+               function (ok, r) { results.ok = [ok, r.response_code, r.body, JSON.stringify(r.headers)]; });
+    QVRA_fetch({url: location.protocol + '//' + location.host + '/missing.txt'},
+               function (ok, r, reason) { results.missing = [ok, r.response_code, typeof reason]; });
+    QVRA_fetch({url: ''}, function (ok, r, reason) { results.bad = [ok, r.response_code, reason, r.body, r.headers.length]; });
+  )");
+  ASSERT_TRUE(pump([&] { return evaluate("window.count") == "3"; }));
+  EXPECT_EQ(evaluate("results.ok[0] + ' ' + results.ok[1] + ' ' + results.ok[2]"), "true 200 payload\u2028!");
+  EXPECT_NE(evaluate("results.ok[3]").find("{\"key\":\"x-thing\",\"value\":\"7\"}"), std::string::npos);
+  EXPECT_EQ(evaluate("results.missing.join(' ')"), "false 404 string");
+  EXPECT_EQ(evaluate("results.bad.join('|')"), "false|0|Invalid URL () requested for fetching||0");
+  auto asked = server->requestsForPath("/data.txt");
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].headers["x-asked"], "yes");
+  EXPECT_EQ(asked[0].headers.count("nope"), 0u);
+
+  // The same ID twice while the first runs: one fetch, one answer. No ID: answered at once.
+  server->setScenario({{"hang_paths", {"/slow"}}});
+  evaluate(R"(
+    window.count = 0;
+    var req = JSON.stringify({http_request_id: 'same', url: location.protocol + '//' + location.host + '/slow'});
+    location.href = 'qomb://sdk/fetchHttpRequest?http_request=' + encodeURIComponent(req);
+    location.href = 'qomb://sdk/fetchHttpRequest?http_request=' + encodeURIComponent(req);
+    window.noID = null;
+    QVRA_ReceiveMessage = function (name, m) { if (m.response.http_request_id === '') window.noID = m.reason; };
+    location.href = 'qomb://sdk/fetchHttpRequest?http_request=' + encodeURIComponent(JSON.stringify({url: 'http://127.0.0.1/'}));
+  )");
+  ASSERT_TRUE(pump([&] { return evaluate("window.noID") == "Missing http_request_id"; }));
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return server->requestsForPath("/slow").size() == 1; }, 10));
+  for (int i = 0; i < 20; ++i) dispatch::RunLoop::main().runOnce(0.005);
+  EXPECT_EQ(server->requestsForPath("/slow").size(), 1u);
+  server->stop();
+}
+
+// A fetcher that cannot start reports its failure and then says so: the page hears once.
+struct RefusingFetch : QMASDKCoreHTTPFetch {
+  bool fetchRequestURLDelegateError(const net::URLRequest&, std::weak_ptr<QMASDKCoreHTTPFetchDelegate> delegate,
+                                    foundation::Error* error) override {
+    auto e = QMARequestErrorWithCodeMessage(2, "cannot connect");
+    if (auto d = delegate.lock()) d->adFetcherDidFailToFetchAdWithErrorResponseCode(*this, std::nullopt, e, 0);
+    if (error) *error = e;
+    return false;
+  }
+  void setDelegate(std::weak_ptr<QMASDKCoreHTTPFetchDelegate>) override {}
+  void cancel() override {}
+};
+
+TEST_F(SDKCoreTest, AFetchThatCannotStartIsAnsweredOnce) {
+  startServer(nlohmann::json::object());
+  auto a = requester();
+  controller->buildAdURL(a);
+  ASSERT_TRUE(pump([&] { return a->answers.size() == 1; }));
+  QMASDKCoreQOMBHandler::setFetcherFactory([] { return std::make_shared<RefusingFetch>(); });
+  evaluate(R"(
+    window.reasons = [];
+    QVRA_ReceiveMessage = function (name, m) { reasons.push(m.reason + '/' + m.response.http_request_id); };
+    location.href = 'qomb://sdk/fetchHttpRequest?http_request=' +
+        encodeURIComponent(JSON.stringify({http_request_id: 9, url: 'http://127.0.0.1/x'}));
+  )");
+  QMASDKCoreQOMBHandler::setFetcherFactory(nullptr);
+  ASSERT_TRUE(pump([&] { return evaluate("reasons.length") == "1"; }));
+  for (int i = 0; i < 20; ++i) {
+    dispatch::RunLoop::main().runOnce(0.002);
+    foundation::Clock::advance(0.002);
+  }
+  EXPECT_EQ(evaluate("reasons.join(',')"), "cannot connect/9");
+}
+
+TEST_F(SDKCoreTest, ServerConstantsAreAppliedAndStoredAsTheyArrive) {
+  startServer(nlohmann::json::object());
+  auto defaults = foundation::UserDefaults::standardUserDefaults();
+  defaults->setObjectForKey(foundation::Value("60"), "/quillon/ads/ping_interval");
+  defaults->setObjectForKey(foundation::Value(foundation::Dictionary{{"tel", "Call"}}),
+                            "/quillon/ads/clickthrough_confirm_schemes");
+  auto handler = controller->activeSDKCoreWebView()->SDKCoreQOMBHandler();
+  controller->SDKCoreQOMBHandlerDidLoadSDKConstants(
+      *handler, {{"mraid_banner_path", "https://s/b.js"},
+                 {"vistrace_unload_cache_size", "-1"},
+                 {"use_new_web_views_for_vistrace", "true"},
+                 {"mraid_disable_redirect", "1"},
+                 {"refresh_intervals", "{\"vistrace_sampling_interval\":\"0.25\",\"swipe_to_view_sampling_interval\":-3}"},
+                 {"whitelisted_ad_request_domains", "[\"a.example\", 3, \"b.example\"]"},
+                 {"clickthrough_confirm_schemes", "{\"sms\": 3}"},
+                 {"ping_interval", ""},
+                 {"url_time_to_live", "5"},
+                 {"adapter_class_names", "NoSuchAdapter, OtherAdapter"}});
+  EXPECT_EQ(controller->vistraceUnloadCacheMaxSize(), 3u);  // a negative bound is ignored
+  EXPECT_TRUE(controller->useNewWebViewsForVistraceProcessing());
+  EXPECT_DOUBLE_EQ(controller->vistraceSamplingInterval(), 0.25);
+  EXPECT_DOUBLE_EQ(controller->swipeToViewSamplingInterval(), 0);
+  EXPECT_FALSE(QMAMRAIDInterceptor::isAllowed());
+  EXPECT_EQ(QMAMRAIDInterceptor::bannerImplementationPath(), "https://s/b.js");
+  EXPECT_EQ(QMAMRAIDInterceptor::interstitialImplementationPath(), std::nullopt);
+  EXPECT_EQ(defaults->arrayForKey("/quillon/ads/whitelisted_ad_request_domains"),
+            (foundation::Array{"a.example", "b.example"}));
+  EXPECT_EQ(defaults->dictionaryForKey("/quillon/ads/clickthrough_confirm_schemes"), (foundation::Dictionary{{"tel", "Call"}}));
+  EXPECT_EQ(defaults->stringForKey("/quillon/ads/ping_interval"), "60");
+  EXPECT_EQ(defaults->stringForKey("/quillon/ads/url_time_to_live"), "5");
+  EXPECT_FALSE(controller->SDKConstantsNeedReload());
+
+  controller->SDKCoreQOMBHandlerDidLoadSDKConstants(*handler, {{"vistrace_unload_cache_size", "5"}});
+  EXPECT_EQ(controller->vistraceUnloadCacheMaxSize(), 5u);
+  EXPECT_FALSE(controller->useNewWebViewsForVistraceProcessing());
+  EXPECT_TRUE(QMAMRAIDInterceptor::isAllowed());
+  EXPECT_EQ(QMAMRAIDInterceptor::bannerImplementationPath(), std::nullopt);
+}
+
+TEST(ServerConstantReaders, ReadHostileTextIntoValuesOrNothing) {
+  EXPECT_TRUE(QMAServerConstants::boolValue("  +0001"));
+  EXPECT_TRUE(QMAServerConstants::boolValue("yes"));
+  EXPECT_FALSE(QMAServerConstants::boolValue("0"));
+  EXPECT_FALSE(QMAServerConstants::boolValue("no"));
+  EXPECT_DOUBLE_EQ(QMAServerConstants::doubleValue(" 0.25s"), 0.25);
+  EXPECT_DOUBLE_EQ(QMAServerConstants::doubleValue("x1"), 0);
+  EXPECT_FALSE(QMAServerConstants::decodeRefreshIntervals("[1]"));
+  EXPECT_FALSE(QMAServerConstants::decodeStringList("{}"));
+  EXPECT_FALSE(QMAServerConstants::decodeConfirmSchemes("{\"sms\": 3}"));
+  EXPECT_EQ(QMAServerConstants::classNameList(" A , ,B"), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(QMAServerConstants::classNameList("[\"A\", 1, \"\"]"), (std::vector<std::string>{"A"}));
+  EXPECT_TRUE(QMAServerConstants::classNameList("[broken").empty());
+}
+
+}  // namespace

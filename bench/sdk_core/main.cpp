@@ -1,0 +1,114 @@
+// One ad request's round trip through the SDK-core page (the JavaScript call, the page's
+// work, the "qomb" answer parsed and delivered on the main queue), next to the bare cost
+// of running the same page script for the same call in a duktape heap of its own.
+// Requests go in batches, as slots make them; the per-request figure is the batch's time
+// over its size. Target: the round trip costs at most twice the bare evaluation.
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ads/render/sdk_core_controller.h"
+#include "ads/services/utilities.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/webkit/script_context.h"
+#include "tools/adserver/ad_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+foundation::Dictionary parameters() {
+  foundation::Dictionary p;
+  const char* keys[] = {"slotname", "format", "sdk_version", "os_version", "app_name", "u_w", "u_h", "msid",
+                        "js", "seq_num", "preqs", "session_id", "u_so", "u_tz", "hl", "net", "carrier", "cap"};
+  for (const char* k : keys) p[k] = std::string("value of ") + k + " with spaces & symbols;=";
+  return p;
+}
+
+struct Requester : QMASDKCoreControllerDelegate {
+  std::string id;
+  int* answered;
+  long CSIIdentifier() override { return 1; }
+  void setRequestID(const std::string& requestID) override { id = requestID; }
+  std::optional<foundation::Dictionary> requestParameters() override {
+    auto p = parameters();
+    p["request_id"] = id;
+    return p;
+  }
+  long requestedAdType() override { return 1; }
+  void loadAdURLWithParameters(const foundation::Dictionary&) override { ++*answered; }
+  void loadAdHeaders(const std::shared_ptr<QMAAd>&, const std::optional<foundation::Dictionary>&) override {}
+  void invalidJavaScriptRequest() override {}
+  void failedJavaScriptFile() override {}
+};
+
+// From the request's call going to the page (its ID, its JSON, the command queue) to the
+// answer delivered to the requester on the main queue; the page is loaded already.
+double roundTrip(QMASDKCoreController& controller, int batch, bool viaBuild = false) {
+  int answered = 0;
+  std::vector<std::shared_ptr<Requester>> requesters;
+  for (int i = 0; i < batch; ++i) {
+    auto r = std::make_shared<Requester>();
+    r->answered = &answered;
+    requesters.push_back(r);
+  }
+  const auto start = Clock::now();
+  for (auto& r : requesters) {
+    if (viaBuild) controller.buildAdURL(r);
+    else controller.asynchronouslyRequestURLForDelegate(r);
+  }
+  dispatch::RunLoop::main().runUntil([&] { return answered == batch; }, 60);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (answered != batch) std::fprintf(stderr, "only %d of %d answered\n", answered, batch);
+  return seconds / batch;
+}
+
+double bare(int batch, const std::string& configScript) {
+  webkit::ScriptContext ctx({64u << 20, 10.0});
+  // The page's own environment pieces it touches: location and a navigation sink.
+  ctx.evaluate("var sent = 0; var location = { protocol: 'http:', host: 'h', "
+               "get href() { return 'http://h/qads/static/sdk/native/sdk-core-v40.html'; }, set href(v) { sent++; } };"
+               "var window = this;",
+               "shim");
+  ctx.evaluate(configScript, "config");
+  ctx.evaluate(adserver::sdkCorePageScript(), "page");
+  std::vector<std::string> calls;
+  for (int i = 0; i < batch; ++i) {
+    auto p = parameters();
+    p["request_id"] = std::to_string(i + 1);
+    calls.push_back("QVRA_getAd(" + *qma_JSONStringPretty(p, false) + ");");
+  }
+  const auto start = Clock::now();
+  for (const auto& call : calls) ctx.evaluate(call, "call");
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return seconds / batch;
+}
+
+}  // namespace
+
+int main() {
+  adserver::AdServer server;
+  if (!server.start()) return 1;
+  setenv("WARDVANE_AD_NETWORK_URL", server.baseURL().c_str(), 1);
+  auto controller = QMASDKCoreController::create();
+  roundTrip(*controller, 10, true);  // loads the page and its constants
+  const int batch = 200;
+  const int rounds = 10;
+  double best = 1e9, bestBare = 1e9;
+  for (int i = 0; i < rounds; ++i) best = std::min(best, roundTrip(*controller, batch));
+  const std::string config = "var QVRA_CONFIG = {\"ad_path\":\"/qads/ad\",\"answers\":[],\"constants\":{}};";
+  for (int i = 0; i < rounds; ++i) bestBare = std::min(bestBare, bare(batch, config));
+  std::printf("round trip per request: %.1f us (batches of %d, best of %d)\n", best * 1e6, batch, rounds);
+  std::printf("bare page evaluation per request: %.1f us\n", bestBare * 1e6);
+  std::printf("ratio: %.2f (target at most 2)\n", best / bestBare);
+  double withIntake = 1e9;
+  for (int i = 0; i < rounds; ++i) withIntake = std::min(withIntake, roundTrip(*controller, batch, true));
+  std::printf("with the controller's intake (buildAdURL, load check, waiting list): %.1f us, ratio %.2f\n",
+              withIntake * 1e6, withIntake / bestBare);
+  server.stop();
+  return 0;
+}

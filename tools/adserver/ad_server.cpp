@@ -1,0 +1,286 @@
+#include "tools/adserver/ad_server.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <sstream>
+
+#include "tools/adserver/static_files.h"
+
+namespace adserver {
+namespace {
+
+constexpr std::size_t kMaximumRecorded = 10000;
+
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+void requireObject(const nlohmann::json& j, const char* where) {
+  if (!j.is_object()) throw ScenarioError(std::string(where) + " must be an object");
+}
+
+// Each response a scenario describes: {"status", "content_type", "headers", "body"}.
+void checkResponse(const nlohmann::json& r, const std::string& where) {
+  requireObject(r, where.c_str());
+  if (r.contains("status") && !r["status"].is_number_integer()) throw ScenarioError(where + ".status must be an integer");
+  if (r.contains("body") && !r["body"].is_string()) throw ScenarioError(where + ".body must be a string");
+  if (r.contains("content_type") && !r["content_type"].is_string())
+    throw ScenarioError(where + ".content_type must be a string");
+  if (r.contains("headers")) {
+    requireObject(r["headers"], (where + ".headers").c_str());
+    for (auto& [k, v] : r["headers"].items())
+      if (!v.is_string()) throw ScenarioError(where + ".headers." + k + " must be a string");
+  }
+}
+
+void applyResponse(const nlohmann::json& r, httplib::Response& res, const char* defaultType) {
+  res.status = r.value("status", 200);
+  if (r.contains("headers"))
+    for (auto it = r["headers"].begin(); it != r["headers"].end(); ++it) res.set_header(it.key(), it.value().get<std::string>());
+  res.set_content(r.value("body", std::string()), r.value("content_type", std::string(defaultType)));
+}
+
+}  // namespace
+
+const std::string& sdkCorePageHTML() {
+  static const std::string page(kSDKCorePageHTML);
+  return page;
+}
+
+const std::string& sdkCorePageScript() {
+  static const std::string script(kSDKCorePageScript);
+  return script;
+}
+
+nlohmann::json AdServer::parseScenario(std::string_view text) {
+  nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+  if (j.is_discarded()) throw ScenarioError("the scenario is not JSON");
+  requireObject(j, "the scenario");
+  if (j.contains("constants")) {
+    requireObject(j["constants"], "constants");
+    for (auto& [k, v] : j["constants"].items())
+      if (!v.is_string() && !v.is_number() && !v.is_boolean())
+        throw ScenarioError("constants." + k + " must be text (JSON-valued constants are written as JSON text)");
+  }
+  if (j.contains("answers")) {
+    if (!j["answers"].is_array()) throw ScenarioError("answers must be a list");
+    for (std::size_t i = 0; i < j["answers"].size(); ++i) {
+      const auto& rule = j["answers"][i];
+      const std::string where = "answers[" + std::to_string(i) + "]";
+      requireObject(rule, where.c_str());
+      const std::string kind = rule.value("answer", std::string("loadAdURL"));
+      if (kind != "loadAdURL" && kind != "loadAd" && kind != "invalidRequest" && kind != "fetchAd")
+        throw ScenarioError(where + ".answer must be loadAdURL, loadAd, invalidRequest or fetchAd");
+      if (rule.contains("when")) requireObject(rule["when"], (where + ".when").c_str());
+    }
+  }
+  if (j.contains("ads")) {
+    requireObject(j["ads"], "ads");
+    for (auto& [name, ad] : j["ads"].items()) checkResponse(ad, "ads." + name);
+  }
+  if (j.contains("ad_rules")) {
+    if (!j["ad_rules"].is_array()) throw ScenarioError("ad_rules must be a list");
+    for (const auto& rule : j["ad_rules"]) {
+      requireObject(rule, "ad_rules[]");
+      if (!rule.contains("ad") || !rule["ad"].is_string()) throw ScenarioError("ad_rules[].ad must name an ad");
+      if (!j.contains("ads") || !j["ads"].contains(rule["ad"].get<std::string>()))
+        throw ScenarioError("ad_rules[] names the unknown ad " + rule["ad"].get<std::string>());
+    }
+  }
+  if (j.contains("default_ad") && (!j["default_ad"].is_string() || !j.contains("ads") ||
+                                   !j["ads"].contains(j["default_ad"].get<std::string>())))
+    throw ScenarioError("default_ad must name an ad of ads");
+  if (j.contains("files")) {
+    requireObject(j["files"], "files");
+    for (auto& [path, file] : j["files"].items()) {
+      if (path.empty() || path[0] != '/') throw ScenarioError("files keys are paths starting with /");
+      checkResponse(file, "files." + path);
+    }
+  }
+  if (j.contains("hang_paths")) {
+    if (!j["hang_paths"].is_array()) throw ScenarioError("hang_paths must be a list of paths");
+    for (const auto& p : j["hang_paths"])
+      if (!p.is_string()) throw ScenarioError("hang_paths must be a list of paths");
+  }
+  return j;
+}
+
+nlohmann::json AdServer::loadScenarioFile(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw ScenarioError("cannot read the scenario file " + path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return parseScenario(text.str());
+}
+
+AdServer::AdServer(nlohmann::json scenario) : server_(std::make_unique<httplib::Server>()), scenario_(std::move(scenario)) {
+  auto handler = [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); };
+  server_->Get(".*", handler);
+  server_->Post(".*", handler);
+  server_->Delete(".*", handler);
+  server_->set_keep_alive_max_count(1);
+}
+
+AdServer::~AdServer() { stop(); }
+
+bool AdServer::start(int port) {
+  if (port == 0) {
+    port_ = server_->bind_to_any_port("127.0.0.1");
+  } else {
+    port_ = server_->bind_to_port("127.0.0.1", port) ? port : -1;
+  }
+  if (port_ <= 0) return false;
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  while (!server_->is_running()) std::this_thread::yield();
+  return true;
+}
+
+void AdServer::stop() {
+  {
+    std::lock_guard lock(mu_);
+    if (stopped_) return;
+    stopped_ = true;
+  }
+  stopping_.notify_all();
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string AdServer::baseURL() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+void AdServer::setScenario(nlohmann::json scenario) {
+  std::lock_guard lock(mu_);
+  scenario_ = std::move(scenario);
+}
+
+std::vector<RecordedRequest> AdServer::requests() const {
+  std::lock_guard lock(mu_);
+  return requests_;
+}
+
+std::vector<RecordedRequest> AdServer::requestsForPath(std::string_view path) const {
+  std::vector<RecordedRequest> out;
+  for (auto& r : requests())
+    if (r.path == path) out.push_back(r);
+  return out;
+}
+
+void AdServer::clearRequests() {
+  std::lock_guard lock(mu_);
+  requests_.clear();
+}
+
+void AdServer::setLogFile(std::string path) {
+  std::lock_guard lock(mu_);
+  logFile_ = std::move(path);
+}
+
+void AdServer::record(const httplib::Request& req) {
+  RecordedRequest r;
+  r.method = req.method;
+  r.path = req.path;
+  const auto q = req.target.find('?');
+  if (q != std::string::npos) r.query = req.target.substr(q + 1);
+  for (const auto& [k, v] : req.headers) r.headers[lower(k)] = v;
+  r.body = req.body;
+  std::lock_guard lock(mu_);
+  if (!logFile_.empty()) {
+    nlohmann::json line = {{"method", r.method}, {"path", r.path}, {"query", r.query}, {"headers", r.headers},
+                           {"body", r.body}};
+    std::ofstream(logFile_, std::ios::app) << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+  }
+  if (requests_.size() < kMaximumRecorded) requests_.push_back(std::move(r));
+}
+
+void AdServer::waitWhileHanging() {
+  std::unique_lock lock(mu_);
+  stopping_.wait(lock, [this] { return stopped_; });
+}
+
+void AdServer::handle(const httplib::Request& req, httplib::Response& res) {
+  if (req.path == kRequestsPath) {
+    if (req.method == "DELETE") {
+      clearRequests();
+      return;
+    }
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& r : requests())
+      list.push_back({{"method", r.method}, {"path", r.path}, {"query", r.query}, {"headers", r.headers}, {"body", r.body}});
+    res.set_content(list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
+    return;
+  }
+  record(req);
+  nlohmann::json scenario;
+  {
+    std::lock_guard lock(mu_);
+    scenario = scenario_;
+  }
+  if (scenario.contains("hang_paths")) {
+    for (const auto& p : scenario["hang_paths"]) {
+      if (p.is_string() && p.get<std::string>() == req.path) {
+        waitWhileHanging();
+        res.status = 503;
+        return;
+      }
+    }
+  }
+  if (serveFile(req.path, scenario, res)) return;
+  if (req.path == kPagePath) {
+    res.set_content(sdkCorePageHTML(), "text/html");
+  } else if (req.path == kScriptPath) {
+    res.set_content(sdkCorePageScript(), "application/javascript");
+  } else if (req.path == kConfigPath) {
+    nlohmann::json config = {{"ad_path", kAdPath},
+                             {"answers", scenario.value("answers", nlohmann::json::array())},
+                             {"constants", scenario.value("constants", nlohmann::json::object())}};
+    // U+2028 and U+2029 are line ends for the page's engine: keep them escaped.
+    std::string json = config.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+    res.set_content("var QVRA_CONFIG = " + json + ";\n", "application/javascript");
+  } else if (req.path == kAdPath) {
+    serveAd(req, scenario, res);
+  } else if (req.path.rfind("/qads/static/sdk/native/mraid/", 0) == 0) {
+    res.set_content("window.mraid = window.mraid || { getVersion: function () { return '2.0'; } };\n",
+                    "application/javascript");
+  } else {
+    // Pings, reports and every other endpoint: recorded and answered empty.
+    res.status = 200;
+  }
+}
+
+bool AdServer::serveFile(const std::string& path, const nlohmann::json& scenario, httplib::Response& res) {
+  if (!scenario.contains("files") || !scenario["files"].contains(path)) return false;
+  applyResponse(scenario["files"][path], res, "text/html");
+  return true;
+}
+
+void AdServer::serveAd(const httplib::Request& req, const nlohmann::json& scenario, httplib::Response& res) {
+  const auto ads = scenario.value("ads", nlohmann::json::object());
+  std::optional<std::string> chosen;
+  const nlohmann::json rules = scenario.contains("ad_rules") ? scenario["ad_rules"] : nlohmann::json::array();
+  for (const auto& rule : rules) {
+    bool match = true;
+    if (rule.contains("when")) {
+      const nlohmann::json& when = rule["when"];
+      for (auto it = when.begin(); it != when.end(); ++it) {
+        const std::string want = it.value().is_string() ? it.value().get<std::string>() : it.value().dump();
+        if (!req.has_param(it.key()) || req.get_param_value(it.key()) != want) match = false;
+      }
+    }
+    if (match) {
+      chosen = rule["ad"].get<std::string>();
+      break;
+    }
+  }
+  if (!chosen && scenario.contains("default_ad")) chosen = scenario["default_ad"].get<std::string>();
+  if (!chosen || !ads.contains(*chosen)) {
+    res.status = 200;  // no fill: an empty answer
+    return;
+  }
+  applyResponse(ads[*chosen], res, "text/html");
+}
+
+}  // namespace adserver

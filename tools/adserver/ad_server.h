@@ -1,0 +1,97 @@
+#pragma once
+// A stand-in for the ad network's servers, on 127.0.0.1 only. It serves our SDK-core page
+// (with a configuration script made from the scenario), builds ad answers from the ad
+// URLs the page makes, serves any file a scenario names, and records every request it
+// receives. docs/adserver.md describes the scenario file and the endpoints.
+//
+// Threads: requests are served on the server's own threads; every method is safe from
+// any thread.
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace adserver {
+
+struct RecordedRequest {
+  std::string method;
+  std::string path;
+  std::string query;  // as sent, without "?"
+  std::map<std::string, std::string> headers;  // names in lower case
+  std::string body;
+};
+
+// A scenario that cannot be used: the message says what is wrong and where.
+struct ScenarioError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class AdServer {
+ public:
+  static constexpr const char* kPagePath = "/qads/static/sdk/native/sdk-core-v40.html";
+  static constexpr const char* kScriptPath = "/qads/static/sdk/native/sdk-core-v40.js";
+  static constexpr const char* kConfigPath = "/qads/static/sdk/native/sdk-core-config.js";
+  static constexpr const char* kAdPath = "/qads/ad";
+  static constexpr const char* kRequestsPath = "/__adserver/requests";
+
+  // Checks a scenario (JSON text); throws ScenarioError.
+  static nlohmann::json parseScenario(std::string_view text);
+  static nlohmann::json loadScenarioFile(const std::string& path);
+
+  explicit AdServer(nlohmann::json scenario = nlohmann::json::object());
+  ~AdServer();
+  AdServer(const AdServer&) = delete;
+  AdServer& operator=(const AdServer&) = delete;
+
+  // Listens on 127.0.0.1 at `port` (0: a free one). False when it cannot.
+  bool start(int port = 0);
+  void stop();
+  int port() const { return port_; }
+  // "http://127.0.0.1:<port>": what WARDVANE_AD_NETWORK_URL is set to.
+  std::string baseURL() const;
+
+  void setScenario(nlohmann::json scenario);
+  std::vector<RecordedRequest> requests() const;
+  std::vector<RecordedRequest> requestsForPath(std::string_view path) const;
+  void clearRequests();
+  // Appends one JSON line per request to the file.
+  void setLogFile(std::string path);
+
+ private:
+  void handle(const httplib::Request& req, httplib::Response& res);
+  void record(const httplib::Request& req);
+  bool serveFile(const std::string& path, const nlohmann::json& scenario, httplib::Response& res);
+  void serveAd(const httplib::Request& req, const nlohmann::json& scenario, httplib::Response& res);
+  void waitWhileHanging();
+
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+  mutable std::mutex mu_;
+  std::condition_variable stopping_;
+  bool stopped_ = false;
+  nlohmann::json scenario_;
+  std::vector<RecordedRequest> requests_;
+  std::string logFile_;
+};
+
+// The SDK-core page and its script as shipped with the server.
+const std::string& sdkCorePageHTML();
+const std::string& sdkCorePageScript();
+
+}  // namespace adserver
