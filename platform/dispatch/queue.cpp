@@ -113,10 +113,11 @@ struct Queue::Impl {
       }
       if (item.waiter) {
         // Hand the queue to the waiting sync caller; it releases the queue when done.
-        {
-          std::lock_guard lock(item.waiter->mu);
-          item.waiter->go = true;
-        }
+        // The waiter lives on the caller's stack and is gone as soon as the caller sees
+        // `go` and returns, so it is signalled with its lock held: the caller cannot
+        // get past its wait until this thread is done with the waiter.
+        std::lock_guard lock(item.waiter->mu);
+        item.waiter->go = true;
         item.waiter->cv.notify_one();
         return;
       }

@@ -82,6 +82,27 @@ TEST(SerialQueue, ManySyncCallersWaitingAtOnceDoNotStarveTheQueue) {
   EXPECT_EQ(total.load(), 3200);
 }
 
+// A sync caller that finds the queue busy waits on a hand-over object on its own stack;
+// the draining thread gives it the queue and may still be touching that object when the
+// caller, already running, returns. ThreadSanitizer flags any use of it after the hand-over.
+TEST(SerialQueue, SyncCallersHandedTheQueueByABusyDrainCanReturnAtOnce) {
+  auto q = Queue::createSerial("handover");
+  std::atomic<int> ran{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 4; ++t)
+    callers.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        q->async([&] { ran.fetch_add(1, std::memory_order_relaxed); });  // keeps a drain running
+        int mine = 0;
+        q->sync([&] { ++mine; });  // usually queued behind it, so handed over by the drain
+        ASSERT_EQ(mine, 1);
+      }
+    });
+  for (auto& c : callers) c.join();
+  q->sync([] {});
+  EXPECT_EQ(ran.load(), 8000);
+}
+
 TEST(MainQueue, BlocksWaitForTheMainRunLoopAndSyncFromAWorkerIsServedByIt) {
   ASSERT_TRUE(isMainThread());
   auto main = Queue::main();
