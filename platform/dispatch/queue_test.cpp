@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -101,6 +102,20 @@ TEST(SerialQueue, SyncCallersHandedTheQueueByABusyDrainCanReturnAtOnce) {
   for (auto& c : callers) c.join();
   q->sync([] {});
   EXPECT_EQ(ran.load(), 8000);
+}
+
+TEST(SerialQueue, BlocksStillQueuedWhenTheLastOwnerLetsGoRunAndKnowTheirQueue) {
+  std::atomic<bool> open{false};
+  std::promise<std::string> label;
+  {
+    auto q = Queue::createSerial("com.example.orphaned");
+    q->async([&] {
+      while (!open.load()) std::this_thread::yield();
+    });
+    q->async([&] { label.set_value(currentQueueLabel()); });
+  }
+  open = true;
+  EXPECT_EQ(label.get_future().get(), "com.example.orphaned");
 }
 
 TEST(MainQueue, BlocksWaitForTheMainRunLoopAndSyncFromAWorkerIsServedByIt) {
