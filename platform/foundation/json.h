@@ -10,7 +10,9 @@
 
 namespace foundation {
 
-// Nullopt for text that is not JSON. Integers that fit 64 bits stay integers.
+// Nullopt for text that is not JSON, holds a string that is not UTF-8 or breaks a limit
+// of value.h (nesting, number of values); each refusal but empty text is logged with its
+// reason. Integers that fit 64 bits stay integers; nulls stay in arrays and objects.
 std::optional<Value> jsonParse(std::string_view text);
 // Compact JSON text; object keys in sorted order.
 std::string jsonSerialize(const Value& value);
