@@ -1,12 +1,12 @@
 #include "platform/foundation/property_list.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 #include "platform/foundation/log.h"
 #include "platform/foundation/property_list_forms.h"
@@ -73,6 +73,48 @@ bool checkContents(const Value& v, std::size_t& values, std::string& error) {
   }
 }
 
+mode_t fileMode(FileAccess access) { return access == FileAccess::OwnerOnly ? 0600 : 0644; }
+mode_t folderMode(FileAccess access) { return access == FileAccess::OwnerOnly ? 0700 : 0755; }
+
+// Creates the missing folders of `dir` with `mode`; folders that exist stay as they are.
+bool makeFolders(const std::string& dir, mode_t mode) {
+  struct stat st{};
+  if (::stat(dir.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
+  }
+  for (std::size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+    std::string part = dir.substr(0, slash);
+    if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool writeAll(int fd, const void* data, std::size_t size) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// So the rename itself survives a power cut.
+void syncFolder(const std::string& dir) {
+  int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
 }  // namespace
 
 namespace plist_forms {
@@ -109,13 +151,29 @@ Bytes dataFromPropertyList(const Value& value, PropertyListFormat format) {
   return bytes ? std::move(*bytes) : Bytes{};
 }
 
-std::optional<Bytes> readFileBytes(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::optional<Bytes> readFileBytes(const std::string& path, std::size_t maxSize) {
+  // Non-blocking, so a FIFO without a writer cannot hold the caller up before the check.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::nullopt;
-  Bytes out;
   struct stat st{};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-  uint8_t buf[65536];
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    systemLog("Refused to read " + path + ": not a regular file");
+    return std::nullopt;
+  }
+  auto tooLarge = [&] {
+    ::close(fd);
+    systemLog("Refused to read " + path + ": larger than " + std::to_string(maxSize) + " bytes");
+    return std::nullopt;
+  };
+  if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > maxSize) return tooLarge();
+  Bytes out;
+  out.reserve(static_cast<std::size_t>(st.st_size));
+  unsigned char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
@@ -124,6 +182,8 @@ std::optional<Bytes> readFileBytes(const std::string& path) {
       return std::nullopt;
     }
     if (n == 0) break;
+    // The file may grow while it is read.
+    if (static_cast<std::size_t>(n) > maxSize - out.size()) return tooLarge();
     out.insert(out.end(), buf, buf + n);
   }
   ::close(fd);
@@ -145,38 +205,65 @@ std::optional<Dictionary> readDictionaryFile(const std::string& path) {
   return std::move(*v->asDictionary());
 }
 
-bool writeFileAtomically(const std::string& path, const void* data, std::size_t size) {
-  std::error_code ec;
-  auto parent = std::filesystem::path(path).parent_path();
-  if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-  std::string tmp = path + ".XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return false;
-  const auto* p = static_cast<const uint8_t*>(data);
-  std::size_t left = size;
-  bool ok = true;
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
+bool writeFileAtomically(const std::string& path, const void* data, std::size_t size, FileAccess access) {
+  auto slash = path.rfind('/');
+  std::string parent = slash == std::string::npos ? "" : slash == 0 ? "/" : path.substr(0, slash);
+  if (!parent.empty() && !makeFolders(parent, folderMode(access))) return false;
+  const std::string tmp = path + ".tmp";
+  // A few writers at most meet here, and each holds the file only while it writes.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK,
+                    fileMode(access));
+    if (fd < 0 && (errno == ELOOP || errno == ENXIO) && attempt == 0) {
+      // A link or a FIFO where the temporary file belongs: the name is ours, so clear it.
+      ::unlink(tmp.c_str());
+      continue;
     }
-    p += n;
-    left -= static_cast<std::size_t>(n);
+    if (fd < 0) return false;
+    int rc;
+    do {
+      rc = ::flock(fd, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    struct stat held{}, named{};
+    if (rc != 0 || ::fstat(fd, &held) != 0) {
+      int e = errno;
+      ::close(fd);
+      errno = e;
+      return false;
+    }
+    // While this writer waited, the one before it may have renamed or removed the file
+    // it opened: then it holds nothing and starts again.
+    if (::stat(tmp.c_str(), &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+      ::close(fd);
+      continue;
+    }
+    bool ok = S_ISREG(held.st_mode);
+    if (!ok) errno = EINVAL;
+    ok = ok && ::ftruncate(fd, 0) == 0 && ::fchmod(fd, fileMode(access)) == 0 && writeAll(fd, data, size) &&
+         ::fsync(fd) == 0 && ::rename(tmp.c_str(), path.c_str()) == 0;
+    int e = errno;
+    if (!ok) ::unlink(tmp.c_str());
+    ::close(fd);  // only now: the lock covers the rename
+    if (!ok) {
+      errno = e;
+      return false;
+    }
+    syncFolder(parent);
+    return true;
   }
-  ::fchmod(fd, 0644);
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  errno = EBUSY;
+  return false;
 }
 
 bool writePropertyListFile(const std::string& path, const Value& value, PropertyListFormat format) {
   auto bytes = encode(value, format);
   if (!bytes) return false;
-  return writeFileAtomically(path, bytes->data(), bytes->size());
+  if (bytes->size() > kMaxReadFileSize) {
+    systemLog("Cannot store the property list " + path + ": larger than " + std::to_string(kMaxReadFileSize) +
+              " bytes");
+    return false;
+  }
+  return writeFileAtomically(path, bytes->data(), bytes->size(), FileAccess::OwnerOnly);
 }
 
 bool fileExists(const std::string& path) {

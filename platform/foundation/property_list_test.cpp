@@ -280,6 +280,42 @@ TEST_F(PropertyListTest, ValuesThatCouldNotBeReadBackAreNotWritten) {
   EXPECT_FALSE(dataFromPropertyList(nested(512)).empty());
 }
 
+TEST_F(PropertyListTest, OnlyRegularFilesOfBoundedSizeAreRead) {
+  auto fifo = dir / "fifo.plist";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto device = dir / "zero.plist";
+  std::filesystem::create_symlink("/dev/zero", device);
+  auto large = dir / "large.plist";
+  {
+    std::ofstream(large).put('x');
+    std::filesystem::resize_file(large, kMaxReadFileSize + 1);
+  }
+  struct Case {
+    std::filesystem::path path;
+    const char* reason;
+  } cases[] = {
+      {fifo, "not a regular file"},  // never blocks waiting for a writer
+      {device, "not a regular file"},
+      {dir, "not a regular file"},
+      {large, "larger than 16777216 bytes"},
+  };
+  for (const auto& c : cases) {
+    lines.clear();
+    EXPECT_FALSE(readFileBytes(c.path)) << c.path;
+    EXPECT_FALSE(readDictionaryFile(c.path)) << c.path;
+    ASSERT_FALSE(lines.empty()) << c.path;
+    EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
+  }
+  std::filesystem::resize_file(large, kMaxReadFileSize);
+  auto bytes = readFileBytes(large);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(bytes->size(), kMaxReadFileSize);
+  EXPECT_EQ(readFileBytes(large, 1000), std::nullopt);
+  lines.clear();
+  EXPECT_FALSE(readFileBytes(dir / "missing.plist"));
+  EXPECT_TRUE(lines.empty()) << "a missing file is no refusal";
+}
+
 TEST_F(PropertyListTest, AtomicWriteReplacesTheWholeFileAndLeavesNoTemporaryFile) {
   auto path = dir / "sub" / "settings.plist";
   EXPECT_FALSE(readDictionaryFile(path).has_value());
@@ -291,6 +327,66 @@ TEST_F(PropertyListTest, AtomicWriteReplacesTheWholeFileAndLeavesNoTemporaryFile
   EXPECT_FALSE(readDictionaryFile(path).has_value());
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "sub"), {}), 1) << "no temporary left behind";
 
+  // A writer that died half way left its temporary file, or something else took its
+  // name: the next write takes the name over and leaves nothing behind.
+  auto tmp = path.string() + ".tmp";
+  { std::ofstream(tmp) << "<dict><key>half"; }
+  ASSERT_TRUE(writePropertyListFile(path, Dictionary{{"after", true}}));
+  EXPECT_FALSE(std::filesystem::exists(tmp));
+  std::filesystem::create_symlink(dir / "elsewhere", tmp);
+  ASSERT_TRUE(writePropertyListFile(path, Dictionary{{"again", true}}));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(tmp)));
+  EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
+  EXPECT_EQ(readDictionaryFile(path), (Dictionary{{"again", true}}));
+}
+
+TEST_F(PropertyListTest, WritersOfOneFileTakeTurnsAndReadersAlwaysSeeAWholeFile) {
+  auto path = dir / "shared.plist";
+  ASSERT_TRUE(writePropertyListFile(path, Dictionary{{"writer", -1}, {"pad", std::string(4000, 'p')}}));
+  std::atomic<bool> done{false};
+  std::atomic<int> torn{0};
+  std::thread reader([&] {
+    while (!done.load()) {
+      auto d = readDictionaryFile(path);
+      if (!d || !intForKey(*d, "writer")) torn.fetch_add(1);
+    }
+  });
+  std::vector<std::thread> writers;
+  std::atomic<int> failed{0};
+  for (int w = 0; w < 4; ++w)
+    writers.emplace_back([&, w] {
+      for (int i = 0; i < 50; ++i)
+        if (!writePropertyListFile(path, Dictionary{{"writer", w}, {"pad", std::string(4000 + i, 'p')}}))
+          failed.fetch_add(1);
+    });
+  for (auto& t : writers) t.join();
+  done = true;
+  reader.join();
+  EXPECT_EQ(failed.load(), 0);
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+TEST_F(PropertyListTest, PropertyListFilesAndTheirNewFoldersAreOwnerOnly) {
+  auto existing = dir / "existing";
+  std::filesystem::create_directory(existing);
+  std::filesystem::permissions(existing, std::filesystem::perms(0755));
+  auto path = existing / "new" / "deeper" / "prefs.plist";
+  ASSERT_TRUE(writePropertyListFile(path, Dictionary{{"a", 1}}));
+  EXPECT_EQ(modeOf(path), 0600u);
+  EXPECT_EQ(modeOf(existing / "new"), 0700u);
+  EXPECT_EQ(modeOf(existing / "new" / "deeper"), 0700u);
+  EXPECT_EQ(modeOf(existing), 0755u) << "folders that were there stay as they were";
+
+  // A file that was readable by others is replaced by an owner-only one.
+  std::filesystem::permissions(path, std::filesystem::perms(0644));
+  ASSERT_TRUE(writePropertyListFile(path, Dictionary{{"a", 2}}));
+  EXPECT_EQ(modeOf(path), 0600u);
+
+  // Other files keep the shared default.
+  auto other = dir / "cache" / "blob";
+  ASSERT_TRUE(writeFileAtomically(other, "x", 1));
+  EXPECT_EQ(modeOf(other), 0644u);
 }
 
 TEST(Value, NumberConversionsFollowThePlatformNumberRules) {

@@ -102,6 +102,7 @@ const char* typeName(Value::Type t);
 // (or the values it builds, whose copies and destructors recurse) out of stack.
 inline constexpr int kMaxValueDepth = 512;                   // arrays and dictionaries inside each other
 inline constexpr std::size_t kMaxValueCount = 1u << 18;      // values in one document
+inline constexpr std::size_t kMaxReadFileSize = 16u << 20;   // bytes of one file read whole
 
 // Dates are stored to the second in XML property lists as years 0001 to 9999; both
 // forms keep to that range, so whatever one form holds the other can too.
