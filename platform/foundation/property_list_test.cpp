@@ -225,6 +225,7 @@ TEST_F(PropertyListTest, HostileInputIsRefusedWholeWithTheReasonLogged) {
       {"XML date year 0", "<date>0000-01-01T00:00:00Z</date>", "<date>"},
       {"XML date 31 February", "<date>2024-02-31T00:00:00Z</date>", "<date>"},
       {"XML internal DOCTYPE subset", "<!DOCTYPE plist [<!ENTITY a \"b\">]><string>&a;</string>", "internal subset"},
+      {"XML a million bare ampersands", "<string>" + std::string(1u << 20, '&') + "</string>", "malformed entity"},
       {"XML integer past 64 bits", "<integer>18446744073709551616</integer>", "<integer>"},
       {"binary offset past the table", bplist({"\x09"}).replace(8 + 1, 8, ref(1u << 30, 8)), "offset"},
       {"binary reference past the objects", bplist({"\xA1" + ref(9, 1)}), "reference outside"},

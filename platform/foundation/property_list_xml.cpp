@@ -286,8 +286,11 @@ class Reader {
   }
 
   bool entity(std::string& out) {
-    auto semi = in_.find(';', pos_);
-    if (semi == std::string_view::npos || semi - pos_ > 12) return fail("malformed entity");
+    // References are short: look no further, or text of bare '&'s would be scanned to
+    // its end once for each of them.
+    auto semi = in_.substr(pos_, 16).find(';');
+    if (semi == std::string_view::npos) return fail("malformed entity");
+    semi += pos_;
     std::string_view name = in_.substr(pos_ + 1, semi - pos_ - 1);
     pos_ = semi + 1;
     if (name == "lt") return out.push_back('<'), true;
