@@ -1,6 +1,7 @@
 #pragma once
 // JSON text to and from the value type (nlohmann-json underneath). JSON has no data or
-// date: writing gives data as base64 text and dates as seconds since 1970.
+// date: writing gives data as base64 text and dates as seconds since 1970. Both functions
+// may be called on any thread.
 
 #include <optional>
 #include <string>

@@ -6,6 +6,9 @@
 // Whatever is read comes from outside the process and is held to the limits of value.h:
 // a document that breaks one is refused whole, with a line in the system log saying
 // why, and the caller sees it as unreadable.
+//
+// Every function here may be called on any thread; writers of one file, in this process
+// or another, take turns.
 
 #include <optional>
 #include <string>
