@@ -1,6 +1,10 @@
 #include "hooklib/wardvane.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
 
 #include "hooklib/test_support.h"
 #include "platform/corefoundation/core_foundation.h"
@@ -130,6 +134,9 @@ TEST_F(DecisionTest, HelpersCutSecondsAndNumberTheTimeOfDay) {
 
 class SettingsReaderTest : public ::testing::Test {
  protected:
+  static void writeRaw(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(foundation::writeFileAtomically(path, bytes.data(), bytes.size()));
+  }
   testing::DeviceRoot root_;
 };
 
@@ -190,6 +197,53 @@ TEST_F(SettingsReaderTest, RecordsInForceStayWhenTheKeyIsAbsentOrUnusable) {
   root_.writeSettings(Dictionary{{kRecordsKey, Value(Dictionary{})}});
   w.loadSettings();
   EXPECT_TRUE(w.wardvaneions().empty());
+}
+
+// A file that cannot be read soundly is unreadable as a whole: the restrictions in force
+// stay, the switches return to on, and reading it never blocks, crashes or runs away.
+TEST_F(SettingsReaderTest, HostileSettingsFilesLeaveTheRestrictionsInForce) {
+  Wardvane w;
+  Dictionary records;
+  records["com.example.game"] = record(true, at(9, 0), at(17, 0), "Game");
+  root_.writeSettings(Dictionary{{kRecordsKey, Value(records)}});
+  w.loadSettings();
+  const std::string path = *settingsFilePath();
+  auto deep = [](int depth) {
+    std::string s = "<plist><dict><key>wardvaneions</key>";
+    for (int i = 0; i < depth; ++i) s += "<array>";
+    for (int i = 0; i < depth; ++i) s += "</array>";
+    return s + "</dict></plist>";
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+  } cases[] = {
+      {"nesting 100,000 deep", [&] { writeRaw(path, deep(100000)); }},
+      {"a key that is not UTF-8", [&] { writeRaw(path, "<dict><key>isEnabled\xFF</key><false/></dict>"); }},
+      {"a date past year 9999",
+       [&] {
+         writeRaw(path, "<dict><key>isEnabled</key><false/><key>wardvaneions</key><dict><key>com.example.game</key>"
+                        "<dict><key>startTime</key><date>99999-01-01T00:00:00Z</date></dict></dict></dict>");
+       }},
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+      {"a 17 MB file",
+       [&] {
+         writeRaw(path, "<dict/>");
+         std::filesystem::resize_file(path, 17u << 20);
+       }},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(path);
+    c.plant();
+    w.setIsEnabled(false);
+    w.loadSettings();
+    EXPECT_TRUE(w.isEnabled()) << c.what;
+    EXPECT_TRUE(w.settings().empty()) << c.what;
+    ASSERT_EQ(w.wardvaneions().size(), 1u) << c.what;
+    w.setLastAlertDate(Date{0});
+    EXPECT_FALSE(w.checkBundle("com.example.game")) << c.what << ": still restricted at noon";
+  }
+  std::filesystem::remove(path);
 }
 
 TEST_F(SettingsReaderTest, CoreVersionIsNarrowedToSinglePrecisionAtEveryRead) {

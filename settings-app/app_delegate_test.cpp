@@ -1,5 +1,7 @@
 #include "settings-app/app_delegate.h"
 
+#include <sys/stat.h>
+
 #include "settings-app/app_test_support.h"
 #include "settings-app/detail_controller.h"
 #include "settings-app/settings_controller.h"
@@ -101,6 +103,12 @@ TEST_F(AppTest, FirstLaunchShowsDefaultsAndTheFirstChangeWritesEveryKey) {
                                {"useTouchID", false}, {"uiTheme", 0}, {"sortType", 1},
                                {"wardvaneions", Dictionary{}}}));
   EXPECT_TRUE(notified(1));
+  // Only this user may read or change the settings.
+  struct stat st{};
+  ASSERT_EQ(::stat(settingsFilePath()->c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(std::filesystem::path(*settingsFilePath()).parent_path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 TEST_F(AppTest, ListShowsTheAppsAndTheDetailScreenSavesWholeRecords) {

@@ -1,7 +1,9 @@
 #pragma once
-// A settings file as parsed, read lazily: the switches are read straight from the parsed
-// tree, and of the records only the one asked for is converted. Deciding about one app
-// then costs little more than parsing the file, however many records it holds.
+// A settings file as read, kept whole: the hook library reads the switches from it and
+// converts only the record asked for, so deciding about one app costs little more than
+// reading the file, however many records it holds. The file is read by the platform's
+// property-list reader, so a damaged or hostile file is refused whole, as for every
+// other reader of the file.
 
 #include <cstdint>
 #include <memory>
@@ -15,12 +17,11 @@ namespace wardvane {
 
 class SettingsSnapshot {
  public:
-  // Null when the file is missing or holds no dictionary.
+  // Null when the file is missing, unreadable or holds no dictionary.
   static std::shared_ptr<const SettingsSnapshot> read(const std::string& path);
   // An empty snapshot (no keys).
   static std::shared_ptr<const SettingsSnapshot> empty();
 
-  ~SettingsSnapshot();
   SettingsSnapshot(const SettingsSnapshot&) = delete;
   SettingsSnapshot& operator=(const SettingsSnapshot&) = delete;
 
@@ -31,14 +32,14 @@ class SettingsSnapshot {
   // The value stored under `bundleIdentifier` in the records; nullopt when absent.
   std::optional<foundation::Value> recordValue(const std::string& bundleIdentifier) const;
 
-  // The whole file, or the records, converted.
-  foundation::Dictionary dictionary() const;
+  // The whole file, or the records.
+  foundation::Dictionary dictionary() const { return root_; }
   foundation::Dictionary records() const;
 
  private:
-  explicit SettingsSnapshot(void* root);
-  void* root_ = nullptr;     // plist_t of the root dictionary
-  void* records_ = nullptr;  // inside root_
+  explicit SettingsSnapshot(foundation::Dictionary root);
+  const foundation::Dictionary root_;
+  const foundation::Dictionary* records_ = nullptr;  // inside root_
 };
 
 }  // namespace wardvane

@@ -63,13 +63,14 @@ class Pool {
 
 // The queues whose blocks the calling thread is running, innermost first, as a chain of
 // stack frames: a trivially destructible thread-local stays usable while static objects
-// are destroyed at exit.
+// are destroyed at exit. A frame names the queue's Impl, which the running block keeps
+// alive, not the Queue, which its owners may already have released.
 struct CurrentScope {
-  explicit CurrentScope(const Queue* q) : queue(q), outer(top) { top = this; }
+  explicit CurrentScope(const Queue::Impl* q) : queue(q), outer(top) { top = this; }
   ~CurrentScope() { top = outer; }
   CurrentScope(const CurrentScope&) = delete;
   CurrentScope& operator=(const CurrentScope&) = delete;
-  const Queue* queue;
+  const Queue::Impl* queue;
   const CurrentScope* outer;
   static thread_local const CurrentScope* top;
 };
@@ -93,7 +94,9 @@ struct Queue::Impl {
     Waiter* waiter = nullptr;
   };
 
-  Queue* self = nullptr;
+  explicit Impl(std::string l) : label(std::move(l)) {}
+
+  const std::string label;
   std::mutex mu;
   std::deque<Item> items;
   // True while a drain runs or is queued on the pool, or a sync caller holds the queue.
@@ -113,14 +116,15 @@ struct Queue::Impl {
       }
       if (item.waiter) {
         // Hand the queue to the waiting sync caller; it releases the queue when done.
-        {
-          std::lock_guard lock(item.waiter->mu);
-          item.waiter->go = true;
-        }
+        // The waiter lives on the caller's stack and is gone as soon as the caller sees
+        // `go` and returns, so it is signalled with its lock held: the caller cannot
+        // get past its wait until this thread is done with the waiter.
+        std::lock_guard lock(item.waiter->mu);
+        item.waiter->go = true;
         item.waiter->cv.notify_one();
         return;
       }
-      CurrentScope scope(impl->self);
+      CurrentScope scope(impl.get());
       item.block();
     }
   }
@@ -139,7 +143,7 @@ struct Queue::Impl {
         item = std::move(impl->items.front());
         impl->items.pop_front();
       }
-      CurrentScope scope(impl->self);
+      CurrentScope scope(impl.get());
       item.block();
     }
     // Let the loop's timers and sources have a turn before the rest.
@@ -166,30 +170,32 @@ struct Queue::Impl {
   }
 };
 
-Queue::Queue(Kind kind, std::string label) : kind_(kind), label_(std::move(label)), impl_(std::make_shared<Impl>()) {
-  impl_->self = this;
-}
+Queue::Queue(Kind kind, std::string label) : kind_(kind), impl_(std::make_shared<Impl>(std::move(label))) {}
 
 Queue::~Queue() = default;
+
+const std::string& Queue::label() const { return impl_->label; }
 
 std::shared_ptr<Queue> Queue::createSerial(std::string label) {
   return std::shared_ptr<Queue>(new Queue(Kind::Serial, std::move(label)));
 }
 
+// Never destroyed: pool threads and delayed blocks may still queue onto them while the
+// process exits.
 std::shared_ptr<Queue> Queue::main() {
-  static std::shared_ptr<Queue> q(new Queue(Kind::Main, "main"));
-  return q;
+  static const auto* q = new std::shared_ptr<Queue>(new Queue(Kind::Main, "main"));
+  return *q;
 }
 
 std::shared_ptr<Queue> Queue::global() {
-  static std::shared_ptr<Queue> q(new Queue(Kind::Global, "global"));
-  return q;
+  static const auto* q = new std::shared_ptr<Queue>(new Queue(Kind::Global, "global"));
+  return *q;
 }
 
 bool Queue::isCurrent() const {
   if (kind_ == Kind::Main && isMainThread()) return true;
   for (const CurrentScope* s = CurrentScope::top; s; s = s->outer)
-    if (s->queue == this) return true;
+    if (s->queue == impl_.get()) return true;
   return false;
 }
 
@@ -199,8 +205,8 @@ void Queue::async(Block block) {
       Impl::postMain(impl_, std::move(block));
       return;
     case Kind::Global:
-      Pool::shared().submit([this, b = std::move(block)] {
-        CurrentScope scope(this);
+      Pool::shared().submit([impl = impl_, b = std::move(block)] {
+        CurrentScope scope(impl.get());
         b();
       });
       return;
@@ -219,7 +225,7 @@ void Queue::async(Block block) {
 
 void Queue::sync(const Block& block) {
   if (isCurrent() || kind_ == Kind::Global) {
-    CurrentScope scope(this);
+    CurrentScope scope(impl_.get());
     block();
     return;
   }
@@ -255,14 +261,14 @@ void Queue::sync(const Block& block) {
     waiter.cv.wait(lock, [&] { return waiter.go; });
   }
   {
-    CurrentScope scope(this);
+    CurrentScope scope(impl_.get());
     block();
   }
   Impl::release(impl_);
 }
 
 std::string currentQueueLabel() {
-  if (CurrentScope::top) return CurrentScope::top->queue->label();
+  if (CurrentScope::top) return CurrentScope::top->queue->label;
   return isMainThread() ? "main" : "";
 }
 

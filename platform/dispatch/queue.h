@@ -25,6 +25,7 @@ class Queue : public foundation::Executor {
   // A new serial queue. The label is kept for descriptions and logs.
   static std::shared_ptr<Queue> createSerial(std::string label);
   // The main queue: its blocks run on the main thread, drained by the main run loop.
+  // It and the global queue live to the very end of the process.
   static std::shared_ptr<Queue> main();
   // The concurrent queue of default priority: blocks run on pool threads, in parallel.
   static std::shared_ptr<Queue> global();
@@ -33,7 +34,7 @@ class Queue : public foundation::Executor {
   Queue(const Queue&) = delete;
   Queue& operator=(const Queue&) = delete;
 
-  const std::string& label() const { return label_; }
+  const std::string& label() const;
   Kind kind() const { return kind_; }
 
   // Queues the block and returns at once.
@@ -53,7 +54,8 @@ class Queue : public foundation::Executor {
  private:
   Queue(Kind kind, std::string label);
   Kind kind_;
-  std::string label_;
+  // Blocks still queued keep the Impl (label included) alive after the last owner of
+  // the Queue lets it go, as they keep a queue alive on the platform.
   std::shared_ptr<Impl> impl_;
 };
 

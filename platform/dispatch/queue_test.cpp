@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -80,6 +81,41 @@ TEST(SerialQueue, ManySyncCallersWaitingAtOnceDoNotStarveTheQueue) {
   for (auto& t : threads) t.join();
   q->sync([] {});
   EXPECT_EQ(total.load(), 3200);
+}
+
+// A sync caller that finds the queue busy waits on a hand-over object on its own stack;
+// the draining thread gives it the queue and may still be touching that object when the
+// caller, already running, returns. ThreadSanitizer flags any use of it after the hand-over.
+TEST(SerialQueue, SyncCallersHandedTheQueueByABusyDrainCanReturnAtOnce) {
+  auto q = Queue::createSerial("handover");
+  std::atomic<int> ran{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 4; ++t)
+    callers.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        q->async([&] { ran.fetch_add(1, std::memory_order_relaxed); });  // keeps a drain running
+        int mine = 0;
+        q->sync([&] { ++mine; });  // usually queued behind it, so handed over by the drain
+        ASSERT_EQ(mine, 1);
+      }
+    });
+  for (auto& c : callers) c.join();
+  q->sync([] {});
+  EXPECT_EQ(ran.load(), 8000);
+}
+
+TEST(SerialQueue, BlocksStillQueuedWhenTheLastOwnerLetsGoRunAndKnowTheirQueue) {
+  std::atomic<bool> open{false};
+  std::promise<std::string> label;
+  {
+    auto q = Queue::createSerial("com.example.orphaned");
+    q->async([&] {
+      while (!open.load()) std::this_thread::yield();
+    });
+    q->async([&] { label.set_value(currentQueueLabel()); });
+  }
+  open = true;
+  EXPECT_EQ(label.get_future().get(), "com.example.orphaned");
 }
 
 TEST(MainQueue, BlocksWaitForTheMainRunLoopAndSyncFromAWorkerIsServedByIt) {

@@ -20,6 +20,22 @@ namespace dispatch {
 
 using foundation::Clock;
 
+namespace {
+struct WakeFd {
+  WakeFd() : fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+  ~WakeFd() {
+    if (fd >= 0) close(fd);
+  }
+  WakeFd(const WakeFd&) = delete;
+  WakeFd& operator=(const WakeFd&) = delete;
+  void signal() const {
+    uint64_t one = 1;
+    [[maybe_unused]] auto n = write(fd, &one, sizeof one);
+  }
+  const int fd;
+};
+}  // namespace
+
 struct RunLoop::Impl {
   struct Timer {
     double due = 0;
@@ -38,6 +54,10 @@ struct RunLoop::Impl {
   std::map<Id, Timer> timers;
   std::map<Id, Source> sources;
   Id nextId = 1;
+  // Shared with the clock listener: a clock move on another thread may still be
+  // calling it while the loop is destroyed, and must then write to a live descriptor,
+  // not to a closed one or one the number has since been given to.
+  std::shared_ptr<WakeFd> wake;
   int wakeFd = -1;
   int clockToken = 0;
   std::atomic<bool> stopped{false};
@@ -75,23 +95,14 @@ bool isMainThread() {
 }
 
 RunLoop::RunLoop() : impl_(std::make_unique<Impl>()) {
-  impl_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  Impl* impl = impl_.get();
-  impl_->clockToken = Clock::addListener([impl] {
-    uint64_t one = 1;
-    [[maybe_unused]] auto n = write(impl->wakeFd, &one, sizeof one);
-  });
+  impl_->wake = std::make_shared<WakeFd>();
+  impl_->wakeFd = impl_->wake->fd;
+  impl_->clockToken = Clock::addListener([wake = impl_->wake] { wake->signal(); });
 }
 
-RunLoop::~RunLoop() {
-  Clock::removeListener(impl_->clockToken);
-  if (impl_->wakeFd >= 0) close(impl_->wakeFd);
-}
+RunLoop::~RunLoop() { Clock::removeListener(impl_->clockToken); }
 
-void RunLoop::wakeUp() {
-  uint64_t one = 1;
-  [[maybe_unused]] auto n = write(impl_->wakeFd, &one, sizeof one);
-}
+void RunLoop::wakeUp() { impl_->wake->signal(); }
 
 void RunLoop::performBlock(Block block) {
   {

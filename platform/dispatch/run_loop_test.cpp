@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -50,6 +51,24 @@ TEST_F(ManualClock, DefaultModeTimersWaitWhileTheLoopTracks) {
   EXPECT_EQ(common, 1);
   loop.runOnce(0);
   EXPECT_EQ(def, 1);
+}
+
+// A loop listens to the clock to wake up when it moves; a move on another thread may
+// still be calling that listener while the loop goes away.
+TEST_F(ManualClock, ALoopCanGoAwayWhileAnotherThreadMovesTheClock) {
+  std::atomic<bool> stop{false};
+  std::thread mover([&] {
+    while (!stop.load()) Clock::advance(0.001);
+  });
+  for (int i = 0; i < 2000; ++i) {
+    RunLoop loop;
+    int ran = 0;
+    loop.performBlock([&] { ++ran; });
+    loop.drain();
+    ASSERT_EQ(ran, 1);
+  }
+  stop = true;
+  mover.join();
 }
 
 TEST(RunLoop, BlocksFromOtherThreadsAndReadableDescriptorsRunOnTheLoop) {

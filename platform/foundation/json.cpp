@@ -2,37 +2,97 @@
 
 #include <nlohmann/json.hpp>
 
+#include <vector>
+
 #include "platform/foundation/base64.h"
+#include "platform/foundation/log.h"
 
 namespace foundation {
 namespace {
 
-Value fromJson(const nlohmann::json& j) {
-  switch (j.type()) {
-    case nlohmann::json::value_t::null: return Value{};
-    case nlohmann::json::value_t::boolean: return Value{j.get<bool>()};
-    case nlohmann::json::value_t::number_integer: return Value{j.get<std::int64_t>()};
-    case nlohmann::json::value_t::number_unsigned: {
-      auto u = j.get<std::uint64_t>();
-      if (u > static_cast<std::uint64_t>(INT64_MAX)) return Value{static_cast<double>(u)};
-      return Value{static_cast<std::int64_t>(u)};
-    }
-    case nlohmann::json::value_t::number_float: return Value{j.get<double>()};
-    case nlohmann::json::value_t::string: return Value{j.get<std::string>()};
-    case nlohmann::json::value_t::array: {
-      Array a;
-      a.reserve(j.size());
-      for (const auto& item : j) a.push_back(fromJson(item));
-      return Value{std::move(a)};
-    }
-    case nlohmann::json::value_t::object: {
-      Dictionary d;
-      for (const auto& [k, v] : j.items()) d.insert_or_assign(k, fromJson(v));
-      return Value{std::move(d)};
-    }
-    default: return Value{};
+// Builds values straight from the parser's events on an explicit stack of open
+// containers: nesting is refused at the limit before anything deeper is built, and
+// neither the parser nor this builder recurses, whatever the input.
+class Builder {
+ public:
+  std::optional<Value> root;
+  std::string error;
+
+  bool null() { return add(Value()); }
+  bool boolean(bool b) { return add(Value(b)); }
+  bool number_integer(std::int64_t i) { return add(Value(static_cast<long long>(i))); }
+  bool number_unsigned(std::uint64_t u) {
+    if (u > static_cast<std::uint64_t>(INT64_MAX)) return add(Value(static_cast<double>(u)));
+    return add(Value(static_cast<long long>(u)));
   }
-}
+  bool number_float(double d, const std::string&) { return add(Value(d)); }
+  bool string(std::string& s) { return add(Value(std::move(s))); }
+  bool binary(std::vector<std::uint8_t>& b) { return add(Value(Bytes(b.begin(), b.end()))); }
+
+  bool start_object(std::size_t) { return open(Value(Dictionary{})); }
+  bool start_array(std::size_t) { return open(Value(Array{})); }
+  bool key(std::string& k) {
+    if (!count()) return false;
+    stack_.back().key = std::move(k);
+    return true;
+  }
+  bool end_object() { return close(); }
+  bool end_array() { return close(); }
+
+  bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& ex) {
+    std::string what = ex.what();
+    error = (what.find("UTF-8") != std::string::npos ? "a string that is not UTF-8 (at byte "
+                                                       : "not JSON (error at byte ") +
+            std::to_string(position) + ")";
+    return false;
+  }
+
+ private:
+  struct Open {
+    Value container;
+    std::string key;
+  };
+
+  bool count() {
+    if (++values_ <= kMaxValueCount) return true;
+    error = "more than " + std::to_string(kMaxValueCount) + " values";
+    return false;
+  }
+
+  bool open(Value container) {
+    if (!count()) return false;
+    if (static_cast<int>(stack_.size()) >= kMaxValueDepth) {
+      error = "nesting deeper than " + std::to_string(kMaxValueDepth) + " levels";
+      return false;
+    }
+    stack_.push_back(Open{std::move(container), {}});
+    return true;
+  }
+
+  bool close() {
+    Value done = std::move(stack_.back().container);
+    stack_.pop_back();
+    return place(std::move(done));
+  }
+
+  bool add(Value v) { return count() && place(std::move(v)); }
+
+  bool place(Value v) {
+    if (stack_.empty()) {
+      root = std::move(v);
+      return true;
+    }
+    Open& top = stack_.back();
+    if (auto* a = top.container.asArray())
+      a->push_back(std::move(v));
+    else
+      top.container.asDictionary()->insert_or_assign(std::move(top.key), std::move(v));
+    return true;
+  }
+
+  std::vector<Open> stack_;
+  std::size_t values_ = 0;
+};
 
 nlohmann::json toJson(const Value& v) {
   switch (v.type()) {
@@ -60,9 +120,15 @@ nlohmann::json toJson(const Value& v) {
 }  // namespace
 
 std::optional<Value> jsonParse(std::string_view text) {
-  auto j = nlohmann::json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (j.is_discarded()) return std::nullopt;
-  return fromJson(j);
+  if (text.empty()) return std::nullopt;
+  Builder builder;
+  bool ok = nlohmann::json::sax_parse(text.begin(), text.end(), &builder, nlohmann::json::input_format_t::json,
+                                      /*strict=*/true, /*ignore_comments=*/false);
+  if (!ok || !builder.root) {
+    systemLog("Refused JSON: " + (builder.error.empty() ? std::string("not JSON") : builder.error));
+    return std::nullopt;
+  }
+  return std::move(builder.root);
 }
 
 std::string jsonSerialize(const Value& value) {

@@ -1,149 +1,144 @@
 #include "platform/foundation/property_list.h"
 
 #include <fcntl.h>
-#include <plist/plist.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
+
+#include "platform/foundation/log.h"
+#include "platform/foundation/property_list_forms.h"
 
 namespace foundation {
 namespace {
 
-struct PlistDeleter {
-  void operator()(void* p) const { plist_free(static_cast<plist_t>(p)); }
-};
-using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+std::optional<Value> parse(std::string_view in, std::string& error) {
+  if (in.empty()) return std::nullopt;
+  return plist_forms::looksBinary(in) ? plist_forms::readBinary(in, error) : plist_forms::readXML(in, error);
+}
 
-Value fromNode(plist_t node, int depth);
+std::optional<Bytes> encode(const Value& value, PropertyListFormat format) {
+  std::string out, error;
+  bool ok = format == PropertyListFormat::XML ? plist_forms::writeXML(value, out, error)
+                                              : plist_forms::writeBinary(value, out, error);
+  if (!ok) {
+    systemLog("Cannot store a property list: " + error);
+    return std::nullopt;
+  }
+  return Bytes(out.begin(), out.end());
+}
 
-Value fromNode(plist_t node, int depth) {
-  // Deeply nested input is refused rather than allowed to exhaust the stack.
-  if (!node || depth > 512) return Value{};
-  switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-      uint8_t b = 0;
-      plist_get_bool_val(node, &b);
-      return Value{b != 0};
-    }
-    case PLIST_UINT: {
-      // This libplist keeps every integer as 64 unsigned bits; negatives arrive as
-      // their two's complement.
-      uint64_t u = 0;
-      plist_get_uint_val(node, &u);
-      return Value{static_cast<long long>(u)};
-    }
-    case PLIST_REAL: {
-      double d = 0;
-      plist_get_real_val(node, &d);
-      return Value{d};
-    }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-      char* s = nullptr;
-      if (plist_get_node_type(node) == PLIST_KEY)
-        plist_get_key_val(node, &s);
-      else
-        plist_get_string_val(node, &s);
-      std::string out = s ? s : "";
-      free(s);
-      return Value{std::move(out)};
-    }
-    case PLIST_DATA: {
-      char* p = nullptr;
-      uint64_t len = 0;
-      plist_get_data_val(node, &p, &len);
-      Bytes out(reinterpret_cast<uint8_t*>(p), reinterpret_cast<uint8_t*>(p) + len);
-      free(p);
-      return Value{std::move(out)};
-    }
-    case PLIST_DATE: {
-      int32_t sec = 0, usec = 0;
-      plist_get_date_val(node, &sec, &usec);
-      return Value{Date::fromReferenceDate(sec + usec / 1e6)};
-    }
-    case PLIST_ARRAY: {
-      Array out;
-      uint32_t n = plist_array_get_size(node);
-      out.reserve(n);
-      for (uint32_t i = 0; i < n; ++i) {
-        Value v = fromNode(plist_array_get_item(node, i), depth + 1);
-        if (!v.isNull()) out.push_back(std::move(v));
+// The values and strings below `v`, counted up to the limit; `v` is known to nest no
+// deeper than kMaxValueDepth.
+bool checkContents(const Value& v, std::size_t& values, std::string& error) {
+  if (++values > kMaxValueCount) {
+    error = "more than " + std::to_string(kMaxValueCount) + " values";
+    return false;
+  }
+  switch (v.type()) {
+    case Value::Type::String:
+      if (!isValidUTF8(*v.asString())) {
+        error = "a string that is not UTF-8";
+        return false;
       }
-      return Value{std::move(out)};
-    }
-    case PLIST_DICT: {
-      Dictionary out;
-      plist_dict_iter it = nullptr;
-      plist_dict_new_iter(node, &it);
-      if (!it) return Value{std::move(out)};
-      for (;;) {
-        char* key = nullptr;
-        plist_t val = nullptr;
-        plist_dict_next_item(node, it, &key, &val);
-        if (!val) {
-          free(key);
-          break;
+      return true;
+    case Value::Type::Date:
+      if (!isStorableDate(*v.asDate())) {
+        error = "a date outside years 0001 to 9999";
+        return false;
+      }
+      return true;
+    case Value::Type::Array:
+      for (const auto& item : *v.asArray())
+        if (!item.isNull() && !checkContents(item, values, error)) return false;
+      return true;
+    case Value::Type::Dictionary:
+      for (const auto& [key, item] : *v.asDictionary()) {
+        if (item.isNull()) continue;
+        if (++values > kMaxValueCount) {
+          error = "more than " + std::to_string(kMaxValueCount) + " values";
+          return false;
         }
-        Value v = fromNode(val, depth + 1);
-        if (key && !v.isNull()) out.insert_or_assign(std::string(key), std::move(v));
-        free(key);
+        if (!isValidUTF8(key)) {
+          error = "a dictionary key that is not UTF-8";
+          return false;
+        }
+        if (!checkContents(item, values, error)) return false;
       }
-      free(it);
-      return Value{std::move(out)};
-    }
+      return true;
     default:
-      return Value{};
+      return true;
   }
 }
 
-plist_t toNode(const Value& v) {
-  switch (v.type()) {
-    case Value::Type::Null: return nullptr;
-    case Value::Type::Boolean: return plist_new_bool(*v.asBoolean() ? 1 : 0);
-    case Value::Type::Integer: return plist_new_uint(static_cast<uint64_t>(*v.asInteger()));
-    case Value::Type::Real: return plist_new_real(*v.asReal());
-    case Value::Type::String: return plist_new_string(v.asString()->c_str());
-    case Value::Type::Data: {
-      const auto& d = *v.asData();
-      return plist_new_data(reinterpret_cast<const char*>(d.data()), d.size());
-    }
-    case Value::Type::Date: {
-      double ref = v.asDate()->timeIntervalSinceReferenceDate();
-      double sec = std::floor(ref);
-      return plist_new_date(static_cast<int32_t>(sec), static_cast<int32_t>(std::lround((ref - sec) * 1e6)));
-    }
-    case Value::Type::Array: {
-      plist_t a = plist_new_array();
-      for (const auto& item : *v.asArray())
-        if (plist_t n = toNode(item)) plist_array_append_item(a, n);
-      return a;
-    }
-    case Value::Type::Dictionary: {
-      plist_t d = plist_new_dict();
-      for (const auto& [key, item] : *v.asDictionary())
-        if (plist_t n = toNode(item)) plist_dict_set_item(d, key.c_str(), n);
-      return d;
-    }
+mode_t fileMode(FileAccess access) { return access == FileAccess::OwnerOnly ? 0600 : 0644; }
+mode_t folderMode(FileAccess access) { return access == FileAccess::OwnerOnly ? 0700 : 0755; }
+
+// Creates the missing folders of `dir` with `mode`; folders that exist stay as they are.
+bool makeFolders(const std::string& dir, mode_t mode) {
+  struct stat st{};
+  if (::stat(dir.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
   }
-  return nullptr;
+  for (std::size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+    std::string part = dir.substr(0, slash);
+    if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool writeAll(int fd, const void* data, std::size_t size) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// So the rename itself survives a power cut.
+void syncFolder(const std::string& dir) {
+  int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
 }
 
 }  // namespace
 
+namespace plist_forms {
+
+bool checkWritable(const Value& value, std::string& error) {
+  if (value.isNull()) {
+    error = "the root is null";
+    return false;
+  }
+  if (nestsDeeperThan(value, kMaxValueDepth)) {
+    error = "nesting deeper than " + std::to_string(kMaxValueDepth) + " levels";
+    return false;
+  }
+  std::size_t values = 0;
+  return checkContents(value, values, error);
+}
+
+}  // namespace plist_forms
+
 std::optional<Value> propertyListFromData(const char* bytes, std::size_t size) {
-  if (!bytes || size == 0 || size > UINT32_MAX) return std::nullopt;
-  plist_t root = nullptr;
-  plist_from_memory(bytes, static_cast<uint32_t>(size), &root);
-  if (!root) return std::nullopt;
-  PlistPtr guard(root);
-  Value v = fromNode(root, 0);
-  if (v.isNull()) return std::nullopt;
+  if (!bytes || size == 0) return std::nullopt;
+  std::string error;
+  auto v = parse(std::string_view(bytes, size), error);
+  if (!v) systemLog("Refused a property list: " + error);
   return v;
 }
 
@@ -152,27 +147,33 @@ std::optional<Value> propertyListFromData(const Bytes& data) {
 }
 
 Bytes dataFromPropertyList(const Value& value, PropertyListFormat format) {
-  plist_t root = toNode(value);
-  if (!root) return {};
-  PlistPtr guard(root);
-  char* out = nullptr;
-  uint32_t len = 0;
-  if (format == PropertyListFormat::XML)
-    plist_to_xml(root, &out, &len);
-  else
-    plist_to_bin(root, &out, &len);
-  Bytes bytes(reinterpret_cast<uint8_t*>(out), reinterpret_cast<uint8_t*>(out) + (out ? len : 0));
-  free(out);
-  return bytes;
+  auto bytes = encode(value, format);
+  return bytes ? std::move(*bytes) : Bytes{};
 }
 
-std::optional<Bytes> readFileBytes(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::optional<Bytes> readFileBytes(const std::string& path, std::size_t maxSize) {
+  // Non-blocking, so a FIFO without a writer cannot hold the caller up before the check.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::nullopt;
-  Bytes out;
   struct stat st{};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-  uint8_t buf[65536];
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    systemLog("Refused to read " + path + ": not a regular file");
+    return std::nullopt;
+  }
+  auto tooLarge = [&] {
+    ::close(fd);
+    systemLog("Refused to read " + path + ": larger than " + std::to_string(maxSize) + " bytes");
+    return std::nullopt;
+  };
+  if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > maxSize) return tooLarge();
+  Bytes out;
+  out.reserve(static_cast<std::size_t>(st.st_size));
+  unsigned char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
@@ -181,6 +182,8 @@ std::optional<Bytes> readFileBytes(const std::string& path) {
       return std::nullopt;
     }
     if (n == 0) break;
+    // The file may grow while it is read.
+    if (static_cast<std::size_t>(n) > maxSize - out.size()) return tooLarge();
     out.insert(out.end(), buf, buf + n);
   }
   ::close(fd);
@@ -189,8 +192,11 @@ std::optional<Bytes> readFileBytes(const std::string& path) {
 
 std::optional<Value> readPropertyListFile(const std::string& path) {
   auto bytes = readFileBytes(path);
-  if (!bytes) return std::nullopt;
-  return propertyListFromData(*bytes);
+  if (!bytes || bytes->empty()) return std::nullopt;
+  std::string error;
+  auto v = parse(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), error);
+  if (!v) systemLog("Refused the property list " + path + ": " + error);
+  return v;
 }
 
 std::optional<Dictionary> readDictionaryFile(const std::string& path) {
@@ -199,38 +205,65 @@ std::optional<Dictionary> readDictionaryFile(const std::string& path) {
   return std::move(*v->asDictionary());
 }
 
-bool writeFileAtomically(const std::string& path, const void* data, std::size_t size) {
-  std::error_code ec;
-  auto parent = std::filesystem::path(path).parent_path();
-  if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-  std::string tmp = path + ".XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return false;
-  const auto* p = static_cast<const uint8_t*>(data);
-  std::size_t left = size;
-  bool ok = true;
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
+bool writeFileAtomically(const std::string& path, const void* data, std::size_t size, FileAccess access) {
+  auto slash = path.rfind('/');
+  std::string parent = slash == std::string::npos ? "" : slash == 0 ? "/" : path.substr(0, slash);
+  if (!parent.empty() && !makeFolders(parent, folderMode(access))) return false;
+  const std::string tmp = path + ".tmp";
+  // A few writers at most meet here, and each holds the file only while it writes.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK,
+                    fileMode(access));
+    if (fd < 0 && (errno == ELOOP || errno == ENXIO) && attempt == 0) {
+      // A link or a FIFO where the temporary file belongs: the name is ours, so clear it.
+      ::unlink(tmp.c_str());
+      continue;
     }
-    p += n;
-    left -= static_cast<std::size_t>(n);
+    if (fd < 0) return false;
+    int rc;
+    do {
+      rc = ::flock(fd, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    struct stat held{}, named{};
+    if (rc != 0 || ::fstat(fd, &held) != 0) {
+      int e = errno;
+      ::close(fd);
+      errno = e;
+      return false;
+    }
+    // While this writer waited, the one before it may have renamed or removed the file
+    // it opened: then it holds nothing and starts again.
+    if (::stat(tmp.c_str(), &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+      ::close(fd);
+      continue;
+    }
+    bool ok = S_ISREG(held.st_mode);
+    if (!ok) errno = EINVAL;
+    ok = ok && ::ftruncate(fd, 0) == 0 && ::fchmod(fd, fileMode(access)) == 0 && writeAll(fd, data, size) &&
+         ::fsync(fd) == 0 && ::rename(tmp.c_str(), path.c_str()) == 0;
+    int e = errno;
+    if (!ok) ::unlink(tmp.c_str());
+    ::close(fd);  // only now: the lock covers the rename
+    if (!ok) {
+      errno = e;
+      return false;
+    }
+    syncFolder(parent);
+    return true;
   }
-  ::fchmod(fd, 0644);
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  errno = EBUSY;
+  return false;
 }
 
 bool writePropertyListFile(const std::string& path, const Value& value, PropertyListFormat format) {
-  Bytes bytes = dataFromPropertyList(value, format);
-  if (bytes.empty()) return false;
-  return writeFileAtomically(path, bytes.data(), bytes.size());
+  auto bytes = encode(value, format);
+  if (!bytes) return false;
+  if (bytes->size() > kMaxReadFileSize) {
+    systemLog("Cannot store the property list " + path + ": larger than " + std::to_string(kMaxReadFileSize) +
+              " bytes");
+    return false;
+  }
+  return writeFileAtomically(path, bytes->data(), bytes->size(), FileAccess::OwnerOnly);
 }
 
 bool fileExists(const std::string& path) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <thread>
@@ -46,6 +47,12 @@ TEST_F(FreshDeviceRoot, ValuesSurviveARelaunchAndLiveInTheDomainsPreferencesFile
   auto onDisk = readDictionaryFile(again->filePath());
   ASSERT_TRUE(onDisk);
   EXPECT_EQ(onDisk->count("list"), 1u);
+  // Preferences are the owner's alone, and so is the folder made for them.
+  struct stat st{};
+  ASSERT_EQ(::stat(again->filePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat((root + "/var/mobile/Library/Preferences").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 TEST_F(FreshDeviceRoot, TypedReadsConvertLikeThePlatform) {

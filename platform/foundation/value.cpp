@@ -109,4 +109,59 @@ const Bytes* dataForKey(const Dictionary& d, std::string_view key) {
   return v ? v->asData() : nullptr;
 }
 
+bool isStorableDate(Date date) {
+  double t = date.timeIntervalSince1970;
+  // Fractions of the last second still round down into year 9999.
+  return std::isfinite(t) && t >= kEarliestStoredDate && t < kLatestStoredDate + 1.0;
+}
+
+bool isValidUTF8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  while (p < end) {
+    unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    int extra;
+    unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the first continuation byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2;
+      if (c == 0xE0) lo = 0xA0;  // overlong
+      if (c == 0xED) hi = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3;
+      if (c == 0xF0) lo = 0x90;  // overlong
+      if (c == 0xF4) hi = 0x8F;  // past U+10FFFF
+    } else {
+      return false;
+    }
+    if (end - p <= extra) return false;
+    if (p[1] < lo || p[1] > hi) return false;
+    for (int i = 2; i <= extra; ++i)
+      if ((p[i] & 0xC0) != 0x80) return false;
+    p += extra + 1;
+  }
+  return true;
+}
+
+bool nestsDeeperThan(const Value& value, int maxDepth) {
+  if (const auto* a = value.asArray()) {
+    if (maxDepth < 1) return true;
+    for (const auto& item : *a)
+      if (nestsDeeperThan(item, maxDepth - 1)) return true;
+    return false;
+  }
+  if (const auto* d = value.asDictionary()) {
+    if (maxDepth < 1) return true;
+    for (const auto& [key, item] : *d)
+      if (nestsDeeperThan(item, maxDepth - 1)) return true;
+    return false;
+  }
+  return false;
+}
+
 }  // namespace foundation

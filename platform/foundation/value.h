@@ -95,6 +95,29 @@ class Value {
 
 const char* typeName(Value::Type t);
 
+// What the readers of property lists and JSON accept from outside the process (files,
+// messaging frames, fixtures, the ad network's answers). A document that passes a limit
+// is refused as a whole, with a log line naming the limit: a value is never cut short.
+// Nesting is checked before a reader goes a level deeper, so no input can run a reader
+// (or the values it builds, whose copies and destructors recurse) out of stack.
+inline constexpr int kMaxValueDepth = 512;                   // arrays and dictionaries inside each other
+inline constexpr std::size_t kMaxValueCount = 1u << 18;      // values in one document
+inline constexpr std::size_t kMaxReadFileSize = 16u << 20;   // bytes of one file read whole
+
+// Dates are stored to the second in XML property lists as years 0001 to 9999; both
+// forms keep to that range, so whatever one form holds the other can too.
+inline constexpr double kEarliestStoredDate = -62135596800.0;  // 0001-01-01T00:00:00Z, seconds since 1970
+inline constexpr double kLatestStoredDate = 253402300799.0;    // 9999-12-31T23:59:59Z
+bool isStorableDate(Date date);
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or code points
+// past U+10FFFF). U+0000 is allowed: strings may hold it.
+bool isValidUTF8(std::string_view text);
+// Whether `value` nests arrays and dictionaries more than `maxDepth` deep (a scalar is
+// depth 0; an array or dictionary one more than its deepest member, 1 when empty). Looks
+// no deeper than the limit, so it is safe on any value.
+bool nestsDeeperThan(const Value& value, int maxDepth);
+
 // Typed reads from a dictionary: nullopt/null when the key is absent or of another type.
 std::optional<bool> boolForKey(const Dictionary& d, std::string_view key);
 std::optional<std::int32_t> intForKey(const Dictionary& d, std::string_view key);
