@@ -269,8 +269,11 @@ TEST_F(SDKCoreTest, AFetchThatCannotStartIsAnsweredOnce) {
     location.href = 'qomb://sdk/fetchHttpRequest?http_request=' +
         encodeURIComponent(JSON.stringify({http_request_id: 9, url: 'http://127.0.0.1/x'}));
   )");
+  // The message reaches its handler through the main queue: keep the refusing fetcher
+  // installed until it has been answered.
+  bool answered = pump([&] { return evaluate("reasons.length") == "1"; });
   QMASDKCoreQOMBHandler::setFetcherFactory(nullptr);
-  ASSERT_TRUE(pump([&] { return evaluate("reasons.length") == "1"; }));
+  ASSERT_TRUE(answered);
   for (int i = 0; i < 20; ++i) {
     dispatch::RunLoop::main().runOnce(0.002);
     foundation::Clock::advance(0.002);
