@@ -16,15 +16,7 @@ struct AdViewTest : qma_test::DeviceRootTest {
     qma_test::DeviceRootTest::SetUp();
     view = QMAAdView::initWithFrame({{0, 0}, {320, 50}});
   }
-  bool pump(const std::function<bool()>& done) {
-    return dispatch::RunLoop::main().runUntil(
-        [&] {
-          if (done()) return true;
-          foundation::Clock::advance(0.002);
-          return false;
-        },
-        10);
-  }
+  static bool pump(const std::function<bool()>& done) { return qma_test::pumpMainLoop(done); }
   std::string eval(const std::string& s) { return view->stringByEvaluatingJavaScriptFromString(s); }
   void loadPage(const std::string& html) {
     bool finished = false;

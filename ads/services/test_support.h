@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/dispatch/queue.h"
@@ -38,5 +39,23 @@ struct DeviceRootTest : ::testing::Test {
   static void drainMain() { dispatch::RunLoop::main().drain(); }
   static void waitFor(const dispatch::QueuePtr& q) { q->sync([] {}); }
 };
+
+// Runs the main run loop until `done` (or 10 s of real time). When nothing else is
+// ready and the loop's next timer is due within `timerWindow` on the hand-driven clock
+// (page timers of a few milliseconds), the clock is moved to it. The clock never moves
+// while the loop waits for real I/O, however slow the machine: a test only crosses a
+// long time-out when it moves the clock there itself.
+inline bool pumpMainLoop(const std::function<bool()>& done, double timerWindow = 0.05) {
+  auto& loop = dispatch::RunLoop::main();
+  return loop.runUntil(
+      [&] {
+        if (done()) return true;
+        const double next = loop.nextTimerDate();
+        const double wait = next - foundation::Clock::monotonic();
+        if (next >= 0 && wait > 0 && wait <= timerWindow) foundation::Clock::advance(wait + 1e-6);
+        return false;
+      },
+      10);
+}
 
 }  // namespace qma_test
