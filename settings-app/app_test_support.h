@@ -49,6 +49,9 @@ class FakeHomeScreen {
     stopping_ = true;
     loop_.load()->wakeUp();
     thread_.join();
+    // A thread's loop is kept for the life of the process; this one's thread has ended,
+    // and only now has nobody a use for it (the wake-up above reached into it).
+    delete loop_.load();
   }
   void setApps(Array apps) {
     std::lock_guard lock(mu_);
@@ -79,8 +82,6 @@ class FakeHomeScreen {
     while (!stopping_) loop_.load()->runOnce(3600);
     center->stopServer();
     center.reset();
-    // A thread's loop is kept for the life of the process; this thread ends here.
-    delete loop_.load();
   }
 
   std::mutex mu_;
