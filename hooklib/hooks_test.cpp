@@ -1,4 +1,5 @@
 #include "hooklib/hooks.h"
+#include "hooklib/icon_cache.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,7 @@ class HooksTest : public ::testing::Test {
     root_.writeSettings(settings_);
   }
   void TearDown() override {
+    Wardvane::appListIconCache().keepOnly({});
     home_.uninstall();
     wardvane = nullptr;
     foundation::Bundle::main().setBundleIdentifier(std::nullopt);
@@ -274,6 +276,47 @@ TEST_F(HooksTest, AppListLeavesOutHiddenAndUnknownIdentifiers) {
   EXPECT_EQ(icon->pixelWidth(), 59u);
   const auto& notes = *(*foundation::arrayForKey(reply, kApplicationsArrayKey))[1].asDictionary();
   EXPECT_EQ(foundation::dataForKey(notes, kIconImageKey), nullptr);
+}
+
+TEST_F(HooksTest, AppListEncodesEachIconOnceUntilTheListGivesAnotherImage) {
+  install();
+  auto& list = springboard::ALApplicationList::sharedApplicationList();
+  auto& cache = Wardvane::appListIconCache();
+  auto solid = [](std::uint8_t v) {
+    return std::make_shared<uikit::Image>(118, 118, std::vector<std::uint8_t>(118 * 118 * 4, v));
+  };
+  auto reply = [](bool showHidden) {
+    return Wardvane::getAppListInformationWithUserInfo("getAppListInformation", {{kShowHiddenKey, Value(showHidden)}});
+  };
+  // The first pixel's red of entry i's icon, as the settings application would see it.
+  auto red = [](const Dictionary& r, std::size_t i) {
+    const auto& entry = *(*foundation::arrayForKey(r, kApplicationsArrayKey))[i].asDictionary();
+    const auto* png = foundation::dataForKey(entry, kIconImageKey);
+    auto icon = png ? uikit::Image::imageWithData(*png) : nullptr;
+    return icon ? int(icon->rgba()[0]) : -1;
+  };
+
+  list.setApplications({{"com.example.game", "Game", solid(200)}, {"com.example.notes", "Notes", solid(40)}});
+  auto before = cache.encodeCount();
+  auto first = reply(false);
+  EXPECT_EQ(cache.encodeCount(), before + 2);
+  EXPECT_EQ(reply(false), first);
+  reply(true);
+  EXPECT_EQ(cache.encodeCount(), before + 2);  // unchanged icons are not encoded again
+  EXPECT_EQ(red(first, 0), 200);
+  EXPECT_EQ(red(first, 1), 40);
+
+  // A changed icon is a new image from the list library: the next reply shows it.
+  list.setApplications({{"com.example.game", "Game", solid(90)}, {"com.example.notes", "Notes", solid(40)}});
+  auto changed = reply(false);
+  EXPECT_EQ(red(changed, 0), 90);
+  EXPECT_EQ(red(changed, 1), 40);
+
+  // Apps that are gone, or lost their icon, are forgotten.
+  list.setApplications({{"com.example.notes", "Notes", nullptr}});
+  auto gone = reply(false);
+  EXPECT_EQ(red(gone, 0), -1);
+  EXPECT_EQ(cache.size(), 0u);
 }
 
 }  // namespace

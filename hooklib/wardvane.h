@@ -19,6 +19,7 @@ class Window;
 
 namespace wardvane {
 
+class IconPNGCache;
 class SettingsSnapshot;
 using foundation::Date;
 using foundation::Dictionary;
@@ -55,8 +56,10 @@ class Wardvane {
   // String table.
   std::optional<std::string> getApplicationStringWithID(int index) const;
 
-  // The app-list message's handler.
+  // The app-list message's handler. Main thread (the server's run loop).
   static Dictionary getAppListInformationWithUserInfo(const std::string& message, const Dictionary& userInfo);
+  // The icons' PNG data the handler keeps between replies.
+  static IconPNGCache& appListIconCache();
 
   // Fields.
   bool isEnabled() const { return isEnabled_; }

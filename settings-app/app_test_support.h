@@ -46,8 +46,12 @@ class FakeHomeScreen {
     cv_.wait(lock, [&] { return loop_ != nullptr; });
   }
   ~FakeHomeScreen() {
-    loop_.load()->stop();
+    stopping_ = true;
+    loop_.load()->wakeUp();
     thread_.join();
+    // A thread's loop is kept for the life of the process; this one's thread has ended,
+    // and only now has nobody a use for it (the wake-up above reached into it).
+    delete loop_.load();
   }
   void setApps(Array apps) {
     std::lock_guard lock(mu_);
@@ -74,11 +78,10 @@ class FakeHomeScreen {
       loop_ = &dispatch::RunLoop::current();
     }
     cv_.notify_all();
-    loop_.load()->run();
+    // A flag rather than the loop's stop(), which a run() that has not begun yet would miss.
+    while (!stopping_) loop_.load()->runOnce(3600);
     center->stopServer();
     center.reset();
-    // A thread's loop is kept for the life of the process; this thread ends here.
-    delete loop_.load();
   }
 
   std::mutex mu_;
@@ -86,14 +89,18 @@ class FakeHomeScreen {
   Array apps_;
   std::vector<bool> requests_;
   std::atomic<dispatch::RunLoop*> loop_{nullptr};
+  std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
 
 class AppTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() / ("wv-app-" + std::to_string(::getpid()) + "-" +
-                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // Short, as the sockets under it must fit a socket address; numbered, so no test
+    // of a run meets the files of another.
+    static int serial = 0;
+    root_ = std::filesystem::temp_directory_path() /
+            ("wv-app-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_);
     ::setenv("WARDVANE_DEVICE_ROOT", root_.c_str(), 1);

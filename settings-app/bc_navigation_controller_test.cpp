@@ -124,5 +124,53 @@ TEST_F(AppTest, DriverPrintsTheScreenAndActsOnlyWhereAFingerCanReach) {
   EXPECT_EQ(driver.execute("# a comment"), "");
 }
 
+TEST_F(AppTest, UnderTheCoverEveryTouchAnswersThatTheScreenIsLocked) {
+  FakeHomeScreen home({entry("Notes", "com.example.notes")});
+  writeSettingsFile({{"useTouchID", true}});
+  la::Reader::configure({true, true, la::Outcome::Wait});
+  launch();
+  TextDriver driver(-1);
+  EXPECT_EQ(driver.execute("touchid answer success"), "ok answered 1");
+  EXPECT_EQ(driver.execute("button Sort"), "ok");
+  // Back from the background the cover goes up again, over everything but the alert that
+  // was already up; the whole screen is locked all the same.
+  app->applicationWillEnterForeground(uikit::Application::sharedApplication());
+  settle();
+  ASSERT_TRUE(app->navigationController->isCovered());
+  ASSERT_TRUE(uikit::AlertController::visibleAlert());
+  for (const char* touch : {"tap 0", "tap 9", "switch 0 on", "switch 9", "button Sort", "button Nope", "back",
+                            "choose Display Name", "choose Nope", "picker 07:00"})
+    EXPECT_EQ(driver.execute(touch), "error: the screen is locked") << touch;
+  // A command written wrong is still told so; looking and the reader's settings are no touch.
+  EXPECT_EQ(driver.execute("tap x"), "error: usage: tap <row>");
+  EXPECT_EQ(driver.execute("picker 25:00"), "error: usage: picker <HH:MM|+minutes|-minutes>");
+  EXPECT_NE(driver.execute("screen").find("\nlocked\n"), std::string::npos);
+
+  EXPECT_EQ(driver.execute("touchid answer success"), "ok answered 1");
+  EXPECT_EQ(driver.execute("choose Display Name"), "ok");
+  EXPECT_EQ(driver.execute("tap 9"), "error: no row 9");
+  EXPECT_EQ(driver.execute("back"), "error: nothing to go back to");
+}
+
+TEST_F(AppTest, DriverAnswersEveryLineAndSpellsTheActionSheetStyleAsTheHomeScreenDoes) {
+  launch();
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  {
+    TextDriver driver(pipeFds[1]);
+    for (const char* line : {"", "   ", "# a comment", "sync"}) driver.execute(line);
+    app->coreVersionNumber = 1300.0f;  // a system that shows action sheets
+    driver.execute("button Sort");
+    EXPECT_NE(driver.execute("screen").find("\nalert style=action-sheet title=\"Choose Sorting Type\""),
+              std::string::npos);
+  }
+  ::close(pipeFds[1]);
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;) out.append(buf, std::size_t(n));
+  ::close(pipeFds[0]);
+  EXPECT_EQ(out.substr(0, 9), "\n\n\nok\nok\n");  // three empty answers, "sync", "button Sort"
+}
+
 }  // namespace
 }  // namespace wardvane::app::testing

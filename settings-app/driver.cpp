@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/dispatch/run_loop.h"
+#include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/calendar.h"
 #include "platform/foundation/clock.h"
 #include "platform/localauthentication/la_context.h"
@@ -128,9 +129,16 @@ struct TextDriver::Impl {
     return hit && hit->isDescendantOfView(v.get());
   }
 
-  std::string blocked() {
+  // Under the fingerprint cover the whole screen is out of a finger's reach: every touch
+  // answers so, whether or not there would be something under the finger.
+  bool locked() {
     auto n = nav();
-    if (n && n->isCovered()) return "error: the screen is locked";
+    return n && n->isCovered();
+  }
+  static constexpr const char* kLocked = "error: the screen is locked";
+
+  std::string blocked() {
+    if (locked()) return kLocked;
     if (AlertController::visibleAlert()) return "error: an alert is up";
     return "error: out of reach";
   }
@@ -168,7 +176,7 @@ struct TextDriver::Impl {
       }
     }
     if (auto alert = AlertController::visibleAlert()) {
-      s << "alert style=" << (alert->preferredStyle() == AlertControllerStyle::Alert ? "alert" : "actionsheet")
+      s << "alert style=" << (alert->preferredStyle() == AlertControllerStyle::Alert ? "alert" : "action-sheet")
         << " title=" << (alert->alertTitle() ? quoted(*alert->alertTitle()) : "none")
         << " message=" << (alert->message() ? quoted(*alert->message()) : "none") << "\n";
       if (auto picker = findView<DatePicker>(alert->view())) {
@@ -209,7 +217,9 @@ struct TextDriver::Impl {
     auto table = visibleTable();
     char* end = nullptr;
     long row = std::strtol(arg.c_str(), &end, 10);
-    if (!table || arg.empty() || *end) return "error: usage: tap <row>";
+    if (arg.empty() || *end) return "error: usage: tap <row>";
+    if (locked()) return kLocked;
+    if (!table) return "error: no table on screen";
     auto cell = table->cellForRowAtIndexPath({0, row});
     if (!cell) return "error: no row " + arg;
     scrollTo(table, row);
@@ -232,6 +242,7 @@ struct TextDriver::Impl {
     if (!(in >> row)) return "error: usage: switch <row> [on|off]";
     in >> want;
     if (!want.empty() && want != "on" && want != "off") return "error: usage: switch <row> [on|off]";
+    if (locked()) return kLocked;
     auto table = visibleTable();
     auto cell = table ? table->cellForRowAtIndexPath({0, row}) : nullptr;
     auto sw = cell ? std::dynamic_pointer_cast<Switch>(cell->accessoryView()) : nullptr;
@@ -247,6 +258,7 @@ struct TextDriver::Impl {
     auto n = nav();
     auto top = n ? n->topViewController() : nullptr;
     if (!top) return "error: not launched";
+    if (locked()) return kLocked;
     auto item = top->navigationItem();
     std::shared_ptr<BarButtonItem> button;
     for (auto& b : {item->leftBarButtonItem(), item->rightBarButtonItem()})
@@ -259,6 +271,7 @@ struct TextDriver::Impl {
 
   std::string back() {
     auto n = nav();
+    if (locked()) return kLocked;
     if (!n || !n->backButtonTitle()) return "error: nothing to go back to";
     if (!reachable(n->navigationBar())) return blocked();
     n->goBack();
@@ -266,6 +279,7 @@ struct TextDriver::Impl {
   }
 
   std::string choose(const std::string& title) {
+    if (locked()) return kLocked;
     auto alert = AlertController::visibleAlert();
     if (!alert) return "error: no alert";
     if (!alert->chooseActionWithTitle(title)) return "error: no action " + quoted(title);
@@ -273,11 +287,12 @@ struct TextDriver::Impl {
   }
 
   std::string picker(const std::string& arg) {
+    auto date = parseTime(arg);
+    if (!date) return "error: usage: picker <HH:MM|+minutes|-minutes>";
+    if (locked()) return kLocked;
     auto alert = AlertController::visibleAlert();
     auto p = alert ? findView<DatePicker>(alert->view()) : nullptr;
     if (!p) return "error: no picker is up";
-    auto date = parseTime(arg);
-    if (!date) return "error: usage: picker <HH:MM|+minutes|-minutes>";
     if (!p->userSetDate(*date)) return "error: the picker is out of reach";
     auto c = foundation::Calendar::componentsInLocalTime(p->date());
     char buf[16];
@@ -393,12 +408,15 @@ struct TextDriver::Impl {
     return false;
   }
 
+  // Every line read gets one answer line, an empty one for a blank line or a comment, so
+  // a driver reading one line per line it writes never gets out of step.
   std::string handle(const std::string& line) {
+    WV_DCHECK_MAIN_THREAD();
     if (echo && !trim(line).empty()) write("> " + trim(line));
     settle();
     std::string answer = run(line);
     settle();
-    if (!answer.empty()) write(answer);
+    write(answer);
     return answer;
   }
 };

@@ -1,7 +1,10 @@
 #pragma once
 // The text driver of WardvaneApp: one command a line, one answer a line (screen dumps
-// are a block between "=== screen" and "=== end"). It acts as a finger would: a row,
-// switch or button under the fingerprint cover or under an alert cannot be touched.
+// are a block between "=== screen" and "=== end"; a blank line or a "#" comment gets an
+// empty answer line). It acts as a finger would: under the fingerprint cover nothing can
+// be touched, and under an alert only the alert.
+//
+// Main thread only.
 
 #include <memory>
 #include <string>
@@ -18,7 +21,8 @@ class TextDriver {
 
   // Reads commands from `fd` on the main run loop; at its end the application ends.
   void attach(int fd);
-  // Runs one command line and answers it; the answer is also returned.
+  // Runs one command line and answers it; the answer is also returned ("" for a blank
+  // line or a comment).
   std::string execute(const std::string& line);
 
  private:

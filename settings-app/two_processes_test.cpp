@@ -36,9 +36,11 @@ class Process : public testsupport::DrivenProcess {
 class TwoProcessesTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Short, as the sockets under it must fit a socket address; numbered, so no test
+    // of a run meets the files of another.
+    static int serial = 0;
     root_ = std::filesystem::temp_directory_path() /
-            ("wv-two-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+            ("wv-two-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_);
     ::setenv("WARDVANE_DEVICE_ROOT", root_.c_str(), 1);

@@ -1,34 +1,83 @@
 #include "platform/ipc/local_socket.h"
 
-#include <cstddef>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
-#include "platform/crypto/md5.h"
-
 namespace ipc {
+namespace {
 
-LocalAddress localAddressForPath(const std::string& path) {
+void setError(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+}
+
+// Checks what lstat says of `dir`: a real folder (not a link to one) owned by this user.
+bool isFolderOfThisUser(const std::string& dir, struct stat* st, std::string* error) {
+  if (::lstat(dir.c_str(), st) != 0) {
+    setError(error, dir + ": " + std::strerror(errno));
+    return false;
+  }
+  if (S_ISLNK(st->st_mode) || !S_ISDIR(st->st_mode)) {
+    setError(error, dir + ": not a folder (a link or a file is in its place)");
+    return false;
+  }
+  if (st->st_uid != ::geteuid()) {
+    setError(error, dir + ": the folder belongs to another user (uid " + std::to_string(st->st_uid) + ")");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<LocalAddress> localAddressForPath(const std::string& path, std::string* error) {
+  if (path.empty() || path.size() > kMaxSocketPathLength || path.find('\0') != std::string::npos) {
+    setError(error, "the socket path " + path + " is " + std::to_string(path.size()) +
+                        " bytes long, more than the " + std::to_string(kMaxSocketPathLength) +
+                        " a socket address holds; choose a shorter device root (WARDVANE_DEVICE_ROOT)");
+    return std::nullopt;
+  }
   LocalAddress a;
   a.addr.sun_family = AF_UNIX;
-  if (path.size() < sizeof(a.addr.sun_path)) {
-    std::memcpy(a.addr.sun_path, path.c_str(), path.size() + 1);
-    a.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-    return a;
-  }
-  std::string name = "wardvane/" + crypto::md5Hex(path.data(), path.size());
-  a.addr.sun_path[0] = '\0';
-  std::memcpy(a.addr.sun_path + 1, name.data(), name.size());
-  a.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  a.abstract = true;
+  std::memcpy(a.addr.sun_path, path.c_str(), path.size() + 1);
+  a.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
   return a;
 }
 
-bool makeParentDirectories(const std::string& path) {
+bool makeOwnerOnlyDirectory(const std::string& dir, std::string* error) {
   std::error_code ec;
-  auto parent = std::filesystem::path(path).parent_path();
+  auto parent = std::filesystem::path(dir).parent_path();
   std::filesystem::create_directories(parent, ec);
-  return !ec && std::filesystem::is_directory(parent, ec);
+  if (ec) {
+    setError(error, parent.string() + ": " + ec.message());
+    return false;
+  }
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    setError(error, dir + ": " + std::strerror(errno));
+    return false;
+  }
+  struct stat st {};
+  if (!isFolderOfThisUser(dir, &st, error)) return false;
+  if ((st.st_mode & 0777) != 0700 && ::chmod(dir.c_str(), 0700) != 0) {
+    setError(error, dir + ": cannot make the folder owner-only: " + std::strerror(errno));
+    return false;
+  }
+  return true;
 }
+
+bool isOwnDirectory(const std::string& dir, std::string* error) {
+  struct stat st {};
+  if (!isFolderOfThisUser(dir, &st, error)) return false;
+  if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+    setError(error, dir + ": others may write into the folder");
+    return false;
+  }
+  return true;
+}
+
+bool makeSocketOwnerOnly(const std::string& path) { return ::chmod(path.c_str(), 0600) == 0; }
 
 }  // namespace ipc

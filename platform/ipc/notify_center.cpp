@@ -1,10 +1,10 @@
 #include "platform/ipc/notify_center.h"
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -13,6 +13,7 @@
 #include "platform/crypto/md5.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/device_path.h"
+#include "platform/foundation/log.h"
 #include "platform/ipc/local_socket.h"
 
 namespace ipc {
@@ -22,12 +23,17 @@ struct DarwinNotifyCenter::Observer {
   Callback callback;
   int fd = -1;
   std::string path;
-  bool abstract = false;
   dispatch::RunLoop* runLoop = nullptr;
   dispatch::RunLoop::Id source = 0;
 };
 
 namespace {
+
+// How many posts one wake-up takes at most; the rest wait for the next pass, so a poster
+// that never stops cannot keep the observer's run loop to itself.
+constexpr int kMaxPostsPerWakeUp = 64;
+
+std::string notifydFolder() { return foundation::devicePath("/var/run/notifyd"); }
 
 // Folder names must be plain; anything unusual is hashed.
 std::string folderName(const std::string& name) {
@@ -67,22 +73,23 @@ int DarwinNotifyCenter::addObserver(const std::string& name, Callback callback) 
     std::lock_guard lock(mu_);
     token = nextToken_++;
   }
-  o->path = observerDirectory(name) + "/" + std::to_string(::getpid()) + "." + std::to_string(token);
-  if (!makeParentDirectories(o->path)) return 0;
+  auto folder = observerDirectory(name);
+  o->path = folder + "/" + std::to_string(::getpid()) + "." + std::to_string(token);
+  std::string error;
+  auto address = localAddressForPath(o->path, &error);
+  if (!address || !makeOwnerOnlyDirectory(notifydFolder(), &error) || !makeOwnerOnlyDirectory(folder, &error)) {
+    foundation::systemLog("notify centre: cannot observe " + name + ": " + error);
+    return 0;
+  }
   o->fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (o->fd < 0) return 0;
-  auto address = localAddressForPath(o->path);
   ::unlink(o->path.c_str());
-  if (::bind(o->fd, reinterpret_cast<const sockaddr*>(&address.addr), address.length) != 0) {
+  if (::bind(o->fd, reinterpret_cast<const sockaddr*>(&address->addr), address->length) != 0) {
+    foundation::systemLog("notify centre: cannot observe " + name + ": " + o->path + ": " + std::strerror(errno));
     ::close(o->fd);
     return 0;
   }
-  o->abstract = address.abstract;
-  if (address.abstract) {
-    // The socket itself has no file: a marker file tells posters where to look.
-    int marker = ::open(o->path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
-    if (marker >= 0) ::close(marker);
-  }
+  makeSocketOwnerOnly(o->path);
   o->runLoop = &dispatch::RunLoop::current();
   {
     std::lock_guard lock(mu_);
@@ -116,7 +123,7 @@ void DarwinNotifyCenter::onReadable(int token) {
   }
   char buf[64];
   int count = 0;
-  while (::recv(o->fd, buf, sizeof buf, 0) >= 0) ++count;
+  while (count < kMaxPostsPerWakeUp && ::recv(o->fd, buf, sizeof buf, 0) >= 0) ++count;
   for (int i = 0; i < count; ++i) {
     {
       std::lock_guard lock(mu_);
@@ -127,9 +134,16 @@ void DarwinNotifyCenter::onReadable(int token) {
 }
 
 int DarwinNotifyCenter::postNotification(const std::string& name) {
+  auto folder = observerDirectory(name);
   std::error_code ec;
-  std::filesystem::directory_iterator it(observerDirectory(name), ec);
-  if (ec) return 0;
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec) return 0;  // nobody has observed the name yet
+  // Only this user's observers are told; a folder others could put sockets into is not.
+  std::string error;
+  if (!isOwnDirectory(folder, &error)) {
+    foundation::systemLog("notify centre: not posting " + name + ": " + error);
+    return 0;
+  }
   int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return 0;
   int reached = 0;
@@ -137,8 +151,9 @@ int DarwinNotifyCenter::postNotification(const std::string& name) {
   for (const auto& entry : it) {
     auto path = entry.path().string();
     auto address = localAddressForPath(path);
+    if (!address) continue;
     char byte = 1;
-    auto n = ::sendto(fd, &byte, 1, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address.addr), address.length);
+    auto n = ::sendto(fd, &byte, 1, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address->addr), address->length);
     if (n == 1) {
       ++reached;
     } else if (errno == ECONNREFUSED || errno == ENOENT) {

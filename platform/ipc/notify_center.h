@@ -3,9 +3,13 @@
 // no payload. An observer hears a post on the run loop of the thread that registered it
 // (the main thread, in practice).
 //
-// Each observer owns a datagram socket registered in a folder named after the
-// notification under the device root; posting sends one byte to every socket there and
-// drops the ones whose process is gone.
+// Each observer owns a datagram socket in a folder named after the notification, under
+// the device root and open to this user only (see local_socket.h); posting sends one
+// byte to every socket there and drops the ones whose process is gone. A device root
+// too long for a socket path makes addObserver fail with a logged reason.
+//
+// Threads: every method may be called on any thread; a callback runs on the run loop of
+// the thread that added its observer.
 
 #include <cstddef>
 #include <functional>
@@ -25,7 +29,7 @@ class DarwinNotifyCenter {
   static DarwinNotifyCenter& shared();
 
   // Observes `name` with deliver-immediately behaviour. Returns a token, or 0 when the
-  // observer's socket could not be set up.
+  // observer's socket could not be set up (the reason goes to the system log).
   int addObserver(const std::string& name, Callback callback);
   void removeObserver(int token);
   // Reaches every observer of `name` in every process, this one included. Returns how

@@ -1,7 +1,9 @@
 #include "platform/springboard/home_screen.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <optional>
 
 #include "platform/foundation/json.h"
 #include "platform/foundation/property_list.h"
@@ -59,6 +61,14 @@ const std::vector<std::string> kClassNames = {
     "SBAppSwitcherScrollView",
 };
 
+// A fixture's value as an error message shows it: short JSON.
+std::string describe(const foundation::Value& v) {
+  if (v.asArray()) return "an array";
+  if (v.asDictionary()) return "an object";
+  auto text = foundation::jsonSerialize(v);
+  return text.size() > 40 ? text.substr(0, 37) + "..." : text;
+}
+
 }  // namespace
 
 const std::vector<std::string>& HomeScreen::classNames() { return kClassNames; }
@@ -83,17 +93,48 @@ std::optional<std::vector<InstalledApp>> loadInstalledAppsFixture(const std::str
     std::string where = "app " + std::to_string(i);
     if (!d) return fail(where + ": not an object");
     InstalledApp a;
-    const auto* id = foundation::stringForKey(*d, "bundleIdentifier");
-    if (!id || id->empty()) return fail(where + ": missing \"bundleIdentifier\"");
-    if (!seen.insert(*id).second) return fail(where + ": duplicate bundle identifier " + *id);
-    a.bundleIdentifier = *id;
-    const auto* name = foundation::stringForKey(*d, "displayName");
-    a.displayName = name ? *name : *id;
-    a.modificationDate = foundation::doubleForKey(*d, "modificationDate").value_or(0);
-    a.dataUsage = foundation::intForKey(*d, "dataUsage").value_or(0);
-    a.restrictedByHost = foundation::boolForKey(*d, "restrictedByHost").value_or(false);
-    if (const auto* icon = foundation::stringForKey(*d, "icon")) {
-      auto iconPath = std::filesystem::path(*icon);
+    // A key of the wrong type is refused, never read as its default: a typo in a fixture
+    // must not quietly become another app.
+    auto field = [&](const char* key) -> const foundation::Value* {
+      auto it = d->find(key);
+      return it == d->end() ? nullptr : &it->second;
+    };
+    const auto* idValue = field("bundleIdentifier");
+    if (!idValue) return fail(where + ": missing \"bundleIdentifier\"");
+    if (!idValue->asString() || idValue->asString()->empty())
+      return fail(where + ": \"bundleIdentifier\" must be a non-empty string, not " + describe(*idValue));
+    const auto& id = *idValue->asString();
+    where += " (" + id + ")";
+    if (!seen.insert(id).second) return fail(where + ": duplicate bundle identifier " + id);
+    a.bundleIdentifier = id;
+    if (const auto* v = field("displayName")) {
+      if (!v->asString()) return fail(where + ": \"displayName\" must be a string, not " + describe(*v));
+      a.displayName = *v->asString();
+    } else {
+      a.displayName = id;
+    }
+    if (const auto* v = field("modificationDate")) {
+      if (!v->isNumber())
+        return fail(where + ": \"modificationDate\" must be a number (seconds since 1970), not " + describe(*v));
+      a.modificationDate = *v->doubleValue();
+    }
+    if (const auto* v = field("dataUsage")) {
+      // The home screen keeps data usage as a 32-bit count; anything else would wrap.
+      auto usage = v->asInteger() ? std::optional<double>(static_cast<double>(*v->asInteger()))
+                                  : (v->asReal() ? std::optional<double>(*v->asReal()) : std::nullopt);
+      if (!usage) return fail(where + ": \"dataUsage\" must be a whole number, not " + describe(*v));
+      if (*usage != std::floor(*usage) || *usage < -2147483648.0 || *usage > 2147483647.0)
+        return fail(where + ": \"dataUsage\" " + describe(*v) +
+                    " is not a whole number from -2147483648 to 2147483647 (a 32-bit count)");
+      a.dataUsage = static_cast<std::int32_t>(*usage);
+    }
+    if (const auto* v = field("restrictedByHost")) {
+      if (!v->asBoolean()) return fail(where + ": \"restrictedByHost\" must be true or false, not " + describe(*v));
+      a.restrictedByHost = *v->asBoolean();
+    }
+    if (const auto* v = field("icon")) {
+      if (!v->asString()) return fail(where + ": \"icon\" must be a path to a PNG file, not " + describe(*v));
+      auto iconPath = std::filesystem::path(*v->asString());
       if (iconPath.is_relative()) iconPath = folder / iconPath;
       auto png = foundation::readFileBytes(iconPath.string());
       a.icon = png ? uikit::Image::imageWithData(*png) : nullptr;

@@ -50,9 +50,12 @@ struct InstalledApp {
 };
 
 // Reads a fixture of installed apps: a JSON array (or {"apps": [...]}) of objects with
-// "bundleIdentifier", "displayName", "modificationDate", "dataUsage", optional "icon"
-// (a PNG path, relative to the fixture's folder) and optional "restrictedByHost".
-// Nullopt with a message in `error` when the fixture is unusable.
+// "bundleIdentifier" (a non-empty string) and, each optional, "displayName" (a string;
+// default the identifier), "modificationDate" (a number; default 0), "dataUsage" (a
+// whole number that fits 32 bits; default 0), "icon" (a PNG path, relative to the
+// fixture's folder) and "restrictedByHost" (true or false). Nullopt with a message
+// naming the entry in `error` when the fixture is unusable, a value of the wrong type
+// included.
 std::optional<std::vector<InstalledApp>> loadInstalledAppsFixture(const std::string& path, std::string* error);
 
 class HomeScreen {

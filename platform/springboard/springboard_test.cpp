@@ -51,6 +51,14 @@ TEST_F(FixtureTest, LoadsAppsWithRelativeIconsAndRejectsBadFixtures) {
   EXPECT_EQ((*apps)[0].icon->pixelWidth(), 4u);
   EXPECT_EQ((*apps)[1].displayName, "com.example.notes");
   EXPECT_FALSE((*apps)[1].icon);
+  // The ends of the 32-bit range, and a whole number written as a real, are kept exactly.
+  apps = loadInstalledAppsFixture(write("edges.json", R"([{"bundleIdentifier": "a", "dataUsage": 2147483647},
+      {"bundleIdentifier": "b", "dataUsage": -2147483648}, {"bundleIdentifier": "c", "dataUsage": 5e3}])"),
+                                  &error);
+  ASSERT_TRUE(apps) << error;
+  EXPECT_EQ((*apps)[0].dataUsage, 2147483647);
+  EXPECT_EQ((*apps)[1].dataUsage, -2147483647 - 1);
+  EXPECT_EQ((*apps)[2].dataUsage, 5000);
 
   struct Bad {
     const char* json;
@@ -60,7 +68,23 @@ TEST_F(FixtureTest, LoadsAppsWithRelativeIconsAndRejectsBadFixtures) {
       {R"({"x": 1})", "expected an array"},
       {R"([{"displayName": "x"}])", "missing \"bundleIdentifier\""},
       {R"([{"bundleIdentifier": "a"}, {"bundleIdentifier": "a"}])", "duplicate"},
-      {R"([{"bundleIdentifier": "a", "icon": "missing.png"}])", "not a readable PNG"},
+      {R"([{"bundleIdentifier": "a", "icon": "missing.png"}])", "app 0 (a): icon"},
+      {R"([{"bundleIdentifier": 7}])", "app 0: \"bundleIdentifier\" must be a non-empty string, not 7"},
+      {R"([{"bundleIdentifier": "a"}, {"bundleIdentifier": "b", "modificationDate": "2024-03-05"}])",
+       "app 1 (b): \"modificationDate\" must be a number (seconds since 1970), not \"2024-03-05\""},
+      {R"([{"bundleIdentifier": "a", "modificationDate": true}])", "app 0 (a): \"modificationDate\" must be a number"},
+      {R"([{"bundleIdentifier": "a", "dataUsage": 123456789012345678901234567890}])",
+       "app 0 (a): \"dataUsage\" 1.2345678901234568e+29 is not a whole number from -2147483648 to 2147483647"},
+      {R"([{"bundleIdentifier": "a", "dataUsage": 18446744073709551615}])", "app 0 (a): \"dataUsage\""},
+      {R"([{"bundleIdentifier": "a", "dataUsage": 2147483648}])", "app 0 (a): \"dataUsage\" 2147483648 is not"},
+      {R"([{"bundleIdentifier": "a", "dataUsage": 12.5}])", "app 0 (a): \"dataUsage\" 12.5 is not a whole number"},
+      {R"([{"bundleIdentifier": "a", "dataUsage": "77"}])",
+       "app 0 (a): \"dataUsage\" must be a whole number, not \"77\""},
+      {R"([{"bundleIdentifier": "a", "displayName": ["x"]}])",
+       "app 0 (a): \"displayName\" must be a string, not an array"},
+      {R"([{"bundleIdentifier": "a", "icon": 3}])", "app 0 (a): \"icon\" must be a path"},
+      {R"([{"bundleIdentifier": "a", "restrictedByHost": "yes"}])",
+       "app 0 (a): \"restrictedByHost\" must be true or false"},
   };
   for (const auto& b : bad) {
     error.clear();

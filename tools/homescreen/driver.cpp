@@ -7,6 +7,7 @@
 
 #include "hooklib/shared/settings_file.h"
 #include "platform/corefoundation/core_foundation.h"
+#include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/calendar.h"
 #include "platform/foundation/clock.h"
 #include "platform/foundation/json.h"
@@ -23,6 +24,21 @@ std::vector<std::string> words(const std::string& line) {
   std::vector<std::string> out;
   for (std::string w; in >> w;) out.push_back(w);
   return out;
+}
+
+std::string trim(const std::string& s) {
+  auto b = s.find_first_not_of(" \t\r");
+  if (b == std::string::npos) return "";
+  auto e = s.find_last_not_of(" \t\r");
+  return s.substr(b, e - b + 1);
+}
+
+// The first word of `text`, and the rest after it with its inner spaces kept (an app's
+// identifier may hold spaces).
+std::pair<std::string, std::string> splitFirstWord(const std::string& text) {
+  auto space = text.find_first_of(" \t");
+  if (space == std::string::npos) return {text, ""};
+  return {text.substr(0, space), trim(text.substr(space + 1))};
 }
 
 // "YYYY-MM-DD HH:MM[:SS]" in local time.
@@ -53,7 +69,7 @@ std::string quoted(const std::optional<std::string>& s) {
 const char* kHelp =
     "commands: unlock | clock [set YYYY-MM-DD HH:MM[:SS] | advance SECONDS] | launch ID | press ID | "
     "tap card|item|icon ID | alert [tap TITLE] | log | notifications | switcher load | home vc | apps changed | "
-    "help | quit";
+    "help | quit (an ID or TITLE is the rest of the line; a blank or # line gets an empty answer)";
 
 }  // namespace
 
@@ -114,14 +130,19 @@ std::string Driver::tap(const std::string& where, const std::string& id) {
   return "error: tap card|item|icon ID";
 }
 
-std::string Driver::execute(const std::string& line, bool* quit) {
+std::string Driver::execute(const std::string& input, bool* quit) {
+  WV_DCHECK_MAIN_THREAD();
+  // Every line gets an answer, so a driver reading one line per line it writes stays in
+  // step: a blank line or a comment gets an empty one.
+  std::string line = trim(input);
+  if (line.empty() || line[0] == '#') return "";
   auto w = words(line);
-  if (w.empty()) return "error: empty command";
   const auto& cmd = w[0];
+  auto rest = splitFirstWord(line).second;
   auto arg = [&](std::size_t i) { return i < w.size() ? w[i] : std::string(); };
 
-  if (cmd == "help") return kHelp;
-  if (cmd == "quit") {
+  if (cmd == "help" && w.size() == 1) return kHelp;
+  if (cmd == "quit" && w.size() == 1) {
     if (quit) *quit = true;
     return "bye";
   }
@@ -145,19 +166,22 @@ std::string Driver::execute(const std::string& line, bool* quit) {
     }
     return "error: clock [set YYYY-MM-DD HH:MM[:SS] | advance SECONDS]";
   }
-  if ((cmd == "launch" || cmd == "press") && w.size() == 2) {
-    const auto& id = w[1];
+  if ((cmd == "launch" || cmd == "press") && !rest.empty()) {
+    const auto& id = rest;
     if (!home_.app(id)) return "error: no app " + id;
     if (cmd == "press") return (home_.pressIcon(id) ? "darkened " : "not darkened ") + id;
     auto before = home_.openCount(id);
     home_.launchFromIcon(id);
     return (home_.openCount(id) > before ? "opened " : "refused ") + id;
   }
-  if (cmd == "tap" && w.size() == 3) return tap(w[1], w[2]);
+  if (cmd == "tap" && w.size() >= 3) {
+    auto [where, id] = splitFirstWord(rest);
+    return tap(where, id);
+  }
   if (cmd == "alert") {
     if (w.size() == 1) return alertLine();
-    if (arg(1) == "tap" && w.size() >= 3) {
-      auto title = line.substr(line.find(w[2], line.find("tap") + 3));
+    auto [tapWord, title] = splitFirstWord(rest);
+    if (tapWord == "tap" && !title.empty()) {
       auto alert = uikit::AlertController::visibleAlert();
       if (!alert) return "error: no alert";
       if (!alert->chooseActionWithTitle(title)) return "error: no action " + quoted(title);
@@ -174,14 +198,15 @@ std::string Driver::execute(const std::string& line, bool* quit) {
     return "notifications " +
            std::to_string(ipc::DarwinNotifyCenter::shared().deliveredCount(wardvane::kSettingsChangedNotification));
   }
-  if (line == "switcher load") {
+  auto phrase = w.size() == 2 ? w[0] + " " + w[1] : std::string();
+  if (phrase == "switcher load") {
     home_.loadSwitcherView();
     return home_.events().back() == "switcher view loaded" ? "switcher view loaded" : "switcher view not loaded";
   }
-  if (line == "home vc") {
+  if (phrase == "home vc") {
     return home_.homeScreenViewController() ? "home screen view controller" : "no home screen view controller";
   }
-  if (line == "apps changed") {
+  if (phrase == "apps changed") {
     auto before = home_.events().size();
     home_.installedAppsDidChange();
     return home_.events().size() > before ? "installed apps changed" : "installed apps change not seen";

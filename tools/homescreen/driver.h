@@ -1,6 +1,6 @@
 #pragma once
 // The home screen's text driver: one command a line in, one line out saying what the
-// home screen did.
+// home screen did. Main thread only.
 
 #include <string>
 
@@ -16,7 +16,9 @@ bool setManualClock(const std::string& localTime);
 class Driver {
  public:
   explicit Driver(springboard::HomeScreen& home) : home_(home) {}
-  // Runs one command line; returns the answer line (without newline). Sets `quit` for "quit".
+  // Runs one command line; returns the answer line (without newline): empty for a blank
+  // line or a comment ("#..."). An app identifier or alert title is the rest of the line,
+  // spaces included. Sets `quit` for "quit".
   std::string execute(const std::string& line, bool* quit = nullptr);
   static std::string help();
 

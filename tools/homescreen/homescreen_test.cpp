@@ -54,15 +54,16 @@ class HomeScreenTest : public ::testing::Test {
     EXPECT_EQ(ready.rfind("homescreen ready: 3 apps", 0), 0u) << ready;
     return p;
   }
-  void writeSettings(bool restrictGame, bool showAlerts = true) {
+  void writeSettings(bool restrictGame, bool showAlerts = true, const std::string& id = "com.example.game",
+                     const std::string& name = "Game") {
     Dictionary records;
     if (restrictGame) {
       Dictionary r;
       r[wardvane::kEnableRestrictionsKey] = true;
       r[wardvane::kStartTimeKey] = foundation::Date{at(9, 0)};
       r[wardvane::kEndTimeKey] = foundation::Date{at(17, 0)};
-      r[wardvane::kDisplayNameKey] = "Game";
-      records["com.example.game"] = Value(r);
+      r[wardvane::kDisplayNameKey] = name;
+      records[id] = Value(r);
     }
     Dictionary settings;
     settings[wardvane::kShowAlertsKey] = showAlerts;
@@ -102,6 +103,39 @@ TEST_F(HomeScreenTest, RestrictedAppIsRefusedEverywhereWithItsAlert) {
   EXPECT_EQ(hs->send("log"), "log []");
   EXPECT_EQ(hs->send("switcher load"), "switcher view loaded");
   EXPECT_EQ(hs->send("frobnicate"), "error: unknown command (try help)");
+}
+
+TEST_F(HomeScreenTest, EveryLineIsAnsweredAndIdentifiersMayHoldSpaces) {
+  std::ofstream(root_ / "apps.json") << R"([
+      {"bundleIdentifier": "com.example.game", "displayName": "Game"},
+      {"bundleIdentifier": "com.example.my  app", "displayName": "My App"},
+      {"bundleIdentifier": "com.apple.springboard", "displayName": "SpringBoard"}])";
+  writeSettings(true, true, "com.example.my  app", "My App");
+  auto hs = start();
+  // Blank lines and comments get an empty answer, so the answers stay in step.
+  EXPECT_EQ(hs->send(""), "");
+  EXPECT_EQ(hs->send(" \t "), "");
+  EXPECT_EQ(hs->send("# unlock next"), "");
+  EXPECT_EQ(hs->send("unlock"), "unlocked");
+
+  // The identifier is the rest of the line, inner spaces and all.
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("launch com.example.my  app"), "refused com.example.my  app");
+  EXPECT_EQ(hs->send("alert"),
+            "alert style=alert title=\"Wardvane\" message=\"My App is currently restricted!\" actions=\"Ok\" "
+            "window=visible");
+  EXPECT_EQ(hs->send("alert tap Ok"), "tapped \"Ok\"; alert none window=hidden");
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("press com.example.my  app  "), "not darkened com.example.my  app");
+  for (const char* where : {"card", "item", "icon"}) {
+    hs->send("clock advance 1");
+    EXPECT_EQ(hs->send(std::string("tap ") + where + " com.example.my  app"), "swallowed com.example.my  app");
+    hs->send("alert tap Ok");
+  }
+  hs->send("clock advance 1");
+  EXPECT_EQ(hs->send("launch com.example.game"), "opened com.example.game");
+  EXPECT_EQ(hs->send("launch com.example.my app"), "error: no app com.example.my app");
+  EXPECT_EQ(hs->send("launch"), "error: unknown command (try help)");
 }
 
 TEST_F(HomeScreenTest, AppListIsServedToAnotherProcess) {

@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "platform/corefoundation/core_foundation.h"
 #include "platform/foundation/bundle.h"
@@ -29,7 +30,8 @@ int usage(const char* message) {
   std::fprintf(stderr,
                "usage: homescreen --apps FIXTURE.json [--bundle-id ID] [--leave-out CLASS[,CLASS...]]...\n"
                "                  [--clock \"YYYY-MM-DD HH:MM[:SS]\"] [--plugin PATH | --no-plugin] [--echo]\n"
-               "Reads driver commands on standard input, one a line; each gets one answer line.\n%s\n",
+               "Reads driver commands on standard input, one a line; each line gets one answer line\n"
+               "(an empty one for a blank line or a # comment).\n%s\n",
                homescreen::Driver::help().c_str());
   return 2;
 }
@@ -109,10 +111,20 @@ int main(int argc, char** argv) {
   homescreen::Driver driver(home);
   std::string pending;
   bool quit = false;
+  // One answer line for every line read, blank lines and comments included (theirs are
+  // empty), so whoever drives the home screen never gets out of step.
+  auto answer = [&](std::string line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    auto first = line.find_first_not_of(" \t");
+    if (echo && first != std::string::npos) std::cout << "> " << line.substr(first) << '\n';
+    std::cout << driver.execute(line, &quit) << std::endl;
+  };
   auto source = loop.addFileDescriptorSource(STDIN_FILENO, [&] {
     char buf[4096];
     auto n = ::read(STDIN_FILENO, buf, sizeof buf);
     if (n <= 0) {
+      // The end of the commands: a last line without its newline still counts.
+      if (!pending.empty() && !quit) answer(std::exchange(pending, ""));
       loop.stop();
       return;
     }
@@ -121,11 +133,7 @@ int main(int argc, char** argv) {
     while (!quit && (nl = pending.find('\n')) != std::string::npos) {
       std::string line = pending.substr(0, nl);
       pending.erase(0, nl + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      auto first = line.find_first_not_of(" \t");
-      if (first == std::string::npos || line[first] == '#') continue;
-      if (echo) std::cout << "> " << line.substr(first) << '\n';
-      std::cout << driver.execute(line, &quit) << std::endl;
+      answer(std::move(line));
     }
     if (quit) loop.stop();
   });
