@@ -117,9 +117,6 @@ void QMAAdView::setUp() {
   addSubview(webView_);
   eventQueueSuspended_ = true;
   reset();
-  // The placeholder window is only a window to name (placeholderWindow()); it does not
-  // take the ad view in, because a window owns its subviews and would keep every ad view
-  // that its owner never places (hidden pages included) alive for ever.
 }
 
 QMAAdView::~QMAAdView() {

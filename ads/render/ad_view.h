@@ -85,8 +85,11 @@ class QMAAdView : public uikit::View, public webkit::WebViewDelegate {
   ~QMAAdView() override;
   std::string className() const override { return "QMAAdView"; }
 
-  // The window every ad view sits in until its owner places it; never shown.
+  // The window every ad view is in until its owner places it; never shown. The window
+  // does not hold the ad views: an unplaced ad view answers it as its window
+  // (windowWhileUnplaced), so an ad view nobody places still goes with its owner.
   static const std::shared_ptr<uikit::Window>& placeholderWindow();
+  std::shared_ptr<uikit::Window> windowWhileUnplaced() const override { return placeholderWindow(); }
   // The web-view reuse cache and its two uses.
   static const std::shared_ptr<QMAWebViewCacheSet>& webViewCache();
   static std::shared_ptr<webkit::WebView> cachedWebView();

@@ -179,3 +179,40 @@ TEST_F(AdViewTest, ReuseCacheBoundsAndClearsHandedBackWebViews) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(AdViewTest, AnUnplacedAdViewIsInThePlaceholderWindowUntilItsOwnerPlacesIt) {
+  const auto& placeholder = QMAAdView::placeholderWindow();
+  ASSERT_TRUE(placeholder);
+  EXPECT_EQ(view->window(), placeholder);
+  EXPECT_EQ(view->webView()->window(), placeholder);  // its subviews too
+  EXPECT_TRUE(placeholder->isHidden());
+
+  auto window = std::make_shared<uikit::Window>(uikit::Rect{{0, 0}, {320, 480}});
+  auto container = std::make_shared<uikit::View>(uikit::Rect{{0, 0}, {320, 100}});
+  window->addSubview(container);
+  container->addSubview(view);
+  EXPECT_EQ(view->window(), window);
+
+  // Placed under a view that is itself in no window: no window to answer but its own.
+  auto loose = std::make_shared<uikit::View>(uikit::Rect{{0, 0}, {320, 100}});
+  loose->addSubview(view);
+  EXPECT_FALSE(view->window());
+
+  view->removeFromSuperview();
+  EXPECT_EQ(view->window(), placeholder);
+}
+
+TEST_F(AdViewTest, ThePlaceholderWindowKeepsNoAdViewAlive) {
+  std::weak_ptr<QMAAdView> gone;
+  {
+    auto unplaced = QMAAdView::initWithFrame({{0, 0}, {320, 50}});
+    gone = unplaced;
+    EXPECT_EQ(unplaced->window(), QMAAdView::placeholderWindow());
+  }
+  EXPECT_TRUE(gone.expired());
+  EXPECT_TRUE(QMAAdView::placeholderWindow()->subviews().empty());
+}
+
+}  // namespace

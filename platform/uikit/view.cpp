@@ -131,7 +131,8 @@ bool View::isDescendantOfView(const View* ancestor) const {
 std::shared_ptr<Window> View::window() const {
   std::shared_ptr<const View> v = shared_from_this();
   while (auto up = v->superview()) v = up;
-  return std::dynamic_pointer_cast<Window>(std::const_pointer_cast<View>(v));
+  if (auto w = std::dynamic_pointer_cast<Window>(std::const_pointer_cast<View>(v))) return w;
+  return v->windowWhileUnplaced();
 }
 
 std::shared_ptr<View> View::viewWithTag(std::int64_t tag) {

@@ -87,8 +87,12 @@ class View : public std::enable_shared_from_this<View> {
   void bringSubviewToFront(const std::shared_ptr<View>& view);
   void sendSubviewToBack(const std::shared_ptr<View>& view);
   bool isDescendantOfView(const View* ancestor) const;
-  // The window the view is in, if any.
+  // The window the view is in: the window at the root of its hierarchy, or, when the
+  // root is no window, the window that root stands in until it is placed (usually none).
   std::shared_ptr<Window> window() const;
+  // The window this view answers while it is the root of a hierarchy outside any window;
+  // none here. A view kept in a stand-in window answers it without being held by it.
+  virtual std::shared_ptr<Window> windowWhileUnplaced() const { return nullptr; }
   // First view with this tag in this subtree (this view included), depth-first.
   std::shared_ptr<View> viewWithTag(std::int64_t tag);
 
