@@ -13,23 +13,41 @@ std::shared_ptr<AlertView> AlertView::alertViewWithTitleMessageCancelButtonTitle
   return alert;
 }
 
+long AlertView::addButtonWithTitle(std::string title) {
+  otherButtonTitles_.push_back(std::move(title));
+  return numberOfButtons() - 1;
+}
+
+long AlertView::numberOfButtons() const {
+  return static_cast<long>(otherButtonTitles_.size()) + (cancelButtonTitle_ ? 1 : 0);
+}
+
 void AlertView::show() {
   if (window_) return;
   controller_ = AlertController::alertControllerWithTitleMessagePreferredStyle(title_, message_, AlertControllerStyle::Alert);
   std::weak_ptr<AlertView> weak = weak_from_this();
-  controller_->addAction(AlertAction::actionWithTitleStyleHandler(cancelButtonTitle_, AlertActionStyle::Cancel, [weak](auto&) {
-    auto self = weak.lock();
-    if (!self) return;
-    if (self->window_) self->window_->setHidden(true);
-    self->window_.reset();
-    auto keep = std::move(self->self_);
-  }));
+  auto button = [&](std::optional<std::string> title, AlertActionStyle style, long index) {
+    controller_->addAction(AlertAction::actionWithTitleStyleHandler(std::move(title), style, [weak, index](auto&) {
+      if (auto self = weak.lock()) self->clickedButtonAtIndex(index);
+    }));
+  };
+  long index = 0;
+  if (cancelButtonTitle_) button(cancelButtonTitle_, AlertActionStyle::Cancel, index++);
+  for (const auto& title : otherButtonTitles_) button(title, AlertActionStyle::Default, index++);
   window_ = std::make_shared<Window>(Screen::mainScreen().bounds());
   window_->setWindowLevel(WindowLevelAlert);
   window_->setRootViewController(std::make_shared<ViewController>());
   window_->setHidden(false);
   window_->rootViewController()->presentViewController(controller_, true, nullptr);
   self_ = shared_from_this();
+}
+
+void AlertView::clickedButtonAtIndex(long index) {
+  // The alert goes away first; it stays alive until its delegate has heard of the choice.
+  auto keep = std::move(self_);
+  if (window_) window_->setHidden(true);
+  window_.reset();
+  if (auto d = delegate_.lock()) d->alertViewClickedButtonAtIndex(shared_from_this(), index);
 }
 
 }  // namespace uikit

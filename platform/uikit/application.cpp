@@ -101,4 +101,11 @@ int applicationMain(int argc, char** argv, const std::string& principalClassName
   return 0;
 }
 
+bool Application::openURL(const std::string& url) {
+  const auto colon = url.find(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  openedURLs_.push_back(url);
+  return true;
+}
+
 }  // namespace uikit

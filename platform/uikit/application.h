@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/uikit/navigation_controller.h"
 #include "platform/uikit/window.h"
@@ -63,11 +64,18 @@ class Application : public std::enable_shared_from_this<Application> {
   // The system is short of memory.
   void receiveMemoryWarning();
 
+  // Asks the system to open a URL in another application. The headless system has no
+  // other applications: it keeps the URLs it was asked to open, in order, for a driver to
+  // read, and answers YES for a URL with a scheme.
+  bool openURL(const std::string& url);
+  std::vector<std::string> openedURLs() const { return openedURLs_; }
+
  private:
   std::shared_ptr<ApplicationDelegate> delegate_;
   ApplicationState state_ = ApplicationState::Inactive;
   StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
   bool launched_ = false;
+  std::vector<std::string> openedURLs_;
 };
 
 using ApplicationDelegateFactory = std::function<std::shared_ptr<ApplicationDelegate>()>;
