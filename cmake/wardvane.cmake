@@ -11,12 +11,20 @@ if(WV_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# wv_library(<target> [LIBS <libs...>] [SOURCES <extra...>])
+# wv_library(<target> [LIBS <libs...>] [SOURCES <extra...>] [EXCLUDE <names...>] [FILES <names...>])
 # A static library of every .cpp in the folder except tests (*_test.cpp), fuzz targets
-# (*_fuzz.cpp) and programs (main.cpp).
+# (*_fuzz.cpp), programs (main.cpp) and the EXCLUDE names; with FILES, of just those
+# files of the folder (a folder that holds more than one library).
 function(wv_library target)
-  cmake_parse_arguments(ARG "" "" "LIBS;SOURCES;EXCLUDE" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  cmake_parse_arguments(ARG "" "" "LIBS;SOURCES;EXCLUDE;FILES" ${ARGN})
+  if(ARG_FILES)
+    set(srcs)
+    foreach(f IN LISTS ARG_FILES)
+      list(APPEND srcs "${CMAKE_CURRENT_SOURCE_DIR}/${f}")
+    endforeach()
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  endif()
   list(FILTER srcs EXCLUDE REGEX "(_test|_fuzz|/main)\\.cpp$")
   foreach(ex IN LISTS ARG_EXCLUDE)
     list(FILTER srcs EXCLUDE REGEX "/${ex}$")

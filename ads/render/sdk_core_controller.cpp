@@ -1,7 +1,6 @@
 #include "ads/render/sdk_core_controller.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "ads/render/server_constants.h"
 #include "ads/services/absolute_time.h"
@@ -16,12 +15,6 @@ namespace {
 
 std::shared_ptr<QMACSITimeRecorder> loadAdRecorder() { return QMACSI::sharedInstance()->timeRecorderForAction("load_ad_ios"); }
 
-std::mutex factoryMutex;
-QMASDKCoreAdFactory& adFactory() {
-  static QMASDKCoreAdFactory factory = [](long, const foundation::Value&, bool) { return QMASDKCoreMadeAd{}; };
-  return factory;
-}
-
 bool isTrue(const foundation::Value* value) {
   if (!value) return false;
   if (const auto* s = value->asString()) return QMAServerConstants::boolValue(*s);
@@ -35,6 +28,24 @@ foundation::Dictionary QMASDKCoreMediationHeaders(const std::optional<foundation
   headers["x-qvra-mediation"] = 1;
   headers["Content-Type"] = "application/json";
   return headers;
+}
+
+std::shared_ptr<QMAAd> QMASDKCoreAdForFetchedAd(long requestedAdType, const foundation::Value& fetchedAd) {
+  static const foundation::Dictionary kNoDescription;
+  const foundation::Dictionary* description = fetchedAd.asDictionary();
+  if (!description) description = &kNoDescription;
+  std::shared_ptr<QMAAd> ad;
+  switch (requestedAdType) {
+    case 0: ad = QMAAd::initWithDictionary(*description); break;
+    case 1: ad = QMABannerAd::initWithDictionary(*description); break;
+    case 2: ad = QMAInterstitialAd::initWithDictionary(*description); break;
+    default: return nullptr;
+  }
+  if (isTrue(fetchedAd.get("is_mediation"))) {
+    ad->setResponseType(QMAAdResponseTypeMediation);
+    ad->setResponseHeaders(QMASDKCoreMediationHeaders(ad->responseHeaders()));
+  }
+  return ad;
 }
 
 const std::shared_ptr<QMASDKCoreController>& QMASDKCoreController::sharedInstance() {
@@ -59,12 +70,6 @@ void QMASDKCoreController::setUp() {
 
 QMASDKCoreController::~QMASDKCoreController() {
   if (activeSDKCoreWebView_) activeSDKCoreWebView_->removeObserver(this);
-}
-
-void QMASDKCoreController::setAdFactory(QMASDKCoreAdFactory factory) {
-  std::lock_guard lock(factoryMutex);
-  adFactory() = factory ? std::move(factory)
-                        : QMASDKCoreAdFactory([](long, const foundation::Value&, bool) { return QMASDKCoreMadeAd{}; });
 }
 
 void QMASDKCoreController::buildAdURL(const std::shared_ptr<QMASDKCoreControllerDelegate>& requester) {
@@ -187,9 +192,9 @@ void QMASDKCoreController::SDKCoreQOMBHandlerLoadAdURLWithRequestIDParameters(QM
   if (auto recorder = loadAdRecorder()) recorder->endTimingVariableWithNameKey("rur_ios", "rur_ios" + id);
   std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
   requester.reset();
-  dispatch::Queue::main()->async([weak, parameters] {
+  dispatch::Queue::main()->async([weak, parameters, id = *requestID] {
     auto r = weak.lock();
-    if (!r) return;
+    if (!r || !r->wantsAnswerForRequestID(id)) return;
     if (auto recorder = loadAdRecorder())
       recorder->startTimingVariableWithNameKey("nwl_ios", "nwl_ios" + std::to_string(r->CSIIdentifier()));
     r->loadAdURLWithParameters(parameters);
@@ -204,18 +209,11 @@ void QMASDKCoreController::SDKCoreQOMBHandlerLoadAdWithRequestIDParameters(QMASD
   if (!requester) return;
   std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
   requester.reset();
-  dispatch::Queue::main()->async([weak, fetchedAd] {
+  dispatch::Queue::main()->async([weak, fetchedAd, id = *requestID] {
     auto r = weak.lock();
-    if (!r) return;
-    const long type = r->requestedAdType();
-    const bool mediation = isTrue(fetchedAd.get("is_mediation"));
-    QMASDKCoreAdFactory factory;
-    {
-      std::lock_guard lock(factoryMutex);
-      factory = adFactory();
-    }
-    auto made = factory(type, fetchedAd, mediation);
-    r->loadAdHeaders(made.ad, made.headers);
+    if (!r || !r->wantsAnswerForRequestID(id)) return;
+    auto ad = QMASDKCoreAdForFetchedAd(r->requestedAdType(), fetchedAd);
+    r->loadAdHeaders(ad, ad ? ad->responseHeaders() : std::nullopt);
   });
 }
 
@@ -229,8 +227,8 @@ void QMASDKCoreController::SDKCoreQOMBHandlerDidReceiveInvalidAdWithRequestIDPar
     recorder->cancelTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
   std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
   requester.reset();
-  dispatch::Queue::main()->async([weak] {
-    if (auto r = weak.lock()) r->invalidJavaScriptRequest();
+  dispatch::Queue::main()->async([weak, id = *requestID] {
+    if (auto r = weak.lock(); r && r->wantsAnswerForRequestID(id)) r->invalidJavaScriptRequest();
   });
 }
 

@@ -26,9 +26,8 @@
 
 #include "ads/render/sdk_core_qomb_handler.h"
 #include "ads/render/sdk_core_web_view.h"
+#include "ads/slots/ad.h"
 #include "platform/dispatch/queue.h"
-
-class QMAAd;  // the ad response model of the ad slots
 
 // The requester's side of one ad request.
 class QMASDKCoreControllerDelegate {
@@ -43,6 +42,10 @@ class QMASDKCoreControllerDelegate {
   virtual std::optional<foundation::Dictionary> requestParameters() = 0;
   // Main queue: 0 QMAAd, 1 QMABannerAd, 2 QMAInterstitialAd; other values make no ad.
   virtual long requestedAdType() = 0;
+  // Main queue, before the answer to the request with this ID is delivered: whether it is
+  // still wanted. A requester that keeps one request at a time (the slot) has moved on
+  // from an earlier one; its late answer is dropped, with its timing.
+  virtual bool wantsAnswerForRequestID(const std::string& requestID) { return true; }
   // Main queue: the page's answers.
   virtual void loadAdURLWithParameters(const foundation::Dictionary& parameters) = 0;
   virtual void loadAdHeaders(const std::shared_ptr<QMAAd>& ad, const std::optional<foundation::Dictionary>& headers) = 0;
@@ -50,19 +53,14 @@ class QMASDKCoreControllerDelegate {
   virtual void failedJavaScriptFile() = 0;
 };
 
-// Makes the ad of a "loadAd" answer: the model of the requested type from the page's
-// "fetched_ad" description, turned into a mediation response when `isMediation`, with its
-// response headers. The ad models live with the ad slots, which install the factory;
-// until then no ad object is made (the requester gets none).
-struct QMASDKCoreMadeAd {
-  std::shared_ptr<QMAAd> ad;
-  std::optional<foundation::Dictionary> headers;
-};
-using QMASDKCoreAdFactory =
-    std::function<QMASDKCoreMadeAd(long requestedAdType, const foundation::Value& fetchedAd, bool isMediation)>;
 // The headers of a mediation answer: the ad's own, with "x-qvra-mediation" 1 and
 // "Content-Type" "application/json".
 foundation::Dictionary QMASDKCoreMediationHeaders(const std::optional<foundation::Dictionary>& adHeaders);
+// The ad of a "loadAd" answer: QMAAd, QMABannerAd or QMAInterstitialAd (requested types 0,
+// 1, 2; none for another) from the page's "fetched_ad" description (anything but a
+// dictionary reads as an empty one). A mediation answer ("is_mediation" true) gets
+// response type 2 and the mediation headers as its response headers.
+std::shared_ptr<QMAAd> QMASDKCoreAdForFetchedAd(long requestedAdType, const foundation::Value& fetchedAd);
 
 class QMASDKCoreController : public QMASDKCoreWebViewNotification,
                              public QMASDKCoreQOMBHandlerDelegate,
@@ -78,8 +76,6 @@ class QMASDKCoreController : public QMASDKCoreWebViewNotification,
   // A controller as a new process makes it (tests).
   static std::shared_ptr<QMASDKCoreController> create();
   ~QMASDKCoreController() override;
-
-  static void setAdFactory(QMASDKCoreAdFactory factory);
 
   void buildAdURL(const std::shared_ptr<QMASDKCoreControllerDelegate>& requester);
   void attemptToRefreshActiveWebViewSDKCore();

@@ -13,7 +13,7 @@ namespace {
 
 std::mutex factoryMutex;
 QMASDKCoreQOMBHandler::FetcherFactory& fetcherFactory() {
-  static QMASDKCoreQOMBHandler::FetcherFactory factory = [] { return QMASDKCoreURLFetch::init(); };
+  static QMASDKCoreQOMBHandler::FetcherFactory factory = [] { return QMAAdFetcher::init(); };
   return factory;
 }
 
@@ -35,7 +35,7 @@ std::shared_ptr<QMASDKCoreQOMBHandler> QMASDKCoreQOMBHandler::init() {
 
 void QMASDKCoreQOMBHandler::setFetcherFactory(FetcherFactory factory) {
   std::lock_guard lock(factoryMutex);
-  fetcherFactory() = factory ? std::move(factory) : [] { return QMASDKCoreURLFetch::init(); };
+  fetcherFactory() = factory ? std::move(factory) : [] { return QMAAdFetcher::init(); };
 }
 
 const QMAActionBlockDictionary* QMASDKCoreQOMBHandler::actionBlockDictionary() const {
@@ -113,7 +113,7 @@ void QMASDKCoreQOMBHandler::didReceiveFetchAdAction(const QMAQOMBArguments& argu
     foundation::Error error;
     auto decoded = qma_decodedJSONObjectError(*text, &error);
     if (!decoded) {
-      failedToFetchAdForRequestIDWithErrorResponseCode(std::nullopt, foundation::Value(), error, 0);
+        failedToFetchAdForRequestIDWithErrorResponseCode(nullptr, foundation::Value(), error, 0);
       return;
     }
     object = std::move(*decoded);
@@ -121,7 +121,8 @@ void QMASDKCoreQOMBHandler::didReceiveFetchAdAction(const QMAQOMBArguments& argu
   const auto* request = object.asDictionary();
   if (!request) {
     failedToFetchAdForRequestIDWithErrorResponseCode(
-        std::nullopt, foundation::Value(), QMARequestErrorWithCodeMessage(11, "Invalid http_request"), 0);
+        nullptr, foundation::Value(),
+        QMARequestError::errorWithCodeCustomMessage(QMARequestErrorCodeInternalError, "Invalid http_request"), 0);
     return;
   }
   // A fetch without an ID could never be matched to its answer.
@@ -129,7 +130,8 @@ void QMASDKCoreQOMBHandler::didReceiveFetchAdAction(const QMAQOMBArguments& argu
   const auto key = fetchKey(fetchID);
   if (!key) {
     failedToFetchAdForRequestIDWithErrorResponseCode(
-        std::nullopt, foundation::Value(), QMARequestErrorWithCodeMessage(11, "Missing http_request_id"), 0);
+        nullptr, foundation::Value(),
+        QMARequestError::errorWithCodeCustomMessage(QMARequestErrorCodeInternalError, "Missing http_request_id"), 0);
     return;
   }
   if (isFetchInProgressForFetchRequestID(*key)) return;
@@ -140,8 +142,10 @@ void QMASDKCoreQOMBHandler::didReceiveFetchAdAction(const QMAQOMBArguments& argu
   if (!url || !url->isHTTP()) {
     const std::string shown = urlText ? *urlText : "";
     failedToFetchAdForRequestIDWithErrorResponseCode(
-        std::nullopt, fetchID,
-        QMARequestErrorWithCodeMessage(11, "Invalid URL (" + shown + ") requested for fetching"), 0);
+        nullptr, fetchID,
+        QMARequestError::errorWithCodeCustomMessage(QMARequestErrorCodeInternalError,
+                                                    "Invalid URL (" + shown + ") requested for fetching"),
+        0);
     return;
   }
   std::optional<foundation::Bytes> body;
@@ -160,24 +164,27 @@ void QMASDKCoreQOMBHandler::didReceiveFetchAdAction(const QMAQOMBArguments& argu
     }
   }
 
-  std::shared_ptr<QMASDKCoreHTTPFetch> fetcher;
+  std::shared_ptr<QMAAdFetcher> fetcher;
   {
     std::lock_guard lock(factoryMutex);
     fetcher = fetcherFactory()();
   }
+  if (!fetcher) return;
   setAdFetcherForFetchRequestID(fetcher, *key, fetchID);
   auto httpRequest = qma_requestForURLDataHeadersType(url, body, headers, contentType);
   foundation::Error startError;
-  if (!httpRequest || !fetcher->fetchRequestURLDelegateError(*httpRequest, self(), &startError)) {
-    // The fetcher may have reported its failure already; the page hears of it once.
+  std::weak_ptr<QMAAdFetcherDelegate> delegate = std::static_pointer_cast<QMAAdFetcherDelegate>(self());
+  if (!fetcher->fetchRequestURLDelegateError(httpRequest, delegate, &startError)) {
+    // A fetcher whose connection cannot start has reported that failure already, which
+    // answered the page and ended the fetch; the page hears of each fetch once.
     if (isFetchInProgressForFetchRequestID(*key)) {
-      failedToFetchAdForRequestIDWithErrorResponseCode(std::nullopt, fetchID, startError, 0);
+      failedToFetchAdForRequestIDWithErrorResponseCode(nullptr, fetchID, startError, 0);
       removeAdFetcherForFetchRequestID(*key);
     }
   }
 }
 
-std::optional<std::string> QMASDKCoreQOMBHandler::fetchRequestIDForAdFetcher(const QMASDKCoreHTTPFetch* fetcher) {
+std::optional<std::string> QMASDKCoreQOMBHandler::fetchRequestIDForAdFetcher(const QMAAdFetcher* fetcher) {
   WV_DCHECK_NOT_ON_QUEUE(lockQueue_);
   std::optional<std::string> found;
   lockQueue_->sync([&] {
@@ -187,7 +194,7 @@ std::optional<std::string> QMASDKCoreQOMBHandler::fetchRequestIDForAdFetcher(con
   return found;
 }
 
-void QMASDKCoreQOMBHandler::setAdFetcherForFetchRequestID(std::shared_ptr<QMASDKCoreHTTPFetch> fetcher,
+void QMASDKCoreQOMBHandler::setAdFetcherForFetchRequestID(std::shared_ptr<QMAAdFetcher> fetcher,
                                                           const std::string& fetchID, foundation::Value fetchIDValue) {
   auto self = this->self();
   lockQueue_->async([self, fetcher, fetchID, fetchIDValue = std::move(fetchIDValue)] {
@@ -197,7 +204,7 @@ void QMASDKCoreQOMBHandler::setAdFetcherForFetchRequestID(std::shared_ptr<QMASDK
 
 void QMASDKCoreQOMBHandler::removeAdFetcherForFetchRequestID(const std::string& fetchID) {
   WV_DCHECK_NOT_ON_QUEUE(lockQueue_);
-  std::shared_ptr<QMASDKCoreHTTPFetch> fetcher;
+  std::shared_ptr<QMAAdFetcher> fetcher;
   lockQueue_->sync([&] {
     auto it = adFetchers_.find(fetchID);
     if (it == adFetchers_.end()) return;
@@ -216,7 +223,8 @@ bool QMASDKCoreQOMBHandler::isFetchInProgressForFetchRequestID(const std::string
   return found;
 }
 
-void QMASDKCoreQOMBHandler::adFetcherDidFetchAd(QMASDKCoreHTTPFetch& fetcher, const QMASDKCoreFetchedAd& ad) {
+void QMASDKCoreQOMBHandler::adFetcherDidFetchAd(QMAAdFetcher& fetcher, const std::shared_ptr<QMAAd>& ad) {
+  WV_DCHECK_MAIN_THREAD();
   auto keep = self();
   auto key = fetchRequestIDForAdFetcher(&fetcher);
   if (!key) return;
@@ -228,10 +236,11 @@ void QMASDKCoreQOMBHandler::adFetcherDidFetchAd(QMASDKCoreHTTPFetch& fetcher, co
   removeAdFetcherForFetchRequestID(*key);
 }
 
-void QMASDKCoreQOMBHandler::adFetcherDidFailToFetchAdWithErrorResponseCode(QMASDKCoreHTTPFetch& fetcher,
-                                                                           const std::optional<QMASDKCoreFetchedAd>& ad,
-                                                                           const foundation::Error& error,
-                                                                           unsigned long responseCode) {
+void QMASDKCoreQOMBHandler::adFetcherDidFailToFetchAdWithErrorResponseCode(QMAAdFetcher& fetcher,
+                                                                           const std::shared_ptr<QMAAd>& ad,
+                                                                           const std::optional<QMARequestError>& error,
+                                                                           std::uint64_t responseCode) {
+  WV_DCHECK_MAIN_THREAD();
   auto keep = self();
   auto key = fetchRequestIDForAdFetcher(&fetcher);
   if (!key) return;
@@ -239,20 +248,21 @@ void QMASDKCoreQOMBHandler::adFetcherDidFailToFetchAdWithErrorResponseCode(QMASD
   lockQueue_->sync([&] {
     if (auto it = adFetchers_.find(*key); it != adFetchers_.end()) id = it->second.id;
   });
-  failedToFetchAdForRequestIDWithErrorResponseCode(ad, id, error, static_cast<long>(responseCode));
+  const foundation::Error reported = error ? error->error() : QMARequestError::errorWithCode(QMARequestErrorCodeInternalError).error();
+  failedToFetchAdForRequestIDWithErrorResponseCode(ad, id, reported, static_cast<long>(responseCode));
   removeAdFetcherForFetchRequestID(*key);
 }
 
 std::string QMASDKCoreQOMBHandler::fetchAnswerCommand(bool success, const std::optional<std::string>& reason,
-                                                      const std::optional<QMASDKCoreFetchedAd>& ad,
-                                                      const foundation::Value& fetchID, long responseCode) {
+                                                      const std::shared_ptr<QMAAd>& ad, const foundation::Value& fetchID,
+                                                      long responseCode) {
   foundation::Dictionary response;
   response["response_code"] = responseCode;
-  response["body"] = ad && ad->adHTML ? *ad->adHTML : std::string();
+  response["body"] = ad && ad->adHTML() ? *ad->adHTML() : std::string();
   response["http_request_id"] = fetchID.isNull() ? foundation::Value("") : fetchID;
   foundation::Array headers;
-  if (ad) {
-    for (const auto& [k, v] : ad->responseHeaders) {
+  if (ad && ad->responseHeaders()) {
+    for (const auto& [k, v] : *ad->responseHeaders()) {
       foundation::Dictionary field;
       field["key"] = k;
       field["value"] = v;
@@ -272,12 +282,12 @@ void QMASDKCoreQOMBHandler::answer(const std::string& command) {
   if (auto page = SDKCoreWebView()) page->enqueueJavaScriptCommand(command);
 }
 
-void QMASDKCoreQOMBHandler::fetchedAdForFetchRequestIDResponseCode(const QMASDKCoreFetchedAd& ad,
+void QMASDKCoreQOMBHandler::fetchedAdForFetchRequestIDResponseCode(const std::shared_ptr<QMAAd>& ad,
                                                                    const foundation::Value& fetchID, long responseCode) {
   answer(fetchAnswerCommand(true, std::nullopt, ad, fetchID, responseCode));
 }
 
-void QMASDKCoreQOMBHandler::failedToFetchAdForRequestIDWithErrorResponseCode(const std::optional<QMASDKCoreFetchedAd>& ad,
+void QMASDKCoreQOMBHandler::failedToFetchAdForRequestIDWithErrorResponseCode(const std::shared_ptr<QMAAd>& ad,
                                                                              const foundation::Value& fetchID,
                                                                              const foundation::Error& error,
                                                                              long responseCode) {

@@ -4,9 +4,10 @@
 // ("loadSdkConstants"), asks for a fresh page ("requestReload") and asks native code to
 // perform an HTTP request ("fetchHttpRequest"). The first five go to its delegate (the
 // SDK-core controller, for the active page only) on the main queue; the last it carries
-// out itself and answers the page with
-// QVRA_ReceiveMessage('fetchHttpRequestCompleted', {...}) through the page's command
-// queue, exactly once per fetch.
+// out itself with an ad fetcher (QMAAdFetcher: header names lower-cased, a plain response
+// is type 1, an empty body or an HTTP status of 400 or more is a failure) and answers the
+// page with QVRA_ReceiveMessage('fetchHttpRequestCompleted', {...}) through the page's
+// command queue, exactly once per fetch. Only http and https URLs are fetched.
 //
 // Threads: actions run on the main thread (the page's navigation callback); delegate
 // calls are queued on the main queue; the fetch map is guarded by the serial queue
@@ -19,7 +20,7 @@
 #include <string>
 
 #include "ads/render/qomb.h"
-#include "ads/render/sdk_core_http_fetch.h"
+#include "ads/slots/ad_fetcher.h"
 #include "platform/dispatch/queue.h"
 
 class QMASDKCoreWebView;
@@ -42,10 +43,10 @@ class QMASDKCoreQOMBHandlerDelegate {
   virtual void SDKCoreQOMBHandlerDidReceiveSDKCoreUpdateNotification(QMASDKCoreQOMBHandler&) = 0;
 };
 
-class QMASDKCoreQOMBHandler : public QMAQOMBHandler, public QMASDKCoreHTTPFetchDelegate {
+class QMASDKCoreQOMBHandler : public QMAQOMBHandler, public QMAAdFetcherDelegate {
  public:
   static constexpr const char* kQueueLabel = "com.quillon.pelmark.sdk-core-qombhandler";
-  using FetcherFactory = std::function<std::shared_ptr<QMASDKCoreHTTPFetch>()>;
+  using FetcherFactory = std::function<std::shared_ptr<QMAAdFetcher>()>;
 
   static std::shared_ptr<QMASDKCoreQOMBHandler> init();
   const QMAActionBlockDictionary* actionBlockDictionary() const override;
@@ -54,7 +55,8 @@ class QMASDKCoreQOMBHandler : public QMAQOMBHandler, public QMASDKCoreHTTPFetchD
   void setSDKCoreWebView(std::weak_ptr<QMASDKCoreWebView> page) { SDKCoreWebView_ = std::move(page); }
   std::shared_ptr<QMASDKCoreQOMBHandlerDelegate> delegate() const { return delegate_.lock(); }
   void setDelegate(std::weak_ptr<QMASDKCoreQOMBHandlerDelegate> d) { delegate_ = std::move(d); }
-  // How fetches are made (the process default is QMASDKCoreURLFetch).
+  // How fetchers are made (QMAAdFetcher::init unless a test installs another; nullptr
+  // restores it).
   static void setFetcherFactory(FetcherFactory factory);
 
   void didReceiveloadAdURLAction(const QMAQOMBArguments& arguments);
@@ -66,25 +68,27 @@ class QMASDKCoreQOMBHandler : public QMAQOMBHandler, public QMASDKCoreHTTPFetchD
 
   // The fetch ID travels back as the page sent it (a JSON text or number); the map key is
   // its text.
-  void fetchedAdForFetchRequestIDResponseCode(const QMASDKCoreFetchedAd& ad, const foundation::Value& fetchID,
+  void fetchedAdForFetchRequestIDResponseCode(const std::shared_ptr<QMAAd>& ad, const foundation::Value& fetchID,
                                               long responseCode);
-  void failedToFetchAdForRequestIDWithErrorResponseCode(const std::optional<QMASDKCoreFetchedAd>& ad,
+  // `ad` may be null (a failure before any fetch).
+  void failedToFetchAdForRequestIDWithErrorResponseCode(const std::shared_ptr<QMAAd>& ad,
                                                         const foundation::Value& fetchID, const foundation::Error& error,
                                                         long responseCode);
-  std::optional<std::string> fetchRequestIDForAdFetcher(const QMASDKCoreHTTPFetch* fetcher);
-  void setAdFetcherForFetchRequestID(std::shared_ptr<QMASDKCoreHTTPFetch> fetcher, const std::string& fetchID,
+  std::optional<std::string> fetchRequestIDForAdFetcher(const QMAAdFetcher* fetcher);
+  void setAdFetcherForFetchRequestID(std::shared_ptr<QMAAdFetcher> fetcher, const std::string& fetchID,
                                      foundation::Value fetchIDValue);
   void removeAdFetcherForFetchRequestID(const std::string& fetchID);
   bool isFetchInProgressForFetchRequestID(const std::string& fetchID);
 
-  void adFetcherDidFetchAd(QMASDKCoreHTTPFetch& fetcher, const QMASDKCoreFetchedAd& ad) override;
-  void adFetcherDidFailToFetchAdWithErrorResponseCode(QMASDKCoreHTTPFetch& fetcher,
-                                                      const std::optional<QMASDKCoreFetchedAd>& ad,
-                                                      const foundation::Error& error, unsigned long responseCode) override;
+  // The fetcher's outcome (main thread).
+  void adFetcherDidFetchAd(QMAAdFetcher& fetcher, const std::shared_ptr<QMAAd>& ad) override;
+  void adFetcherDidFailToFetchAdWithErrorResponseCode(QMAAdFetcher& fetcher, const std::shared_ptr<QMAAd>& ad,
+                                                      const std::optional<QMARequestError>& error,
+                                                      std::uint64_t responseCode) override;
 
   // The answer's script: "QVRA_ReceiveMessage('fetchHttpRequestCompleted', <JSON>)".
   static std::string fetchAnswerCommand(bool success, const std::optional<std::string>& reason,
-                                        const std::optional<QMASDKCoreFetchedAd>& ad, const foundation::Value& fetchID,
+                                        const std::shared_ptr<QMAAd>& ad, const foundation::Value& fetchID,
                                         long responseCode);
 
  private:
@@ -94,7 +98,7 @@ class QMASDKCoreQOMBHandler : public QMAQOMBHandler, public QMASDKCoreHTTPFetchD
     return std::static_pointer_cast<QMASDKCoreQOMBHandler>(shared_from_this());
   }
   struct Fetch {
-    std::shared_ptr<QMASDKCoreHTTPFetch> fetcher;
+    std::shared_ptr<QMAAdFetcher> fetcher;
     foundation::Value id;
   };
   std::map<std::string, Fetch> adFetchers_;

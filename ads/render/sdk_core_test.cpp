@@ -32,8 +32,12 @@ struct Requester : QMASDKCoreControllerDelegate {
     answers.push_back("loadAdURL");
     adURLParameters = p;
   }
-  void loadAdHeaders(const std::shared_ptr<QMAAd>&, const std::optional<foundation::Dictionary>&) override {
+  std::shared_ptr<QMAAd> ad;
+  std::optional<foundation::Dictionary> adHeaders;
+  void loadAdHeaders(const std::shared_ptr<QMAAd>& a, const std::optional<foundation::Dictionary>& h) override {
     answers.push_back("loadAd");
+    ad = a;
+    adHeaders = h;
   }
   void invalidJavaScriptRequest() override { answers.push_back("invalidRequest"); }
   void failedJavaScriptFile() override { answers.push_back("failedJavaScriptFile"); }
@@ -93,28 +97,70 @@ TEST_F(SDKCoreTest, ARequestGoesInAsGetAdAndLoadAdURLComesBackWithItsIDAfterTheC
 TEST_F(SDKCoreTest, ThePageAnswersWithAdsRejectionsAndMediationByScenario) {
   startServer({{"answers",
                 {{{"when", {{"slotname", "bad"}}}, {"answer", "invalidRequest"}},
-                 {{"when", {{"slotname", "ready"}}}, {"answer", "loadAd"}, {"ad", {{"ad_html", "<p>\u2028ad</p>"}}}}}}});
-  std::vector<std::tuple<long, foundation::Value, bool>> made;
-  QMASDKCoreController::setAdFactory([&](long type, const foundation::Value& ad, bool mediation) {
-    made.emplace_back(type, ad, mediation);
-    return QMASDKCoreMadeAd{nullptr, QMASDKCoreMediationHeaders(std::nullopt)};
-  });
+                 {{"when", {{"slotname", "ready"}}},
+                  {"answer", "loadAd"},
+                  {"ad", {{"ad_html", "<p>\u2028ad</p>"}, {"ad_base_url", "http://127.0.0.1/"}, {"refresh_rate", 30}}}},
+                 {{"when", {{"slotname", "typeless"}}}, {"answer", "loadAd"}, {"ad", {{"ad_url", "http://127.0.0.1/a"}}}}}}});
   auto bad = requester({{"slotname", "bad"}});
   auto ready = requester({{"slotname", "ready"}, {"text", "line\u2028end"}});
   auto mediated = requester({{"slotname", "ready"}, {"quillon-ad-url-mediation", "1"}});
+  mediated->adType = 2;
+  auto typeless = requester({{"slotname", "typeless"}});
+  typeless->adType = 7;
   controller->buildAdURL(bad);
   controller->buildAdURL(ready);
   controller->buildAdURL(mediated);
-  ASSERT_TRUE(pump([&] { return bad->answers.size() + ready->answers.size() + mediated->answers.size() == 3; }));
-  QMASDKCoreController::setAdFactory(nullptr);
+  controller->buildAdURL(typeless);
+  ASSERT_TRUE(pump([&] {
+    return bad->answers.size() + ready->answers.size() + mediated->answers.size() + typeless->answers.size() == 4;
+  }));
   EXPECT_EQ(bad->answers, std::vector<std::string>{"invalidRequest"});
   EXPECT_EQ(ready->answers, std::vector<std::string>{"loadAd"});
   EXPECT_EQ(mediated->answers, std::vector<std::string>{"loadAd"});
-  ASSERT_EQ(made.size(), 2u);
-  EXPECT_EQ(std::get<0>(made[0]), 1);
-  EXPECT_EQ(*std::get<1>(made[0]).get("ad_html")->asString(), "<p>\u2028ad</p>");
-  EXPECT_FALSE(std::get<2>(made[0]));
-  EXPECT_TRUE(std::get<2>(made[1]));  // asked through QVRA_getAdapterLessMediationAd
+
+  // A banner requester gets a banner ad of the delivered description, not yet typed.
+  ASSERT_TRUE(ready->ad);
+  EXPECT_EQ(ready->ad->className(), "QMABannerAd");
+  EXPECT_EQ(ready->ad->adHTML(), "<p>\u2028ad</p>");
+  EXPECT_DOUBLE_EQ(ready->ad->reloadInterval(), 30);
+  EXPECT_EQ(ready->ad->responseType(), QMAAdResponseTypeInvalid);
+  EXPECT_FALSE(ready->adHeaders);
+  // Asked through QVRA_getAdapterLessMediationAd: an interstitial ad typed as mediation,
+  // whose headers are exactly the two mediation entries.
+  ASSERT_TRUE(mediated->ad);
+  EXPECT_EQ(mediated->ad->className(), "QMAInterstitialAd");
+  EXPECT_EQ(mediated->ad->responseType(), QMAAdResponseTypeMediation);
+  const foundation::Dictionary mediationHeaders{{"x-qvra-mediation", 1}, {"Content-Type", "application/json"}};
+  EXPECT_EQ(mediated->adHeaders, mediationHeaders);
+  EXPECT_EQ(mediated->ad->responseHeaders(), mediationHeaders);
+  // A requested type the controller does not know gets no ad.
+  EXPECT_EQ(typeless->answers, std::vector<std::string>{"loadAd"});
+  EXPECT_FALSE(typeless->ad);
+}
+
+TEST(SDKCoreAds, ADeliveredDescriptionOfAnotherTypeReadsAsEmpty) {
+  auto ad = QMASDKCoreAdForFetchedAd(0, foundation::Value(foundation::Array{"ad_html"}));
+  ASSERT_TRUE(ad);
+  EXPECT_EQ(ad->className(), "QMAAd");
+  EXPECT_FALSE(ad->adHTML());
+  EXPECT_FALSE(ad->adURL());
+  auto mediated = QMASDKCoreAdForFetchedAd(1, foundation::Value(foundation::Dictionary{{"is_mediation", "true"}}));
+  ASSERT_TRUE(mediated);
+  EXPECT_EQ(mediated->responseType(), QMAAdResponseTypeMediation);
+}
+
+struct LateRequester : Requester {
+  bool wanted = false;
+  bool wantsAnswerForRequestID(const std::string&) override { return wanted; }
+};
+
+TEST_F(SDKCoreTest, AnAnswerTheRequesterNoLongerWantsIsDropped) {
+  startServer(nlohmann::json::object());
+  auto late = std::make_shared<LateRequester>();
+  controller->buildAdURL(late);
+  ASSERT_TRUE(pump([&] { return controller->pendingRequestCount() == 0 && !late->requestID.empty(); }));
+  for (int i = 0; i < 20; ++i) dispatch::RunLoop::main().runOnce(0.005);
+  EXPECT_TRUE(late->answers.empty());
 }
 
 TEST_F(SDKCoreTest, APageThatFailsToLoadFailsTheWaitingRequestersAndTheNextRequestReloads) {
@@ -236,32 +282,22 @@ TEST_F(SDKCoreTest, FetchHttpRequestIsPerformedAndAnsweredOnceWithSuccessOrFailu
   server->stop();
 }
 
-// A fetcher that cannot start reports its failure and then says so: the page hears once.
-struct RefusingFetch : QMASDKCoreHTTPFetch {
-  bool fetchRequestURLDelegateError(const net::URLRequest&, std::weak_ptr<QMASDKCoreHTTPFetchDelegate> delegate,
-                                    foundation::Error* error) override {
-    auto e = QMARequestErrorWithCodeMessage(2, "cannot connect");
-    if (auto d = delegate.lock()) d->adFetcherDidFailToFetchAdWithErrorResponseCode(*this, std::nullopt, e, 0);
-    if (error) *error = e;
-    return false;
-  }
-  void setDelegate(std::weak_ptr<QMASDKCoreHTTPFetchDelegate>) override {}
-  void cancel() override {}
-};
-
 TEST_F(SDKCoreTest, AFetchThatCannotStartIsAnsweredOnce) {
   startServer(nlohmann::json::object());
   auto a = requester();
   controller->buildAdURL(a);
   ASSERT_TRUE(pump([&] { return a->answers.size() == 1; }));
-  QMASDKCoreQOMBHandler::setFetcherFactory([] { return std::make_shared<RefusingFetch>(); });
+  // A fetcher that has been used refuses a second start.
+  auto used = QMAAdFetcher::init();
+  ASSERT_TRUE(used->fetchRequestURLDelegateError(std::nullopt, {}, nullptr));
+  QMASDKCoreQOMBHandler::setFetcherFactory([used] { return used; });
   evaluate(R"(
     window.reasons = [];
     QVRA_ReceiveMessage = function (name, m) { reasons.push(m.reason + '/' + m.response.http_request_id); };
     location.href = 'qomb://sdk/fetchHttpRequest?http_request=' +
         encodeURIComponent(JSON.stringify({http_request_id: 9, url: 'http://127.0.0.1/x'}));
   )");
-  // The message reaches its handler through the main queue: keep the refusing fetcher
+  // The message reaches its handler through the main queue: keep the used fetcher
   // installed until it has been answered.
   bool answered = pump([&] { return evaluate("reasons.length") == "1"; });
   QMASDKCoreQOMBHandler::setFetcherFactory(nullptr);
@@ -270,7 +306,7 @@ TEST_F(SDKCoreTest, AFetchThatCannotStartIsAnsweredOnce) {
     dispatch::RunLoop::main().runOnce(0.002);
     foundation::Clock::advance(0.002);
   }
-  EXPECT_EQ(evaluate("reasons.join(',')"), "cannot connect/9");
+  EXPECT_EQ(evaluate("reasons.join(',')"), "Could not start fetch. This object has already been used to fetch./9");
 }
 
 TEST_F(SDKCoreTest, ServerConstantsAreAppliedAndStoredAsTheyArrive) {
