@@ -7,6 +7,15 @@
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/notification_center.h"
 
+QMAAdViewDelegate::QMAAdViewDelegate() : opener_(QMAOpener::init()) {}
+
+QMAAdViewDelegate::~QMAAdViewDelegate() {
+  if (!opener_) return;
+  opener_->setViewController({});
+  opener_->setSlot({});
+  opener_->setAdView({});
+}
+
 void QMAAdViewDelegate::addQOMBHandler(std::shared_ptr<QMAQOMBHandler> handler) {
   if (handler) qombHandlers_.push_back(std::move(handler));
 }
@@ -16,6 +25,11 @@ std::optional<bool> QMAAdViewDelegate::adViewShouldStartLoadWithRequestNavigatio
                                                                                       webkit::NavigationType) {
   WV_DCHECK_MAIN_THREAD();
   const net::URL& url = request.url;
+  if (opener_) {
+    opener_->setNavigationURL(url.absoluteString());
+    opener_->setViewController(adView.viewController());
+    opener_->setAdView(std::static_pointer_cast<QMAAdView>(adView.shared_from_this()));
+  }
   if (QMANotification::isNotificationURL(url)) {
     handleQOMBURLAdView(url, std::static_pointer_cast<QMAAdView>(adView.shared_from_this()));
     return false;
@@ -30,7 +44,9 @@ std::optional<bool> QMAAdViewDelegate::adViewShouldStartLoadWithRequestNavigatio
     }
     return true;
   }
-  // Composers and other applications are the opener's; until it exists nothing leaves.
+  // The composers are the opener's later work: until then a mail or message link opens
+  // nothing. Every other scheme belongs to another application.
+  if (scheme != "mailto" && scheme != "sms" && opener_) opener_->openApp(url);
   return false;
 }
 

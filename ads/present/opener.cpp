@@ -1,0 +1,87 @@
+#include "ads/present/opener.h"
+
+#include "ads/render/ad_view.h"
+#include "ads/render/rendering_slot.h"
+#include "ads/render/sdk_core_controller.h"
+#include "platform/dispatch/operation_queue.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/uikit/application.h"
+
+std::shared_ptr<QMAOpener> QMAOpener::init() { return std::shared_ptr<QMAOpener>(new QMAOpener()); }
+
+bool QMAOpener::shouldPerformOpenAction() {
+  WV_DCHECK_MAIN_THREAD();
+  if (!autoClickProtected_) return true;
+  auto view = adView();
+  if (view && view->touched()) return true;
+  foundation::Dictionary blocked;
+  if (view && view->adDebugDialog()) blocked["debugDialog"] = *view->adDebugDialog();
+  if (navigationURL_) blocked["navigationURL"] = *navigationURL_;
+  if (auto page = QMASDKCoreController::sharedInstance()->activeSDKCoreWebView())
+    page->postJSNotificationUserInfo("navigationBlocked", blocked);
+  return false;
+}
+
+void QMAOpener::didOpen() {
+  WV_DCHECK_MAIN_THREAD();
+  if (auto s = slot()) s->pingClickURLs();
+}
+
+std::optional<std::string> QMAOpener::confirmationMessageForURL(const net::URL& url) {
+  const auto scheme = url.scheme();
+  if (!scheme) return std::nullopt;
+  const foundation::Value stored = foundation::UserDefaults::standardUserDefaults()->objectForKey(kConfirmSchemesKey);
+  if (const auto* schemes = stored.asDictionary()) {
+    const std::string* title = foundation::stringForKey(*schemes, *scheme);
+    return title ? std::optional<std::string>(*title) : std::nullopt;
+  }
+  if (*scheme == "tel") return "Call";
+  if (*scheme == "facetime") return "FaceTime";
+  return std::nullopt;
+}
+
+void QMAOpener::openApp(const std::optional<net::URL>& url) {
+  WV_DCHECK_MAIN_THREAD();
+  const bool allowed = shouldPerformOpenAction();
+  if (!url || !allowed) return;
+  if (auto message = confirmationMessageForURL(*url); message && !allowedAppURLs_.count(url->absoluteString())) {
+    confirmClickToURLMessage(*url, *message);
+    return;
+  }
+  auto keep = shared_from_this();
+  didOpenExternalApp();
+  if (auto s = slot()) s->adWillLeaveApplication();
+  didOpenAnotherApplication_ = true;
+  if (auto s = slot()) s->willLeaveAppDueToClick();
+  const std::string text = url->absoluteString();
+  dispatch::OperationQueue::mainQueue()->addOperationWithBlock(
+      [text] { uikit::Application::sharedApplication()->openURL(text); });
+}
+
+void QMAOpener::confirmClickToURLMessage(const net::URL& url, const std::string& message) {
+  WV_DCHECK_MAIN_THREAD();
+  const std::string text = url.absoluteString();
+  const std::size_t schemeLength = url.scheme() ? url.scheme()->size() + 1 : 0;
+  auto alert = uikit::AlertView::alertViewWithTitleMessageCancelButtonTitle(
+      "", schemeLength <= text.size() ? text.substr(schemeLength) : std::string(), "Cancel");
+  alert->addButtonWithTitle(message);
+  alert->setDelegate(std::static_pointer_cast<uikit::AlertViewDelegate>(shared_from_this()));
+  confirmationAlertURLs_.insert_or_assign(alert.get(), std::make_pair(std::weak_ptr<uikit::AlertView>(alert), url));
+  alert->show();
+}
+
+void QMAOpener::alertViewClickedButtonAtIndex(const std::shared_ptr<uikit::AlertView>& alertView, long buttonIndex) {
+  WV_DCHECK_MAIN_THREAD();
+  if (!alertView) return;
+  auto it = confirmationAlertURLs_.find(alertView.get());
+  std::optional<net::URL> url;
+  if (it != confirmationAlertURLs_.end()) {
+    url = it->second.second;
+    confirmationAlertURLs_.erase(it);
+  }
+  if (url && buttonIndex == alertView->firstOtherButtonIndex()) {
+    allowedAppURLs_.insert(url->absoluteString());
+    openApp(url);
+  }
+}

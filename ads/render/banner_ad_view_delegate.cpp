@@ -1,0 +1,104 @@
+#include "ads/render/banner_ad_view_delegate.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "ads/services/absolute_time.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/net/http.h"
+
+namespace {
+
+std::string lowercaseScheme(const net::URL& url) {
+  std::string scheme = url.scheme().value_or("");
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return scheme;
+}
+
+}  // namespace
+
+std::shared_ptr<QMABannerAdViewDelegate> QMABannerAdViewDelegate::initWithSlot(std::weak_ptr<QMARenderingSlot> slot) {
+  auto delegate = std::make_shared<QMABannerAdViewDelegate>();
+  delegate->slot_ = slot;
+  if (delegate->opener()) delegate->opener()->setSlot(std::move(slot));
+  return delegate;
+}
+
+bool QMABannerAdViewDelegate::isClick(webkit::NavigationType type) const {
+  WV_DCHECK_MAIN_THREAD();
+  auto s = slot();
+  if (!s) return false;
+  switch (s->state()) {
+    case 0: case 2: case 3: case 4: case 6: case 7: break;
+    default: return false;
+  }
+  const std::uint64_t now = QMACurrentAbsoluteTimeInMilliseconds();
+  // Unsigned, as the times are: a load stamped in the future reads as long ago.
+  if (static_cast<double>(now - s->timeLastLoaded()) / 1000.0 < kMinimumSecondsFromLoadToClick) return false;
+  if (type == webkit::NavigationType::BackForward || type == webkit::NavigationType::Reload) return false;
+  auto view = s->adView();
+  return view && view->touched();
+}
+
+std::optional<bool> QMABannerAdViewDelegate::adViewShouldStartLoadWithRequestNavigationType(
+    QMAAdView& adView, const net::URLRequest& request, webkit::NavigationType type) {
+  WV_DCHECK_MAIN_THREAD();
+  if (!isClick(type)) return QMAAdViewDelegate::adViewShouldStartLoadWithRequestNavigationType(adView, request, type);
+  auto keep = shared_from_this();
+  const bool baseWouldLoad =
+      QMAAdViewDelegate::adViewShouldStartLoadWithRequestNavigationType(adView, request, type).value_or(true);
+  if (!baseWouldLoad) return false;
+  if (opener()) opener()->setReferringURL(adView.request() ? std::optional<net::URL>(adView.request()->url) : std::nullopt);
+  auto s = slot();
+  if (!s) return false;
+  s->adWasClicked();
+  const net::URL clickURL = s->gestureClickURLWithURL(request.url);
+  if (lowercaseScheme(request.url).starts_with("http") && opener()) opener()->openApp(clickURL);
+  return false;
+}
+
+void QMABannerAdViewDelegate::adViewDidFinishLoad(QMAAdView& adView) {
+  WV_DCHECK_MAIN_THREAD();
+  loadFinished_ = true;
+  if (loadDelayed_) return;
+  auto keep = shared_from_this();
+  QMAAdViewDelegate::adViewDidFinishLoad(adView);
+  auto s = slot();
+  if (!s || s->state() != 5) return;
+  s->didReceiveValidAd();
+  s->didLoadAdHTMLInWebView();
+  adView.setHidden(false);
+  auto type = s->adType();
+  if (!type || !type->isInterstitial()) s->didMakeAdImpression();
+  s->adFinishedLoadingContent();
+}
+
+void QMABannerAdViewDelegate::adViewDidFailLoadWithError(QMAAdView& adView, const foundation::Error& error) {
+  WV_DCHECK_MAIN_THREAD();
+  QMAAdViewDelegate::adViewDidFailLoadWithError(adView, error);
+  auto s = slot();
+  if (!s || s->state() == 6) return;
+  s->didFailToReceiveAdWithErrorShouldCancelPendingActions(
+      QMARequestError::errorWithCodeRequest(QMARequestErrorCodeNetworkError, s->request()), false);
+}
+
+void QMABannerAdViewDelegate::loadHandlerDidChangeDelayFromTo(long from, long to) {
+  WV_DCHECK_MAIN_THREAD();
+  if (from == 0 && to >= 1) {
+    loadDelayed_ = true;
+  } else if (from >= 1 && to == 0) {
+    loadDelayed_ = false;
+    auto s = slot();
+    auto view = s ? s->adView() : nullptr;
+    if (loadFinished_ && view) adViewDidFinishLoad(*view);
+  }
+}
+
+void QMABannerAdViewDelegate::loadHandlerDidCancel() {
+  WV_DCHECK_MAIN_THREAD();
+  auto s = slot();
+  auto view = s ? s->adView() : nullptr;
+  if (!view) return;
+  adViewDidFailLoadWithError(*view, net::makeLoadError(net::kErrorCancelled, "cancelled"));
+}

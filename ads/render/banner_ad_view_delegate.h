@@ -1,0 +1,50 @@
+#pragma once
+// The delegate of a slot's ad view, for banners, interstitials and the ad loader alike (the
+// slot makes it with itself). It tells clicks from other navigations, counts and opens
+// clicks, reports the finished or failed load of the ad's HTML to the slot, and holds the
+// finish back while the page asks for a delay.
+//
+// A navigation is a click when the slot shows or loads no HTML (states 0, 2, 3, 4, 6, 7),
+// the ad loaded at least 0.15 s ago, it is no back/forward or reload, and the ad view has
+// been touched. A click never loads in the ad view: the slot counts it and, for an http(s)
+// URL, the opener leaves the application for the slot's click URL.
+//
+// Built here: the click test and policy, the finished and failed load, the delay
+// bookkeeping. The message handlers it adds to the base list (app events, web-app
+// messages, swipe, the delay handler itself) are the later work of their own classes.
+//
+// Threads: main thread (checked).
+
+#include <memory>
+
+#include "ads/render/ad_view_delegate.h"
+#include "ads/render/rendering_slot.h"
+
+class QMABannerAdViewDelegate : public QMAAdViewDelegate {
+ public:
+  // A click needs at least this long since the ad loaded.
+  static constexpr double kMinimumSecondsFromLoadToClick = 0.15;
+
+  static std::shared_ptr<QMABannerAdViewDelegate> initWithSlot(std::weak_ptr<QMARenderingSlot> slot);
+  static std::shared_ptr<QMABannerAdViewDelegate> init() { return initWithSlot({}); }
+
+  std::shared_ptr<QMARenderingSlot> slot() const { return slot_.lock(); }
+  bool isLoadDelayed() const { return loadDelayed_; }
+  bool isLoadFinished() const { return loadFinished_; }
+
+  bool isClick(webkit::NavigationType type) const;
+  std::optional<bool> adViewShouldStartLoadWithRequestNavigationType(QMAAdView& adView, const net::URLRequest& request,
+                                                                     webkit::NavigationType type) override;
+  void adViewDidFinishLoad(QMAAdView& adView) override;
+  void adViewDidFailLoadWithError(QMAAdView& adView, const foundation::Error& error) override;
+
+  // The page's delay count changed (from the delay-page-load handler).
+  void loadHandlerDidChangeDelayFromTo(long from, long to);
+  // The page gave up its delay: the load counts as failed.
+  void loadHandlerDidCancel();
+
+ private:
+  std::weak_ptr<QMARenderingSlot> slot_;
+  bool loadDelayed_ = false;
+  bool loadFinished_ = false;
+};

@@ -1,0 +1,49 @@
+#pragma once
+// What the rendering and presentation parts ask of the slot whose ad view they serve: its
+// state, request and ad type, the events of its ad view (the ad's HTML loaded or failed,
+// the impression), and the steps of a click that may leave the application. The slot of
+// the ad slots (QMASlot) serves it; these parts hold it weakly, so a slot that has gone
+// silences them.
+//
+// Threads: main thread, as the slot.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "ads/slots/ad_type.h"
+#include "ads/slots/request.h"
+#include "ads/slots/request_error.h"
+#include "platform/net/url.h"
+
+class QMAAdView;
+
+class QMARenderingSlot {
+ public:
+  virtual ~QMARenderingSlot() = default;
+
+  // The slot's state: 0 idle ... 5 rendering, 6 ad ready, 7 failed, 8 invalidated.
+  virtual std::int64_t state() const = 0;
+  // Monotonic milliseconds at which the current HTML ad finished loading; 0 before.
+  virtual std::uint64_t timeLastLoaded() const = 0;
+  virtual std::shared_ptr<QMAAdType> adType() const = 0;
+  virtual std::shared_ptr<QMARequest> request() const = 0;
+  virtual std::shared_ptr<QMAAdView> adView() const = 0;
+  virtual bool isMRAIDEnabled() const = 0;
+
+  // The ad view's HTML finished loading while the slot rendered it, in this order.
+  virtual void didReceiveValidAd() = 0;
+  virtual void didLoadAdHTMLInWebView() = 0;
+  virtual void didMakeAdImpression() = 0;
+  virtual void adFinishedLoadingContent() = 0;
+  // The request failed (a nil error is reported as an internal error).
+  virtual void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>& error,
+                                                                     bool cancelPendingActions) = 0;
+
+  // A click: counted, turned into the URL to open, and reported once carried out.
+  virtual void adWasClicked() = 0;
+  virtual net::URL gestureClickURLWithURL(const net::URL& url) = 0;
+  virtual void pingClickURLs() = 0;
+  virtual void adWillLeaveApplication() = 0;
+  virtual void willLeaveAppDueToClick() = 0;
+};
