@@ -3,6 +3,7 @@
 #include <map>
 #include <vector>
 
+#include "ads/services/application.h"
 #include "platform/net/ad_network.h"
 
 namespace {
@@ -40,9 +41,14 @@ StashState& stash() {
   return s;
 }
 
+// The component's start-up allows the interceptor: wherever the interceptor is linked in,
+// its early activity is added as the image loads.
+const bool startUpActivityAdded = (QMAApplication::addEarlyActivity([] { QMAMRAIDInterceptor::allow(); }), true);
+
 }  // namespace
 
 void QMAMRAIDInterceptor::allow() {
+  (void)startUpActivityAdded;
   std::lock_guard l(state().lock);
   state().allowed = true;
 }

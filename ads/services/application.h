@@ -61,6 +61,24 @@ class QMAApplication : public QMAStatisticDictionaryDelegate, public std::enable
   const std::shared_ptr<QMASession>& currentSession() const { return currentSession_; }
   const std::shared_ptr<QMAStatisticDictionary>& statistics() const { return statistics_; }
 
+  // The component's start-up. The class-load hook (load, run when the image holding the
+  // component is loaded) observes the host's did-finish-launching notification on the main
+  // operation queue; the observer sets appFinishedLaunching and runs the early activities,
+  // which the first use of the request or slot class also runs. Once per process, on the
+  // main thread (checked): the device facts cached, the early activities the other parts
+  // added (the MRAID script interceptor allowed), the token dispenser made, the pinger
+  // started with its stored retries, purchase reporting switched on unless it should not
+  // be, crash reporting switched on.
+  static void load();
+  void runEarlyActivities();
+  // Main thread.
+  static bool earlyActivitiesHaveRun();
+  // Adds an early activity of a part built on the services; added ones run in order, after
+  // the device facts. Any thread; in practice while the image loads.
+  static void addEarlyActivity(std::function<void()> activity);
+  // A process that has not started yet, for tests (main thread).
+  static void resetEarlyActivitiesForTesting();
+
   // NO only in the background after launching has finished.
   bool isAppActive();
   bool appFinishedLaunching();

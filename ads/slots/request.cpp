@@ -117,6 +117,14 @@ std::string QMATrimmedString(std::string_view text) {
 
 // ---- class facts
 
+QMARequest::QMARequest() {
+  static const bool initialized = [] {
+    QMARunOnMainThread([] { QMAApplication::sharedInstance()->runEarlyActivities(); });
+    return true;
+  }();
+  (void)initialized;
+}
+
 std::shared_ptr<QMARequest> QMARequest::request() { return std::shared_ptr<QMARequest>(new QMARequest()); }
 
 const std::string& QMARequest::sdkVersion() {

@@ -9,6 +9,7 @@
 // for on the main thread (synchronously, so the main thread must never wait on a thread
 // that is building parameters).
 
+#include <any>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -46,10 +47,21 @@ class QMAExtras : public QMAAdNetworkExtras {
   void setAdditionalParameters(std::optional<foundation::Dictionary> parameters) {
     additionalParameters_ = std::move(parameters);
   }
+  // Instructions whose values are objects rather than property-list values, beside the
+  // parameters: "_ad" as a ready QMAAd, "_requestUrl" as a URL (net::URL). Nullptr when
+  // there is none under the key.
+  void setAdditionalObjectForKey(std::any object, const std::string& key) {
+    additionalObjects_.insert_or_assign(key, std::move(object));
+  }
+  const std::any* additionalObjectForKey(std::string_view key) const {
+    auto it = additionalObjects_.find(key);
+    return it == additionalObjects_.end() ? nullptr : &it->second;
+  }
   std::shared_ptr<QMAExtras> copy() const { return std::make_shared<QMAExtras>(*this); }
 
  private:
   std::optional<foundation::Dictionary> additionalParameters_;
+  std::map<std::string, std::any, std::less<>> additionalObjects_;
 };
 
 // Where the request signal comes from: a source outside the request that answers a text
@@ -148,7 +160,9 @@ class QMARequest : public std::enable_shared_from_this<QMARequest> {
   virtual foundation::Dictionary parameters();
 
  protected:
-  QMARequest() = default;
+  // The class's first use (of it or a kind of it) brings the ad component up, if the host's
+  // launch has not yet: the early activities run on the main thread.
+  QMARequest();
   // Copies this request's fields into `copy`, a new request of the same class.
   void copyRequestFieldsInto(QMARequest& copy) const;
 

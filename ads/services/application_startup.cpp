@@ -1,0 +1,81 @@
+// The ad component starts by itself: neither deliverable's own code calls it. When the
+// image that holds the component loads, its class-load hook observes the host's
+// did-finish-launching notification; the observer runs the early activities, which bring
+// up the background services once per process.
+
+#include "ads/services/application.h"
+#include "ads/services/crash_reporter.h"
+#include "ads/services/device.h"
+#include "ads/services/in_app_purchase_reporter.h"
+#include "ads/services/pinger.h"
+#include "ads/services/token_dispenser.h"
+#include "platform/dispatch/operation_queue.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/foundation/notification_center.h"
+
+namespace {
+
+// Main thread only; set after the last activity, never reset (but by tests).
+bool earlyActivitiesRan = false;
+
+std::mutex& activitiesMutex() {
+  static std::mutex m;
+  return m;
+}
+std::vector<std::function<void()>>& addedActivities() {
+  static std::vector<std::function<void()>> activities;
+  return activities;
+}
+
+// The class-load hook, run as the image loads.
+const bool loaded = (QMAApplication::load(), true);
+
+}  // namespace
+
+void QMAApplication::load() {
+  // The registration lives as long as the process.
+  static const foundation::NotificationCenter::ObserverToken observer =
+      foundation::NotificationCenter::defaultCenter().addObserverForName(
+          "UIApplicationDidFinishLaunchingNotification", nullptr, dispatch::OperationQueue::mainQueue(),
+          [](const foundation::Notification&) {
+            const auto& application = sharedInstance();
+            application->setAppFinishedLaunching(true);
+            application->runEarlyActivities();
+          });
+  (void)observer;
+  (void)loaded;
+}
+
+void QMAApplication::addEarlyActivity(std::function<void()> activity) {
+  if (!activity) return;
+  std::lock_guard lock(activitiesMutex());
+  addedActivities().push_back(std::move(activity));
+}
+
+bool QMAApplication::earlyActivitiesHaveRun() {
+  WV_DCHECK_MAIN_THREAD();
+  return earlyActivitiesRan;
+}
+
+void QMAApplication::resetEarlyActivitiesForTesting() {
+  WV_DCHECK_MAIN_THREAD();
+  earlyActivitiesRan = false;
+}
+
+void QMAApplication::runEarlyActivities() {
+  WV_DCHECK_MAIN_THREAD();
+  if (earlyActivitiesRan) return;
+  QMADevice::sharedInstance()->cacheStaticParameters();
+  std::vector<std::function<void()>> activities;
+  {
+    std::lock_guard lock(activitiesMutex());
+    activities = addedActivities();
+  }
+  for (const auto& activity : activities) activity();
+  QMATokenDispenser::sharedInstance();
+  QMAPinger::sharedInstance()->start();
+  auto purchases = QMAInAppPurchaseTransactionReporter::sharedInstance();
+  if (purchases->shouldBeEnabled()) purchases->enableReporting();
+  QMACrashReporter::sharedInstance()->enableReporting();
+  earlyActivitiesRan = true;
+}
