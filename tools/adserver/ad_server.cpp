@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,7 @@ namespace adserver {
 namespace {
 
 constexpr std::size_t kMaximumRecorded = 10000;
+constexpr int kMaximumDelayMilliseconds = 30000;
 
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -23,9 +25,21 @@ void requireObject(const nlohmann::json& j, const char* where) {
   if (!j.is_object()) throw ScenarioError(std::string(where) + " must be an object");
 }
 
-// Each response a scenario describes: {"status", "content_type", "headers", "body"}.
+// Each response a scenario describes: {"status", "content_type", "headers", "body",
+// "response_type", "delay_ms", "hang", "truncate"}.
 void checkResponse(const nlohmann::json& r, const std::string& where) {
   requireObject(r, where.c_str());
+  if (r.contains("response_type")) {
+    const auto& t = r["response_type"];
+    if (!t.is_string() || (t != "html" && t != "mediation" && t != "native" && t != "custom_rendering"))
+      throw ScenarioError(where + ".response_type must be html, mediation, native or custom_rendering");
+  }
+  if (r.contains("delay_ms") &&
+      (!r["delay_ms"].is_number_integer() || r["delay_ms"].get<long long>() < 0 ||
+       r["delay_ms"].get<long long>() > kMaximumDelayMilliseconds))
+    throw ScenarioError(where + ".delay_ms must be an integer from 0 to " + std::to_string(kMaximumDelayMilliseconds));
+  for (const char* flag : {"hang", "truncate"})
+    if (r.contains(flag) && !r[flag].is_boolean()) throw ScenarioError(where + "." + flag + " must be true or false");
   if (r.contains("status") && !r["status"].is_number_integer()) throw ScenarioError(where + ".status must be an integer");
   if (r.contains("body") && !r["body"].is_string()) throw ScenarioError(where + ".body must be a string");
   if (r.contains("content_type") && !r["content_type"].is_string())
@@ -39,9 +53,39 @@ void checkResponse(const nlohmann::json& r, const std::string& where) {
 
 void applyResponse(const nlohmann::json& r, httplib::Response& res, const char* defaultType) {
   res.status = r.value("status", 200);
+  std::string contentType = r.value("content_type", std::string(defaultType));
+  // The response type an ad's headers give it (docs/adserver.md); the scenario's own
+  // headers come after and win.
+  const std::string type = r.value("response_type", std::string("html"));
+  auto typeHeader = [&](const std::string& name, const std::string& value) {
+    if (r.contains("headers"))
+      for (auto it = r["headers"].begin(); it != r["headers"].end(); ++it)
+        if (lower(it.key()) == lower(name)) return;
+    res.set_header(name, value);
+  };
+  if (type == "mediation") {
+    typeHeader("X-Qvra-Mediation", "1");
+    if (!r.contains("content_type")) contentType = "application/json";
+  } else if (type == "native") {
+    typeHeader("X-Qvra-Ad-Format", "native");
+  } else if (type == "custom_rendering") {
+    typeHeader("X-Qvra-Custom-Rendering-Allowed", "1");
+  }
   if (r.contains("headers"))
     for (auto it = r["headers"].begin(); it != r["headers"].end(); ++it) res.set_header(it.key(), it.value().get<std::string>());
-  res.set_content(r.value("body", std::string()), r.value("content_type", std::string(defaultType)));
+  std::string body = r.value("body", std::string());
+  if (r.value("truncate", false)) {
+    // Headers promising the whole body, half of it, then the connection drops: a failure
+    // in the middle of an answer.
+    const std::size_t promised = body.size() + 64;
+    auto shared = std::make_shared<std::string>(std::move(body));
+    res.set_content_provider(promised, contentType, [shared](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+      if (offset == 0 && !shared->empty()) sink.write(shared->data(), (shared->size() + 1) / 2);
+      return false;
+    });
+    return;
+  }
+  res.set_content(body, contentType);
 }
 
 }  // namespace
@@ -253,8 +297,21 @@ void AdServer::handle(const httplib::Request& req, httplib::Response& res) {
 
 bool AdServer::serveFile(const std::string& path, const nlohmann::json& scenario, httplib::Response& res) {
   if (!scenario.contains("files") || !scenario["files"].contains(path)) return false;
-  applyResponse(scenario["files"][path], res, "text/html");
+  respond(scenario["files"][path], res);
   return true;
+}
+
+void AdServer::respond(const nlohmann::json& r, httplib::Response& res) {
+  if (r.value("hang", false)) {
+    waitWhileHanging();
+    res.status = 503;
+    return;
+  }
+  if (const int delay = r.value("delay_ms", 0); delay > 0) {
+    std::unique_lock lock(mu_);
+    stopping_.wait_for(lock, std::chrono::milliseconds(delay), [this] { return stopped_; });
+  }
+  applyResponse(r, res, "text/html");
 }
 
 void AdServer::serveAd(const httplib::Request& req, const nlohmann::json& scenario, httplib::Response& res) {
@@ -280,7 +337,7 @@ void AdServer::serveAd(const httplib::Request& req, const nlohmann::json& scenar
     res.status = 200;  // no fill: an empty answer
     return;
   }
-  applyResponse(ads[*chosen], res, "text/html");
+  respond(ads[*chosen], res);
 }
 
 }  // namespace adserver

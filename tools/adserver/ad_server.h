@@ -77,6 +77,8 @@ class AdServer {
   void record(const httplib::Request& req);
   bool serveFile(const std::string& path, const nlohmann::json& scenario, httplib::Response& res);
   void serveAd(const httplib::Request& req, const nlohmann::json& scenario, httplib::Response& res);
+  // One described response: after its delay, or never (hang) until the server stops.
+  void respond(const nlohmann::json& response, httplib::Response& res);
   void waitWhileHanging();
 
   std::unique_ptr<httplib::Server> server_;
