@@ -16,8 +16,11 @@
 using storekit::SKPaymentTransactionState;
 
 std::shared_ptr<QMAInAppPurchaseTransactionReporter> QMAInAppPurchaseTransactionReporter::sharedInstance() {
-  static const auto reporter = std::make_shared<QMAInAppPurchaseTransactionReporter>();
-  return reporter;
+  // Never destroyed: at exit the payment queue it observes may be gone before it, and
+  // taking itself off that queue would reach into a destroyed one.
+  static const auto* reporter =
+      new std::shared_ptr<QMAInAppPurchaseTransactionReporter>(std::make_shared<QMAInAppPurchaseTransactionReporter>());
+  return *reporter;
 }
 
 QMAInAppPurchaseTransactionReporter::~QMAInAppPurchaseTransactionReporter() {
