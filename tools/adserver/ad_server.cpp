@@ -117,8 +117,8 @@ nlohmann::json AdServer::parseScenario(std::string_view text) {
       const std::string where = "answers[" + std::to_string(i) + "]";
       requireObject(rule, where.c_str());
       const std::string kind = rule.value("answer", std::string("loadAdURL"));
-      if (kind != "loadAdURL" && kind != "loadAd" && kind != "invalidRequest" && kind != "fetchAd")
-        throw ScenarioError(where + ".answer must be loadAdURL, loadAd, invalidRequest or fetchAd");
+      if (kind != "loadAdURL" && kind != "loadAd" && kind != "invalidRequest" && kind != "fetchAd" && kind != "silence")
+        throw ScenarioError(where + ".answer must be loadAdURL, loadAd, invalidRequest, fetchAd or silence");
       if (rule.contains("when")) requireObject(rule["when"], (where + ".when").c_str());
     }
   }

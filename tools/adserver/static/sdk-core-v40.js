@@ -1,12 +1,13 @@
 /*
  * The SDK-core page. Native code calls the QVRA_ functions once the page has loaded; the
  * page answers with bridge messages (navigations to qomb://sdk/<name>?<key>=<value>&...).
- * Every ad request gets exactly one answer carrying its request_id as received. ES5.
+ * Every ad request gets exactly one answer carrying its request_id as received, unless the
+ * scenario silences it. ES5.
  *
  * QVRA_CONFIG (from sdk-core-config.js, written by the ad server from its scenario):
  *   ad_path    path of ad URLs on this server (default "/qads/ad")
  *   answers    rules [{when: {param: value}, answer: "loadAdURL" | "loadAd" | "invalidRequest"
- *              | "fetchAd", ad: {...fetched_ad keys}, extra: {...more loadAdURL params},
+ *              | "fetchAd" | "silence", ad: {...fetched_ad keys}, extra: {...more loadAdURL params},
  *              is_mediation: bool}], the first whose "when" matches wins; default loadAdURL
  *   constants  server constants, name to text
  */
@@ -78,7 +79,9 @@
     answered[id] = true;
     for (i = 0; i < rules.length; i++) if (matches(rules[i], params)) { rule = rules[i]; break; }
     var kind = (rule && rule.answer) || 'loadAdURL';
-    if (kind === 'invalidRequest') {
+    if (kind === 'silence') {
+      // The request is never answered, as with a page that lost it.
+    } else if (kind === 'invalidRequest') {
       send('invalidRequest', { request_id: id });
     } else if (kind === 'loadAd') {
       var ad = copy(rule.ad, {});
