@@ -1,0 +1,488 @@
+#pragma once
+// QMASlot: the engine behind one ad placement. The banner view, the interstitial, the ad
+// loader and each native ad own one. The slot takes one request at a time through its
+// numbered states (0 idle ... 8 invalidated), asks the hidden SDK-core page for an ad URL
+// with the request parameters, fetches the ad, dispatches the response by type (HTML into
+// its ad web view, mediation, custom rendering), forwards the ad's events and reloads on
+// its own timer. It never calls its owner directly: it talks to it through the four
+// protocols below, each held weakly, so an owner that has gone silences the slot.
+//
+// The states, and what moves the slot between them:
+//   0 QMASlotStateIdle            no request running (also after a cancelled load)
+//   1 QMASlotStateSDKCoreFailed   the SDK-core page failed to load
+//   2 QMASlotStateRequestingAdURL the SDK core was asked for an ad URL
+//   3 QMASlotStateReceivedAdURL   the SDK core answered with an ad URL
+//   4 QMASlotStateFetchingAd      the ad is being fetched, or mediated
+//   5 QMASlotStateRendering       the ad's HTML is loading into the ad view
+//   6 QMASlotStateAdReady         a valid ad was received
+//   7 QMASlotStateFailed          the request failed
+//   8 QMASlotStateInvalidated     terminal: the state never changes again
+// setState is the single writer. While a request is in flight (states 2 to 5) the slot
+// holds one share of the MRAID script interceptor's counter, taken once and given back
+// once (on 1, 6, 7, 8, a cancel that leaves it idle, or its end).
+//
+// Threads: the slot is a main-thread object; every method checks it, except these, which
+// the SDK-core controller calls on its request-building queue: setRequestID,
+// requestParameters (which reads the slot and its owner on the main thread, waiting for
+// it, so the main thread must never wait on that queue), CSIIdentifier (any thread). The
+// SDK core's answers, the fetcher's reports, the ad view's events, the observers and the
+// timers all arrive on the main thread. A slot whose last owner lets go of it on another
+// thread hands its main-thread parts to the main queue to be taken down there.
+
+#include <any>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ads/mediation/ad_manager.h"
+#include "ads/render/ad_view.h"
+#include "ads/render/banner_ad_view_delegate.h"
+#include "ads/render/rendering_slot.h"
+#include "ads/render/sdk_core_controller.h"
+#include "ads/render/sdk_core_web_view.h"
+#include "ads/render/vistrace_monitor.h"
+#include "ads/services/application.h"
+#include "ads/services/in_app_purchase.h"
+#include "ads/services/scheduler.h"
+#include "ads/services/slot_statistics.h"
+#include "ads/slots/ad.h"
+#include "ads/slots/ad_collaborators.h"
+#include "ads/slots/ad_fetcher.h"
+#include "ads/slots/ad_size.h"
+#include "ads/slots/ad_type.h"
+#include "ads/slots/request.h"
+#include "ads/slots/request_error.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/uikit/screen.h"
+#include "platform/uikit/view.h"
+
+class QMASlot;
+class QMAIntermission;
+class QMAInterstitial;
+class QMAMConfig;
+class QMAPercentDrivenUserInteractionAnimationController;
+class QMAViewControllerFullScreenSwipeAnimation;
+class QMASwipeableStoreProductViewController;
+
+namespace uikit {
+class GestureRecognizer;
+class ViewController;
+}  // namespace uikit
+
+enum QMASlotState : std::int64_t {
+  QMASlotStateIdle = 0,
+  QMASlotStateSDKCoreFailed = 1,
+  QMASlotStateRequestingAdURL = 2,
+  QMASlotStateReceivedAdURL = 3,
+  QMASlotStateFetchingAd = 4,
+  QMASlotStateRendering = 5,
+  QMASlotStateAdReady = 6,
+  QMASlotStateFailed = 7,
+  QMASlotStateInvalidated = 8,
+};
+
+// Posted on the default centre, with the slot as object, when a banner leaves its window.
+inline constexpr const char* kQMASlotDidLeaveWindowNotification = "QMASlotDidLeaveWindowNotification";
+// Posted by the full-screen presenters while a full-screen ad is up; every slot pauses its
+// reload timer in between.
+inline constexpr const char* kAdModalViewControllerWillPresentFullScreen = "kAdModalViewControllerWillPresentFullScreen";
+inline constexpr const char* kAdModalViewControllerDidDismissFullScreen = "kAdModalViewControllerDidDismissFullScreen";
+
+// What format owns a slot, for the ad model a delivered ad becomes.
+enum class QMASlotOwnerFormat { Other = 0, Banner = 1, Interstitial = 2 };
+
+// The format that owns the slot. All of it is optional: a message whose answer the slot
+// acts on answers nullopt (or null) when the owner does not implement it; the others do
+// nothing unless overridden. It is also the slot's in-app purchase owner.
+class QMASlotDelegate : public QMASlotInAppPurchaseOwner {
+ public:
+  ~QMASlotDelegate() override = default;
+  // NO refuses the request with request error 0.
+  virtual std::optional<bool> slotShouldLoadRequest(QMASlot&, const std::shared_ptr<QMARequest>&) { return std::nullopt; }
+  // YES reloads now; NO or nullopt re-arms the timer.
+  virtual std::optional<bool> slotShouldReloadCurrentRequest(QMASlot&) { return std::nullopt; }
+  // YES lets a new request replace one in flight; nullopt counts as NO.
+  virtual std::optional<bool> slotShouldPreemptInProgressRequest(QMASlot&) { return std::nullopt; }
+  virtual std::optional<uikit::Rect> frame() { return std::nullopt; }
+  virtual std::optional<uikit::Rect> frameInInterface() { return std::nullopt; }
+  virtual std::optional<uikit::Rect> bounds() { return std::nullopt; }
+  // The value of "ad_pos"; nullopt adds nothing.
+  virtual std::optional<foundation::Value> coordinatesOfContentInScreen(const uikit::Screen&) { return std::nullopt; }
+  virtual std::shared_ptr<uikit::View> swipeToViewControllerView() { return nullptr; }
+  virtual std::shared_ptr<uikit::ViewController> rootViewController() { return nullptr; }
+  // Show this view as the ad (null: no ad view).
+  virtual void slotDidReceiveAdView(QMASlot&, const std::shared_ptr<uikit::View>&) {}
+  virtual void setAdSizeAndReload(QMAAdSize, bool) {}
+  // The sizes the owner accepts; nullopt when it does not say.
+  virtual std::optional<std::vector<std::shared_ptr<const QMABoxedValue>>> validAdSizes() { return std::nullopt; }
+  virtual void slotWillResizeToAdSize(QMASlot&, QMAAdSize) {}
+  virtual void slotDidReceiveAppEventWithInfo(QMASlot&, const std::string&, const std::optional<std::string>&) {}
+  // YES when the owner took the ad; NO, with an optional error, when it did not; nullopt
+  // when it does not render ads itself.
+  virtual std::optional<bool> slotNotifyPublisherToRenderCustomRenderingAdError(QMASlot&, const std::shared_ptr<QMAAd>&,
+                                                                               std::optional<foundation::Error>*) {
+    return std::nullopt;
+  }
+  virtual void slotWillLoadAdWithRequest(QMASlot&, const std::shared_ptr<QMARequest>&) {}
+  virtual void slotDidReceiveAdClick(QMASlot&) {}
+  // The format, as the owner's class says it (a banner view, an interstitial).
+  virtual QMASlotOwnerFormat slotOwnerFormat() const { return QMASlotOwnerFormat::Other; }
+};
+
+class QMASlotAdEventDelegate {
+ public:
+  virtual ~QMASlotAdEventDelegate() = default;
+  // The ad's content finished loading and the ad is shown.
+  virtual void slotFinishedLoadingAdContent(QMASlot&) = 0;
+  virtual void slotDidFailToLoadAdContentWithError(QMASlot&, const QMARequestError& error) = 0;
+  virtual void slotWillPresentScreen(QMASlot&) {}
+  virtual void slotWillDismissScreen(QMASlot&) {}
+  virtual void slotDidDismissScreen(QMASlot&) {}
+  virtual void slotWillLeaveApplication(QMASlot&) {}
+};
+
+// The slot is its own until its owner takes the role; an owner that does passes the
+// messages back to the slot's own implementation after its own work.
+class QMASlotAdResponseDelegate {
+ public:
+  virtual ~QMASlotAdResponseDelegate() = default;
+  virtual void slotDidFailToReceiveAdWithError(QMASlot&, const std::optional<QMARequestError>& error) = 0;
+  // NO: the response is not usable.
+  virtual bool slotDidReceiveAd(QMASlot&, const std::shared_ptr<QMAAd>& ad) = 0;
+};
+
+class QMASlotAdKeyDelegate {
+ public:
+  virtual ~QMASlotAdKeyDelegate() = default;
+  // The value of "view_hierarchy"; nullopt adds nothing.
+  virtual std::optional<foundation::Value> viewHierarchyInformationForSlot(QMASlot&) { return std::nullopt; }
+};
+
+// Where the click signal of an ad-click URL comes from: given the URL's "ai" value, the text
+// to append as a query key, or nullopt. None is installed by default (clicks go unchanged).
+// Main thread.
+class QMAClickSignalSource {
+ public:
+  virtual ~QMAClickSignalSource() = default;
+  virtual std::optional<std::string> clickSignalForAdIdentifier(const std::string& ai) = 0;
+};
+
+class QMASlot : public QMARenderingSlot,
+                public QMARequestingSlot,
+                public QMASDKCoreControllerDelegate,
+                public QMAAdFetcherDelegate,
+                public QMASlotAdResponseDelegate,
+                public QMAVistraceMonitorDelegate,
+                public QMAAdViewVistraceMonitoring,
+                public std::enable_shared_from_this<QMASlot> {
+ public:
+  static constexpr double kDefaultReloadInterval = 60.0;
+  // How long the slot waits for the SDK core's answer once it asked for an ad URL.
+  static constexpr double kSDKCoreAnswerTimeout = 60.0;
+  static constexpr const char* kAdClickDomainsKey = "/quillon/ads/as_domains";
+  // The ad network's click hosts when the server has not named them.
+  static const std::vector<std::string>& builtInAdClickDomains();
+
+  // Creation and identity (main thread). The first slot runs the ad component's early
+  // activities.
+  static std::shared_ptr<QMASlot> initWithFrame(uikit::Rect frame);
+  static std::shared_ptr<QMASlot> init() { return initWithFrame({}); }
+  ~QMASlot() override;
+  std::string description() const;
+  // The click signal of every slot (nullptr: none).
+  static void setClickSignalSource(std::shared_ptr<QMAClickSignalSource> source);
+
+  // ---- properties (main thread)
+  std::int64_t state() const override { return state_; }
+  std::uint64_t vistraceID() const { return vistraceID_; }
+  const std::shared_ptr<QMAMAdManager>& mediationManager() const { return mediationManager_; }
+  const std::shared_ptr<QMAMConfig>& mediationConfiguration() const { return mediationConfiguration_; }
+  void setMediationConfiguration(std::shared_ptr<QMAMConfig> config) { mediationConfiguration_ = std::move(config); }
+  bool slotHasAttemptedAnAdRequestAtLeastOnce() const { return slotHasAttemptedAnAdRequestAtLeastOnce_; }
+  long CSIIdentifier() override { return CSIIdentifier_; }
+  const std::string& adResponseKey() const { return adResponseKey_; }
+  const std::string& netWorkLatencyKey() const { return netWorkLatencyKey_; }
+  const std::string& adRenderingKey() const { return adRenderingKey_; }
+  const std::string& totalTimeKey() const { return totalTimeKey_; }
+  bool hasAutoRefreshed() const { return hasAutoRefreshed_; }
+  void setHasAutoRefreshed(bool refreshed) { hasAutoRefreshed_ = refreshed; }
+  bool reloadable() const { return reloadable_; }
+  // NO also stops the reload timer.
+  void setReloadable(bool reloadable);
+  bool manualImpressionsEnabled() const { return manualImpressionsEnabled_; }
+  void setManualImpressionsEnabled(bool enabled) { manualImpressionsEnabled_ = enabled; }
+  bool swipeToViewControllerEnabled() const { return swipeToViewControllerEnabled_; }
+  void setSwipeToViewControllerEnabled(bool enabled) { swipeToViewControllerEnabled_ = enabled; }
+  bool swipeToViewControllerAnimationControllerInitialized() const {
+    return swipeToViewControllerAnimationControllerInitialized_;
+  }
+  void setSwipeToViewControllerAnimationControllerInitialized(bool initialized) {
+    swipeToViewControllerAnimationControllerInitialized_ = initialized;
+  }
+  std::shared_ptr<QMASlotDelegate> slotDelegate() const { return slotDelegate_.lock(); }
+  void setSlotDelegate(std::weak_ptr<QMASlotDelegate> delegate) { slotDelegate_ = std::move(delegate); }
+  std::shared_ptr<QMASlotAdEventDelegate> adEventDelegate() const { return adEventDelegate_.lock(); }
+  void setAdEventDelegate(std::weak_ptr<QMASlotAdEventDelegate> delegate) { adEventDelegate_ = std::move(delegate); }
+  std::shared_ptr<QMASlotAdResponseDelegate> adResponseDelegate() const { return adResponseDelegate_.lock(); }
+  void setAdResponseDelegate(std::weak_ptr<QMASlotAdResponseDelegate> delegate) {
+    adResponseDelegate_ = std::move(delegate);
+  }
+  std::shared_ptr<QMASlotAdKeyDelegate> adKeyDelegate() const { return adKeyDelegate_.lock(); }
+  void setAdKeyDelegate(std::weak_ptr<QMASlotAdKeyDelegate> delegate) { adKeyDelegate_ = std::move(delegate); }
+  const std::optional<std::string>& adUnitID() const { return adUnitID_; }
+  // Also names the slot statistics, which are stored under it.
+  void setAdUnitID(std::optional<std::string> adUnitID);
+  const std::shared_ptr<QMAAd>& ad() const { return ad_; }
+  void setAd(std::shared_ptr<QMAAd> ad) { ad_ = std::move(ad); }
+  std::shared_ptr<QMAAdType> adType() const override { return adType_; }
+  void setAdType(std::shared_ptr<QMAAdType> type) { adType_ = std::move(type); }
+  std::shared_ptr<QMARequest> request() const override { return request_; }
+  void setRequest(const std::shared_ptr<QMARequest>& request) { request_ = request ? request->copy() : nullptr; }
+  std::uint64_t timeLastLoaded() const override { return timeLastLoaded_; }
+  void setTimeLastLoaded(std::uint64_t milliseconds) { timeLastLoaded_ = milliseconds; }
+  std::shared_ptr<QMAAdView> adView() const override { return adView_; }
+  const std::shared_ptr<QMASlotStatistics>& slotStats() const { return slotStats_; }
+  void setSlotStats(std::shared_ptr<QMASlotStatistics> stats) { slotStats_ = std::move(stats); }
+  std::shared_ptr<QMAIntermission> intermission() const { return intermission_.lock(); }
+  void setIntermission(std::weak_ptr<QMAIntermission> intermission) { intermission_ = std::move(intermission); }
+  std::shared_ptr<QMAInterstitial> interstitial() const { return interstitial_.lock(); }
+  void setInterstitial(std::weak_ptr<QMAInterstitial> interstitial) { interstitial_ = std::move(interstitial); }
+  const std::shared_ptr<QMABannerAdViewDelegate>& adViewDelegate() const { return adViewDelegate_; }
+  void setAdViewDelegate(std::shared_ptr<QMABannerAdViewDelegate> delegate) { adViewDelegate_ = std::move(delegate); }
+  const std::shared_ptr<QMAAd>& loadingAd() const { return loadingAd_; }
+  void setLoadingAd(std::shared_ptr<QMAAd> ad) { loadingAd_ = std::move(ad); }
+  const std::shared_ptr<QMAAdFetcher>& adFetcher() const { return adFetcher_; }
+  const foundation::Dictionary& applicationStatistics() const { return applicationStatistics_; }
+  const QMAStatisticDictionarySet& pendingAdStatistics() const { return pendingAdStatistics_; }
+  const std::shared_ptr<QMATimer>& reloadTimer() const { return reloadTimer_; }
+  double reloadInterval() const { return reloadInterval_; }
+  // Stores a value of at least 1.0; anything below (or no number) stores 0: no reload.
+  void setReloadInterval(double seconds);
+  // The request ID the SDK core gave the request in progress (empty before it gave one).
+  std::string requestID() const;
+  void setRequestID(const std::string& requestID) override;
+  const std::shared_ptr<QMARequest>& nextRequest() const { return nextRequest_; }
+  const std::shared_ptr<QMAVistraceMonitor>& vistraceMonitor() const { return vistraceMonitor_; }
+  const std::shared_ptr<QMASDKCoreWebView>& SDKCoreWebView() const { return SDKCoreWebView_; }
+  const std::shared_ptr<uikit::View>& vistraceMonitoredView() const { return vistraceMonitoredView_; }
+  const std::optional<foundation::Dictionary>& savedParamsForCheckingSwipeToViewController() const {
+    return savedParamsForCheckingSwipeToViewController_;
+  }
+  void setSavedParamsForCheckingSwipeToViewController(std::optional<foundation::Dictionary> params) {
+    savedParamsForCheckingSwipeToViewController_ = std::move(params);
+  }
+  const std::shared_ptr<QMASwipeableStoreProductViewController>& swipeableStoreProductViewController() const {
+    return swipeableStoreProductViewController_;
+  }
+  const std::shared_ptr<QMAScheduler>& swipeToViewControllerChecker() const { return swipeToViewControllerChecker_; }
+  uikit::Size newAdSize() const { return newAdSize_; }
+  void setNewAdSize(uikit::Size size) { newAdSize_ = size; }
+
+  // ---- lifecycle (4.101)
+  // Changes the ad type; with a reload, a request in flight is dropped and, once a request
+  // was made, the next one loads.
+  void setAdTypeAndReloadRequest(const std::shared_ptr<QMAAdType>& type, bool reload);
+  void mediatedAdNetworkAutoRefreshed() { hasAutoRefreshed_ = true; }
+  // The banner view moved into a window (or out of every window: null).
+  void bannerDidMoveToWindow(const std::shared_ptr<uikit::Window>& window);
+  void interstitialViewWillAppear();
+  void interstitialViewWillDisappear();
+  bool isMRAIDEnabled() const override;
+  void cancelLoad();
+  void cancelPendingActions();
+  // The owner goes away: nothing of the slot runs for it again.
+  void cancelPendingAndFutureActions();
+  void invalidate();
+  void resetRequestState();
+  // The slot's MRAID handling hears that its ad went away.
+  void MRAIDAdDidUnload() {}
+  // The observers' actions.
+  void appWillBecomeInactive();
+  void appDidBecomeActive();
+  void adWillPresentFullScreen();
+  void adDidRelinquishFullScreen();
+
+  // ---- states (4.102)
+  void setState(std::int64_t state);
+  bool isMakingRequest() const;
+  void resetState();
+  void willRequestAdURL();
+  void didFailToRetrieveSDKCoreWithError(const QMARequestError& error);
+  void didReceiveAdURL();
+  void willFetchAdContent();
+  void didFetchAdContent();
+  void willProcessMediationResponse();
+  void willStartAdRendering();
+  void willLoadAdHTMLInWebView();
+  void didReceiveValidAd() override;
+  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>& error,
+                                                             bool cancelPendingActions) override;
+  void didLoadAdHTMLInWebView() override;
+  void didMakeAdImpression() override;
+  void willLeaveAppDueToClick() override;
+  void invalidateState();
+  // Whether the slot holds a share of the MRAID script interceptor's counter.
+  bool holdsMRAIDInterceptorShare() const { return holdsMRAIDInterceptorShare_; }
+  // Told of every change of state, right after it (main thread): for drivers and tests
+  // that show the road a request takes.
+  using StateChangeHandler = std::function<void(std::int64_t from, std::int64_t to)>;
+  void setStateChangeHandler(StateChangeHandler handler) { stateChangeHandler_ = std::move(handler); }
+
+  // ---- load path and reload timer (4.103)
+  void loadRequest(const std::shared_ptr<QMARequest>& request);
+  void loadNextRequestWithAutoRefresh(bool autoRefresh);
+  bool shouldMakeRequest(const std::shared_ptr<QMARequest>& request);
+  void updateLoadRequestTimeValuesForRequest(QMARequest& request);
+  void logRequestTestAdInstructions();
+  void scheduleAdReloadTimer();
+  void deactivateReloadTimer();
+  void reloadCurrentRequest();
+  // The once-per-process test-device hint, for tests that play a new process.
+  static void resetTestAdInstructionsForTesting();
+
+  // ---- the SDK core's side (4.104)
+  std::optional<foundation::Dictionary> requestParameters() override;
+  long requestedAdType() override;
+  bool wantsAnswerForRequestID(const std::string& requestID) override;
+  void loadAdURLWithParameters(const foundation::Dictionary& parameters) override;
+  void loadAdHeaders(const std::shared_ptr<QMAAd>& ad, const std::optional<foundation::Dictionary>& headers) override;
+  void invalidJavaScriptRequest() override;
+  void failedJavaScriptFile() override;
+  // An ad-network JavaScript ad: its HTML straight into the ad view (no fetch).
+  void loadAdNetworkJavaScriptRequest(const std::shared_ptr<QMAAd>& ad);
+  // "320x50|300x250": each valid boxed size as its point size in whole points.
+  static std::string multipleAdSizeParameterFromSizes(const std::vector<std::shared_ptr<const QMABoxedValue>>& sizes);
+
+  // ---- responses, ad events and pings (4.107)
+  void adFetcherDidFetchAd(QMAAdFetcher& fetcher, const std::shared_ptr<QMAAd>& ad) override;
+  void adFetcherDidFailToFetchAdWithErrorResponseCode(QMAAdFetcher& fetcher, const std::shared_ptr<QMAAd>& ad,
+                                                      const std::optional<QMARequestError>& error,
+                                                      std::uint64_t responseCode) override;
+  bool slotDidReceiveAd(QMASlot& slot, const std::shared_ptr<QMAAd>& ad) override;
+  void slotDidFailToReceiveAdWithError(QMASlot& slot, const std::optional<QMARequestError>& error) override;
+  void processAdResponse(const std::shared_ptr<QMAAd>& ad);
+  void setViewForAdUsingView(const std::shared_ptr<uikit::View>& view);
+  static bool validateAdResponseWithAdSizeAndValidAdSizes(QMAAdSize size,
+                                                          const std::vector<std::shared_ptr<const QMABoxedValue>>& sizes);
+  void processCustomRenderingAdResponse(const std::shared_ptr<QMAAd>& ad);
+  void finishedLoadingAdResponse(const std::shared_ptr<QMAAd>& ad);
+  void willProcessAd();
+  void adFailedToReceiveContentWithError(const QMARequestError& error);
+  void adFinishedLoadingContent() override;
+  void adWasClicked() override;
+  void adWillPresentScreen();
+  void adWillDismissScreen();
+  void adDidDismissScreen();
+  void adWillLeaveApplication() override;
+  void pingClickURLs() override;
+  void pingImpressionURLs();
+  void pingManualTrackingURLs();
+  net::URL gestureClickURLWithURL(const net::URL& url) override;
+  static bool isQuillonAdURL(const net::URL& url);
+
+  // ---- mediation entry
+  // Whether the current ad is a mediation response.
+  bool isMediating() const override;
+  bool changeAdTypeTo(const std::shared_ptr<QMAAdType>& type);
+  void processMediationAdResponse(const std::shared_ptr<QMAAd>& ad);
+  void presentMediatedInterstitialFromRootViewController(const std::shared_ptr<uikit::ViewController>& root);
+
+  // ---- viewability
+  bool viewHasMadeImpression() const { return viewHasMadeImpression_; }
+  void setViewHasMadeImpression(bool made) { viewHasMadeImpression_ = made; }
+  bool canEnableVistraceMonitoring() const;
+  void startVistraceReportingIfEnabled();
+  void createVistraceMonitor();
+  void finishVistraceReporting();
+  void vistraceMonitorWillUnload();
+  void vistraceMonitorDidRefresh(QMAVistraceMonitor& monitor) override;
+  void adViewDidChangeVistraceVisibility(bool visible) override;
+  void adViewDidStopVistraceMonitoring() override;
+  bool monitoredViewIsSubviewOfDeviceScreen() const;
+  // The viewability report ({"units": [one unit]}) and the page call that carries it.
+  foundation::Dictionary vistraceParametersVistraceUnloaded(QMAVistraceMonitor& monitor, bool unloaded) const;
+  static std::optional<std::string> vistraceJSCommandWithParams(const std::optional<foundation::Dictionary>& params);
+  std::string adFormat() const;
+  static foundation::Dictionary dictionaryForBounds(uikit::Rect bounds);
+
+ private:
+  QMASlot() = default;
+  void initWithFrameSteps(uikit::Rect frame);
+  void addObservers();
+  std::shared_ptr<QMASlot> self() { return shared_from_this(); }
+  void armSDKCoreAnswerTimer();
+  void SDKCoreAnswerTimedOut(std::uint64_t generation);
+  void takeMRAIDInterceptorShare();
+  void giveBackMRAIDInterceptorShare();
+  foundation::Dictionary requestParametersOnMainThread(const std::optional<std::string>& token,
+                                                       const std::optional<std::string>& fingerprint,
+                                                       const std::optional<std::string>& clientID,
+                                                       const std::optional<std::string>& hitID);
+
+  // In the order of the slot's fields.
+  std::int64_t state_ = QMASlotStateIdle;
+  std::uint64_t vistraceID_ = 0;
+  std::int64_t swipeToViewControllerCheckerTaskID_ = 0;
+  std::shared_ptr<QMAMAdManager> mediationManager_;
+  std::shared_ptr<QMAMConfig> mediationConfiguration_;
+  bool slotHasAttemptedAnAdRequestAtLeastOnce_ = false;
+  bool isListeningToDeviceOrientationChangeEvent_ = false;
+  uikit::Rect usableInterfaceFrame_, creativeWebViewFrame_, creativeAdFrame_;
+  bool viewHasMadeImpression_ = false;
+  long CSIIdentifier_ = 0;
+  std::string adResponseKey_, netWorkLatencyKey_, adRenderingKey_, totalTimeKey_;
+  bool hasAutoRefreshed_ = false;
+  bool reloadable_ = false;
+  bool manualImpressionsEnabled_ = false;
+  bool swipeToViewControllerEnabled_ = false;
+  bool swipeToViewControllerAnimationControllerInitialized_ = false;
+  std::weak_ptr<QMASlotDelegate> slotDelegate_;
+  std::weak_ptr<QMASlotAdEventDelegate> adEventDelegate_;
+  std::weak_ptr<QMASlotAdResponseDelegate> adResponseDelegate_;
+  std::weak_ptr<QMASlotAdKeyDelegate> adKeyDelegate_;
+  std::optional<std::string> adUnitID_;
+  std::shared_ptr<QMAAd> ad_;
+  std::shared_ptr<QMAAdType> adType_;
+  std::shared_ptr<QMARequest> request_;
+  std::uint64_t timeLastLoaded_ = 0;
+  std::shared_ptr<QMAAdView> adView_;
+  std::shared_ptr<QMASlotStatistics> slotStats_;
+  std::weak_ptr<QMAIntermission> intermission_;
+  std::weak_ptr<QMAInterstitial> interstitial_;
+  std::shared_ptr<QMABannerAdViewDelegate> adViewDelegate_;
+  std::shared_ptr<QMAAd> loadingAd_;
+  std::shared_ptr<QMAAdFetcher> adFetcher_;
+  foundation::Dictionary applicationStatistics_;
+  QMAStatisticDictionarySet pendingAdStatistics_;
+  std::shared_ptr<QMATimer> reloadTimer_;
+  double reloadInterval_ = kDefaultReloadInterval;
+  std::string requestID_;  // under requestIDMutex_: written on the SDK core's queue
+  std::shared_ptr<QMARequest> nextRequest_;
+  std::shared_ptr<QMAVistraceMonitor> vistraceMonitor_;
+  std::shared_ptr<QMASDKCoreWebView> SDKCoreWebView_;
+  std::shared_ptr<uikit::View> vistraceMonitoredView_;
+  std::optional<foundation::Dictionary> savedParamsForCheckingSwipeToViewController_;
+  std::shared_ptr<QMAPercentDrivenUserInteractionAnimationController> animationController_;
+  std::shared_ptr<QMAViewControllerFullScreenSwipeAnimation> animation_;
+  std::shared_ptr<QMASwipeableStoreProductViewController> swipeableStoreProductViewController_;
+  std::shared_ptr<uikit::GestureRecognizer> swipeGestureRecognizer_;
+  std::shared_ptr<QMASlot> strongSlotForSwipeToViewController_;
+  std::shared_ptr<QMAScheduler> swipeToViewControllerChecker_;
+  uikit::Size newAdSize_;
+
+  // Beyond the fields of the model: the guard of requestID_, the observers, the share of
+  // the MRAID interceptor's counter, and the wait for the SDK core's answer.
+  mutable std::mutex requestIDMutex_;
+  std::vector<foundation::NotificationCenter::ObserverToken> observers_;
+  bool holdsMRAIDInterceptorShare_ = false;
+  std::shared_ptr<QMATimer> SDKCoreAnswerTimer_;
+  std::uint64_t requestGeneration_ = 0;
+  StateChangeHandler stateChangeHandler_;
+};
+
+// The built-in three-suffix list and the server's are read here (any thread).
+std::vector<std::string> QMAAdClickDomains();

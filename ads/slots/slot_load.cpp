@@ -1,0 +1,199 @@
+// The start of every ad request of a slot and the timer that repeats it: the gate, the
+// request object, the three roads to an ad (a ready ad in the extras, an ad URL in the
+// extras, the SDK-core page) and the reload timer.
+
+#include <any>
+
+#include "ads/render/mraid_interceptor.h"
+#include "ads/services/csi.h"
+#include "ads/services/device.h"
+#include "ads/services/logging.h"
+#include "ads/slots/kvr_request.h"
+#include "ads/slots/slot.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/foundation/format.h"
+
+using foundation::Dictionary;
+
+namespace {
+
+// The test-device hint goes out once per process (main thread).
+bool testAdInstructionsLogged = false;
+
+std::uint64_t orientationMaskFromExtras(const std::optional<Dictionary>& parameters) {
+  if (!parameters) return 0;
+  const std::string* orientation = foundation::stringForKey(*parameters, "_orientation");
+  if (!orientation) return 0;
+  if (*orientation == "p") return 6;
+  if (*orientation == "l") return 24;
+  return 0;
+}
+
+template <class T>
+std::optional<T> objectExtra(const std::shared_ptr<QMAExtras>& extras, std::string_view key) {
+  if (!extras) return std::nullopt;
+  const std::any* object = extras->additionalObjectForKey(key);
+  if (!object) return std::nullopt;
+  if (const T* typed = std::any_cast<T>(object)) return *typed;
+  return std::nullopt;
+}
+
+}  // namespace
+
+void QMASlot::resetTestAdInstructionsForTesting() { testAdInstructionsLogged = false; }
+
+void QMASlot::loadRequest(const std::shared_ptr<QMARequest>& request) {
+  WV_DCHECK_MAIN_THREAD();
+  nextRequest_ = request ? request->copy() : nullptr;
+  loadNextRequestWithAutoRefresh(false);
+}
+
+void QMASlot::loadNextRequestWithAutoRefresh(bool autoRefresh) {
+  WV_DCHECK_MAIN_THREAD();
+  auto keep = self();
+  QMADevice::sharedInstance()->updateDynamicParameters();
+  auto csi = QMACSI::sharedInstance();
+  auto recorder = csi->timeRecorderForAction("load_ad_ios");
+  csi->didMakeAdRequest();
+  csi->sendReport();
+  if (recorder) {
+    recorder->startTimingVariableWithNameKey("arf_ios", adResponseKey_);
+    recorder->startTimingVariableWithNameKey("ttc_ios", totalTimeKey_);
+  }
+  slotHasAttemptedAnAdRequestAtLeastOnce_ = true;
+  if (!shouldMakeRequest(nextRequest_)) return;
+
+  cancelLoad();
+  willRequestAdURL();
+  if (!nextRequest_) nextRequest_ = QMARequest::request();
+  updateLoadRequestTimeValuesForRequest(*nextRequest_);
+  request_ = nextRequest_->copy();
+  if (auto d = slotDelegate()) d->slotWillLoadAdWithRequest(*this, request_);
+  hasAutoRefreshed_ = autoRefresh;
+  if (!testAdInstructionsLogged) {
+    testAdInstructionsLogged = true;
+    if (!request_->isATestDevice()) logRequestTestAdInstructions();
+  }
+
+  // The extras object is taken before its parameters are read: extras meant for one use
+  // leave the request when read, and leave the slot's next request with them, so a reload
+  // asks the network instead of showing the same ready ad again.
+  auto extras = request_->adNetworkExtrasFor<QMAExtras>();
+  const std::optional<Dictionary> parameters = request_->networkExtrasAdditionalParameters();
+  if (extras && !request_->adNetworkExtrasFor<QMAExtras>()) nextRequest_->removeAdNetworkExtrasFor(QMAExtras::kClassName);
+  const std::uint64_t orientations = orientationMaskFromExtras(parameters);
+
+  std::shared_ptr<QMAAd> preset = objectExtra<std::shared_ptr<QMAAd>>(extras, "_ad").value_or(nullptr);
+  if (!preset && parameters) {
+    if (const Dictionary* description = foundation::dictionaryForKey(*parameters, "_ad")) {
+      preset = adType_ && adType_->isInterstitial()
+                   ? std::static_pointer_cast<QMAAd>(QMAInterstitialAd::initWithDictionary(*description))
+                   : std::static_pointer_cast<QMAAd>(QMABannerAd::initWithDictionary(*description));
+    }
+  }
+  if (preset) {
+    if (orientations) preset->setSupportedOrientations(orientations);
+    std::optional<Dictionary> headers;
+    if (parameters) {
+      if (const Dictionary* given = foundation::dictionaryForKey(*parameters, "_adHeaders")) headers = *given;
+    }
+    loadAdHeaders(preset, headers);
+    return;
+  }
+  if (auto url = objectExtra<net::URL>(extras, "_requestUrl")) {
+    QMAMRAIDInterceptor::allow();
+    auto ad = QMAAd::init();
+    ad->setAdURL(*url);
+    if (orientations) ad->setSupportedOrientations(orientations);
+    loadAdHeaders(ad, std::nullopt);
+    return;
+  }
+  armSDKCoreAnswerTimer();
+  QMASDKCoreController::sharedInstance()->buildAdURL(std::static_pointer_cast<QMASDKCoreControllerDelegate>(keep));
+}
+
+bool QMASlot::shouldMakeRequest(const std::shared_ptr<QMARequest>& request) {
+  WV_DCHECK_MAIN_THREAD();
+  if (state_ == QMASlotStateInvalidated) return false;
+  auto delegate = slotDelegate();
+  if (isMakingRequest()) {
+    const bool preempt = delegate && delegate->slotShouldPreemptInProgressRequest(*this).value_or(false);
+    if (!preempt) return false;
+  }
+  if (delegate && delegate->slotShouldLoadRequest(*this, request) == std::optional<bool>(false)) {
+    if (auto events = adEventDelegate())
+      events->slotDidFailToLoadAdContentWithError(
+          *this, QMARequestError::errorWithCodeRequest(QMARequestErrorCodeInvalidRequest, request));
+    return false;
+  }
+  if (!QMAApplication::sharedInstance()->isAppActive()) return false;
+  return QMADevice::sharedInstance()->OSIsSupported();
+}
+
+void QMASlot::updateLoadRequestTimeValuesForRequest(QMARequest& request) {
+  request.setCorrelationID(KVRRequestPrivate::sharedInstance()->correlationID());
+}
+
+void QMASlot::logRequestTestAdInstructions() {
+  const std::string identifier = QMADevice::sharedInstance()->deviceIdentifier();
+  if (!identifier.empty()) {
+    QMALogger::sharedInstance()->logPublicMessage(foundation::stringWithFormat(
+        "To get test ads on this device, call: request.testDevices = @[ %@ ];",
+        foundation::stringWithFormat("@\"%@\"", identifier)));
+  } else {
+    QMALogger::sharedInstance()->logPublicMessage(
+        "Advertising tracking may be disabled. To get test ads on this device, enable advertising tracking.");
+  }
+}
+
+void QMASlot::setReloadInterval(double seconds) {
+  WV_DCHECK_MAIN_THREAD();
+  reloadInterval_ = seconds >= 1.0 ? seconds : 0.0;
+}
+
+void QMASlot::scheduleAdReloadTimer() {
+  WV_DCHECK_MAIN_THREAD();
+  deactivateReloadTimer();
+  if (!reloadable_ || !slotHasAttemptedAnAdRequestAtLeastOnce_ || !(reloadInterval_ > 0.0)) return;
+  std::weak_ptr<QMASlot> weak = shared_from_this();
+  reloadTimer_ = QMATimer::qma_scheduledTimerWithTimeIntervalRepeatsToleranceBlock(
+      reloadInterval_, false, 0.0, [weak](const std::shared_ptr<QMATimer>&) {
+        if (auto slot = weak.lock()) slot->reloadCurrentRequest();
+      });
+}
+
+void QMASlot::deactivateReloadTimer() {
+  if (reloadTimer_) reloadTimer_->invalidate();
+  reloadTimer_.reset();
+}
+
+void QMASlot::reloadCurrentRequest() {
+  WV_DCHECK_MAIN_THREAD();
+  if (!reloadable_) return;
+  auto keep = self();
+  auto delegate = slotDelegate();
+  if (delegate && delegate->slotShouldReloadCurrentRequest(*this) == std::optional<bool>(true)) {
+    loadNextRequestWithAutoRefresh(true);
+  } else {
+    scheduleAdReloadTimer();
+  }
+}
+
+void QMASlot::armSDKCoreAnswerTimer() {
+  if (SDKCoreAnswerTimer_) SDKCoreAnswerTimer_->invalidate();
+  std::weak_ptr<QMASlot> weak = shared_from_this();
+  const std::uint64_t generation = requestGeneration_;
+  SDKCoreAnswerTimer_ = QMATimer::qma_scheduledTimerWithTimeIntervalRepeatsToleranceBlock(
+      kSDKCoreAnswerTimeout, false, 0.0, [weak, generation](const std::shared_ptr<QMATimer>&) {
+        if (auto slot = weak.lock()) slot->SDKCoreAnswerTimedOut(generation);
+      });
+}
+
+void QMASlot::SDKCoreAnswerTimedOut(std::uint64_t generation) {
+  WV_DCHECK_MAIN_THREAD();
+  if (state_ != QMASlotStateRequestingAdURL || generation != requestGeneration_) return;
+  // The page never answered (it was reloaded between the call and the answer, or it
+  // broke): the request ends here, and whatever the page says later is not wanted.
+  didFailToReceiveAdWithErrorShouldCancelPendingActions(
+      QMARequestError::errorWithCodeRequest(QMARequestErrorCodeTimeout, request_), false);
+}
