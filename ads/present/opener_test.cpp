@@ -1,0 +1,135 @@
+// The opener's gate and its leaving the application, with the SDK-core page played by the
+// ad server so a refused open can be seen arriving there.
+#include "ads/present/opener.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "ads/render/ad_view.h"
+#include "ads/render/rendering_slot.h"
+#include "ads/render/sdk_core_controller.h"
+#include "ads/services/test_support.h"
+#include "platform/foundation/user_defaults.h"
+#include "platform/uikit/application.h"
+#include "tools/adserver/ad_server.h"
+
+namespace {
+
+struct Slot : QMARenderingSlot {
+  std::vector<std::string> calls;
+  std::int64_t state() const override { return 6; }
+  std::uint64_t timeLastLoaded() const override { return 0; }
+  std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
+  std::shared_ptr<QMARequest> request() const override { return nullptr; }
+  std::shared_ptr<QMAAdView> adView() const override { return nullptr; }
+  bool isMRAIDEnabled() const override { return false; }
+  void didReceiveValidAd() override {}
+  void didLoadAdHTMLInWebView() override {}
+  void didMakeAdImpression() override {}
+  void adFinishedLoadingContent() override {}
+  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>&, bool) override {}
+  void adWasClicked() override {}
+  net::URL gestureClickURLWithURL(const net::URL& url) override { return url; }
+  void pingClickURLs() override { calls.push_back("ping"); }
+  void adWillLeaveApplication() override { calls.push_back("willLeave"); }
+  void willLeaveAppDueToClick() override { calls.push_back("leftDueToClick"); }
+};
+
+struct Opener : qma_test::DeviceRootTest {
+  std::shared_ptr<Slot> slot = std::make_shared<Slot>();
+  std::shared_ptr<QMAAdView> view;
+  std::shared_ptr<QMAOpener> opener;
+  std::size_t openedBefore = 0;
+
+  void SetUp() override {
+    dispatch::RunLoop::main();
+    DeviceRootTest::SetUp();
+    view = QMAAdView::initWithFrame({{0, 0}, {320, 50}});
+    opener = QMAOpener::init();
+    opener->setSlot(slot);
+    opener->setAdView(view);
+    openedBefore = opened().size();
+  }
+  static std::vector<std::string> opened() { return uikit::Application::sharedApplication()->openedURLs(); }
+  std::vector<std::string> newlyOpened() {
+    drainMain();
+    auto all = opened();
+    return {all.begin() + static_cast<std::ptrdiff_t>(openedBefore), all.end()};
+  }
+  static net::URL url(const char* text) { return *net::URL::fromString(text); }
+};
+
+TEST_F(Opener, LeavingTheApplicationTellsTheSlotFirstThenOpens) {
+  opener->openApp(url("https://store.example/app"));
+  EXPECT_EQ(slot->calls, (std::vector<std::string>{"ping", "willLeave", "leftDueToClick"}));
+  EXPECT_TRUE(opener->didOpenAnotherApplication());
+  EXPECT_TRUE(opened().size() == openedBefore);  // the system opens it on a later turn
+  EXPECT_EQ(newlyOpened(), std::vector<std::string>{"https://store.example/app"});
+  opener->openApp(std::nullopt);
+  EXPECT_EQ(newlyOpened().size(), 1u);
+}
+
+TEST_F(Opener, SchemesThatAskForAConfirmationOpenOnlyOnceConfirmed) {
+  opener->openApp(url("tel:5550100"));
+  EXPECT_TRUE(newlyOpened().empty());
+  ASSERT_EQ(opener->pendingConfirmationCount(), 1u);
+  auto alert = uikit::AlertController::visibleAlert();
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(alert->message(), "5550100");
+  ASSERT_TRUE(alert->chooseActionWithTitle("Cancel"));
+  EXPECT_TRUE(newlyOpened().empty());
+  EXPECT_EQ(opener->pendingConfirmationCount(), 0u);
+
+  opener->openApp(url("tel:5550100"));
+  ASSERT_TRUE(uikit::AlertController::visibleAlert()->chooseActionWithTitle("Call"));
+  EXPECT_EQ(newlyOpened(), std::vector<std::string>{"tel:5550100"});
+  opener->openApp(url("tel:5550100"));  // confirmed once: at once now
+  EXPECT_EQ(newlyOpened().size(), 2u);
+  EXPECT_FALSE(uikit::AlertController::visibleAlert());
+}
+
+TEST_F(Opener, TheServersSchemesReplaceTheBuiltInOnesAndNoSchemeIsFolded) {
+  EXPECT_EQ(QMAOpener::confirmationMessageForURL(url("tel:1")), "Call");
+  EXPECT_EQ(QMAOpener::confirmationMessageForURL(url("facetime:x")), "FaceTime");
+  EXPECT_EQ(QMAOpener::confirmationMessageForURL(url("TEL:1")), std::nullopt);
+  EXPECT_EQ(QMAOpener::confirmationMessageForURL(url("https://x.example/")), std::nullopt);
+  foundation::UserDefaults::standardUserDefaults()->setObjectForKey(
+      foundation::Value(foundation::Dictionary{{"sms", "Text"}, {"odd", 3}}), QMAOpener::kConfirmSchemesKey);
+  EXPECT_EQ(QMAOpener::confirmationMessageForURL(url("sms:1")), "Text");
+  EXPECT_EQ(QMAOpener::confirmationMessageForURL(url("tel:1")), std::nullopt);
+  EXPECT_EQ(QMAOpener::confirmationMessageForURL(url("odd:1")), std::nullopt);  // a title that is no text
+}
+
+TEST_F(Opener, WithAutoClickProtectionAnUntouchedAdOpensNothingAndThePageHearsOfIt) {
+  adserver::AdServer server;
+  ASSERT_TRUE(server.start());
+  setenv("WARDVANE_AD_NETWORK_URL", server.baseURL().c_str(), 1);
+  auto controller = QMASDKCoreController::sharedInstance();
+  controller->refreshActiveWebViewSDKCore();
+  const auto& page = controller->activeSDKCoreWebView();
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] {
+    return !server.requestsForPath(adserver::AdServer::kPagePath).empty() && page->state() == 3;
+  }));
+  page->adView()->stringByEvaluatingJavaScriptFromString("QVRA_ReceiveMessage('open', {});");
+
+  opener->setAutoClickProtected(true);
+  opener->setNavigationURL("https://landing.example/");
+  view->setAdDebugDialog("creative 9");
+  opener->openApp(url("https://landing.example/"));
+  EXPECT_TRUE(newlyOpened().empty());
+  EXPECT_TRUE(slot->calls.empty());
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] {
+    return page->adView()->stringByEvaluatingJavaScriptFromString("(window.QVRA_blockedNavigations || []).length") == "1";
+  }));
+  EXPECT_EQ(page->adView()->stringByEvaluatingJavaScriptFromString(
+                "QVRA_blockedNavigations[0].navigationURL + ' ' + QVRA_blockedNavigations[0].debugDialog"),
+            "https://landing.example/ creative 9");
+
+  view->hitTest({1, 1});  // a finger on the ad opens the gate
+  opener->openApp(url("https://landing.example/"));
+  EXPECT_EQ(newlyOpened(), std::vector<std::string>{"https://landing.example/"});
+  server.stop();
+  unsetenv("WARDVANE_AD_NETWORK_URL");
+}
+
+}  // namespace

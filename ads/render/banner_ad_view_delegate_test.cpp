@@ -1,0 +1,124 @@
+// The slot's ad view delegate with a slot that records what it is told.
+#include "ads/render/banner_ad_view_delegate.h"
+
+#include <gtest/gtest.h>
+
+#include "ads/services/absolute_time.h"
+#include "ads/services/test_support.h"
+
+namespace {
+
+struct Slot : QMARenderingSlot {
+  std::int64_t currentState = 5;
+  std::uint64_t loaded = 0;
+  std::shared_ptr<QMAAdType> type = QMAAdType::bannerAdTypeForSize(kQMAAdSizeBanner);
+  std::shared_ptr<QMAAdView> view;
+  std::vector<std::string> calls;
+  std::optional<QMARequestError> error;
+  std::int64_t state() const override { return currentState; }
+  std::uint64_t timeLastLoaded() const override { return loaded; }
+  std::shared_ptr<QMAAdType> adType() const override { return type; }
+  std::shared_ptr<QMARequest> request() const override { return nullptr; }
+  std::shared_ptr<QMAAdView> adView() const override { return view; }
+  bool isMRAIDEnabled() const override { return false; }
+  void didReceiveValidAd() override { calls.push_back("valid"); }
+  void didLoadAdHTMLInWebView() override { calls.push_back("loaded"); }
+  void didMakeAdImpression() override { calls.push_back("impression"); }
+  void adFinishedLoadingContent() override { calls.push_back("finished"); }
+  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>& e, bool) override {
+    calls.push_back("failed");
+    error = e;
+  }
+  void adWasClicked() override { calls.push_back("clicked"); }
+  net::URL gestureClickURLWithURL(const net::URL& url) override { return url; }
+  void pingClickURLs() override {}
+  void adWillLeaveApplication() override {}
+  void willLeaveAppDueToClick() override {}
+};
+
+struct BannerDelegate : qma_test::DeviceRootTest {
+  std::shared_ptr<Slot> slot = std::make_shared<Slot>();
+  std::shared_ptr<QMABannerAdViewDelegate> delegate;
+  void SetUp() override {
+    dispatch::RunLoop::main();
+    DeviceRootTest::SetUp();
+    slot->view = QMAAdView::initWithFrame({{0, 0}, {320, 50}});
+    slot->view->setHidden(true);
+    delegate = QMABannerAdViewDelegate::initWithSlot(slot);
+  }
+};
+
+TEST_F(BannerDelegate, AClickNeedsAShowingSlotATouchAndAMomentSinceTheLoad) {
+  QMACurrentAbsoluteTimeInMilliseconds();  // the clock's first reading is 1: move well past it
+  foundation::Clock::advance(5);
+  const std::uint64_t now = QMACurrentAbsoluteTimeInMilliseconds();
+  struct Case {
+    const char* name;
+    std::int64_t state;
+    std::uint64_t loadedAgo;  // milliseconds
+    webkit::NavigationType type;
+    bool touched;
+    bool click;
+  };
+  const Case cases[] = {
+      {"shown, touched, later", 6, 200, webkit::NavigationType::LinkClicked, true, true},
+      {"untouched", 6, 200, webkit::NavigationType::LinkClicked, false, false},
+      {"too soon", 6, 100, webkit::NavigationType::LinkClicked, true, false},
+      {"rendering", 5, 200, webkit::NavigationType::LinkClicked, true, false},
+      {"page failed", 1, 200, webkit::NavigationType::LinkClicked, true, false},
+      {"invalidated", 8, 200, webkit::NavigationType::LinkClicked, true, false},
+      {"back", 6, 200, webkit::NavigationType::BackForward, true, false},
+      {"reload", 6, 200, webkit::NavigationType::Reload, true, false},
+      {"a script's navigation", 7, 200, webkit::NavigationType::Other, true, true},
+  };
+  for (const auto& c : cases) {
+    slot->currentState = c.state;
+    slot->loaded = now - c.loadedAgo;
+    slot->view->setTouched(c.touched);
+    EXPECT_EQ(delegate->isClick(c.type), c.click) << c.name;
+  }
+}
+
+TEST_F(BannerDelegate, AFinishedLoadMakesTheRenderingSlotsAdReadyAndShowsIt) {
+  delegate->adViewDidFinishLoad(*slot->view);
+  EXPECT_EQ(slot->calls, (std::vector<std::string>{"valid", "loaded", "impression", "finished"}));
+  EXPECT_FALSE(slot->view->isHidden());
+  // An interstitial's impression is its presentation's; other states finish nothing.
+  slot->calls.clear();
+  slot->type = QMAAdType::interstitialAdType();
+  delegate->adViewDidFinishLoad(*slot->view);
+  EXPECT_EQ(slot->calls, (std::vector<std::string>{"valid", "loaded", "finished"}));
+  slot->calls.clear();
+  slot->currentState = 6;
+  delegate->adViewDidFinishLoad(*slot->view);
+  EXPECT_TRUE(slot->calls.empty());
+}
+
+TEST_F(BannerDelegate, AFailedLoadIsANetworkErrorUnlessTheAdIsReady) {
+  delegate->adViewDidFailLoadWithError(*slot->view, net::makeLoadError(net::kErrorTimedOut, "late"));
+  ASSERT_EQ(slot->calls, std::vector<std::string>{"failed"});
+  EXPECT_EQ(slot->error->code, QMARequestErrorCodeNetworkError);
+  slot->calls.clear();
+  slot->currentState = 6;
+  delegate->adViewDidFailLoadWithError(*slot->view, net::makeLoadError(net::kErrorTimedOut, "late"));
+  EXPECT_TRUE(slot->calls.empty());
+}
+
+TEST_F(BannerDelegate, ADelayHoldsTheFinishUntilItsLastStopAndACancelFails) {
+  delegate->loadHandlerDidChangeDelayFromTo(0, 1);
+  delegate->loadHandlerDidChangeDelayFromTo(1, 2);
+  EXPECT_TRUE(delegate->isLoadDelayed());
+  delegate->adViewDidFinishLoad(*slot->view);
+  EXPECT_TRUE(delegate->isLoadFinished());
+  EXPECT_TRUE(slot->calls.empty());
+  delegate->loadHandlerDidChangeDelayFromTo(2, 1);
+  EXPECT_TRUE(slot->calls.empty());
+  delegate->loadHandlerDidChangeDelayFromTo(1, 0);
+  EXPECT_EQ(slot->calls, (std::vector<std::string>{"valid", "loaded", "impression", "finished"}));
+  slot->calls.clear();
+  slot->currentState = 5;
+  delegate->loadHandlerDidCancel();
+  EXPECT_EQ(slot->calls, std::vector<std::string>{"failed"});
+}
+
+}  // namespace
