@@ -1,7 +1,5 @@
 #include "platform/net/connection.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cctype>
 #include <condition_variable>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "platform/foundation/clock.h"
+#include "platform/net/curl_library.h"
 
 namespace net {
 
@@ -38,7 +37,7 @@ bool isFollowedRedirect(int status) {
 }
 
 Error errorForCurl(CURLcode code, const char* detail) {
-  std::string text = detail && *detail ? detail : curl_easy_strerror(code);
+  std::string text = detail && *detail ? detail : detail::curl().easy_strerror(code);
   switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
@@ -125,8 +124,8 @@ struct Transfer {
 
   explicit Transfer(URLRequest r) : request(std::move(r)) {}
   ~Transfer() {
-    if (headerList) curl_slist_free_all(headerList);
-    if (easy) curl_easy_cleanup(easy);
+    if (headerList) detail::curl().slist_free_all(headerList);
+    if (easy) detail::curl().easy_cleanup(easy);
   }
 };
 
@@ -164,7 +163,7 @@ class Engine {
       std::lock_guard lock(mu_);
       adds_.push_back(std::move(t));
     }
-    curl_multi_wakeup(multi_);
+    detail::curl().multi_wakeup(multi_);
   }
 
   void remove(URLConnection::Impl* impl) {
@@ -172,16 +171,16 @@ class Engine {
       std::lock_guard lock(mu_);
       removes_.push_back(impl);
     }
-    curl_multi_wakeup(multi_);
+    detail::curl().multi_wakeup(multi_);
   }
 
  private:
   Engine() {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    multi_ = curl_multi_init();
-    share_ = curl_share_init();
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-    Clock::addListener([this] { curl_multi_wakeup(multi_); });
+    detail::curl().global_init(CURL_GLOBAL_DEFAULT);
+    multi_ = detail::curl().multi_init();
+    share_ = detail::curl().share_init();
+    detail::curl().share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    Clock::addListener([this] { detail::curl().multi_wakeup(multi_); });
     std::thread([this] { run(); }).detach();
   }
 
@@ -234,43 +233,43 @@ class Engine {
   }
 
   bool prepare(Transfer& t) {
-    t.easy = curl_easy_init();
+    t.easy = detail::curl().easy_init();
     if (!t.easy) return false;
     CURL* e = t.easy;
-    curl_easy_setopt(e, CURLOPT_URL, t.request.url.absoluteString().c_str());
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorText);
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Engine::onHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Engine::onData);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+    detail::curl().easy_setopt(e, CURLOPT_URL, t.request.url.absoluteString().c_str());
+    detail::curl().easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    detail::curl().easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+    detail::curl().easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    detail::curl().easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    detail::curl().easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    detail::curl().easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+    detail::curl().easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorText);
+    detail::curl().easy_setopt(e, CURLOPT_HEADERFUNCTION, &Engine::onHeader);
+    detail::curl().easy_setopt(e, CURLOPT_HEADERDATA, &t);
+    detail::curl().easy_setopt(e, CURLOPT_WRITEFUNCTION, &Engine::onData);
+    detail::curl().easy_setopt(e, CURLOPT_WRITEDATA, &t);
     if (t.request.handlesCookies) {
-      curl_easy_setopt(e, CURLOPT_SHARE, share_);
-      curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
+      detail::curl().easy_setopt(e, CURLOPT_SHARE, share_);
+      detail::curl().easy_setopt(e, CURLOPT_COOKIEFILE, "");
     }
     const std::string& method = t.request.method;
     if (t.request.body) {
       t.body.assign(t.request.body->begin(), t.request.body->end());
-      curl_easy_setopt(e, CURLOPT_POST, 1L);
-      curl_easy_setopt(e, CURLOPT_POSTFIELDS, t.body.data());
-      curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
+      detail::curl().easy_setopt(e, CURLOPT_POST, 1L);
+      detail::curl().easy_setopt(e, CURLOPT_POSTFIELDS, t.body.data());
+      detail::curl().easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.body.size()));
     }
     if (method == "HEAD") {
-      curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+      detail::curl().easy_setopt(e, CURLOPT_NOBODY, 1L);
     } else if (method != "GET" || t.request.body) {
-      if (method != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
+      if (method != "POST") detail::curl().easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
-    t.headerList = curl_slist_append(t.headerList, "Expect:");
+    t.headerList = detail::curl().slist_append(t.headerList, "Expect:");
     for (const auto& [name, value] : t.request.headers.fields()) {
       std::string line = value.empty() ? name + ";" : name + ": " + value;
-      t.headerList = curl_slist_append(t.headerList, line.c_str());
+      t.headerList = detail::curl().slist_append(t.headerList, line.c_str());
     }
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headerList);
+    detail::curl().easy_setopt(e, CURLOPT_HTTPHEADER, t.headerList);
     t.timeout = t.request.timeoutInterval > 0 ? t.request.timeoutInterval : 60.0;
     t.lastActivity = Clock::monotonic();
     return true;
@@ -281,7 +280,7 @@ class Engine {
     if (it == active_.end()) return;
     std::unique_ptr<Transfer> t = std::move(it->second);
     active_.erase(it);
-    curl_multi_remove_handle(multi_, easy);
+    detail::curl().multi_remove_handle(multi_, easy);
     if (t->impl->cancelled) return;
     if (result != CURLE_OK) {
       auto error = errorForCurl(result, t->errorText);
@@ -325,7 +324,7 @@ class Engine {
       for (auto* impl : removes) {
         for (auto it = active_.begin(); it != active_.end();) {
           if (it->second->impl == impl) {
-            curl_multi_remove_handle(multi_, it->first);
+            detail::curl().multi_remove_handle(multi_, it->first);
             it = active_.erase(it);
           } else {
             ++it;
@@ -342,13 +341,13 @@ class Engine {
         }
         CURL* easy = t->easy;
         active_[easy] = std::move(t);
-        curl_multi_add_handle(multi_, easy);
+        detail::curl().multi_add_handle(multi_, easy);
       }
 
       int running = 0;
-      curl_multi_perform(multi_, &running);
+      detail::curl().multi_perform(multi_, &running);
       int queued = 0;
-      while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
+      while (CURLMsg* msg = detail::curl().multi_info_read(multi_, &queued)) {
         if (msg->msg == CURLMSG_DONE) finish(msg->easy_handle, msg->data.result);
       }
 
@@ -359,7 +358,7 @@ class Engine {
         Transfer& t = *it->second;
         double left = t.lastActivity + t.timeout - now;
         if (left <= 0) {
-          curl_multi_remove_handle(multi_, it->first);
+          detail::curl().multi_remove_handle(multi_, it->first);
           auto owned = std::move(it->second);
           it = active_.erase(it);
           if (!owned->impl->cancelled) {
@@ -373,10 +372,10 @@ class Engine {
         ++it;
       }
       long curlTimeout = -1;
-      curl_multi_timeout(multi_, &curlTimeout);
+      detail::curl().multi_timeout(multi_, &curlTimeout);
       int waitMs = static_cast<int>(nextDeadline * 1000) + 1;
       if (curlTimeout >= 0) waitMs = std::min<int>(waitMs, static_cast<int>(curlTimeout));
-      curl_multi_poll(multi_, nullptr, 0, std::max(waitMs, 0), nullptr);
+      detail::curl().multi_poll(multi_, nullptr, 0, std::max(waitMs, 0), nullptr);
     }
   }
 

@@ -1,17 +1,59 @@
 #include "platform/unicode/unicode.h"
 
+#include <dlfcn.h>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
+#include <unicode/uvernum.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <type_traits>
 
 namespace unicode {
+namespace {
+
+#define WV_UNICODE_STRING(x) #x
+#define WV_UNICODE_NAME(x) WV_UNICODE_STRING(x)
+
+// ICU is loaded the first time text is handled, not when the program starts: a program
+// that never handles text (the restriction programs carry the ad component, which does)
+// pays nothing for it. Its entry points carry the version in their names, as the headers
+// rename them.
+struct ICU {
+  decltype(&::u_strFromUTF8WithSub) strFromUTF8WithSub = nullptr;
+  decltype(&::u_strToLower) strToLower = nullptr;
+  decltype(&::u_charType) charType = nullptr;
+};
+
+const ICU& icu() {
+  static ICU loaded;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const char* name = "libicuuc.so." WV_UNICODE_NAME(U_ICU_VERSION_MAJOR_NUM);
+    void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    auto resolve = [&](auto& entry, const char* symbol) {
+      entry = library ? reinterpret_cast<std::remove_reference_t<decltype(entry)>>(dlsym(library, symbol)) : nullptr;
+      if (!entry) {
+        std::fprintf(stderr, "unicode: cannot load %s from %s: %s\n", symbol, name, dlerror());
+        std::abort();
+      }
+    };
+    resolve(loaded.strFromUTF8WithSub, WV_UNICODE_NAME(u_strFromUTF8WithSub));
+    resolve(loaded.strToLower, WV_UNICODE_NAME(u_strToLower));
+    resolve(loaded.charType, WV_UNICODE_NAME(u_charType));
+  });
+  return loaded;
+}
+
+}  // namespace
 
 std::u16string utf16FromUTF8(std::string_view utf8) {
   std::u16string out(utf8.size(), u'\0');
   UErrorCode err = U_ZERO_ERROR;
   int32_t length = 0;
-  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &length, utf8.data(),
+  icu().strFromUTF8WithSub(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &length, utf8.data(),
                        static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &err);
   if (U_FAILURE(err)) return {};
   out.resize(static_cast<size_t>(length));
@@ -50,7 +92,7 @@ void lowercase(std::u16string_view in, const char* locale, std::u16string& out) 
   for (int attempt = 0; attempt < 2; ++attempt) {
     UErrorCode err = U_ZERO_ERROR;
     const int32_t length =
-        u_strToLower(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
+        icu().strToLower(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
                      reinterpret_cast<const UChar*>(in.data()), static_cast<int32_t>(in.size()), locale, &err);
     if (err == U_BUFFER_OVERFLOW_ERROR) {
       out.resize(static_cast<size_t>(length));
@@ -64,7 +106,8 @@ void lowercase(std::u16string_view in, const char* locale, std::u16string& out) 
 }
 
 bool isAlphanumeric(char32_t c) {
-  return (U_GET_GC_MASK(static_cast<UChar32>(c)) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
+  const std::int8_t type = icu().charType(static_cast<UChar32>(c));
+  return (U_MASK(type) & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
 }
 
 }  // namespace unicode
