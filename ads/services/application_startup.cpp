@@ -33,14 +33,17 @@ const bool loaded = (QMAApplication::load(), true);
 }  // namespace
 
 void QMAApplication::load() {
-  // The registration lives as long as the process.
+  // The registration lives as long as the process. The observer's work is an operation of
+  // the main operation queue, queued even when the launch is posted on the main thread:
+  // it runs once the host's own launch has returned, never in the middle of it.
   static const foundation::NotificationCenter::ObserverToken observer =
       foundation::NotificationCenter::defaultCenter().addObserverForName(
-          "UIApplicationDidFinishLaunchingNotification", nullptr, dispatch::OperationQueue::mainQueue(),
-          [](const foundation::Notification&) {
-            const auto& application = sharedInstance();
-            application->setAppFinishedLaunching(true);
-            application->runEarlyActivities();
+          "UIApplicationDidFinishLaunchingNotification", nullptr, nullptr, [](const foundation::Notification&) {
+            dispatch::OperationQueue::mainQueue()->addOperationWithBlock([] {
+              const auto& application = sharedInstance();
+              application->setAppFinishedLaunching(true);
+              application->runEarlyActivities();
+            });
           });
   (void)observer;
   (void)loaded;
