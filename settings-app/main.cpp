@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/user_defaults.h"
 #include "platform/localauthentication/la_context.h"
 #include "platform/uikit/application.h"
 #include "settings-app/app_delegate.h"
@@ -33,6 +34,10 @@ int main(int argc, char** argv) {
     }
   }
   foundation::Bundle::main().setBundleIdentifier("com.brimcote.wardvane");
+  // The preferences file of this identifier is the settings file, which the application
+  // writes whole as a document and the plug-in reads: what the ad component keeps in the
+  // standard user defaults goes to a file of its own.
+  foundation::UserDefaults::setStandardUserDefaultsDomain("com.brimcote.wardvane.app");
   localauthentication::Reader::configureFromEnvironment();
   wardvane::app::registerAppDelegateClass();
   wardvane::app::TextDriver driver(STDOUT_FILENO, echo);

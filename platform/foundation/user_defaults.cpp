@@ -14,6 +14,7 @@ struct Shared {
   std::mutex mu;
   std::shared_ptr<UserDefaults> standard;
   std::shared_ptr<UserDefaults> global;
+  std::optional<std::string> standardDomain;
 };
 
 Shared& shared() {
@@ -44,10 +45,18 @@ std::shared_ptr<UserDefaults> UserDefaults::standardUserDefaults() {
   auto& s = shared();
   std::lock_guard lock(s.mu);
   if (!s.standard) {
-    std::string domain = Bundle::main().bundleIdentifier().value_or(program_invocation_short_name);
+    std::string domain =
+        s.standardDomain.value_or(Bundle::main().bundleIdentifier().value_or(program_invocation_short_name));
     s.standard = std::make_shared<UserDefaults>(domain, globalLocked(s));
   }
   return s.standard;
+}
+
+void UserDefaults::setStandardUserDefaultsDomain(std::optional<std::string> domain) {
+  auto& s = shared();
+  std::lock_guard lock(s.mu);
+  s.standardDomain = std::move(domain);
+  s.standard.reset();
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::globalDefaults() {

@@ -23,6 +23,13 @@ class UserDefaults {
 
   static std::shared_ptr<UserDefaults> standardUserDefaults();
   static std::shared_ptr<UserDefaults> globalDefaults();
+  // Gives the standard user defaults a domain of their own instead of the main bundle's
+  // identifier (nullopt: the identifier again). For a program whose identifier names a
+  // preferences file that it writes itself, whole, as a document (the settings
+  // application, whose file is the settings file the plug-in reads): what the libraries it
+  // links keep in the standard user defaults then never mixes into that file. Call before
+  // the first use of the standard user defaults.
+  static void setStandardUserDefaultsDomain(std::optional<std::string> domain);
   // Forgets the loaded standard and global defaults; the next use reads them from their
   // files again, as a new launch of the program would.
   static void resetStandardUserDefaults();

@@ -55,6 +55,16 @@ TEST_F(FreshDeviceRoot, ValuesSurviveARelaunchAndLiveInTheDomainsPreferencesFile
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
+TEST_F(FreshDeviceRoot, AProgramCanKeepItsStandardDefaultsOutOfTheFileItsIdentifierNames) {
+  UserDefaults::setStandardUserDefaultsDomain("com.example.host.app");
+  auto d = UserDefaults::standardUserDefaults();
+  d->setObjectForKey(Value("kept"), "/quillon/ads/use_https");
+  EXPECT_EQ(d->filePath(), root + "/var/mobile/Library/Preferences/com.example.host.app.plist");
+  EXPECT_FALSE(std::filesystem::exists(root + "/var/mobile/Library/Preferences/com.example.host.plist"));
+  UserDefaults::setStandardUserDefaultsDomain(std::nullopt);
+  EXPECT_EQ(UserDefaults::standardUserDefaults()->domain(), "com.example.host");
+}
+
 TEST_F(FreshDeviceRoot, TypedReadsConvertLikeThePlatform) {
   auto d = UserDefaults::standardUserDefaults();
   struct Case {
