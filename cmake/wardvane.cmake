@@ -70,3 +70,22 @@ function(wv_fuzz target source)
   add_dependencies(fuzzers ${target})
   set_property(GLOBAL APPEND PROPERTY WV_FUZZ_TARGETS ${target})
 endfunction()
+
+# The ad component as both deliverables carry it, bottom up. It is linked whole: nothing
+# of the deliverables' own code calls it, and its start-up (the class-load hook that
+# observes the host's launch) and the classes it finds by name must be in all the same.
+# The settings application leaves out the native-ad classes (WV_AD_COMPONENT_NATIVE).
+set(WV_AD_COMPONENT ads_services ads_slots_model ads_render ads_present ads_mediation ads_slots)
+set(WV_AD_COMPONENT_NATIVE ads_slots_native)
+
+# wv_whole_archives(<out-var> <libs...>): the archive files of those of the libraries that
+# exist, for "--whole-archive".
+function(wv_whole_archives out)
+  set(files)
+  foreach(lib IN LISTS ARGN)
+    if(TARGET ${lib})
+      list(APPEND files $<TARGET_FILE:${lib}>)
+    endif()
+  endforeach()
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()

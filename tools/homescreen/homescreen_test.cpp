@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "platform/foundation/property_list.h"
 #include "platform/ipc/messaging_center.h"
 #include "platform/ipc/notify_center.h"
+#include "platform/net/test_server.h"
 #include "platform/uikit/image.h"
 #include "tools/testsupport/driven_process.h"
 
@@ -205,6 +208,35 @@ TEST_F(HomeScreenTest, OtherProcessesGetNoHooksButStillServeTheList) {
   EXPECT_EQ(hs->send("press com.example.game"), "darkened com.example.game");
   auto center = ipc::DistributedMessagingCenter::centerNamed(*wardvane::getApplicationStringWithID(1));
   EXPECT_TRUE(center->sendMessageAndReceiveReplyName(wardvane::kGetAppListInformationMessage, {}));
+}
+
+// The plug-in carries the ad component, which starts when the home screen has finished
+// launching and runs on the home screen's own run loop and clock: a retry ping that an
+// earlier run of the component stored goes out at the pinger's first pass.
+TEST_F(HomeScreenTest, ThePlugInsAdComponentStartsWithTheHomeScreensLaunch) {
+  std::atomic<int> retried{0};
+  net::testing::TestServer server;
+  server.server().Get("/retry", [&](const httplib::Request&, httplib::Response& res) {
+    ++retried;
+    res.status = 200;
+  });
+  server.start();
+  Dictionary group{{server.url("/retry"), Dictionary{{"/quillon/ads/retry_count", 3}}}};
+  Dictionary stored{{"/quillon/ads/retry_group_keys", foundation::Array{"/quillon/ads/crash_reporting"}},
+                    {"/quillon/ads/crash_reporting", group}};
+  std::filesystem::create_directories(root_ / "var/mobile/Library/Preferences");
+  ASSERT_TRUE(foundation::writePropertyListFile(
+      (root_ / "var/mobile/Library/Preferences/com.apple.springboard.plist").string(), Value(stored)));
+  writeSettings(false);
+  auto hs = start();
+  EXPECT_EQ(hs->send("unlock"), "unlocked");
+  EXPECT_EQ(retried, 0);
+  hs->send("clock advance 61");
+  for (int i = 0; i < 1000 && retried == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(retried, 1);
+  // The restriction side answers as it always does.
+  EXPECT_EQ(hs->send("launch com.example.game"), "opened com.example.game");
+  server.stop();
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "platform/foundation/bundle.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/springboard/home_screen.h"
+#include "platform/uikit/application.h"
 #include "tools/homescreen/driver.h"
 
 #ifndef WV_PLUGIN_PATH
@@ -107,6 +108,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "homescreen: cannot load the plug-in: %s\n", dlerror());
     return 1;
   }
+  // The home screen finishes launching after its plug-ins have loaded, as the phone's
+  // does: what a plug-in set to wait for the launch hears of it now.
+  uikit::Application::sharedApplication()->launch();
 
   homescreen::Driver driver(home);
   std::string pending;
