@@ -1,8 +1,10 @@
 #include "platform/ipc/local_socket.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -34,16 +36,35 @@ bool isFolderOfThisUser(const std::string& dir, struct stat* st, std::string* er
 }  // namespace
 
 std::optional<LocalAddress> localAddressForPath(const std::string& path, std::string* error) {
-  if (path.empty() || path.size() > kMaxSocketPathLength || path.find('\0') != std::string::npos) {
-    setError(error, "the socket path " + path + " is " + std::to_string(path.size()) +
-                        " bytes long, more than the " + std::to_string(kMaxSocketPathLength) +
-                        " a socket address holds; choose a shorter device root (WARDVANE_DEVICE_ROOT)");
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    setError(error, "no socket path");
     return std::nullopt;
   }
   LocalAddress a;
   a.addr.sun_family = AF_UNIX;
-  std::memcpy(a.addr.sun_path, path.c_str(), path.size() + 1);
-  a.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  std::string target = path;
+  if (path.size() > kMaxSocketPathLength) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
+    const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+    int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      setError(error, folder + ": " + std::strerror(errno));
+      return std::nullopt;
+    }
+    a.folder = std::shared_ptr<const int>(new int(fd), [](const int* f) {
+      ::close(*f);
+      delete f;
+    });
+    target = "/proc/self/fd/" + std::to_string(fd) + "/" + file;
+    if (target.size() > kMaxSocketPathLength) {
+      setError(error, "the socket name " + file + " is " + std::to_string(file.size()) +
+                          " bytes long, too long for a socket address");
+      return std::nullopt;
+    }
+  }
+  std::memcpy(a.addr.sun_path, target.c_str(), target.size() + 1);
+  a.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + target.size() + 1);
   return a;
 }
 

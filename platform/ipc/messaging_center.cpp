@@ -436,11 +436,6 @@ std::optional<Dictionary> DistributedMessagingCenter::sendMessageAndReceiveReply
   double deadline = realNow() + timeout_;
   auto path = socketPath();
   std::string error;
-  auto address = localAddressForPath(path, &error);
-  if (!address) {
-    fail(error);
-    return std::nullopt;
-  }
   auto folder = parentFolder(path);
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0 && errno == ENOENT) {
@@ -449,6 +444,11 @@ std::optional<Dictionary> DistributedMessagingCenter::sendMessageAndReceiveReply
   }
   if (!isOwnDirectory(folder, &error)) {
     fail("not asking a server whose socket others could have placed: " + error);
+    return std::nullopt;
+  }
+  auto address = localAddressForPath(path, &error);
+  if (!address) {
+    fail(error);
     return std::nullopt;
   }
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);

@@ -76,8 +76,9 @@ int DarwinNotifyCenter::addObserver(const std::string& name, Callback callback) 
   auto folder = observerDirectory(name);
   o->path = folder + "/" + std::to_string(::getpid()) + "." + std::to_string(token);
   std::string error;
-  auto address = localAddressForPath(o->path, &error);
-  if (!address || !makeOwnerOnlyDirectory(notifydFolder(), &error) || !makeOwnerOnlyDirectory(folder, &error)) {
+  std::optional<LocalAddress> address;
+  if (!makeOwnerOnlyDirectory(notifydFolder(), &error) || !makeOwnerOnlyDirectory(folder, &error) ||
+      !(address = localAddressForPath(o->path, &error))) {
     foundation::systemLog("notify centre: cannot observe " + name + ": " + error);
     return 0;
   }
