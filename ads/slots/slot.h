@@ -484,5 +484,10 @@ class QMASlot : public QMARenderingSlot,
   StateChangeHandler stateChangeHandler_;
 };
 
-// The built-in three-suffix list and the server's are read here (any thread).
+// The host suffixes of the ad network's click URLs: the server's comma-separated list
+// ("/quillon/ads/as_domains": entries trimmed, lower-cased, empty ones dropped), or the
+// built-in one when none is stored. Any thread.
 std::vector<std::string> QMAAdClickDomains();
+std::vector<std::string> QMAAdClickDomainsFromString(const std::optional<std::string>& stored);
+// Whether the host ends with one of the suffixes (in lower case; no host never does).
+bool QMAHostIsAdClickHost(std::string_view host, const std::vector<std::string>& domains);

@@ -297,8 +297,7 @@ const std::vector<std::string>& QMASlot::builtInAdClickDomains() {
   return domains;
 }
 
-std::vector<std::string> QMAAdClickDomains() {
-  const auto stored = foundation::UserDefaults::standardUserDefaults()->stringForKey(QMASlot::kAdClickDomainsKey);
+std::vector<std::string> QMAAdClickDomainsFromString(const std::optional<std::string>& stored) {
   if (!stored || stored->empty()) return QMASlot::builtInAdClickDomains();
   // An empty entry (a trailing or doubled comma) would match every host: it names none.
   std::vector<std::string> domains;
@@ -313,13 +312,22 @@ std::vector<std::string> QMAAdClickDomains() {
   return domains;
 }
 
+std::vector<std::string> QMAAdClickDomains() {
+  return QMAAdClickDomainsFromString(
+      foundation::UserDefaults::standardUserDefaults()->stringForKey(QMASlot::kAdClickDomainsKey));
+}
+
+bool QMAHostIsAdClickHost(std::string_view host, const std::vector<std::string>& domains) {
+  if (host.empty()) return false;
+  const std::string h = lowercase(std::string(host));
+  for (const auto& suffix : domains)
+    if (!suffix.empty() && h.ends_with(suffix)) return true;
+  return false;
+}
+
 bool QMASlot::isQuillonAdURL(const net::URL& url) {
   const auto host = url.host();
-  if (!host || host->empty()) return false;
-  const std::string h = lowercase(*host);
-  for (const auto& suffix : QMAAdClickDomains())
-    if (h.ends_with(suffix)) return true;
-  return false;
+  return host && QMAHostIsAdClickHost(*host, QMAAdClickDomains());
 }
 
 net::URL QMASlot::gestureClickURLWithURL(const net::URL& url) {
