@@ -384,6 +384,17 @@ class QMASlot : public QMARenderingSlot,
   net::URL gestureClickURLWithURL(const net::URL& url) override;
   static bool isQuillonAdURL(const net::URL& url);
 
+  // ---- in-app purchases: the default purchase flow when it is on, else the owner's
+  // delegate; a purchase an ad offers is handed to it on the main thread.
+  std::shared_ptr<QMAInAppPurchaseDelegate> inAppPurchaseDelegate() const {
+    auto owner = slotDelegate();
+    return QMASlotInAppPurchase::inAppPurchaseDelegate(owner.get());
+  }
+  void didReceiveInAppPurchase(const std::shared_ptr<QMAInAppPurchase>& purchase) {
+    auto owner = slotDelegate();
+    QMASlotInAppPurchase::didReceiveInAppPurchase(owner.get(), purchase);
+  }
+
   // ---- mediation entry
   // Whether the current ad is a mediation response.
   bool isMediating() const override;

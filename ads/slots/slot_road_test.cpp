@@ -142,6 +142,7 @@ TEST_F(SlotRoads, AShownAdPingsItsImpressionOnceAndHoldsItsHeadersProperties) {
   server->setScenario(scenarioWithAd({{"body", "<html><body>Ad</body></html>"},
                               {"headers",
                                {{"X-Qvra-Tracking-Urls", serverURL("/ping/impression")},
+                                {"X-Qvra-Manual-Tracking-Urls", serverURL("/ping/manual")},
                                 {"X-Qvra-Click-Tracking-Urls", serverURL("/ping/click")},
                                 {"X-Qvra-Refresh-Rate", "45"},
                                 {"X-Qvra-Debug-Dialog", "creative 7"},
@@ -160,8 +161,13 @@ TEST_F(SlotRoads, AShownAdPingsItsImpressionOnceAndHoldsItsHeadersProperties) {
   slot->pingImpressionURLs();  // the set was emptied by the first ping
   slot->pingClickURLs();
   slot->pingClickURLs();  // click URLs go out on every call
-  ASSERT_TRUE(pump([&] { return server->requestsForPath("/ping/click").size() == 2; }));
+  slot->pingManualTrackingURLs();
+  slot->pingManualTrackingURLs();  // once, like the impression
+  ASSERT_TRUE(pump([&] {
+    return server->requestsForPath("/ping/click").size() == 2 && server->requestsForPath("/ping/manual").size() == 1;
+  }));
   EXPECT_EQ(server->requestsForPath("/ping/impression").size(), 1u);
+  EXPECT_EQ(server->requestsForPath("/ping/manual").size(), 1u);
   EXPECT_EQ(owner->count("click"), 2);
   // The request carried the request ID and the statistics of the ad unit.
   ASSERT_EQ(adRequests().size(), 1u);
@@ -229,6 +235,22 @@ TEST_F(SlotRoads, AFailedFetchsIntervalGoesThroughTheOneSecondFloor) {
     EXPECT_EQ(adRequests().size(), asked);
     slot->cancelPendingActions();
   }
+}
+
+TEST_F(SlotRoads, ARequestAfterTheHourReloadsTheSDKCorePageFirst) {
+  server->setScenario(scenarioWithAd({{"body", "<body>Ad</body>"}}));
+  auto slot = makeSlot();
+  slot->loadRequest(QMARequest::request());
+  ASSERT_TRUE(pump([&] { return owner->count("finished") == 1; }));
+  const auto pages = server->requestsForPath(adserver::AdServer::kPagePath).size();
+  foundation::Clock::advance(3600.5);  // the page is more than an hour old
+  drainMain();
+  slot->loadRequest(QMARequest::request());
+  ASSERT_TRUE(pump([&] { return owner->count("finished") == 2; }));
+  EXPECT_EQ(server->requestsForPath(adserver::AdServer::kPagePath).size(), pages + 1);
+  slot->loadRequest(QMARequest::request());
+  ASSERT_TRUE(pump([&] { return owner->count("finished") == 3; }));
+  EXPECT_EQ(server->requestsForPath(adserver::AdServer::kPagePath).size(), pages + 1);
 }
 
 TEST_F(SlotRoads, AResponseThatNeverCameKeepsTheIntervalItHad) {

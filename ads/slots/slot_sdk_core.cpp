@@ -116,7 +116,7 @@ Dictionary QMASlot::requestParametersOnMainThread(const std::optional<std::strin
   }
   if (fingerprint) parameters["content_info"] = Dictionary{{"fingerprint", *fingerprint}, {"v", 1}};
   if (manualImpressionsEnabled_) parameters["d_imp_hdr"] = "1";
-  if (QMASlotInAppPurchase::inAppPurchaseDelegate(delegate.get())) parameters["iap_set"] = "1";
+  if (inAppPurchaseDelegate()) parameters["iap_set"] = "1";
   const Value useHTTPS = foundation::UserDefaults::standardUserDefaults()->objectForKey(QMAAdFetcher::kUseHTTPSKey);
   if (useHTTPS.isNull() || useHTTPS.boolValue().value_or(false)) parameters["force_https"] = "1";
   if (token) {

@@ -358,6 +358,18 @@ TEST_F(Slot, AYesReloadsAsAutoRefreshAndPausesGiveAFullIntervalAgain) {
   slot->cancelPendingActions();
 }
 
+TEST_F(Slot, TheReloadTimerFiresWhileTheUserScrolls) {
+  auto slot = makeSlot();
+  slot->setReloadable(true);
+  owner->shouldLoad = false;
+  slot->loadRequest(QMARequest::request());
+  slot->setReloadInterval(5);
+  slot->scheduleAdReloadTimer();
+  foundation::Clock::advance(5.1);
+  dispatch::RunLoop::main().runOnce(0, dispatch::RunLoopMode::Tracking);
+  EXPECT_EQ(owner->count("shouldReload"), 1);
+}
+
 TEST_F(Slot, AfterTheOwnerHasGoneTheSlotStaysInvalidatedAndNeverReloads) {
   auto slot = makeSlot();
   slot->setReloadable(true);
@@ -375,6 +387,47 @@ TEST_F(Slot, AfterTheOwnerHasGoneTheSlotStaysInvalidatedAndNeverReloads) {
   EXPECT_EQ(owner->count("shouldReload"), 0);
   slot->loadRequest(QMARequest::request());
   EXPECT_EQ(slot->state(), QMASlotStateInvalidated);
+}
+
+TEST_F(Slot, ANewRequestUnloadsTheMRAIDAdBeforeIt) {
+  struct Handler : QMAMRAIDEventHandling {
+    int unloads = 0;
+    void MRAIDAdDidUnload() override { ++unloads; }
+  };
+  auto handler = std::make_shared<Handler>();
+  auto slot = makeSlot();
+  auto ad = QMABannerAd::init();
+  slot->setAd(ad);
+  EXPECT_FALSE(slot->isMRAIDEnabled());
+  ad->setMRAIDEventHandler(handler);
+  EXPECT_TRUE(slot->isMRAIDEnabled());
+  slot->loadRequest(slots_test::requestWithExtras({{"_ad", Dictionary{{"ad_url", "http://127.0.0.1:9/ad"}}}}));
+  EXPECT_EQ(handler->unloads, 1);
+  EXPECT_FALSE(slot->ad());
+  EXPECT_FALSE(slot->isMRAIDEnabled());
+  slot->cancelPendingActions();
+}
+
+TEST_F(Slot, APurchaseGoesToTheOwnersDelegateAndItsPresenceIsSent) {
+  struct Purchases : QMAInAppPurchaseDelegate {
+    int received = 0;
+    void didReceiveInAppPurchase(const std::shared_ptr<QMAInAppPurchase>&) override { ++received; }
+  };
+  struct PurchasingOwner : slots_test::Owner {
+    std::shared_ptr<QMAInAppPurchaseDelegate> purchases;
+    std::optional<std::shared_ptr<QMAInAppPurchaseDelegate>> inAppPurchaseDelegate() const override { return purchases; }
+  };
+  auto purchasing = std::make_shared<PurchasingOwner>();
+  auto slot = makeSlot();
+  slot->setSlotDelegate(purchasing);
+  EXPECT_FALSE(slot->requestParameters()->count("iap_set"));
+  slot->didReceiveInAppPurchase(std::make_shared<QMAInAppPurchase>());
+  EXPECT_TRUE(logged("You must set the in-app purchase delegate. Transaction cannot be completed."));
+  auto purchases = std::make_shared<Purchases>();
+  purchasing->purchases = purchases;
+  EXPECT_EQ((*slot->requestParameters())["iap_set"], Value("1"));
+  slot->didReceiveInAppPurchase(std::make_shared<QMAInAppPurchase>());
+  EXPECT_EQ(purchases->received, 1);
 }
 
 // ---- request parameters
