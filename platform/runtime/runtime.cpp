@@ -34,6 +34,19 @@ ClassRef Class::make(std::string name, ClassRef superclass) {
 
 bool Class::respondsToClassSelector(std::string_view selector) const { return findClassEntry(selector) != nullptr; }
 
+void Class::addProtocol(std::string name) {
+  std::lock_guard lock(mu_);
+  if (std::find(protocols_.begin(), protocols_.end(), name) == protocols_.end()) protocols_.push_back(std::move(name));
+}
+
+bool Class::conformsToProtocol(std::string_view name) const {
+  {
+    std::lock_guard lock(mu_);
+    if (std::find(protocols_.begin(), protocols_.end(), name) != protocols_.end()) return true;
+  }
+  return superclass_ && superclass_->conformsToProtocol(name);
+}
+
 void Class::addIvar(std::string name) {
   std::lock_guard lock(mu_);
   ivars_.push_back(Ivar{std::move(name)});

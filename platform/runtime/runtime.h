@@ -84,6 +84,10 @@ class Class : public std::enable_shared_from_this<Class> {
   bool instancesRespondToSelector(std::string_view selector) const { return findEntry(selector) != nullptr; }
   bool respondsToClassSelector(std::string_view selector) const;
 
+  // Protocols the class adopts, by name; a class conforms to those of its superclasses too.
+  void addProtocol(std::string name);
+  bool conformsToProtocol(std::string_view name) const;
+
   // Instance variables are declared on a class and found through its superclasses.
   void addIvar(std::string name);
   const Ivar* instanceVariable(std::string_view name) const;
@@ -108,6 +112,7 @@ class Class : public std::enable_shared_from_this<Class> {
   std::map<std::string, std::shared_ptr<const std::any>, std::less<>> methods_;
   std::map<std::string, std::shared_ptr<const std::any>, std::less<>> classMethods_;
   std::vector<Ivar> ivars_;
+  std::vector<std::string> protocols_;
   Factory factory_;
 };
 

@@ -52,6 +52,18 @@ TEST(Runtime, SendsDispatchThroughSuperclassesAndNilAnswersZero) {
   EXPECT_EQ(msgSendClass<int()>(nullptr, "answer"), 0);
 }
 
+TEST(Runtime, ProtocolsAreInheritedFromSuperclasses) {
+  auto base = Class::make("RTProtocolBase");
+  base->addProtocol("RTShape");
+  base->addProtocol("RTShape");  // adopted once
+  auto sub = Class::make("RTProtocolSub", base);
+  sub->addProtocol("RTColoured");
+  EXPECT_TRUE(sub->conformsToProtocol("RTShape"));
+  EXPECT_TRUE(sub->conformsToProtocol("RTColoured"));
+  EXPECT_FALSE(base->conformsToProtocol("RTColoured"));
+  EXPECT_FALSE(sub->conformsToProtocol("rtshape"));
+}
+
 TEST(Runtime, HookReplacesEntryAndHandsBackThePreviousOne) {
   auto base = makeCounterClass("RTHookBase");
   auto sub = Class::make("RTHookSub", base);

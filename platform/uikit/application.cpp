@@ -6,6 +6,7 @@
 
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/system/screen_facts.h"
 
 namespace uikit {
 namespace {
@@ -99,6 +100,14 @@ int applicationMain(int argc, char** argv, const std::string& principalClassName
   app->launch();
   loop.run();
   return 0;
+}
+
+bool Application::isStatusBarHidden() const { return system_facts::screen().statusBarHidden; }
+
+void Application::setStatusBarHidden(bool hidden) {
+  auto facts = system_facts::screen();
+  facts.statusBarHidden = hidden;
+  system_facts::setScreen(facts);
 }
 
 bool Application::openURL(const std::string& url) {

@@ -64,6 +64,13 @@ class Application : public std::enable_shared_from_this<Application> {
   // The system is short of memory.
   void receiveMemoryWarning();
 
+  // Whether the screen may dim and lock while the application is idle (NO: it may).
+  bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
+  void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
+  // The status bar, as the screen facts hold it.
+  bool isStatusBarHidden() const;
+  void setStatusBarHidden(bool hidden);
+
   // Asks the system to open a URL in another application. The headless system has no
   // other applications: it keeps the URLs it was asked to open, in order, for a driver to
   // read, and answers YES for a URL with a scheme.
@@ -75,6 +82,7 @@ class Application : public std::enable_shared_from_this<Application> {
   ApplicationState state_ = ApplicationState::Inactive;
   StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
   bool launched_ = false;
+  bool idleTimerDisabled_ = false;
   std::vector<std::string> openedURLs_;
 };
 

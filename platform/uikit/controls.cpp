@@ -31,6 +31,12 @@ bool Switch::userToggle() {
   return true;
 }
 
+bool Button::userTap() {
+  if (!acceptsTouches()) return false;
+  sendActionsForControlEvents(ControlEvents::TouchUpInside);
+  return true;
+}
+
 DatePicker::DatePicker() : DatePicker(Rect{0, 0, 320, 216}) {}
 
 DatePicker::DatePicker(Rect frame) : Control(frame), date_{foundation::Clock::now()} {}

@@ -93,6 +93,32 @@ class Switch : public Control {
   std::optional<Color> onTint_;
 };
 
+// A button: a title or an image, an accessibility label, and its touch-up-inside actions.
+class Button : public Control {
+ public:
+  using Control::Control;
+  std::string className() const override { return "Button"; }
+
+  const std::string& title() const { return title_; }
+  void setTitle(std::string title) { title_ = std::move(title); }
+  std::shared_ptr<Image> image() const { return image_; }
+  void setImage(std::shared_ptr<Image> image) { image_ = std::move(image); }
+  const std::string& accessibilityLabel() const { return accessibilityLabel_; }
+  void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
+  bool showsTouchWhenHighlighted() const { return showsTouchWhenHighlighted_; }
+  void setShowsTouchWhenHighlighted(bool on) { showsTouchWhenHighlighted_ = on; }
+
+  // A finger taps the button: refused when it does not take touches; otherwise the
+  // touch-up-inside actions run. Answers whether it was tapped.
+  bool userTap();
+
+ private:
+  std::string title_;
+  std::shared_ptr<Image> image_;
+  std::string accessibilityLabel_;
+  bool showsTouchWhenHighlighted_ = false;
+};
+
 enum class DatePickerMode { Time = 0, Date = 1, DateAndTime = 2, CountDownTimer = 3 };
 
 class DatePicker : public Control {

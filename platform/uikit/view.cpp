@@ -87,22 +87,32 @@ void View::addSubview(const std::shared_ptr<View>& view) { insertSubviewAtIndex(
 void View::insertSubviewAtIndex(const std::shared_ptr<View>& view, std::size_t index) {
   if (!view || view.get() == this || isDescendantOfView(view.get())) return;  // no cycles
   auto self = shared_from_this();
+  const auto oldWindow = view->window();
   if (view->superview().get() == this) {
     auto it = std::find(subviews_.begin(), subviews_.end(), view);
     std::size_t old = std::size_t(it - subviews_.begin());
     subviews_.erase(it);
     if (index > old) --index;
   } else {
-    view->removeFromSuperview();
+    view->detachFromSuperview();
   }
   index = std::min(index, subviews_.size());
   subviews_.insert(subviews_.begin() + std::ptrdiff_t(index), view);
   view->superview_ = self;
   view->didMoveToSuperview();
   didAddSubview(view);
+  if (view->window() != oldWindow) view->tellSubtreeItMovedToWindow();
 }
 
 void View::removeFromSuperview() {
+  if (!superview_.lock()) return;
+  auto self = shared_from_this();
+  const auto oldWindow = window();
+  detachFromSuperview();
+  if (window() != oldWindow) tellSubtreeItMovedToWindow();
+}
+
+void View::detachFromSuperview() {
   auto parent = superview_.lock();
   if (!parent) return;
   auto self = shared_from_this();
@@ -111,6 +121,18 @@ void View::removeFromSuperview() {
   list.erase(std::remove(list.begin(), list.end(), self), list.end());
   superview_.reset();
   didMoveToSuperview();
+}
+
+void View::tellSubtreeItMovedToWindow() {
+  auto self = shared_from_this();
+  didMoveToWindow();
+  auto subs = subviews_;  // didMoveToWindow may rearrange the list
+  for (auto& sub : subs)
+    if (sub->superview().get() == this) sub->tellSubtreeItMovedToWindow();
+}
+
+void View::invalidateIntrinsicContentSize() {
+  if (auto parent = superview_.lock()) parent->setNeedsLayout();
 }
 
 void View::bringSubviewToFront(const std::shared_ptr<View>& view) {

@@ -50,16 +50,17 @@ class View : public std::enable_shared_from_this<View> {
 
   Rect frame() const { return frame_; }
   // Moves and sizes the view in its superview; a new size re-lays out the subviews.
-  void setFrame(Rect frame);
+  // Subclasses that follow their size override it and call this one.
+  virtual void setFrame(Rect frame);
   Rect bounds() const { return bounds_; }
-  void setBounds(Rect bounds);
+  virtual void setBounds(Rect bounds);
   Point center() const { return {frame_.midX(), frame_.midY()}; }
   void setCenter(Point c);
 
   bool isHidden() const { return hidden_; }
   virtual void setHidden(bool hidden) { hidden_ = hidden; }
   double alpha() const { return alpha_; }
-  void setAlpha(double alpha);
+  virtual void setAlpha(double alpha);
   std::optional<Color> backgroundColor() const { return backgroundColor_; }
   void setBackgroundColor(std::optional<Color> c) { backgroundColor_ = c; }
   std::optional<Color> tintColor() const;  // own, or inherited from the superviews
@@ -100,6 +101,19 @@ class View : public std::enable_shared_from_this<View> {
   virtual void didAddSubview(const std::shared_ptr<View>&) {}
   virtual void willRemoveSubview(const std::shared_ptr<View>&) {}
   virtual void didMoveToSuperview() {}
+  // The view's window changed (it or an ancestor was added to or removed from a
+  // hierarchy); sent to every view of the moved subtree, top down, after the move.
+  virtual void didMoveToWindow() {}
+
+  // The size the view's content asks for; kNoIntrinsicMetric where it asks for none.
+  static constexpr double kNoIntrinsicMetric = -1;
+  virtual Size intrinsicContentSize() const { return {kNoIntrinsicMetric, kNoIntrinsicMetric}; }
+  // The content's size changed: the superview lays its subviews out again.
+  void invalidateIntrinsicContentSize();
+  // Whether a layout engine places the view by its frame and autoresizing mask (the
+  // headless UIKit always does; a view sets NO to be placed by constraints).
+  bool translatesAutoresizingMaskIntoConstraints() const { return translatesAutoresizingMask_; }
+  void setTranslatesAutoresizingMaskIntoConstraints(bool on) { translatesAutoresizingMask_ = on; }
 
   // Conversion between this view's coordinates and another's. A null view means the
   // screen (the coordinates of windows' frames).
@@ -137,6 +151,10 @@ class View : public std::enable_shared_from_this<View> {
  private:
   void resizeSubviewsFrom(Size oldSize);
   void autoresizeFor(Size oldSuper, Size newSuper);
+  void tellSubtreeItMovedToWindow();
+  // Leaves the superview without telling the subtree of a window change (a move between
+  // superviews tells it once, at its end).
+  void detachFromSuperview();
   Point toScreen(Point p) const;
   Point fromScreen(Point p) const;
 
@@ -152,6 +170,7 @@ class View : public std::enable_shared_from_this<View> {
   std::uint32_t autoresizingMask_ = ViewAutoresizingNone;
   bool autoresizesSubviews_ = true;
   bool needsLayout_ = true;
+  bool translatesAutoresizingMask_ = true;
   std::weak_ptr<View> superview_;
   std::vector<std::shared_ptr<View>> subviews_;
   std::weak_ptr<ViewController> viewController_;

@@ -4,6 +4,7 @@
 
 #include "platform/system/screen_facts.h"
 #include "platform/uikit/screen.h"
+#include "platform/uikit/controls.h"
 #include "platform/uikit/window.h"
 
 namespace uikit {
@@ -175,6 +176,46 @@ TEST(Window, ListsWindowsByLevelAndFindsTheTouchedView) {
   Window* raw = top.get();
   top.reset();  // a window leaves the list with its last owner
   for (auto& w : Window::allWindows()) EXPECT_NE(w.get(), raw);
+}
+
+// Records the windows a view was told it moved to.
+struct WindowWatcher : View {
+  using View::View;
+  std::vector<std::shared_ptr<Window>> moves;
+  void didMoveToWindow() override { moves.push_back(window()); }
+};
+
+TEST(Window, ViewsOfAMovedSubtreeHearTheirNewWindowOnce) {
+  auto window = std::make_shared<Window>(Rect{0, 0, 375, 667});
+  auto container = std::make_shared<WindowWatcher>(Rect{0, 0, 100, 100});
+  auto leaf = std::make_shared<WindowWatcher>(Rect{0, 0, 10, 10});
+  container->addSubview(leaf);
+  EXPECT_TRUE(leaf->moves.empty());  // no window before or after
+  window->addSubview(container);
+  ASSERT_EQ(leaf->moves.size(), 1u);
+  EXPECT_EQ(leaf->moves[0], window);
+  EXPECT_EQ(container->moves.size(), 1u);
+  auto other = std::make_shared<View>(Rect{0, 0, 50, 50});
+  window->addSubview(other);
+  other->addSubview(leaf);  // within the same window: nothing to hear
+  EXPECT_EQ(leaf->moves.size(), 1u);
+  container->removeFromSuperview();
+  EXPECT_EQ(container->moves.size(), 2u);
+  EXPECT_EQ(container->moves[1], nullptr);
+  EXPECT_EQ(leaf->moves.size(), 1u);  // it had moved out of the container
+}
+
+TEST(Button, AFingerTapsOnlyAButtonThatTakesTouches) {
+  auto button = std::make_shared<Button>(Rect{0, 0, 32, 32});
+  int taps = 0;
+  button->addTargetActionForControlEvents([&](const std::shared_ptr<Control>&) { ++taps; }, ControlEvents::TouchUpInside);
+  EXPECT_TRUE(button->userTap());
+  button->setEnabled(false);
+  EXPECT_FALSE(button->userTap());
+  button->setEnabled(true);
+  button->setHidden(true);
+  EXPECT_FALSE(button->userTap());
+  EXPECT_EQ(taps, 1);
 }
 
 }  // namespace
