@@ -158,7 +158,7 @@ class QMAAdView : public uikit::View, public webkit::WebViewDelegate {
   void saveState();
   void restoreState();
   bool hasSavedState() const { return savedState_ != nullptr; }
-  void setFrame(uikit::Rect frame);
+  void setFrame(uikit::Rect frame) override;
 
   std::shared_ptr<uikit::View> hitTest(uikit::Point p) override;
   void handleGesture(uikit::GestureRecognizer& recognizer);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "ads/render/app_event_qomb_handler.h"
 #include "ads/services/absolute_time.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/net/http.h"
@@ -21,7 +22,9 @@ std::string lowercaseScheme(const net::URL& url) {
 std::shared_ptr<QMABannerAdViewDelegate> QMABannerAdViewDelegate::initWithSlot(std::weak_ptr<QMARenderingSlot> slot) {
   auto delegate = std::make_shared<QMABannerAdViewDelegate>();
   delegate->slot_ = slot;
-  if (delegate->opener()) delegate->opener()->setSlot(std::move(slot));
+  if (delegate->opener()) delegate->opener()->setSlot(slot);
+  // After the base handlers: app events from the creative.
+  delegate->addQOMBHandler(QMAAppEventQOMBHandler::initWithSlot(slot.lock()));
   return delegate;
 }
 

@@ -10,8 +10,9 @@
 // URL, the opener leaves the application for the slot's click URL.
 //
 // Built here: the click test and policy, the finished and failed load, the delay
-// bookkeeping. The message handlers it adds to the base list (app events, web-app
-// messages, swipe, the delay handler itself) are the later work of their own classes.
+// bookkeeping, and the app-event handler after the base list. The other handlers it adds
+// (web-app messages, swipe, the delay handler itself) are the later work of their own
+// classes.
 //
 // Threads: main thread (checked).
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "ads/slots/ad_type.h"
 #include "ads/slots/request.h"
@@ -46,4 +47,7 @@ class QMARenderingSlot {
   virtual void pingClickURLs() = 0;
   virtual void adWillLeaveApplication() = 0;
   virtual void willLeaveAppDueToClick() = 0;
+
+  // The creative sent the host an app event (a name, and information when it gave some).
+  virtual void didReceiveAppEventWithInfo(const std::string& name, const std::optional<std::string>& info) {}
 };
