@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "ads/mediation/ad_manager.h"
+#include "ads/present/presentation_slot.h"
 #include "ads/render/ad_view.h"
 #include "ads/render/banner_ad_view_delegate.h"
 #include "ads/render/rendering_slot.h"
@@ -91,6 +92,9 @@ inline constexpr const char* kQMASlotDidLeaveWindowNotification = "QMASlotDidLea
 // reload timer in between.
 inline constexpr const char* kAdModalViewControllerWillPresentFullScreen = "kAdModalViewControllerWillPresentFullScreen";
 inline constexpr const char* kAdModalViewControllerDidDismissFullScreen = "kAdModalViewControllerDidDismissFullScreen";
+
+// The built-in adapter that serves the ad network's own ads inside a waterfall.
+inline constexpr const char* kQMAHouseAdapterClassName = "QMAMAdapterQuillonPelmarkAds";
 
 // What format owns a slot, for the ad model a delivered ad becomes.
 enum class QMASlotOwnerFormat { Other = 0, Banner = 1, Interstitial = 2 };
@@ -171,7 +175,7 @@ class QMAClickSignalSource {
   virtual std::optional<std::string> clickSignalForAdIdentifier(const std::string& ai) = 0;
 };
 
-class QMASlot : public QMARenderingSlot,
+class QMASlot : public QMAPresentationSlot,
                 public QMARequestingSlot,
                 public QMASDKCoreControllerDelegate,
                 public QMAAdFetcherDelegate,
@@ -236,7 +240,7 @@ class QMASlot : public QMARenderingSlot,
   const std::optional<std::string>& adUnitID() const { return adUnitID_; }
   // Also names the slot statistics, which are stored under it.
   void setAdUnitID(std::optional<std::string> adUnitID);
-  const std::shared_ptr<QMAAd>& ad() const { return ad_; }
+  const std::shared_ptr<QMAAd>& ad() const override { return ad_; }
   void setAd(std::shared_ptr<QMAAd> ad) { ad_ = std::move(ad); }
   std::shared_ptr<QMAAdType> adType() const override { return adType_; }
   void setAdType(std::shared_ptr<QMAAdType> type) { adType_ = std::move(type); }
@@ -247,9 +251,9 @@ class QMASlot : public QMARenderingSlot,
   std::shared_ptr<QMAAdView> adView() const override { return adView_; }
   const std::shared_ptr<QMASlotStatistics>& slotStats() const { return slotStats_; }
   void setSlotStats(std::shared_ptr<QMASlotStatistics> stats) { slotStats_ = std::move(stats); }
-  std::shared_ptr<QMAIntermission> intermission() const { return intermission_.lock(); }
-  void setIntermission(std::weak_ptr<QMAIntermission> intermission) { intermission_ = std::move(intermission); }
-  std::shared_ptr<QMAInterstitial> interstitial() const { return interstitial_.lock(); }
+  std::shared_ptr<QMAIntermission> intermission() const override { return intermission_.lock(); }
+  void setIntermission(std::weak_ptr<QMAIntermission> intermission) override { intermission_ = std::move(intermission); }
+  std::shared_ptr<QMAInterstitial> interstitial() const override { return interstitial_.lock(); }
   void setInterstitial(std::weak_ptr<QMAInterstitial> interstitial) { interstitial_ = std::move(interstitial); }
   const std::shared_ptr<QMABannerAdViewDelegate>& adViewDelegate() const { return adViewDelegate_; }
   void setAdViewDelegate(std::shared_ptr<QMABannerAdViewDelegate> delegate) { adViewDelegate_ = std::move(delegate); }
@@ -289,8 +293,8 @@ class QMASlot : public QMARenderingSlot,
   void mediatedAdNetworkAutoRefreshed() { hasAutoRefreshed_ = true; }
   // The banner view moved into a window (or out of every window: null).
   void bannerDidMoveToWindow(const std::shared_ptr<uikit::Window>& window);
-  void interstitialViewWillAppear();
-  void interstitialViewWillDisappear();
+  void interstitialViewWillAppear() override;
+  void interstitialViewWillDisappear() override;
   bool isMRAIDEnabled() const override;
   void cancelLoad();
   void cancelPendingActions();
@@ -374,9 +378,10 @@ class QMASlot : public QMARenderingSlot,
   void adFailedToReceiveContentWithError(const QMARequestError& error);
   void adFinishedLoadingContent() override;
   void adWasClicked() override;
-  void adWillPresentScreen();
-  void adWillDismissScreen();
-  void adDidDismissScreen();
+  void adWillPresentScreen() override;
+  void adWillDismissScreen() override;
+  void adDidDismissScreen() override;
+  void didReceiveAppEventWithInfo(const std::string& name, const std::optional<std::string>& info) override;
   void adWillLeaveApplication() override;
   void pingClickURLs() override;
   void pingImpressionURLs();
@@ -399,6 +404,9 @@ class QMASlot : public QMARenderingSlot,
   // Whether the current ad is a mediation response.
   bool isMediating() const override;
   bool changeAdTypeTo(const std::shared_ptr<QMAAdType>& type);
+  // The class of the adapter whose ad is shown: none unless an ad is ready; the house
+  // adapter's name for the ad network's own ads.
+  std::optional<std::string> adNetworkClassName() const;
   void processMediationAdResponse(const std::shared_ptr<QMAAd>& ad);
   void presentMediatedInterstitialFromRootViewController(const std::shared_ptr<uikit::ViewController>& root);
 

@@ -258,6 +258,11 @@ void QMASlot::adDidDismissScreen() {
   if (auto d = adEventDelegate()) d->slotDidDismissScreen(*this);
 }
 
+void QMASlot::didReceiveAppEventWithInfo(const std::string& name, const std::optional<std::string>& info) {
+  WV_DCHECK_MAIN_THREAD();
+  if (auto d = slotDelegate()) d->slotDidReceiveAppEventWithInfo(*this, name, info);
+}
+
 void QMASlot::adWillLeaveApplication() {
   WV_DCHECK_MAIN_THREAD();
   QMAApplication::sharedInstance()->willLeaveApplicationDueToClickOnAd(ad_);

@@ -1,0 +1,96 @@
+#pragma once
+// Full-screen ads that show web content: QMAAdAppViewController gives one ad web view the
+// whole screen with a close button in the top-left corner, wires the web-app delegate of
+// its ad view on the first appearance and loads what it was given, and tells the slot when
+// the ad view appears and disappears. QMAInterstitialViewController shows a loaded
+// interstitial slot's own ad view: the public interstitial makes it and presents it once;
+// while it is up it keeps the interstitial alive and tells the creative "onshow" and
+// "onhide".
+//
+// Threads: main thread only (checked).
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ads/present/view_controller.h"
+#include "ads/render/ad_view.h"
+#include "platform/uikit/controls.h"
+
+class QMAAdAppAdViewDelegate;
+
+class QMAAdAppViewController : public QMAViewController {
+ public:
+  static constexpr double kCloseButtonSide = 32;
+  static constexpr const char* kCloseButtonAccessibilityLabel = "Close Advertisement";
+
+  // With no ad view, a new one whose view controller is the new controller.
+  static std::shared_ptr<QMAAdAppViewController> initWithAdView(const std::shared_ptr<QMAAdView>& adView);
+  static std::shared_ptr<QMAAdAppViewController> init() { return initWithAdView(nullptr); }
+  // Lets the ad view go of this controller and its delegate, and the opener of the slot.
+  ~QMAAdAppViewController() override;
+  std::string className() const override { return "QMAAdAppViewController"; }
+
+  const std::shared_ptr<QMAAdView>& adView() const { return adView_; }
+  const std::shared_ptr<QMAAdAppAdViewDelegate>& adViewDelegate() const { return adViewDelegate_; }
+  const std::shared_ptr<uikit::Button>& closeButton() const { return closeButton_; }
+  bool useCustomClose() const { return useCustomClose_; }
+  // The creative draws its own close control: the close button leaves the view.
+  void setUseCustomClose(bool use);
+  // The flag of the ad view's current delegate.
+  bool isFileAccessAllowed() const;
+  void setFileAccessAllowed(bool allowed);
+
+  void closeButtonPressed() { relinquishScreenWithCompletion(nullptr); }
+  // Whether the page has loaded once.
+  virtual bool isLoaded() const;
+  // YES with custom close; NO once after the user left for another application through
+  // the loaded ad; otherwise YES.
+  bool shouldDismissOnApplicationEnteringForeground() override;
+
+  // Loaded into the ad view now, or on the first appearance.
+  void load(const std::optional<net::URL>& url);
+  void loadHTMLBaseURL(const std::optional<std::string>& html, const std::optional<net::URL>& baseURL);
+
+  void viewWillAppear(bool animated) override;
+  void viewDidAppear(bool animated) override;
+  void viewWillDisappear(bool animated) override;
+  void viewChangedToOrientation(long orientation) override;
+
+ protected:
+  QMAAdAppViewController() = default;
+  void initWithAdViewSteps(const std::shared_ptr<QMAAdView>& adView);
+  // On the first appearance: the ad view fills the view under the close button, gets its
+  // web-app delegate, and loads what waits.
+  virtual void configureView();
+  void updateCloseButtonVisibilityAndImage();
+  std::shared_ptr<QMAAdView> adView_;
+
+ private:
+  std::shared_ptr<QMAAdAppAdViewDelegate> adViewDelegate_;
+  std::shared_ptr<uikit::Button> closeButton_;
+  bool useCustomClose_ = false;
+  bool hasAppeared_ = false;
+  std::optional<net::URL> pendingURL_;
+  std::optional<std::string> pendingHTML_;
+  std::optional<net::URL> pendingBaseURL_;
+};
+
+class QMAInterstitialViewController : public QMAAdAppViewController {
+ public:
+  // Shows the slot's ad view; null without a slot.
+  static std::shared_ptr<QMAInterstitialViewController> initWithSlot(const std::shared_ptr<QMAPresentationSlot>& slot);
+  std::string className() const override { return "QMAInterstitialViewController"; }
+
+  // Keeps the slot's public interstitial, then presents as every full-screen ad does.
+  void presentFromViewControllerCompletion(const std::shared_ptr<uikit::ViewController>& viewController,
+                                           Completion completion) override;
+  bool isLoaded() const override;
+  void finishAppearing() override;
+  void relinquishScreenWithCompletion(Completion completion) override;
+  void finishDismissal() override;
+
+ private:
+  QMAInterstitialViewController() = default;
+  std::shared_ptr<QMAInterstitial> interstitial_;
+};

@@ -1,0 +1,185 @@
+#include "ads/present/intermission.h"
+
+#include <algorithm>
+
+#include "ads/present/presentation_slot.h"
+#include "platform/dispatch/queue.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/uikit/application.h"
+
+std::shared_ptr<QMAIntermission> QMAIntermission::initWithSlot(const std::shared_ptr<QMAPresentationSlot>& slot) {
+  WV_DCHECK_MAIN_THREAD();
+  if (!slot) return nullptr;
+  return std::shared_ptr<QMAIntermission>(new QMAIntermission(slot));
+}
+
+QMAIntermission::~QMAIntermission() {
+  // The clean-up of every entry point, less the take-downs (nothing is left to run them),
+  // then whatever is still on screen ends: the host always hears the end of a takeover
+  // whose beginning it heard, also when its last participant went away without leaving.
+  stopObserving();
+  auto isGone = [](const Participant& p) { return p.object.expired(); };
+  const auto activeBefore = activeParticipants_.size();
+  std::erase_if(activeParticipants_, isGone);
+  const bool droppedActive = activeParticipants_.size() != activeBefore;
+  const auto deactivatingBefore = deactivatingParticipants_.size();
+  std::erase_if(deactivatingParticipants_, isGone);
+  const bool droppedDeactivating = deactivatingParticipants_.size() != deactivatingBefore;
+  if (droppedActive && activeParticipants_.empty()) willEnd();
+  if ((droppedActive || droppedDeactivating) && deactivatingParticipants_.empty() && activeParticipants_.empty())
+    didEnd();
+  if (!activeParticipants_.empty()) {
+    willEnd();
+    didEnd();
+  } else if (!deactivatingParticipants_.empty()) {
+    didEnd();
+  }
+}
+
+QMAIntermission::Participants::iterator QMAIntermission::find(Participants& set, const void* address) {
+  return std::find_if(set.begin(), set.end(), [address](const Participant& p) { return p.address == address; });
+}
+
+std::vector<std::shared_ptr<QMAIntermitting>> QMAIntermission::activeParticipants() {
+  WV_DCHECK_MAIN_THREAD();
+  std::vector<std::shared_ptr<QMAIntermitting>> out;
+  for (const auto& p : activeParticipants_)
+    if (auto object = p.object.lock()) out.push_back(object);
+  return out;
+}
+
+std::vector<std::shared_ptr<QMAIntermitting>> QMAIntermission::deactivatingParticipants() {
+  WV_DCHECK_MAIN_THREAD();
+  std::vector<std::shared_ptr<QMAIntermitting>> out;
+  for (const auto& p : deactivatingParticipants_)
+    if (auto object = p.object.lock()) out.push_back(object);
+  return out;
+}
+
+void QMAIntermission::addParticipant(const std::shared_ptr<QMAIntermitting>& participant) {
+  WV_DCHECK_MAIN_THREAD();
+  cleanUpDeallocatedParticipants();
+  if (!participant) return;
+  auto keep = shared_from_this();
+  if (activeParticipants_.empty() && deactivatingParticipants_.empty()) begin();
+  if (find(activeParticipants_, participant.get()) == activeParticipants_.end())
+    activeParticipants_.push_back({participant.get(), participant});
+}
+
+void QMAIntermission::participantWillOverrideStatusBarVisibility(const std::shared_ptr<QMAIntermitting>&) {
+  WV_DCHECK_MAIN_THREAD();
+  statusBarOverridden_ = true;
+}
+
+void QMAIntermission::participantWillRelinquishScreen(const std::shared_ptr<QMAIntermitting>& participant) {
+  WV_DCHECK_MAIN_THREAD();
+  cleanUpDeallocatedParticipants();
+  auto keep = shared_from_this();
+  deactivationSuspended_ = true;
+  if (!participant) return;
+  auto it = find(activeParticipants_, participant.get());
+  if (it == activeParticipants_.end()) return;
+  Participant moved = *it;
+  activeParticipants_.erase(it);
+  if (find(deactivatingParticipants_, moved.address) == deactivatingParticipants_.end())
+    deactivatingParticipants_.push_back(moved);
+  if (activeParticipants_.empty()) willEnd();
+}
+
+void QMAIntermission::participantDidRelinquishScreen(const std::shared_ptr<QMAIntermitting>& participant) {
+  WV_DCHECK_MAIN_THREAD();
+  cleanUpDeallocatedParticipants();
+  auto keep = shared_from_this();
+  // A participant whose dismissal started without notice is moved now.
+  if (participant && find(activeParticipants_, participant.get()) != activeParticipants_.end())
+    participantWillRelinquishScreen(participant);
+  if (participant) {
+    auto it = find(deactivatingParticipants_, participant.get());
+    if (it != deactivatingParticipants_.end()) {
+      deactivatingParticipants_.erase(it);
+      if (activeParticipants_.empty() && deactivatingParticipants_.empty()) didEnd();
+    }
+  }
+  if (deactivatingParticipants_.empty()) resumeDeactivations();
+}
+
+void QMAIntermission::begin() {
+  if (auto s = slot()) s->adWillPresentScreen();
+  auto app = uikit::Application::sharedApplication();
+  publisherIdleTimerDisabled_ = app->isIdleTimerDisabled();
+  app->setIdleTimerDisabled(true);
+  statusBarWasOriginallyHidden_ = app->isStatusBarHidden();
+  if (!foregroundObserver_) {
+    std::weak_ptr<QMAIntermission> weak = shared_from_this();
+    foregroundObserver_ = foundation::NotificationCenter::defaultCenter().addObserverForName(
+        uikit::kUIApplicationWillEnterForegroundNotification, nullptr, nullptr,
+        [weak](const foundation::Notification&) {
+          if (auto self = weak.lock()) self->applicationWillEnterForeground();
+        });
+  }
+}
+
+void QMAIntermission::willEnd() {
+  auto app = uikit::Application::sharedApplication();
+  app->setIdleTimerDisabled(publisherIdleTimerDisabled_);
+  if (statusBarOverridden_) app->setStatusBarHidden(statusBarWasOriginallyHidden_);
+  if (auto s = slot()) s->adWillDismissScreen();
+}
+
+void QMAIntermission::didEnd() {
+  stopObserving();
+  if (auto s = slot()) s->adDidDismissScreen();
+}
+
+void QMAIntermission::stopObserving() {
+  if (!foregroundObserver_) return;
+  foundation::NotificationCenter::defaultCenter().removeObserver(*foregroundObserver_);
+  foregroundObserver_.reset();
+}
+
+void QMAIntermission::cleanUpDeallocatedParticipants() {
+  auto isGone = [](const Participant& p) { return p.object.expired(); };
+  const auto activeBefore = activeParticipants_.size();
+  std::erase_if(activeParticipants_, isGone);
+  const bool droppedActive = activeParticipants_.size() != activeBefore;
+  const auto deactivatingBefore = deactivatingParticipants_.size();
+  std::erase_if(deactivatingParticipants_, isGone);
+  const bool droppedDeactivating = deactivatingParticipants_.size() != deactivatingBefore;
+  if (droppedActive && activeParticipants_.empty()) willEnd();
+  if ((droppedActive || droppedDeactivating) && deactivatingParticipants_.empty()) {
+    resumeDeactivations();
+    if (activeParticipants_.empty()) didEnd();
+  }
+}
+
+void QMAIntermission::applicationWillEnterForeground() {
+  WV_DCHECK_MAIN_THREAD();
+  for (const auto& p : activeParticipants_) {
+    auto object = p.object.lock();
+    if (object && object->shouldDismissOnApplicationEnteringForeground()) deactivationQueue_.push_back(object);
+  }
+  runNextDeactivation();
+}
+
+void QMAIntermission::resumeDeactivations() {
+  deactivationSuspended_ = false;
+  runNextDeactivation();
+}
+
+void QMAIntermission::runNextDeactivation() {
+  if (deactivationSuspended_ || deactivationScheduled_ || deactivationQueue_.empty()) return;
+  deactivationScheduled_ = true;
+  std::weak_ptr<QMAIntermission> weak = shared_from_this();
+  dispatch::Queue::main()->async([weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->deactivationScheduled_ = false;
+    if (self->deactivationSuspended_) return;  // held back until the dismissal under way ends
+    if (self->deactivationQueue_.empty()) return;
+    auto participant = self->deactivationQueue_.front().lock();
+    self->deactivationQueue_.pop_front();
+    if (participant && find(self->activeParticipants_, participant.get()) != self->activeParticipants_.end())
+      participant->relinquishScreenWithCompletion(nullptr);
+    self->runNextDeactivation();
+  });
+}

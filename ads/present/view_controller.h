@@ -1,0 +1,144 @@
+#pragma once
+// The full-screen ad view controller (QMAViewController): every screen the ad component
+// lays over the host is one. Its presenter (QMAOverlayPresenting; the modal one by default)
+// puts it on screen; it takes part in its slot's intermission while it holds the screen,
+// announces the takeover and the return with the two full-screen notifications every slot
+// listens to, holds itself alive while shown, and when it goes away records on the ad's
+// statistics when the user came back.
+//
+// QMAModalOverlayPresenter presents the controller with the platform's modal presentation
+// and hides the status bar while it is up.
+//
+// Threads: main thread only (checked).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "ads/present/intermission.h"
+#include "ads/present/presentation_slot.h"
+#include "platform/foundation/notification_center.h"
+#include "platform/uikit/view_controller.h"
+
+class QMAViewController;
+
+// What a presenter offers.
+class QMAOverlayPresenting {
+ public:
+  using Completion = std::function<void()>;
+  virtual ~QMAOverlayPresenting() = default;
+  // Puts the presented controller on screen from `viewController`; the completion runs
+  // once it is there. Throws QMAPresentationRefused when the platform refuses.
+  virtual void presentFromViewControllerCompletion(const std::shared_ptr<uikit::ViewController>& viewController,
+                                                   Completion completion) = 0;
+  // The controller that presents whatever the presented controller itself presents.
+  virtual std::shared_ptr<uikit::ViewController> presentationViewController() = 0;
+  virtual void dismissWithCompletionHandler(Completion completion) = 0;
+  virtual std::shared_ptr<QMAViewController> presentedViewController() const = 0;
+  virtual void setPresentedViewController(std::weak_ptr<QMAViewController> viewController) = 0;
+  virtual bool isReadyToPresent() = 0;
+};
+
+// The platform would not present: what it said.
+struct QMAPresentationRefused : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The notifications the full-screen presenters post, with the controller as object.
+inline constexpr const char* kQMAAdModalViewControllerWillPresentFullScreen =
+    "kAdModalViewControllerWillPresentFullScreen";
+inline constexpr const char* kQMAAdModalViewControllerDidDismissFullScreen =
+    "kAdModalViewControllerDidDismissFullScreen";
+
+// Interface orientation masks.
+inline constexpr std::uint64_t kQMAInterfaceOrientationMaskAll = 30;
+
+class QMAViewController : public uikit::ViewController, public QMAIntermitting {
+ public:
+  using Completion = QMAIntermitting::Completion;
+  static std::shared_ptr<QMAViewController> init();
+  ~QMAViewController() override;
+  std::string className() const override { return "QMAViewController"; }
+
+  std::uint64_t supportedInterfaceOrientations() const { return supportedInterfaceOrientations_; }
+  // Any mask, 0 included.
+  void setSupportedInterfaceOrientations(std::uint64_t mask) { supportedInterfaceOrientations_ = mask; }
+  // Only a mask that is not 0.
+  void setSupportedOrientations(std::uint64_t mask);
+  std::shared_ptr<QMAPresentationSlot> slot() const { return slot_.lock(); }
+  void setSlot(std::weak_ptr<QMAPresentationSlot> slot) { slot_ = std::move(slot); }
+  const std::shared_ptr<QMAOverlayPresenting>& presenter() const { return presenter_; }
+  // Keeps the presenter and makes itself its presented controller.
+  void setPresenter(std::shared_ptr<QMAOverlayPresenting> presenter);
+  std::shared_ptr<QMAIntermission> intermission() const override { return intermission_; }
+  bool isHoldingItself() const { return retainCycle_ != nullptr; }
+  const Completion& dismissalCompletion() const { return dismissalCompletion_; }
+  void setDismissalCompletion(Completion completion) { dismissalCompletion_ = std::move(completion); }
+
+  // Takes the screen: joins the slot's intermission (the first participant makes one),
+  // posts the will-present notification and has the presenter present it. Nothing
+  // without a controller to present from (a public log line) or a ready presenter.
+  void presentFromViewControllerCompletion(const std::shared_ptr<uikit::ViewController>& viewController,
+                                           Completion completion) override;
+  void relinquishScreenWithCompletion(Completion completion) override;
+  bool shouldDismissOnApplicationEnteringForeground() override { return true; }
+
+  // Steps the subclasses extend (calling these).
+  virtual void finishAppearing();
+  virtual void finishDismissal();
+  virtual void viewChangedToOrientation(long orientation) {}
+
+  bool shouldAutorotate() const { return true; }
+  bool prefersStatusBarHidden() const { return true; }
+  void viewDidLoad() override;
+  void viewDidDisappear(bool animated) override;
+
+ protected:
+  QMAViewController() = default;
+  void commonSetUp() { supportedInterfaceOrientations_ = kQMAInterfaceOrientationMaskAll; }
+  std::shared_ptr<QMAViewController> self() { return std::static_pointer_cast<QMAViewController>(shared_from_this()); }
+  void joinIntermission();
+  bool isRelinquishing() const { return relinquishing_; }
+  // Sets "tlanding_page_load_dismiss" and appends the last click and this return to
+  // "tclick" on the slot's ad's statistics.
+  void recordDismissal();
+
+ private:
+  std::uint64_t supportedInterfaceOrientations_ = kQMAInterfaceOrientationMaskAll;
+  std::weak_ptr<QMAPresentationSlot> slot_;
+  std::shared_ptr<QMAOverlayPresenting> presenter_;
+  std::shared_ptr<QMAIntermission> intermission_;
+  std::shared_ptr<QMAViewController> retainCycle_;
+  Completion dismissalCompletion_;
+  bool relinquishing_ = false;
+};
+
+class QMAModalOverlayPresenter : public QMAOverlayPresenting,
+                                 public std::enable_shared_from_this<QMAModalOverlayPresenter> {
+ public:
+  static std::shared_ptr<QMAModalOverlayPresenter> init();
+  ~QMAModalOverlayPresenter() override;
+
+  void presentFromViewControllerCompletion(const std::shared_ptr<uikit::ViewController>& viewController,
+                                           Completion completion) override;
+  std::shared_ptr<uikit::ViewController> presentationViewController() override { return presentedViewController(); }
+  void dismissWithCompletionHandler(Completion completion) override;
+  std::shared_ptr<QMAViewController> presentedViewController() const override { return presented_.lock(); }
+  void setPresentedViewController(std::weak_ptr<QMAViewController> viewController) override {
+    presented_ = std::move(viewController);
+  }
+  bool isReadyToPresent() override { return presentedViewController() != nullptr; }
+  // Tells the intermission that the status bar is overridden, then hides it.
+  void hideStatusBar();
+  void appDidEnterForeground() { hideStatusBar(); }
+
+ private:
+  QMAModalOverlayPresenter() = default;
+  void removeForegroundObserver();
+
+  std::weak_ptr<QMAViewController> presented_;
+  std::optional<foundation::NotificationCenter::ObserverToken> foregroundObserver_;
+};
