@@ -38,3 +38,12 @@ void QMASlot::presentMediatedInterstitialFromRootViewController(const std::share
   WV_DCHECK_MAIN_THREAD();
   // A mediated interstitial is presented by its network, which none is yet.
 }
+
+std::optional<std::string> QMASlot::adNetworkClassName() const {
+  WV_DCHECK_MAIN_THREAD();
+  if (state_ != QMASlotStateAdReady) return std::nullopt;
+  // A mediated ad names its network's adapter, which no waterfall delivers yet; the ad
+  // network's own ads are the house adapter's.
+  if (isMediating()) return std::nullopt;
+  return std::string(kQMAHouseAdapterClassName);
+}
