@@ -120,6 +120,7 @@ void QMAAdView::setUp() {
 }
 
 QMAAdView::~QMAAdView() {
+  WV_DCHECK_MAIN_THREAD();
   if (webView_) webView_->setDelegate({});
   if (gesture_) gesture_->setDelegate({});
   if (URL_) QMAAdURLStash::removeURLForView(*URL_, this);

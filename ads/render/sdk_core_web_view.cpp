@@ -29,7 +29,13 @@ std::shared_ptr<QMASDKCoreWebView> QMASDKCoreWebView::init() {
   return page;
 }
 
-QMASDKCoreWebView::~QMASDKCoreWebView() = default;
+QMASDKCoreWebView::~QMASDKCoreWebView() {
+  // The page's last owner may be a block on its lock queue; the ad view and its delegate
+  // are views and belong to the main thread, so they go there to be released.
+  if (!dispatch::isMainThread() && (adView_ || adViewDelegate_)) {
+    dispatch::Queue::main()->async([view = std::move(adView_), delegate = std::move(adViewDelegate_)] {});
+  }
+}
 
 long QMASDKCoreWebView::state() {
   WV_DCHECK_NOT_ON_QUEUE(lockQueue_);

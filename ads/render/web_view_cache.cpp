@@ -12,8 +12,10 @@ std::uint64_t QMAWebViewCacheSet::storedCapacity() {
 }
 
 const std::shared_ptr<QMAWebViewCacheSet>& QMAWebViewCacheSet::sharedCache() {
-  static const std::shared_ptr<QMAWebViewCacheSet> cache = initWithMaxCapacity(storedCapacity());
-  return cache;
+  // Lives to the end of the process: ad views that go away while the program exits still
+  // hand their web views back to it.
+  static const auto* cache = new std::shared_ptr<QMAWebViewCacheSet>(initWithMaxCapacity(storedCapacity()));
+  return *cache;
 }
 
 std::shared_ptr<QMAWebViewCacheSet> QMAWebViewCacheSet::initWithMaxCapacity(std::uint64_t maxCapacity) {
