@@ -146,6 +146,7 @@ void QMAAdAppViewController::viewDidAppear(bool animated) {
 
 void QMAAdAppViewController::viewWillDisappear(bool animated) {
   WV_DCHECK_MAIN_THREAD();
+  QMAViewController::viewWillDisappear(animated);
   if (auto s = slot()) s->interstitialViewWillDisappear();
 }
 

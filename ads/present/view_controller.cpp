@@ -6,6 +6,7 @@
 #include "platform/dispatch/thread_checks.h"
 #include "platform/uikit/application.h"
 #include "platform/uikit/color.h"
+#include "platform/uikit/window.h"
 
 // ---- QMAViewController
 
@@ -125,9 +126,28 @@ void QMAViewController::finishDismissal() {
   }
 }
 
+bool QMAViewController::isBeingDismissed() const {
+  // Disappearing while its window stays up: taken off the screen, not hidden with it.
+  auto w = isViewLoaded() ? const_cast<QMAViewController*>(this)->view()->window() : nullptr;
+  return w && !w->isHidden();
+}
+
+void QMAViewController::viewWillDisappear(bool animated) {
+  // Dismissed by somebody else than its presenter: it leaves its intermission all the same.
+  if (!relinquishing_ && intermission_ && isBeingDismissed()) {
+    dismissedByOthers_ = true;
+    intermission_->participantWillRelinquishScreen(self());
+  }
+}
+
 void QMAViewController::viewDidDisappear(bool animated) {
-  // Dismissed by the platform as the presenter asked: the dismissal is over.
-  if (relinquishing_) finishDismissal();
+  // The dismissal is over, whoever asked for it; a controller nobody relinquished no longer
+  // holds itself.
+  if (relinquishing_ || dismissedByOthers_) {
+    auto keep = self();
+    retainCycle_.reset();
+    finishDismissal();
+  }
 }
 
 void QMAViewController::recordDismissal() {

@@ -94,6 +94,7 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   bool shouldAutorotate() const { return true; }
   bool prefersStatusBarHidden() const { return true; }
   void viewDidLoad() override;
+  void viewWillDisappear(bool animated) override;
   void viewDidDisappear(bool animated) override;
 
  protected:
@@ -102,6 +103,7 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   std::shared_ptr<QMAViewController> self() { return std::static_pointer_cast<QMAViewController>(shared_from_this()); }
   void joinIntermission();
   bool isRelinquishing() const { return relinquishing_; }
+  bool isBeingDismissed() const;
   // Sets "tlanding_page_load_dismiss" and appends the last click and this return to
   // "tclick" on the slot's ad's statistics.
   void recordDismissal();
@@ -114,6 +116,7 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   std::shared_ptr<QMAViewController> retainCycle_;
   Completion dismissalCompletion_;
   bool relinquishing_ = false;
+  bool dismissedByOthers_ = false;
 };
 
 class QMAModalOverlayPresenter : public QMAOverlayPresenting,
