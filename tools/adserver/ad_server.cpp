@@ -301,7 +301,20 @@ bool AdServer::serveFile(const std::string& path, const nlohmann::json& scenario
   return true;
 }
 
-void AdServer::respond(const nlohmann::json& r, httplib::Response& res) {
+void AdServer::respond(const nlohmann::json& described, httplib::Response& res) {
+  // "{base}" in a body or a header value is this server's address, so an ad can name its
+  // own click and impression URLs before the port is known.
+  nlohmann::json r = described;
+  const std::string base = baseURL();
+  auto fill = [&base](std::string text) {
+    for (std::size_t at = text.find("{base}"); at != std::string::npos; at = text.find("{base}", at + base.size()))
+      text.replace(at, 6, base);
+    return text;
+  };
+  if (r.contains("body") && r["body"].is_string()) r["body"] = fill(r["body"].get<std::string>());
+  if (r.contains("headers"))
+    for (auto& [name, value] : r["headers"].items())
+      if (value.is_string()) value = fill(value.get<std::string>());
   if (r.value("hang", false)) {
     waitWhileHanging();
     res.status = 503;
