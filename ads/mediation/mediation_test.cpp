@@ -1,0 +1,177 @@
+// The mediation configuration read from its JSON, the adapter class of a network found by
+// name, and the mediation pings expanded from their templates.
+#include "ads/mediation/mediation_config.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "ads/mediation/mediation_pings.h"
+#include "ads/services/logging.h"
+#include "ads/services/test_support.h"
+#include "platform/foundation/json.h"
+#include "platform/foundation/log.h"
+#include "tools/adserver/ad_server.h"
+
+namespace {
+
+using foundation::Dictionary;
+using foundation::Value;
+
+Dictionary parse(const std::string& json) { return *foundation::jsonParse(json)->asDictionary(); }
+
+struct Mediation : qma_test::DeviceRootTest {
+  std::vector<std::string> lines;
+  std::mutex mu;
+  foundation::LogSink previous;
+  void SetUp() override {
+    dispatch::RunLoop::main();
+    DeviceRootTest::SetUp();
+    previous = foundation::setLogSink([this](const std::string& line) {
+      std::lock_guard lock(mu);
+      lines.push_back(line);
+    });
+    for (const char* name : {"MedNewAdapter", "MedOldAdapter", "MedNotAnAdapter"}) {
+      auto cls = runtime::Class::make(name);
+      if (std::string(name) != "MedOldAdapter") cls->addMethod<void()>("getInterstitial", [](const runtime::Id&) {});
+      if (std::string(name) != "MedNotAnAdapter") cls->addProtocol(kQMAMAdNetworkAdapterProtocol);
+      runtime::objc_registerClassPair(cls);
+    }
+  }
+  void TearDown() override {
+    for (const char* name : {"MedNewAdapter", "MedOldAdapter", "MedNotAnAdapter"}) runtime::objc_disposeClassPair(name);
+    QMALogQueue()->sync([] {});
+    foundation::setLogSink(previous);
+    DeviceRootTest::TearDown();
+  }
+  std::vector<std::string> logged() {
+    QMALogQueue()->sync([] {});
+    std::lock_guard lock(mu);
+    return lines;
+  }
+};
+
+TEST_F(Mediation, SettingsTakeOnlyValuesOfTheirTypeWithinTheirLimits) {
+  struct Row {
+    const char* settings;
+    double refresh, timeout;
+    std::int64_t animation;
+  };
+  const Row rows[] = {
+      {R"({})", 0, 10, 8},
+      {R"({"refresh": 29999.5, "ad_network_timeout_millis": 2500, "ad_transition_anim": 0})", 29999.5, 2.5, 0},
+      {R"({"refresh": 30000, "ad_transition_anim": 9})", 0, 10, 8},
+      {R"({"refresh": "60", "ad_network_timeout_millis": "abc", "ad_transition_anim": -1})", 60, 0, 8},
+      {R"({"refresh": [1], "ad_network_timeout_millis": null})", 0, 10, 8},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.settings);
+    std::optional<QMARequestError> error;
+    auto config = QMAMConfig::initWithAppKeyConfigDictError(
+        "unit", parse(std::string(R"({"ad_networks": [], "settings": )") + row.settings + "}"), &error);
+    ASSERT_TRUE(config);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(config->refreshInterval(), row.refresh);
+    EXPECT_EQ(config->adNetworkTimeout(), row.timeout);
+    EXPECT_EQ(config->bannerAnimationType(), row.animation);
+  }
+}
+
+TEST_F(Mediation, NetworksNeedAnIDAndAListOfNetworksOrTheWholeConfigurationFails) {
+  struct Row {
+    const char* json;
+    std::optional<long> code;
+    std::size_t networks;
+    const char* firstID;
+  };
+  const Row rows[] = {
+      {R"({})", 7, 0, ""},
+      {R"({"ad_networks": {}})", 7, 0, ""},
+      {R"({"ad_networks": ["x", 3, {"id": 12345}]})", std::nullopt, 1, "12345"},
+      {R"({"ad_networks": [{"id": true}]})", std::nullopt, 1, "1"},
+      {R"({"ad_networks": [{"id": "a"}, {"id": {"no": 1}}]})", 7, 0, ""},
+      {R"({"ad_networks": [{"data": {}}]})", 7, 0, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.json);
+    std::optional<QMARequestError> error;
+    auto config = QMAMConfig::initWithAppKeyConfigDictError("unit", parse(row.json), &error);
+    EXPECT_EQ(error ? std::optional<long>(error->code) : std::nullopt, row.code);
+    if (row.code) {
+      EXPECT_FALSE(config);
+      continue;
+    }
+    ASSERT_TRUE(config);
+    ASSERT_EQ(config->adNetworkConfigs().size(), row.networks);
+    EXPECT_EQ(config->adNetworkConfigs()[0]->networkID(), std::optional<std::string>(row.firstID));
+  }
+}
+
+TEST_F(Mediation, TheAdapterIsTheFirstNamedClassOfTheCurrentInterfaceAndProblemsAreOnlyLogged) {
+  std::optional<QMARequestError> error;
+  auto config = QMAMConfig::initWithAppKeyConfigDictError(
+      "unit",
+      parse(R"({"ad_type": "interstitial", "ad_networks": [
+        {"id": "1", "adapters": ["Missing", "MedOldAdapter", "MedNotAnAdapter", "MedNewAdapter"]},
+        {"id": "2", "adapters": ["MedOldAdapter"]},
+        {"id": "3"}]})"),
+      &error);
+  ASSERT_TRUE(config);
+  EXPECT_FALSE(error);
+  EXPECT_TRUE(config->adType()->isInterstitial());
+  const auto& n = config->adNetworkConfigs();
+  ASSERT_EQ(n.size(), 3u);
+  EXPECT_EQ(n[0]->adapterClass()->name(), "MedNewAdapter");
+  EXPECT_FALSE(n[1]->adapterClass());
+  EXPECT_FALSE(n[2]->adapterClass());
+  const auto lines = logged();
+  auto has = [&](const std::string& text) {
+    for (const auto& l : lines)
+      if (l.find(text) != std::string::npos) return true;
+    return false;
+  };
+  EXPECT_TRUE(has("Ad network adapter MedOldAdapter implements an old API. Please update the adapter."));
+  EXPECT_TRUE(has("Please update the adapter. No valid adapters found for this ad network."));
+  EXPECT_TRUE(has("Cannot find an ad network adapter with the name(s): "));
+  EXPECT_EQ(QMAMAdNetworkAdapterClasses::availableAdapterNamesInSet({"MedNewAdapter", "MedNotAnAdapter", "Missing"}),
+            (std::set<std::string>{"MedNewAdapter"}));
+}
+
+TEST_F(Mediation, AdTypeNamesAreExactAndAnythingElseIsAnInvalidBanner) {
+  EXPECT_TRUE(QMAMConfig::adTypeFromString("interstitial")->isInterstitial());
+  EXPECT_TRUE(QMAAdSizeEqualToSize(QMAMConfig::adTypeFromString("mrec")->adSize(), kQMAAdSizeMediumRectangle));
+  for (const char* name : {"Interstitial", "", "banner "}) {
+    auto type = QMAMConfig::adTypeFromString(std::string(name));
+    EXPECT_FALSE(type->isInterstitial()) << name;
+    EXPECT_FALSE(type->isValid()) << name;
+  }
+  EXPECT_FALSE(QMAMConfig::adTypeFromString(std::nullopt)->isValid());
+}
+
+TEST_F(Mediation, PingsExpandTheirMacrosAndUseTheDefaultOnlyWithoutAList) {
+  adserver::AdServer server;
+  ASSERT_TRUE(server.start());
+  setenv("WARDVANE_AD_NETWORK_URL", server.baseURL().c_str(), 1);
+  const std::string base = server.baseURL();
+  QMATrackMediationURLsFromTemplates(foundation::Array{base + "/a?q=@fk_qdata@&n=@fk_adnetid@&r=@fk_adnetrefresh@&x=@@",
+                                                       7, base + "/b?loc=@fk_adlocid@&aec=@fk_aec@"},
+                                     QMAMUtilities::defaultTemplate(kQMAMClickTemplatePath), "net-9", std::nullopt,
+                                     std::nullopt, std::nullopt, true, std::nullopt, std::nullopt);
+  QMATrackMediationURLsFromTemplates(foundation::Array{}, QMAMUtilities::defaultTemplate(kQMAMClickTemplatePath),
+                                     std::nullopt, std::nullopt, "qd", "unit", false, std::nullopt, std::nullopt);
+  QMATrackMediationURLsFromTemplates(std::nullopt, QMAMUtilities::defaultTemplate(kQMAMNoFillTemplatePath), std::nullopt,
+                                     std::nullopt, "qd", "unit", false, "5", "3");
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] { return server.requests().size() >= 3; }));
+  for (int i = 0; i < 10; ++i) dispatch::RunLoop::main().runOnce(0.01);
+  ASSERT_EQ(server.requests().size(), 3u);
+  EXPECT_TRUE(server.requestsForPath("/clk").empty());  // an empty list sends nothing
+  ASSERT_EQ(server.requestsForPath("/a").size(), 1u);
+  EXPECT_EQ(server.requestsForPath("/a")[0].query.rfind("q=&n=net-9&r=1&x=@@", 0), 0u);
+  EXPECT_EQ(server.requestsForPath("/b")[0].query, "loc=@fk_adlocid@&aec=@fk_aec@");
+  const std::string nofill = server.requestsForPath("/nofill")[0].query;
+  EXPECT_EQ(nofill.rfind("ad_loc=unit&qdata=qd&js=qvra-sdk-i-v7.4.1&session_id=", 0), 0u) << nofill;
+  EXPECT_NE(nofill.find("&aec=3&adt=5"), std::string::npos) << nofill;
+  server.stop();
+  unsetenv("WARDVANE_AD_NETWORK_URL");
+}
+
+}  // namespace
