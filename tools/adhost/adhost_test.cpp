@@ -1,0 +1,273 @@
+// adhost end to end: the real program in a device root of its own, against an ad server in
+// this process on 127.0.0.1, driven by its commands as a person or the demo drives it. Each
+// format is received, fails with its errors, is presented, dismissed and clicked; clicks and
+// impressions are seen arriving at the server. The command reader has a table of its own.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tools/adhost/command.h"
+#include "tools/adserver/ad_server.h"
+#include "tools/testsupport/driven_process.h"
+
+namespace {
+
+using nlohmann::json;
+
+TEST(AdHostCommands, LinesReadAsCommandsOrSayWhyNot) {
+  struct Row {
+    const char* line;
+    bool ok;
+    adhost::Verb verb;
+  };
+  const Row rows[] = {
+      {"", true, adhost::Verb::Nothing},
+      {"   # a comment", true, adhost::Verb::Nothing},
+      {"banner b1", true, adhost::Verb::Banner},
+      {"banner b1 mrec at 0,20 unit ca-app/1 no-root", true, adhost::Verb::Banner},
+      {"banner b1 320.5x50", true, adhost::Verb::Banner},
+      {"banner b1 sizes banner", false, adhost::Verb::Nothing},  // only the publisher edition takes sizes
+      {"kvr-banner k sizes banner,mrec manual-impressions custom-rendering", true, adhost::Verb::KVRBanner},
+      {"kvr-banner k sizes banner,nope", false, adhost::Verb::Nothing},
+      {"banner b1 20001x50", false, adhost::Verb::Nothing},
+      {"banner b1 at 1e9,0", false, adhost::Verb::Nothing},
+      {"banner b/1", false, adhost::Verb::Nothing},
+      {"load b1 kw=sports round=2", true, adhost::Verb::Load},
+      {"load b1 =x", false, adhost::Verb::Nothing},
+      {"clock advance 60", true, adhost::Verb::Clock},
+      {"clock advance -1", false, adhost::Verb::Nothing},
+      {"clock advance nan", false, adhost::Verb::Nothing},
+      {"clock advance 99999999999", false, adhost::Verb::Nothing},
+      {"tap b1 2", true, adhost::Verb::Tap},
+      {"tap b1 x", false, adhost::Verb::Nothing},
+      {"frame b1 0,20 375x50", true, adhost::Verb::Frame},
+      {"frame b1 0,20 -1x50", false, adhost::Verb::Nothing},
+      {"reward load unit-r", true, adhost::Verb::RewardLoad},
+      {"reward play", false, adhost::Verb::Nothing},
+      {"wait b1 adViewDidReceiveAd", true, adhost::Verb::Wait},
+      {"screen now", false, adhost::Verb::Nothing},
+      {"fly", false, adhost::Verb::Nothing},
+  };
+  for (const auto& row : rows) {
+    auto parsed = adhost::parseCommand(row.line);
+    const auto* c = std::get_if<adhost::Command>(&parsed);
+    EXPECT_EQ(c != nullptr, row.ok) << row.line;
+    if (c) {
+      EXPECT_EQ(c->verb, row.verb) << row.line;
+    }
+  }
+  auto c = std::get<adhost::Command>(adhost::parseCommand("kvr-banner k 300x250 at -5,7.5 sizes mrec,smart"));
+  EXPECT_TRUE(QMAAdSizeEqualToSize(*c.size, kQMAAdSizeMediumRectangle));
+  EXPECT_EQ(*c.origin, (uikit::Point{-5, 7.5}));
+  ASSERT_EQ(c.validSizes.size(), 2u);
+  EXPECT_TRUE(QMAAdSizeEqualToSize(c.validSizes[1], kQMAAdSizeSmartBannerPortrait));
+  EXPECT_TRUE(std::holds_alternative<adhost::ParseError>(adhost::parseCommand(std::string(5000, 'a'))));
+  EXPECT_TRUE(std::holds_alternative<adhost::ParseError>(adhost::parseCommand(std::string("banner b\0", 9))));
+}
+
+// Ads by unit: "banner" (HTML with click, impression and a 30 s refresh), "empty" (no
+// fill), "big" (the interstitial's page), "custom" (for the host to draw, with an app
+// event), "reward" (a mediation configuration naming the host's reward adapter).
+json scenario() {
+  const json reward = {
+      {"ad_type", "interstitial"},
+      {"settings", {{"rewards", {{{"rb_type", "gems"}, {"rb_amount", 3}}}}}},
+      {"ad_networks", {{{"id", "7"}, {"data", {{"pubid", "video-net"}, {"duration", "2"}}}, {"adapters", {"AdhostRewardAdapter"}}}}}};
+  return {{"ads",
+           {{"banner", {{"body", "<body>Ad one <a href='https://landing.example/one'>Buy</a></body>"},
+                        {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/click"},
+                                     {"X-Qvra-Tracking-Urls", "{base}/ping/impression"},
+                                     {"X-Qvra-Refresh-Rate", "30"}}}}},
+            {"empty", {{"body", ""}}},
+            {"big", {{"body", "<body>Full screen <a href='https://landing.example/big'>Go</a></body>"},
+                     {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/big-click"}}}}},
+            {"custom", {{"response_type", "custom_rendering"},
+                        {"body", "<body>Drawn by the host<script>location.href='qomb://a/appEvent?name=hello&info=1';"
+                                 "</script></body>"}}},
+            {"event", {{"body", "<body>Event<script>location.href='qomb://a/appEvent?name=coins&info=5';</script></body>"}}},
+            {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}}}},
+          {"ad_rules",
+           {{{"when", {{"slotname", "empty"}}}, {"ad", "empty"}},
+            {{"when", {{"slotname", "big"}}}, {"ad", "big"}},
+            {{"when", {{"slotname", "custom"}}}, {"ad", "custom"}},
+            {{"when", {{"slotname", "event"}}}, {"ad", "event"}},
+            {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}}}},
+          {"default_ad", "banner"}};
+}
+
+class AdHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = std::filesystem::temp_directory_path() /
+            ("wv-adhost-" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(root_);
+    server_ = std::make_unique<adserver::AdServer>(adserver::AdServer::parseScenario(scenario().dump()));
+    ASSERT_TRUE(server_->start());
+    host_ = std::make_unique<testsupport::DrivenProcess>(
+        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "8"},
+        std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "WARDVANE_AD_NETWORK_URL=" + server_->baseURL(),
+                                 "TZ=UTC"});
+  }
+  void TearDown() override {
+    if (host_) {
+      EXPECT_EQ(send("quit"), "ok bye");
+    }
+    host_.reset();
+    server_->stop();
+    std::filesystem::remove_all(root_);
+  }
+  std::string send(const std::string& line) { return host_->send(line); }
+  // Sends and expects the answer to begin with `start`.
+  void expect(const std::string& line, const std::string& start) {
+    const std::string answer = send(line);
+    EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
+  }
+  // The requests of the path the server has seen, once at least `atLeast` came (pings go
+  // out in the background; this waits for real I/O, at most 10 s, and moves no clock).
+  std::size_t hits(const std::string& path, std::size_t atLeast = 1) const {
+    for (int i = 0; i < 1000 && server_->requestsForPath(path).size() < atLeast; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return server_->requestsForPath(path).size();
+  }
+
+  std::filesystem::path root_;
+  std::unique_ptr<adserver::AdServer> server_;
+  std::unique_ptr<testsupport::DrivenProcess> host_;
+};
+
+TEST_F(AdHostTest, EveryLineIsAnsweredBlankLinesAndCommentsWithAnEmptyOne) {
+  EXPECT_EQ(send(""), "");
+  EXPECT_EQ(send("# a person's note"), "");
+  expect("fly away", "error: unknown command \"fly\"");
+  expect("banner b1 nonsense", "error: usage: banner NAME");
+  expect("help", "ok commands: banner NAME");
+  expect("screen", "ok screen 375x667 status-bar=shown");
+}
+
+TEST_F(AdHostTest, ABannerIsReceivedShownClickedAndReloadedOnTheHandClock) {
+  expect("banner b1", "ok b1 QMABannerView at 0,20 320x50 size=kQMAAdSizeBanner unit=b1");
+  expect("load b1", "ok loading b1");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  EXPECT_NE(send("screen").find("b1 banner at 0,20 320x50 size=kQMAAdSizeBanner shows \"Ad one Buy\" links=1"),
+            std::string::npos);
+  EXPECT_EQ(hits("/ping/impression"), 1u);
+
+  expect("clock advance 1", "ok clock ");
+  expect("tap b1", "ok tapped b1 link 0 https://landing.example/one");
+  expect("wait b1", "ok b1 adViewWillLeaveApplication:");
+  EXPECT_EQ(hits("/ping/click"), 1u);
+
+  expect("clock advance 29", "ok clock ");
+  expect("wait b1 adViewDidReceiveAd", "ok b1 adViewDidReceiveAd:");
+  EXPECT_EQ(hits(adserver::AdServer::kAdPath), 2u);
+  expect("events b1", "ok events b1 adViewDidReceiveAd: | b1 adViewWillLeaveApplication: | b1 adViewDidReceiveAd:");
+}
+
+TEST_F(AdHostTest, BannersFailWithTheErrorsOfTheirCauses) {
+  expect("banner nofill unit empty", "ok nofill");
+  expect("load nofill", "ok loading");
+  expect("wait nofill", "ok nofill adView:didFailToReceiveAdWithError: code=1 Request Error: No ad to show.");
+  expect("banner lost no-root", "ok lost");
+  expect("load lost", "ok loading");
+  expect("wait lost", "ok lost adView:didFailToReceiveAdWithError: code=0 ");
+  expect("log", "ok log [");
+  expect("banner odd 320x50x", "error: usage");
+  expect("banner skinny 5000x50", "error: the banner refused the size");
+  const std::string log = send("log");
+  EXPECT_NE(log.find("Unable to set adSize property."), std::string::npos) << log;
+}
+
+TEST_F(AdHostTest, MessagesTheHostDoesNotImplementAreNotSentButTheAdIsShown) {
+  expect("banner b1", "ok b1");
+  expect("implements b1 none", "ok b1 implements none");
+  expect("load b1", "ok loading");
+  // The ad arrives on screen (the hand clock moved along for the pages' short timers); its
+  // delegate hears nothing of it.
+  std::string screen;
+  for (int i = 0; i < 500 && screen.find("shows \"Ad one Buy\"") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    send("clock advance 0.01");
+    screen = send("screen");
+  }
+  EXPECT_NE(screen.find("shows \"Ad one Buy\""), std::string::npos) << screen;
+  EXPECT_EQ(send("events b1"), "ok events");
+}
+
+TEST_F(AdHostTest, AnInterstitialIsPresentedClickedAndDismissedOnce) {
+  expect("interstitial i1 unit big", "ok i1 QMAInterstitial unit=big");
+  expect("present i1", "ok i1 nothing presented");
+  expect("wait i1", "ok i1 interstitial:didFailToReceiveAdWithError: code=13");
+  expect("load i1", "ok loading i1");
+  expect("wait i1", "ok i1 interstitialDidReceiveAd:");
+  expect("present i1", "ok i1 full screen: QMAInterstitialViewController");
+  expect("wait i1", "ok i1 interstitialWillPresentScreen:");
+  const std::string screen = send("screen");
+  EXPECT_NE(screen.find("status-bar=hidden"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("full screen QMAInterstitialViewController of i1 shows \"Full screen Go\" close-button at 0,0 32x32"),
+            std::string::npos)
+      << screen;
+  expect("tap i1", "ok tapped i1 link 0 https://landing.example/big");
+  expect("wait i1", "ok i1 interstitialDidReceiveAdClick:");
+  EXPECT_EQ(hits("/ping/big-click"), 1u);
+  expect("close", "ok closed QMAInterstitialViewController");
+  expect("wait i1", "ok i1 interstitialWillDismissScreen:");
+  expect("wait i1", "ok i1 interstitialDidDismissScreen:");
+  expect("present i1", "ok i1 nothing presented");
+  expect("wait i1", "ok i1 interstitial:didFailToReceiveAdWithError: code=6");
+  expect("close", "error: nothing is presented");
+}
+
+TEST_F(AdHostTest, PublisherEditionAdsRenderedByTheHostOrRefusedAndAppEvents) {
+  expect("kvr-banner mine unit custom custom-rendering", "ok mine KVRBannerView");
+  expect("load mine", "ok loading");
+  expect("wait mine", "ok mine bannerView:didReceiveCustomRenderedAd: html=\"Drawn by the host\"");
+  EXPECT_NE(send("screen").find("mine kvr-banner at 0,20 320x50 size=kQMAAdSizeBanner shows the host's own view"),
+            std::string::npos);
+  expect("tap mine", "ok tapped mine (the host's own view: click recorded)");
+
+  expect("kvr-banner refuses unit custom", "ok refuses");
+  expect("load refuses", "ok loading");
+  expect("wait refuses", "ok refuses adView:didFailToReceiveAdWithError: code=12 Ignoring delegate callback. Delegate does "
+                         "not conform to KVRCustomRenderedBannerViewDelegate.");
+  expect("kvr-banner ev unit event", "ok ev");
+  expect("load ev", "ok loading");
+  expect("wait ev adView:didReceiveAppEvent:withInfo:", "ok ev adView:didReceiveAppEvent:withInfo: name=coins info=5");
+}
+
+TEST_F(AdHostTest, TheRewardBasedVideoIsLoadedPlayedRewardedAndClosed) {
+  expect("reward present", "ok reward nothing presented");
+  expect("reward load reward user-7", "ok loading reward");
+  expect("wait reward", "ok reward rewardBasedVideoAdDidReceiveAd:");
+  expect("reward present", "ok reward full screen: AdhostRewardVideoViewController");
+  expect("wait reward", "ok reward rewardBasedVideoAdDidOpen:");
+  expect("wait reward", "ok reward rewardBasedVideoAdDidStartPlaying:");
+  expect("tap reward", "ok tapped reward");
+  expect("wait reward", "ok reward rewardBasedVideoAdWillLeaveApplication:");
+  expect("clock advance 2", "ok clock");
+  expect("wait reward", "ok reward rewardBasedVideoAd:didRewardUserWithReward: type=gems amount=3");
+  expect("close", "ok closed AdhostRewardVideoViewController");
+  expect("wait reward", "ok reward rewardBasedVideoAdDidClose:");
+  // A configuration ping and a network ping for the impression, and for the click.
+  EXPECT_EQ(hits("/imp", 2), 2u);
+  EXPECT_EQ(hits("/clk", 2), 2u);
+}
+
+TEST_F(AdHostTest, AFingerCannotReachWhatIsCovered) {
+  expect("banner b1", "ok b1");
+  expect("load b1", "ok loading");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  expect("interstitial i1 unit big", "ok i1");
+  expect("load i1", "ok loading");
+  expect("wait i1", "ok i1 interstitialDidReceiveAd:");
+  expect("present i1", "ok i1 full screen");
+  expect("tap b1", "error: a finger cannot reach b1");
+  expect("close", "ok closed");
+  expect("hide b1", "ok b1 hidden");
+  expect("tap b1", "error: a finger cannot reach b1");
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+#pragma once
+// adhost's command reader: one line of text to one command, or the reason it is not one.
+// It reads the words of a line and what they stand for (ad sizes, points, seconds, indexes
+// and options), bounded: a line longer than kMaximumLineLength, a name longer than
+// kMaximumNameLength, or a size or point outside the screen's reach is refused. Pure: no
+// state, any thread.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "ads/slots/ad_size.h"
+#include "platform/uikit/geometry.h"
+
+namespace adhost {
+
+inline constexpr std::size_t kMaximumLineLength = 4096;
+inline constexpr std::size_t kMaximumNameLength = 64;
+inline constexpr double kMaximumDimension = 10000;
+inline constexpr double kMaximumClockStep = 365.0 * 24 * 3600;
+
+enum class Verb {
+  Nothing,          // a blank line or a "#" comment
+  Banner,           // banner NAME [SIZE] [at X,Y] [unit UNIT] [no-root]
+  KVRBanner,        // kvr-banner NAME [...as banner] [sizes SIZE,SIZE...] [manual-impressions] [custom-rendering]
+  Interstitial,     // interstitial NAME [unit UNIT]
+  KVRInterstitial,  // kvr-interstitial NAME [unit UNIT] [custom-rendering]
+  Load,             // load NAME [key=value ...]
+  Present,          // present NAME
+  Cancel,           // cancel NAME
+  RewardLoad,       // reward load UNIT [USER]
+  RewardPresent,    // reward present
+  Tap,              // tap NAME [LINK]
+  Close,            // close: the close button of the full-screen ad on top
+  Frame,            // frame NAME X,Y WxH
+  Size,             // size NAME SIZE
+  Hide,             // hide NAME
+  Show,             // show NAME
+  Remove,           // remove NAME
+  Autoload,         // autoload NAME on|off
+  Impression,       // impression NAME (a manual impression)
+  Implements,       // implements NAME all|none|SELECTOR...
+  Correlator,       // correlator (a new page view)
+  Configure,        // configure CODE [TRACKING]
+  Clock,            // clock | clock advance SECONDS
+  Background,       // background
+  Foreground,       // foreground
+  Screen,           // screen
+  Events,           // events [NAME]
+  Wait,             // wait NAME [EVENT]
+  Log,              // log
+  Help,             // help
+  Quit,             // quit
+};
+
+struct Command {
+  Verb verb = Verb::Nothing;
+  std::string name;
+  std::optional<QMAAdSize> size;
+  std::optional<uikit::Point> origin;
+  std::optional<uikit::Size> frameSize;
+  std::optional<std::string> unit;
+  std::optional<std::string> user;
+  std::vector<QMAAdSize> validSizes;
+  bool manualImpressions = false;
+  bool customRendering = false;
+  bool noRoot = false;
+  bool on = false;
+  std::optional<double> seconds;
+  std::optional<std::size_t> link;
+  std::optional<std::string> event;
+  std::vector<std::pair<std::string, std::string>> parameters;
+  std::vector<std::string> selectors;  // for implements: "all", "none" or selectors
+};
+
+struct ParseError {
+  std::string message;
+};
+
+std::variant<Command, ParseError> parseCommand(std::string_view line);
+
+// "banner", "largebanner", "mrec", "fullbanner", "leaderboard", "skyscraper", "smart",
+// "smart-landscape", or "WxH" (a custom size, whole or decimal points, each at most
+// kMaximumDimension).
+std::optional<QMAAdSize> parseAdSize(std::string_view text);
+// "X,Y", each within +-kMaximumDimension.
+std::optional<uikit::Point> parsePoint(std::string_view text);
+// A finite number of seconds, > 0 and at most kMaximumClockStep.
+std::optional<double> parseSeconds(std::string_view text);
+// The command list, one line.
+std::string helpLine();
+
+}  // namespace adhost

@@ -1,0 +1,595 @@
+#include "tools/adhost/driver.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <utility>
+
+#include "ads/services/logging.h"
+#include "ads/slots/kvr_request.h"
+#include "ads/slots/mobile_ads.h"
+#include "platform/dispatch/run_loop.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/foundation/calendar.h"
+#include "platform/foundation/clock.h"
+#include "platform/foundation/format.h"
+#include "platform/foundation/json.h"
+#include "platform/uikit/controls.h"
+#include "platform/uikit/window.h"
+#include "tools/adhost/command.h"
+#include "tools/adhost/host.h"
+#include "tools/adhost/reward_adapter.h"
+
+namespace adhost {
+namespace {
+
+using uikit::Rect;
+using uikit::View;
+
+std::string number(double v) { return foundation::stringWithFormat("%g", v); }
+std::string pointText(uikit::Point p) { return number(p.x) + "," + number(p.y); }
+std::string sizeText(uikit::Size s) { return number(s.width) + "x" + number(s.height); }
+std::string rectText(Rect r) { return "at " + pointText(r.origin) + " " + sizeText(r.size); }
+std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+template <class T>
+std::shared_ptr<T> findView(const std::shared_ptr<View>& root, const std::function<bool(T&)>& match) {
+  if (!root) return nullptr;
+  if (auto t = std::dynamic_pointer_cast<T>(root); t && match(*t)) return t;
+  for (const auto& sub : root->subviews())
+    if (auto t = findView<T>(sub, match)) return t;
+  return nullptr;
+}
+
+// What an ad web view shows: the visible text of its page.
+std::string adText(const std::shared_ptr<QMAAdView>& adView) {
+  if (!adView || !adView->webView()) return "";
+  return visibleText(adView->webView()->documentParts().bodyHTML);
+}
+
+// The screen point a finger aims at to touch the middle of the view.
+uikit::Point middleOnScreen(const View& v) {
+  const Rect b = v.bounds();
+  return v.convertPointToView({b.midX(), b.midY()}, nullptr);
+}
+
+// Whether a finger at the middle of `target` touches it (or something in it).
+bool reachable(const std::shared_ptr<View>& target, std::shared_ptr<View>* hit = nullptr) {
+  if (!target || !target->window()) return false;
+  auto touched = uikit::Window::hitTestScreen(middleOnScreen(*target));
+  if (hit) *hit = touched;
+  return touched && touched->isDescendantOfView(target.get());
+}
+
+}  // namespace
+
+struct TextDriver::Impl {
+  int out = -1;
+  bool echo = false;
+  double waitLimit = 10;
+  int in = -1;
+  dispatch::RunLoop::Id source = 0;
+  std::string pending;
+  bool busy = false;
+  bool quitting = false;
+
+  std::shared_ptr<AdHost> host() { return AdHost::shared(); }
+
+  // Lets what is ready run (queued blocks, due timers), as the screen would before the
+  // next touch, and lays the windows out.
+  void settle() {
+    dispatch::RunLoop::main().drain();
+    for (auto& w : uikit::Window::visibleWindows()) w->layoutIfNeeded();
+  }
+
+  // Runs the main run loop until `done`, at most the wait limit of real time; a hand clock
+  // is moved only to timers due within 50 ms.
+  bool pumpUntil(const std::function<bool()>& done) {
+    auto& loop = dispatch::RunLoop::main();
+    return loop.runUntil(
+        [&] {
+          if (done()) return true;
+          if (!foundation::Clock::isManual()) return false;
+          const double next = loop.nextTimerDate();
+          const double wait = next - foundation::Clock::monotonic();
+          if (next >= 0 && wait > 0 && wait <= 0.05) foundation::Clock::advance(wait + 1e-6);
+          return false;
+        },
+        waitLimit);
+  }
+
+  std::shared_ptr<uikit::ViewController> topFullScreen() {
+    auto h = host();
+    return h && h->rootViewController() ? h->rootViewController()->presentedViewController() : nullptr;
+  }
+
+  // ---- making ads
+
+  std::string makeBanner(const Command& c) {
+    auto h = host();
+    if (h->ad(c.name)) return "error: there is already an ad named " + c.name;
+    const QMAAdSize size = c.size.value_or(kQMAAdSizeBanner);
+    const bool kvr = c.verb == Verb::KVRBanner;
+    std::shared_ptr<QMABannerView> banner =
+        kvr ? std::static_pointer_cast<QMABannerView>(KVRBannerView::initWithAdSize(size)) : QMABannerView::initWithAdSize(size);
+    if (!banner) return "error: the banner refused the size " + NSStringFromQMAAdSize(size) + " (see log)";
+    HostedAd hosted;
+    hosted.name = c.name;
+    hosted.kind = kvr ? HostedAd::Kind::KVRBanner : HostedAd::Kind::Banner;
+    hosted.recorder = std::make_shared<Recorder>(c.name);
+    hosted.banner = banner;
+    banner->setAdUnitID(c.unit.value_or(c.name));
+    banner->setDelegate(hosted.recorder);
+    if (!c.noRoot) banner->setRootViewController(h->rootViewController());
+    if (auto k = std::dynamic_pointer_cast<KVRBannerView>(banner)) {
+      k->setAppEventDelegate(hosted.recorder);
+      k->setAdSizeDelegate(hosted.recorder);
+      if (!c.validSizes.empty()) {
+        std::vector<std::shared_ptr<const QMABoxedValue>> boxed;
+        for (const auto& s : c.validSizes) boxed.push_back(NSValueFromQMAAdSize(s));
+        k->setValidAdSizes(boxed);
+      }
+      if (c.manualImpressions) k->setEnableManualImpressions(true);
+      if (c.customRendering) k->setCustomRenderedBannerViewDelegate(hosted.recorder);
+    }
+    const uikit::Point origin = c.origin.value_or(h->nextBannerOrigin());
+    banner->setFrame({origin, banner->uikit::View::frame().size});
+    h->rootViewController()->view()->addSubview(banner);
+    h->add(std::move(hosted));
+    return "ok " + c.name + " " + banner->className() + " " + rectText(banner->uikit::View::frame()) +
+           " size=" + NSStringFromQMAAdSize(banner->adSize()) + " unit=" + banner->adUnitID().value_or("");
+  }
+
+  std::string makeInterstitial(const Command& c) {
+    auto h = host();
+    if (h->ad(c.name)) return "error: there is already an ad named " + c.name;
+    const bool kvr = c.verb == Verb::KVRInterstitial;
+    const std::string unit = c.unit.value_or(c.name);
+    std::shared_ptr<QMAInterstitial> interstitial =
+        kvr ? std::static_pointer_cast<QMAInterstitial>(KVRInterstitial::initWithAdUnitID(unit))
+            : QMAInterstitial::initWithAdUnitID(unit);
+    HostedAd hosted;
+    hosted.name = c.name;
+    hosted.kind = kvr ? HostedAd::Kind::KVRInterstitial : HostedAd::Kind::Interstitial;
+    hosted.recorder = std::make_shared<Recorder>(c.name);
+    hosted.interstitial = interstitial;
+    interstitial->setDelegate(hosted.recorder);
+    if (auto k = std::dynamic_pointer_cast<KVRInterstitial>(interstitial)) {
+      k->setAppEventDelegate(hosted.recorder);
+      if (c.customRendering) k->setCustomRenderedInterstitialDelegate(hosted.recorder);
+    }
+    h->add(std::move(hosted));
+    return "ok " + c.name + " " + interstitial->className() + " unit=" + unit;
+  }
+
+  HostedAd& rewardAd() {
+    auto h = host();
+    if (!h->ad(AdHost::kRewardName)) {
+      HostedAd hosted;
+      hosted.name = AdHost::kRewardName;
+      hosted.kind = HostedAd::Kind::Reward;
+      hosted.recorder = std::make_shared<Recorder>(AdHost::kRewardName);
+      QMARewardBasedVideoAd::sharedInstance()->setDelegate(hosted.recorder);
+      h->add(std::move(hosted));
+    }
+    return *h->ad(AdHost::kRewardName);
+  }
+
+  // ---- acting on ads
+
+  std::string load(const Command& c) {
+    auto* hosted = host()->ad(c.name);
+    if (!hosted || hosted->kind == HostedAd::Kind::Reward) return "error: no banner or interstitial named " + c.name;
+    const bool kvr = hosted->kind == HostedAd::Kind::KVRBanner || hosted->kind == HostedAd::Kind::KVRInterstitial;
+    std::shared_ptr<QMARequest> request = kvr ? std::static_pointer_cast<QMARequest>(KVRRequest::request()) : QMARequest::request();
+    if (!c.parameters.empty()) {
+      foundation::Dictionary extra;
+      for (const auto& [key, value] : c.parameters) extra[key] = value;
+      request->addAdditionalParametersFromDictionary(extra);
+    }
+    if (hosted->banner) hosted->banner->loadRequest(request);
+    if (hosted->interstitial) hosted->interstitial->loadRequest(request);
+    return "ok loading " + c.name;
+  }
+
+  std::string present(const Command& c) {
+    auto* hosted = host()->ad(c.name);
+    if (!hosted || !hosted->interstitial) return "error: no interstitial named " + c.name;
+    hosted->interstitial->presentFromRootViewController(host()->rootViewController());
+    auto top = topFullScreen();
+    return "ok " + c.name + (top ? " full screen: " + top->className() : std::string(" nothing presented"));
+  }
+
+  std::string tap(const Command& c) {
+    auto h = host();
+    auto* hosted = h->ad(c.name);
+    if (!hosted) return "error: no ad named " + c.name;
+    std::shared_ptr<View> target;
+    if (hosted->customView) {
+      target = hosted->customView;
+    } else if (hosted->banner) {
+      target = hosted->banner->rootAdView();
+    } else if (hosted->interstitial) {
+      auto vc = std::dynamic_pointer_cast<QMAInterstitialViewController>(topFullScreen());
+      if (!vc || vc->slot() != std::static_pointer_cast<QMAPresentationSlot>(hosted->interstitial->slot()))
+        return "error: " + c.name + " is not on screen";
+      target = vc->adView();
+    } else if (hosted->kind == HostedAd::Kind::Reward) {
+      auto vc = std::dynamic_pointer_cast<RewardVideoViewController>(topFullScreen());
+      if (!vc) return "error: no reward video on screen";
+      target = vc->videoView;
+    }
+    std::shared_ptr<View> hit;
+    if (!reachable(target, &hit))
+      return "error: a finger cannot reach " + c.name + (hit ? " (" + hit->className() + " is on top)" : "");
+    if (hosted->customView && hosted->customAd) {
+      hosted->customAd->recordClick();
+      return "ok tapped " + c.name + " (the host's own view: click recorded)";
+    }
+    if (auto control = std::dynamic_pointer_cast<uikit::Control>(hit)) {
+      if (!control->acceptsTouches()) return "error: " + c.name + " takes no touches now";
+      control->sendActionsForControlEvents(uikit::ControlEvents::TouchUpInside);
+      return "ok tapped " + c.name;
+    }
+    auto adView = std::dynamic_pointer_cast<QMAAdView>(target);
+    if (!adView || !adView->webView()) return "ok touched " + c.name;
+    const std::size_t link = c.link.value_or(0);
+    const auto& links = adView->webView()->documentParts().links;
+    if (link >= links.size() || !adView->webView()->tapLink(link))
+      return "ok touched " + c.name + " (no link " + std::to_string(link) + ")";
+    return "ok tapped " + c.name + " link " + std::to_string(link) + " " + links[link];
+  }
+
+  std::string close() {
+    auto top = topFullScreen();
+    if (!top) return "error: nothing is presented";
+    auto button = findView<uikit::Button>(top->view(), [](uikit::Button& b) {
+      return b.accessibilityLabel() == QMAAdAppViewController::kCloseButtonAccessibilityLabel ||
+             b.accessibilityLabel() == kRewardCloseButtonLabel;
+    });
+    if (!button) return "error: " + top->className() + " shows no close button";
+    std::shared_ptr<View> hit;
+    if (!reachable(button, &hit) || hit != button) return "error: a finger cannot reach the close button";
+    if (!button->userTap()) return "error: the close button takes no touches now";
+    return "ok closed " + top->className();
+  }
+
+  std::string banner(const Command& c, std::shared_ptr<QMABannerView>* out) {
+    auto* hosted = host()->ad(c.name);
+    if (!hosted || !hosted->banner) return "error: no banner named " + c.name;
+    *out = hosted->banner;
+    return "";
+  }
+
+  std::string bannerLine(const std::string& name, const QMABannerView& b) {
+    return "ok " + name + " " + rectText(b.uikit::View::frame()) + " size=" + NSStringFromQMAAdSize(b.adSize());
+  }
+
+  // ---- reading
+
+  std::string adLine(const HostedAd& hosted) {
+    std::string s = hosted.name + " " + hosted.kindName();
+    if (hosted.banner) {
+      auto& b = *hosted.banner;
+      if (!b.superview()) return s + " not placed";
+      s += " " + rectText(b.convertRectToView(b.bounds(), nullptr)) + " size=" + NSStringFromQMAAdSize(b.adSize());
+      if (!b.isEffectivelyVisible()) s += " hidden";
+      if (auto label = std::dynamic_pointer_cast<uikit::Label>(hosted.customView))
+        return s + " shows the host's own view " + quoted(label->text());
+      auto shown = std::dynamic_pointer_cast<QMAAdView>(b.rootAdView());
+      if (!shown) return s + (b.rootAdView() ? " shows " + b.rootAdView()->className() : " shows nothing");
+      if (shown->isHidden()) return s + " shows no ad";
+      return s + " shows " + quoted(adText(shown)) + " links=" + std::to_string(shown->webView()->documentParts().links.size());
+    }
+    if (hosted.interstitial) {
+      auto& i = *hosted.interstitial;
+      return s + (i.isReady() ? " ready" : " not-ready") + (i.hasBeenUsed() ? " used" : "");
+    }
+    auto rbv = QMARewardBasedVideoAd::sharedInstance();
+    return s + (rbv->isReady() ? " ready" : rbv->requestInProgress() ? " loading" : " not-ready");
+  }
+
+  std::string screen() {
+    auto h = host();
+    const Rect bounds = h->window()->bounds();
+    std::string s = "ok screen " + sizeText(bounds.size) + " status-bar=" +
+                    (uikit::Application::sharedApplication()->isStatusBarHidden() ? "hidden" : "shown");
+    for (const auto& name : h->adNames()) {
+      auto* hosted = h->ad(name);
+      if (!hosted) continue;
+      s += "; " + adLine(*hosted);
+      auto label = std::dynamic_pointer_cast<uikit::Label>(hosted->customView);
+      if (label && !hosted->banner) s += " shows the host's own view " + quoted(label->text());
+    }
+    if (auto top = topFullScreen()) {
+      s += "; full screen " + top->className();
+      if (auto vc = std::dynamic_pointer_cast<QMAInterstitialViewController>(top)) {
+        for (const auto& name : h->adNames()) {
+          auto* hosted = h->ad(name);
+          if (hosted && hosted->interstitial &&
+              vc->slot() == std::static_pointer_cast<QMAPresentationSlot>(hosted->interstitial->slot()))
+            s += " of " + name;
+        }
+        s += " shows " + quoted(adText(vc->adView()));
+        if (vc->closeButton() && vc->closeButton()->superview())
+          s += " close-button " + rectText(vc->closeButton()->frame());
+      } else if (auto video = std::dynamic_pointer_cast<RewardVideoViewController>(top)) {
+        s += " network " + quoted(video->network) + (video->finished ? " finished" : " playing");
+      }
+    }
+    return s;
+  }
+
+  std::string events(const std::optional<std::string>& name) {
+    std::string s = "ok events";
+    bool first = true;
+    for (const auto& e : host()->events()) {
+      if (name && e.ad != *name) continue;
+      s += first ? " " : " | ";
+      s += e.line();
+      first = false;
+    }
+    return s;
+  }
+
+  static bool sameSelector(const std::string& heard, const std::string& wanted) {
+    auto bare = [](std::string t) {
+      if (!t.empty() && t.back() == ':') t.pop_back();
+      return t;
+    };
+    return bare(heard) == bare(wanted);
+  }
+
+  std::string wait(const Command& c) {
+    auto h = host();
+    auto* hosted = h->ad(c.name);
+    if (!hosted) return "error: no ad named " + c.name;
+    const std::string name = c.name;
+    std::optional<Event> found;
+    auto look = [&] {
+      auto* ad = h->ad(name);
+      if (!ad) return true;
+      const auto& all = h->events();
+      std::size_t seen = 0;
+      for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i].ad != name) continue;
+        if (seen++ < ad->waited) continue;
+        ad->waited = seen;
+        if (!c.event || sameSelector(all[i].selector, *c.event)) {
+          found = all[i];
+          return true;
+        }
+      }
+      return false;
+    };
+    settle();
+    if (!look()) pumpUntil(look);
+    if (!found) return "error: " + name + " heard no " + c.event.value_or("message") + " within " + number(waitLimit) + " s";
+    return "ok " + found->line();
+  }
+
+  std::string clockLine() {
+    auto c = foundation::Calendar::componentsInLocalTime({foundation::Clock::now()});
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "ok clock %04d-%02d-%02d %02d:%02d:%02d %s", c.year, c.month, c.day, c.hour, c.minute,
+                  c.second, foundation::Clock::isManual() ? "manual" : "system");
+    return buf;
+  }
+
+  std::string log() {
+    QMALogQueue()->sync([] {});  // what the component has logged so far, all of it
+    foundation::Array lines;
+    for (auto& line : host()->takeLogLines()) lines.push_back(std::move(line));
+    return "ok log " + foundation::jsonSerialize(foundation::Value(lines));
+  }
+
+  // ---- dispatch
+
+  std::string run(const std::string& line) {
+    auto parsed = parseCommand(line);
+    if (auto* error = std::get_if<ParseError>(&parsed)) return "error: " + error->message;
+    const Command& c = std::get<Command>(parsed);
+    auto h = host();
+    if (c.verb == Verb::Nothing) return "";
+    if (!h || !h->rootViewController()) return "error: the application has not launched";
+    auto application = uikit::Application::sharedApplication();
+    std::shared_ptr<QMABannerView> b;
+    switch (c.verb) {
+      case Verb::Nothing: return "";
+      case Verb::Banner:
+      case Verb::KVRBanner: return makeBanner(c);
+      case Verb::Interstitial:
+      case Verb::KVRInterstitial: return makeInterstitial(c);
+      case Verb::Load: return load(c);
+      case Verb::Present: return present(c);
+      case Verb::Cancel: {
+        auto* hosted = h->ad(c.name);
+        if (!hosted || !hosted->interstitial) return "error: no interstitial named " + c.name;
+        hosted->interstitial->cancel();
+        return "ok cancelled " + c.name;
+      }
+      case Verb::RewardLoad:
+        rewardAd();
+        QMARewardBasedVideoAd::sharedInstance()->loadRequestWithAdUnitIDUserID(QMARequest::request(), c.unit, c.user);
+        return "ok loading reward";
+      case Verb::RewardPresent: {
+        rewardAd();
+        QMARewardBasedVideoAd::sharedInstance()->presentFromRootViewController(h->rootViewController());
+        auto top = topFullScreen();
+        return "ok reward" + (top ? " full screen: " + top->className() : std::string(" nothing presented"));
+      }
+      case Verb::Tap: return tap(c);
+      case Verb::Close: return close();
+      case Verb::Frame:
+        if (auto e = banner(c, &b); !e.empty()) return e;
+        b->setFrame({*c.origin, *c.frameSize});
+        return bannerLine(c.name, *b);
+      case Verb::Size:
+        if (auto e = banner(c, &b); !e.empty()) return e;
+        b->setAdSize(*c.size);
+        return bannerLine(c.name, *b);
+      case Verb::Hide:
+      case Verb::Show:
+        if (auto e = banner(c, &b); !e.empty()) return e;
+        b->setHidden(c.verb == Verb::Hide);
+        return "ok " + c.name + (c.verb == Verb::Hide ? " hidden" : " shown");
+      case Verb::Remove:
+        if (!h->ad(c.name)) return "error: no ad named " + c.name;
+        h->remove(c.name);
+        return "ok removed " + c.name;
+      case Verb::Autoload:
+        if (auto e = banner(c, &b); !e.empty()) return e;
+        b->setAutoloadEnabled(c.on);
+        return "ok " + c.name + " autoload " + (c.on ? "on" : "off");
+      case Verb::Impression: {
+        auto kvr = std::dynamic_pointer_cast<KVRBannerView>(h->ad(c.name) ? h->ad(c.name)->banner : nullptr);
+        if (!kvr) return "error: no kvr-banner named " + c.name;
+        kvr->recordImpression();
+        return "ok impression recorded for " + c.name;
+      }
+      case Verb::Implements: {
+        auto* hosted = c.name == AdHost::kRewardName ? &rewardAd() : h->ad(c.name);
+        if (!hosted) return "error: no ad named " + c.name;
+        if (c.selectors.size() == 1 && c.selectors[0] == "all") {
+          hosted->recorder->setImplemented(std::nullopt);
+        } else if (c.selectors.size() == 1 && c.selectors[0] == "none") {
+          hosted->recorder->setImplemented(std::set<std::string>{});
+        } else {
+          hosted->recorder->setImplemented(std::set<std::string>(c.selectors.begin(), c.selectors.end()));
+        }
+        return "ok " + c.name + " implements " + (c.selectors.size() == 1 ? c.selectors[0] : std::to_string(c.selectors.size()) + " messages");
+      }
+      case Verb::Correlator:
+        KVRRequest::updateCorrelator();
+        return "ok new correlator";
+      case Verb::Configure:
+        QMAMobileAds::configureWithApplicationCodeTrackingID(c.unit, c.user);
+        return "ok configured (see log)";
+      case Verb::Clock:
+        if (c.seconds) {
+          if (!foundation::Clock::isManual()) foundation::Clock::useManual(foundation::Clock::now());
+          foundation::Clock::advance(*c.seconds);
+        }
+        return clockLine();
+      case Verb::Background:
+        if (application->applicationState() != uikit::ApplicationState::Active) return "error: not in the foreground";
+        application->enterBackground();
+        return "ok in the background";
+      case Verb::Foreground:
+        if (application->applicationState() != uikit::ApplicationState::Background) return "error: not in the background";
+        application->enterForeground();
+        return "ok in the foreground";
+      case Verb::Screen: return screen();
+      case Verb::Events: return events(c.name.empty() ? std::nullopt : std::optional<std::string>(c.name));
+      case Verb::Wait: return wait(c);
+      case Verb::Log: return log();
+      case Verb::Help: return "ok " + helpLine();
+      case Verb::Quit:
+        quitting = true;
+        application->terminate();
+        return "ok bye";
+    }
+    return "error: unknown command";
+  }
+
+  // One answer is one line: line breaks and other control characters in what a server or a
+  // message said are written escaped.
+  static std::string oneLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+      if (c == '\n') out += "\\n";
+      else if (c == '\r') out += "\\r";
+      else if (c == '\t') out += ' ';
+      else if (static_cast<unsigned char>(c) < 0x20) out += '?';
+      else out += c;
+    }
+    return out;
+  }
+
+  void write(const std::string& text) {
+    std::string s = oneLine(text) + "\n";
+    const char* p = s.data();
+    std::size_t left = s.size();
+    while (left > 0) {
+      ssize_t n = ::write(out, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      p += n;
+      left -= std::size_t(n);
+    }
+  }
+
+  void onReadable() {
+    // Settling between commands runs the loop, which may call here again: the commands
+    // already read run first, in order.
+    if (busy) return;
+    busy = true;
+    auto& loop = dispatch::RunLoop::main();
+    loop.removeFileDescriptorSource(source);
+    source = 0;
+    if (readAvailable()) source = loop.addFileDescriptorSource(in, [this] { onReadable(); });
+    busy = false;
+  }
+
+  bool readAvailable() {
+    char buf[4096];
+    ssize_t n = ::read(in, buf, sizeof buf);
+    if (n > 0) {
+      pending.append(buf, std::size_t(n));
+      std::size_t pos;
+      while ((pos = pending.find('\n')) != std::string::npos) {
+        std::string line = pending.substr(0, pos);
+        pending.erase(0, pos + 1);
+        handle(line);
+        if (quitting) return false;
+      }
+      // A line that never ends is answered once it is too long to be a command.
+      if (pending.size() > kMaximumLineLength) {
+        pending.clear();
+        write("error: the line is longer than 4096 bytes");
+      }
+      return true;
+    }
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+    if (!pending.empty()) handle(std::exchange(pending, ""));
+    if (!quitting) uikit::Application::sharedApplication()->terminate();
+    return false;
+  }
+
+  std::string handle(const std::string& line) {
+    WV_DCHECK_MAIN_THREAD();
+    if (echo) {
+      auto parsed = parseCommand(line);
+      const bool blank = std::holds_alternative<Command>(parsed) && std::get<Command>(parsed).verb == Verb::Nothing &&
+                         line.find('#') == std::string::npos;
+      if (!blank) write("> " + line);
+    }
+    settle();
+    std::string answer = run(line);
+    settle();
+    write(answer);
+    return answer;
+  }
+};
+
+TextDriver::TextDriver(int out, bool echo, double waitLimit) : impl_(std::make_unique<Impl>()) {
+  impl_->out = out;
+  impl_->echo = echo;
+  impl_->waitLimit = waitLimit;
+}
+
+TextDriver::~TextDriver() {
+  if (impl_->source) dispatch::RunLoop::main().removeFileDescriptorSource(impl_->source);
+}
+
+void TextDriver::attach(int fd) {
+  impl_->in = fd;
+  impl_->source = dispatch::RunLoop::main().addFileDescriptorSource(fd, [this] { impl_->onReadable(); });
+}
+
+std::string TextDriver::execute(const std::string& line) { return impl_->handle(line); }
+
+}  // namespace adhost
