@@ -11,6 +11,14 @@ if(WV_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(WV_TSAN)
+  if(WV_SANITIZE OR WV_FUZZ)
+    message(FATAL_ERROR "WV_TSAN cannot be combined with WV_SANITIZE or WV_FUZZ (one sanitizer runtime per build)")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # wv_library(<target> [LIBS <libs...>] [SOURCES <extra...>] [EXCLUDE <names...>] [FILES <names...>])
 # A static library of every .cpp in the folder except tests (*_test.cpp), fuzz targets
 # (*_fuzz.cpp), programs (main.cpp) and the EXCLUDE names; with FILES, of just those
@@ -48,6 +56,18 @@ function(wv_tests target)
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "WV_BUILD_DIR=${CMAKE_BINARY_DIR};WV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  set_property(GLOBAL APPEND PROPERTY WV_TEST_PROGRAMS ${target})
+endfunction()
+
+# Writes <build>/test-programs.txt, one test program a line, so scripts/test can also run
+# each program whole (shuffled), not only one test per process as ctest does.
+function(wv_write_test_program_list)
+  get_property(programs GLOBAL PROPERTY WV_TEST_PROGRAMS)
+  set(lines "")
+  foreach(t IN LISTS programs)
+    string(APPEND lines "$<TARGET_FILE:${t}>\n")
+  endforeach()
+  file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/test-programs.txt" CONTENT "${lines}")
 endfunction()
 
 if(WV_FUZZ)
