@@ -25,12 +25,23 @@ TEST(RectDictionaries, ShortFormIsStandardisedLongFormIsNot) {
   EXPECT_EQ(error.localizedDescription().rfind("Invalid SDK Core rectangle ", 0), 0u);
 }
 
-TEST(InterfaceOrientation, BeforeOS8RectanglesFollowTheOrientation) {
-  auto facts = system_facts::device();
-  facts.systemVersion = "7.1";
-  system_facts::setDevice(facts);
-  // The shared device's static facts are cached once, on the main thread.
-  QMADevice::sharedInstance()->cacheStaticParameters();
+// The shared device as a launch on OS 7.1 caches it, forgotten again at the end.
+struct InterfaceOrientation : qma_test::DeviceRootTest {
+  void SetUp() override {
+    DeviceRootTest::SetUp();
+    auto facts = system_facts::device();
+    facts.systemVersion = "7.1";
+    system_facts::setDevice(facts);
+    QMADevice::sharedInstance()->resetStaticParameters();
+    QMADevice::sharedInstance()->cacheStaticParameters();
+  }
+  void TearDown() override {
+    QMADevice::sharedInstance()->resetStaticParameters();
+    DeviceRootTest::TearDown();
+  }
+};
+
+TEST_F(InterfaceOrientation, BeforeOS8RectanglesFollowTheOrientation) {
   ASSERT_FALSE(QMADevice::sharedInstance()->isOSAtLeastMajorMinorPatch(8, 0, 0));
   QMARect screen{0, 0, 320, 480};
   QMARect r{10, 20, 100, 50};
@@ -38,7 +49,6 @@ TEST(InterfaceOrientation, BeforeOS8RectanglesFollowTheOrientation) {
   EXPECT_EQ(QMARectForInterfaceOrientation(2, r, screen), (QMARect{210, 410, 100, 50}));
   EXPECT_EQ(QMARectForInterfaceOrientation(4, r, screen), (QMARect{410, 10, 50, 100}));
   EXPECT_EQ(QMARectForInterfaceOrientation(1, r, screen), r);
-  system_facts::resetDeviceFacts();
 }
 
 struct VisibilityTest : qma_test::DeviceRootTest {

@@ -67,8 +67,9 @@ class PurchaseReporting : public qma_test::DeviceRootTest {
   }
   void TearDown() override {
     reporter->disableReporting();
-    system_facts::resetDeviceFacts();
-    SKTestStore::shared().reset();
+    // Reports go out through the shared pinger.
+    drainMain();
+    settle(QMAPinger::sharedInstance());
     DeviceRootTest::TearDown();
   }
   void buy(const std::string& sku, SKPaymentTransactionState state = SKPaymentTransactionState::Purchased) {
