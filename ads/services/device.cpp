@@ -13,6 +13,7 @@
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/system/device_facts.h"
+#include "platform/storekit/storekit.h"
 #include "platform/system/screen_facts.h"
 #include "platform/uikit/screen.h"
 
@@ -311,6 +312,7 @@ Dictionary QMADevice::parameters() {
   std::uint64_t stores = 0;
   lockQueue_->sync([&] { stores = bookstores_; });
   if (stores != 0) p["cap_bs"] = Value(static_cast<unsigned long long>(stores));
-  p["cap_noiap"] = QMAStringFromBOOL(!system_facts::device().canMakePayments);
+  // The store's payment queue is the one source of the payment capability.
+  p["cap_noiap"] = QMAStringFromBOOL(!storekit::SKPaymentQueue::canMakePayments());
   return p;
 }
