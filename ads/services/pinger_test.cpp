@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
+#include <condition_variable>
+#include <mutex>
 
 #include "ads/services/test_support.h"
 #include "platform/foundation/format.h"
@@ -132,10 +133,11 @@ TEST_F(PingerTest, AFullGroupStoresNothingMoreButStillPingsAndRefilingKeepsTheCo
   EXPECT_EQ(flakyHits, 6);
 }
 
-TEST_F(PingerTest, ServerConstantsAreReadOnceAndAPeriodThatWouldSpinFallsBackToTheDefault) {
+TEST_F(PingerTest, ServerConstantsAreReadOnceAndAPeriodUnderASecondFallsBackToTheDefault) {
   auto d = UserDefaults::standardUserDefaults();
   const std::pair<foundation::Value, double> intervals[] = {
-      {30, 30}, {"45", 45}, {0, 60}, {"0", 60}, {-5, 60}, {"abc", 60}, {foundation::Value(), 60}};
+      {30, 30}, {"45", 45}, {1, 1}, {0, 60}, {"0", 60}, {0.5, 60}, {"0.999", 60}, {-5, 60}, {"abc", 60},
+      {foundation::Value(), 60}};
   for (const auto& [stored, expected] : intervals) {
     d->setObjectForKey(stored, kQMAPingIntervalKey);
     EXPECT_EQ(QMAPinger::create()->scheduler()->interval(), expected) << foundation::description(stored);
@@ -154,24 +156,58 @@ TEST_F(PingerTest, ServerConstantsAreReadOnceAndAPeriodThatWouldSpinFallsBackToT
   EXPECT_EQ(flakyHits, 1);
 }
 
-TEST_F(PingerTest, APassLeavesAPingInFlightAlone) {
-  std::promise<void> arrived, release;
-  auto released = release.get_future().share();
-  server.server().Get("/slow", [&, released](const httplib::Request&, httplib::Response& res) {
-    arrived.set_value();
-    released.wait();
+// Holds every request to "/slow" until opened, counting them.
+struct Gate {
+  std::mutex m;
+  std::condition_variable cv;
+  int arrivals = 0;
+  bool open = false;
+  void pass(httplib::Response& res) {
+    std::unique_lock lock(m);
+    ++arrivals;
+    cv.notify_all();
+    cv.wait_for(lock, std::chrono::seconds(10), [&] { return open; });
     res.status = 500;
-  });
+  }
+  bool waitForArrivals(int n) {
+    std::unique_lock lock(m);
+    return cv.wait_for(lock, std::chrono::seconds(10), [&] { return arrivals >= n; });
+  }
+  void setOpen(bool o) {
+    std::lock_guard lock(m);
+    open = o;
+    cv.notify_all();
+  }
+  int count() {
+    std::lock_guard lock(m);
+    return arrivals;
+  }
+};
+
+TEST_F(PingerTest, APassLeavesAPingInFlightAloneWhateverItsStoredRetryForm) {
+  auto gate = std::make_shared<Gate>();
+  server.server().Get("/slow", [gate](const httplib::Request&, httplib::Response& res) { gate->pass(res); });
   launch();
-  auto url = server.url("/slow");
-  file(url);
-  ASSERT_EQ(arrived.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  pinger->lockQueue()->async([p = pinger] { p->pingRetryURLs(); });
-  waitFor(pinger->lockQueue());
-  EXPECT_EQ(retriesLeft(url), 3);
-  release.set_value();
-  settle();
-  EXPECT_EQ(retriesLeft(url), 3);
+  // The crash reports store the URL they ping; the purchase reports a retry form of it.
+  const std::pair<const char*, const char*> cases[] = {{"/slow?report=crash", ""}, {"/slow?report=iap", "&retry=1"}};
+  int arrivals = 0;
+  for (const auto& [path, suffix] : cases) {
+    gate->setOpen(false);
+    UserDefaults::standardUserDefaults()->removeObjectForKey(kGroup);  // each case alone in the store
+    const std::string url = server.url(path), retry = url + suffix;
+    pinger->pingWithRetryGroupKeyURLRetryURLString(kGroup, net::URL::fromString(url), retry);
+    const bool arrived = gate->waitForArrivals(++arrivals);
+    if (arrived) {
+      pinger->lockQueue()->async([p = pinger] { p->pingRetryURLs(); });
+      waitFor(pinger->lockQueue());
+      EXPECT_EQ(retriesLeft(retry), 3) << path;
+    }
+    gate->setOpen(true);
+    ASSERT_TRUE(arrived) << path;
+    settle();
+    EXPECT_EQ(retriesLeft(retry), 3) << path;
+    EXPECT_EQ(gate->count(), arrivals) << path << ": the pass sent nothing while the first ping was out";
+  }
 }
 
 TEST_F(PingerTest, PingsOfNothingCompleteWithNoOnThePingersQueue) {
