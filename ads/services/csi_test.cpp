@@ -90,10 +90,13 @@ TEST_F(CSITest, SamplingIsDecidedOnceFromTheStoredProbability) {
   EXPECT_EQ(recorder->customizedParameters().at("sdkVersion"), "qvra-sdk-i-v7.4.1");
   EXPECT_FALSE(in->timeRecorderForAction(std::nullopt));
 
-  for (const char* bad : {"0", "-3"}) {
-    UserDefaults::standardUserDefaults()->setObjectForKey(bad, kQMACSIReportingIntervalKey);
+  // Under a second the default stands.
+  const std::pair<foundation::Value, double> intervals[] = {{"0", 150}, {"-3", 150}, {0.5, 150}, {"0.999", 150},
+                                                            {1, 1}, {"20", 20}};
+  for (const auto& [stored, expected] : intervals) {
+    UserDefaults::standardUserDefaults()->setObjectForKey(stored, kQMACSIReportingIntervalKey);
     auto csi = sampledIn();
-    EXPECT_EQ(csi->scheduler()->interval(), 150) << bad;
+    EXPECT_EQ(csi->scheduler()->interval(), expected) << foundation::description(stored);
   }
 }
 
@@ -121,9 +124,10 @@ TEST_F(CSITest, TheReportURLListsValidTimingsInMillisecondsAndTakesThemOut) {
   EXPECT_FALSE(reporter->URLStringForTimeRecorder(recorder));  // nothing left: no request
 }
 
-TEST_F(CSITest, TimingsRunningWhenTheAppResignsActiveAreNeverReportedAndAreDropped) {
+TEST_F(CSITest, OnlyTimingsRunningWhenTheAppResignsActiveAreDropped) {
   auto csi = sampledIn();
   auto recorder = csi->timeRecorderForAction("load_ad_ios");
+  timed(recorder, "arf_ios", "arf_ios", 0.2);  // ended, not yet reported
   recorder->startTimingVariableWithName("jsf_ios");
   waitFor(recorder->lockQueue());
   foundation::NotificationCenter::defaultCenter().postNotificationName("UIApplicationWillResignActiveNotification");
@@ -132,11 +136,13 @@ TEST_F(CSITest, TimingsRunningWhenTheAppResignsActiveAreNeverReportedAndAreDropp
   recorder->startTimingVariableWithName("rur_ios");
   recorder->cancelTimingVariableWithName("rur_ios");
   waitFor(recorder->lockQueue());
-  EXPECT_EQ(recorder->completedVariables().size(), 1u);
+  EXPECT_EQ(recorder->completedVariables().size(), 2u);
   EXPECT_TRUE(recorder->ongoingVariables().empty());
   auto reporter = QMACSIReporter::initWithConfiguration(csi->configuration());
-  EXPECT_FALSE(reporter->URLStringForTimeRecorder(recorder));
-  EXPECT_TRUE(recorder->completedVariables().empty());
+  auto url = reporter->URLStringForTimeRecorder(recorder);
+  ASSERT_TRUE(url) << "the timing that ended before the move still goes out";
+  EXPECT_EQ(url->substr(url->find("&it=")), "&it=arf_ios.200");
+  EXPECT_TRUE(recorder->completedVariables().empty()) << "the one that spanned the move is dropped";
 }
 
 TEST_F(CSITest, ReportsGoOutWhenTheBatchIsFullAndWhenTheTimerFires) {
