@@ -5,7 +5,10 @@
 #include <mutex>
 
 #include "platform/dispatch/run_loop.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/system/device_facts.h"
 
 namespace uikit {
 namespace {
@@ -31,6 +34,7 @@ std::shared_ptr<Application> Application::sharedApplication() {
 }
 
 void Application::launch() {
+  WV_DCHECK_MAIN_THREAD();
   if (launched_) return;
   launched_ = true;
   auto self = shared_from_this();
@@ -42,6 +46,7 @@ void Application::launch() {
 }
 
 void Application::enterBackground() {
+  WV_DCHECK_MAIN_THREAD();
   if (state_ != ApplicationState::Active) return;
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationWillResignActive(self);
@@ -52,6 +57,7 @@ void Application::enterBackground() {
 }
 
 void Application::enterForeground() {
+  WV_DCHECK_MAIN_THREAD();
   if (state_ != ApplicationState::Background) return;
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationWillEnterForeground(self);
@@ -62,6 +68,7 @@ void Application::enterForeground() {
 }
 
 void Application::terminate() {
+  WV_DCHECK_MAIN_THREAD();
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationWillTerminate(self);
   post(kUIApplicationWillTerminateNotification, self);
@@ -69,9 +76,35 @@ void Application::terminate() {
 }
 
 void Application::receiveMemoryWarning() {
+  WV_DCHECK_MAIN_THREAD();
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationDidReceiveMemoryWarning(self);
   post(kUIApplicationDidReceiveMemoryWarningNotification, self);
+}
+
+std::uint64_t Application::supportedInterfaceOrientationsForWindow(const std::shared_ptr<Window>& window) {
+  WV_DCHECK_MAIN_THREAD();
+  if (auto d = delegate_) {
+    if (auto mask = d->applicationSupportedInterfaceOrientationsForWindow(shared_from_this(), window)) return *mask;
+  }
+  const foundation::Value listed = foundation::Bundle::main().objectForInfoDictionaryKey(kUISupportedInterfaceOrientationsKey);
+  if (const foundation::Array* names = listed.asArray()) {
+    static const std::pair<const char*, std::uint64_t> kNames[] = {
+        {"UIInterfaceOrientationPortrait", InterfaceOrientationMaskPortrait},
+        {"UIInterfaceOrientationPortraitUpsideDown", InterfaceOrientationMaskPortraitUpsideDown},
+        {"UIInterfaceOrientationLandscapeLeft", InterfaceOrientationMaskLandscapeLeft},
+        {"UIInterfaceOrientationLandscapeRight", InterfaceOrientationMaskLandscapeRight},
+    };
+    std::uint64_t mask = 0;
+    for (const auto& name : *names) {
+      for (const auto& [text, bit] : kNames) {
+        if (name.asString() && *name.asString() == text) mask |= bit;
+      }
+    }
+    if (mask != 0) return mask;
+  }
+  return system_facts::device().idiom == system_facts::InterfaceIdiom::Pad ? InterfaceOrientationMaskAll
+                                                                             : InterfaceOrientationMaskAllButUpsideDown;
 }
 
 void registerApplicationDelegateClass(const std::string& name, ApplicationDelegateFactory factory) {
