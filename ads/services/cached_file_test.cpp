@@ -44,10 +44,10 @@ struct Recorder : QMACachedFileDelegate {
 constexpr double kStamp = 1420070400;  // Thu, 01 Jan 2015 00:00:00 GMT
 
 struct CachedFileTest : qma_test::DeviceRootTest {
-  net::testing::TestServer server;
   std::mutex mu;
   std::vector<std::string> ifModifiedSince;
   std::vector<std::string> targets;
+  net::testing::TestServer server;  // after what its handlers touch, so it stops first
   std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
 
   void SetUp() override {

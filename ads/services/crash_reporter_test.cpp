@@ -143,10 +143,10 @@ TEST(CrashReporterChild, CrashesOnAThreadWithAComponentException) {
 }
 
 TEST_F(CrashReporterTest, AReportFromACrashedProcessGoesOutAtTheNextLaunch) {
-  net::testing::TestServer server;
   std::mutex mu;
   std::vector<std::string> reports;
   std::atomic<bool> healthy{false};
+  net::testing::TestServer server;  // after what its handler touches, so it stops first
   server.server().Get("/qads/report_event", [&](const httplib::Request& req, httplib::Response& res) {
     std::lock_guard lock(mu);
     reports.push_back(req.get_param_value("stacktrace"));

@@ -17,10 +17,10 @@ using foundation::Clock;
 using foundation::UserDefaults;
 
 struct CSITest : qma_test::DeviceRootTest {
-  net::testing::TestServer server;
   std::mutex mu;
   std::vector<std::string> reports;
   std::vector<std::string> agents;
+  net::testing::TestServer server;  // after what its handler touches, so it stops first
 
   void SetUp() override {
     DeviceRootTest::SetUp();

@@ -20,9 +20,9 @@ using storekit::SKTestStore;
 
 // A local server that records the status reports it receives.
 struct ReportServer {
-  net::testing::TestServer server;
   std::mutex lock;
   std::vector<std::string> hits;
+  net::testing::TestServer server;  // after what its handler touches, so it stops first
   ReportServer() {
     server.server().Get("/report", [this](const httplib::Request& req, httplib::Response& res) {
       std::lock_guard l(lock);

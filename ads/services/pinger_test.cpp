@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 
 #include "ads/services/test_support.h"
@@ -20,14 +19,26 @@ using foundation::UserDefaults;
 constexpr const char* kGroup = "/quillon/ads/crash_reporting";
 
 struct PingerTest : qma_test::DeviceRootTest {
-  net::testing::TestServer server;
   std::atomic<int> okHits{0}, flakyHits{0};
   std::atomic<bool> healthy{false};
+  std::mutex seenMu;
+  std::optional<Dictionary> seenByServer;  // the store as the "/seen" handler found it
+  std::shared_ptr<net::testing::Gate> slow = std::make_shared<net::testing::Gate>();  // holds "/slow"
+  net::testing::TestServer server;  // after what its handlers touch, so it stops first
   std::shared_ptr<QMAPinger> pinger;
 
   void SetUp() override {
     DeviceRootTest::SetUp();
     auto& s = server.server();
+    s.Get("/seen", [this](const httplib::Request&, httplib::Response& res) {
+      std::lock_guard lock(seenMu);
+      seenByServer = group();
+      res.status = 204;
+    });
+    s.Get("/slow", [gate = slow](const httplib::Request&, httplib::Response& res) {
+      gate->pass();
+      res.status = 500;
+    });
     s.Get("/ok", [this](const httplib::Request&, httplib::Response& res) {
       ++okHits;
       res.status = 204;
@@ -71,13 +82,9 @@ struct PingerTest : qma_test::DeviceRootTest {
 
 TEST_F(PingerTest, ASuccessfulFiledPingIsStoredFirstAndThenRemoved) {
   launch();
-  std::optional<Dictionary> seenByServer;
-  server.server().Get("/seen", [&](const httplib::Request&, httplib::Response& res) {
-    seenByServer = group();
-    res.status = 204;
-  });
   file(server.url("/seen"));
   settle();
+  std::lock_guard lock(seenMu);
   ASSERT_TRUE(seenByServer);
   EXPECT_EQ(seenByServer->count(server.url("/seen")), 1u);
   EXPECT_EQ(group(), Dictionary{});
@@ -156,37 +163,8 @@ TEST_F(PingerTest, ServerConstantsAreReadOnceAndAPeriodUnderASecondFallsBackToTh
   EXPECT_EQ(flakyHits, 1);
 }
 
-// Holds every request to "/slow" until opened, counting them.
-struct Gate {
-  std::mutex m;
-  std::condition_variable cv;
-  int arrivals = 0;
-  bool open = false;
-  void pass(httplib::Response& res) {
-    std::unique_lock lock(m);
-    ++arrivals;
-    cv.notify_all();
-    cv.wait_for(lock, std::chrono::seconds(10), [&] { return open; });
-    res.status = 500;
-  }
-  bool waitForArrivals(int n) {
-    std::unique_lock lock(m);
-    return cv.wait_for(lock, std::chrono::seconds(10), [&] { return arrivals >= n; });
-  }
-  void setOpen(bool o) {
-    std::lock_guard lock(m);
-    open = o;
-    cv.notify_all();
-  }
-  int count() {
-    std::lock_guard lock(m);
-    return arrivals;
-  }
-};
-
 TEST_F(PingerTest, APassLeavesAPingInFlightAloneWhateverItsStoredRetryForm) {
-  auto gate = std::make_shared<Gate>();
-  server.server().Get("/slow", [gate](const httplib::Request&, httplib::Response& res) { gate->pass(res); });
+  auto& gate = slow;
   launch();
   // The crash reports store the URL they ping; the purchase reports a retry form of it.
   const std::pair<const char*, const char*> cases[] = {{"/slow?report=crash", ""}, {"/slow?report=iap", "&retry=1"}};
@@ -206,7 +184,7 @@ TEST_F(PingerTest, APassLeavesAPingInFlightAloneWhateverItsStoredRetryForm) {
     ASSERT_TRUE(arrived) << path;
     settle();
     EXPECT_EQ(retriesLeft(retry), 3) << path;
-    EXPECT_EQ(gate->count(), arrivals) << path << ": the pass sent nothing while the first ping was out";
+    EXPECT_EQ(gate->arrivals(), arrivals) << path << ": the pass sent nothing while the first ping was out";
   }
 }
 

@@ -134,11 +134,11 @@ TEST_F(SignedInAds, TheUserComesFromTheSignInLibrary) {
 
 // The token endpoint on 127.0.0.1: answers with the next scripted body.
 struct TokenEndpoint {
-  net::testing::TestServer server;
   std::mutex lock;
   std::vector<std::string> bodies;  // requests received
   std::vector<std::string> contentTypes;
   std::string answer = R"({"access_token":"tok-1","expires_in":3600})";
+  net::testing::TestServer server;  // after what its handler touches, so it stops first
   TokenEndpoint() {
     server.server().Post("/oauth2/v3/token", [this](const httplib::Request& req, httplib::Response& res) {
       std::lock_guard l(lock);
