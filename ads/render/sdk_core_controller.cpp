@@ -13,7 +13,6 @@
 
 namespace {
 
-std::shared_ptr<QMACSITimeRecorder> loadAdRecorder() { return QMACSI::sharedInstance()->timeRecorderForAction("load_ad_ios"); }
 
 bool isTrue(const foundation::Value* value) {
   if (!value) return false;
@@ -75,7 +74,7 @@ QMASDKCoreController::~QMASDKCoreController() {
 void QMASDKCoreController::buildAdURL(const std::shared_ptr<QMASDKCoreControllerDelegate>& requester) {
   WV_DCHECK_NOT_ON_QUEUE(lockQueue_);
   if (!requester) return;
-  if (auto recorder = loadAdRecorder())
+  if (auto recorder = QMACSI::loadAdRecorder())
     recorder->startTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
   auto self = shared_from_this();
   lockQueue_->async([self, requester] { self->pendingActiveWebViewLoadDelegates_.push_back(requester); });
@@ -189,13 +188,13 @@ void QMASDKCoreController::SDKCoreQOMBHandlerLoadAdURLWithRequestIDParameters(QM
   // and times nothing.
   if (!requester) return;
   const std::string id = std::to_string(requester->CSIIdentifier());
-  if (auto recorder = loadAdRecorder()) recorder->endTimingVariableWithNameKey("rur_ios", "rur_ios" + id);
+  if (auto recorder = QMACSI::loadAdRecorder()) recorder->endTimingVariableWithNameKey("rur_ios", "rur_ios" + id);
   std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
   requester.reset();
   dispatch::Queue::main()->async([weak, parameters, id = *requestID] {
     auto r = weak.lock();
     if (!r || !r->wantsAnswerForRequestID(id)) return;
-    if (auto recorder = loadAdRecorder())
+    if (auto recorder = QMACSI::loadAdRecorder())
       recorder->startTimingVariableWithNameKey("nwl_ios", "nwl_ios" + std::to_string(r->CSIIdentifier()));
     r->loadAdURLWithParameters(parameters);
   });
@@ -223,7 +222,7 @@ void QMASDKCoreController::SDKCoreQOMBHandlerDidReceiveInvalidAdWithRequestIDPar
   QMALogger::sharedInstance()->logPublicMessage("Invalid Request: " + foundation::jsonSerialize(parameters));
   auto requester = takePendingRequester(requestID);
   if (!requester) return;
-  if (auto recorder = loadAdRecorder())
+  if (auto recorder = QMACSI::loadAdRecorder())
     recorder->cancelTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
   std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
   requester.reset();

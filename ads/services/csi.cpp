@@ -367,6 +367,10 @@ std::int64_t QMACSI::requestCount() {
   return count;
 }
 
+std::shared_ptr<QMACSITimeRecorder> QMACSI::loadAdRecorder() {
+  return sharedInstance()->timeRecorderForAction("load_ad_ios");
+}
+
 std::shared_ptr<QMACSITimeRecorder> QMACSI::timeRecorderForAction(const std::optional<std::string>& action) {
   if (!configuration_->reportingEnabled() || !action) return nullptr;
   std::shared_ptr<QMACSITimeRecorder> recorder;

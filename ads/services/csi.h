@@ -157,6 +157,8 @@ class QMACSI : public std::enable_shared_from_this<QMACSI> {
   static std::shared_ptr<QMACSI> create();
 
   // Null when the process is sampled out or there is no action.
+  // The recorder of the "load_ad_ios" action, which times the steps of loading an ad.
+  static std::shared_ptr<QMACSITimeRecorder> loadAdRecorder();
   std::shared_ptr<QMACSITimeRecorder> timeRecorderForAction(const std::optional<std::string>& action);
   void didMakeAdRequest();
   void sendReport();
