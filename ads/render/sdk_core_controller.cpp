@@ -143,12 +143,16 @@ void QMASDKCoreController::didFinishLoadingSDKCoreInSDKCoreWebView(const std::sh
 void QMASDKCoreController::asynchronouslyRequestURLForDelegate(
     const std::shared_ptr<QMASDKCoreControllerDelegate>& requester) {
   auto self = shared_from_this();
-  requestURLQueue_->async([self, requester] {
+  // The block keeps the requester only until the waiting list has it: a requester is a
+  // main-thread object whose owner may let go meanwhile, and its last reference must
+  // never be dropped on this queue's thread.
+  requestURLQueue_->async([self, requester]() mutable {
+    auto releaseOnMain = [&requester] { dispatch::Queue::main()->async([r = std::move(requester)] {}); };
     const std::string requestID = std::to_string(self->requestID_++);
     requester->setRequestID(requestID);
     const auto parameters = requester->requestParameters();
     const auto json = adRequestParameterJSONFromParameters(parameters);
-    if (!json) return;
+    if (!json) return releaseOnMain();
     if (json->empty()) {
       // A call without its parameters could never be answered: tell the requester now.
       QMALog("Ad request %@ not sent: its parameters cannot be written as JSON.", requestID);
@@ -156,12 +160,12 @@ void QMASDKCoreController::asynchronouslyRequestURLForDelegate(
       dispatch::Queue::main()->async([weak] {
         if (auto r = weak.lock()) r->invalidJavaScriptRequest();
       });
-      return;
+      return releaseOnMain();
     }
     const char* function =
         parameters->count("quillon-ad-url-mediation") ? "QVRA_getAdapterLessMediationAd" : "QVRA_getAd";
     const std::string command = std::string(function) + "(" + QMAScriptSafeJSON(*json) + ");";
-    self->lockQueue_->sync([&] { self->pendingBuildAdURLDelegates_[requestID] = requester; });
+    self->lockQueue_->sync([&] { self->pendingBuildAdURLDelegates_[requestID] = std::move(requester); });
     self->activeSDKCoreWebView_->enqueueJavaScriptCommand(command);
   });
 }
