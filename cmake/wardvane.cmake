@@ -2,6 +2,11 @@
 
 set(WV_WARNINGS -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wno-unused-parameter
   $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local> $<$<CXX_COMPILER_ID:Clang>:-Wshadow-uncaptured-local>)
+if(WV_UNITY)
+  # GCC takes a type from another file's anonymous namespace, pasted into the same batch,
+  # for one shared across files; in a unity build that warning means nothing.
+  list(APPEND WV_WARNINGS $<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>)
+endif()
 if(WV_WERROR)
   list(APPEND WV_WARNINGS -Werror)
 endif()
@@ -9,6 +14,14 @@ endif()
 if(WV_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WV_TSAN)
+  if(WV_SANITIZE OR WV_FUZZ)
+    message(FATAL_ERROR "WV_TSAN cannot be combined with WV_SANITIZE or WV_FUZZ (one sanitizer runtime per build)")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
 endif()
 
 # wv_library(<target> [LIBS <libs...>] [SOURCES <extra...>] [EXCLUDE <names...>] [FILES <names...>])
@@ -48,6 +61,18 @@ function(wv_tests target)
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "WV_BUILD_DIR=${CMAKE_BINARY_DIR};WV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  set_property(GLOBAL APPEND PROPERTY WV_TEST_PROGRAMS ${target})
+endfunction()
+
+# Writes <build>/test-programs.txt, one test program a line, so scripts/test can also run
+# each program whole (shuffled), not only one test per process as ctest does.
+function(wv_write_test_program_list)
+  get_property(programs GLOBAL PROPERTY WV_TEST_PROGRAMS)
+  set(lines "")
+  foreach(t IN LISTS programs)
+    string(APPEND lines "$<TARGET_FILE:${t}>\n")
+  endforeach()
+  file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/test-programs.txt" CONTENT "${lines}")
 endfunction()
 
 if(WV_FUZZ)

@@ -13,7 +13,6 @@
 
 namespace {
 
-std::shared_ptr<QMACSITimeRecorder> loadAdRecorder() { return QMACSI::sharedInstance()->timeRecorderForAction("load_ad_ios"); }
 
 bool isTrue(const foundation::Value* value) {
   if (!value) return false;
@@ -75,7 +74,7 @@ QMASDKCoreController::~QMASDKCoreController() {
 void QMASDKCoreController::buildAdURL(const std::shared_ptr<QMASDKCoreControllerDelegate>& requester) {
   WV_DCHECK_NOT_ON_QUEUE(lockQueue_);
   if (!requester) return;
-  if (auto recorder = loadAdRecorder())
+  if (auto recorder = QMACSI::loadAdRecorder())
     recorder->startTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
   auto self = shared_from_this();
   lockQueue_->async([self, requester] { self->pendingActiveWebViewLoadDelegates_.push_back(requester); });
@@ -144,12 +143,16 @@ void QMASDKCoreController::didFinishLoadingSDKCoreInSDKCoreWebView(const std::sh
 void QMASDKCoreController::asynchronouslyRequestURLForDelegate(
     const std::shared_ptr<QMASDKCoreControllerDelegate>& requester) {
   auto self = shared_from_this();
-  requestURLQueue_->async([self, requester] {
+  // The block keeps the requester only until the waiting list has it: a requester is a
+  // main-thread object whose owner may let go meanwhile, and its last reference must
+  // never be dropped on this queue's thread.
+  requestURLQueue_->async([self, requester]() mutable {
+    auto releaseOnMain = [&requester] { dispatch::Queue::main()->async([r = std::move(requester)] {}); };
     const std::string requestID = std::to_string(self->requestID_++);
     requester->setRequestID(requestID);
     const auto parameters = requester->requestParameters();
     const auto json = adRequestParameterJSONFromParameters(parameters);
-    if (!json) return;
+    if (!json) return releaseOnMain();
     if (json->empty()) {
       // A call without its parameters could never be answered: tell the requester now.
       QMALog("Ad request %@ not sent: its parameters cannot be written as JSON.", requestID);
@@ -157,12 +160,12 @@ void QMASDKCoreController::asynchronouslyRequestURLForDelegate(
       dispatch::Queue::main()->async([weak] {
         if (auto r = weak.lock()) r->invalidJavaScriptRequest();
       });
-      return;
+      return releaseOnMain();
     }
     const char* function =
         parameters->count("quillon-ad-url-mediation") ? "QVRA_getAdapterLessMediationAd" : "QVRA_getAd";
     const std::string command = std::string(function) + "(" + QMAScriptSafeJSON(*json) + ");";
-    self->lockQueue_->sync([&] { self->pendingBuildAdURLDelegates_[requestID] = requester; });
+    self->lockQueue_->sync([&] { self->pendingBuildAdURLDelegates_[requestID] = std::move(requester); });
     self->activeSDKCoreWebView_->enqueueJavaScriptCommand(command);
   });
 }
@@ -189,13 +192,13 @@ void QMASDKCoreController::SDKCoreQOMBHandlerLoadAdURLWithRequestIDParameters(QM
   // and times nothing.
   if (!requester) return;
   const std::string id = std::to_string(requester->CSIIdentifier());
-  if (auto recorder = loadAdRecorder()) recorder->endTimingVariableWithNameKey("rur_ios", "rur_ios" + id);
+  if (auto recorder = QMACSI::loadAdRecorder()) recorder->endTimingVariableWithNameKey("rur_ios", "rur_ios" + id);
   std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
   requester.reset();
   dispatch::Queue::main()->async([weak, parameters, id = *requestID] {
     auto r = weak.lock();
     if (!r || !r->wantsAnswerForRequestID(id)) return;
-    if (auto recorder = loadAdRecorder())
+    if (auto recorder = QMACSI::loadAdRecorder())
       recorder->startTimingVariableWithNameKey("nwl_ios", "nwl_ios" + std::to_string(r->CSIIdentifier()));
     r->loadAdURLWithParameters(parameters);
   });
@@ -223,7 +226,7 @@ void QMASDKCoreController::SDKCoreQOMBHandlerDidReceiveInvalidAdWithRequestIDPar
   QMALogger::sharedInstance()->logPublicMessage("Invalid Request: " + foundation::jsonSerialize(parameters));
   auto requester = takePendingRequester(requestID);
   if (!requester) return;
-  if (auto recorder = loadAdRecorder())
+  if (auto recorder = QMACSI::loadAdRecorder())
     recorder->cancelTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
   std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
   requester.reset();

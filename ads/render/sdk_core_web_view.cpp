@@ -9,7 +9,6 @@
 
 namespace {
 
-std::shared_ptr<QMACSITimeRecorder> loadAdRecorder() { return QMACSI::sharedInstance()->timeRecorderForAction("load_ad_ios"); }
 
 }  // namespace
 
@@ -73,7 +72,7 @@ void QMASDKCoreWebView::refreshSDKCoreAndNotifyObserver(std::shared_ptr<QMASDKCo
   dispatch::Queue::main()->async([self, observer] {
     const long current = self->state();
     if (current != 1 && current != 2) {
-      if (auto recorder = loadAdRecorder()) recorder->startTimingVariableWithName("jsf_ios");
+      if (auto recorder = QMACSI::loadAdRecorder()) recorder->startTimingVariableWithName("jsf_ios");
       self->setState(1);
       const std::uint64_t attempt = ++self->loadAttempt_;
       // A load that never ends would keep every ad request of the process waiting.
@@ -216,14 +215,14 @@ std::optional<bool> QMASDKCoreWebView::adViewShouldStartLoadWithRequestNavigatio
 }
 
 void QMASDKCoreWebView::pageFailed() {
-  if (auto recorder = loadAdRecorder()) recorder->cancelTimingVariableWithName("jsf_ios");
+  if (auto recorder = QMACSI::loadAdRecorder()) recorder->cancelTimingVariableWithName("jsf_ios");
   setState(4);
 }
 
 void QMASDKCoreWebView::adViewDidFinishLoad(QMAAdView& adView) {
   WV_DCHECK_MAIN_THREAD();
   if (state() == 2) {
-    if (auto recorder = loadAdRecorder()) recorder->endTimingVariableWithName("jsf_ios");
+    if (auto recorder = QMACSI::loadAdRecorder()) recorder->endTimingVariableWithName("jsf_ios");
     setState(3);
     setHasSDKCoreLoadedAtLeastOnce(true);
   }

@@ -76,13 +76,13 @@ QMAApplication::~QMAApplication() {
   if (statistics_) statistics_->didFinishModifying();
 }
 
+long QMAApplication::applicationState() {
+  std::lock_guard lock(stateSourceMutex());
+  return stateSource() ? stateSource()() : static_cast<long>(uikit::Application::sharedApplication()->applicationState());
+}
+
 bool QMAApplication::isAppActive() {
-  long state;
-  {
-    std::lock_guard lock(stateSourceMutex());
-    state = stateSource() ? stateSource()()
-                          : static_cast<long>(uikit::Application::sharedApplication()->applicationState());
-  }
+  const long state = applicationState();
   std::lock_guard lock(monitor_);
   return !(state == QMAApplicationStateBackground && appFinishedLaunching_);
 }

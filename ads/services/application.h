@@ -53,6 +53,8 @@ class QMAApplication : public QMAStatisticDictionaryDelegate, public std::enable
   // Replaces where the application state comes from (nullptr: the shared UIKit
   // application's state, the default).
   static void setApplicationStateSource(std::function<long()> source);
+  // The host application's state (QMAApplicationState) from that source; any thread.
+  static long applicationState();
 
   ~QMAApplication() override;
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include "ads/services/device.h"
 #include "ads/services/url_utilities.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/clock.h"
 #include "platform/foundation/device_path.h"
 #include "platform/foundation/format.h"
@@ -27,6 +29,53 @@ std::uint64_t stableHash(std::string_view text) {
     h *= 1099511628211ull;
   }
   return h;
+}
+
+// Writes `data` to a new file beside `path`, stamps it with `modified` (seconds since
+// 1970) when given, and renames it over `path`, so the file appears whole and stamped or
+// not at all. Answers nullopt, or the errno of the call that failed, read before the
+// clean-up calls (close, unlink) can overwrite it; on failure what was at `path` stays.
+std::optional<int> writeStampedFile(const std::string& path, const foundation::Bytes& data,
+                                    std::optional<double> modified) {
+  std::error_code ec;
+  const auto folder = std::filesystem::path(path).parent_path();
+  if (!std::filesystem::is_directory(folder, ec)) {
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return ec.value();
+  }
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return errno;
+  auto fail = [&](int error) {
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return std::optional<int>(error);
+  };
+  for (std::size_t done = 0; done < data.size();) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail(n < 0 ? errno : EIO);
+    done += static_cast<std::size_t>(n);
+  }
+  if (::fchmod(fd, 0644) != 0) return fail(errno);
+  if (modified) {
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(*modified);
+    times[0].tv_nsec = times[1].tv_nsec = 0;
+    if (::futimens(fd, times) != 0) return fail(errno);
+  }
+  if (::fsync(fd) != 0) return fail(errno);
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -67,8 +116,9 @@ std::optional<std::string> QMACachedFile::contentAsString() {
 }
 
 std::optional<std::string> QMACachedFile::fileModificationRFC1123DateString() {
+  // Only a regular file is a copy whose time may be asked about.
   struct stat st {};
-  if (stat(filePath().c_str(), &st) != 0) return std::nullopt;
+  if (stat(filePath().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   return net::formatHTTPDateWithoutZone(static_cast<double>(st.st_mtim.tv_sec));
 }
 
@@ -92,6 +142,7 @@ void QMACachedFile::validateWithCacheBuster() {
 }
 
 void QMACachedFile::beginFetchWithCacheBuster(bool cacheBuster) {
+  WV_DCHECK_MAIN_THREAD();
   auto self = shared_from_this();
   net::URL requestURL = sourceURL_;
   if (cacheBuster) {
@@ -185,27 +236,25 @@ void QMACachedFile::connectionDidFailWithError(net::URLConnection&, const founda
 }
 
 void QMACachedFile::save() {
+  WV_DCHECK_MAIN_THREAD();
   const std::string& path = filePath();
   const auto& data = receivedData_ ? *receivedData_ : foundation::Bytes{};
+  // The server's time goes on the file as it is written, so no one (the delegate
+  // included) ever sees the new content with the time of writing, which would make the
+  // next conditional request ask about the wrong moment.
+  std::optional<double> stamp;
+  if (receivedModificationDate_) stamp = net::parseHTTPDateWithoutZone(*receivedModificationDate_);
+  receivedModificationDate_.reset();
+  const auto error = writeStampedFile(path, data, stamp);
   auto delegate = delegate_.lock();
-  if (!foundation::writeFileAtomically(path, data.data(), data.size())) {
-    int code = errno;
+  if (error) {
     if (delegate) {
       delegate->cachedFileDownloadDidFail(
-          *this, foundation::Error{"file", code,
+          *this, foundation::Error{"file", *error,
                                    {{foundation::kLocalizedDescriptionKey, "The file could not be saved: " +
-                                                                               std::string(std::strerror(code))}}});
+                                                                               std::string(std::strerror(*error))}}});
     }
     return;
   }
   if (delegate) delegate->cachedFileDownloadDidEnd(*this);
-  if (receivedModificationDate_) {
-    if (auto stamp = net::parseHTTPDateWithoutZone(*receivedModificationDate_)) {
-      struct timespec times[2];
-      times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(*stamp);
-      times[0].tv_nsec = times[1].tv_nsec = 0;
-      utimensat(AT_FDCWD, path.c_str(), times, 0);
-    }
-    receivedModificationDate_.reset();
-  }
 }

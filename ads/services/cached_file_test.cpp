@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include "ads/services/test_support.h"
@@ -17,17 +21,22 @@ struct Recorder : QMACachedFileDelegate {
   std::vector<std::string> events;
   bool refuseRedirects = false;
   bool done = false;
+  std::optional<foundation::Error> failure;
+  std::optional<double> stampAtEnd;  // the file's modification time when the end is heard
   std::optional<foundation::Error> cachedFileShouldRedirectToURL(QMACachedFile&, const net::URL& u) override {
     events.push_back("redirect? " + u.path());
     if (refuseRedirects) return foundation::Error{"tracker", 1, {}};
     return std::nullopt;
   }
-  void cachedFileDownloadDidEnd(QMACachedFile&) override {
+  void cachedFileDownloadDidEnd(QMACachedFile& file) override {
     events.push_back("end");
+    struct stat st {};
+    if (stat(file.filePath().c_str(), &st) == 0) stampAtEnd = static_cast<double>(st.st_mtim.tv_sec);
     done = true;
   }
   void cachedFileDownloadDidFail(QMACachedFile&, const std::optional<foundation::Error>& e) override {
     events.push_back(e ? "fail " + e->domain : "fail");
+    failure = e;
     done = true;
   }
 };
@@ -35,10 +44,10 @@ struct Recorder : QMACachedFileDelegate {
 constexpr double kStamp = 1420070400;  // Thu, 01 Jan 2015 00:00:00 GMT
 
 struct CachedFileTest : qma_test::DeviceRootTest {
-  net::testing::TestServer server;
   std::mutex mu;
   std::vector<std::string> ifModifiedSince;
   std::vector<std::string> targets;
+  net::testing::TestServer server;  // after what its handlers touch, so it stops first
   std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
 
   void SetUp() override {
@@ -82,6 +91,7 @@ TEST_F(CachedFileTest, DownloadsOnceAndThenRevalidatesWithTheFileStamp) {
   run(f);
   EXPECT_EQ(recorder->events, std::vector<std::string>{"end"});
   EXPECT_EQ(f->contentAsString(), "<html>creative</html>");
+  EXPECT_EQ(recorder->stampAtEnd, kStamp) << "the file carries the server's time by the time anyone hears of it";
   EXPECT_EQ(mtime(f->filePath()), kStamp);
   EXPECT_EQ(f->HTTPStatusCode(), 200);
 
@@ -125,6 +135,25 @@ TEST_F(CachedFileTest, FailuresLeaveTheFileAlone) {
   run(kept);
   kept->invalidate();
   EXPECT_FALSE(kept->fileExists());
+}
+
+TEST_F(CachedFileTest, AFileThatCannotBeSavedFailsWithItsOwnErrorAndLeavesWhatIsThere) {
+  auto f = file("/creative");
+  // Something else occupies the file's place: a folder with a file in it.
+  std::filesystem::create_directories(f->filePath());
+  std::ofstream(f->filePath() + "/keep") << "kept";
+  run(f);
+  EXPECT_EQ(recorder->events, std::vector<std::string>{"fail file"});
+  ASSERT_TRUE(recorder->failure);
+  EXPECT_EQ(recorder->failure->code, EISDIR);
+  EXPECT_EQ(recorder->failure->localizedDescription(), std::string("The file could not be saved: ") + std::strerror(EISDIR));
+  std::string kept;
+  std::ifstream(f->filePath() + "/keep") >> kept;
+  EXPECT_EQ(kept, "kept");
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(std::filesystem::path(f->filePath()).parent_path()))
+    ++entries;
+  EXPECT_EQ(entries, 1u) << "no half-written file is left beside it";
 }
 
 TEST_F(CachedFileTest, FilesStayInsideTheCachesFolderWhateverTheHost) {

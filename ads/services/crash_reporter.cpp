@@ -11,6 +11,9 @@
 namespace {
 
 std::atomic<foundation::UncaughtExceptionHandler> previousHandler{nullptr};
+// The reporter whose enableReporting installed the handler: the handler asks it whether
+// reporting is still on. Cleared by that reporter's destructor.
+std::atomic<QMACrashReporter*> installingReporter{nullptr};
 
 bool namesComponent(std::string_view text) {
   return text.find("QMA") != std::string_view::npos || text.find("KVR") != std::string_view::npos;
@@ -35,8 +38,21 @@ std::string prefixOfCharacters(const std::string& text, std::size_t limit) {
 }  // namespace
 
 const std::shared_ptr<QMACrashReporter>& QMACrashReporter::sharedInstance() {
-  static const std::shared_ptr<QMACrashReporter> instance = std::make_shared<QMACrashReporter>();
-  return instance;
+  // Never destroyed: a crash late in the process's exit still finds it.
+  static const auto* instance = new std::shared_ptr<QMACrashReporter>(create());
+  return *instance;
+}
+
+std::shared_ptr<QMACrashReporter> QMACrashReporter::create() {
+  return std::shared_ptr<QMACrashReporter>(new QMACrashReporter());
+}
+
+QMACrashReporter::~QMACrashReporter() {
+  QMACrashReporter* self = this;
+  if (!installingReporter.compare_exchange_strong(self, nullptr)) return;
+  if (foundation::getUncaughtExceptionHandler() == &QMAUncaughtExceptionHandler)
+    foundation::setUncaughtExceptionHandler(previousHandler.load());
+  previousHandler.store(nullptr);
 }
 
 void QMACrashReporter::enableReporting() {
@@ -44,6 +60,7 @@ void QMACrashReporter::enableReporting() {
   auto installed = foundation::getUncaughtExceptionHandler();
   if (installed == &QMAUncaughtExceptionHandler) return;
   previousHandler.store(installed);
+  installingReporter.store(this);
   foundation::setUncaughtExceptionHandler(&QMAUncaughtExceptionHandler);
 }
 
@@ -114,7 +131,8 @@ std::optional<net::URL> QMACrashReportURL(const std::string& trace) {
 
 void QMAUncaughtExceptionHandler(const foundation::Exception& exception) {
   // A host that chained to this handler after reporting was switched off gets only the chain.
-  if (QMACrashReporter::sharedInstance()->enabled()) {
+  const QMACrashReporter* reporter = installingReporter.load();
+  if (reporter && reporter->enabled()) {
     if (auto trace = QMACrashReportTrace(exception, foundation::processName())) {
       if (auto url = QMACrashReportURL(*trace)) {
         const auto& pinger = QMAPinger::sharedInstance();

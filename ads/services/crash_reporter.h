@@ -19,8 +19,15 @@ inline constexpr std::size_t kQMACrashReportTraceLimit = 500;
 class QMACrashReporter {
  public:
   static const std::shared_ptr<QMACrashReporter>& sharedInstance();
+  // A reporter as a new process starts with (the shared one is the first of these);
+  // tests make their own so each starts from a fresh process's state.
+  static std::shared_ptr<QMACrashReporter> create();
+  // A reporter that installed the handler takes it out again when it goes, putting the
+  // previous handler back (the shared one never goes).
+  ~QMACrashReporter();
 
-  // Installs the component's handler in front of the installed one (once).
+  // Installs the component's handler in front of the installed one (once); the handler
+  // then reports for this reporter.
   void enableReporting();
   // Ends reporting for the rest of the process and puts the previous handler back when
   // the component's is the installed one.
@@ -28,6 +35,7 @@ class QMACrashReporter {
   bool enabled() const { return enabled_; }
 
  private:
+  QMACrashReporter() = default;
   std::atomic<bool> enabled_{true};
 };
 

@@ -64,6 +64,10 @@ struct CrashReporterTest : qma_test::DeviceRootTest {
   }
   void TearDown() override {
     foundation::setUncaughtExceptionHandler(nullptr);
+    // The handler's report ping runs on the shared pinger.
+    settle(QMAPinger::sharedInstance());
+    unsetenv(net::kAdNetworkURLVariable);
+    QMADevice::sharedInstance()->resetStaticParameters();
     DeviceRootTest::TearDown();
   }
   static std::optional<foundation::Dictionary> stored() {
@@ -72,9 +76,14 @@ struct CrashReporterTest : qma_test::DeviceRootTest {
 };
 
 TEST_F(CrashReporterTest, TheHandlerStoresTheReportBeforeItChainsToTheHostsHandler) {
+  // The report endpoint is down, so the stored report stays for a later launch.
+  net::testing::TestServer server;
+  server.server().Get("/qads/report_event", [](const httplib::Request&, httplib::Response& res) { res.status = 503; });
+  server.start();
+  setenv(net::kAdNetworkURLVariable, server.url().c_str(), 1);
   QMADevice::sharedInstance()->cacheStaticParameters();
   foundation::setUncaughtExceptionHandler(&hostHandler);
-  auto reporter = QMACrashReporter::sharedInstance();
+  auto reporter = QMACrashReporter::create();
   reporter->enableReporting();
   reporter->enableReporting();  // a second call changes nothing
   EXPECT_EQ(foundation::getUncaughtExceptionHandler(), &QMAUncaughtExceptionHandler);
@@ -103,7 +112,7 @@ TEST_F(CrashReporterTest, TheHandlerStoresTheReportBeforeItChainsToTheHostsHandl
 
 TEST_F(CrashReporterTest, DisablingRestoresTheHostHandlerAndSilencesAChainedCall) {
   foundation::setUncaughtExceptionHandler(&hostHandler);
-  auto reporter = QMACrashReporter::sharedInstance();
+  auto reporter = QMACrashReporter::create();
   reporter->enableReporting();
   // Another library goes on top and chains to ours; disabling cannot unhook us then.
   foundation::setUncaughtExceptionHandler(&otherHandler);
@@ -134,10 +143,10 @@ TEST(CrashReporterChild, CrashesOnAThreadWithAComponentException) {
 }
 
 TEST_F(CrashReporterTest, AReportFromACrashedProcessGoesOutAtTheNextLaunch) {
-  net::testing::TestServer server;
   std::mutex mu;
   std::vector<std::string> reports;
   std::atomic<bool> healthy{false};
+  net::testing::TestServer server;  // after what its handler touches, so it stops first
   server.server().Get("/qads/report_event", [&](const httplib::Request& req, httplib::Response& res) {
     std::lock_guard lock(mu);
     reports.push_back(req.get_param_value("stacktrace"));
@@ -155,6 +164,7 @@ TEST_F(CrashReporterTest, AReportFromACrashedProcessGoesOutAtTheNextLaunch) {
   pid_t child;
   ASSERT_EQ(posix_spawn(&child, self, nullptr, nullptr, argv, environ), 0);
   unsetenv("WV_CRASH_CHILD");
+  unsetenv("WV_CRASH_MARKER");
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFSIGNALED(status));
@@ -179,7 +189,6 @@ TEST_F(CrashReporterTest, AReportFromACrashedProcessGoesOutAtTheNextLaunch) {
   std::lock_guard lock(mu);
   ASSERT_FALSE(reports.empty());
   EXPECT_EQ(reports.back().rfind("NSInvalidArgumentException-_QMASlot_foo_unrecognized_selector-", 0), 0u);
-  unsetenv(net::kAdNetworkURLVariable);
 }
 
 }  // namespace

@@ -56,6 +56,48 @@ QMACSIVariableTiming::~QMACSIVariableTiming() {
   if (observer_) foundation::NotificationCenter::defaultCenter().removeObserver(observer_);
 }
 
+double QMACSIVariableTiming::start() const {
+  std::lock_guard lock(mutex_);
+  return start_;
+}
+
+void QMACSIVariableTiming::setStart(double start) {
+  std::lock_guard lock(mutex_);
+  start_ = start;
+}
+
+double QMACSIVariableTiming::length() const {
+  std::lock_guard lock(mutex_);
+  return length_;
+}
+
+void QMACSIVariableTiming::setLength(double length) {
+  std::lock_guard lock(mutex_);
+  length_ = length;
+}
+
+bool QMACSIVariableTiming::isValid() const {
+  std::lock_guard lock(mutex_);
+  return start_ > 0 && length_ > 0;
+}
+
+bool QMACSIVariableTiming::isRunning() const {
+  std::lock_guard lock(mutex_);
+  return length_ < 0;
+}
+
+void QMACSIVariableTiming::endAt(double now) {
+  std::lock_guard lock(mutex_);
+  length_ = now - start_;
+}
+
+void QMACSIVariableTiming::resigningActive() {
+  // Only a duration that spans the move to the background is unreliable; one that ended
+  // before it is a true measurement still waiting for its report.
+  std::lock_guard lock(mutex_);
+  if (length_ < 0) start_ = -1.0;
+}
+
 // ---- recorders
 
 std::shared_ptr<QMACSITimeRecorder> QMACSITimeRecorder::initWithAction(const std::optional<std::string>& action) {
@@ -85,7 +127,7 @@ void QMACSITimeRecorder::endTimingVariableWithNameKey(const std::string& name, c
     if (it == self->ongoingVariables_.end()) return;
     auto timing = it->second;
     self->ongoingVariables_.erase(it);
-    timing->setLength(currentTime() - timing->start());
+    timing->endAt(currentTime());
     std::string completedKey = key;
     if (self->completedVariables_.count(completedKey))
       completedKey = foundation::stringWithFormat("%@%ld", key, static_cast<long>(randomNumber()));
@@ -289,11 +331,12 @@ std::shared_ptr<QMACSI> QMACSI::create() {
   csi->configuration_->setReportingProbability(probability);
   if (!csi->configuration_->reportingEnabled()) return csi;
 
-  // A stored interval that is not a positive number would make the report timer spin.
+  // A stored interval under a second would make the report timer hammer the endpoint:
+  // the default stands instead.
   double interval = kDefaultReportingInterval;
   if (!d->objectForKey(kQMACSIReportingIntervalKey).isNull()) {
     double stored = d->doubleForKey(kQMACSIReportingIntervalKey);
-    if (std::isfinite(stored) && stored > 0) interval = stored;
+    if (std::isfinite(stored) && stored >= kMinimumReportingInterval) interval = stored;
   }
   std::weak_ptr<QMACSI> weak = csi;
   dispatch::Queue::main()->async([weak, interval] {
@@ -322,6 +365,10 @@ std::int64_t QMACSI::requestCount() {
   std::int64_t count = 0;
   lockQueue_->sync([&] { count = requestCount_; });
   return count;
+}
+
+std::shared_ptr<QMACSITimeRecorder> QMACSI::loadAdRecorder() {
+  return sharedInstance()->timeRecorderForAction("load_ad_ios");
 }
 
 std::shared_ptr<QMACSITimeRecorder> QMACSI::timeRecorderForAction(const std::optional<std::string>& action) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,25 +25,32 @@ inline constexpr const char* kQMACSIReportingProbabilityKey = "/quillon/ads/csi_
 inline constexpr const char* kQMACSIReportingIntervalKey = "/quillon/ads/csi_reporting_interval";
 
 // One named duration on the media clock (seconds). Valid when start and length are both
-// above 0; a timing still running when the application resigns active never becomes valid.
+// above 0; the length is -1 while the timing runs. A timing still running when the
+// application resigns active never becomes valid; one that had already ended keeps its
+// length and is reported. Any thread; start and length change together under a lock.
 class QMACSIVariableTiming : public std::enable_shared_from_this<QMACSIVariableTiming> {
  public:
   static std::shared_ptr<QMACSIVariableTiming> initWithNameStartTime(const std::optional<std::string>& name,
                                                                      double start);
   ~QMACSIVariableTiming();
   const std::string& name() const { return name_; }
-  double start() const { return start_; }
-  void setStart(double start) { start_ = start; }
-  double length() const { return length_; }
-  void setLength(double length) { length_ = length; }
-  bool isValid() const { return start_ > 0 && length_ > 0; }
-  void resigningActive() { start_ = -1.0; }
+  double start() const;
+  void setStart(double start);
+  double length() const;
+  void setLength(double length);
+  bool isValid() const;
+  bool isRunning() const;
+  // Ends a running timing at `now` (media clock): its length becomes now - start.
+  void endAt(double now);
+  // The application is about to resign active: a running timing can no longer be valid.
+  void resigningActive();
 
  private:
   QMACSIVariableTiming() = default;
   std::string name_;
-  std::atomic<double> start_{0};
-  std::atomic<double> length_{-1.0};
+  mutable std::mutex mutex_;
+  double start_ = 0;
+  double length_ = -1.0;
   foundation::NotificationCenter::ObserverToken observer_;
 };
 
@@ -141,12 +149,16 @@ class QMACSI : public std::enable_shared_from_this<QMACSI> {
   static constexpr std::int64_t kDefaultBatchSize = 20;
   static constexpr float kDefaultReportingProbability = 0.05f;
   static constexpr double kDefaultReportingInterval = 150.0;
+  // A stored reporting interval below this falls back to the default.
+  static constexpr double kMinimumReportingInterval = 1.0;
 
   static const std::shared_ptr<QMACSI>& sharedInstance();
   // A new instance as a new process makes it (reads the server constants, samples).
   static std::shared_ptr<QMACSI> create();
 
   // Null when the process is sampled out or there is no action.
+  // The recorder of the "load_ad_ios" action, which times the steps of loading an ad.
+  static std::shared_ptr<QMACSITimeRecorder> loadAdRecorder();
   std::shared_ptr<QMACSITimeRecorder> timeRecorderForAction(const std::optional<std::string>& action);
   void didMakeAdRequest();
   void sendReport();

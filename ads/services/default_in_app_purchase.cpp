@@ -4,6 +4,7 @@
 #include "ads/services/products_request.h"
 #include "ads/services/utilities.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/dispatch/thread_checks.h"
 
 using storekit::SKPaymentQueue;
 using storekit::SKPaymentTransaction;
@@ -34,26 +35,40 @@ std::shared_ptr<QMADefaultInAppPurchaseFlow> QMADefaultInAppPurchaseFlow::shared
   return flow;
 }
 
-bool QMADefaultInAppPurchaseFlow::isDefaultPurchaseFlowEnabled() const { return defaultInAppPurchaseDelegate_ != nullptr; }
+std::shared_ptr<QMADefaultInAppPurchaseDelegate> QMADefaultInAppPurchaseFlow::delegate() const {
+  std::lock_guard lock(delegateMutex_);
+  return defaultInAppPurchaseDelegate_;
+}
+
+bool QMADefaultInAppPurchaseFlow::isDefaultPurchaseFlowEnabled() const { return delegate() != nullptr; }
 
 void QMADefaultInAppPurchaseFlow::enableDefaultPurchaseFlowWithDelegate(
     const std::shared_ptr<QMADefaultInAppPurchaseDelegate>& delegate) {
+  std::lock_guard lock(delegateMutex_);
   if (!delegate || delegate == defaultInAppPurchaseDelegate_) return;
   if (!defaultInAppPurchaseDelegate_) SKPaymentQueue::defaultQueue().addTransactionObserver(shared_from_this());
   defaultInAppPurchaseDelegate_ = delegate;
 }
 
 void QMADefaultInAppPurchaseFlow::disableDefaultPurchaseFlow() {
+  std::shared_ptr<QMADefaultInAppPurchaseDelegate> dropped;  // released outside the lock
+  std::lock_guard lock(delegateMutex_);
   if (!defaultInAppPurchaseDelegate_) return;
-  defaultInAppPurchaseDelegate_.reset();
+  dropped = std::move(defaultInAppPurchaseDelegate_);
   SKPaymentQueue::defaultQueue().removeTransactionObserver(this);
 }
 
+std::size_t QMADefaultInAppPurchaseFlow::activeInAppPurchaseCount() const {
+  WV_DCHECK_MAIN_THREAD();
+  return activeInAppPurchases_.size();
+}
+
 void QMADefaultInAppPurchaseFlow::didReceiveInAppPurchase(const std::shared_ptr<QMAInAppPurchase>& purchase) {
+  WV_DCHECK_MAIN_THREAD();
   if (!purchase) return;
-  if (defaultInAppPurchaseDelegate_) {
-    auto should = defaultInAppPurchaseDelegate_->shouldStartPurchaseForProductIDQuantity(
-        purchase->productID().value_or(""), purchase->quantity());
+  if (auto delegate = this->delegate()) {
+    auto should = delegate->shouldStartPurchaseForProductIDQuantity(purchase->productID().value_or(""),
+                                                                   purchase->quantity());
     if (should && !*should) {
       purchase->reportPurchaseStatus(QMAInAppPurchaseStatusError);
       notifyUserOfUnavailableProduct();
@@ -95,6 +110,7 @@ void QMADefaultInAppPurchaseFlow::didReceiveInAppPurchase(const std::shared_ptr<
 
 void QMADefaultInAppPurchaseFlow::purchaseProductInAppPurchase(const storekit::SKProduct& product,
                                                                const std::shared_ptr<QMAInAppPurchase>& purchase) {
+  WV_DCHECK_MAIN_THREAD();
   // A purchase whose quantity was refused (stored as 0) cannot be paid for.
   if (!QMAInAppPurchase::quantityIsValid(purchase->quantity())) {
     purchase->reportPurchaseStatus(QMAInAppPurchaseStatusError);
@@ -107,6 +123,7 @@ void QMADefaultInAppPurchaseFlow::purchaseProductInAppPurchase(const storekit::S
 }
 
 void QMADefaultInAppPurchaseFlow::notifyUserOfUnavailableProduct() {
+  WV_DCHECK_MAIN_THREAD();
   uikit::AlertView::alertViewWithTitleMessageCancelButtonTitle("Whoops!", "Sorry, the product is currently unavailable.",
                                                                "OK")
       ->show();
@@ -132,15 +149,17 @@ void QMADefaultInAppPurchaseFlow::paymentQueueUpdatedTransactions(SKPaymentQueue
 }
 
 void QMADefaultInAppPurchaseFlow::completeTransaction(const std::shared_ptr<SKPaymentTransaction>& transaction) {
+  WV_DCHECK_MAIN_THREAD();
   auto paid = std::make_shared<QMADefaultInAppPurchase>();
   paid->setProductID(transaction->payment()->productIdentifier());
   paid->setQuantity(transaction->payment()->quantity());
   paid->setPaymentTransaction(transaction);
   paid->setInAppPurchase(dequeueInAppPurchaseForTransaction(transaction));
-  if (defaultInAppPurchaseDelegate_) defaultInAppPurchaseDelegate_->userDidPayForPurchase(paid);
+  if (auto delegate = this->delegate()) delegate->userDidPayForPurchase(paid);
 }
 
 void QMADefaultInAppPurchaseFlow::failedTransaction(const std::shared_ptr<SKPaymentTransaction>& transaction) {
+  WV_DCHECK_MAIN_THREAD();
   auto purchase = dequeueInAppPurchaseForTransaction(transaction);
   const bool cancelled = transaction->error() && transaction->error()->code == storekit::SKErrorPaymentCancelled;
   purchase->reportPurchaseStatus(cancelled ? QMAInAppPurchaseStatusCancel : QMAInAppPurchaseStatusError);
@@ -148,11 +167,13 @@ void QMADefaultInAppPurchaseFlow::failedTransaction(const std::shared_ptr<SKPaym
 }
 
 void QMADefaultInAppPurchaseFlow::enqueueInAppPurchase(const std::shared_ptr<QMAInAppPurchase>& purchase) {
+  WV_DCHECK_MAIN_THREAD();
   if (purchase) activeInAppPurchases_.push_back(purchase);
 }
 
 std::shared_ptr<QMAInAppPurchase> QMADefaultInAppPurchaseFlow::dequeueInAppPurchaseForTransaction(
     const std::shared_ptr<SKPaymentTransaction>& transaction) {
+  WV_DCHECK_MAIN_THREAD();
   const auto& payment = *transaction->payment();
   for (auto it = activeInAppPurchases_.begin(); it != activeInAppPurchases_.end(); ++it) {
     if ((*it)->quantity() == payment.quantity() && (*it)->productID() == payment.productIdentifier()) {

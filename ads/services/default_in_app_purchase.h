@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,27 +58,39 @@ class QMADefaultInAppPurchaseFlow : public storekit::SKPaymentTransactionObserve
  public:
   static std::shared_ptr<QMADefaultInAppPurchaseFlow> sharedInstance();
 
+  // Any thread: the host switches the flow from wherever it likes.
   bool isDefaultPurchaseFlowEnabled() const;
   void enableDefaultPurchaseFlowWithDelegate(const std::shared_ptr<QMADefaultInAppPurchaseDelegate>& delegate);
   void disableDefaultPurchaseFlow();
 
   // An offer from an ad; main thread.
   void didReceiveInAppPurchase(const std::shared_ptr<QMAInAppPurchase>& purchase) override;
+  // Main thread.
   void purchaseProductInAppPurchase(const storekit::SKProduct& product, const std::shared_ptr<QMAInAppPurchase>& purchase);
   void notifyUserOfUnavailableProduct();
 
+  // Any thread (the store's choice); the transactions are handled on the main thread.
   void paymentQueueUpdatedTransactions(storekit::SKPaymentQueue& queue,
                                        const storekit::SKPaymentTransactions& transactions) override;
+  // Main thread.
   void completeTransaction(const std::shared_ptr<storekit::SKPaymentTransaction>& transaction);
   void failedTransaction(const std::shared_ptr<storekit::SKPaymentTransaction>& transaction);
   void enqueueInAppPurchase(const std::shared_ptr<QMAInAppPurchase>& purchase);
   std::shared_ptr<QMAInAppPurchase> dequeueInAppPurchaseForTransaction(
       const std::shared_ptr<storekit::SKPaymentTransaction>& transaction);
 
-  std::size_t activeInAppPurchaseCount() const { return activeInAppPurchases_.size(); }
+  // Main thread.
+  std::size_t activeInAppPurchaseCount() const;
 
  private:
+  // The delegate as it stands now (null while the flow is off).
+  std::shared_ptr<QMADefaultInAppPurchaseDelegate> delegate() const;
+
   // Placed purchases, oldest first; touched on the main thread only.
   std::vector<std::shared_ptr<QMAInAppPurchase>> activeInAppPurchases_;
+  // Written by enable and disable on the host's thread, read on the main thread: taken
+  // under the lock, used outside it. The lock also keeps the observer registration in
+  // step with the delegate.
+  mutable std::mutex delegateMutex_;
   std::shared_ptr<QMADefaultInAppPurchaseDelegate> defaultInAppPurchaseDelegate_;
 };

@@ -13,6 +13,7 @@
 #include "platform/foundation/property_list.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/system/device_facts.h"
+#include "platform/storekit/storekit.h"
 #include "platform/system/screen_facts.h"
 #include "platform/uikit/screen.h"
 
@@ -68,21 +69,41 @@ QMADevice::~QMADevice() {
 
 long QMADevice::readStatusBarOrientation() const { return static_cast<long>(system_facts::screen().orientation); }
 
+QMADevice::StaticFacts QMADevice::staticFacts() const {
+  std::lock_guard lock(staticMutex_);
+  return static_;
+}
+
+bool QMADevice::staticParametersCached() const { return staticFacts().cached; }
+
+void QMADevice::resetStaticParameters() {
+  std::lock_guard lock(staticMutex_);
+  static_ = StaticFacts{};
+}
+
 void QMADevice::cacheStaticParameters() {
-  if (!dispatch::isMainThread() || staticParametersCached_) return;
+  if (!dispatch::isMainThread() || staticParametersCached()) return;
   auto facts = system_facts::device();
-  deviceModel_ = facts.model;
-  systemVersion_ = facts.systemVersion;
-  userInterfaceIdiomIsPhone_ = facts.idiom == system_facts::InterfaceIdiom::Phone;
-  mainScreenDensity_ = uikit::Screen::mainScreen().scale();
-  standardizedMainScreenPortraitBounds_ = uikit::Screen::mainScreen().bounds().standardized();
-  statusBarOrientation_ = readStatusBarOrientation();
-  if ((statusBarOrientation_ == 3 || statusBarOrientation_ == 4) && isOSAtLeastMajorMinorPatch(8, 0, 0)) {
-    QMARect& b = standardizedMainScreenPortraitBounds_;
+  StaticFacts s;
+  s.deviceModel = facts.model;
+  s.systemVersion = facts.systemVersion;
+  s.userInterfaceIdiomIsPhone = facts.idiom == system_facts::InterfaceIdiom::Phone;
+  s.mainScreenDensity = uikit::Screen::mainScreen().scale();
+  s.standardizedMainScreenPortraitBounds = uikit::Screen::mainScreen().bounds().standardized();
+  const long orientation = readStatusBarOrientation();
+  lockQueue_->sync([&] { statusBarOrientation_ = orientation; });
+  // From OS 8 on the screen's bounds follow the interface orientation.
+  if ((orientation == 3 || orientation == 4) && atLeast(versionComponents(s.systemVersion), 8, 0, 0)) {
+    QMARect& b = s.standardizedMainScreenPortraitBounds;
     b = QMARect{0, 0, b.size.height, b.size.width};
   }
+  {
+    std::lock_guard lock(staticMutex_);
+    static_ = s;
+  }
   updateDynamicParameters();
-  staticParametersCached_ = true;
+  std::lock_guard lock(staticMutex_);
+  static_.cached = true;
 }
 
 void QMADevice::updateDynamicParameters() {
@@ -150,7 +171,7 @@ void QMADevice::setUserAgentString(const std::optional<std::string>& userAgent) 
   lockQueue_->async([self = shared_from_this(), ua = *userAgent] { self->userAgentString_ = ua; });
 }
 
-std::array<std::string, 3> QMADevice::OSVersionInfoComponents() { return versionComponents(systemVersion_); }
+std::array<std::string, 3> QMADevice::OSVersionInfoComponents() { return versionComponents(staticFacts().systemVersion); }
 
 bool QMADevice::isOSAtLeastMajorMinorPatch(long major, long minor, long patch) {
   return atLeast(OSVersionInfoComponents(), major, minor, patch);
@@ -246,7 +267,7 @@ bool QMADevice::isOrientationLandscape() {
 }
 
 QMARect QMADevice::standardizedOrientedScreenBounds() {
-  QMARect b = standardizedMainScreenPortraitBounds_;
+  QMARect b = staticFacts().standardizedMainScreenPortraitBounds;
   if (isOrientationLandscape()) std::swap(b.size.width, b.size.height);
   return b;
 }
@@ -256,7 +277,7 @@ QMARect QMADevice::standardizedOrientedApplicationFrame() {
   QMARect frame = QMAApplicationFrame(uikit::Screen::mainScreen());
   long o = 0;
   lockQueue_->sync([&] { o = statusBarOrientation_; });
-  return QMARectForInterfaceOrientation(o, frame, standardizedMainScreenPortraitBounds_).standardized();
+  return QMARectForInterfaceOrientation(o, frame, staticFacts().standardizedMainScreenPortraitBounds).standardized();
 }
 
 std::string QMADevice::temporaryPathWithCreation(bool create) {
@@ -271,25 +292,27 @@ std::string QMADevice::temporaryPathWithCreation(bool create) {
 Dictionary QMADevice::parameters() {
   Dictionary p;
   auto app = QMAApplication::sharedInstance();
-  if (deviceModel_ == "iPad" && userInterfaceIdiomIsPhone_) p["ios_ipadc"] = "1";
+  const StaticFacts facts = staticFacts();
+  if (facts.deviceModel == "iPad" && facts.userInterfaceIdiomIsPhone) p["ios_ipadc"] = "1";
   p["ios_metadata"] = Value(app->iTunesMetadata());
   if (auto sdk = baseSDKVersion()) p["ios_base_sdk"] = *sdk;
   std::string name = app->version().empty() ? "" : app->version() + ".";
   p["app_name"] = name + "iphone." + app->mainBundleIdentifier().value_or("");
   if (isJailbroken()) p["ios_jb"] = "1";
-  if (deviceModel_) p["platform"] = *deviceModel_;
+  if (facts.deviceModel) p["platform"] = *facts.deviceModel;
   if (auto sub = deviceSubmodel()) p["submodel"] = *sub;
   if (auto hl = locale()) p["hl"] = *hl;
   p["u_audio"] = std::to_string(audioRoute());
   p["u_so"] = isOrientationLandscape() ? "l" : "p";
   if (auto radio = radioAccessTechnology()) p["ios_radio"] = *radio;
   if (auto last = lastKnownRadioAccessTechnology()) p["ios_radio_last"] = *last;
-  p["u_sd"] = QMAStringFromDouble(mainScreenDensity_);
-  p["u_w"] = QMAStringFromDouble(standardizedMainScreenPortraitBounds_.size.width);
-  p["u_h"] = QMAStringFromDouble(standardizedMainScreenPortraitBounds_.size.height);
+  p["u_sd"] = QMAStringFromDouble(facts.mainScreenDensity);
+  p["u_w"] = QMAStringFromDouble(facts.standardizedMainScreenPortraitBounds.size.width);
+  p["u_h"] = QMAStringFromDouble(facts.standardizedMainScreenPortraitBounds.size.height);
   std::uint64_t stores = 0;
   lockQueue_->sync([&] { stores = bookstores_; });
   if (stores != 0) p["cap_bs"] = Value(static_cast<unsigned long long>(stores));
-  p["cap_noiap"] = QMAStringFromBOOL(!system_facts::device().canMakePayments);
+  // The store's payment queue is the one source of the payment capability.
+  p["cap_noiap"] = QMAStringFromBOOL(!storekit::SKPaymentQueue::canMakePayments());
   return p;
 }

@@ -41,7 +41,12 @@ class QMADevice : public QMADeviceSpecifications, public std::enable_shared_from
   static std::shared_ptr<QMADevice> create();
   ~QMADevice() override;
 
+  // Main thread: reads the facts that cannot change while the process runs, once.
   void cacheStaticParameters();
+  // Forgets the static facts, as a new launch would: the next cacheStaticParameters reads
+  // them again (tests play a device with another OS version this way).
+  void resetStaticParameters();
+  bool staticParametersCached() const;
   void updateDynamicParameters();
   void updateOrientation();
   void updateBookstores();
@@ -55,15 +60,15 @@ class QMADevice : public QMADeviceSpecifications, public std::enable_shared_from
   foundation::Dictionary canOpenURLs(const std::vector<std::string>& urls);
 
   bool isJailbroken() override;
-  std::optional<std::string> systemVersion() override { return systemVersion_; }
+  std::optional<std::string> systemVersion() override { return staticFacts().systemVersion; }
   std::string deviceIdentifier() override;
-  std::optional<std::string> deviceModel() override { return deviceModel_; }
+  std::optional<std::string> deviceModel() override { return staticFacts().deviceModel; }
   std::optional<std::string> deviceSubmodel() override;
   std::optional<std::string> locale() override;
   long audioRoute() override;
   bool isOrientationLandscape() override;
-  double mainScreenDensity() override { return mainScreenDensity_; }
-  QMARect standardizedPortraitScreenBounds() override { return standardizedMainScreenPortraitBounds_; }
+  double mainScreenDensity() override { return staticFacts().mainScreenDensity; }
+  QMARect standardizedPortraitScreenBounds() override { return staticFacts().standardizedMainScreenPortraitBounds; }
   QMARect standardizedOrientedScreenBounds() override;
   QMARect standardizedOrientedApplicationFrame() override;
 
@@ -77,26 +82,34 @@ class QMADevice : public QMADeviceSpecifications, public std::enable_shared_from
   const std::shared_ptr<QMANetwork>& network() const { return network_; }
 
  private:
+  // What cacheStaticParameters reads: written once on the main thread and read from any
+  // thread, so published under a lock of its own.
+  struct StaticFacts {
+    std::optional<std::string> deviceModel;
+    std::optional<std::string> systemVersion;
+    bool userInterfaceIdiomIsPhone = false;
+    double mainScreenDensity = 0;
+    QMARect standardizedMainScreenPortraitBounds;
+    bool cached = false;
+  };
+
   QMADevice() = default;
   void init();
   long readStatusBarOrientation() const;
+  StaticFacts staticFacts() const;
 
   dispatch::QueuePtr lockQueue_;
   foundation::NotificationCenter::ObserverToken radioAccessTechnologyChangeObserver_;
   std::optional<std::string> cachedAdvertisingID_;
   std::string cachedMD5AdvertisingID_;
   long statusBarOrientation_ = 0;
-  QMARect standardizedMainScreenPortraitBounds_;
-  bool userInterfaceIdiomIsPhone_ = false;
   std::uint64_t bookstores_ = 0;
   std::optional<std::string> lastKnownRadioAccessTechnology_;
   std::optional<std::string> radioAccessTechnology_;
   std::optional<std::string> userAgentString_;
-  std::optional<std::string> deviceModel_;
-  std::optional<std::string> systemVersion_;
   std::shared_ptr<QMANetwork> network_;
-  double mainScreenDensity_ = 0;
-  bool staticParametersCached_ = false;
+  mutable std::mutex staticMutex_;
+  StaticFacts static_;
   // Facts read once in the life of the device object (the process, for the shared one).
   std::once_flag submodelOnce_, localeOnce_, sdkOnce_, jailbreakOnce_;
   std::optional<std::string> deviceSubmodel_, locale_, baseSDKVersion_;

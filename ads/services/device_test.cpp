@@ -51,8 +51,8 @@ TEST_F(DeviceTest, RequestKeysDescribeTheDeviceAndItsApplication) {
   auto facts = system_facts::device();
   facts.audioOutputs = {system_facts::kAudioPortHeadphones, system_facts::kAudioPortBuiltInSpeaker};
   facts.openableURLSchemes = {"itms-books", "kindle"};
-  facts.canMakePayments = false;
   system_facts::setDevice(facts);
+  storekit::SKTestStore::shared().setCanMakePayments(false);
   system_facts::setRadioAccessTechnology("CTRadioAccessTechnologyLTE");
 
   auto d = QMADevice::create();
@@ -68,7 +68,9 @@ TEST_F(DeviceTest, RequestKeysDescribeTheDeviceAndItsApplication) {
   EXPECT_EQ(p.at("u_w"), Value("375"));
   EXPECT_EQ(p.at("u_h"), Value("667"));
   EXPECT_EQ(p.at("cap_bs"), Value(3));
-  EXPECT_EQ(p.at("cap_noiap"), Value("1"));
+  EXPECT_EQ(p.at("cap_noiap"), Value("1")) << "the store's payment queue says payments cannot be made";
+  storekit::SKTestStore::shared().setCanMakePayments(true);
+  EXPECT_EQ(d->parameters().at("cap_noiap"), Value("0"));
   EXPECT_EQ(p.at("ios_radio"), Value("CTRadioAccessTechnologyLTE"));
   EXPECT_EQ(p.count("ios_ipadc"), 0u);
   EXPECT_EQ(p.count("ios_jb"), 0u);

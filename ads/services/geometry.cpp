@@ -3,11 +3,14 @@
 #include "ads/services/application.h"
 #include "ads/services/device.h"
 #include "ads/services/utilities.h"
+#include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/format.h"
 #include "platform/system/screen_facts.h"
+#include "platform/uikit/application.h"
+#include "platform/uikit/graphics_context.h"
 #include "platform/uikit/window.h"
 
-#include <atomic>
+#include <cmath>
 
 using foundation::Dictionary;
 using foundation::Value;
@@ -69,13 +72,21 @@ std::optional<QMARect> meet(const QMARect& a, const QMARect& b) {
   if (x1 < x0 || y1 < y0) return std::nullopt;
   return QMARect{x0, y0, x1 - x0, y1 - y0};
 }
-std::atomic<std::uint64_t> gSupportedOrientations{2 | 8 | 16};
+
+// Whole device pixels for a length in points: a hair over a whole number (the rounding of
+// a product of doubles) does not cost a column of its own.
+std::optional<std::uint32_t> pixelsFor(double points, double scale) {
+  const double pixels = std::ceil(points * scale - 1e-6);
+  if (!std::isfinite(pixels) || pixels < 1 || pixels > kQMARenderMaximumPixelSide) return std::nullopt;
+  return static_cast<std::uint32_t>(pixels);
+}
 }  // namespace
 
 void QMALinkCategory_UIView_QMAVisibilityAdditions() {}
 
 QMARect qma_visibleBounds(const uikit::View& view) {
-  if (!QMAApplication::sharedInstance()->isAppActive()) return {};
+  WV_DCHECK_MAIN_THREAD();
+  if (QMAApplication::applicationState() != QMAApplicationStateActive) return {};
   auto window = view.window();
   if (!window || window->isHidden()) return {};
   const uikit::View* w = window.get();
@@ -96,9 +107,24 @@ QMARect qma_visibleBounds(const uikit::View& view) {
   return *visible;
 }
 
-void QMASetSupportedInterfaceOrientations(std::uint64_t mask) { gSupportedOrientations = mask; }
+bool qma_supportsOrientations(const uikit::View& view, std::uint64_t mask) {
+  WV_DCHECK_MAIN_THREAD();
+  return (uikit::Application::sharedApplication()->supportedInterfaceOrientationsForWindow(view.window()) & mask) != 0;
+}
 
-bool qma_supportsOrientations(const uikit::View& view, std::uint64_t mask) { return (gSupportedOrientations & mask) != 0; }
+void QMALinkCategory_UIView_QMARenderAdditions() {}
+
+std::shared_ptr<uikit::Image> qma_render(const uikit::View& view) {
+  WV_DCHECK_MAIN_THREAD();
+  const double scale = view.contentScaleFactor();
+  const QMARect bounds = view.bounds();
+  const auto width = pixelsFor(bounds.size.width, scale), height = pixelsFor(bounds.size.height, scale);
+  if (!width || !height) return nullptr;
+  uikit::GraphicsContext context(*width, *height);
+  context.scaleCTM(scale, scale);
+  view.renderInContext(context);
+  return context.makeImage(1);
+}
 
 QMARect QMAApplicationFrame(const uikit::Screen& screen) {
   QMARect b = screen.bounds();

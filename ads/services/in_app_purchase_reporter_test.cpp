@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "ads/services/products_request.h"
@@ -30,15 +31,15 @@ TEST(PurchaseReportPrice, FormatsDecimalsRoundingAwayFromZero) {
 
 // The purchase-conversion endpoint on 127.0.0.1.
 struct ConversionEndpoint {
-  net::testing::TestServer server;
   std::mutex lock;
   std::vector<httplib::Params> reports;
-  int status = 200;
+  std::atomic<int> status{200};
+  net::testing::TestServer server;  // after what its handler touches, so it stops first
   ConversionEndpoint() {
     server.server().Get("/qads/conversion/", [this](const httplib::Request& req, httplib::Response& res) {
       std::lock_guard l(lock);
       reports.push_back(req.params);
-      res.status = status;
+      res.status = status.load();
     });
     server.start();
     setenv(net::kAdNetworkURLVariable, server.url().c_str(), 1);
@@ -67,8 +68,9 @@ class PurchaseReporting : public qma_test::DeviceRootTest {
   }
   void TearDown() override {
     reporter->disableReporting();
-    system_facts::resetDeviceFacts();
-    SKTestStore::shared().reset();
+    // Reports go out through the shared pinger.
+    drainMain();
+    settle(QMAPinger::sharedInstance());
     DeviceRootTest::TearDown();
   }
   void buy(const std::string& sku, SKPaymentTransactionState state = SKPaymentTransactionState::Purchased) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "ads/services/default_in_app_purchase.h"
 #include "ads/services/products_request.h"
@@ -19,9 +20,9 @@ using storekit::SKTestStore;
 
 // A local server that records the status reports it receives.
 struct ReportServer {
-  net::testing::TestServer server;
   std::mutex lock;
   std::vector<std::string> hits;
+  net::testing::TestServer server;  // after what its handler touches, so it stops first
   ReportServer() {
     server.server().Get("/report", [this](const httplib::Request& req, httplib::Response& res) {
       std::lock_guard l(lock);
@@ -215,6 +216,32 @@ TEST_F(DefaultPurchaseFlow, SwitchesOnOnceAndTakesOverTheSlotsPurchases) {
   QMASlotInAppPurchase::didReceiveInAppPurchase(owner.get(), purchaseOf("coins", 1));
   settle();
   EXPECT_EQ(static_cast<HostPurchaseDelegate&>(*owner->delegate).received.size(), 1u);
+}
+
+// The host may switch the flow on and off from a thread of its own while offers reach
+// it on the main thread (a race that ThreadSanitizer catches).
+TEST_F(DefaultPurchaseFlow, TheHostSwitchesItFromAnyThreadWhileOffersArrive) {
+  auto flow = QMADefaultInAppPurchaseFlow::sharedInstance();
+  auto host = std::make_shared<HostDelegate>();
+  host->answer = true;
+  std::atomic<bool> done{false};
+  std::thread switcher([&] {
+    for (int i = 0; i < 300; ++i) {
+      QMADefaultInAppPurchase::enableDefaultPurchaseFlowWithDelegate(host);
+      QMADefaultInAppPurchase::disableDefaultPurchaseFlow();
+    }
+    done = true;
+  });
+  std::size_t offers = 0;
+  do {
+    auto offer = std::make_shared<QMAInAppPurchase>();  // no product: reported at once
+    flow->didReceiveInAppPurchase(offer);
+    EXPECT_EQ(offer->purchaseStatus(), QMAInAppPurchaseStatusInvalidProduct);
+    ++offers;
+  } while (!done || offers < 10);
+  switcher.join();
+  EXPECT_FALSE(flow->isDefaultPurchaseFlowEnabled());
+  EXPECT_EQ(SKPaymentQueue::defaultQueue().observerCount(), 0u) << "the observer follows the delegate";
 }
 
 TEST_F(DefaultPurchaseFlow, PaidPurchasesReachTheHostAndAreReportedWhenFinished) {

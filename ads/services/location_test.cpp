@@ -5,6 +5,7 @@
 #include <cmath>
 #include <unordered_set>
 
+#include "ads/services/test_support.h"
 #include "platform/foundation/clock.h"
 
 using foundation::Value;
@@ -20,18 +21,19 @@ TEST(Location, PreciseLocationsNeedValidCoordinatesOffTheAxes) {
 }
 
 TEST(Location, RequestFormCutsTowardZeroAndCopiesKeepTheTime) {
-  foundation::Clock::useManual(1'400'000'000.5);
-  auto l = QMALocation::initWithLatitudeLongitudeAccuracy(12.34567891, -12.34567891, 65);
-  auto d = *l->dictionaryRepresentation();
-  EXPECT_EQ(d.at("lat"), Value(123456789));
-  EXPECT_EQ(d.at("long"), Value(-123456789));
-  EXPECT_EQ(d.at("radius"), Value(65000.0));
-  EXPECT_EQ(d.at("time"), Value(1'400'000'000.5 * 1e6));
-  EXPECT_EQ(l->locationDescription(), "12.345679,-12.345679");
-  foundation::Clock::advance(100);
-  auto copy = l->copy();
-  EXPECT_EQ(copy->dictionaryRepresentation(), l->dictionaryRepresentation());
-  foundation::Clock::useSystem();
+  {
+    qma_test::ScopedManualClock clock(1'400'000'000.5);
+    auto l = QMALocation::initWithLatitudeLongitudeAccuracy(12.34567891, -12.34567891, 65);
+    auto d = *l->dictionaryRepresentation();
+    EXPECT_EQ(d.at("lat"), Value(123456789));
+    EXPECT_EQ(d.at("long"), Value(-123456789));
+    EXPECT_EQ(d.at("radius"), Value(65000.0));
+    EXPECT_EQ(d.at("time"), Value(1'400'000'000.5 * 1e6));
+    EXPECT_EQ(l->locationDescription(), "12.345679,-12.345679");
+    foundation::Clock::advance(100);
+    auto copy = l->copy();
+    EXPECT_EQ(copy->dictionaryRepresentation(), l->dictionaryRepresentation());
+  }
 
   auto text = QMALocation::initWithLocationDescription("Main Street");
   EXPECT_EQ(text->dictionaryRepresentation(), std::nullopt);
@@ -39,11 +41,13 @@ TEST(Location, RequestFormCutsTowardZeroAndCopiesKeepTheTime) {
 }
 
 TEST(Location, EqualLocationsHashAlikeWhateverTheirTime) {
-  foundation::Clock::useManual(1000);
-  auto a = QMALocation::initWithLatitudeLongitudeAccuracy(45, 7, 10);
-  foundation::Clock::advance(60);
-  auto b = QMALocation::initWithLatitudeLongitudeAccuracy(45, 7, 10);
-  foundation::Clock::useSystem();
+  std::shared_ptr<QMALocation> a, b;
+  {
+    qma_test::ScopedManualClock clock(1000);
+    a = QMALocation::initWithLatitudeLongitudeAccuracy(45, 7, 10);
+    foundation::Clock::advance(60);
+    b = QMALocation::initWithLatitudeLongitudeAccuracy(45, 7, 10);
+  }
   a->dictionaryRepresentation();
   b->dictionaryRepresentation();
   EXPECT_TRUE(a->isEqual(*b));

@@ -2,14 +2,31 @@
 
 #include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "platform/dispatch/operation_queue.h"
+#include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/connection.h"
 
 namespace {
 
 std::shared_ptr<foundation::UserDefaults> defaults() { return foundation::UserDefaults::standardUserDefaults(); }
+
+void eraseOne(std::multiset<std::string>& set, const std::string& value) {
+  if (auto it = set.find(value); it != set.end()) set.erase(it);
+}
+
+// Takes the lock within about two seconds, or gives up and answers false. Polled rather
+// than timed: a crashing thread must never wait longer than that.
+bool lockWithin2Seconds(std::recursive_mutex& mutex) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!mutex.try_lock()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -23,11 +40,12 @@ std::shared_ptr<QMAPinger> QMAPinger::create() {
   pinger->lockQueue_ = dispatch::Queue::createSerial("com.quillon.pelmark.pinger");
   auto d = defaults();
 
-  // A stored interval that is not a positive number would make the retry pass spin.
+  // A stored interval under a second (zero, negative, not a number, or a typo of the
+  // server's) would make the retry pass hammer the network: the default stands instead.
   double interval = kDefaultPingInterval;
   if (!d->objectForKey(kQMAPingIntervalKey).isNull()) {
     double stored = d->doubleForKey(kQMAPingIntervalKey);
-    if (std::isfinite(stored) && stored > 0) interval = stored;
+    if (std::isfinite(stored) && stored >= kMinimumPingInterval) interval = stored;
   }
   pinger->scheduler_ = QMAScheduler::initWithInterval(interval);
   if (!d->objectForKey(kQMAMaximumRetryURLCountKey).isNull())
@@ -41,8 +59,7 @@ std::shared_ptr<QMAPinger> QMAPinger::create() {
 }
 
 void QMAPinger::start() {
-  if (started_ || !scheduler_) return;
-  started_ = true;
+  if (!scheduler_ || started_.exchange(true)) return;
   std::weak_ptr<QMAPinger> weak = shared_from_this();
   scheduler_->taskIDScheduledOnQueueBlock(lockQueue_, [weak] {
     if (auto self = weak.lock()) self->pingRetryURLs();
@@ -57,7 +74,7 @@ std::vector<std::string> QMAPinger::retryGroupKeys() const {
 
 std::set<std::string> QMAPinger::pingedURLs() const {
   std::set<std::string> copy;
-  lockQueue_->sync([&] { copy = pingedURLs_; });
+  lockQueue_->sync([&] { copy.insert(pingedURLs_.begin(), pingedURLs_.end()); });
   return copy;
 }
 
@@ -68,10 +85,15 @@ void QMAPinger::pingWithRetryGroupKeyURLRetryURLString(const std::optional<std::
   auto self = shared_from_this();
   lockQueue_->async([self, key = *retryGroupKey, url = *url, retry = *retryURLString] {
     self->storeRetryURLStringRetryGroupKey(retry, key);
+    // Until the first ping answers, its stored retry form is as good as in flight, even
+    // when it reads differently from the URL pinged.
+    self->filedRetryURLsInFlight_.insert(retry);
     std::weak_ptr<QMAPinger> weak = self;
     self->pingURLStringCompletionBlock(url.absoluteString(), [weak, retry, key](bool success) {
       auto pinger = weak.lock();
-      if (success && pinger) pinger->removeRetryURLStringFromGroup(retry, key);
+      if (!pinger) return;
+      eraseOne(pinger->filedRetryURLsInFlight_, retry);
+      if (success) pinger->removeRetryURLStringFromGroup(retry, key);
     });
   });
 }
@@ -82,7 +104,7 @@ void QMAPinger::storeRetryURLStringRetryGroupKey(const std::optional<std::string
   // A crash may come while another thread holds the lock and never lets go: after a
   // bounded wait the entry is written anyway, since losing it is worse than a race.
   std::unique_lock lock(storeMutex_, std::defer_lock);
-  (void)lock.try_lock_for(std::chrono::seconds(2));
+  if (lockWithin2Seconds(storeMutex_)) lock = std::unique_lock(storeMutex_, std::adopt_lock);
 
   if (std::find(retryGroupKeys_.begin(), retryGroupKeys_.end(), *retryGroupKey) == retryGroupKeys_.end())
     retryGroupKeys_.push_back(*retryGroupKey);
@@ -107,6 +129,7 @@ void QMAPinger::removeRetryURLStringFromGroup(const std::string& urlString, cons
 }
 
 void QMAPinger::pingURLStringCompletionBlock(const std::string& urlString, std::function<void(bool)> completionBlock) {
+  WV_DCHECK_ON_QUEUE(lockQueue_);
   if (!completionBlock) return;
   auto url = urlString.empty() ? std::nullopt : net::URL::fromString(urlString);
   if (!url) {
@@ -123,13 +146,14 @@ void QMAPinger::pingURLStringCompletionBlock(const std::string& urlString, std::
         bool success = !error && response && response->isHTTP && response->statusCode >= 200 &&
                        response->statusCode <= 299;
         queue->async([weak, urlString, completionBlock, success] {
-          if (auto self = weak.lock()) self->pingedURLs_.erase(urlString);
+          if (auto self = weak.lock()) eraseOne(self->pingedURLs_, urlString);
           completionBlock(success);
         });
       });
 }
 
 void QMAPinger::pingRetryURLs() {
+  WV_DCHECK_ON_QUEUE(lockQueue_);
   auto d = defaults();
   auto keys = d->arrayForKey(kQMARetryGroupKeysKey);
   if (!keys) return;
@@ -143,7 +167,7 @@ void QMAPinger::pingRetryURLs() {
       if (!group) continue;
       foundation::Dictionary kept;
       for (const auto& [urlString, entry] : *group) {
-        if (pingedURLs_.count(urlString)) {
+        if (pingedURLs_.count(urlString) || filedRetryURLsInFlight_.count(urlString)) {
           kept[urlString] = entry;
           continue;
         }

@@ -5,6 +5,7 @@
 // retries are used up. The store outlives the process, so what one launch could not send
 // (a crash report) goes out at a later one.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,6 +28,8 @@ inline constexpr const char* kQMARetryCountKey = "/quillon/ads/retry_count";
 class QMAPinger : public std::enable_shared_from_this<QMAPinger> {
  public:
   static constexpr double kDefaultPingInterval = 60.0;
+  // A stored ping interval below this falls back to the default.
+  static constexpr double kMinimumPingInterval = 1.0;
   static constexpr std::int64_t kDefaultMaximumRetryURLCount = 10;
   static constexpr std::int64_t kDefaultURLRetryCount = 3;
 
@@ -45,11 +48,13 @@ class QMAPinger : public std::enable_shared_from_this<QMAPinger> {
                                               const std::optional<std::string>& retryURLString);
   // Adds one URL to one group of the store. Safe from any thread, including a crashing
   // one: it waits a bounded time for the pinger's own store work, and never for its queue.
+  // The pinger's queue calls it too.
   void storeRetryURLStringRetryGroupKey(const std::optional<std::string>& urlString,
                                         const std::optional<std::string>& retryGroupKey);
   // One GET; the block runs on the pinger's queue with whether the answer was 2xx.
+  // On the pinger's queue.
   void pingURLStringCompletionBlock(const std::string& urlString, std::function<void(bool)> completionBlock);
-  // One retry pass (on the pinger's queue).
+  // One retry pass. On the pinger's queue.
   void pingRetryURLs();
 
   const dispatch::QueuePtr& lockQueue() const { return lockQueue_; }
@@ -57,6 +62,7 @@ class QMAPinger : public std::enable_shared_from_this<QMAPinger> {
   std::int64_t maximumRetryURLCount() const { return maximumRetryURLCount_; }
   std::int64_t URLRetryCount() const { return URLRetryCount_; }
   std::vector<std::string> retryGroupKeys() const;
+  // URL strings whose ping is in flight (read on the pinger's queue).
   std::set<std::string> pingedURLs() const;
 
  private:
@@ -68,9 +74,13 @@ class QMAPinger : public std::enable_shared_from_this<QMAPinger> {
   std::int64_t maximumRetryURLCount_ = kDefaultMaximumRetryURLCount;
   std::int64_t URLRetryCount_ = kDefaultURLRetryCount;
   std::vector<std::string> retryGroupKeys_;
-  std::set<std::string> pingedURLs_;
+  // Both on the queue. The same URL may be out more than once, so each is counted: a
+  // pass leaves an entry alone while any ping of it is in flight, whether the entry is
+  // the URL pinged or the retry form a filed ping stored for it.
+  std::multiset<std::string> pingedURLs_;
+  std::multiset<std::string> filedRetryURLsInFlight_;
   // Guards the group keys and each read-modify-write of the store, between the queue's
   // work and a direct store from a crashing thread (which may be the queue's own thread).
-  mutable std::recursive_timed_mutex storeMutex_;
-  bool started_ = false;
+  mutable std::recursive_mutex storeMutex_;
+  std::atomic<bool> started_{false};
 };

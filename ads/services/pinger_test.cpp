@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
+#include <mutex>
 
 #include "ads/services/test_support.h"
 #include "platform/foundation/format.h"
@@ -19,14 +19,26 @@ using foundation::UserDefaults;
 constexpr const char* kGroup = "/quillon/ads/crash_reporting";
 
 struct PingerTest : qma_test::DeviceRootTest {
-  net::testing::TestServer server;
   std::atomic<int> okHits{0}, flakyHits{0};
   std::atomic<bool> healthy{false};
+  std::mutex seenMu;
+  std::optional<Dictionary> seenByServer;  // the store as the "/seen" handler found it
+  std::shared_ptr<net::testing::Gate> slow = std::make_shared<net::testing::Gate>();  // holds "/slow"
+  net::testing::TestServer server;  // after what its handlers touch, so it stops first
   std::shared_ptr<QMAPinger> pinger;
 
   void SetUp() override {
     DeviceRootTest::SetUp();
     auto& s = server.server();
+    s.Get("/seen", [this](const httplib::Request&, httplib::Response& res) {
+      std::lock_guard lock(seenMu);
+      seenByServer = group();
+      res.status = 204;
+    });
+    s.Get("/slow", [gate = slow](const httplib::Request&, httplib::Response& res) {
+      gate->pass();
+      res.status = 500;
+    });
     s.Get("/ok", [this](const httplib::Request&, httplib::Response& res) {
       ++okHits;
       res.status = 204;
@@ -70,13 +82,9 @@ struct PingerTest : qma_test::DeviceRootTest {
 
 TEST_F(PingerTest, ASuccessfulFiledPingIsStoredFirstAndThenRemoved) {
   launch();
-  std::optional<Dictionary> seenByServer;
-  server.server().Get("/seen", [&](const httplib::Request&, httplib::Response& res) {
-    seenByServer = group();
-    res.status = 204;
-  });
   file(server.url("/seen"));
   settle();
+  std::lock_guard lock(seenMu);
   ASSERT_TRUE(seenByServer);
   EXPECT_EQ(seenByServer->count(server.url("/seen")), 1u);
   EXPECT_EQ(group(), Dictionary{});
@@ -132,10 +140,11 @@ TEST_F(PingerTest, AFullGroupStoresNothingMoreButStillPingsAndRefilingKeepsTheCo
   EXPECT_EQ(flakyHits, 6);
 }
 
-TEST_F(PingerTest, ServerConstantsAreReadOnceAndAPeriodThatWouldSpinFallsBackToTheDefault) {
+TEST_F(PingerTest, ServerConstantsAreReadOnceAndAPeriodUnderASecondFallsBackToTheDefault) {
   auto d = UserDefaults::standardUserDefaults();
   const std::pair<foundation::Value, double> intervals[] = {
-      {30, 30}, {"45", 45}, {0, 60}, {"0", 60}, {-5, 60}, {"abc", 60}, {foundation::Value(), 60}};
+      {30, 30}, {"45", 45}, {1, 1}, {0, 60}, {"0", 60}, {0.5, 60}, {"0.999", 60}, {-5, 60}, {"abc", 60},
+      {foundation::Value(), 60}};
   for (const auto& [stored, expected] : intervals) {
     d->setObjectForKey(stored, kQMAPingIntervalKey);
     EXPECT_EQ(QMAPinger::create()->scheduler()->interval(), expected) << foundation::description(stored);
@@ -154,24 +163,29 @@ TEST_F(PingerTest, ServerConstantsAreReadOnceAndAPeriodThatWouldSpinFallsBackToT
   EXPECT_EQ(flakyHits, 1);
 }
 
-TEST_F(PingerTest, APassLeavesAPingInFlightAlone) {
-  std::promise<void> arrived, release;
-  auto released = release.get_future().share();
-  server.server().Get("/slow", [&, released](const httplib::Request&, httplib::Response& res) {
-    arrived.set_value();
-    released.wait();
-    res.status = 500;
-  });
+TEST_F(PingerTest, APassLeavesAPingInFlightAloneWhateverItsStoredRetryForm) {
+  auto& gate = slow;
   launch();
-  auto url = server.url("/slow");
-  file(url);
-  ASSERT_EQ(arrived.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  pinger->lockQueue()->async([p = pinger] { p->pingRetryURLs(); });
-  waitFor(pinger->lockQueue());
-  EXPECT_EQ(retriesLeft(url), 3);
-  release.set_value();
-  settle();
-  EXPECT_EQ(retriesLeft(url), 3);
+  // The crash reports store the URL they ping; the purchase reports a retry form of it.
+  const std::pair<const char*, const char*> cases[] = {{"/slow?report=crash", ""}, {"/slow?report=iap", "&retry=1"}};
+  int arrivals = 0;
+  for (const auto& [path, suffix] : cases) {
+    gate->setOpen(false);
+    UserDefaults::standardUserDefaults()->removeObjectForKey(kGroup);  // each case alone in the store
+    const std::string url = server.url(path), retry = url + suffix;
+    pinger->pingWithRetryGroupKeyURLRetryURLString(kGroup, net::URL::fromString(url), retry);
+    const bool arrived = gate->waitForArrivals(++arrivals);
+    if (arrived) {
+      pinger->lockQueue()->async([p = pinger] { p->pingRetryURLs(); });
+      waitFor(pinger->lockQueue());
+      EXPECT_EQ(retriesLeft(retry), 3) << path;
+    }
+    gate->setOpen(true);
+    ASSERT_TRUE(arrived) << path;
+    settle();
+    EXPECT_EQ(retriesLeft(retry), 3) << path;
+    EXPECT_EQ(gate->arrivals(), arrivals) << path << ": the pass sent nothing while the first ping was out";
+  }
 }
 
 TEST_F(PingerTest, PingsOfNothingCompleteWithNoOnThePingersQueue) {

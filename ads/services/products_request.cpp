@@ -89,6 +89,13 @@ bool QMAInAppPurchaseProductCache::isInvalidProductID(const std::string& product
   return invalid;
 }
 
+void QMAInAppPurchaseProductCache::removeAllProducts() {
+  lockQueue_->sync([&] {
+    validProductIDs_.clear();
+    invalidProducts_.clear();
+  });
+}
+
 void QMAInAppPurchaseProductCache::requestProductsWithProductIdentifiersQueueCompletionHandler(
     std::set<std::string> identifiers, dispatch::QueuePtr queue, QMAProductsCompletion completionHandler) {
   if (!queue || !completionHandler) return;

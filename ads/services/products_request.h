@@ -58,6 +58,9 @@ class QMAInAppPurchaseProductCache {
                                                                    dispatch::QueuePtr queue,
                                                                    QMAProductsCompletion completionHandler);
   bool isInvalidProductID(const std::string& productID) const;
+  // Forgets every product and refused identifier (the cache of a new launch; tests start
+  // each case from it).
+  void removeAllProducts();
 
  private:
   std::set<std::string> invalidProducts_;

@@ -1,6 +1,7 @@
 #include "ads/services/statistic_dictionary.h"
 
 #include "ads/services/utilities.h"
+#include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/user_defaults.h"
 
@@ -173,33 +174,49 @@ QMAStatisticsCore::~QMAStatisticsCore() {
 void QMAStatisticsCore::applicationWillTerminate() { lockQueue_->sync([] {}); }
 
 void QMAStatisticsCore::setIdentifier(const std::string& identifier) {
-  if (identifier_ == identifier) return;
-  identifier_ = identifier;
-  userDefaultsKey_ = "quillon_stats_" + identifier;
-  loadPersistentStatistics();
+  lockQueue_->async([self = shared_from_this(), identifier] {
+    if (self->identifier_ == identifier) return;
+    self->identifier_ = identifier;
+    self->userDefaultsKey_ = "quillon_stats_" + identifier;
+    self->load();
+  });
+}
+
+std::optional<std::string> QMAStatisticsCore::identifier() const {
+  std::optional<std::string> identifier;
+  lockQueue_->sync([&] { identifier = identifier_; });
+  return identifier;
 }
 
 void QMAStatisticsCore::loadPersistentStatistics() {
-  if (!userDefaultsKey_) return;
-  lockQueue_->async([self = shared_from_this(), key = *userDefaultsKey_] {
-    auto stored = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(key);
-    if (!stored) return;
-    for (auto& [k, v] : *stored) self->statistics_.insert_or_assign(k, std::move(v));
-  });
+  lockQueue_->async([self = shared_from_this()] { self->load(); });
 }
 
 void QMAStatisticsCore::savePersistentStatistics() {
+  lockQueue_->async([self = shared_from_this()] { self->save(); });
+}
+
+void QMAStatisticsCore::load() {
+  WV_DCHECK_ON_QUEUE(lockQueue_);
   if (!userDefaultsKey_) return;
-  lockQueue_->async([self = shared_from_this(), key = *userDefaultsKey_] {
-    auto defaults = foundation::UserDefaults::standardUserDefaults();
-    defaults->setObjectForKey(Value(self->statistics_), key);
-    defaults->synchronize();
-  });
+  auto stored = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(*userDefaultsKey_);
+  if (!stored) return;
+  for (auto& [k, v] : *stored) statistics_.insert_or_assign(k, std::move(v));
+}
+
+void QMAStatisticsCore::save() {
+  WV_DCHECK_ON_QUEUE(lockQueue_);
+  if (!userDefaultsKey_) return;
+  auto defaults = foundation::UserDefaults::standardUserDefaults();
+  defaults->setObjectForKey(Value(statistics_), *userDefaultsKey_);
+  defaults->synchronize();
 }
 
 void QMAStatisticsCore::change(std::function<void(Dictionary&)> edit) {
-  lockQueue_->async([self = shared_from_this(), edit = std::move(edit)] { edit(self->statistics_); });
-  savePersistentStatistics();
+  lockQueue_->async([self = shared_from_this(), edit = std::move(edit)] {
+    edit(self->statistics_);
+    self->save();
+  });
 }
 
 void QMAStatisticsCore::setObjectForKey(const Value& value, const std::string& key) {

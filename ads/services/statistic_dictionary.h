@@ -105,9 +105,10 @@ class QMAStatisticsCore : public std::enable_shared_from_this<QMAStatisticsCore>
   ~QMAStatisticsCore();
 
   // Binds the store to "quillon_stats_<identifier>" and merges the stored record in;
-  // the identifier already held changes nothing.
+  // the identifier already held changes nothing. Any thread, like every call here: the
+  // identifier and its key live on the store's queue with the contents.
   void setIdentifier(const std::string& identifier);
-  const std::optional<std::string>& identifier() const { return identifier_; }
+  std::optional<std::string> identifier() const;
 
   void setObjectForKey(const foundation::Value& value, const std::string& key);
   void setStringForKey(const std::string& value, const std::string& key) { setObjectForKey(value, key); }
@@ -131,6 +132,9 @@ class QMAStatisticsCore : public std::enable_shared_from_this<QMAStatisticsCore>
  private:
   QMAStatisticsCore() = default;
   void change(std::function<void(foundation::Dictionary&)> edit);
+  // On the queue.
+  void load();
+  void save();
   foundation::Dictionary statistics_;
   std::optional<std::string> identifier_;
   std::optional<std::string> userDefaultsKey_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "ads/services/test_support.h"
 #include "platform/foundation/user_defaults.h"
@@ -111,6 +112,25 @@ TEST(StatisticDictionary, FinishingDropsLaterWritesAndDeliversPendingNotices) {
 }
 
 struct StatisticsCoreTest : qma_test::DeviceRootTest {};
+
+// The owner may bind the store while other threads already write to it (a race that
+// ThreadSanitizer catches); whatever the interleaving, the record of the identifier
+// bound last holds every change made after the binding.
+TEST_F(StatisticsCoreTest, BindingWhileOtherThreadsWriteKeepsTheKeyOnTheQueue) {
+  auto core = QMAStatisticsCore::init();
+  std::thread writer([core] {
+    for (int i = 0; i < 200; ++i) core->setObjectForKey(Value(i), "count");
+  });
+  for (const char* unit : {"a", "b", "a", "b"}) core->setIdentifier(unit);
+  writer.join();
+  core->setObjectForKey(Value("done"), "last");
+  core->applicationWillTerminate();
+  EXPECT_EQ(core->identifier(), "b");
+  auto stored = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("quillon_stats_b");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->at("count"), Value(199));
+  EXPECT_EQ(stored->at("last"), Value("done"));
+}
 
 TEST_F(StatisticsCoreTest, EveryChangeIsStoredAndAppendsKeepLoadedElements) {
   foundation::UserDefaults::standardUserDefaults()->setObjectForKey(

@@ -2,42 +2,104 @@
 // Fixtures shared by the component's tests: a device root of the test's own (so test
 // processes running side by side never share preference files), a hand-driven clock,
 // and helpers that let the main run loop and serial queues catch up.
+//
+// Tests run in any order, many in one process: each test leaves the process as it found
+// it (clock mode, bundle facts, system facts, the test store), and process-wide facts
+// that never change on a device are set once, before any test runs.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
 
+#include "ads/services/pinger.h"
+#include "ads/services/products_request.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/clock.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/storekit/storekit.h"
+#include "platform/system/device_facts.h"
+#include "platform/system/screen_facts.h"
 
 namespace qma_test {
 
+inline constexpr const char* kHostBundleIdentifier = "com.example.host";
+
+// The host application's identity is a fact of the process, as on a device: whichever
+// test makes the shared application object first, it reads this identifier.
+struct HostProcess : ::testing::Environment {
+  void SetUp() override { foundation::Bundle::main().setBundleIdentifier(kHostBundleIdentifier); }
+};
+inline ::testing::Environment* const kHostProcess = ::testing::AddGlobalTestEnvironment(new HostProcess);
+
+// The process clock's monotonic reading never goes back, even across tests that each take
+// the clock over by hand: taking it over starts where the last hand-driven test left it.
+struct ManualClock {
+  static double& highWater() {
+    static double seen = 0;
+    return seen;
+  }
+  static void use(double wallNow) {
+    foundation::Clock::useManual(wallNow);
+    const double mono = foundation::Clock::monotonic();
+    if (mono < highWater()) {
+      foundation::Clock::advance(highWater() - mono + 1);
+      foundation::Clock::setWall(wallNow);
+    }
+  }
+  static void release() {
+    highWater() = std::max(highWater(), foundation::Clock::monotonic());
+    foundation::Clock::useSystem();
+  }
+};
+
+// The clock driven by hand for one scope, given back however the scope ends.
+struct ScopedManualClock {
+  explicit ScopedManualClock(double wallNow) { ManualClock::use(wallNow); }
+  ~ScopedManualClock() { ManualClock::release(); }
+  ScopedManualClock(const ScopedManualClock&) = delete;
+  ScopedManualClock& operator=(const ScopedManualClock&) = delete;
+};
+
 struct DeviceRootTest : ::testing::Test {
   std::string root;
+  foundation::Dictionary savedBundleInfo;
   void SetUp() override {
     char tmpl[] = "/tmp/wv-ads-XXXXXX";
     root = mkdtemp(tmpl);
     setenv("WARDVANE_DEVICE_ROOT", root.c_str(), 1);
-    foundation::Bundle::main().setBundleIdentifier("com.example.host");
+    savedBundleInfo = foundation::Bundle::main().infoDictionary();
+    foundation::Bundle::main().setBundleIdentifier(kHostBundleIdentifier);
     foundation::UserDefaults::resetStandardUserDefaults();
-    foundation::Clock::useManual(1'500'000'000);
+    ManualClock::use(1'500'000'000);
   }
   void TearDown() override {
-    foundation::Clock::useSystem();
+    ManualClock::release();
     drainMain();
     foundation::UserDefaults::resetStandardUserDefaults();
+    foundation::Bundle::main().setInfoDictionary(savedBundleInfo);
+    system_facts::resetDeviceFacts();
+    system_facts::setScreen({});
+    storekit::SKTestStore::shared().reset();
+    QMAInAppPurchaseProductCache::sharedInstance().removeAllProducts();
     std::filesystem::remove_all(root);
   }
   // A new launch: the standard user defaults are read again from their file.
   static void relaunchDefaults() { foundation::UserDefaults::resetStandardUserDefaults(); }
   static void drainMain() { dispatch::RunLoop::main().drain(); }
   static void waitFor(const dispatch::QueuePtr& q) { q->sync([] {}); }
+  // Lets the pinger's queued work and its pings in flight end (bounded in real time), so
+  // nothing of this test reaches the next one's store.
+  static void settle(const std::shared_ptr<QMAPinger>& pinger) {
+    waitFor(pinger->lockQueue());
+    dispatch::RunLoop::main().runUntil([&] { return pinger->pingedURLs().empty(); }, 10);
+    waitFor(pinger->lockQueue());
+  }
 };
 
 // Runs the main run loop until `done` (or 10 s of real time). When nothing else is

@@ -182,6 +182,14 @@ void QMATokenDispenser::setCurrentUser(QMASignedInUserPtr user) {
     auto self = weak.lock();
     if (!self) return;
     self->currentUser_ = user;
+    // The same person signed in again (a new refresh token, or a new client id): the
+    // token in hand stays theirs, and its renewals use what they signed in with now.
+    if (user) {
+      if (auto* c = self->findEntry(*user)) {
+        c->user = user;
+        self->cachedTokenUsers_[c->entry.token] = user;
+      }
+    }
     // Tokens of anyone but the current user are dropped, so nobody who signed out keeps
     // being renewed at the token endpoint.
     std::vector<QMASignedInUserPtr> others;
@@ -291,12 +299,9 @@ void QMATokenDispenser::cacheTokenFromResponseData(const foundation::Bytes& data
   if (connectionError) return;
   // An answer for someone who is no longer signed in is not kept.
   if (!currentUser_ || !currentUser_->isEqual(*user)) return;
-  for (auto it = cachedTokens_.begin(); it != cachedTokens_.end(); ++it) {
-    if (it->user->isEqual(*user)) {
-      cachedTokens_.erase(it);
-      break;
-    }
-  }
+  // The token being replaced goes from the reverse map too: a stale report of it later
+  // must not drop the token that replaced it, and renewals must not pile up lines.
+  removeCacheEntryForUser(*user);
   auto json = qma_decodedJSONObjectError(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
   const foundation::Dictionary* dict = json ? json->asDictionary() : nullptr;
   const std::string* accessToken = dict ? foundation::stringForKey(*dict, "access_token") : nullptr;
@@ -325,7 +330,9 @@ void QMATokenDispenser::cacheTokenFromResponseData(const foundation::Bytes& data
     minLifespan_ = lifespan;
     rescheduleRefreshes();
   }
-  setCacheEntryForUser(std::move(entry), user);
+  // Kept for the user as now signed in (the request may have gone out under an older
+  // sign-in of the same person).
+  setCacheEntryForUser(std::move(entry), currentUser_);
 }
 
 void QMATokenDispenser::refreshTokens() {

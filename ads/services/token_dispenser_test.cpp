@@ -134,11 +134,11 @@ TEST_F(SignedInAds, TheUserComesFromTheSignInLibrary) {
 
 // The token endpoint on 127.0.0.1: answers with the next scripted body.
 struct TokenEndpoint {
-  net::testing::TestServer server;
   std::mutex lock;
   std::vector<std::string> bodies;  // requests received
   std::vector<std::string> contentTypes;
   std::string answer = R"({"access_token":"tok-1","expires_in":3600})";
+  net::testing::TestServer server;  // after what its handler touches, so it stops first
   TokenEndpoint() {
     server.server().Post("/oauth2/v3/token", [this](const httplib::Request& req, httplib::Response& res) {
       std::lock_guard l(lock);
@@ -255,6 +255,40 @@ TEST_F(SignedInAds, SigningOutDropsTheUsersTokens) {
 
   dispenser.reset();
   EXPECT_TRUE(library.observers.empty()) << "observations end with the dispenser";
+}
+
+TEST_F(SignedInAds, RenewalsForgetTheTokenTheyReplaceAndUseTheLatestSignIn) {
+  TokenEndpoint endpoint;
+  auto dispenser = QMATokenDispenser::create();
+  auto user = dispenser->currentUser();
+  ASSERT_TRUE(waitForEntry(*dispenser, *user, "tok-1"));
+
+  // The same person signs in again and the library hands out a new refresh token.
+  library.refreshToken = "refresh-2";
+  library.changed();
+  EXPECT_EQ(dispenser->currentUser()->refreshToken(), "refresh-2");
+  EXPECT_EQ(dispenser->token(), "tok-1") << "the token in hand is still theirs";
+
+  endpoint.setAnswer(R"({"access_token":"tok-2","expires_in":3600})");
+  dispenser->refreshToken("tok-1");
+  ASSERT_TRUE(waitForEntry(*dispenser, *user, "tok-2"));
+  {
+    std::lock_guard l(endpoint.lock);
+    ASSERT_EQ(endpoint.bodies.size(), 2u);
+    EXPECT_NE(endpoint.bodies[1].find("refresh_token=refresh-2"), std::string::npos) << endpoint.bodies[1];
+  }
+
+  // Renewed by the refresh timer: the renewal uses the new sign-in, and a late stale
+  // report of the token it replaced changes nothing.
+  endpoint.setAnswer(R"({"access_token":"tok-3","expires_in":3600})");
+  foundation::Clock::advance(2592);
+  drainMain();
+  ASSERT_TRUE(waitForEntry(*dispenser, *user, "tok-3"));
+  dispenser->refreshToken("tok-2");
+  EXPECT_EQ(dispenser->token(), "tok-3");
+  std::lock_guard l(endpoint.lock);
+  ASSERT_EQ(endpoint.bodies.size(), 3u);
+  EXPECT_NE(endpoint.bodies[2].find("refresh_token=refresh-2"), std::string::npos) << endpoint.bodies[2];
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ std::optional<std::string> utf8Text(const foundation::Bytes& data) {
   return text;
 }
 
-foundation::Date now() { return foundation::Date{foundation::Clock::now()}; }
+foundation::Date currentDate() { return foundation::Date{foundation::Clock::now()}; }
 
 // Reads an integer the way a scanner does: leading white space, an optional sign, digits.
 std::optional<long long> scanInteger(std::string_view text) {
@@ -128,7 +128,7 @@ std::shared_ptr<QMACachedURLResponse> QMAURLConnection::cachedResponseForURL(con
   auto key = cacheKeyForURL(url);
   auto entry = memoryCache().objectForKey(key);
   if (!entry) return nullptr;
-  if (entry->expirationDate() > now()) return entry;
+  if (entry->expirationDate() > currentDate()) return entry;
   memoryCache().removeObjectForKey(key);
   return nullptr;
 }
@@ -136,7 +136,7 @@ std::shared_ptr<QMACachedURLResponse> QMAURLConnection::cachedResponseForURL(con
 bool QMAURLConnection::tryToStoreResponseAndData() {
   if (!response_ || !response_->isHTTP || !sourceURL_) return false;
   auto expiry = qma_expirationDate(*response_);
-  if (!expiry || *expiry < now()) return false;
+  if (!expiry || *expiry < currentDate()) return false;
   auto entry = QMACachedURLResponse::initWithResponseDataExpirationDateDestinationURL(response_, receivedData_, expiry,
                                                                                       destinationURL_);
   if (!entry) return false;
@@ -265,7 +265,7 @@ std::optional<foundation::Date> qma_expirationDate(const net::URLResponse& respo
   if (headers.get("Pragma") == "no-cache") return std::nullopt;
 
   // A "Date" the server wrote unreadably counts as absent: the local clock stands in.
-  foundation::Date base = now();
+  foundation::Date base = currentDate();
   if (auto date = headers.get("Date")) {
     if (auto parsed = qma_dateFromHttpDateString(*date)) base = *parsed;
   }
@@ -284,5 +284,5 @@ std::optional<foundation::Date> qma_expirationDate(const net::URLResponse& respo
   if (!expiresDate) return std::nullopt;
   double lifetime = expiresDate->timeIntervalSinceDate(base);
   if (lifetime <= 0) return std::nullopt;
-  return now().dateByAddingTimeInterval(lifetime);
+  return currentDate().dateByAddingTimeInterval(lifetime);
 }

@@ -20,7 +20,7 @@ constexpr double kNow = 1'500'000'000;  // the fixture's hand-driven wall clock
 std::string httpDate(double t) { return net::formatHTTPDateWithoutZone(t) + " GMT"; }
 
 TEST(ResponseExpiry, FollowsPragmaCacheControlAndExpiresAgainstTheServerDate) {
-  Clock::useManual(kNow);
+  qma_test::ScopedManualClock clock(kNow);
   struct Case {
     const char* name;
     net::HTTPHeaders headers;
@@ -56,7 +56,6 @@ TEST(ResponseExpiry, FollowsPragmaCacheControlAndExpiresAgainstTheServerDate) {
       EXPECT_FALSE(expiry) << c.name;
     }
   }
-  Clock::useSystem();
 }
 
 TEST(ResponseCacheKey, AdURLsOfOneSlotShareAnEntry) {

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "ads/services/geometry.h"
 #include "platform/dispatch/operation_queue.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
@@ -421,4 +422,6 @@ void QMACategories::linkCategoriesAndClasses() {
   QMALinkCategory_NSString_QMAJSONAdditions();
   QMALinkCategory_NSDictionary_QMAJSONAdditions();
   QMALinkCategory_NSError_QMAInternalErrorAdditions();
+  QMALinkCategory_UIView_QMAVisibilityAdditions();
+  QMALinkCategory_UIView_QMARenderAdditions();
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "ads/services/utilities.h"
+#include "ads/slots/string_values.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/system/device_facts.h"
 #include "platform/system/screen_facts.h"
@@ -56,27 +57,12 @@ void skipSpaces(std::string_view text, std::size_t& i) {
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) ++i;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 // A decimal number (sign, digits, point, exponent); no "inf", "nan" or hexadecimal.
 std::optional<double> readNumber(std::string_view text, std::size_t& i) {
   std::size_t start = i;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  std::size_t digits = 0;
-  while (i < text.size() && isDigit(text[i])) ++i, ++digits;
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    while (i < text.size() && isDigit(text[i])) ++i, ++digits;
-  }
-  if (digits == 0) return std::nullopt;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    std::size_t e = i + 1;
-    if (e < text.size() && (text[e] == '+' || text[e] == '-')) ++e;
-    if (e < text.size() && isDigit(text[e])) {
-      while (e < text.size() && isDigit(text[e])) ++e;
-      i = e;
-    }
-  }
+  const std::size_t length = QMADecimalNumberLength(text.substr(i));
+  if (length == 0) return std::nullopt;
+  i += length;
   std::string_view number = text.substr(start, i - start);
   if (!number.empty() && number[0] == '+') number.remove_prefix(1);
   double value = 0;

@@ -14,7 +14,7 @@ using foundation::Array;
 using foundation::Dictionary;
 using foundation::Value;
 
-std::vector<std::string> texts(const QMAURLSet& set) {
+std::vector<std::string> urlTexts(const QMAURLSet& set) {
   std::vector<std::string> out;
   for (const auto& u : set.urls()) out.push_back(u.absoluteString());
   return out;
@@ -131,9 +131,9 @@ TEST_F(Ads, TheAdDictionaryOfDeliveredAndPresetAds) {
     EXPECT_EQ(ad->hasAdNetworkJavaScript(), e.javascript);
     EXPECT_EQ(text(ad->adNetworkPassbackURL()), e.passback);
     EXPECT_EQ(ad->debugDialog(), e.debugDialog);
-    EXPECT_EQ(texts(ad->clickURLs()), e.clicks);
-    EXPECT_EQ(texts(ad->impressionURLs()), e.impressions);
-    EXPECT_EQ(texts(ad->manualImpressionURLs()), e.manual);
+    EXPECT_EQ(urlTexts(ad->clickURLs()), e.clicks);
+    EXPECT_EQ(urlTexts(ad->impressionURLs()), e.impressions);
+    EXPECT_EQ(urlTexts(ad->manualImpressionURLs()), e.manual);
     EXPECT_EQ(bool(ad->vistraceConfigurations()), e.vistrace);
     EXPECT_EQ(bool(ad->swipeToViewControllerConfigurations()), e.swipe);
     EXPECT_EQ(ad->reloadInterval(), 0);

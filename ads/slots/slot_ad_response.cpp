@@ -19,7 +19,6 @@ using foundation::Value;
 
 namespace {
 
-std::shared_ptr<QMACSITimeRecorder> loadAdRecorder() { return QMACSI::sharedInstance()->timeRecorderForAction("load_ad_ios"); }
 
 std::mutex clickSignalMutex;
 std::shared_ptr<QMAClickSignalSource>& clickSignalSource() {
@@ -91,7 +90,7 @@ bool QMASlot::slotDidReceiveAd(QMASlot&, const std::shared_ptr<QMAAd>& ad) {
   auto keep = self();
   const std::uint64_t type = ad->responseType();
   if (type == QMAAdResponseTypeHTML || type == QMAAdResponseTypeCustomRendering) {
-    if (auto recorder = loadAdRecorder()) {
+    if (auto recorder = QMACSI::loadAdRecorder()) {
       recorder->endTimingVariableWithNameKey("arf_ios", adResponseKey_);
       recorder->endTimingVariableWithNameKey("nwl_ios", netWorkLatencyKey_);
       recorder->startTimingVariableWithNameKey("awr_ios", adRenderingKey_);
@@ -117,7 +116,7 @@ bool QMASlot::slotDidReceiveAd(QMASlot&, const std::shared_ptr<QMAAd>& ad) {
 
 void QMASlot::slotDidFailToReceiveAdWithError(QMASlot&, const std::optional<QMARequestError>&) {
   WV_DCHECK_MAIN_THREAD();
-  if (auto recorder = loadAdRecorder()) {
+  if (auto recorder = QMACSI::loadAdRecorder()) {
     recorder->cancelTimingVariableWithNameKey("arf_ios", adResponseKey_);
     recorder->endTimingVariableWithNameKey("nwl_ios", netWorkLatencyKey_);
   }

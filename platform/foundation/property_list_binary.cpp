@@ -26,27 +26,9 @@ std::uint64_t readBigEndian(const unsigned char* p, std::size_t n) {
   return v;
 }
 
-void appendUTF8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-class Reader {
+class BinaryReader {
  public:
-  explicit Reader(std::string_view in)
+  explicit BinaryReader(std::string_view in)
       : p_(reinterpret_cast<const unsigned char*>(in.data())),
         size_(in.size()),
         payloadAllowance_(std::max(in.size(), kMinPayloadAllowance)) {}
@@ -440,7 +422,7 @@ class Writer {
 
 bool looksBinary(std::string_view in) { return in.substr(0, kMagic.size()) == kMagic; }
 
-std::optional<Value> readBinary(std::string_view in, std::string& error) { return Reader(in).read(error); }
+std::optional<Value> readBinary(std::string_view in, std::string& error) { return BinaryReader(in).read(error); }
 
 bool writeBinary(const Value& value, std::string& out, std::string& error) {
   if (!checkWritable(value, error)) return false;

@@ -157,29 +157,11 @@ std::optional<Bytes> parseData(std::string_view s) {
   return base64Decode(compact);
 }
 
-void appendUTF8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 // ---- the reader ----
 
-class Reader {
+class XMLReader {
  public:
-  explicit Reader(std::string_view in) : in_(in) {}
+  explicit XMLReader(std::string_view in) : in_(in) {}
 
   std::optional<Value> read(std::string& error) {
     auto v = document();
@@ -599,7 +581,7 @@ void write(std::string& out, const Value& v, int indent) {
 
 }  // namespace
 
-std::optional<Value> readXML(std::string_view in, std::string& error) { return Reader(in).read(error); }
+std::optional<Value> readXML(std::string_view in, std::string& error) { return XMLReader(in).read(error); }
 
 bool writeXML(const Value& value, std::string& out, std::string& error) {
   if (!checkWritable(value, error)) return false;

@@ -4,10 +4,47 @@
 
 #include <httplib.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
 namespace net::testing {
+
+// Holds requests until the test opens it: a handler calls pass(), the test waits for
+// the arrivals it expects, looks at the client while they are held, then opens. Make it
+// (and register its handler) before the server starts, and hand it to the handler by
+// shared_ptr, so the server's threads only ever see it fully made. A held request waits
+// ten seconds at most.
+class Gate {
+ public:
+  void pass() {
+    std::unique_lock lock(mu_);
+    ++arrivals_;
+    cv_.notify_all();
+    cv_.wait_for(lock, std::chrono::seconds(10), [&] { return open_; });
+  }
+  bool waitForArrivals(int n) {
+    std::unique_lock lock(mu_);
+    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return arrivals_ >= n; });
+  }
+  void setOpen(bool open) {
+    std::lock_guard lock(mu_);
+    open_ = open;
+    cv_.notify_all();
+  }
+  int arrivals() {
+    std::lock_guard lock(mu_);
+    return arrivals_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  int arrivals_ = 0;
+  bool open_ = false;
+};
 
 class TestServer {
  public:
@@ -16,7 +53,8 @@ class TestServer {
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
 
-  // Register handlers before start().
+  // Register handlers before start(): the server's threads read them without a lock, and
+  // whatever a handler shares with the test needs one.
   httplib::Server& server() { return server_; }
   void start();
   void stop();

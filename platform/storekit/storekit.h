@@ -5,6 +5,7 @@
 // `SKTestStore`. Every callback (observers, request delegates) arrives on the main run
 // loop, as on the phone, so the callers' state is touched on one thread.
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -145,7 +146,7 @@ class SKProductsRequest : public std::enable_shared_from_this<SKProductsRequest>
   void setDelegate(std::weak_ptr<SKProductsRequestDelegate> delegate) { delegate_ = std::move(delegate); }
   // Answers the delegate later on the main run loop; the request lives until then.
   void start();
-  // No answer arrives after this.
+  // No answer arrives after this. Any thread.
   void cancel() { cancelled_ = true; }
   const std::set<std::string>& productIdentifiers() const { return identifiers_; }
 
@@ -153,7 +154,7 @@ class SKProductsRequest : public std::enable_shared_from_this<SKProductsRequest>
   explicit SKProductsRequest(std::set<std::string> identifiers) : identifiers_(std::move(identifiers)) {}
   std::set<std::string> identifiers_;
   std::weak_ptr<SKProductsRequestDelegate> delegate_;
-  bool cancelled_ = false;
+  std::atomic<bool> cancelled_{false};  // read on the main run loop, set from anywhere
 };
 
 // What the store knows and answers. Thread-safe.

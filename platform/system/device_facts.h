@@ -2,7 +2,8 @@
 // The system facts that the ad component's device facts read, each injectable: machine
 // and model names, OS version, interface idiom, preferred languages and locale, time
 // zone, radio access technology (with its change notification), audio route outputs,
-// advertising identifier, payment capability and the URL schemes other apps answer.
+// advertising identifier and the URL schemes other apps answer. Whether payments can be
+// made is the store's to say (storekit::SKPaymentQueue::canMakePayments).
 // Defaults describe an upright phone on Wi-Fi with a built-in speaker.
 
 #include <optional>
@@ -32,7 +33,6 @@ struct DeviceFacts {
   std::vector<std::string> audioOutputs = {kAudioPortBuiltInSpeaker};
   std::optional<std::string> advertisingIdentifier = "E621E1F8-C36C-495A-93FC-0C247A3E6E5F";
   bool advertisingTrackingEnabled = true;
-  bool canMakePayments = true;
   std::set<std::string> openableURLSchemes = {"http", "https", "itms-apps"};
   std::optional<std::string> carrierName = "Carrier";
 };

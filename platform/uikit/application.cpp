@@ -5,7 +5,10 @@
 #include <mutex>
 
 #include "platform/dispatch/run_loop.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/foundation/bundle.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/system/device_facts.h"
 #include "platform/system/screen_facts.h"
 
 namespace uikit {
@@ -32,6 +35,7 @@ std::shared_ptr<Application> Application::sharedApplication() {
 }
 
 void Application::launch() {
+  WV_DCHECK_MAIN_THREAD();
   if (launched_) return;
   launched_ = true;
   auto self = shared_from_this();
@@ -43,6 +47,7 @@ void Application::launch() {
 }
 
 void Application::enterBackground() {
+  WV_DCHECK_MAIN_THREAD();
   if (state_ != ApplicationState::Active) return;
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationWillResignActive(self);
@@ -53,6 +58,7 @@ void Application::enterBackground() {
 }
 
 void Application::enterForeground() {
+  WV_DCHECK_MAIN_THREAD();
   if (state_ != ApplicationState::Background) return;
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationWillEnterForeground(self);
@@ -63,6 +69,7 @@ void Application::enterForeground() {
 }
 
 void Application::terminate() {
+  WV_DCHECK_MAIN_THREAD();
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationWillTerminate(self);
   post(kUIApplicationWillTerminateNotification, self);
@@ -70,9 +77,35 @@ void Application::terminate() {
 }
 
 void Application::receiveMemoryWarning() {
+  WV_DCHECK_MAIN_THREAD();
   auto self = shared_from_this();
   if (auto d = delegate_) d->applicationDidReceiveMemoryWarning(self);
   post(kUIApplicationDidReceiveMemoryWarningNotification, self);
+}
+
+std::uint64_t Application::supportedInterfaceOrientationsForWindow(const std::shared_ptr<Window>& window) {
+  WV_DCHECK_MAIN_THREAD();
+  if (auto d = delegate_) {
+    if (auto mask = d->applicationSupportedInterfaceOrientationsForWindow(shared_from_this(), window)) return *mask;
+  }
+  const foundation::Value listed = foundation::Bundle::main().objectForInfoDictionaryKey(kUISupportedInterfaceOrientationsKey);
+  if (const foundation::Array* names = listed.asArray()) {
+    static const std::pair<const char*, std::uint64_t> kNames[] = {
+        {"UIInterfaceOrientationPortrait", InterfaceOrientationMaskPortrait},
+        {"UIInterfaceOrientationPortraitUpsideDown", InterfaceOrientationMaskPortraitUpsideDown},
+        {"UIInterfaceOrientationLandscapeLeft", InterfaceOrientationMaskLandscapeLeft},
+        {"UIInterfaceOrientationLandscapeRight", InterfaceOrientationMaskLandscapeRight},
+    };
+    std::uint64_t mask = 0;
+    for (const auto& name : *names) {
+      for (const auto& [text, bit] : kNames) {
+        if (name.asString() && *name.asString() == text) mask |= bit;
+      }
+    }
+    if (mask != 0) return mask;
+  }
+  return system_facts::device().idiom == system_facts::InterfaceIdiom::Pad ? InterfaceOrientationMaskAll
+                                                                             : InterfaceOrientationMaskAllButUpsideDown;
 }
 
 void registerApplicationDelegateClass(const std::string& name, ApplicationDelegateFactory factory) {

@@ -3,8 +3,11 @@
 // foreground), and the stand-in for the program's main entry: applicationMain makes
 // the delegate by its class name, launches, and runs the main run loop.
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,24 @@
 namespace uikit {
 
 class Application;
+
+// Interface orientation masks: bit n stands for orientation n (1 portrait, 2 portrait
+// upside down, 3 landscape right, 4 landscape left).
+enum InterfaceOrientationMask : std::uint64_t {
+  InterfaceOrientationMaskPortrait = 1u << 1,
+  InterfaceOrientationMaskPortraitUpsideDown = 1u << 2,
+  InterfaceOrientationMaskLandscapeRight = 1u << 3,
+  InterfaceOrientationMaskLandscapeLeft = 1u << 4,
+  InterfaceOrientationMaskLandscape = InterfaceOrientationMaskLandscapeLeft | InterfaceOrientationMaskLandscapeRight,
+  InterfaceOrientationMaskAll = InterfaceOrientationMaskPortrait | InterfaceOrientationMaskPortraitUpsideDown |
+                                InterfaceOrientationMaskLandscape,
+  InterfaceOrientationMaskAllButUpsideDown = InterfaceOrientationMaskPortrait | InterfaceOrientationMaskLandscape,
+};
+
+// The information-dictionary key that lists the orientations the application supports
+// ("UIInterfaceOrientationPortrait", "UIInterfaceOrientationPortraitUpsideDown",
+// "UIInterfaceOrientationLandscapeLeft", "UIInterfaceOrientationLandscapeRight").
+inline constexpr const char* kUISupportedInterfaceOrientationsKey = "UISupportedInterfaceOrientations";
 
 class ApplicationDelegate {
  public:
@@ -25,6 +46,12 @@ class ApplicationDelegate {
   virtual void applicationDidBecomeActive(const std::shared_ptr<Application>& app) {}
   virtual void applicationWillTerminate(const std::shared_ptr<Application>& app) {}
   virtual void applicationDidReceiveMemoryWarning(const std::shared_ptr<Application>& app) {}
+  // Optional: the orientations the application supports in `window` (null: no window);
+  // nullopt when the delegate does not decide, and the information dictionary does.
+  virtual std::optional<std::uint64_t> applicationSupportedInterfaceOrientationsForWindow(
+      const std::shared_ptr<Application>& app, const std::shared_ptr<Window>& window) {
+    return std::nullopt;
+  }
 };
 
 // Posted on the default notification centre, with the application as object, right
@@ -49,10 +76,15 @@ class Application : public std::enable_shared_from_this<Application> {
   // The application holds its delegate strongly, as the program's main entry made it.
   std::shared_ptr<ApplicationDelegate> delegate() const { return delegate_; }
   void setDelegate(std::shared_ptr<ApplicationDelegate> d) { delegate_ = std::move(d); }
-  ApplicationState applicationState() const { return state_; }
+  // Any thread: the state is read by code that runs off the main thread too.
+  ApplicationState applicationState() const { return state_.load(); }
   StatusBarStyle statusBarStyle() const { return statusBarStyle_; }
   void setStatusBarStyle(StatusBarStyle s) { statusBarStyle_ = s; }
   std::shared_ptr<Window> keyWindow() const { return Window::keyWindow(); }
+  // Main thread. The orientations the application supports in `window`: the delegate's
+  // answer for that window when it gives one, else the information dictionary's list,
+  // else every orientation but upside down on a phone and every one on a tablet.
+  std::uint64_t supportedInterfaceOrientationsForWindow(const std::shared_ptr<Window>& window);
 
   // Lifecycle, as the system drives it: launch once, then leave for the background
   // and come back. Each call is ignored when the application is not in the state it
@@ -79,7 +111,7 @@ class Application : public std::enable_shared_from_this<Application> {
 
  private:
   std::shared_ptr<ApplicationDelegate> delegate_;
-  ApplicationState state_ = ApplicationState::Inactive;
+  std::atomic<ApplicationState> state_{ApplicationState::Inactive};
   StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
   bool launched_ = false;
   bool idleTimerDisabled_ = false;

@@ -1,8 +1,10 @@
 #include "platform/uikit/view.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/uikit/graphics_context.h"
+#include "platform/uikit/screen.h"
 #include "platform/uikit/window.h"
 
 namespace uikit {
@@ -32,6 +34,12 @@ void View::setCenter(Point c) {
 }
 
 void View::setAlpha(double alpha) { alpha_ = std::clamp(alpha, 0.0, 1.0); }
+
+double View::contentScaleFactor() const { return contentScaleFactor_.value_or(Screen::mainScreen().scale()); }
+
+void View::setContentScaleFactor(double scale) {
+  if (std::isfinite(scale) && scale > 0) contentScaleFactor_ = scale;
+}
 
 std::optional<Color> View::tintColor() const {
   for (const View* v = this; v != nullptr;) {

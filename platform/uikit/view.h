@@ -71,6 +71,11 @@ class View : public std::enable_shared_from_this<View> {
   void setClipsToBounds(bool clips) { layer_.masksToBounds = clips; }
   Layer& layer() { return layer_; }
   const Layer& layer() const { return layer_; }
+  // Device pixels per point when the view is drawn: its own when set, else the main
+  // screen's scale.
+  double contentScaleFactor() const;
+  // Values that are not finite and above zero are ignored.
+  void setContentScaleFactor(double scale);
   std::int64_t tag() const { return tag_; }
   void setTag(std::int64_t tag) { tag_ = tag; }
 
@@ -166,6 +171,7 @@ class View : public std::enable_shared_from_this<View> {
   std::optional<Color> tintColor_;
   bool userInteractionEnabled_ = true;
   Layer layer_;
+  std::optional<double> contentScaleFactor_;
   std::int64_t tag_ = 0;
   std::uint32_t autoresizingMask_ = ViewAutoresizingNone;
   bool autoresizesSubviews_ = true;
