@@ -14,7 +14,7 @@
 
 namespace {
 
-struct Slot : QMAPresentationSlot {
+struct TakeoverSlot : QMAPresentationSlot {
   std::vector<std::string> heard;
   std::weak_ptr<QMAIntermission> held;
   std::shared_ptr<QMAAd> none;
@@ -47,7 +47,7 @@ struct Slot : QMAPresentationSlot {
 
 // A participant that holds the intermission while "on screen" and leaves when asked, its
 // dismissal finishing only when the test says so.
-struct Participant : QMAIntermitting, std::enable_shared_from_this<Participant> {
+struct TakeoverParticipant : QMAIntermitting, std::enable_shared_from_this<TakeoverParticipant> {
   std::shared_ptr<QMAIntermission> joined;
   bool wantsToGo = true;
   std::vector<std::string>* log = nullptr;
@@ -69,7 +69,7 @@ struct Participant : QMAIntermitting, std::enable_shared_from_this<Participant> 
 };
 
 struct Takeover : qma_test::DeviceRootTest {
-  std::shared_ptr<Slot> slot = std::make_shared<Slot>();
+  std::shared_ptr<TakeoverSlot> slot = std::make_shared<TakeoverSlot>();
   std::shared_ptr<uikit::Application> app = uikit::Application::sharedApplication();
   void SetUp() override {
     dispatch::RunLoop::main();
@@ -80,8 +80,8 @@ struct Takeover : qma_test::DeviceRootTest {
     app->setStatusBarHidden(false);
     DeviceRootTest::TearDown();
   }
-  std::shared_ptr<Participant> join(const std::shared_ptr<QMAIntermission>& intermission, std::string name = "") {
-    auto p = std::make_shared<Participant>();
+  std::shared_ptr<TakeoverParticipant> join(const std::shared_ptr<QMAIntermission>& intermission, std::string name = "") {
+    auto p = std::make_shared<TakeoverParticipant>();
     p->joined = intermission;
     p->name = std::move(name);
     intermission->addParticipant(p);
@@ -155,11 +155,11 @@ TEST_F(Takeover, BackInTheForegroundTheParticipantsThatAskLeaveOneAfterTheOther)
 }
 
 // A presenter that puts nothing on screen and finishes a dismissal when the test says so.
-struct Presenter : QMAOverlayPresenting {
+struct FakePresenter : QMAOverlayPresenting {
   std::weak_ptr<QMAViewController> presented;
   std::vector<std::string>* log;
   Completion pendingDismissal;
-  explicit Presenter(std::vector<std::string>* l) : log(l) {}
+  explicit FakePresenter(std::vector<std::string>* l) : log(l) {}
   void presentFromViewControllerCompletion(const std::shared_ptr<uikit::ViewController>&, Completion done) override {
     log->push_back("presenter presents");
     if (done) done();
@@ -207,7 +207,7 @@ TEST_F(FullScreen, PresentingFromNothingOnlyLogs) {
 TEST_F(FullScreen, TheTakeoverIsAnnouncedBeforeThePresenterIsAskedAndTheReturnBeforeTheDismissalEnds) {
   auto vc = QMAViewController::init();
   vc->setSlot(slot);
-  vc->setPresenter(std::make_shared<Presenter>(&log));
+  vc->setPresenter(std::make_shared<FakePresenter>(&log));
   int dismissals = 0;
   vc->setDismissalCompletion([&] { ++dismissals; });
   vc->presentFromViewControllerCompletion(std::make_shared<uikit::ViewController>(), [&] {
@@ -224,7 +224,7 @@ TEST_F(FullScreen, TheTakeoverIsAnnouncedBeforeThePresenterIsAskedAndTheReturnBe
   vc->relinquishScreenWithCompletion([&] { log.push_back("caller's callback"); });
   vc.reset();  // the pending dismissal keeps it
   EXPECT_EQ(log, (std::vector<std::string>{"presenter dismisses", kQMAAdModalViewControllerDidDismissFullScreen}));
-  auto presenter = std::static_pointer_cast<Presenter>(weak.lock()->presenter());
+  auto presenter = std::static_pointer_cast<FakePresenter>(weak.lock()->presenter());
   auto finish = std::move(presenter->pendingDismissal);
   presenter.reset();
   finish();

@@ -128,11 +128,9 @@ struct FormatFixture : slots_test::SlotFixture {
     window.reset();
     root.reset();
     drainMain();
-    QMASetSupportedInterfaceOrientations(kQMAAllButUpsideDown);
     system_facts::setScreen(savedScreen);
     SlotFixture::TearDown();
   }
-  static constexpr std::uint64_t kQMAAllButUpsideDown = 26;
 
   // A banner of the size in the root view, with the host as delegate and a root view
   // controller, its ad unit the ad server's default.

@@ -16,7 +16,7 @@ using formats_test::FormatFixture;
 using formats_test::htmlScenario;
 
 constexpr const char* kReceived = QMAInterstitialDelegate::kInterstitialDidReceiveAd;
-constexpr const char* kFailed = QMAInterstitialDelegate::kInterstitialDidFailToReceiveAdWithError;
+constexpr const char* kInterstitialFailed = QMAInterstitialDelegate::kInterstitialDidFailToReceiveAdWithError;
 
 struct InterstitialTest : FormatFixture {
   std::shared_ptr<QMAInterstitial> interstitial;
@@ -182,12 +182,22 @@ TEST_F(InterstitialTest, AClickOnTheShownAdIsPingedAndReachesOnlyADelegateThatIm
 }
 
 TEST_F(InterstitialTest, AnAdWhoseOrientationsTheApplicationCannotShowIsRefusedAtReceipt) {
-  QMASetSupportedInterfaceOrientations(2);  // portrait only
+  // An application that shows only portrait.
+  struct PortraitOnly : uikit::ApplicationDelegate {
+    std::optional<std::uint64_t> applicationSupportedInterfaceOrientationsForWindow(
+        const std::shared_ptr<uikit::Application>&, const std::shared_ptr<uikit::Window>&) override {
+      return uikit::InterfaceOrientationMaskPortrait;
+    }
+  };
+  auto app = uikit::Application::sharedApplication();
+  auto hostsDelegate = app->delegate();
+  app->setDelegate(std::make_shared<PortraitOnly>());
   useScenario(htmlScenario("<body>Sideways</body>", {{"X-Qvra-Orientation", "landscape"}}));
   interstitial->loadRequest(QMARequest::request());
-  ASSERT_TRUE(pumpUntilHeard(kFailed));
+  ASSERT_TRUE(pumpUntilHeard(kInterstitialFailed));
   EXPECT_FALSE(interstitial->isReady());
   EXPECT_EQ(interstitial->slot()->state(), QMASlotStateFailed);
+  app->setDelegate(hostsDelegate);
 }
 
 TEST_F(InterstitialTest, ItNeverReloadsByItself) {
