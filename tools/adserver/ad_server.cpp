@@ -130,9 +130,20 @@ nlohmann::json AdServer::parseScenario(std::string_view text) {
     if (!j["ad_rules"].is_array()) throw ScenarioError("ad_rules must be a list");
     for (const auto& rule : j["ad_rules"]) {
       requireObject(rule, "ad_rules[]");
-      if (!rule.contains("ad") || !rule["ad"].is_string()) throw ScenarioError("ad_rules[].ad must name an ad");
-      if (!j.contains("ads") || !j["ads"].contains(rule["ad"].get<std::string>()))
-        throw ScenarioError("ad_rules[] names the unknown ad " + rule["ad"].get<std::string>());
+      // "ad" names one ad; "ads" names several, served in turn.
+      std::vector<std::string> names;
+      if (rule.contains("ad") && rule["ad"].is_string()) {
+        names.push_back(rule["ad"].get<std::string>());
+      } else if (rule.contains("ads") && rule["ads"].is_array() && !rule["ads"].empty()) {
+        for (const auto& name : rule["ads"]) {
+          if (!name.is_string()) throw ScenarioError("ad_rules[].ads must be a list of ad names");
+          names.push_back(name.get<std::string>());
+        }
+      } else {
+        throw ScenarioError("ad_rules[].ad must name an ad (or ad_rules[].ads list ads served in turn)");
+      }
+      for (const auto& name : names)
+        if (!j.contains("ads") || !j["ads"].contains(name)) throw ScenarioError("ad_rules[] names the unknown ad " + name);
     }
   }
   if (j.contains("default_ad") && (!j["default_ad"].is_string() || !j.contains("ads") ||
@@ -331,7 +342,8 @@ void AdServer::serveAd(const httplib::Request& req, const nlohmann::json& scenar
   const auto ads = scenario.value("ads", nlohmann::json::object());
   std::optional<std::string> chosen;
   const nlohmann::json rules = scenario.contains("ad_rules") ? scenario["ad_rules"] : nlohmann::json::array();
-  for (const auto& rule : rules) {
+  for (std::size_t index = 0; index < rules.size(); ++index) {
+    const auto& rule = rules[index];
     bool match = true;
     if (rule.contains("when")) {
       const nlohmann::json& when = rule["when"];
@@ -341,7 +353,13 @@ void AdServer::serveAd(const httplib::Request& req, const nlohmann::json& scenar
       }
     }
     if (match) {
-      chosen = rule["ad"].get<std::string>();
+      if (rule.contains("ad")) {
+        chosen = rule["ad"].get<std::string>();
+      } else {
+        std::lock_guard lock(mu_);
+        const std::size_t turn = ruleTurns_[index]++;
+        chosen = rule["ads"][turn % rule["ads"].size()].get<std::string>();
+      }
       break;
     }
   }

@@ -90,6 +90,8 @@ class AdServer {
   nlohmann::json scenario_;
   std::vector<RecordedRequest> requests_;
   std::string logFile_;
+  // How many ads each rule that serves ads in turn has served.
+  std::map<std::size_t, std::size_t> ruleTurns_;
 };
 
 // The SDK-core page and its script as shipped with the server.

@@ -65,6 +65,27 @@ TEST_F(AdServerTest, AHangingAdAnswersOnlyWhenTheServerStops) {
   EXPECT_TRUE(!res || res->status == 503);
 }
 
+TEST_F(AdServerTest, AnAdNamesTheServersOwnAddressAndARuleServesItsAdsInTurn) {
+  start(R"({"ads": {
+      "one": {"body": "<a href='{base}/landing'>one</a>", "headers": {"X-Qvra-Click-Tracking-Urls": "{base}/c {base}/d"}},
+      "two": {"body": "two"}},
+    "ad_rules": [{"when": {"slotname": "turns"}, "ads": ["one", "two"]}]})");
+  const std::string base = server->baseURL();
+  std::vector<std::string> bodies;
+  for (int i = 0; i < 3; ++i) {
+    auto r = client->Get("/qads/ad?slotname=turns");
+    ASSERT_TRUE(r);
+    bodies.push_back(r->body);
+    if (i == 0) {
+      EXPECT_EQ(r->get_header_value("X-Qvra-Click-Tracking-Urls"), base + "/c " + base + "/d");
+    }
+  }
+  EXPECT_EQ(bodies, (std::vector<std::string>{"<a href='" + base + "/landing'>one</a>", "two", bodies[0]}));
+  EXPECT_THROW(adserver::AdServer::parseScenario(R"({"ads": {"a": {}}, "ad_rules": [{"ads": []}]})"), adserver::ScenarioError);
+  EXPECT_THROW(adserver::AdServer::parseScenario(R"({"ads": {"a": {}}, "ad_rules": [{"ads": ["a", "b"]}]})"),
+               adserver::ScenarioError);
+}
+
 TEST(AdServerScenario, RefusesAnswerFieldsOfTheWrongKindNamingThem) {
   struct Case {
     const char* scenario;
