@@ -36,7 +36,8 @@ struct TestRewardAdapter : runtime::Object, QMAMRewardBasedVideoAdNetworkAdapter
   }
   std::string credential(const char* key) {
     auto c = connector.lock();
-    const std::string* text = c ? foundation::stringForKey(c->credentials(), key) : nullptr;
+    const foundation::Dictionary credentials = c ? c->credentials() : foundation::Dictionary{};
+    const std::string* text = foundation::stringForKey(credentials, key);
     return text ? *text : "";
   }
   void setUpWithUserID(const std::optional<std::string>&) override {
@@ -63,7 +64,7 @@ struct TestRewardAdapter : runtime::Object, QMAMRewardBasedVideoAdNetworkAdapter
 };
 
 json network(const std::string& id, json data, const char* adapterClass = kAdapterClass) {
-  return {{"id", id}, {"data", std::move(data)}, {"adapters", {"NoSuchAdapter", adapterClass}}};
+  return {{"id", id}, {"data", std::move(data)}, {"adapters", json::array({"NoSuchAdapter", adapterClass})}};
 }
 
 // A mediation response for every ad request.
@@ -115,7 +116,7 @@ TEST_F(RewardTest, TheRequestAsksForARewardedVideoWithTheUsersIDWhenThereIsOne) 
     ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-r", withUser ? std::optional<std::string>("u 1") : std::nullopt);
     ASSERT_TRUE(pump([&] { return !ad->requestInProgress(); }));
     ASSERT_EQ(adRequests().size(), 1u);
-    const std::string& q = adRequests()[0].query;
+    const std::string q = adRequests()[0].query;
     for (const char* part : {"rbv=1", "format=reward_mb", "slotname=unit-r", "request_id="})
       EXPECT_NE(q.find(part), std::string::npos) << part << " in " << q;
     EXPECT_EQ(q.find("rbv_user_id=u%201") != std::string::npos, withUser) << q;
@@ -150,7 +151,7 @@ TEST_F(RewardTest, EveryRoadToAFailureEndsTheLoadOnceWithItsError) {
       {"a banner configuration", mediationScenario({{"ad_type", "banner"}, {"ad_networks", json::array()}}), 7,
        "Invalid mediation adtype returned."},
       {"no network with an adapter",
-       mediationScenario(rewardConfig({{{"id", "1"}, {"adapters", {"NoSuchAdapter"}}}})), 9,
+       mediationScenario(rewardConfig(json::array({{{"id", "1"}, {"adapters", json::array({"NoSuchAdapter"})}}}))), 9,
        "No ad returned from any ad server."},
   };
   for (const auto& row : rows) {
@@ -198,7 +199,7 @@ TEST_F(RewardTest, AReadyAdURLInTheExtrasIsFetchedWithoutAskingThePage) {
 }
 
 TEST_F(RewardTest, TheWinnersVideoOpensPlaysRewardsWithTheConfigurationsRewardAndCloses) {
-  useScenario(mediationScenario(rewardConfig({network("1", {{"pubid", "video-net"}})},
+  useScenario(mediationScenario(rewardConfig(json::array({network("1", {{"pubid", "video-net"}})}),
                                              {{"rewards", {{{"rb_type", "gems"}, {"rb_amount", 3}}}}})));
   ad->presentFromRootViewController(root);  // not ready: nothing
   ASSERT_TRUE(loadAndHearTheEnd());
@@ -230,7 +231,7 @@ TEST_F(RewardTest, TheRewardIsTheAdaptersWithoutAListAndNoneWhenTheListsFirstCan
     ad = QMARewardBasedVideoAd::create();
     ad->setDelegate(host);
     TestRewardAdapter::live().clear();
-    useScenario(mediationScenario(rewardConfig({network("1", json::object())}, row.settings)));
+    useScenario(mediationScenario(rewardConfig(json::array({network("1", json::object())}), row.settings)));
     ASSERT_TRUE(loadAndHearTheEnd());
     ad->presentFromRootViewController(root);
     auto played = adapter(0);
@@ -242,10 +243,10 @@ TEST_F(RewardTest, TheRewardIsTheAdaptersWithoutAListAndNoneWhenTheListsFirstCan
 }
 
 TEST_F(RewardTest, TheWaterfallMovesPastFailedSetUpsNoFillAndATimeOutToTheNetworkThatDelivers) {
-  useScenario(mediationScenario(rewardConfig({network("1", {{"setup", "fail"}}, kAdapterClasses[0]),
+  useScenario(mediationScenario(rewardConfig(json::array({network("1", {{"setup", "fail"}}, kAdapterClasses[0]),
                                               network("2", {{"fill", "no"}}, kAdapterClasses[1]),
                                               network("3", {{"fill", "hang"}}, kAdapterClasses[2]),
-                                              network("4", {{"pubid", "last"}}, kAdapterClasses[3])},
+                                              network("4", {{"pubid", "last"}}, kAdapterClasses[3])}),
                                              {{"ad_network_timeout_millis", 2500}})));
   ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-r", "user-7");
   ASSERT_TRUE(pump([&] {
@@ -269,7 +270,7 @@ TEST_F(RewardTest, TheWaterfallMovesPastFailedSetUpsNoFillAndATimeOutToTheNetwor
 }
 
 TEST_F(RewardTest, ASetUpThatNeverEndsIsDroppedAtTheFirstLoadAfterItsTimeOutAndMadeAgain) {
-  useScenario(mediationScenario(rewardConfig({network("1", {{"setup", "hang"}})}, {{"ad_network_timeout_millis", 1000}})));
+  useScenario(mediationScenario(rewardConfig(json::array({network("1", {{"setup", "hang"}})}), {{"ad_network_timeout_millis", 1000}})));
   ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-r", "user-7");
   ASSERT_TRUE(pump([&] { return ad->mediation()->requestingConnector() != nullptr; }));
   foundation::Clock::advance(1.1);

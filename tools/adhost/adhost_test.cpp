@@ -76,7 +76,7 @@ json scenario() {
   const json reward = {
       {"ad_type", "interstitial"},
       {"settings", {{"rewards", {{{"rb_type", "gems"}, {"rb_amount", 3}}}}}},
-      {"ad_networks", {{{"id", "7"}, {"data", {{"pubid", "video-net"}, {"duration", "2"}}}, {"adapters", {"AdhostRewardAdapter"}}}}}};
+      {"ad_networks", {{{"id", "7"}, {"data", {{"pubid", "video-net"}, {"duration", "2"}}}, {"adapters", json::array({"AdhostRewardAdapter"})}}}}};
   return {{"ads",
            {{"banner", {{"body", "<body>Ad one <a href='https://landing.example/one'>Buy</a></body>"},
                         {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/click"},
