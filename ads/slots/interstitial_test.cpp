@@ -127,6 +127,25 @@ TEST_F(InterstitialTest, PresentingBeforeAnyAdFailsWithThirteenAndTheLoadInFligh
   EXPECT_TRUE(shown());
 }
 
+TEST_F(InterstitialTest, ACancelledLoadNeverArrivesAndTheInterstitialStaysSilent) {
+  useScenario(htmlScenario("<body>Ad</body>"));
+  interstitial->loadRequest(QMARequest::request());
+  ASSERT_EQ(interstitial->slot()->state(), QMASlotStateRequestingAdURL);
+  interstitial->cancel();
+  auto other = QMAInterstitial::initWithAdUnitID("unit-j");
+  auto otherHost = std::make_shared<formats_test::Host>();
+  other->setDelegate(otherHost);
+  other->loadRequest(QMARequest::request());
+  ASSERT_TRUE(pump([&] { return otherHost->count(kReceived) == 1; }));  // the page has answered both
+  drainMain();
+  EXPECT_EQ(adRequests().size(), 1u);
+  EXPECT_TRUE(host->heard.empty());
+  EXPECT_FALSE(interstitial->isReady());
+  interstitial->loadRequest(QMARequest::request());  // cancelled for good
+  drainMain();
+  EXPECT_EQ(adRequests().size(), 1u);
+}
+
 TEST_F(InterstitialTest, PresentingWhileTheNextAdLoadsOnlyLogsAndLaterPresentsIt) {
   useScenario({{"ads", {{"ad", {{"body", "<body>Ad</body>"}, {"delay_ms", 150}}}}}, {"default_ad", "ad"}});
   loadReady();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "ads/slots/format_test_support.h"
 #include "platform/runtime/runtime.h"
 
@@ -50,8 +52,13 @@ struct TestRewardAdapter : runtime::Object, QMAMRewardBasedVideoAdNetworkAdapter
   void requestRewardBasedVideoAd() override {
     auto c = connector.lock();
     if (!c || credential("fill") == "hang") return;
-    if (credential("fill") == "no") c->adapterDidFailToLoadRewardBasedVideoAdwithError(*this, foundation::Error{"net", 2, {}});
-    else c->adapterDidReceiveRewardBasedVideoAd(*this);
+    if (credential("fill") == "no") {
+      c->adapterDidFailToLoadRewardBasedVideoAdwithError(*this, foundation::Error{"net", 2, {}});
+    } else if (credential("fill") == "from-another-thread") {
+      std::thread([c, this] { c->adapterDidReceiveRewardBasedVideoAd(*this); }).join();
+    } else {
+      c->adapterDidReceiveRewardBasedVideoAd(*this);
+    }
   }
   void presentRewardBasedVideoAdWithRootViewController(const std::shared_ptr<uikit::ViewController>&) override {
     presented = true;
@@ -218,6 +225,21 @@ TEST_F(RewardTest, TheWinnersVideoOpensPlaysRewardsWithTheConfigurationsRewardAn
                                                    "rewardBasedVideoAdDidClose:"}));
   // The configuration's impression ping and the network's own.
   ASSERT_TRUE(pump([&] { return server->requestsForPath("/imp").size() == 2; }));
+}
+
+TEST_F(RewardTest, AnAdapterThatAnswersOnAnotherThreadIsHeardOnTheMainThread) {
+  useScenario(mediationScenario(rewardConfig(json::array({network("1", {{"fill", "from-another-thread"}})}))));
+  ASSERT_TRUE(loadAndHearTheEnd());  // the outcome and the host's message come on the main thread (checked)
+  EXPECT_EQ(host->heard, std::vector<std::string>{"rewardBasedVideoAdDidReceiveAd:"});
+  EXPECT_TRUE(ad->isReady());
+}
+
+TEST_F(RewardTest, AnAdURLThatIsNoTextIsNoAdURL) {
+  useScenario({{"answers", {{{"answer", "silence"}}}}});
+  ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-r", std::nullopt);
+  ad->loadAdURLWithParameters({{"url", 5}});
+  ASSERT_TRUE(pump([&] { return !ad->requestInProgress(); }));
+  EXPECT_EQ(host->heard, std::vector<std::string>{"rewardBasedVideoAd:didFailToLoadwithError: 1"});
 }
 
 TEST_F(RewardTest, TheRewardIsTheAdaptersWithoutAListAndNoneWhenTheListsFirstCannotBeRead) {
