@@ -4,7 +4,6 @@
 // kMaxValueCount values, or takes a string that is not UTF-8. property_list.h is the
 // interface; this is what it is made of.
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,24 +25,5 @@ bool writeBinary(const Value& value, std::string& out, std::string& error);
 
 // Shared checks of both writers.
 bool checkWritable(const Value& value, std::string& error);
-
-// Appends code point `cp` (a scalar value the caller has checked) as UTF-8.
-inline void appendUTF8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
 
 }  // namespace foundation::plist_forms

@@ -113,6 +113,9 @@ bool isStorableDate(Date date);
 // Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or code points
 // past U+10FFFF). U+0000 is allowed: strings may hold it.
 bool isValidUTF8(std::string_view text);
+// Appends code point `cp` as UTF-8; a value that is no Unicode scalar value (a surrogate,
+// or past U+10FFFF) becomes U+FFFD.
+void appendUTF8(std::string& out, std::uint32_t cp);
 // Whether `value` nests arrays and dictionaries more than `maxDepth` deep (a scalar is
 // depth 0; an array or dictionary one more than its deepest member, 1 when empty). Looks
 // no deeper than the limit, so it is safe on any value.

@@ -7,6 +7,9 @@
 namespace uikit {
 namespace {
 
+// A character reference to U+0000 reads as U+FFFD, as in browsers.
+void appendHTMLCodePoint(std::string& out, std::uint32_t c) { foundation::appendUTF8(out, c == 0 ? 0xFFFD : c); }
+
 std::string lower(std::string_view s) {
   std::string out(s);
   std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -18,25 +21,6 @@ bool isBlock(const std::string& tag) {
                                         "tr", "table", "section", "article", "header", "footer", "blockquote", "pre",
                                         "title", "hr", "dd", "dt", "nav", "aside", "main", "form"};
   return std::any_of(std::begin(kBlocks), std::end(kBlocks), [&](const char* b) { return tag == b; });
-}
-
-void appendCodePoint(std::string& out, std::uint32_t c) {
-  if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
 }
 
 // Decodes the character reference that starts at html[i] ('&'); returns the characters consumed.
@@ -51,7 +35,7 @@ size_t decodeReference(std::string_view html, size_t i, std::string& out) {
       {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
   for (auto [n, c] : kNamed) {
     if (name == n) {
-      appendCodePoint(out, c);
+      appendHTMLCodePoint(out, c);
       return semi - i + 1;
     }
   }
@@ -60,7 +44,7 @@ size_t decodeReference(std::string_view html, size_t i, std::string& out) {
     const std::string digits(name.substr(hex ? 2 : 1));
     if (!digits.empty() && digits.size() <= 8 &&
         std::all_of(digits.begin(), digits.end(), [&](unsigned char c) { return hex ? std::isxdigit(c) : std::isdigit(c); })) {
-      appendCodePoint(out, static_cast<std::uint32_t>(std::stoul(digits, nullptr, hex ? 16 : 10)));
+      appendHTMLCodePoint(out, static_cast<std::uint32_t>(std::stoul(digits, nullptr, hex ? 16 : 10)));
       return semi - i + 1;
     }
   }
@@ -69,6 +53,19 @@ size_t decodeReference(std::string_view html, size_t i, std::string& out) {
 }
 
 }  // namespace
+
+std::string WebView::decodeCharacterReferences(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == '&') {
+      i += decodeReference(text, i, out);
+    } else {
+      out.push_back(text[i++]);
+    }
+  }
+  return out;
+}
 
 std::string WebView::stringByEvaluatingJavaScriptFromString(std::string_view script) {
   if (script == "document.body.innerText") return innerTextOfHTML(html_);

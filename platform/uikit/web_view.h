@@ -26,6 +26,9 @@ class WebView : public View {
   // out, block elements and <br> on lines of their own, white space collapsed, the
   // common character references decoded.
   static std::string innerTextOfHTML(std::string_view html);
+  // `text` with its character references decoded: the named ones pages use most, decimal
+  // and hexadecimal ones; a reference to U+0000 or past Unicode reads as U+FFFD.
+  static std::string decodeCharacterReferences(std::string_view text);
 
  private:
   std::string html_;

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdint>
 
+#include "platform/uikit/web_view.h"
+
 namespace webkit {
 namespace {
 
@@ -25,25 +27,6 @@ std::size_t findNoCase(std::string_view hay, std::string_view needle, std::size_
     if (k == needle.size()) return i;
   }
   return std::string_view::npos;
-}
-
-void appendUTF8(std::string& out, std::uint32_t c) {
-  if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
 }
 
 struct Tag {
@@ -119,51 +102,7 @@ bool isScriptType(const std::string* type) {
 
 }  // namespace
 
-std::string decodeHTMLEntities(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '&') {
-      out.push_back(text[i]);
-      continue;
-    }
-    const std::size_t semi = text.find(';', i);
-    if (semi == std::string_view::npos || semi - i > 10) {
-      out.push_back('&');
-      continue;
-    }
-    const std::string_view name = text.substr(i + 1, semi - i - 1);
-    std::optional<std::uint32_t> code;
-    if (name == "amp") code = '&';
-    else if (name == "lt") code = '<';
-    else if (name == "gt") code = '>';
-    else if (name == "quot") code = '"';
-    else if (name == "apos") code = '\'';
-    else if (name == "nbsp") code = 0xA0;
-    else if (name.size() > 1 && name[0] == '#') {
-      std::uint32_t v = 0;
-      bool ok = true;
-      const bool hex = name[1] == 'x' || name[1] == 'X';
-      for (std::size_t k = hex ? 2 : 1; k < name.size() && ok; ++k) {
-        const char c = name[k];
-        int d = -1;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        if (d < 0) ok = false;
-        else v = std::min<std::uint32_t>(v * (hex ? 16 : 10) + static_cast<std::uint32_t>(d), 0x110000);
-      }
-      if (ok && name.size() > (hex ? 2u : 1u)) code = v;
-    }
-    if (!code) {
-      out.push_back('&');
-      continue;
-    }
-    appendUTF8(out, *code);
-    i = semi;
-  }
-  return out;
-}
+std::string decodeHTMLEntities(std::string_view text) { return uikit::WebView::decodeCharacterReferences(text); }
 
 HTMLDocumentParts scanHTML(std::string_view html, std::size_t maxScripts) {
   HTMLDocumentParts parts;
