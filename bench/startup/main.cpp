@@ -7,7 +7,9 @@
 //  - for both, from spawn to the answer of the same command a second time, written once
 //    the first answer came: by then the ad component has started too (its early
 //    activities wait until the host has served what was ready at its launch);
-//  - and from "quit" to the exit of the process.
+//  - from "quit" to the exit of the process;
+//  - and the processor time of the whole run, all threads (less disturbed by a busy
+//    machine than the times on the clock, which wait for the processor too).
 // The first command is written at once, so each time is the earliest the program can
 // answer.
 // Each variant runs in a device root of its own kept across its runs, as a phone keeps its
@@ -23,6 +25,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,14 +142,18 @@ class Child {
   }
 
   // Reads to the end of the output and waits for the exit, which must be a clean one.
-  void finish() {
+  // Answers the processor time the program used, all its threads, in milliseconds.
+  double finish() {
     while (readLine()) {
     }
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    rusage usage{};
+    ::wait4(pid_, &status, 0, &usage);
     pid_ = -1;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
       throw std::runtime_error("the program ended with status " + std::to_string(status));
+    auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
   }
 
  private:
@@ -180,7 +187,7 @@ struct Variant {
   std::string path;
   std::vector<std::string> args;
   fs::path root;
-  std::vector<double> ready, answer, second, exit;
+  std::vector<double> ready, answer, second, exit, cpu;
 };
 
 struct Subject {
@@ -207,13 +214,14 @@ void timeOneRun(const Subject& s, Variant& v, bool record) {
   }
   auto t2 = Clock::now();
   child.write("quit");
-  child.finish();
+  double cpu = child.finish();
   auto t3 = Clock::now();
   if (!record) return;
   if (ready) v.ready.push_back(*ready);
   v.answer.push_back(msSince(t0, t1));
   v.second.push_back(msSince(t0, t2));
   v.exit.push_back(msSince(t2, t3));
+  v.cpu.push_back(cpu);
 }
 
 double quantile(std::vector<double> v, double q) {
@@ -372,6 +380,7 @@ int main(int argc, char** argv) {
       printMeasure("spawn to the answer of \"" + s.command + "\"", s.with.answer, s.without.answer);
       printMeasure("spawn to the answer of a second \"" + s.command + "\"", s.with.second, s.without.second);
       printMeasure("\"quit\" to exit", s.with.exit, s.without.exit);
+      printMeasure("processor time of the whole run, all threads", s.with.cpu, s.without.cpu);
     }
     if (compare) ok = compareOutputs(work, printScript);
   } catch (const std::exception& e) {
