@@ -114,3 +114,41 @@ function(wv_whole_archives out)
   endforeach()
   set(${out} ${files} PARENT_SCOPE)
 endfunction()
+
+# wv_plugin(<target> <libs...>): the plug-in, lib<target>.so, from its constructor and the
+# libraries given, all linked whole. It carries nothing of the platform layer: every
+# platform symbol is resolved at dlopen from the host executable, which exports them, so
+# the plug-in and the host share one run loop, one class registry, one window list, one
+# notification centre. The archives' symbols stay private to it. bench/startup builds a
+# plug-in without the ad component by the same rule.
+function(wv_plugin target)
+  wv_whole_archives(archives ${ARGN})
+  add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/hooklib/constructor.cpp)
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE ${WV_WARNINGS})
+  foreach(lib IN LISTS ARGN)
+    if(TARGET ${lib})
+      add_dependencies(${target} ${lib})
+    endif()
+  endforeach()
+  target_link_options(${target} PRIVATE
+    "LINKER:--whole-archive" ${archives} "LINKER:--no-whole-archive"
+    "LINKER:--exclude-libs,ALL")
+  # The archives come in through link options, so name them as link inputs too: the
+  # plug-in is relinked whenever its code changes.
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${target} LINK_DEPENDS "${archives}")
+endfunction()
+
+# wv_settings_app(<target> [<ad libs...>]): the settings application, its main program on
+# the application's library, with the ad libraries given linked whole beside it (their
+# own dependencies come through them). bench/startup builds one without them by the same
+# rule.
+function(wv_settings_app target)
+  add_executable(${target} ${CMAKE_SOURCE_DIR}/settings-app/main.cpp)
+  target_compile_options(${target} PRIVATE ${WV_WARNINGS})
+  if(ARGN)
+    wv_whole_archives(archives ${ARGN})
+    target_link_options(${target} PRIVATE "LINKER:--whole-archive" ${archives} "LINKER:--no-whole-archive")
+  endif()
+  target_link_libraries(${target} PRIVATE wardvane_app ${ARGN})
+endfunction()

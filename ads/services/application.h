@@ -64,8 +64,9 @@ class QMAApplication : public QMAStatisticDictionaryDelegate, public std::enable
   const std::shared_ptr<QMAStatisticDictionary>& statistics() const { return statistics_; }
 
   // The component's start-up. The class-load hook (load, run when the image holding the
-  // component is loaded) observes the host's did-finish-launching notification on the main
-  // operation queue; the observer sets appFinishedLaunching and runs the early activities,
+  // component is loaded) observes the host's did-finish-launching notification; once the
+  // main run loop has served what was ready at the launch, an operation of the main
+  // operation queue sets appFinishedLaunching and runs the early activities,
   // which the first use of the request or slot class also runs. Once per process, on the
   // main thread (checked): the device facts cached, the early activities the other parts
   // added (the MRAID script interceptor allowed), the token dispenser made, the pinger

@@ -10,6 +10,7 @@
 #include "ads/services/pinger.h"
 #include "ads/services/token_dispenser.h"
 #include "platform/dispatch/operation_queue.h"
+#include "platform/dispatch/run_loop.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/notification_center.h"
 
@@ -35,14 +36,19 @@ const bool loaded = (QMAApplication::load(), true);
 void QMAApplication::load() {
   // The registration lives as long as the process. The observer's work is an operation of
   // the main operation queue, queued even when the launch is posted on the main thread:
-  // it runs once the host's own launch has returned, never in the middle of it.
+  // it runs once the host's own launch has returned, never in the middle of it. It is
+  // queued only once the main run loop has served what was ready at the launch (a first
+  // command already waiting, its timers, its own blocks): the early activities start
+  // threads and read files, and the host answers first.
   static const foundation::NotificationCenter::ObserverToken observer =
       foundation::NotificationCenter::defaultCenter().addObserverForName(
           "UIApplicationDidFinishLaunchingNotification", nullptr, nullptr, [](const foundation::Notification&) {
-            dispatch::OperationQueue::mainQueue()->addOperationWithBlock([] {
-              const auto& application = sharedInstance();
-              application->setAppFinishedLaunching(true);
-              application->runEarlyActivities();
+            dispatch::RunLoop::main().performBlockAfterPass([] {
+              dispatch::OperationQueue::mainQueue()->addOperationWithBlock([] {
+                const auto& application = sharedInstance();
+                application->setAppFinishedLaunching(true);
+                application->runEarlyActivities();
+              });
             });
           });
   (void)observer;

@@ -51,6 +51,9 @@ struct RunLoop::Impl {
 
   mutable std::mutex mu;
   std::deque<Block> blocks;
+  std::deque<Block> afterPass;
+  // How many passes are under way, one inside another; the loop's thread only.
+  int depth = 0;
   std::map<Id, Timer> timers;
   std::map<Id, Source> sources;
   Id nextId = 1;
@@ -112,6 +115,14 @@ void RunLoop::performBlock(Block block) {
   wakeUp();
 }
 
+void RunLoop::performBlockAfterPass(Block block) {
+  {
+    std::lock_guard lock(impl_->mu);
+    impl_->afterPass.push_back(std::move(block));
+  }
+  wakeUp();
+}
+
 RunLoop::Id RunLoop::addTimer(double delay, double interval, bool repeats, Block block, TimerModes modes,
                               double /*tolerance*/) {
   Id id;
@@ -168,13 +179,21 @@ double RunLoop::nextTimerDate(RunLoopMode mode) const {
 }
 
 bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
+  struct Depth {
+    explicit Depth(int& d) : depth(++d) {}
+    ~Depth() { --depth; }
+    Depth(const Depth&) = delete;
+    Depth& operator=(const Depth&) = delete;
+    int& depth;
+  } depth(impl_->depth);
+  const bool outermost = depth.depth == 1;
   std::vector<pollfd> fds;
   std::vector<std::pair<Id, int>> sourceIds;
   bool haveBlocks;
   double wait = std::max(0.0, timeoutSeconds);
   {
     std::lock_guard lock(impl_->mu);
-    haveBlocks = !impl_->blocks.empty();
+    haveBlocks = !impl_->blocks.empty() || (outermost && !impl_->afterPass.empty());
     fds.push_back({impl_->wakeFd, POLLIN, 0});
     for (const auto& [id, s] : impl_->sources) {
       fds.push_back({s.fd, POLLIN, 0});
@@ -254,6 +273,19 @@ bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
     }
     (*block)();
     ran = true;
+  }
+
+  if (outermost) {
+    // Blocks queued after a pass by these run at the end of the next one.
+    std::deque<Block> after;
+    {
+      std::lock_guard lock(impl_->mu);
+      after.swap(impl_->afterPass);
+    }
+    for (auto& b : after) {
+      if (b) b();
+      ran = true;
+    }
   }
   return ran;
 }

@@ -32,6 +32,14 @@ class RunLoop {
 
   // Queues a block to run on this loop's thread at its next pass; callable from any thread.
   void performBlock(Block block);
+  // Queues a block to run on this loop's thread once the loop has served what is ready:
+  // at the end of the pass under way (after its queued blocks, due timers and ready
+  // sources), or of the next pass when queued from outside one. Only a pass of the
+  // loop's outermost run counts: a pass run from inside one of the loop's own blocks,
+  // timers or sources (a handler that drains the loop before it answers) leaves such a
+  // block waiting, so it never comes between a handler and its answer. Callable from
+  // any thread.
+  void performBlockAfterPass(Block block);
 
   // A timer first due `delay` seconds from now; with `repeats`, every `interval` after that.
   // Callable from any thread. The block runs on this loop's thread.
@@ -46,7 +54,8 @@ class RunLoop {
   void removeFileDescriptorSource(Id source);
 
   // One pass: waits at most `timeoutSeconds` of real time for work, then runs the queued
-  // blocks, the due timers and the ready sources. Returns whether anything ran.
+  // blocks, the due timers and the ready sources, and, unless it is nested in another
+  // pass, the blocks queued to run after a pass. Returns whether anything ran.
   bool runOnce(double timeoutSeconds, RunLoopMode mode = RunLoopMode::Default);
   // Runs until stop() or until nothing could ever wake it.
   void run();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -87,6 +88,47 @@ TEST(RunLoop, BlocksFromOtherThreadsAndReadableDescriptorsRunOnTheLoop) {
   });
   t.join();
   EXPECT_TRUE(loop.runUntil([&] { return seen.size() == 2; }, 5));
+  loop.removeFileDescriptorSource(src);
+  close(fds[0]);
+  close(fds[1]);
+}
+
+// Work queued to run after a pass waits for everything that pass found ready, also while
+// a handler drains the loop before it answers, and comes before whatever is ready later.
+TEST(RunLoop, BlocksQueuedAfterAPassWaitForWhatTheOutermostPassServes) {
+  RunLoop loop;
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  std::vector<std::string> seen;
+  auto src = loop.addFileDescriptorSource(fds[0], [&] {
+    char c;
+    if (read(fds[0], &c, 1) != 1) return;
+    seen.push_back(std::string("command ") + c);
+    loop.performBlock([&] { seen.push_back("settled"); });
+    loop.drain();  // settles first, as a text driver does
+    seen.push_back("answer");
+  });
+  loop.performBlock([&] {
+    seen.push_back("launch");
+    loop.performBlockAfterPass([&] {
+      seen.push_back("after");
+      loop.performBlockAfterPass([&] { seen.push_back("after the next"); });
+    });
+  });
+  ASSERT_EQ(write(fds[1], "a", 1), 1);
+  EXPECT_TRUE(loop.runOnce(0));
+  EXPECT_EQ(seen, (std::vector<std::string>{"launch", "command a", "settled", "answer", "after"}));
+
+  // Queued from outside a pass: at the end of the next, after what that one finds ready;
+  // the loop does not wait for anything else to come.
+  seen.clear();
+  ASSERT_EQ(write(fds[1], "b", 1), 1);
+  loop.performBlockAfterPass([&] {
+    seen.push_back("from outside");
+    loop.stop();
+  });
+  loop.run();
+  EXPECT_EQ(seen, (std::vector<std::string>{"command b", "settled", "answer", "after the next", "from outside"}));
   loop.removeFileDescriptorSource(src);
   close(fds[0]);
   close(fds[1]);
