@@ -190,10 +190,15 @@ bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
   } else if (nextTimer >= 0 && nextTimer <= Clock::monotonic()) {
     wait = 0;
   }
-  int ms = static_cast<int>(std::ceil(wait * 1000.0));
+  // The wait to the nanosecond: rounded up to whole milliseconds, a timer due in 0.2 ms
+  // would fire 0.8 ms late.
+  timespec timeout{};
+  timeout.tv_sec = static_cast<time_t>(wait);
+  timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
+  if (timeout.tv_nsec >= 1000000000L) timeout.tv_nsec = 999999999L;
   int rc;
   do {
-    rc = ::poll(fds.data(), fds.size(), ms);
+    rc = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
   } while (rc < 0 && errno == EINTR);
 
   if (fds[0].revents & POLLIN) {
