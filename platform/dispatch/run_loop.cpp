@@ -80,7 +80,8 @@ RunLoop& RunLoop::main() {
     mainThreadId() = std::this_thread::get_id();
     // The kernel lets a sleeping thread's wake-up slip by its timer slack (50 us by
     // default), so every timer of the main loop would fire that much late; pages time
-    // their work in single milliseconds.
+    // their work in single milliseconds. Threads started from here on inherit it (the
+    // pool's, the delayed blocks' thread), so their timed waits are as punctual.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     return &current();
   }();
