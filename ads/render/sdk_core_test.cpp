@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <mutex>
+
 #include "ads/render/sdk_core_controller.h"
 #include "ads/render/mraid_interceptor.h"
 #include "ads/render/server_constants.h"
@@ -21,10 +23,19 @@ struct Requester : QMASDKCoreControllerDelegate {
   std::optional<foundation::Dictionary> adURLParameters;
   long adType = 1;
   long CSIIdentifier() override { return 7; }
-  void setRequestID(const std::string& id) override { requestID = id; }
+  // Set on the controller's request queue while the test may be polling it on the main thread.
+  std::mutex idMutex;
+  void setRequestID(const std::string& id) override {
+    std::lock_guard lock(idMutex);
+    requestID = id;
+  }
+  std::string currentRequestID() {
+    std::lock_guard lock(idMutex);
+    return requestID;
+  }
   std::optional<foundation::Dictionary> requestParameters() override {
     auto p = params;
-    p["request_id"] = requestID;
+    p["request_id"] = currentRequestID();
     return p;
   }
   long requestedAdType() override { return adType; }
@@ -158,7 +169,7 @@ TEST_F(SDKCoreTest, AnAnswerTheRequesterNoLongerWantsIsDropped) {
   startServer(nlohmann::json::object());
   auto late = std::make_shared<LateRequester>();
   controller->buildAdURL(late);
-  ASSERT_TRUE(pump([&] { return controller->pendingRequestCount() == 0 && !late->requestID.empty(); }));
+  ASSERT_TRUE(pump([&] { return controller->pendingRequestCount() == 0 && !late->currentRequestID().empty(); }));
   for (int i = 0; i < 20; ++i) dispatch::RunLoop::main().runOnce(0.005);
   EXPECT_TRUE(late->answers.empty());
 }

@@ -484,6 +484,7 @@ TEST_F(Slot, QualitySignalsCarryOnlyWhatThereIs) {
   slot->setRequest(request);
   auto ad = QMABannerAd::init();
   ad->statistics()->setObjectForKeyShouldNotifyDelegate(Value("clicked"), "mine", true);
+  waitFor(ad->statistics()->serialQueue());  // the notice queued behind the write
   waitFor(ad->statistics()->serialQueue());
   waitFor(QMAApplication::sharedInstance()->notificationSerialQueue());
   auto p = *slot->requestParameters();

@@ -1,6 +1,7 @@
 #include "platform/dispatch/queue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -26,27 +27,45 @@ class Pool {
   void submit(Block task) {
     std::unique_lock lock(mu_);
     tasks_.push_back(std::move(task));
-    if (tasks_.size() > idle_ && threads_ < kMaxThreads) {
+    queued_.store(tasks_.size(), std::memory_order_release);
+    if (tasks_.size() > idle_ + spinning_ && threads_ < kMaxThreads) {
       ++threads_;
       lock.unlock();
       std::thread([this] { work(); }).detach();
       return;
     }
+    // A thread still spinning after its last task takes this one without being woken.
+    const bool wake = tasks_.size() > spinning_;
     lock.unlock();
-    cv_.notify_one();
+    if (wake) cv_.notify_one();
   }
 
  private:
   static constexpr std::size_t kMaxThreads = 64;
+  // How long a thread that ran out of tasks keeps looking before it parks. Blocks often
+  // come in chains (a queue's block queues the next step on another queue), and waking a
+  // parked thread costs far more than this.
+  static constexpr auto kSpin = std::chrono::microseconds(50);
 
   void work() {
     std::unique_lock lock(mu_);
     for (;;) {
+      if (tasks_.empty()) {
+        ++spinning_;
+        lock.unlock();
+        const auto until = std::chrono::steady_clock::now() + kSpin;
+        while (queued_.load(std::memory_order_acquire) == 0 && std::chrono::steady_clock::now() < until) {
+          std::this_thread::yield();
+        }
+        lock.lock();
+        --spinning_;
+      }
       ++idle_;
       cv_.wait(lock, [this] { return !tasks_.empty(); });
       --idle_;
       Block task = std::move(tasks_.front());
       tasks_.pop_front();
+      queued_.store(tasks_.size(), std::memory_order_release);
       lock.unlock();
       task();
       task = nullptr;
@@ -57,8 +76,10 @@ class Pool {
   std::mutex mu_;
   std::condition_variable cv_;
   std::deque<Block> tasks_;
+  std::atomic<std::size_t> queued_{0};  // tasks_.size(), readable without the lock
   std::size_t idle_ = 0;
   std::size_t threads_ = 0;
+  std::size_t spinning_ = 0;  // threads looking for a task before they park
 };
 
 // The queues whose blocks the calling thread is running, innermost first, as a chain of
@@ -83,12 +104,40 @@ thread_local const CurrentScope* CurrentScope::top = nullptr;
 }  // namespace
 
 struct Queue::Impl {
-  // A sync caller waiting for its turn in a serial queue.
+  // A sync caller waiting for its turn (a serial queue) or for its block to have run (the
+  // main queue). It looks for the signal for a short while before it sleeps: the answer
+  // often comes within microseconds, and waking a sleeping thread costs far more. The
+  // waiter lives on the caller's stack and is gone as soon as the caller returns, so the
+  // caller returns only on `done`, which is the signalling thread's last touch of it.
   struct Waiter {
     std::mutex mu;
     std::condition_variable cv;
-    bool go = false;
+    bool go = false;  // (mu)
+    std::atomic<bool> done{false};
+
+    void signal() {
+      {
+        std::lock_guard lock(mu);
+        go = true;
+      }
+      cv.notify_one();
+      done.store(true, std::memory_order_release);
+    }
+    void wait() {
+      const auto until = std::chrono::steady_clock::now() + kSyncSpin;
+      while (!done.load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() >= until) {
+          std::unique_lock lock(mu);
+          cv.wait(lock, [this] { return go; });
+          break;
+        }
+        std::this_thread::yield();
+      }
+      // Signalled: the signaller is between its notify and its last store.
+      while (!done.load(std::memory_order_acquire)) std::this_thread::yield();
+    }
   };
+  static constexpr auto kSyncSpin = std::chrono::microseconds(50);
   struct Item {
     Block block;
     Waiter* waiter = nullptr;
@@ -101,6 +150,53 @@ struct Queue::Impl {
   std::deque<Item> items;
   // True while a drain runs or is queued on the pool, or a sync caller holds the queue.
   bool owned = false;
+  // The ticket of a drain handed to the pool that no thread has started yet (0: none). A
+  // sync caller that finds one runs the queued blocks itself instead of waiting for a
+  // thread to wake for them; the drain, when it starts, finds its ticket gone and leaves.
+  std::uint64_t pendingDrain = 0;
+  std::uint64_t lastTicket = 0;
+
+  // With `mu` held, and `owned` just taken for the drain.
+  static void submitDrainLocked(const std::shared_ptr<Impl>& impl) {
+    const std::uint64_t ticket = ++impl->lastTicket;
+    impl->pendingDrain = ticket;
+    Pool::shared().submit([impl, ticket] {
+      {
+        std::lock_guard lock(impl->mu);
+        if (impl->pendingDrain != ticket) return;
+        impl->pendingDrain = 0;
+      }
+      drain(impl);
+    });
+  }
+
+  // With `mu` held: whether a sync caller may take the queue from a drain not started yet.
+  // Not when another sync caller waits in it: the queue is handed to that one in turn.
+  bool mayTakeFromPendingDrain() const {
+    if (!owned || pendingDrain == 0) return false;
+    return std::none_of(items.begin(), items.end(), [](const Item& i) { return i.waiter != nullptr; });
+  }
+
+  // The first `n` blocks, run by a sync caller that took the queue from a pending drain,
+  // as the drain would have run them: in order, each in this queue's scope alone (not
+  // inside the queues the caller itself is running).
+  static void runTaken(const std::shared_ptr<Impl>& impl, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      Item item;
+      {
+        std::lock_guard lock(impl->mu);
+        item = std::move(impl->items.front());
+        impl->items.pop_front();
+      }
+      const CurrentScope* outer = CurrentScope::top;
+      CurrentScope::top = nullptr;
+      {
+        CurrentScope scope(impl.get());
+        item.block();
+      }
+      CurrentScope::top = outer;
+    }
+  }
 
   static void drain(const std::shared_ptr<Impl>& impl) {
     for (;;) {
@@ -116,12 +212,7 @@ struct Queue::Impl {
       }
       if (item.waiter) {
         // Hand the queue to the waiting sync caller; it releases the queue when done.
-        // The waiter lives on the caller's stack and is gone as soon as the caller sees
-        // `go` and returns, so it is signalled with its lock held: the caller cannot
-        // get past its wait until this thread is done with the waiter.
-        std::lock_guard lock(item.waiter->mu);
-        item.waiter->go = true;
-        item.waiter->cv.notify_one();
+        item.waiter->signal();
         return;
       }
       CurrentScope scope(impl.get());
@@ -165,7 +256,7 @@ struct Queue::Impl {
     if (impl->items.empty()) {
       impl->owned = false;
     } else {
-      Pool::shared().submit([impl] { drain(impl); });
+      submitDrainLocked(impl);
     }
   }
 };
@@ -211,13 +302,12 @@ void Queue::async(Block block) {
       });
       return;
     case Kind::Serial: {
-      bool start = false;
-      {
-        std::lock_guard lock(impl_->mu);
-        impl_->items.push_back({std::move(block), nullptr});
-        if (!impl_->owned) impl_->owned = start = true;
+      std::lock_guard lock(impl_->mu);
+      impl_->items.push_back({std::move(block), nullptr});
+      if (!impl_->owned) {
+        impl_->owned = true;
+        Impl::submitDrainLocked(impl_);
       }
-      if (start) Pool::shared().submit([impl = impl_] { Impl::drain(impl); });
       return;
     }
   }
@@ -233,33 +323,32 @@ void Queue::sync(const Block& block) {
     Impl::Waiter done;
     Impl::postMain(impl_, [&block, &done] {
       block();
-      std::lock_guard lock(done.mu);
-      done.go = true;
-      done.cv.notify_one();
+      done.signal();
     });
-    std::unique_lock lock(done.mu);
-    done.cv.wait(lock, [&] { return done.go; });
+    done.wait();
     return;
   }
   Impl::Waiter waiter;
   bool wait = false;
+  std::size_t taken = 0;
   {
     std::lock_guard lock(impl_->mu);
     if (!impl_->owned && impl_->items.empty()) {
       impl_->owned = true;
+    } else if (impl_->mayTakeFromPendingDrain()) {
+      impl_->pendingDrain = 0;
+      taken = impl_->items.size();
     } else {
       impl_->items.push_back({nullptr, &waiter});
       if (!impl_->owned) {
         impl_->owned = true;
-        Pool::shared().submit([impl = impl_] { Impl::drain(impl); });
+        Impl::submitDrainLocked(impl_);
       }
       wait = true;
     }
   }
-  if (wait) {
-    std::unique_lock lock(waiter.mu);
-    waiter.cv.wait(lock, [&] { return waiter.go; });
-  }
+  if (wait) waiter.wait();
+  if (taken) Impl::runTaken(impl_, taken);
   {
     CurrentScope scope(impl_.get());
     block();

@@ -6,7 +6,11 @@
 // runs its block after every block queued before it and before any queued after it; the
 // caller waits. Serial queues run on a shared pool of real threads, so a program may own
 // many of them cheaply; `sync` runs its block on the calling thread once the queue is
-// free, so nested syncs across queues never tie up pool threads.
+// free, so nested syncs across queues never tie up pool threads. When the blocks ahead of
+// a `sync` are still waiting for a pool thread to start them, the caller runs them itself,
+// in order and each in the queue's scope alone, instead of waiting for a thread to wake:
+// a serial queue's blocks may so run on any thread, the main thread included, never two
+// at a time. A waiting caller looks for its turn for a few microseconds before it sleeps.
 
 #include <functional>
 #include <memory>

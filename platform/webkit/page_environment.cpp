@@ -4,13 +4,16 @@ namespace webkit {
 
 // ES5 only: the page engine has nothing newer. The natives (__wv_*) are captured here and
 // taken off the global object, so a page cannot call them with forged arguments later.
+// The environment runs before the heap has its document (heaps are made ahead): it hands
+// __wv_keepAttach the function that gives it the document's URL and user agent, which the
+// web view calls once from native code before any of the page's own scripts run.
 const char* const kPageEnvironmentScript = R"JS(
 (function (g) {
   var nav = g.__wv_navigate, setT = g.__wv_setTimer, clrT = g.__wv_clearTimer,
-      logN = g.__wv_log, innerTextN = g.__wv_innerText, href = String(g.__wv_href),
-      ua = String(g.__wv_userAgent);
+      logN = g.__wv_log, innerTextN = g.__wv_innerText, keepAttach = g.__wv_keepAttach,
+      href = 'about:blank', ua = '';
   delete g.__wv_navigate; delete g.__wv_setTimer; delete g.__wv_clearTimer;
-  delete g.__wv_log; delete g.__wv_innerText; delete g.__wv_href; delete g.__wv_userAgent;
+  delete g.__wv_log; delete g.__wv_innerText; delete g.__wv_keepAttach;
 
   g.window = g; g.self = g; g.top = g; g.parent = g; g.frames = g;
 
@@ -133,6 +136,12 @@ const char* const kPageEnvironmentScript = R"JS(
   g.alert = function (m) { logN('alert', String(m)); };
   g.confirm = function () { return false; };
   g.prompt = function () { return null; };
+
+  keepAttach(function (documentURL, userAgent) {
+    href = String(documentURL);
+    ua = String(userAgent);
+    g.navigator.userAgent = ua;
+  });
 })(this);
 )JS";
 

@@ -37,6 +37,13 @@ class ScriptContext {
 
   // Compiles and runs `source` as a global program.
   Result evaluate(std::string_view source, std::string_view fileName = "eval");
+  // Compiles `source` as a global program into duktape bytecode, in a heap of its own, for
+  // runCompiled in any heap; nullopt when it does not compile. Callable on any thread.
+  // Bytecode is trusted input to duktape: only ever pass it what compile() made.
+  static std::optional<std::string> compile(std::string_view source, std::string_view fileName);
+  // Runs a program that compile() made, as evaluate() runs its source, without parsing it
+  // again.
+  Result runCompiled(std::string_view bytecode);
   // Calls the function on top of the value stack prepared by `pushArgs`, under the bounds.
   // The function is looked up by `lookup`, which pushes it (and returns false when there
   // is none: nothing runs).

@@ -294,6 +294,30 @@ struct WebView::Natives {
     duk_push_lstring(ctx, text.data(), text.size());
     return 1;
   }
+  // Keeps the environment's attach function where only native code reaches it.
+  static duk_ret_t keepAttach(duk_context* ctx) {
+    if (!duk_is_function(ctx, 0)) return 0;
+    duk_push_global_stash(ctx);
+    duk_dup(ctx, 0);
+    duk_put_prop_string(ctx, -2, "attach");
+    duk_pop(ctx);
+    return 0;
+  }
+  // Everything a new document's heap gets before it has a document; runs wherever the
+  // heap is made, so it touches nothing but the heap.
+  static std::string prepareHeap(ScriptContext& ctx) {
+    ctx.defineGlobalFunction("__wv_navigate", navigate, 2);
+    ctx.defineGlobalFunction("__wv_setTimer", setTimer, 3);
+    ctx.defineGlobalFunction("__wv_clearTimer", clearTimer, 1);
+    ctx.defineGlobalFunction("__wv_log", log, 2);
+    ctx.defineGlobalFunction("__wv_innerText", innerText, 1);
+    ctx.defineGlobalFunction("__wv_keepAttach", keepAttach, 1);
+    // Compiled once per process; leaked, as a heap may still be made while the process exits.
+    static const auto* const bytecode =
+        new std::optional<std::string>(ScriptContext::compile(kPageEnvironmentScript, "environment"));
+    auto env = *bytecode ? ctx.runCompiled(**bytecode) : ctx.evaluate(kPageEnvironmentScript, "environment");
+    return env.ok ? std::string() : env.error;
+  }
   static void removeTimerFunction(duk_context* ctx, std::uint64_t id) {
     duk_push_global_stash(ctx);
     if (duk_get_prop_string(ctx, -1, "t")) duk_del_prop_index(ctx, -1, static_cast<duk_uarridx_t>(id));
@@ -302,6 +326,12 @@ struct WebView::Natives {
 };
 
 // ---- the view
+
+DocumentHeaps& WebView::documentHeaps() {
+  // Leaked: its queue may still be making or destroying a heap while the process exits.
+  static auto* heaps = new DocumentHeaps(&Natives::prepareHeap);
+  return *heaps;
+}
 
 std::shared_ptr<WebView> WebView::create(uikit::Rect frame) { return std::make_shared<WebView>(frame); }
 
@@ -440,6 +470,7 @@ void WebView::destroyDocument() {
   if (!document_) return;
   for (const auto& [id, timer] : document_->timers) dispatch::RunLoop::main().invalidateTimer(timer);
   if (document_->scriptConnection) document_->scriptConnection->cancel();
+  documentHeaps().retire(std::move(document_->ctx));
   document_.reset();
 }
 
@@ -447,31 +478,36 @@ void WebView::commit(std::uint64_t generation, std::string html, net::URL url) {
   if (generation != generation_ || !load_) return;
   auto keep = self();
   const auto& limits = WebViewLimits::current();
+  // Taken before the old heap is retired, so the next spare is made before it goes.
+  auto prepared = documentHeaps().take(ScriptLimits{limits.maxHeapBytes, limits.maxRunSeconds});
   destroyDocument();
   navigations_.clear();
   auto doc = std::make_unique<Document>();
   doc->id = ++documentCounter_;
   doc->request = load_->request;
   doc->url = url.absoluteString();
-  doc->ctx = std::make_unique<ScriptContext>(ScriptLimits{limits.maxHeapBytes, limits.maxRunSeconds});
+  if (!prepared.error.empty()) log("error: environment: " + prepared.error);
+  doc->ctx = std::move(prepared.heap);
   auto& ctx = *doc->ctx;
   ctx.setNativeOwner(this);
-  ctx.defineGlobalFunction("__wv_navigate", Natives::navigate, 2);
-  ctx.defineGlobalFunction("__wv_setTimer", Natives::setTimer, 3);
-  ctx.defineGlobalFunction("__wv_clearTimer", Natives::clearTimer, 1);
-  ctx.defineGlobalFunction("__wv_log", Natives::log, 2);
-  ctx.defineGlobalFunction("__wv_innerText", Natives::innerText, 1);
-  if (auto* c = ctx.context()) {
-    duk_push_global_object(c);
-    duk_push_lstring(c, doc->url.data(), doc->url.size());
-    duk_put_prop_string(c, -2, "__wv_href");
-    const std::string ua = doc->request.headers.get("User-Agent").value_or(defaultUserAgent());
-    duk_push_lstring(c, ua.data(), ua.size());
-    duk_put_prop_string(c, -2, "__wv_userAgent");
-    duk_pop(c);
-  }
-  auto env = ctx.evaluate(kPageEnvironmentScript, "environment");
-  if (!env.ok) log("error: environment: " + env.error);
+  const std::string ua = doc->request.headers.get("User-Agent").value_or(defaultUserAgent());
+  auto attached = ctx.call(
+      [](duk_context* c) {
+        duk_push_global_stash(c);
+        if (!duk_get_prop_string(c, -1, "attach")) {
+          duk_pop_2(c);
+          return false;
+        }
+        duk_del_prop_string(c, -2, "attach");
+        duk_remove(c, -2);
+        return true;
+      },
+      [&](duk_context* c) {
+        duk_push_lstring(c, doc->url.data(), doc->url.size());
+        duk_push_lstring(c, ua.data(), ua.size());
+        return 2;
+      });
+  if (!attached.ok) log("error: environment: " + attached.error);
   document_ = std::move(doc);
 
   parts_ = scanHTML(html, limits.maxScriptsPerDocument);

@@ -20,6 +20,7 @@
 #include "platform/net/connection.h"
 #include "platform/net/http.h"
 #include "platform/uikit/web_view.h"
+#include "platform/webkit/document_heaps.h"
 #include "platform/webkit/html_scanner.h"
 #include "platform/webkit/script_context.h"
 
@@ -140,6 +141,8 @@ class WebView : public uikit::WebView {
 
   // Natives of the page environment (internal).
   struct Natives;
+  // Where every web view's document heaps come from and go to (document_heaps.h).
+  static DocumentHeaps& documentHeaps();
 
  private:
   struct HistoryEntry {

@@ -170,6 +170,7 @@ TEST_F(WebViewTest, EnvironmentEventsTimersAndEvaluationResults) {
   EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("location.host + location.pathname"), "ads.example/page");
   EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("navigator.userAgent"), WebView::defaultUserAgent());
   EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("typeof __wv_navigate"), "undefined");
+  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("typeof __wv_keepAttach"), "undefined");
 
   std::optional<std::string> async;
   view->evaluateJavaScript("1 + 2", [&](std::optional<std::string> r, std::optional<std::string>) { async = r; });
@@ -201,6 +202,30 @@ TEST_F(WebViewTest, HostilePagesAreBounded) {
   ASSERT_TRUE(waitEnd());
   EXPECT_EQ(recorder->events.back(), "fail");
   EXPECT_EQ(recorder->lastError->code, kErrorDocumentTooLarge);
+}
+
+// Heaps are made ahead and destroyed off the main thread; each document still gets its own
+// URL, user agent and the limits in force when it commits, and what a page runs while its
+// heap goes (finalizers) reaches nothing of the view.
+TEST_F(WebViewTest, EachDocumentGetsAFreshHeapWithItsOwnURLAndTheLimitsInForce) {
+  ASSERT_TRUE(loadHTML("<body><script>var mark = 'first';"
+                       "Duktape.fin(window.kept = {}, function () { location.href = 'qomb://x/finalizer'; });"
+                       "</script></body>",
+                       "https://one.example/a"));
+  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("location.href"), "https://one.example/a");
+  WebViewLimits::current().maxRunSeconds = 0.05;
+  recorder->questions.clear();
+  ASSERT_TRUE(loadHTML("<body><script>var t0 = Date.now(); while (true) {}</script>"
+                       "<script>var spent = Date.now() - t0;</script></body>",
+                       "https://two.example/b"));
+  WebView::documentHeaps().waitUntilIdle();
+  dispatch::RunLoop::main().drain();
+  EXPECT_EQ(urlsAsked(), (std::vector<std::string>{"https://two.example/b"}));
+  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("typeof mark"), "undefined");
+  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("document.URL + ' ' + location.hostname"),
+            "https://two.example/b two.example");
+  // Stopped at the narrowed run time, not the default second.
+  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("spent < 500"), "true");
 }
 
 TEST_F(WebViewTest, DrawsBackgroundAndThenContent) {
