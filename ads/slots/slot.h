@@ -445,11 +445,13 @@ class QMASlot : public QMAPresentationSlot,
   // In the order of the slot's fields.
   std::int64_t state_ = QMASlotStateIdle;
   std::uint64_t vistraceID_ = 0;
-  std::int64_t swipeToViewControllerCheckerTaskID_ = 0;
+  // The swipe-to-view-controller and device-orientation parts of the slot keep these;
+  // nothing in the slot itself reads them.
+  [[maybe_unused]] std::int64_t swipeToViewControllerCheckerTaskID_ = 0;
   std::shared_ptr<QMAMAdManager> mediationManager_;
   std::shared_ptr<QMAMConfig> mediationConfiguration_;
   bool slotHasAttemptedAnAdRequestAtLeastOnce_ = false;
-  bool isListeningToDeviceOrientationChangeEvent_ = false;
+  [[maybe_unused]] bool isListeningToDeviceOrientationChangeEvent_ = false;
   uikit::Rect usableInterfaceFrame_, creativeWebViewFrame_, creativeAdFrame_;
   bool viewHasMadeImpression_ = false;
   long CSIIdentifier_ = 0;
