@@ -205,6 +205,10 @@ int main() {
   std::printf("bare parts: HTTP fetch of the ad %.1f us + page script for the request %.1f us = %.1f us\n",
               fetch * 1e6, script * 1e6, (fetch + script) * 1e6);
   std::printf("ratio: %.2f (target at most 1.5)\n", e2e / (fetch + script));
+  // Every call into the page is evaluated as "setTimeout(function(){...}, 1);", so the
+  // page's answer cannot come sooner than a millisecond after the request went in.
+  std::printf("with the page's 1 ms call timer counted among the bare parts: %.1f us, ratio %.2f\n",
+              (fetch + script + 0.001) * 1e6, e2e / (fetch + script + 0.001));
   std::printf("the load's parts (medians): SDK core's answer %.1f us, fetch %.1f us, rendering %.1f us\n",
               median(asking) * 1e6, median(fetching) * 1e6, median(rendering) * 1e6);
   std::printf("for reference: the ad's HTML into a bare web view %.1f us\n", median(documents) * 1e6);
