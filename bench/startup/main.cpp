@@ -21,10 +21,8 @@
 // and standard error; --print-script prints them).
 //   bench_startup [--runs N] [--no-compare] [--print-script]
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,7 +43,7 @@
 #include <utility>
 #include <vector>
 
-extern char** environ;
+#include "tools/testsupport/spawn_on_pipes.h"
 
 namespace {
 
@@ -61,33 +59,13 @@ class Child {
  public:
   Child(const std::string& path, const std::vector<std::string>& args, const fs::path& root,
         const fs::path& stderrFile) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addopen(&fa, 2, stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     // The program sees this device root and time zone only.
-    std::vector<std::string> env = {"WARDVANE_DEVICE_ROOT=" + root.string(), "TZ=UTC"};
-    for (char** e = environ; *e; ++e) {
-      std::string s = *e;
-      if (s.rfind("WARDVANE_", 0) != 0 && s.rfind("TZ=", 0) != 0) env.push_back(s);
-    }
-    std::vector<std::string> argv = {path};
-    argv.insert(argv.end(), args.begin(), args.end());
-    auto cargv = cStrings(argv);
-    auto cenv = cStrings(env);
-    int rc = posix_spawn(&pid_, path.c_str(), &fa, nullptr, cargv.data(), cenv.data());
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(in[0]);
-    ::close(out[1]);
-    toChild_ = in[1];
-    fromChild_ = out[0];
-    if (rc != 0) {
-      pid_ = -1;
-      throw std::runtime_error("cannot start " + path + ": " + std::strerror(rc));
-    }
+    const auto program =
+        testsupport::spawnOnPipes(path, args, {"WARDVANE_DEVICE_ROOT=" + root.string(), "TZ=UTC"}, stderrFile);
+    pid_ = program.pid;
+    toChild_ = program.toChild;
+    fromChild_ = program.fromChild;
+    if (pid_ < 0) throw std::runtime_error("cannot start " + path + ": " + std::strerror(program.error));
   }
 
   ~Child() {
@@ -157,12 +135,6 @@ class Child {
   }
 
  private:
-  static std::vector<char*> cStrings(std::vector<std::string>& v) {
-    std::vector<char*> c;
-    for (auto& s : v) c.push_back(s.data());
-    c.push_back(nullptr);
-    return c;
-  }
 
   pid_t pid_ = -1;
   int toChild_ = -1;

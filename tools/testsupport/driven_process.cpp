@@ -2,54 +2,23 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+#include <cstring>
+
+#include "tools/testsupport/spawn_on_pipes.h"
 
 namespace testsupport {
-
-namespace {
-
-std::vector<char*> cStrings(std::vector<std::string>& v) {
-  std::vector<char*> c;
-  for (auto& s : v) c.push_back(s.data());
-  c.push_back(nullptr);
-  return c;
-}
-
-}  // namespace
 
 DrivenProcess::DrivenProcess(const std::string& path, const std::vector<std::string>& args,
                              const std::vector<std::string>& env, std::chrono::milliseconds timeout)
     : path_(path), timeout_(timeout) {
-  int in[2], out[2];
-  EXPECT_EQ(::pipe(in), 0);
-  EXPECT_EQ(::pipe(out), 0);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  posix_spawn_file_actions_addclose(&fa, in[1]);
-  posix_spawn_file_actions_addclose(&fa, out[0]);
-  std::vector<std::string> environment = env;
-  for (char** e = environ; *e; ++e) {
-    std::string s = *e;
-    if (s.rfind("WARDVANE_", 0) != 0 && s.rfind("TZ=", 0) != 0) environment.push_back(s);
-  }
-  std::vector<std::string> argv = {path};
-  argv.insert(argv.end(), args.begin(), args.end());
-  auto cargv = cStrings(argv);
-  auto cenv = cStrings(environment);
-  int spawned = posix_spawn(&pid_, path.c_str(), &fa, nullptr, cargv.data(), cenv.data());
-  EXPECT_EQ(spawned, 0) << path;
-  if (spawned != 0) pid_ = -1;
-  posix_spawn_file_actions_destroy(&fa);
-  ::close(in[0]);
-  ::close(out[1]);
-  toChild_ = in[1];
-  fromChild_ = out[0];
+  const SpawnedProgram program = spawnOnPipes(path, args, env);
+  EXPECT_NE(program.pid, -1) << path << ": " << std::strerror(program.error);
+  pid_ = program.pid;
+  toChild_ = program.toChild;
+  fromChild_ = program.fromChild;
 }
 
 DrivenProcess::~DrivenProcess() {
