@@ -21,7 +21,6 @@
 // and standard error; --print-script prints them).
 //   bench_startup [--runs N] [--no-compare] [--print-script]
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -94,24 +93,18 @@ class Child {
   // The next line without its newline; nullopt at the end of the output. A program that
   // says nothing for ten seconds is a failure.
   std::optional<std::string> readLine() {
-    for (;;) {
-      auto nl = buffer_.find('\n');
-      if (nl != std::string::npos) {
-        auto line = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
+    std::string line;
+    switch (lines_.next(fromChild_, std::chrono::seconds(10), line)) {
+      case testsupport::LineReader::Status::Line:
         return line;
-      }
-      pollfd p{fromChild_, POLLIN, 0};
-      if (::poll(&p, 1, 10000) <= 0) throw std::runtime_error("no answer within 10 s");
-      char buf[4096];
-      auto n = ::read(fromChild_, buf, sizeof buf);
-      if (n <= 0) {
-        if (buffer_.empty()) return std::nullopt;
-        return std::exchange(buffer_, "");
-      }
-      buffer_.append(buf, static_cast<std::size_t>(n));
+      case testsupport::LineReader::Status::TimedOut:
+        throw std::runtime_error("no answer within 10 s");
+      case testsupport::LineReader::Status::Closed:
+        break;
     }
+    return std::nullopt;
   }
+
 
   std::string expectLine() {
     auto line = readLine();
@@ -139,7 +132,7 @@ class Child {
   pid_t pid_ = -1;
   int toChild_ = -1;
   int fromChild_ = -1;
-  std::string buffer_;
+  testsupport::LineReader lines_;
 };
 
 const fs::path kSettingsFile = "var/mobile/Library/Preferences/com.brimcote.wardvane.plist";

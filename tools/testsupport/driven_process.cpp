@@ -1,7 +1,6 @@
 #include "tools/testsupport/driven_process.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,20 +37,16 @@ std::string DrivenProcess::send(const std::string& command) {
 }
 
 std::string DrivenProcess::readLine() {
-  for (;;) {
-    auto nl = buffer_.find('\n');
-    if (nl != std::string::npos) {
-      auto line = buffer_.substr(0, nl);
-      buffer_.erase(0, nl + 1);
+  std::string line;
+  switch (lines_.next(fromChild_, timeout_, line)) {
+    case LineReader::Status::Line:
       return line;
-    }
-    pollfd p{fromChild_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(timeout_.count())) <= 0) return "<no answer>";
-    char buf[4096];
-    auto n = ::read(fromChild_, buf, sizeof buf);
-    if (n <= 0) return "<closed>";
-    buffer_.append(buf, static_cast<std::size_t>(n));
+    case LineReader::Status::TimedOut:
+      return "<no answer>";
+    case LineReader::Status::Closed:
+      break;
   }
+  return "<closed>";
 }
 
 }  // namespace testsupport

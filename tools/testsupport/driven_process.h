@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/testsupport/spawn_on_pipes.h"
+
 namespace testsupport {
 
 class DrivenProcess {
@@ -34,7 +36,7 @@ class DrivenProcess {
   pid_t pid_ = -1;
   int toChild_ = -1;
   int fromChild_ = -1;
-  std::string buffer_;
+  LineReader lines_;
 };
 
 }  // namespace testsupport

@@ -1,10 +1,12 @@
 #include "tools/testsupport/spawn_on_pipes.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 extern char** environ;
 
@@ -61,6 +63,27 @@ SpawnedProgram spawnOnPipes(const std::string& path, const std::vector<std::stri
     program.error = rc;
   }
   return program;
+}
+
+LineReader::Status LineReader::next(int fd, std::chrono::milliseconds timeout, std::string& line) {
+  for (;;) {
+    const auto nl = buffer_.find('\n');
+    if (nl != std::string::npos) {
+      line = buffer_.substr(0, nl);
+      buffer_.erase(0, nl + 1);
+      return Status::Line;
+    }
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return Status::TimedOut;
+    char chunk[4096];
+    const auto n = ::read(fd, chunk, sizeof chunk);
+    if (n <= 0) {
+      if (buffer_.empty()) return Status::Closed;
+      line = std::exchange(buffer_, "");
+      return Status::Line;
+    }
+    buffer_.append(chunk, static_cast<std::size_t>(n));
+  }
 }
 
 }  // namespace testsupport

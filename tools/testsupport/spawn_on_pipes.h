@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,17 @@ struct SpawnedProgram {
 // holds them open.
 SpawnedProgram spawnOnPipes(const std::string& path, const std::vector<std::string>& args,
                             const std::vector<std::string>& env, const std::string& stderrPath = {});
+
+// The lines a program writes, as they come.
+class LineReader {
+ public:
+  enum class Status { Line, TimedOut, Closed };
+  // The next line of `fd` without its newline, into `line`. A last line without a newline
+  // still comes as a line before Closed. TimedOut when nothing new comes within `timeout`.
+  Status next(int fd, std::chrono::milliseconds timeout, std::string& line);
+
+ private:
+  std::string buffer_;
+};
 
 }  // namespace testsupport
