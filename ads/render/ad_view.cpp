@@ -88,8 +88,9 @@ void QMASendBadAdReport(const std::optional<std::string>& debugText) {
 
 const std::shared_ptr<uikit::Window>& QMAAdView::placeholderWindow() {
   WV_DCHECK_MAIN_THREAD();
-  static const std::shared_ptr<uikit::Window> window = std::make_shared<uikit::Window>();
-  return window;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* window = new std::shared_ptr<uikit::Window>(std::make_shared<uikit::Window>());
+  return *window;
 }
 
 std::shared_ptr<QMAAdView> QMAAdView::initWithFrame(uikit::Rect frame) {

@@ -48,8 +48,9 @@ std::shared_ptr<QMAAd> QMASDKCoreAdForFetchedAd(long requestedAdType, const foun
 }
 
 const std::shared_ptr<QMASDKCoreController>& QMASDKCoreController::sharedInstance() {
-  static const std::shared_ptr<QMASDKCoreController> controller = create();
-  return controller;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* controller = new std::shared_ptr<QMASDKCoreController>(create());
+  return *controller;
 }
 
 std::shared_ptr<QMASDKCoreController> QMASDKCoreController::create() {

@@ -6,8 +6,9 @@
 #include "platform/net/connection.h"
 
 const std::shared_ptr<QMAClickTrackerCollection>& QMAClickTrackerCollection::sharedInstance() {
-  static const auto instance = std::make_shared<QMAClickTrackerCollection>();
-  return instance;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* instance = new std::shared_ptr<QMAClickTrackerCollection>(std::make_shared<QMAClickTrackerCollection>());
+  return *instance;
 }
 
 void QMAClickTrackerCollection::trackURLsCacheEnabled(const std::vector<std::string>& urls, bool cacheEnabled) {

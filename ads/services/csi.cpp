@@ -315,8 +315,9 @@ void QMACSIReporter::reportTimeRecorderCompletionBlock(const std::shared_ptr<QMA
 // ---- the entry point
 
 const std::shared_ptr<QMACSI>& QMACSI::sharedInstance() {
-  static const std::shared_ptr<QMACSI> instance = create();
-  return instance;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* instance = new std::shared_ptr<QMACSI>(create());
+  return *instance;
 }
 
 std::shared_ptr<QMACSI> QMACSI::create() {

@@ -31,8 +31,9 @@ void QMADefaultInAppPurchase::finishTransaction() {
 }
 
 std::shared_ptr<QMADefaultInAppPurchaseFlow> QMADefaultInAppPurchaseFlow::sharedInstance() {
-  static const std::shared_ptr<QMADefaultInAppPurchaseFlow> flow = std::make_shared<QMADefaultInAppPurchaseFlow>();
-  return flow;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* flow = new std::shared_ptr<QMADefaultInAppPurchaseFlow>(std::make_shared<QMADefaultInAppPurchaseFlow>());
+  return *flow;
 }
 
 std::shared_ptr<QMADefaultInAppPurchaseDelegate> QMADefaultInAppPurchaseFlow::delegate() const {

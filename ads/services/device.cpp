@@ -47,8 +47,9 @@ std::shared_ptr<QMADevice> QMADevice::create() {
 }
 
 const std::shared_ptr<QMADevice>& QMADevice::sharedInstance() {
-  static const std::shared_ptr<QMADevice> device = create();
-  return device;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* device = new std::shared_ptr<QMADevice>(create());
+  return *device;
 }
 
 void QMADevice::init() {

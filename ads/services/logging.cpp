@@ -12,8 +12,9 @@ void QMALogText(std::string text) {
 }
 
 const std::shared_ptr<QMALogger>& QMALogger::sharedInstance() {
-  static const std::shared_ptr<QMALogger> logger = std::make_shared<QMALogger>();
-  return logger;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* logger = new std::shared_ptr<QMALogger>(std::make_shared<QMALogger>());
+  return *logger;
 }
 
 void QMALogger::logPublicMessage(const std::string& message) { QMALog("<Quillon> %@", message); }

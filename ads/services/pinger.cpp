@@ -31,8 +31,9 @@ bool lockWithin2Seconds(std::recursive_mutex& mutex) {
 }  // namespace
 
 const std::shared_ptr<QMAPinger>& QMAPinger::sharedInstance() {
-  static const std::shared_ptr<QMAPinger> instance = create();
-  return instance;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* instance = new std::shared_ptr<QMAPinger>(create());
+  return *instance;
 }
 
 std::shared_ptr<QMAPinger> QMAPinger::create() {

@@ -128,8 +128,9 @@ QMATokenDispenser::QMATokenDispenser()
     : tokenRequestQueue_(dispatch::OperationQueue::create("com.quillon.pelmark.token-dispenser", 1)) {}
 
 std::shared_ptr<QMATokenDispenser> QMATokenDispenser::sharedInstance() {
-  static const std::shared_ptr<QMATokenDispenser> dispenser = create();
-  return dispenser;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* dispenser = new std::shared_ptr<QMATokenDispenser>(create());
+  return *dispenser;
 }
 
 std::shared_ptr<QMATokenDispenser> QMATokenDispenser::create() {

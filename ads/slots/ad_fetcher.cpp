@@ -61,8 +61,9 @@ class DispenserTokenSource : public QMAAdFetcherTokenSource {
 }  // namespace
 
 std::shared_ptr<QMAAdFetcherTokenSource> QMAAdFetcherTokenSource::sharedTokenDispenser() {
-  static const std::shared_ptr<QMAAdFetcherTokenSource> source = std::make_shared<DispenserTokenSource>();
-  return source;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* source = new std::shared_ptr<QMAAdFetcherTokenSource>(std::make_shared<DispenserTokenSource>());
+  return *source;
 }
 
 // ---- reading headers

@@ -46,8 +46,9 @@ Dictionary KVRRequest::parameters() {
 // ---- correlator
 
 const std::shared_ptr<KVRRequestPrivate>& KVRRequestPrivate::sharedInstance() {
-  static const std::shared_ptr<KVRRequestPrivate> shared = init();
-  return shared;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* shared = new std::shared_ptr<KVRRequestPrivate>(init());
+  return *shared;
 }
 
 std::shared_ptr<KVRRequestPrivate> KVRRequestPrivate::init(Draw draw) {

@@ -9,8 +9,9 @@ using foundation::Value;
 
 const std::shared_ptr<QMARewardBasedVideoAd>& QMARewardBasedVideoAd::sharedInstance() {
   WV_DCHECK_MAIN_THREAD();
-  static const std::shared_ptr<QMARewardBasedVideoAd> shared = create();
-  return shared;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static const auto* shared = new std::shared_ptr<QMARewardBasedVideoAd>(create());
+  return *shared;
 }
 
 std::shared_ptr<QMARewardBasedVideoAd> QMARewardBasedVideoAd::create() {

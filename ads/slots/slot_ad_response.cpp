@@ -22,8 +22,9 @@ namespace {
 
 std::mutex clickSignalMutex;
 std::shared_ptr<QMAClickSignalSource>& clickSignalSource() {
-  static std::shared_ptr<QMAClickSignalSource> source;
-  return source;
+  // Never destroyed: blocks still running on other threads while the process exits may reach it.
+  static auto* source = new std::shared_ptr<QMAClickSignalSource>();
+  return *source;
 }
 
 std::string lowercase(std::string text) {

@@ -29,8 +29,10 @@ OperationQueue::OperationQueue(std::string name, int max, QueuePtr target)
     : name_(std::move(name)), target_(std::move(target)), max_(max) {}
 
 std::shared_ptr<OperationQueue> OperationQueue::mainQueue() {
-  static std::shared_ptr<OperationQueue> q(new OperationQueue("main", 1, Queue::main()));
-  return q;
+  // Never destroyed, as the main queue itself: operations may still be added from other
+  // threads while the process exits.
+  static const auto* q = new std::shared_ptr<OperationQueue>(new OperationQueue("main", 1, Queue::main()));
+  return *q;
 }
 
 std::shared_ptr<OperationQueue> OperationQueue::create(std::string name, int maxConcurrentOperationCount) {

@@ -30,8 +30,10 @@ void post(const char* name, const std::shared_ptr<Application>& app) {
 }  // namespace
 
 std::shared_ptr<Application> Application::sharedApplication() {
-  static std::shared_ptr<Application> app = std::make_shared<Application>();
-  return app;
+  // Never destroyed: other threads may still ask it for the application's state while
+  // the process exits.
+  static const auto* app = new std::shared_ptr<Application>(std::make_shared<Application>());
+  return *app;
 }
 
 void Application::launch() {
