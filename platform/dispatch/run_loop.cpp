@@ -184,6 +184,17 @@ double RunLoop::nextTimerDate(RunLoopMode mode) const {
   return next;
 }
 
+bool RunLoop::runQueued(std::deque<Block>& queue) {
+  std::deque<Block> taken;
+  {
+    std::lock_guard lock(impl_->mu);
+    taken.swap(queue);
+  }
+  for (auto& b : taken)
+    if (b) b();
+  return !taken.empty();
+}
+
 bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
   struct Depth {
     explicit Depth(int& d) : depth(++d) {}
@@ -231,17 +242,8 @@ bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
     [[maybe_unused]] auto n = read(impl_->wakeFd, &v, sizeof v);
   }
 
-  bool ran = false;
   // Blocks queued before this pass; blocks they queue run at the next pass.
-  std::deque<Block> todo;
-  {
-    std::lock_guard lock(impl_->mu);
-    todo.swap(impl_->blocks);
-  }
-  for (auto& b : todo) {
-    if (b) b();
-    ran = true;
-  }
+  bool ran = runQueued(impl_->blocks);
 
   // Due timers, earliest first; each fires at most once per pass.
   double nowMono = Clock::monotonic();
@@ -286,18 +288,8 @@ bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
     ran = true;
   }
 
-  if (outermost) {
-    // Blocks queued after a pass by these run at the end of the next one.
-    std::deque<Block> after;
-    {
-      std::lock_guard lock(impl_->mu);
-      after.swap(impl_->afterPass);
-    }
-    for (auto& b : after) {
-      if (b) b();
-      ran = true;
-    }
-  }
+  // Blocks queued after a pass by these run at the end of the next one.
+  if (outermost && runQueued(impl_->afterPass)) ran = true;
   return ran;
 }
 

@@ -5,6 +5,7 @@
 // fires them when it is advanced.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -72,6 +73,9 @@ class RunLoop {
 
  private:
   struct Impl;
+  // Takes every block of `queue` (a list of impl_, under its lock) and runs them; whether
+  // there were any.
+  bool runQueued(std::deque<Block>& queue);
   std::unique_ptr<Impl> impl_;
 };
 
