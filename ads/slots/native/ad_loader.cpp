@@ -37,9 +37,9 @@ bool conformsTo(const QMAAdLoaderDelegate* delegate) {
 }
 
 template <class Ad>
-std::shared_ptr<QMANativeAd> make(const foundation::Dictionary& adObject,
+std::shared_ptr<QMANativeAd> make(foundation::Dictionary adObject,
                                   const std::optional<QMAAdLoaderOptionsByClass>& options) {
-  return Ad::initWithDictionaryOptions(adObject, options);
+  return Ad::initWithDictionaryOptions(std::move(adObject), options);
 }
 
 const QMANativeAdClass kClasses[] = {
@@ -284,7 +284,7 @@ void QMAAdLoader::preprocessorDidComplete(const std::shared_ptr<QMAAdPreprocesso
   const QMANativeAdClass* cls = className && adTypes_.count(*className) ? QMANativeAdClassNamed(*className) : nullptr;
   if (cls) {
     if (auto adObject = QMANativeAd::firstAdObjectInAdConfigurationDictionary(configuration))
-      ad = cls->initWithDictionaryOptions(*adObject, adLoaderOptions_);
+      ad = cls->initWithDictionaryOptions(std::move(*adObject), adLoaderOptions_);
   }
   std::optional<foundation::Dictionary> parameters;
   if (className) {

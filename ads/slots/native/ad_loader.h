@@ -38,7 +38,7 @@ struct QMANativeAdClass {
   const char* requiredDelegateProtocol;
   bool (*conformsToRequiredDelegateProtocol)(const QMAAdLoaderDelegate* delegate);
   foundation::Dictionary (*requestParametersForAdLoader)(QMAAdLoader& adLoader);
-  std::shared_ptr<QMANativeAd> (*initWithDictionaryOptions)(const foundation::Dictionary& adObject,
+  std::shared_ptr<QMANativeAd> (*initWithDictionaryOptions)(foundation::Dictionary adObject,
                                                             const std::optional<QMAAdLoaderOptionsByClass>& options);
 };
 // The class of that name; null for any other name.

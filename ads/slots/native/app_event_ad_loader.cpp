@@ -115,7 +115,7 @@ void QMAAppEventAdLoader::loadAssetsForAdConfigurationAdUnitIDSlot(const foundat
   const QMANativeAdClass* cls = QMANativeAdClassNamed(*className);
   std::shared_ptr<QMANativeAd> ad;
   if (auto adObject = QMANativeAd::firstAdObjectInAdConfigurationDictionary(configuration); adObject && cls)
-    ad = cls->initWithDictionaryOptions(*adObject, adLoaderOptions_);
+    ad = cls->initWithDictionaryOptions(std::move(*adObject), adLoaderOptions_);
   std::optional<foundation::Dictionary> parameters;
   if (auto it = adClassRequestParameters_.find(*className); it != adClassRequestParameters_.end())
     parameters = it->second;

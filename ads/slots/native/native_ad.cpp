@@ -69,17 +69,22 @@ long QMAIntegerValueOfTemplateID(const foundation::Value& value) {
 
 // ---- class operations
 
+const foundation::Dictionary* QMANativeAd::firstAdObjectIn(const std::optional<foundation::Value>& configuration) {
+  if (!configuration || !configuration->asDictionary()) return nullptr;
+  const foundation::Array* ads = foundation::arrayForKey(*configuration->asDictionary(), "ads");
+  if (!ads || ads->empty()) return nullptr;
+  return (*ads)[0].asDictionary();
+}
+
 std::optional<foundation::Dictionary> QMANativeAd::firstAdObjectInAdConfigurationDictionary(
     const std::optional<foundation::Value>& configuration) {
-  if (!configuration || !configuration->asDictionary()) return std::nullopt;
-  const foundation::Array* ads = foundation::arrayForKey(*configuration->asDictionary(), "ads");
-  if (!ads || ads->empty() || !(*ads)[0].asDictionary()) return std::nullopt;
-  return *(*ads)[0].asDictionary();
+  if (const foundation::Dictionary* ad = firstAdObjectIn(configuration)) return *ad;
+  return std::nullopt;
 }
 
 std::optional<std::string> QMANativeAd::classFromAdConfigurationDictionary(
     const std::optional<foundation::Value>& configuration) {
-  auto ad = firstAdObjectInAdConfigurationDictionary(configuration);
+  const foundation::Dictionary* ad = firstAdObjectIn(configuration);
   if (!ad) return std::nullopt;
   const std::string* type = foundation::stringForKey(*ad, "type");
   const foundation::Value* templateID = ad->count("template_id") ? &ad->find("template_id")->second : nullptr;
@@ -104,8 +109,9 @@ net::URL QMANativeAd::supportHTMLURL() {
 
 // ---- building
 
-QMANativeAd::QMANativeAd(const foundation::Dictionary& adObject) : adConfiguration_(adObject) {
-  if (const foundation::Dictionary* tracking = foundation::dictionaryForKey(adObject, "tracking_urls_and_actions")) {
+QMANativeAd::QMANativeAd(foundation::Dictionary adObject) : adConfiguration_(std::move(adObject)) {
+  if (const foundation::Dictionary* tracking =
+          foundation::dictionaryForKey(adConfiguration_, "tracking_urls_and_actions")) {
     if (const std::string* click = foundation::stringForKey(*tracking, "quillon_click_tracking_url"))
       quillonClickTrackingURLString_ = *click;
     thirdPartyClickTrackingURLs_ = stringSet(*tracking, "third_party_click_tracking_urls");

@@ -69,6 +69,8 @@ class QMANativeAd : public QMABannerViewDelegate, public std::enable_shared_from
   // The native ad class named by the first ad object's "type" and "template_id".
   static std::optional<std::string> classFromAdConfigurationDictionary(
       const std::optional<foundation::Value>& configuration);
+  // The first ad object where it is, without a copy; null when there is none.
+  static const foundation::Dictionary* firstAdObjectIn(const std::optional<foundation::Value>& configuration);
   // The support page: the server constant when it names a page on the ad network's own
   // servers, over the same scheme; else the built-in page there.
   static net::URL supportHTMLURL();
@@ -133,7 +135,7 @@ class QMANativeAd : public QMABannerViewDelegate, public std::enable_shared_from
 
  protected:
   // The base's part of building: the tracking keys of the ad object.
-  explicit QMANativeAd(const foundation::Dictionary& adObject);
+  explicit QMANativeAd(foundation::Dictionary adObject);
   // Loads one image as an asset under `name`; `onSuccess` runs before the name finishes.
   void loadImageAsset(const std::shared_ptr<QMANativeAdImage>& image, const std::string& name,
                       std::function<void(QMANativeAd&)> onSuccess = nullptr);

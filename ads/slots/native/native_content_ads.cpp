@@ -27,10 +27,11 @@ double QMANativeAdStarRatingFromValue(const foundation::Value* value) {
   return 0;
 }
 
-QMANativeFixedLayoutAd::QMANativeFixedLayoutAd(const foundation::Dictionary& adObject,
+QMANativeFixedLayoutAd::QMANativeFixedLayoutAd(foundation::Dictionary object,
                                                const std::optional<QMAAdLoaderOptionsByClass>& options,
                                                const char* /*singleImageKey*/)
-    : QMANativeAd(adObject) {
+    : QMANativeAd(std::move(object)) {
+  const foundation::Dictionary& adObject = adConfiguration();
   auto imageOptions = QMANativeAdImageOptionsIn(options);
   disableImageLoading_ = imageOptions && imageOptions->disableImageLoading();
   headline_ = stringValue(adObject, "headline");
@@ -81,17 +82,18 @@ void QMANativeFixedLayoutAd::loadAssets() {
 
 // ---- content
 
-QMANativeContentAd::QMANativeContentAd(const foundation::Dictionary& adObject,
+QMANativeContentAd::QMANativeContentAd(foundation::Dictionary object,
                                        const std::optional<QMAAdLoaderOptionsByClass>& options)
-    : QMANativeFixedLayoutAd(adObject, options, "secondary_image") {
+    : QMANativeFixedLayoutAd(std::move(object), options, "secondary_image") {
+  const foundation::Dictionary& adObject = adConfiguration();
   advertiser_ = stringValue(adObject, "advertiser");
   if (auto it = adObject.find("secondary_image"); it != adObject.end())
     logo_ = QMANativeAdImage::initWithDictionary(it->second);
 }
 
 std::shared_ptr<QMANativeContentAd> QMANativeContentAd::initWithDictionaryOptions(
-    const foundation::Dictionary& adObject, const std::optional<QMAAdLoaderOptionsByClass>& options) {
-  std::shared_ptr<QMANativeContentAd> ad(new QMANativeContentAd(adObject, options));
+    foundation::Dictionary adObject, const std::optional<QMAAdLoaderOptionsByClass>& options) {
+  std::shared_ptr<QMANativeContentAd> ad(new QMANativeContentAd(std::move(adObject), options));
   if (!ad->headline_ || !ad->body_) return nullptr;
   return ad;
 }
@@ -108,9 +110,10 @@ void QMANativeContentAd::adLoaderDidReceiveAd(QMAAdLoader& adLoader) {
 
 // ---- app install
 
-QMANativeAppInstallAd::QMANativeAppInstallAd(const foundation::Dictionary& adObject,
+QMANativeAppInstallAd::QMANativeAppInstallAd(foundation::Dictionary object,
                                              const std::optional<QMAAdLoaderOptionsByClass>& options)
-    : QMANativeFixedLayoutAd(adObject, options, "app_icon") {
+    : QMANativeFixedLayoutAd(std::move(object), options, "app_icon") {
+  const foundation::Dictionary& adObject = adConfiguration();
   store_ = stringValue(adObject, "store");
   price_ = stringValue(adObject, "price");
   auto rating = adObject.find("rating");
@@ -119,8 +122,8 @@ QMANativeAppInstallAd::QMANativeAppInstallAd(const foundation::Dictionary& adObj
 }
 
 std::shared_ptr<QMANativeAppInstallAd> QMANativeAppInstallAd::initWithDictionaryOptions(
-    const foundation::Dictionary& adObject, const std::optional<QMAAdLoaderOptionsByClass>& options) {
-  std::shared_ptr<QMANativeAppInstallAd> ad(new QMANativeAppInstallAd(adObject, options));
+    foundation::Dictionary adObject, const std::optional<QMAAdLoaderOptionsByClass>& options) {
+  std::shared_ptr<QMANativeAppInstallAd> ad(new QMANativeAppInstallAd(std::move(adObject), options));
   if (!ad->headline_ || !ad->callToAction_ || !ad->icon_) return nullptr;
   return ad;
 }

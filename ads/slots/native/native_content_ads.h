@@ -30,7 +30,7 @@ class QMANativeFixedLayoutAd : public QMANativeAd, public QMANativeAdSourceAttri
   void loadAssets() override;
 
  protected:
-  QMANativeFixedLayoutAd(const foundation::Dictionary& adObject, const std::optional<QMAAdLoaderOptionsByClass>& options,
+  QMANativeFixedLayoutAd(foundation::Dictionary adObject, const std::optional<QMAAdLoaderOptionsByClass>& options,
                          const char* singleImageKey);
   // The single image and its asset name ("logo" or "icon").
   virtual const std::shared_ptr<QMANativeAdImage>& singleImage() const = 0;
@@ -49,7 +49,7 @@ class QMANativeContentAd : public QMANativeFixedLayoutAd {
   static constexpr const char* kClassName = "QMANativeContentAd";
   // None unless "headline" and "body" are there.
   static std::shared_ptr<QMANativeContentAd> initWithDictionaryOptions(
-      const foundation::Dictionary& adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
+      foundation::Dictionary adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
   static foundation::Dictionary requestParametersForAdLoader(QMAAdLoader&) { return {{"format", 1}}; }
 
   std::string className() const override { return kClassName; }
@@ -65,7 +65,7 @@ class QMANativeContentAd : public QMANativeFixedLayoutAd {
   const char* singleImageAssetName() const override { return "logo"; }
 
  private:
-  QMANativeContentAd(const foundation::Dictionary& adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
+  QMANativeContentAd(foundation::Dictionary adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
   std::shared_ptr<QMANativeAdImage> logo_;
   std::optional<std::string> advertiser_;
 };
@@ -75,7 +75,7 @@ class QMANativeAppInstallAd : public QMANativeFixedLayoutAd {
   static constexpr const char* kClassName = "QMANativeAppInstallAd";
   // None unless "headline", "call_to_action" and an "app_icon" that gives an image are there.
   static std::shared_ptr<QMANativeAppInstallAd> initWithDictionaryOptions(
-      const foundation::Dictionary& adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
+      foundation::Dictionary adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
   static foundation::Dictionary requestParametersForAdLoader(QMAAdLoader&) { return {{"format", 2}}; }
 
   std::string className() const override { return kClassName; }
@@ -94,7 +94,7 @@ class QMANativeAppInstallAd : public QMANativeFixedLayoutAd {
   const char* singleImageAssetName() const override { return "icon"; }
 
  private:
-  QMANativeAppInstallAd(const foundation::Dictionary& adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
+  QMANativeAppInstallAd(foundation::Dictionary adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
   std::shared_ptr<QMANativeAdImage> icon_;
   std::optional<std::string> store_, price_;
   double starRating_ = 0;

@@ -45,8 +45,8 @@ bool readsAsNumber(const std::string& text) {
 
 }  // namespace
 
-QMANativeCustomTemplateAd::QMANativeCustomTemplateAd(const foundation::Dictionary& adObject, std::string templateID)
-    : QMANativeAd(adObject),
+QMANativeCustomTemplateAd::QMANativeCustomTemplateAd(foundation::Dictionary adObject, std::string templateID)
+    : QMANativeAd(std::move(adObject)),
       lockQueue_(dispatch::Queue::createSerial("com.quillon.pelmark.custom-template")),
       templateID_(std::move(templateID)) {}
 
@@ -55,9 +55,9 @@ QMANativeCustomTemplateAd::~QMANativeCustomTemplateAd() {
 }
 
 std::shared_ptr<QMANativeCustomTemplateAd> QMANativeCustomTemplateAd::initWithDictionaryOptions(
-    const foundation::Dictionary& adObject, const std::optional<QMAAdLoaderOptionsByClass>& options) {
-  auto idValue = adObject.find("custom_template_id");
-  if (idValue == adObject.end()) return nullptr;
+    foundation::Dictionary object, const std::optional<QMAAdLoaderOptionsByClass>& options) {
+  auto idValue = object.find("custom_template_id");
+  if (idValue == object.end()) return nullptr;
   std::optional<std::string> templateID;
   if (const std::string* s = idValue->second.asString()) {
     templateID = *s;
@@ -65,7 +65,8 @@ std::shared_ptr<QMANativeCustomTemplateAd> QMANativeCustomTemplateAd::initWithDi
     templateID = decimalText(idValue->second);
   }
   if (!templateID) return nullptr;
-  std::shared_ptr<QMANativeCustomTemplateAd> ad(new QMANativeCustomTemplateAd(adObject, *templateID));
+  std::shared_ptr<QMANativeCustomTemplateAd> ad(new QMANativeCustomTemplateAd(std::move(object), *templateID));
+  const foundation::Dictionary& adObject = ad->adConfiguration();
   auto imageOptions = QMANativeAdImageOptionsIn(options);
   ad->disableImageLoading_ = imageOptions && imageOptions->disableImageLoading();
   if (const foundation::Array* assets = foundation::arrayForKey(adObject, "custom_assets")) {

@@ -28,7 +28,7 @@ class QMANativeCustomTemplateAd : public QMANativeAd {
 
   // None without a usable "custom_template_id" (a string, or a number as its decimal text).
   static std::shared_ptr<QMANativeCustomTemplateAd> initWithDictionaryOptions(
-      const foundation::Dictionary& adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
+      foundation::Dictionary adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
   // {"format": 3, "custom_template_ids": the delegate's IDs as text}.
   static foundation::Dictionary requestParametersForAdLoader(QMAAdLoader& adLoader);
   // The IDs a delegate answer gives: strings as they are (logged when not numeric),
@@ -59,7 +59,7 @@ class QMANativeCustomTemplateAd : public QMANativeAd {
   bool hasPendingClickHandler() const;
 
  private:
-  QMANativeCustomTemplateAd(const foundation::Dictionary& adObject, std::string templateID);
+  QMANativeCustomTemplateAd(foundation::Dictionary adObject, std::string templateID);
   void exposeImage(const std::string& name, const std::shared_ptr<QMANativeAdImage>& image);
 
   bool disableImageLoading_ = false;
