@@ -4,8 +4,10 @@
 
 #include <gmock/gmock.h>
 
+#include "ads/slots/kvr_banner_view.h"
 #include "ads/slots/native/native_test_support.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/uikit/window.h"
 
 using namespace native_test;
 using foundation::Array;
@@ -307,26 +309,48 @@ TEST_F(AdLoader, CustomTemplateClickWithHandlerRunsItWhenThePageAnswers) {
   EXPECT_FALSE(host->custom->hasPendingClickHandler());
 }
 
-TEST_F(AdLoader, AppEventRoadBuildsTheAdFromTheBannersEvent) {
-  auto ad = contentAd();
-  ad["type"] = "native";  // the creative gives the configuration whole: no page fills it in
-  const std::string configuration = withBase(nlohmann::json({{"ads", {ad}}}).dump());
-  nlohmann::json escaped = configuration;
-  const std::string creative =
-      "<html><body><script>location.href = 'qomb://x/appEvent?name=native_ad_content&info=' + "
-      "encodeURIComponent(" + escaped.dump() + ");</script></body></html>";
-  useScenario({{"ads", {{"banner", {{"body", creative}}}}}, {"default_ad", "banner"}});
-  foundation::UserDefaults::standardUserDefaults()->setObjectForKey(Value("1"), QMAAdLoader::kAppEventsSwitchKey);
-  auto window = std::make_shared<uikit::Window>(uikit::Rect{{0, 0}, {320, 480}});
-  auto root = std::make_shared<uikit::ViewController>();
-  window->setRootViewController(root);
-  window->makeKeyAndVisible();
+// A publisher-edition banner creative that sends one app event.
+std::string appEventCreative(const std::string& name, const std::string& info) {
+  return "<html><body><script>location.href = 'qomb://x/appEvent?name=" + name + "&info=' + encodeURIComponent(" +
+         nlohmann::json(info).dump() + ");</script></body></html>";
+}
+
+struct AppEventRoad : AdLoader {
+  std::shared_ptr<uikit::Window> window;
+  std::shared_ptr<uikit::ViewController> root;
+  void SetUp() override {
+    AdLoader::SetUp();
+    window = std::make_shared<uikit::Window>(uikit::Rect{{0, 0}, {320, 480}});
+    root = std::make_shared<uikit::ViewController>();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+  }
+  void TearDown() override {
+    window->setHidden(true);
+    window.reset();
+    root.reset();
+    AdLoader::TearDown();
+  }
+  std::shared_ptr<QMAAdLoader> loadBanner(const std::string& creative,
+                                          const std::optional<std::vector<std::any>>& options = std::nullopt) {
+    useScenario({{"ads", {{"banner", {{"body", creative}}}}}, {"default_ad", "banner"}});
+    foundation::UserDefaults::standardUserDefaults()->setObjectForKey(Value("1"), QMAAdLoader::kAppEventsSwitchKey);
+    auto loader = QMAAdLoader::initWithAdUnitIDRootViewControllerAdTypesOptions("unit-1", root, {Value("1")}, options);
+    loader->setDelegate(host);
+    loader->loadRequest(QMARequest::request());
+    return loader;
+  }
+  std::string configuration(const nlohmann::json& ad) const {
+    nlohmann::json a = ad;
+    a["type"] = "native";  // the creative gives the configuration whole: no page fills it in
+    return withBase(nlohmann::json({{"ads", {a}}}).dump());
+  }
+};
+
+TEST_F(AppEventRoad, TheBannersEventBecomesTheAd) {
   auto options = QMANativeAdImageAdLoaderOptions::init();
   options->setPreferredImageOrientation(QMANativeAdImageOrientationLandscape);
-  auto loader = QMAAdLoader::initWithAdUnitIDRootViewControllerAdTypesOptions("unit-1", root, {Value("1")},
-                                                                              std::vector<std::any>{options});
-  loader->setDelegate(host);
-  loader->loadRequest(QMARequest::request());
+  auto loader = loadBanner(appEventCreative("native_ad_content", configuration(contentAd())), std::vector<std::any>{options});
   EXPECT_EQ(loader->appEventAdLoaders().size(), 1u);
   ASSERT_TRUE(pumpUntilHeard());
   drainMain();
@@ -338,7 +362,44 @@ TEST_F(AdLoader, AppEventRoadBuildsTheAdFromTheBannersEvent) {
   foundation::Clock::advance(QMAAppEventAdLoader::kAppEventTimeout + 1);
   drainMain();
   EXPECT_EQ(host->heard.size(), 1u);
-  window->setHidden(true);
+}
+
+TEST_F(AppEventRoad, FailuresSayWhatWentWrong) {
+  nlohmann::json install = {{"template_id", 2}, {"headline", "h"}, {"call_to_action", "Get"}, {"app_icon", image("i.png")}};
+  nlohmann::json badBadge = contentAd();
+  badBadge["attribution"] = {{"text", "Ad"}, {"image", image("missing")}};
+  struct Case {
+    const char* name;
+    std::string creative;
+    std::string heard;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"no event", "<html><body>quiet</body></html>", "fail 5", "Failed to receive ad configuration."},
+      {"another event first", appEventCreative("coins", "5"), "fail 11", "Received malformed ad data."},
+      {"info that is no object", appEventCreative("native_ad_content", "[1]"), "fail 11", "Received malformed ad data."},
+      {"a kind not asked for", appEventCreative("native_ad_content", configuration(install)), "fail 11",
+       "Received invalid ad response."},
+      {"a required picture fails", appEventCreative("native_ad_content", configuration(badBadge)), "fail 2",
+       "Couldn't load native ad assets."},
+  };
+  for (const auto& c : cases) {
+    host = std::make_shared<Host>();
+    auto loader = loadBanner(c.creative);
+    // Let the banner get its creative, then move past the wait for its event.
+    for (int i = 0; i < 3 && host->heard.empty(); ++i) {
+      pump([&] { return !host->heard.empty() || loader->appEventAdLoaders().empty() ||
+                        (loader->appEventAdLoaders()[0]->loadingBannerView() &&
+                         loader->appEventAdLoaders()[0]->loadingBannerView()->hasLoadedAd()); });
+      drainMain();
+      if (host->heard.empty()) foundation::Clock::advance(QMAAppEventAdLoader::kAppEventTimeout + 0.1);
+    }
+    ASSERT_TRUE(pumpUntilHeard()) << c.name;
+    drainMain();
+    EXPECT_EQ(host->heard, std::vector<std::string>{c.heard}) << c.name;
+    EXPECT_EQ(host->errors.at(0).localizedDescription(), c.message) << c.name;
+    EXPECT_TRUE(loader->appEventAdLoaders().empty()) << c.name;
+  }
 }
 
 }  // namespace

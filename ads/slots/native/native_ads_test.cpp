@@ -103,6 +103,14 @@ TEST_F(NativeAds, ImageDownloadsDecodeOrSayHowManyBytesCame) {
       EXPECT_FALSE(image->image());
     }
   }
+  // Only http and https are fetched.
+  auto other = QMANativeAdImage::initWithDictionary(dict({{"url", "ftp://127.0.0.1/a.png"}}));
+  std::optional<std::optional<foundation::Error>> result;
+  other->loadImageWithCompletionHandler([&](const std::optional<foundation::Error>& e) { result = e; });
+  EXPECT_FALSE(result) << "on a later turn";
+  drainMain();
+  ASSERT_TRUE(result && *result);
+  EXPECT_EQ((*result)->localizedDescription(), "Couldn't create URL request for ftp://127.0.0.1/a.png.");
 }
 
 // A native ad of no particular kind, for the base's bookkeeping.
