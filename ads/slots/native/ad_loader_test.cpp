@@ -93,7 +93,7 @@ TEST_F(AdLoader, RequestCarriesTheFormatsOfEveryKindAndResponseTypeNative) {
 
 TEST_F(AdLoader, ContentAdEndToEndWithItsAssetsAndImpression) {
   auto body = contentAd();
-  body["images"] = {image("photo.png")};
+  body["images"] = nlohmann::json::array({image("photo.png")});
   body["secondary_image"] = image("logo.png");
   body["attribution"] = {{"text", "Ad"}, {"image", image("badge.png")}};
   auto loader = loadNative({{"ads", {body}}});
@@ -137,7 +137,7 @@ TEST_F(AdLoader, EachKindsFailuresEndWithOneError) {
   nlohmann::json brokenIcon = appInstall;
   brokenIcon["app_icon"] = image("missing");
   nlohmann::json optionalImageFails = contentAd();
-  optionalImageFails["images"] = {image("missing")};
+  optionalImageFails["images"] = nlohmann::json::array({image("missing")});
   nlohmann::json custom = {{"template_id", 3},
                            {"custom_template_id", "10063"},
                            {"custom_assets",
@@ -256,7 +256,9 @@ TEST_F(AdLoader, PreprocessorAnswersOnceWhateverComesFirst) {
 
   // Only an object is a configuration.
   const std::pair<const char*, bool> answers[] = {{"5", false}, {"[1]", false}, {"\"x\"", false}, {"{}", true}};
-  for (const auto& [answer, ok] : answers) {
+  for (const auto& entry : answers) {
+    const char* answer = entry.first;
+    const bool ok = entry.second;
     auto p = QMAAdPreprocessor::initWithAdUnitID("unit-1");
     std::optional<bool> got;
     p->preprocessNativeAdJSONCompletionHandler("{}", [&](const auto& configuration, const auto&, const auto& error) {
