@@ -228,11 +228,16 @@ void QMAAdLoader::loadRequest(const std::shared_ptr<QMARequest>& request) {
   copy->setFormatParameters(std::move(formatParameters));
   copy->setResponseType(QMAAdResponseTypeNative);
   slotLoadSettled_ = false;
+  slotTookLoad_ = false;
   slot_->loadRequest(copy);
-  if (!slotLoadSettled_ && !slot_->isMakingRequest() && slot_->state() != QMASlotStateAdReady) {
+  if (!slotTookLoad_) {
     // The slot refused the load without a word (an inactive application, for one).
     reportSlotFailure(QMARequestError::errorWithCodeRequest(QMARequestErrorCodeInvalidRequest, copy));
   }
+}
+
+void QMAAdLoader::slotWillLoadAdWithRequest(QMASlot& slot, const std::shared_ptr<QMARequest>&) {
+  if (&slot == slot_.get()) slotTookLoad_ = true;
 }
 
 void QMAAdLoader::reportError(const QMARequestError& error) {

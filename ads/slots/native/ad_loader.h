@@ -87,6 +87,8 @@ class QMAAdLoader : public QMASlotDelegate,
   // ---- QMASlotDelegate
   std::optional<uikit::Rect> frame() override;
   std::optional<uikit::Rect> bounds() override { return frame(); }
+  // The slot took the request (it tells nothing when it drops one).
+  void slotWillLoadAdWithRequest(QMASlot& slot, const std::shared_ptr<QMARequest>&) override;
   // ---- QMASlotAdEventDelegate: the slot's failures before a response
   void slotFinishedLoadingAdContent(QMASlot&) override {}
   void slotDidFailToLoadAdContentWithError(QMASlot& slot, const QMARequestError& error) override;
@@ -131,4 +133,5 @@ class QMAAdLoader : public QMASlotDelegate,
   std::vector<std::shared_ptr<QMANativeAd>> nativeAds_;
   // Whether the slot road's load in progress has had its outcome (or handed it on).
   bool slotLoadSettled_ = true;
+  bool slotTookLoad_ = false;
 };

@@ -276,6 +276,12 @@ TEST_F(AdLoader, PreprocessorAnswersOnceWhateverComesFirst) {
 
 TEST_F(AdLoader, AnInactiveApplicationStillGetsAnAnswer) {
   serveNative({{"ads", {contentAd()}}});
+  // Also after an ad was delivered: the slot then stays in its ready state.
+  auto loader = makeLoader({Value("1")});
+  loader->loadRequest(QMARequest::request());
+  ASSERT_TRUE(pumpUntilHeard());
+  ASSERT_EQ(host->heard, std::vector<std::string>{"content"});
+  host->heard.clear();
   QMAApplication::setApplicationStateSource([] { return static_cast<long>(QMAApplicationStateBackground); });
   // A launched application in the background; given back as it was however the test ends.
   struct Launched {
@@ -284,7 +290,6 @@ TEST_F(AdLoader, AnInactiveApplicationStillGetsAnAnswer) {
     Launched() { application->setAppFinishedLaunching(true); }
     ~Launched() { application->setAppFinishedLaunching(before); }
   } launched;
-  auto loader = makeLoader({Value("1")});
   loader->loadRequest(QMARequest::request());
   ASSERT_TRUE(pumpUntilHeard());
   EXPECT_EQ(host->heard, std::vector<std::string>{"fail 0"});
