@@ -1,6 +1,6 @@
 #include "ads/present/ad_app_view_controller.h"
 
-#include "ads/render/ad_app_ad_view_delegate.h"
+#include "ads/present/ad_app_ad_view_delegate.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/system/screen_facts.h"
 

@@ -1,6 +1,7 @@
 #include "ads/present/opener.h"
 
 #include "ads/render/ad_view.h"
+#include "ads/render/ad_view_delegate.h"
 #include "ads/render/rendering_slot.h"
 #include "ads/render/sdk_core_controller.h"
 #include "platform/dispatch/operation_queue.h"
@@ -9,6 +10,10 @@
 #include "platform/uikit/application.h"
 
 std::shared_ptr<QMAOpener> QMAOpener::init() { return std::shared_ptr<QMAOpener>(new QMAOpener()); }
+
+void QMAOpener::install() {
+  QMAAdViewDelegate::setOpenerFactory([]() -> std::shared_ptr<QMAAdViewOpener> { return init(); });
+}
 
 bool QMAOpener::shouldPerformOpenAction() {
   WV_DCHECK_MAIN_THREAD();

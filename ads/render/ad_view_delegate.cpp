@@ -2,12 +2,40 @@
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/notification_center.h"
 
-QMAAdViewDelegate::QMAAdViewDelegate() : opener_(QMAOpener::init()) {}
+namespace {
+
+std::mutex& openerFactoryMutex() {
+  static std::mutex m;
+  return m;
+}
+std::function<std::shared_ptr<QMAAdViewOpener>()>& openerFactory() {
+  static std::function<std::shared_ptr<QMAAdViewOpener>()> factory;
+  return factory;
+}
+
+std::shared_ptr<QMAAdViewOpener> makeOpener() {
+  std::function<std::shared_ptr<QMAAdViewOpener>()> factory;
+  {
+    std::lock_guard lock(openerFactoryMutex());
+    factory = openerFactory();
+  }
+  return factory ? factory() : nullptr;
+}
+
+}  // namespace
+
+void QMAAdViewDelegate::setOpenerFactory(std::function<std::shared_ptr<QMAAdViewOpener>()> factory) {
+  std::lock_guard lock(openerFactoryMutex());
+  openerFactory() = std::move(factory);
+}
+
+QMAAdViewDelegate::QMAAdViewDelegate() : opener_(makeOpener()) {}
 
 QMAAdViewDelegate::~QMAAdViewDelegate() {
   if (!opener_) return;

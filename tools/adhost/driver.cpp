@@ -8,8 +8,8 @@
 #include <sstream>
 #include <utility>
 
+#include "ads/model/kvr_request.h"
 #include "ads/services/logging.h"
-#include "ads/slots/kvr_request.h"
 #include "ads/slots/mobile_ads.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/dispatch/thread_checks.h"

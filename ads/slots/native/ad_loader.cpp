@@ -8,9 +8,9 @@
 
 #include "ads/services/logging.h"
 #include "ads/services/utilities.h"
-#include "ads/slots/ad.h"
-#include "ads/slots/ad_size.h"
-#include "ads/slots/ad_type.h"
+#include "ads/model/ad.h"
+#include "ads/model/ad_size.h"
+#include "ads/model/ad_type.h"
 #include "ads/slots/native/native_content_ads.h"
 #include "ads/slots/native/native_custom_template_ad.h"
 #include "platform/dispatch/thread_checks.h"

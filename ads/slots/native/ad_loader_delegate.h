@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "ads/slots/request_error.h"
+#include "ads/model/request_error.h"
 #include "platform/foundation/value.h"
 
 class QMAAdLoader;

@@ -2,7 +2,7 @@
 
 #include "ads/services/utilities.h"
 #include "ads/slots/native/native_ad.h"
-#include "ads/slots/request.h"
+#include "ads/model/request.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/format.h"

@@ -1,7 +1,7 @@
 #include "ads/slots/native/app_event_ad_loader.h"
 
 #include "ads/services/utilities.h"
-#include "ads/slots/ad_size.h"
+#include "ads/model/ad_size.h"
 #include "ads/slots/kvr_banner_view.h"
 #include "ads/slots/native/ad_loader.h"
 #include "ads/slots/slot.h"

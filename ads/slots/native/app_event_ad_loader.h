@@ -18,7 +18,7 @@
 #include "ads/slots/banner_view.h"
 #include "ads/slots/native/ad_loader_options.h"
 #include "ads/slots/native/native_ad.h"
-#include "ads/slots/request_error.h"
+#include "ads/model/request_error.h"
 
 class KVRBannerView;
 class QMAAdLoader;

@@ -5,7 +5,7 @@
 
 #include "ads/services/click_tracker_collection.h"
 #include "ads/services/utilities.h"
-#include "ads/slots/ad.h"
+#include "ads/model/ad.h"
 #include "ads/slots/slot.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
