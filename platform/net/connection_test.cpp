@@ -206,8 +206,9 @@ TEST_F(Connections, ReportsAlreadyQueuedAreDroppedByCancel) {
   };
   runQueued();  // the first request goes out
   {
+    // The answer's reports may come in one block or several; at least the first is queued.
     std::unique_lock lock(queue->mu);
-    ASSERT_TRUE(queue->cv.wait_for(lock, std::chrono::seconds(10), [&] { return queue->blocks.size() >= 3; }));
+    ASSERT_TRUE(queue->cv.wait_for(lock, std::chrono::seconds(10), [&] { return !queue->blocks.empty(); }));
   }
   c->cancel();
   runQueued();
