@@ -1,5 +1,6 @@
 #include "platform/net/connection.h"
 
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
@@ -14,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -25,9 +25,15 @@ namespace net {
 
 using foundation::Clock;
 
-Deliver deliverOnRunLoop(dispatch::RunLoop& loop) {
-  return [&loop](std::function<void()> block) { loop.performBlock(std::move(block)); };
-}
+namespace {
+// A named type, so the transfers can tell which run loop a connection reports to.
+struct RunLoopDelivery {
+  dispatch::RunLoop* loop;
+  void operator()(std::function<void()> block) const { loop->performBlock(std::move(block)); }
+};
+}  // namespace
+
+Deliver deliverOnRunLoop(dispatch::RunLoop& loop) { return RunLoopDelivery{&loop}; }
 
 Deliver deliverOn(std::shared_ptr<foundation::Executor> executor) {
   return [executor = std::move(executor)](std::function<void()> block) { executor->execute(std::move(block)); };
@@ -197,6 +203,7 @@ void runReport(Report& r) {
 struct Transfer {
   std::shared_ptr<URLConnection> connection;
   URLConnection::Impl* impl = nullptr;
+  dispatch::RunLoop* loop = nullptr;  // the run loop the connection reports to, if any
   std::uint64_t generation = 0;
   URLRequest request;
   CURL* easy = nullptr;
@@ -264,6 +271,7 @@ class Engine {
         released.push_back(std::move(t->connection));
         return;
       }
+      if (auto* delivery = t->impl->deliver.target<RunLoopDelivery>()) t->loop = delivery->loop;
       if (!prepare(*t)) {
         Report failure = t->report(Report::Kind::Fail);
         failure.error = makeLoadError(kErrorUnknown, "The transfer could not be set up.");
@@ -278,7 +286,9 @@ class Engine {
         collectDone();
         if (deadline < sleepUntil_) wake = true;  // sooner than the engine looks again
       }
-      if (!outbox_.empty()) wake = true;  // only the engine's thread delivers
+      // Reports made here (a refused connection) go out from the engine's thread: the
+      // caller holds its connection's report lock and must not run others' reports.
+      if (!outbox_.empty()) wake = true;
       released.insert(released.end(), std::make_move_iterator(released_.begin()),
                       std::make_move_iterator(released_.end()));
       released_.clear();
@@ -339,22 +349,68 @@ class Engine {
     [[maybe_unused]] auto n = write(wakeFd_, &one, sizeof one);
   }
 
-  // curl tells which sockets to wait for; the engine's epoll set follows at once, even
-  // while its thread already waits in it.
-  static int onSocket(CURL*, curl_socket_t socket, int what, void* user, void*) {
+  // curl tells which sockets to wait for. A socket whose transfer reports to a run loop
+  // and waits for the answer is watched by that loop, so the answer wakes the thread
+  // that takes it and no other; every other socket is in the engine's epoll set, which
+  // follows at once, even while its thread already waits in it.
+  struct Watch {
+    dispatch::RunLoop* loop = nullptr;
+    dispatch::RunLoop::Id source = 0;
+  };
+
+  static int onSocket(CURL* easy, curl_socket_t socket, int what, void* user, void*) {
     auto* self = static_cast<Engine*>(user);
+    auto found = self->watched_.find(socket);
     if (what == CURL_POLL_REMOVE) {
-      if (self->watched_.erase(socket)) epoll_ctl(self->epoll_, EPOLL_CTL_DEL, socket, nullptr);
+      if (found != self->watched_.end()) {
+        self->unwatch(socket, found->second);
+        self->watched_.erase(found);
+      }
       return 0;
     }
-    epoll_event event{};
-    event.events = ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
-    event.data.fd = socket;
-    const bool known = !self->watched_.insert(socket).second;
-    // A number curl closed without telling (it always tells) may come back as a new socket.
-    if (epoll_ctl(self->epoll_, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event) != 0)
-      epoll_ctl(self->epoll_, known ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, socket, &event);
+    dispatch::RunLoop* loop = nullptr;
+    if (what == CURL_POLL_IN) {
+      auto transfer = self->active_.find(easy);
+      if (transfer != self->active_.end()) loop = transfer->second->loop;
+    }
+    if (found != self->watched_.end() && found->second.loop && found->second.loop == loop) return 0;
+    if (found != self->watched_.end()) {
+      self->unwatch(socket, found->second);
+      self->watched_.erase(found);
+    }
+    Watch watch;
+    if (loop) {
+      watch.loop = loop;
+      watch.source = loop->addFileDescriptorSource(socket, [socket] { shared().onLoopSocket(socket); });
+    } else {
+      epoll_event event{};
+      event.events = ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
+      event.data.fd = socket;
+      if (epoll_ctl(self->epoll_, EPOLL_CTL_ADD, socket, &event) != 0 && errno == EEXIST)
+        epoll_ctl(self->epoll_, EPOLL_CTL_MOD, socket, &event);
+    }
+    self->watched_.emplace(socket, watch);
     return 0;
+  }
+
+  void unwatch(curl_socket_t socket, const Watch& watch) {
+    if (watch.loop) {
+      watch.loop->removeFileDescriptorSource(watch.source);
+    } else {
+      epoll_ctl(epoll_, EPOLL_CTL_DEL, socket, nullptr);
+    }
+  }
+
+  // On a run loop's thread: the answer on a socket it watches.
+  void onLoopSocket(curl_socket_t socket) {
+    {
+      std::lock_guard lock(mu_);
+      int running = 0;
+      detail::curl().multi_socket_action(multi_, socket, CURL_CSELECT_IN, &running);
+      runDueTimer();
+      collectDone();
+    }
+    flush();
   }
 
   // curl's own timer. "Now" is served by whoever holds the lock before letting it go, so
@@ -539,7 +595,8 @@ class Engine {
   // Under the lock: fails the transfers silent for longer than their time-out, on the
   // process clock, and answers how long the engine may sleep.
   double expireSilent() {
-    const double now = Clock::monotonic();
+    double now = Clock::monotonic();
+    readUnreadAnswers(now);
     double next = 1.0;
     for (auto it = active_.begin(); it != active_.end();) {
       Transfer& t = *it->second;
@@ -563,7 +620,47 @@ class Engine {
     return next;
   }
 
-  // No lock held: each connection gets one block with its reports, in order.
+  // Under the lock. An answer on a socket a run loop watches is read by that loop; a
+  // loop kept from running must not make its server look silent, so before a transfer
+  // is called silent, what came for it is read here.
+  void readUnreadAnswers(double now) {
+    bool due = false;
+    for (const auto& [easy, t] : active_)
+      if (t->loop && t->lastActivity + t->timeout <= now) due = true;
+    if (!due) return;
+    std::vector<curl_socket_t> readable;
+    for (const auto& [socket, watch] : watched_) {
+      pollfd p{socket, POLLIN, 0};
+      if (watch.loop && poll(&p, 1, 0) > 0) readable.push_back(socket);
+    }
+    for (curl_socket_t socket : readable) {
+      int running = 0;
+      detail::curl().multi_socket_action(multi_, socket, CURL_CSELECT_IN, &running);
+    }
+    runDueTimer();
+    collectDone();
+  }
+
+  // No lock held. Hands the reports over, in the order they were made: one thread at a
+  // time does it, and takes over what others made meanwhile.
+  void flush() {
+    std::unique_lock lock(mu_);
+    if (flushing_) return;
+    flushing_ = true;
+    while (!outbox_.empty() || !released_.empty()) {
+      std::vector<Report> reports = std::move(outbox_);
+      outbox_.clear();
+      std::vector<std::shared_ptr<URLConnection>> released = std::move(released_);
+      released_.clear();
+      lock.unlock();
+      deliver(std::move(reports));
+      released.clear();
+      lock.lock();
+    }
+    flushing_ = false;
+  }
+
+  // Each connection gets one block with its reports, in order.
   static void deliver(std::vector<Report> reports) {
     std::vector<bool> taken(reports.size());
     for (size_t i = 0; i < reports.size(); ++i) {
@@ -591,8 +688,6 @@ class Engine {
     for (;;) {
       int n = epoll_wait(epoll_, events, 32, waitMs);
       if (n < 0) n = 0;  // interrupted
-      std::vector<Report> reports;
-      std::vector<std::shared_ptr<URLConnection>> released;
       {
         std::lock_guard lock(mu_);
         for (int i = 0; i < n; ++i) {
@@ -613,10 +708,8 @@ class Engine {
         runDueTimer();
         collectDone();
         waitMs = static_cast<int>(std::ceil(expireSilent() * 1000));
-        reports.swap(outbox_);
-        released.swap(released_);
       }
-      deliver(std::move(reports));
+      flush();
     }
   }
 
@@ -629,7 +722,8 @@ class Engine {
   bool timerDue_ = false;
   double sleepUntil_ = 0;  // when the engine's thread looks at the time-outs next
   std::map<CURL*, std::unique_ptr<Transfer>> active_;
-  std::set<curl_socket_t> watched_;  // in the epoll set
+  std::map<curl_socket_t, Watch> watched_;
+  bool flushing_ = false;  // a thread is handing reports over
   std::vector<Report> outbox_;
   std::vector<std::shared_ptr<URLConnection>> released_;
 };
