@@ -7,7 +7,7 @@
 // connection kept alive), making the same request (the same accepted encodings).
 // Target: every ratio at most 1.3.
 //
-//   bench_net_fetch [rounds]          all of it (default 40 rounds)
+//   bench_net_fetch [rounds]          all of it (default 100 rounds)
 //   bench_net_fetch --only NAME N     N fetches of one kind alone, for a profiler
 //                                     (NAME: delegate-small, block-large, easy-new-small...)
 #include <curl/curl.h>
@@ -185,13 +185,18 @@ int main(int argc, char** argv) {
           std::printf("%s: %.1f us (median of %d)\n", only.c_str(), median(times) * 1e6, count);
         }
   } else {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 40;
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
     // Rounds of every kind in turn, so a machine busy with other work slows all alike.
-    std::map<std::string, std::vector<double>> times;
+    // A ratio is taken within each round (medians of the round's fetches) and the median
+    // of the rounds' ratios is printed: a burst of load elsewhere moves one round, not the
+    // comparison.
+    std::map<std::string, std::vector<double>> times;     // every fetch
+    std::map<std::string, std::vector<double>> roundMedians;
     for (int round = -2; round < rounds; ++round) {  // two rounds to warm up
       for (const auto& [size, answer] : answers) {
-        const int perRound = size == "small" ? 10 : 3;
+        const int perRound = size == "small" ? 10 : 5;
         for (auto& kind : kinds) {
+          std::vector<double> thisRound;
           for (int i = 0; i < perRound; ++i) {
             const auto start = Clock::now();
             const size_t got = kind.fetch(answer.first);
@@ -200,23 +205,32 @@ int main(int argc, char** argv) {
               std::fprintf(stderr, "%s fetch of %s: %zu bytes\n", kind.name.c_str(), size.c_str(), got);
               status = 1;
             }
-            if (round >= 0) times[kind.name + "-" + size].push_back(seconds);
+            thisRound.push_back(seconds);
           }
+          if (round < 0) continue;
+          const std::string key = kind.name + "-" + size;
+          times[key].insert(times[key].end(), thisRound.begin(), thisRound.end());
+          roundMedians[key].push_back(median(thisRound));
         }
       }
     }
+    auto ratio = [&](const std::string& a, const std::string& b) {
+      std::vector<double> ratios;
+      for (size_t i = 0; i < roundMedians[a].size(); ++i) ratios.push_back(roundMedians[a][i] / roundMedians[b][i]);
+      return median(ratios);
+    };
     for (const char* size : {"small", "large"}) {
       const std::string s = size;
-      const double easyNewTime = median(times["easy-new-" + s]), easyReusedTime = median(times["easy-reused-" + s]);
-      std::printf("%s answer (%zu bytes), medians of %zu: libcurl easy, new handle %.1f us; reused handle %.1f us\n",
-                  size, answers.at(s).second, times["easy-new-" + s].size(), easyNewTime * 1e6,
-                  easyReusedTime * 1e6);
+      std::printf("%s answer (%zu bytes), medians of %zu fetches: libcurl easy, new handle %.1f us; reused handle %.1f us\n",
+                  size, answers.at(s).second, times["easy-new-" + s].size(), median(times["easy-new-" + s]) * 1e6,
+                  median(times["easy-reused-" + s]) * 1e6);
       for (const char* kind : {"delegate", "block"}) {
-        const double t = median(times[std::string(kind) + "-" + s]);
+        const std::string key = std::string(kind) + "-" + s;
         std::printf("  %-8s on the main run loop %8.1f us   ratio %.2f to a new handle, %.2f to a reused one\n", kind,
-                    t * 1e6, t / easyNewTime, t / easyReusedTime);
+                    median(times[key]) * 1e6, ratio(key, "easy-new-" + s), ratio(key, "easy-reused-" + s));
       }
     }
+    std::printf("(ratios: medians over %d rounds of each round's own ratio)\n", rounds);
     std::printf("target: every ratio at most 1.3\n");
   }
   server.stop();
