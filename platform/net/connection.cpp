@@ -251,8 +251,9 @@ URLResponsePtr makeResponse(const URL& url, int status, HTTPHeaders headers) {
 // The transfers: one libcurl multi handle (so one cache of kept-alive connections), used
 // under one lock by whichever thread has something to do. The thread that starts a load
 // sends its request itself, so a request goes out without waiting for another thread to
-// wake; the engine's own thread waits for the sockets (epoll), answers curl's timer, and
-// is the only one that hands reports to the connections' delivery threads, so they leave
+// wake. An answer for a connection that reports to a run loop is read on that loop's
+// thread; the engine's own thread waits for every other socket (epoll) and for curl's
+// timer. Reports are handed to the connections' delivery threads one thread at a time,
 // in the order they were made.
 class Engine {
  public:
