@@ -75,7 +75,8 @@ double load(QMASlot& slot, Owner& owner) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// One bare HTTP GET of the ad over the same loopback, reported on libcurl's own thread.
+// The fetch of the ad through platform/net, its completion run wherever the answer is
+// taken: the bare fetch this benchmark counted before.
 double bareFetch(const std::string& url) {
   struct Wait {
     std::mutex mu;
