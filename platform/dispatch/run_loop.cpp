@@ -55,8 +55,8 @@ struct RunLoop::Impl {
   std::deque<Block> afterPass;
   // How many passes are under way, one inside another; the loop's thread only.
   int depth = 0;
-  // The thread inside a pass of this loop, if any. Work it adds for the loop needs no
-  // wake-up: the next pass looks at the blocks, timers and sources before it waits.
+  // The thread that runs this loop's passes. Work it adds for the loop needs no wake-up:
+  // it is not waiting, and its next pass looks at the blocks, timers and sources first.
   std::atomic<std::thread::id> passThread{};
   std::map<Id, Timer> timers;
   std::map<Id, Source> sources;
@@ -116,7 +116,7 @@ RunLoop::~RunLoop() { Clock::removeListener(impl_->clockToken); }
 
 void RunLoop::wakeUp() { impl_->wake->signal(); }
 
-void RunLoop::wakeUpFromOutsidePass() {
+void RunLoop::wakeUpFromOtherThread() {
   if (impl_->passThread.load(std::memory_order_relaxed) != std::this_thread::get_id()) wakeUp();
 }
 
@@ -125,7 +125,7 @@ void RunLoop::performBlock(Block block) {
     std::lock_guard lock(impl_->mu);
     impl_->blocks.push_back(std::move(block));
   }
-  wakeUpFromOutsidePass();
+  wakeUpFromOtherThread();
 }
 
 void RunLoop::performBlockAfterPass(Block block) {
@@ -133,7 +133,7 @@ void RunLoop::performBlockAfterPass(Block block) {
     std::lock_guard lock(impl_->mu);
     impl_->afterPass.push_back(std::move(block));
   }
-  wakeUpFromOutsidePass();
+  wakeUpFromOtherThread();
 }
 
 RunLoop::Id RunLoop::addTimer(double delay, double interval, bool repeats, Block block, TimerModes modes,
@@ -171,7 +171,7 @@ RunLoop::Id RunLoop::addFileDescriptorSource(int fd, Block onReadable) {
     id = impl_->nextId++;
     impl_->sources.emplace(id, Impl::Source{fd, std::make_shared<Block>(std::move(onReadable))});
   }
-  wakeUpFromOutsidePass();
+  wakeUpFromOtherThread();
   return id;
 }
 
@@ -180,7 +180,7 @@ void RunLoop::removeFileDescriptorSource(Id source) {
     std::lock_guard lock(impl_->mu);
     impl_->sources.erase(source);
   }
-  wakeUpFromOutsidePass();
+  wakeUpFromOtherThread();
 }
 
 double RunLoop::nextTimerDate(RunLoopMode mode) const {
@@ -207,9 +207,7 @@ bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
     explicit Depth(Impl& i) : impl(i), depth(++i.depth) {
       if (depth == 1) impl.passThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
     }
-    ~Depth() {
-      if (--impl.depth == 0) impl.passThread.store(std::thread::id(), std::memory_order_relaxed);
-    }
+    ~Depth() { --impl.depth; }
     Depth(const Depth&) = delete;
     Depth& operator=(const Depth&) = delete;
     Impl& impl;

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <map>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/clock.h"
@@ -430,11 +431,13 @@ class Engine {
     auto* self = static_cast<Engine*>(user);
     itimerspec spec{};
     self->timerDue_ = ms == 0;
+    if (ms <= 0 && !self->timerArmed_) return 0;
     if (ms > 0) {
       spec.it_value.tv_sec = ms / 1000;
       spec.it_value.tv_nsec = (ms % 1000) * 1000000L;
     }
     timerfd_settime(self->timerFd_, 0, &spec, nullptr);  // all zero disarms it
+    self->timerArmed_ = ms > 0;
     return 0;
   }
 
@@ -479,14 +482,15 @@ class Engine {
       t->redirectBody.insert(t->redirectBody.end(), bytes, bytes + n);
       return n;
     }
-    // Pieces that arrive before the delivery thread hears of them go as one, with room
-    // for the rest the answer announces (up to a bound: the length is the server's word).
+    // Pieces that arrive before the delivery thread hears of them go as one. The first
+    // has room for the whole length the answer announces (up to a bound: the length is
+    // the server's word), so a completion that takes it over has room for the rest.
     auto& outbox = shared().outbox_;
     if (outbox.empty() || outbox.back().kind != Report::Kind::Data || outbox.back().impl != t->impl ||
         outbox.back().generation != t->generation) {
       Report r = t->report(Report::Kind::Data);
       const std::int64_t expected = t->response ? t->response->expectedContentLength : -1;
-      if (expected > t->received) r.data.reserve(static_cast<size_t>(std::min<std::int64_t>(expected - t->received, 4 << 20)));
+      if (t->received == 0 && expected > 0) r.data.reserve(static_cast<size_t>(std::min<std::int64_t>(expected, 4 << 20)));
       outbox.push_back(std::move(r));
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
@@ -496,7 +500,12 @@ class Engine {
   }
 
   bool prepare(Transfer& t) {
-    t.easy = detail::curl().easy_init();
+    if (!idleHandles_.empty()) {
+      t.easy = idleHandles_.back();
+      idleHandles_.pop_back();
+    } else {
+      t.easy = detail::curl().easy_init();
+    }
     if (!t.easy) return false;
     CURL* e = t.easy;
     detail::curl().easy_setopt(e, CURLOPT_URL, t.request.url.absoluteString().c_str());
@@ -514,10 +523,9 @@ class Engine {
     detail::curl().easy_setopt(e, CURLOPT_HEADERDATA, &t);
     detail::curl().easy_setopt(e, CURLOPT_WRITEFUNCTION, &Engine::onData);
     detail::curl().easy_setopt(e, CURLOPT_WRITEDATA, &t);
-    if (t.request.handlesCookies) {
-      detail::curl().easy_setopt(e, CURLOPT_SHARE, share_);
-      detail::curl().easy_setopt(e, CURLOPT_COOKIEFILE, "");
-    }
+    // Set either way: a handle used before keeps its share through a reset.
+    detail::curl().easy_setopt(e, CURLOPT_SHARE, t.request.handlesCookies ? share_ : nullptr);
+    if (t.request.handlesCookies) detail::curl().easy_setopt(e, CURLOPT_COOKIEFILE, "");
     const std::string& method = t.request.method;
     if (t.request.body) {
       t.body.assign(t.request.body->begin(), t.request.body->end());
@@ -541,9 +549,16 @@ class Engine {
     return true;
   }
 
-  // Under the lock: the transfer's handle goes now, its hold on the connection once the
-  // lock is let go (a connection's last owner may be anywhere).
-  void retire(std::unique_ptr<Transfer> t) { released_.push_back(std::move(t->connection)); }
+  // Under the lock: the transfer's handle is reset for the next (a few are kept: making one
+  // costs its buffers), its hold on the connection goes once the lock is let go (a
+  // connection's last owner may be anywhere).
+  void retire(std::unique_ptr<Transfer> t) {
+    if (t->easy && idleHandles_.size() < 8) {
+      detail::curl().easy_reset(t->easy);
+      idleHandles_.push_back(std::exchange(t->easy, nullptr));
+    }
+    released_.push_back(std::move(t->connection));
+  }
 
   // Under the lock.
   void runDueTimer() {
@@ -731,9 +746,11 @@ class Engine {
   int wakeFd_ = -1;
   int timerFd_ = -1;
   bool timerDue_ = false;
+  bool timerArmed_ = false;  // the timer descriptor is set (it may have fired since)
   double sleepUntil_ = 0;  // when the engine's thread looks at the time-outs next
   std::map<CURL*, std::unique_ptr<Transfer>> active_;
   std::map<curl_socket_t, Watch> watched_;
+  std::vector<CURL*> idleHandles_;  // reset, for the next transfers
   bool flushing_ = false;  // a thread is handing reports over
   std::vector<Report> outbox_;
   std::vector<std::shared_ptr<URLConnection>> released_;
