@@ -16,7 +16,6 @@
 #include <cstring>
 #include <map>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform/foundation/clock.h"
@@ -500,12 +499,7 @@ class Engine {
   }
 
   bool prepare(Transfer& t) {
-    if (!idleHandles_.empty()) {
-      t.easy = idleHandles_.back();
-      idleHandles_.pop_back();
-    } else {
-      t.easy = detail::curl().easy_init();
-    }
+    t.easy = detail::curl().easy_init();
     if (!t.easy) return false;
     CURL* e = t.easy;
     detail::curl().easy_setopt(e, CURLOPT_URL, t.request.url.absoluteString().c_str());
@@ -526,9 +520,10 @@ class Engine {
     detail::curl().easy_setopt(e, CURLOPT_HEADERDATA, &t);
     detail::curl().easy_setopt(e, CURLOPT_WRITEFUNCTION, &Engine::onData);
     detail::curl().easy_setopt(e, CURLOPT_WRITEDATA, &t);
-    // Set either way: a handle used before keeps its share through a reset.
-    detail::curl().easy_setopt(e, CURLOPT_SHARE, t.request.handlesCookies ? share_ : nullptr);
-    if (t.request.handlesCookies) detail::curl().easy_setopt(e, CURLOPT_COOKIEFILE, "");
+    if (t.request.handlesCookies) {
+      detail::curl().easy_setopt(e, CURLOPT_SHARE, share_);
+      detail::curl().easy_setopt(e, CURLOPT_COOKIEFILE, "");
+    }
     const std::string& method = t.request.method;
     if (t.request.body) {
       t.body.assign(t.request.body->begin(), t.request.body->end());
@@ -552,16 +547,9 @@ class Engine {
     return true;
   }
 
-  // Under the lock: the transfer's handle is reset for the next (a few are kept: making one
-  // costs its buffers), its hold on the connection goes once the lock is let go (a
-  // connection's last owner may be anywhere).
-  void retire(std::unique_ptr<Transfer> t) {
-    if (t->easy && idleHandles_.size() < 4) {
-      detail::curl().easy_reset(t->easy);
-      idleHandles_.push_back(std::exchange(t->easy, nullptr));
-    }
-    released_.push_back(std::move(t->connection));
-  }
+  // Under the lock: the transfer's handle goes now, its hold on the connection once the
+  // lock is let go (a connection's last owner may be anywhere).
+  void retire(std::unique_ptr<Transfer> t) { released_.push_back(std::move(t->connection)); }
 
   // Under the lock.
   void runDueTimer() {
@@ -753,7 +741,6 @@ class Engine {
   double sleepUntil_ = 0;  // when the engine's thread looks at the time-outs next
   std::map<CURL*, std::unique_ptr<Transfer>> active_;
   std::map<curl_socket_t, Watch> watched_;
-  std::vector<CURL*> idleHandles_;  // reset, for the next transfers
   bool flushing_ = false;  // a thread is handing reports over
   std::vector<Report> outbox_;
   std::vector<std::shared_ptr<URLConnection>> released_;

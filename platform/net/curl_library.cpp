@@ -26,7 +26,6 @@ const CurlLibrary& curl() {
     resolve(loaded.easy_init, "curl_easy_init");
     resolve(loaded.easy_setopt, "curl_easy_setopt");
     resolve(loaded.easy_cleanup, "curl_easy_cleanup");
-    resolve(loaded.easy_reset, "curl_easy_reset");
     resolve(loaded.easy_strerror, "curl_easy_strerror");
     resolve(loaded.multi_init, "curl_multi_init");
     resolve(loaded.multi_add_handle, "curl_multi_add_handle");

@@ -13,7 +13,6 @@ struct CurlLibrary {
   decltype(&::curl_easy_init) easy_init = nullptr;
   decltype(&::curl_easy_setopt) easy_setopt = nullptr;
   decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
-  decltype(&::curl_easy_reset) easy_reset = nullptr;
   decltype(&::curl_easy_strerror) easy_strerror = nullptr;
   decltype(&::curl_multi_init) multi_init = nullptr;
   decltype(&::curl_multi_add_handle) multi_add_handle = nullptr;
