@@ -40,6 +40,11 @@ class QMAOverlayPresenting {
   virtual std::shared_ptr<QMAViewController> presentedViewController() const = 0;
   virtual void setPresentedViewController(std::weak_ptr<QMAViewController> viewController) = 0;
   virtual bool isReadyToPresent() = 0;
+  // Whether the platform would put the presented controller on screen from
+  // `viewController` now; a presenter that cannot tell answers YES.
+  virtual bool canPresentFromViewController(const std::shared_ptr<uikit::ViewController>& viewController) {
+    return true;
+  }
 };
 
 // The platform would not present: what it said.
@@ -81,6 +86,8 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   // Takes the screen: joins the slot's intermission (the first participant makes one),
   // posts the will-present notification and has the presenter present it. Nothing
   // without a controller to present from (a public log line) or a ready presenter.
+  // Throws QMAPresentationRefused, before anything is announced, when the platform would
+  // not present it from that controller (it presents something else already).
   void presentFromViewControllerCompletion(const std::shared_ptr<uikit::ViewController>& viewController,
                                            Completion completion) override;
   void relinquishScreenWithCompletion(Completion completion) override;
@@ -94,8 +101,18 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   bool shouldAutorotate() const { return true; }
   bool prefersStatusBarHidden() const { return true; }
   void viewDidLoad() override;
+  // A controller the platform presents or dismisses without the two operations above
+  // still joins and leaves its intermission.
+  void viewWillAppear(bool animated) override;
   void viewWillDisappear(bool animated) override;
   void viewDidDisappear(bool animated) override;
+
+  // What this controller presents goes through its presenter's presentation controller
+  // (so a controller laid over the window presents from the application's top one).
+  bool presentViewController(const std::shared_ptr<uikit::ViewController>& vc, bool animated,
+                             uikit::ViewController::Completion completion) override;
+  // Without a presenter the platform's own dismissal runs, so the completion always runs.
+  bool dismissViewControllerAnimated(bool animated, uikit::ViewController::Completion completion) override;
 
  protected:
   QMAViewController() = default;
@@ -103,7 +120,6 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   std::shared_ptr<QMAViewController> self() { return std::static_pointer_cast<QMAViewController>(shared_from_this()); }
   void joinIntermission();
   bool isRelinquishing() const { return relinquishing_; }
-  bool isBeingDismissed() const;
   // Sets "tlanding_page_load_dismiss" and appends the last click and this return to
   // "tclick" on the slot's ad's statistics.
   void recordDismissal();
@@ -116,7 +132,6 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   std::shared_ptr<QMAViewController> retainCycle_;
   Completion dismissalCompletion_;
   bool relinquishing_ = false;
-  bool dismissedByOthers_ = false;
 };
 
 class QMAModalOverlayPresenter : public QMAOverlayPresenting,
@@ -134,7 +149,8 @@ class QMAModalOverlayPresenter : public QMAOverlayPresenting,
     presented_ = std::move(viewController);
   }
   bool isReadyToPresent() override { return presentedViewController() != nullptr; }
-  // Tells the intermission that the status bar is overridden, then hides it.
+  bool canPresentFromViewController(const std::shared_ptr<uikit::ViewController>& viewController) override;
+  // For a full-screen presentation style: tells the intermission that the status bar is overridden, then hides it.
   void hideStatusBar();
   void appDidEnterForeground() { hideStatusBar(); }
 

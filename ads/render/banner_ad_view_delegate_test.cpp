@@ -105,20 +105,32 @@ TEST_F(BannerDelegate, AFailedLoadIsANetworkErrorUnlessTheAdIsReady) {
 }
 
 TEST_F(BannerDelegate, ADelayHoldsTheFinishUntilItsLastStopAndACancelFails) {
-  delegate->loadHandlerDidChangeDelayFromTo(0, 1);
-  delegate->loadHandlerDidChangeDelayFromTo(1, 2);
+  std::shared_ptr<QMADelayPageLoadQOMBHandler> delay;
+  for (const auto& h : delegate->qombHandlers())
+    if (auto d = std::dynamic_pointer_cast<QMADelayPageLoadQOMBHandler>(h)) delay = d;
+  ASSERT_TRUE(delay);
+  const foundation::Dictionary start{{"start", ""}}, stop{{"stop", "1"}}, both{{"start", ""}, {"stop", ""}};
+  delay->handleDelayLoadWithParameters(start);
+  delay->handleDelayLoadWithParameters(both);  // counts as a start
+  EXPECT_EQ(delay->delayCount(), 2);
   EXPECT_TRUE(delegate->isLoadDelayed());
   delegate->adViewDidFinishLoad(*slot->view);
   EXPECT_TRUE(delegate->isLoadFinished());
   EXPECT_TRUE(slot->calls.empty());
-  delegate->loadHandlerDidChangeDelayFromTo(2, 1);
+  delay->handleDelayLoadWithParameters(stop);
   EXPECT_TRUE(slot->calls.empty());
-  delegate->loadHandlerDidChangeDelayFromTo(1, 0);
+  delay->handleDelayLoadWithParameters(stop);
   EXPECT_EQ(slot->calls, (std::vector<std::string>{"valid", "loaded", "impression", "finished"}));
+  delay->handleDelayLoadWithParameters(stop);  // below 1: nothing
+  EXPECT_EQ(delay->delayCount(), 0);
   slot->calls.clear();
   slot->currentState = 5;
-  delegate->loadHandlerDidCancel();
+  delay->handleDelayLoadWithParameters({{"cancel", ""}});
   EXPECT_EQ(slot->calls, std::vector<std::string>{"failed"});
+  // The page's later starts reach nobody.
+  delay->handleDelayLoadWithParameters(start);
+  EXPECT_FALSE(delegate->isLoadDelayed());
+  EXPECT_FALSE(delay->delegate());
 }
 
 }  // namespace

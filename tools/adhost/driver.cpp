@@ -103,7 +103,10 @@ struct TextDriver::Impl {
 
   std::shared_ptr<uikit::ViewController> topFullScreen() {
     auto h = host();
-    return h && h->rootViewController() ? h->rootViewController()->presentedViewController() : nullptr;
+    auto top = h && h->rootViewController() ? h->rootViewController()->presentedViewController() : nullptr;
+    // The top of the stack: a browser opened from an interstitial is presented by it.
+    while (top && top->presentedViewController()) top = top->presentedViewController();
+    return top;
   }
 
   // ---- making ads
@@ -198,8 +201,12 @@ struct TextDriver::Impl {
   std::string present(const Command& c) {
     auto* hosted = host()->ad(c.name);
     if (!hosted || !hosted->interstitial) return "error: no interstitial named " + c.name;
+    auto before = topFullScreen();
     hosted->interstitial->presentFromRootViewController(host()->rootViewController());
     auto top = topFullScreen();
+    // The platform refuses while something else is presented: nothing new reaches the screen.
+    if (before && top == before)
+      return "error: " + c.name + " was refused: " + before->className() + " is presented already";
     return "ok " + c.name + (top ? " full screen: " + top->className() : std::string(" nothing presented"));
   }
 
