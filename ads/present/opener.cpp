@@ -104,8 +104,7 @@ void QMAOpener::openBrowserToURLSupportedOrientations(const std::optional<net::U
   browser->setSupportedInterfaceOrientations(mask);
   browser->setSlot(std::dynamic_pointer_cast<QMAPresentationSlot>(slot()));
   browser->loadReferringURL(url, referringURL_);
-  browser->presentFromViewControllerCompletion(viewController(), nullptr);
-  didOpenInApp();
+  if (present(browser, nullptr)) didOpenInApp();
 }
 
 void QMAOpener::configureOverlayOrientationsUsingCustomClose(const std::shared_ptr<QMAAdAppViewController>& overlay,
@@ -132,8 +131,16 @@ void QMAOpener::reportExpandRefused() {
 }
 
 void QMAOpener::presentWebApp(const std::shared_ptr<QMAAdAppViewController>& overlay) {
-  overlay->presentFromViewControllerCompletion(viewController(), nullptr);
-  didOpenInApp();
+  if (present(overlay, nullptr)) didOpenInApp();
+}
+
+bool QMAOpener::present(const std::shared_ptr<QMAViewController>& controller, std::function<void()> completion) {
+  try {
+    controller->presentFromViewControllerCompletion(viewController(), std::move(completion));
+  } catch (const QMAPresentationRefused&) {
+    return false;  // nothing was opened: no click to report
+  }
+  return true;
 }
 
 void QMAOpener::openWebAppSupportedOrientationsUsingCustomClose(const std::optional<net::URL>& url,
@@ -184,9 +191,10 @@ void QMAOpener::expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uin
     v->dispatchSDKEventParameters("collapsed", std::nullopt);
     v->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "default"}});
   });
-  expanded->presentFromViewControllerCompletion(viewController(), [weakView] {
+  const bool shown = present(expanded, [weakView] {
     if (auto v = weakView.lock()) v->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "expanded"}});
   });
+  if (!shown) return;
   view->dispatchSDKEventParameters("expanding", std::nullopt);
   didOpenInApp();
 }

@@ -11,6 +11,7 @@
 // the main operation queue, so the slot's leave-application steps come first.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "platform/uikit/alert_view.h"
 
 class QMAAdAppViewController;
+class QMAViewController;
 class QMAAdView;
 class QMARenderingSlot;
 class QMASupplementalAdAppViewController;
@@ -100,6 +102,8 @@ class QMAOpener : public uikit::AlertViewDelegate, public std::enable_shared_fro
   // The refusal the creative hears when a web app or expand may not open.
   void reportExpandRefused();
   void presentWebApp(const std::shared_ptr<QMAAdAppViewController>& overlay);
+  // Presents from the view controller; NO when the platform refused.
+  bool present(const std::shared_ptr<QMAViewController>& controller, std::function<void()> completion);
 
   std::map<const uikit::AlertView*, std::pair<std::weak_ptr<uikit::AlertView>, net::URL>> confirmationAlertURLs_;
   std::set<std::string> allowedAppURLs_;

@@ -1,6 +1,7 @@
 #include "ads/present/overlay_proxy.h"
 
 #include "ads/present/opener.h"
+#include "ads/present/view_controller.h"
 #include "platform/dispatch/thread_checks.h"
 
 namespace {
@@ -30,8 +31,9 @@ void QMAOverlayProxy::presentFromViewControllerCompletion(const std::shared_ptr<
   WV_DCHECK_MAIN_THREAD();
   if (intermission_) return;  // on screen already
   auto wrapped = viewController();
-  // Nothing to present from (or nothing to present): the host must not hear of a screen.
-  if (!from || !wrapped) return;
+  // Nothing to present from, nothing to present, or a platform that would refuse: the
+  // host must not hear of a screen that never shows.
+  if (!from || !wrapped || !QMACanPresentViewControllerFrom(from, wrapped)) return;
   auto me = shared_from_this();
   if (auto s = slot()) {
     auto joined = s->intermission();

@@ -27,8 +27,7 @@ class QMAOverlayProxy : public QMAIntermitting, public std::enable_shared_from_t
   // Joins the slot's intermission (a new one when the slot has none) and has `viewController`
   // present the wrapped controller. Nothing when the proxy is on screen already, and
   // nothing at all (no intermission joined, no completion) without a controller to present
-  // from. When the platform refuses, the intermission is left again at once and the
-  // completion does not run.
+  // from or when the platform would refuse to present from it.
   void presentFromViewControllerCompletion(const std::shared_ptr<uikit::ViewController>& viewController,
                                            Completion completion) override;
   bool shouldDismissOnApplicationEnteringForeground() override { return false; }

@@ -3,8 +3,13 @@
 // full-screen view controller's presentation and relinquishment.
 #include <gtest/gtest.h>
 
+#include "ads/present/browser_view_controller.h"
 #include "ads/present/intermission.h"
+#include "ads/present/overlay_presenters.h"
+#include "ads/present/overlay_proxy.h"
 #include "ads/present/view_controller.h"
+#include "platform/system/device_facts.h"
+#include "platform/system/screen_facts.h"
 #include "ads/services/logging.h"
 #include "ads/services/test_support.h"
 #include "platform/foundation/log.h"
@@ -17,7 +22,7 @@ namespace {
 struct TakeoverSlot : QMAPresentationSlot {
   std::vector<std::string> heard;
   std::weak_ptr<QMAIntermission> held;
-  std::shared_ptr<QMAAd> none;
+  std::shared_ptr<QMAAd> none = QMAAd::initWithDictionary({});
   std::int64_t state() const override { return 6; }
   std::uint64_t timeLastLoaded() const override { return 0; }
   std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
@@ -265,6 +270,209 @@ TEST_F(FullScreen, TheModalPresenterShowsTheControllerOverTheHostAndHidesTheStat
   EXPECT_FALSE(app->isStatusBarHidden());  // put back as the host had it when the ad came
   EXPECT_EQ(slot->heard, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
   window->setHidden(true);
+}
+
+// A key window with a host controller, hidden again at the end.
+struct OnScreen : FullScreen {
+  std::shared_ptr<uikit::Window> window = std::make_shared<uikit::Window>(uikit::Rect{0, 0, 320, 480});
+  std::shared_ptr<uikit::ViewController> root = std::make_shared<uikit::ViewController>();
+  void SetUp() override {
+    FullScreen::SetUp();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+  }
+  void TearDown() override {
+    window->setHidden(true);
+    FullScreen::TearDown();
+  }
+  std::shared_ptr<QMAViewController> adController() {
+    auto vc = QMAViewController::init();
+    vc->setSlot(slot);
+    return vc;
+  }
+};
+
+TEST_F(OnScreen, ABrowserOnTopOfAnInterstitialJoinsItsTakeoverWhichEndsOnlyWhenBothLeft) {
+  auto interstitial = adController(), browser = adController();
+  interstitial->presentFromViewControllerCompletion(root, nullptr);
+  browser->presentFromViewControllerCompletion(interstitial, nullptr);
+  EXPECT_EQ(root->presentedViewController(), interstitial);
+  EXPECT_EQ(interstitial->presentedViewController(), browser);
+  EXPECT_EQ(browser->intermission(), interstitial->intermission());
+  EXPECT_EQ(slot->heard, std::vector<std::string>{"willPresent"});
+  bool closed = false;
+  browser->relinquishScreenWithCompletion([&] { closed = true; });
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(interstitial->presentedViewController());
+  EXPECT_EQ(slot->heard, std::vector<std::string>{"willPresent"});
+  interstitial->relinquishScreenWithCompletion(nullptr);
+  EXPECT_EQ(slot->heard, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
+  EXPECT_FALSE(root->presentedViewController());
+}
+
+TEST_F(OnScreen, AControllerThePlatformPresentsAndDismissesStillJoinsAndLeavesTheTakeover) {
+  auto vc = adController();
+  ASSERT_TRUE(root->presentViewController(vc, true, nullptr));
+  EXPECT_TRUE(vc->intermission());
+  EXPECT_EQ(slot->heard, std::vector<std::string>{"willPresent"});
+  bool dismissed = false;
+  ASSERT_TRUE(root->dismissViewControllerAnimated(true, [&] { dismissed = true; }));
+  EXPECT_TRUE(dismissed);
+  EXPECT_FALSE(vc->intermission());
+  EXPECT_EQ(slot->heard, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
+}
+
+TEST_F(OnScreen, ADismissalWithoutAPresenterIsThePlatformsOwnAndRunsItsCompletion) {
+  auto vc = QMAViewController::init();
+  ASSERT_TRUE(root->presentViewController(vc, false, nullptr));
+  ASSERT_FALSE(vc->presenter());
+  bool ran = false;
+  EXPECT_TRUE(vc->dismissViewControllerAnimated(true, [&] { ran = true; }));
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(root->presentedViewController());
+}
+
+TEST_F(OnScreen, APresentationThePlatformWouldRefuseAnnouncesNothing) {
+  ASSERT_TRUE(root->presentViewController(std::make_shared<uikit::ViewController>(), false, nullptr));
+  auto vc = adController();
+  EXPECT_THROW(vc->presentFromViewControllerCompletion(root, nullptr), QMAPresentationRefused);
+  EXPECT_TRUE(log.empty());  // no will-present notification
+  EXPECT_TRUE(slot->heard.empty());
+  EXPECT_FALSE(vc->isHoldingItself());
+  EXPECT_FALSE(app->isIdleTimerDisabled());
+}
+
+TEST_F(OnScreen, TheModalPresenterLeavesTheStatusBarAloneForAPresentationThatIsNotFullScreen) {
+  auto vc = adController();
+  vc->setModalPresentationStyle(2);
+  vc->presentFromViewControllerCompletion(root, nullptr);
+  EXPECT_FALSE(app->isStatusBarHidden());
+  EXPECT_FALSE(vc->intermission()->statusBarOverridden());
+  vc->relinquishScreenWithCompletion(nullptr);
+}
+
+TEST_F(OnScreen, AnOverlayProxyTakesPartForASystemControllerAndNeverWithoutOneToPresentFrom) {
+  auto system = std::make_shared<uikit::ViewController>();
+  auto proxy = QMAOverlayProxy::initWithViewController(system);
+  ASSERT_TRUE(proxy);
+  EXPECT_FALSE(QMAOverlayProxy::initWithViewController(system));
+  EXPECT_EQ(QMAOverlayProxy::overlayProxyForViewController(system), proxy);
+  EXPECT_FALSE(proxy->shouldDismissOnApplicationEnteringForeground());
+  proxy->setSlot(slot);
+  int shown = 0;
+  proxy->presentFromViewControllerCompletion(nullptr, [&] { ++shown; });
+  EXPECT_TRUE(slot->heard.empty());
+  EXPECT_FALSE(proxy->intermission());
+  proxy->presentFromViewControllerCompletion(root, [&] { ++shown; });
+  proxy->presentFromViewControllerCompletion(root, [&] { ++shown; });  // on screen already: nothing
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(root->presentedViewController(), system);
+  EXPECT_EQ(slot->heard, std::vector<std::string>{"willPresent"});
+  std::vector<std::string> order;
+  proxy->relinquishScreenWithCompletion([&] { order.push_back("callback, " + std::to_string(slot->heard.size())); });
+  EXPECT_EQ(order, std::vector<std::string>{"callback, 2"});  // the callback runs before the end is told
+  EXPECT_EQ(slot->heard, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
+  EXPECT_FALSE(proxy->intermission());
+  // The proxy lives as long as its controller.
+  std::weak_ptr<QMAOverlayProxy> weak = proxy;
+  proxy.reset();
+  EXPECT_FALSE(weak.expired());
+  system.reset();
+  EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(OnScreen, TheTransparentPresenterSlidesTheAdOverTheWindowAndFadesItOutWhenTheBannerLeaves) {
+  auto vc = adController();
+  auto presenter = QMATransparentOverlayPresenter::init();
+  vc->setPresenter(presenter);
+  bool shown = false;
+  vc->presentFromViewControllerCompletion(root, [&] { shown = true; });
+  EXPECT_EQ(presenter->pivotView()->superview(), window);
+  EXPECT_EQ(vc->view()->superview(), presenter->cropView());
+  EXPECT_EQ(presenter->presentationViewController(), root);
+  EXPECT_EQ(presenter->pivotRotation(), 0);
+  const double h = QMAApplicationFrame(uikit::Screen::mainScreen()).height();
+  EXPECT_EQ(presenter->slideInOffset().y, h);
+  EXPECT_FALSE(shown);
+  foundation::Clock::advance(0.39);
+  drainMain();
+  EXPECT_FALSE(shown);
+  foundation::Clock::advance(0.02);
+  drainMain();
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(presenter->isObservingPlacement());
+  EXPECT_EQ(slot->heard, std::vector<std::string>{"willPresent"});
+
+  // Touches beside a smaller ad reach the host below.
+  vc->view()->setFrame({0, 0, 50, 50});
+  auto hit = window->hitTest({200, 300});
+  EXPECT_NE(hit, presenter->pivotView());
+  EXPECT_NE(hit, presenter->cropView());
+
+  foundation::NotificationCenter::defaultCenter().postNotificationName(kQMASlotDidLeaveWindowNotificationName,
+                                                                       std::static_pointer_cast<void>(slot));
+  drainMain();
+  EXPECT_FALSE(presenter->isObservingPlacement());
+  EXPECT_EQ(vc->view()->alpha(), 0);
+  foundation::Clock::advance(0.21);
+  drainMain();
+  EXPECT_FALSE(presenter->pivotView()->superview());
+  EXPECT_EQ(slot->heard, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
+}
+
+TEST_F(OnScreen, TheBrowserSitsAboveItsToolbarWhoseItemsFollowTheLoad) {
+  auto browser = QMABrowserViewController::init();
+  browser->setSlot(slot);
+  browser->load(net::URL::fromString("about:blank"));
+  EXPECT_TRUE(browser->URLToLoad());
+  browser->presentFromViewControllerCompletion(root, nullptr);
+  ASSERT_TRUE(browser->adView());
+  EXPECT_FALSE(browser->URLToLoad());
+  EXPECT_EQ(browser->adView()->frame(), (uikit::Rect{0, 0, 320, 437}));
+  EXPECT_EQ(browser->toolbar()->frame(), (uikit::Rect{0, 437, 320, 44}));
+  EXPECT_EQ(browser->adView()->browserViewController(), browser);
+  browser->adView()->setViewController(root);  // another kind of controller is ignored
+  EXPECT_EQ(browser->adView()->browserViewController(), browser);
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] { return !browser->adView()->isLoading(); }));
+  browser->refreshToolbar();
+  const auto& items = browser->toolbar()->items();
+  ASSERT_EQ(items.size(), 9u);
+  EXPECT_EQ(items[0], browser->backButton());
+  EXPECT_EQ(items[2], browser->forwardButton());
+  EXPECT_EQ(items[4], browser->reloadButton());
+  EXPECT_EQ(items[6], browser->safariButton());
+  EXPECT_EQ(items[8], browser->doneButton());
+  for (int i : {1, 3, 5, 7}) EXPECT_EQ(items[i], browser->flexibleSpaceButton());
+  EXPECT_FALSE(browser->backButton()->isEnabled());
+  EXPECT_FALSE(browser->forwardButton()->isEnabled());
+  EXPECT_TRUE(browser->safariButton()->isEnabled());
+  EXPECT_FALSE(browser->spinner()->isAnimating());
+  EXPECT_EQ(browser->backButton()->accessibilityLabel(), "Back");
+  EXPECT_EQ(browser->safariButton()->accessibilityLabel(), "View in Safari");
+  ASSERT_TRUE(browser->toolbar()->itemWithLabel("Done")->tap());
+  EXPECT_FALSE(root->presentedViewController());
+  EXPECT_EQ(slot->heard, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
+}
+
+TEST_F(OnScreen, InLandscapeOnAPhoneTheBrowsersToolbarIsThirtyPointsHigh) {
+  auto screen = system_facts::screen();
+  screen.orientation = system_facts::InterfaceOrientation::LandscapeLeft;
+  system_facts::setScreen(screen);
+  auto browser = QMABrowserViewController::init();
+  browser->presentFromViewControllerCompletion(root, nullptr);
+  ASSERT_TRUE(browser->toolbar());
+  EXPECT_EQ(browser->toolbar()->frame().height(), 30);
+  browser->relinquishScreenWithCompletion(nullptr);
+}
+
+TEST(UnclickableView, TouchesOnItsEmptyPartsGoThrough) {
+  auto below = std::make_shared<uikit::View>(uikit::Rect{0, 0, 100, 100});
+  auto unclickable = std::make_shared<QMAUnclickableView>(uikit::Rect{0, 0, 100, 100});
+  auto button = std::make_shared<uikit::View>(uikit::Rect{10, 10, 20, 20});
+  below->addSubview(unclickable);
+  unclickable->addSubview(button);
+  EXPECT_EQ(below->hitTest({15, 15}), button);
+  EXPECT_EQ(below->hitTest({80, 80}), below);
 }
 
 }  // namespace

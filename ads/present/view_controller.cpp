@@ -182,6 +182,15 @@ void QMAViewController::recordDismissal() {
 
 // ---- QMAModalOverlayPresenter
 
+bool QMACanPresentViewControllerFrom(const std::shared_ptr<uikit::ViewController>& from,
+                                     const std::shared_ptr<uikit::ViewController>& vc) {
+  if (!from || !vc) return false;
+  std::shared_ptr<uikit::ViewController> target = from;
+  if (auto ad = std::dynamic_pointer_cast<QMAViewController>(from); ad && ad->presenter())
+    if (auto routed = ad->presenter()->presentationViewController()) target = routed;
+  return target->canPresentViewController(vc);
+}
+
 std::shared_ptr<QMAModalOverlayPresenter> QMAModalOverlayPresenter::init() {
   return std::shared_ptr<QMAModalOverlayPresenter>(new QMAModalOverlayPresenter());
 }
@@ -195,13 +204,7 @@ void QMAModalOverlayPresenter::removeForegroundObserver() {
 }
 
 bool QMAModalOverlayPresenter::canPresentFromViewController(const std::shared_ptr<uikit::ViewController>& from) {
-  auto presented = presentedViewController();
-  if (!from || !presented) return false;
-  // A full-screen ad passes what it presents on to its presenter's presentation controller.
-  std::shared_ptr<uikit::ViewController> target = from;
-  if (auto ad = std::dynamic_pointer_cast<QMAViewController>(from); ad && ad->presenter())
-    if (auto routed = ad->presenter()->presentationViewController()) target = routed;
-  return target->canPresentViewController(presented);
+  return QMACanPresentViewControllerFrom(from, presentedViewController());
 }
 
 void QMAModalOverlayPresenter::hideStatusBar() {

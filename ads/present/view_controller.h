@@ -134,6 +134,11 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   bool relinquishing_ = false;
 };
 
+// Whether `from` (or, for a full-screen ad, its presenter's presentation controller, which
+// it passes presentations on to) would present `vc` now.
+bool QMACanPresentViewControllerFrom(const std::shared_ptr<uikit::ViewController>& from,
+                                     const std::shared_ptr<uikit::ViewController>& vc);
+
 class QMAModalOverlayPresenter : public QMAOverlayPresenting,
                                  public std::enable_shared_from_this<QMAModalOverlayPresenter> {
  public:
