@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "ads/render/app_event_qomb_handler.h"
 #include "ads/services/absolute_time.h"
+#include "platform/uikit/application.h"
 #include "ads/services/test_support.h"
 
 namespace {
@@ -131,6 +135,52 @@ TEST_F(BannerDelegate, ADelayHoldsTheFinishUntilItsLastStopAndACancelFails) {
   delay->handleDelayLoadWithParameters(start);
   EXPECT_FALSE(delegate->isLoadDelayed());
   EXPECT_FALSE(delay->delegate());
+}
+
+TEST_F(BannerDelegate, AClickOpensTheClickURLOutsideAndLeavesTheRecordedPageAsItWas) {
+  QMACurrentAbsoluteTimeInMilliseconds();
+  foundation::Clock::advance(5);
+  const auto creative = *net::URL::fromString("https://ads.example/creative");
+  slot->view->setURLForView(creative, slot->view);
+  slot->currentState = 6;
+  slot->loaded = QMACurrentAbsoluteTimeInMilliseconds() - 1000;
+  slot->view->setTouched(true);
+  auto app = uikit::Application::sharedApplication();
+  const auto openedBefore = app->openedURLs().size();
+  const net::URLRequest tap(*net::URL::fromString("https://landing.example/x"));
+  EXPECT_EQ(delegate->adViewShouldStartLoadWithRequestNavigationType(*slot->view, tap, webkit::NavigationType::LinkClicked),
+            false);
+  EXPECT_EQ(slot->calls, std::vector<std::string>{"clicked"});
+  ASSERT_TRUE(slot->view->URL());
+  EXPECT_EQ(slot->view->URL()->absoluteString(), creative.absoluteString());
+  drainMain();
+  ASSERT_EQ(app->openedURLs().size(), openedBefore + 1);
+  EXPECT_EQ(app->openedURLs().back(), "https://landing.example/x");
+
+  // Not a click (no touch): the page loads in the ad view, and its URL is recorded.
+  slot->calls.clear();
+  slot->view->setTouched(false);
+  EXPECT_EQ(delegate->adViewShouldStartLoadWithRequestNavigationType(*slot->view, tap, webkit::NavigationType::LinkClicked),
+            true);
+  EXPECT_TRUE(slot->calls.empty());
+  EXPECT_EQ(slot->view->URL()->absoluteString(), "https://landing.example/x");
+}
+
+TEST_F(BannerDelegate, TheHandlerListStartsWithTheDefaultHandlerAndEndsWithTheBannersOwn) {
+  const auto& handlers = delegate->qombHandlers();
+  ASSERT_GE(handlers.size(), 3u);
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMADefaultQOMBHandler>(handlers.front()));
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMAAppEventQOMBHandler>(handlers[handlers.size() - 2]));
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMADelayPageLoadQOMBHandler>(handlers.back()));
+  // No two handlers claim one name.
+  std::set<std::string> names;
+  for (const auto& h : handlers) {
+    const auto* table = h->actionBlockDictionary();
+    if (!table) continue;
+    for (const auto& entry : *table) {
+      EXPECT_TRUE(names.insert(entry.first).second) << entry.first;
+    }
+  }
 }
 
 }  // namespace
