@@ -89,13 +89,23 @@ json scenario() {
                         {"body", "<body>Drawn by the host<script>location.href='qomb://a/appEvent?name=hello&info=1';"
                                  "</script></body>"}}},
             {"event", {{"body", "<body>Event<script>location.href='qomb://a/appEvent?name=coins&info=5';</script></body>"}}},
-            {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}}}},
+            {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}},
+            {"wander", {{"body", "<body>Wander<script>location.href='{base}/landing/wander';</script></body>"},
+                        {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/wander-click"}}}}},
+            {"store", {{"body", "<body>Store<script>location.href='itms-apps://itunes.example/app/1';</script></body>"},
+                       {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/store-click"}}}}}}},
           {"ad_rules",
            {{{"when", {{"slotname", "empty"}}}, {"ad", "empty"}},
             {{"when", {{"slotname", "big"}}}, {"ad", "big"}},
             {{"when", {{"slotname", "custom"}}}, {"ad", "custom"}},
             {{"when", {{"slotname", "event"}}}, {"ad", "event"}},
-            {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}}}},
+            {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}},
+            {{"when", {{"slotname", "wander"}}}, {"ad", "wander"}},
+            {{"when", {{"slotname", "store"}}}, {"ad", "store"}},
+            {{"when", {{"slotname", "guarded"}}}, {"ad", "store"}}}},
+          {"answers", json::array({json::object({{"when", json::object({{"slotname", "guarded"}})},
+                                                 {"answer", "loadAdURL"},
+                                                 {"extra", json::object({{"enable_auto_click_protection", "1"}})}})})},
           {"default_ad", "banner"}};
 }
 
@@ -268,6 +278,59 @@ TEST_F(AdHostTest, AFingerCannotReachWhatIsCovered) {
   expect("close", "ok closed");
   expect("hide b1", "ok b1 hidden");
   expect("tap b1", "error: a finger cannot reach b1");
+}
+
+TEST_F(AdHostTest, ATappedBannerPingsWithTheComponentsUserAgentAndOpensTheLandingPageOutside) {
+  expect("banner b1", "ok b1");
+  expect("load b1", "ok loading b1");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  expect("clock advance 1", "ok clock ");
+  expect("tap b1", "ok tapped b1 link 0 https://landing.example/one");
+  expect("wait b1", "ok b1 adViewWillLeaveApplication:");
+  ASSERT_EQ(hits("/ping/click"), 1u);
+  const auto ping = server_->requestsForPath("/ping/click").front();
+  ASSERT_TRUE(ping.headers.count("user-agent"));
+  EXPECT_FALSE(ping.headers.at("user-agent").empty());
+  const std::string screen = send("screen");
+  EXPECT_NE(screen.find("; opened https://landing.example/one"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("shows \"Ad one Buy\""), std::string::npos) << screen;  // the ad stays on its page
+}
+
+TEST_F(AdHostTest, ANavigationWithoutATouchIsNoClick) {
+  expect("banner w unit wander", "ok w");
+  expect("load w", "ok loading w");
+  expect("wait w", "ok w adViewDidReceiveAd:");
+  ASSERT_GE(hits("/landing/wander"), 1u);  // the page went on by itself, inside the ad view
+  expect("clock advance 1", "ok clock ");
+  EXPECT_EQ(server_->requestsForPath("/ping/wander-click").size(), 0u);
+  const std::string events = send("events w");
+  EXPECT_EQ(events.find("adViewWillLeaveApplication"), std::string::npos) << events;
+  EXPECT_EQ(send("screen").find("; opened"), std::string::npos);
+}
+
+TEST_F(AdHostTest, AutoClickProtectionKeepsAnUntouchedAdFromLeavingTheApplication) {
+  // Unprotected, a creative that sends itself to another application on load leaves.
+  expect("banner open unit store", "ok open");
+  expect("load open", "ok loading open");
+  expect("wait open adViewDidReceiveAd", "ok open adViewDidReceiveAd:");
+  std::string screen;
+  for (int i = 0; i < 200 && screen.find("; opened itms-apps://itunes.example/app/1") == std::string::npos; ++i) {
+    send("clock advance 0.01");
+    screen = send("screen");
+  }
+  EXPECT_NE(screen.find("; opened itms-apps://itunes.example/app/1"), std::string::npos) << screen;
+  expect("remove open", "ok");
+
+  // Protected by the page's answer, the same creative opens nothing until touched.
+  expect("banner safe unit guarded", "ok safe");
+  expect("load safe", "ok loading safe");
+  expect("wait safe adViewDidReceiveAd", "ok safe adViewDidReceiveAd:");
+  for (int i = 0; i < 20; ++i) send("clock advance 0.01");
+  screen = send("screen");
+  const auto first = screen.find("itms-apps://itunes.example/app/1");
+  EXPECT_EQ(screen.find("itms-apps://itunes.example/app/1", first + 1), std::string::npos) << screen;
+  const std::string events = send("events safe");
+  EXPECT_EQ(events.find("adViewWillLeaveApplication"), std::string::npos) << events;
 }
 
 }  // namespace

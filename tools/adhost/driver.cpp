@@ -8,6 +8,7 @@
 #include <sstream>
 #include <utility>
 
+#include "ads/present/browser_view_controller.h"
 #include "ads/services/logging.h"
 #include "ads/slots/kvr_request.h"
 #include "ads/slots/mobile_ads.h"
@@ -17,6 +18,7 @@
 #include "platform/foundation/clock.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
+#include "platform/uikit/application.h"
 #include "platform/uikit/controls.h"
 #include "platform/uikit/window.h"
 #include "tools/adhost/command.h"
@@ -253,6 +255,11 @@ struct TextDriver::Impl {
   std::string close() {
     auto top = topFullScreen();
     if (!top) return "error: nothing is presented";
+    if (auto browser = std::dynamic_pointer_cast<QMABrowserViewController>(top)) {
+      auto done = browser->toolbar() ? browser->toolbar()->itemWithLabel("Done") : nullptr;
+      if (!done || !done->tap()) return "error: the browser's Done takes no touches now";
+      return "ok closed QMABrowserViewController";
+    }
     auto button = findView<uikit::Button>(top->view(), [](uikit::Button& b) {
       return b.accessibilityLabel() == QMAAdAppViewController::kCloseButtonAccessibilityLabel ||
              b.accessibilityLabel() == kRewardCloseButtonLabel;
@@ -311,7 +318,23 @@ struct TextDriver::Impl {
       auto label = std::dynamic_pointer_cast<uikit::Label>(hosted->customView);
       if (label && !hosted->banner) s += " shows the host's own view " + quoted(label->text());
     }
-    if (auto top = topFullScreen()) {
+    // Every controller presented over the host, bottom first.
+    std::string stack;
+    for (auto vc = h->rootViewController() ? h->rootViewController()->presentedViewController() : nullptr; vc;
+         vc = vc->presentedViewController())
+      stack += (stack.empty() ? "" : " > ") + vc->className();
+    if (stack.find(" > ") != std::string::npos) s += "; presented " + stack;
+    if (auto browser = std::dynamic_pointer_cast<QMABrowserViewController>(topFullScreen())) {
+      s += "; full screen QMABrowserViewController";
+      if (browser->adView()) s += " shows " + quoted(adText(browser->adView()));
+      if (browser->toolbar()) {
+        s += " toolbar";
+        for (const auto& item : browser->toolbar()->items()) {
+          if (item->accessibilityLabel().empty()) continue;
+          s += " [" + item->accessibilityLabel() + (item->isEnabled() ? "" : " off") + "]";
+        }
+      }
+    } else if (auto top = topFullScreen()) {
       s += "; full screen " + top->className();
       if (auto vc = std::dynamic_pointer_cast<QMAInterstitialViewController>(top)) {
         for (const auto& name : h->adNames()) {
@@ -326,6 +349,12 @@ struct TextDriver::Impl {
       } else if (auto video = std::dynamic_pointer_cast<RewardVideoViewController>(top)) {
         s += " network " + quoted(video->network) + (video->finished ? " finished" : " playing");
       }
+    }
+    // Other applications the ad opened, oldest first.
+    const auto opened = uikit::Application::sharedApplication()->openedURLs();
+    if (!opened.empty()) {
+      s += "; opened";
+      for (const auto& url : opened) s += " " + url;
     }
     return s;
   }
