@@ -3,7 +3,11 @@
 // full-screen view controller's presentation and relinquishment.
 #include <gtest/gtest.h>
 
+#include "ads/present/ad_app_view_controller.h"
 #include "ads/present/browser_view_controller.h"
+#include "ads/present/intrinsic_images.h"
+#include "ads/render/ad_view_delegate.h"
+#include "tools/adserver/ad_server.h"
 #include "ads/present/intermission.h"
 #include "ads/present/overlay_presenters.h"
 #include "ads/present/overlay_proxy.h"
@@ -28,7 +32,8 @@ struct TakeoverSlot : QMAPresentationSlot {
   std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
   std::shared_ptr<QMARequest> request() const override { return nullptr; }
   std::shared_ptr<QMAAdView> adView() const override { return nullptr; }
-  bool isMRAIDEnabled() const override { return false; }
+  bool mraid = false;
+  bool isMRAIDEnabled() const override { return mraid; }
   void didReceiveValidAd() override {}
   void didLoadAdHTMLInWebView() override {}
   void didMakeAdImpression() override {}
@@ -473,6 +478,104 @@ TEST(UnclickableView, TouchesOnItsEmptyPartsGoThrough) {
   unclickable->addSubview(button);
   EXPECT_EQ(below->hitTest({15, 15}), button);
   EXPECT_EQ(below->hitTest({80, 80}), below);
+}
+
+TEST_F(OnScreen, TheBrowserSendsTheReferringHostAloneCountsLandingPagesAndOpensThePageOutside) {
+  adserver::AdServer server;
+  ASSERT_TRUE(server.start());
+  auto browser = QMABrowserViewController::init();
+  browser->setSlot(slot);
+  browser->loadReferringURL(net::URL::fromString(server.baseURL() + "/landing"),
+                            net::URL::fromString("https://ads.example:8443/creative/page?x=1#top"));
+  browser->presentFromViewControllerCompletion(root, nullptr);
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] { return !server.requestsForPath("/landing").empty(); }));
+  const auto request = server.requestsForPath("/landing").front();
+  ASSERT_TRUE(request.headers.count("referer"));
+  EXPECT_EQ(request.headers.at("referer"), "ads.example");
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] { return !browser->adView()->isLoading(); }));
+  auto stats = slot->ad()->statistics();
+  EXPECT_FALSE(stats->objectForKey("tlanding_page_load_start").isNull());
+  EXPECT_FALSE(stats->objectForKey("tlanding_page_load_end").isNull());
+
+  auto& delegate = *browser->adViewDelegate();
+  for (const char* link : {"http://a.example/", "https://b.example/", "https://c.example/", "ftp://d.example/"})
+    delegate.adViewShouldStartLoadWithRequestNavigationType(*browser->adView(), net::URLRequest(*net::URL::fromString(link)),
+                                                          webkit::NavigationType::LinkClicked);
+  delegate.adViewShouldStartLoadWithRequestNavigationType(
+      *browser->adView(), net::URLRequest(*net::URL::fromString("http://e.example/")), webkit::NavigationType::Other);
+  EXPECT_EQ(stats->objectForKey("plpnc"), foundation::Value(1));
+  EXPECT_EQ(stats->objectForKey("plpsnc"), foundation::Value(2));
+
+  drainMain();  // the ftp link left for another application
+  EXPECT_EQ(app->openedURLs().back(), "ftp://d.example/");
+  const auto openedBefore = app->openedURLs().size();
+  browser->openInSafari();
+  drainMain();
+  EXPECT_EQ(stats->objectForKey("pcbo"), foundation::Value(true));
+  ASSERT_EQ(app->openedURLs().size(), openedBefore + 1);
+  EXPECT_EQ(app->openedURLs().back().rfind(server.baseURL(), 0), 0u);
+  browser->relinquishScreenWithCompletion(nullptr);
+  server.stop();
+}
+
+TEST_F(OnScreen, TheCloseButtonFollowsCustomCloseAndTheMRAIDClosePosition) {
+  struct Case {
+    bool mraid, customClose;
+    std::int64_t position;
+    bool shown, transparent;
+    uikit::Rect frame;
+  };
+  const Case cases[] = {
+      {false, false, 0, true, false, {0, 0, 32, 32}},
+      {false, true, 0, false, false, {0, 0, 32, 32}},
+      {true, false, 3, true, false, {135, 215, 50, 50}},
+      {true, true, 0, true, true, {270, 0, 50, 50}},
+      {true, true, 6, true, true, {0, 430, 50, 50}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mraid) + std::to_string(c.customClose) + std::to_string(c.position));
+    slot->mraid = c.mraid;
+    auto vc = QMASupplementalAdAppViewController::init();
+    vc->setSlot(slot);
+    vc->setCustomClosePosition(c.position);
+    vc->setUseCustomClose(c.customClose);
+    vc->loadHTMLBaseURL("<body>app</body>", std::nullopt);
+    vc->presentFromViewControllerCompletion(root, nullptr);
+    const auto& button = vc->closeButton();
+    EXPECT_EQ(button->superview() == vc->view(), c.shown);
+    EXPECT_EQ(button->accessibilityLabel(), "Close Advertisement");
+    if (c.shown) {
+      EXPECT_EQ(button->frame(), c.frame);
+      auto& images = QMAIntrinsicImages::sharedInstance();
+      EXPECT_EQ(button->image(), c.transparent ? images.transparentImage() : images.closeButton());
+    }
+    if (c.shown) {
+      ASSERT_TRUE(button->userTap());
+    } else {
+      vc->relinquishScreenWithCompletion(nullptr);
+    }
+    EXPECT_FALSE(root->presentedViewController());
+  }
+  slot->mraid = false;
+}
+
+TEST(IntrinsicImages, ArtworkOfItsNominalSizeAtTheScreensDensityAndAnInvisibleCloseImage) {
+  dispatch::RunLoop::main();
+  auto& images = QMAIntrinsicImages::sharedInstance();
+  for (const auto& image : {images.browserBackButton(), images.browserForwardButton()}) {
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(image->pixelWidth() == 27 || image->pixelWidth() == 54);
+    EXPECT_EQ(image->pixelWidth(), image->pixelHeight());
+    EXPECT_GT(image->scale(), 0);
+  }
+  ASSERT_TRUE(images.closeButton());
+  EXPECT_TRUE(images.closeButton()->pixelWidth() == 25 || images.closeButton()->pixelWidth() == 50);
+  EXPECT_EQ(images.closeButton(), images.closeButton());  // made once
+  auto clear = images.transparentImage();
+  ASSERT_TRUE(clear);
+  EXPECT_DOUBLE_EQ(clear->size().width, 10);
+  for (auto byte : clear->rgba()) EXPECT_EQ(byte, 0);
+  EXPECT_FALSE(QMAIntrinsicImages::imageWithBase64EncodedString("not base64!"));
 }
 
 }  // namespace
