@@ -8,6 +8,13 @@
 
 namespace {
 
+double screenDensity() {
+  const auto& device = QMADevice::sharedInstance();
+  device->cacheStaticParameters();
+  const double density = device->mainScreenDensity();
+  return density > 0 ? density : 1;
+}
+
 // Made by scripts/make-intrinsic-images.
 const std::string kBrowserBackButton =
     "iVBORw0KGgoAAAANSUhEUgAAABsAAAAbCAYAAACN1PRVAAAAWklEQVR42mNgGAW4gQEQrwfi+UAsQGuL3gPxfyieTy+LQHg/vSwC"
@@ -60,14 +67,12 @@ std::shared_ptr<uikit::Image> QMAIntrinsicImages::imageWithBase64EncodedString(c
   if (!bytes) return nullptr;
   auto decoded = uikit::Image::imageWithData(*bytes);
   if (!decoded) return nullptr;
-  const double scale = QMADevice::sharedInstance()->mainScreenDensity();
-  return std::make_shared<uikit::Image>(decoded->pixelWidth(), decoded->pixelHeight(), decoded->rgba(),
-                                        scale > 0 ? scale : 1);
+  return std::make_shared<uikit::Image>(decoded->pixelWidth(), decoded->pixelHeight(), decoded->rgba(), screenDensity());
 }
 
 const std::string& QMAIntrinsicImages::chooseImageOrDoubleDensityImage(const std::string& single,
                                                                         const std::string& dual) {
-  return QMADevice::sharedInstance()->mainScreenDensity() == 1.0 ? single : dual;
+  return screenDensity() == 1.0 ? single : dual;
 }
 
 std::shared_ptr<uikit::Image> QMAIntrinsicImages::browserBackButton() {
@@ -94,8 +99,7 @@ std::shared_ptr<uikit::Image> QMAIntrinsicImages::closeButton() {
 std::shared_ptr<uikit::Image> QMAIntrinsicImages::transparentImage() {
   WV_DCHECK_MAIN_THREAD();
   if (!transparentImage_) {
-    double scale = QMADevice::sharedInstance()->mainScreenDensity();
-    if (!(scale > 0)) scale = 1;
+    const double scale = screenDensity();
     const auto side = static_cast<std::uint32_t>(std::lround(10 * scale));
     transparentImage_ = std::make_shared<uikit::Image>(side, side, std::vector<std::uint8_t>(std::size_t{side} * side * 4, 0), scale);
   }

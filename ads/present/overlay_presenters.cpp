@@ -18,7 +18,14 @@ namespace {
 
 long statusBarOrientation() { return static_cast<long>(system_facts::screen().orientation); }
 
-bool isBeforeSystem8() { return !QMADevice::sharedInstance()->isOSAtLeastMajorMinorPatch(8, 0, 0); }
+// The device's facts, read once on the main thread (the early activities normally have).
+const std::shared_ptr<QMADevice>& device() {
+  const auto& d = QMADevice::sharedInstance();
+  d->cacheStaticParameters();
+  return d;
+}
+
+bool isBeforeSystem8() { return !device()->isOSAtLeastMajorMinorPatch(8, 0, 0); }
 
 }  // namespace
 
@@ -34,7 +41,7 @@ std::shared_ptr<uikit::View> QMAUnclickableView::hitTest(uikit::Point p) {
 std::shared_ptr<QMATransparentOverlayPresenter> QMATransparentOverlayPresenter::init() {
   WV_DCHECK_MAIN_THREAD();
   std::shared_ptr<QMATransparentOverlayPresenter> presenter(new QMATransparentOverlayPresenter());
-  const auto portrait = QMADevice::sharedInstance()->standardizedPortraitScreenBounds();
+  const auto portrait = device()->standardizedPortraitScreenBounds();
   const double side = std::max(portrait.width(), portrait.height());
   presenter->pivotView_ = std::make_shared<QMAUnclickableView>(uikit::Rect{0, 0, side, side});
   presenter->cropView_ = std::make_shared<QMAUnclickableView>(uikit::Rect{});
@@ -68,7 +75,7 @@ double QMATransparentOverlayPresenter::rotationForOrientation(long orientation) 
 }
 
 uikit::Rect QMATransparentOverlayPresenter::pivotedApplicationFrameForOrientation(long) {
-  const auto frame = QMADevice::sharedInstance()->standardizedOrientedApplicationFrame();
+  const auto frame = device()->standardizedOrientedApplicationFrame();
   return frameWithSizeCenteredInFrame(frame.size, pivotView_->bounds());
 }
 

@@ -31,7 +31,8 @@ struct TakeoverSlot : QMAPresentationSlot {
   std::uint64_t timeLastLoaded() const override { return 0; }
   std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
   std::shared_ptr<QMARequest> request() const override { return nullptr; }
-  std::shared_ptr<QMAAdView> adView() const override { return nullptr; }
+  std::shared_ptr<QMAAdView> banner;
+  std::shared_ptr<QMAAdView> adView() const override { return banner; }
   bool mraid = false;
   bool isMRAIDEnabled() const override { return mraid; }
   void didReceiveValidAd() override {}
@@ -576,6 +577,63 @@ TEST(IntrinsicImages, ArtworkOfItsNominalSizeAtTheScreensDensityAndAnInvisibleCl
   EXPECT_DOUBLE_EQ(clear->size().width, 10);
   for (auto byte : clear->rgba()) EXPECT_EQ(byte, 0);
   EXPECT_FALSE(QMAIntrinsicImages::imageWithBase64EncodedString("not base64!"));
+}
+
+const char* kEventReceiver =
+    "<body><script>var got = []; function QVRA_ReceiveMessage(n, m) {"
+    " got.push(n + ' ' + (m.state || m.visible || m.js || '')); }</script></body>";
+
+TEST_F(OnScreen, ASupplementalWebAppTellsItselfAndTheBannerOfItsStates) {
+  slot->banner = QMAAdView::initWithFrame({{0, 0}, {320, 50}});
+  bool loaded = false;
+  struct Loaded : QMAAdViewDelegateProtocol {
+    bool* f;
+    void adViewDidFinishLoad(QMAAdView&) override { *f = true; }
+  };
+  auto watcher = std::make_shared<Loaded>();
+  watcher->f = &loaded;
+  slot->banner->setDelegate(watcher);
+  slot->banner->loadHTMLStringBaseURL(kEventReceiver, net::URL::fromString("https://ads.example/banner"));
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] { return loaded; }));
+  auto banner = [&](const std::string& js) { return slot->banner->stringByEvaluatingJavaScriptFromString(js); };
+
+  auto app = QMASupplementalAdAppViewController::init();
+  app->setSlot(slot);
+  app->loadHTMLBaseURL(kEventReceiver, net::URL::fromString("https://ads.example/app"));
+  app->presentFromViewControllerCompletion(root, nullptr);
+  auto own = [&](const std::string& js) { return app->adView()->stringByEvaluatingJavaScriptFromString(js); };
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] { return own("got.length") == "3" && banner("got.length") == "1"; }));
+  EXPECT_EQ(own("got.join('|')"), "onAdVisibilityChanged 1|onReadyEventReceived qvra-sdk-i-v7.4.1|onStateChanged expanded");
+  EXPECT_EQ(banner("got[0]"), "onStateChanged expanded");
+  app->relinquishScreenWithCompletion(nullptr);
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] { return banner("got.length") == "2"; }));
+  EXPECT_EQ(banner("got[1]"), "onStateChanged default");
+  qma_test::pumpMainLoop([&] { return own("got.length") == "4"; });
+  EXPECT_EQ(own("got[3]"), "onAdVisibilityChanged 0");
+  slot->banner.reset();
+}
+
+TEST_F(OnScreen, TheTransparentOverlayFollowsTheInterfaceAsItTurns) {
+  auto vc = adController();
+  auto presenter = QMATransparentOverlayPresenter::init();
+  vc->setPresenter(presenter);
+  vc->presentFromViewControllerCompletion(root, nullptr);
+  const auto portraitCrop = presenter->cropView()->frame();
+  auto screen = system_facts::screen();
+  screen.orientation = system_facts::InterfaceOrientation::LandscapeLeft;
+  system_facts::setScreen(screen);
+  foundation::NotificationCenter::defaultCenter().postNotificationName(
+      uikit::kUIApplicationDidChangeStatusBarOrientationNotification, app);
+  drainMain();
+  // The application frame turned with the interface (the status bar stays on top).
+  EXPECT_GT(presenter->cropView()->frame().width(), presenter->cropView()->frame().height());
+  EXPECT_LT(portraitCrop.width(), portraitCrop.height());
+  EXPECT_EQ(presenter->pivotRotation(), 0);  // the system turns the window itself from 8.0 on
+  vc->relinquishScreenWithCompletion(nullptr);
+  foundation::Clock::advance(1);
+  drainMain();
+  EXPECT_FALSE(presenter->pivotView()->superview());
+  EXPECT_FALSE(presenter->isObservingOrientation());
 }
 
 }  // namespace
