@@ -44,6 +44,8 @@ TEST(AdHostCommands, LinesReadAsCommandsOrSayWhyNot) {
       {"clock advance 99999999999", false, adhost::Verb::Nothing},
       {"tap b1 2", true, adhost::Verb::Tap},
       {"tap b1 x", false, adhost::Verb::Nothing},
+      {"browse b1 https://landing.example/", true, adhost::Verb::Browse},
+      {"browse b1", false, adhost::Verb::Nothing},
       {"frame b1 0,20 375x50", true, adhost::Verb::Frame},
       {"frame b1 0,20 -1x50", false, adhost::Verb::Nothing},
       {"reward load unit-r", true, adhost::Verb::RewardLoad},
@@ -331,6 +333,56 @@ TEST_F(AdHostTest, AutoClickProtectionKeepsAnUntouchedAdFromLeavingTheApplicatio
   EXPECT_EQ(screen.find("itms-apps://itunes.example/app/1", first + 1), std::string::npos) << screen;
   const std::string events = send("events safe");
   EXPECT_EQ(events.find("adViewWillLeaveApplication"), std::string::npos) << events;
+}
+
+TEST_F(AdHostTest, TheInAppBrowserOverABannerAndOverAnInterstitialTellsTheHostOnceForEachTakeover) {
+  const std::string landing = server_->baseURL() + "/landing/page";
+  expect("banner b1", "ok b1");
+  expect("load b1", "ok loading b1");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  expect("browse b1 " + landing, "ok b1 full screen: QMABrowserViewController");
+  expect("wait b1", "ok b1 adViewWillPresentScreen:");
+  EXPECT_GE(hits("/landing/page"), 1u);
+  EXPECT_EQ(hits("/ping/click"), 1u);  // opening the browser is a click
+  std::string screen;
+  for (int i = 0; i < 200 && screen.find("[Reload]") == std::string::npos; ++i) {
+    send("clock advance 0.01");
+    screen = send("screen");
+  }
+  EXPECT_NE(screen.find("full screen QMABrowserViewController shows \"\" toolbar [Back off] [Forward off] [Reload] "
+                        "[View in Safari] [Done]"),
+            std::string::npos)
+      << screen;
+  expect("close", "ok closed QMABrowserViewController");
+  expect("wait b1", "ok b1 adViewWillDismissScreen:");
+  expect("wait b1", "ok b1 adViewDidDismissScreen:");
+
+  expect("interstitial i1 unit big", "ok i1");
+  expect("load i1", "ok loading i1");
+  expect("wait i1", "ok i1 interstitialDidReceiveAd:");
+  expect("interstitial i2 unit big", "ok i2");
+  expect("load i2", "ok loading i2");
+  expect("wait i2", "ok i2 interstitialDidReceiveAd:");
+  expect("present i1", "ok i1 full screen: QMAInterstitialViewController");
+  expect("wait i1", "ok i1 interstitialWillPresentScreen:");
+  expect("browse i1 " + landing, "ok i1 full screen: QMABrowserViewController");
+  expect("wait i1", "ok i1 interstitialDidReceiveAdClick:");
+  EXPECT_NE(send("screen").find("; presented QMAInterstitialViewController > QMABrowserViewController"), std::string::npos);
+  // A second full-screen ad cannot come now: its host hears only the failure.
+  expect("present i2", "error: i2 was refused: QMABrowserViewController is presented already");
+  expect("wait i2", "ok i2 interstitial:didFailToReceiveAdWithError: code=11");
+  expect("close", "ok closed QMABrowserViewController");
+  expect("close", "ok closed QMAInterstitialViewController");
+  expect("wait i1", "ok i1 interstitialWillDismissScreen:");
+  expect("wait i1", "ok i1 interstitialDidDismissScreen:");
+  // One takeover, told once: the browser on top added nothing.
+  const std::string events = send("events i1");
+  EXPECT_EQ(events.find("interstitialWillPresentScreen:", events.find("interstitialWillPresentScreen:") + 1),
+            std::string::npos)
+      << events;
+  EXPECT_EQ(send("events i2"), "ok events i2 interstitialDidReceiveAd: | i2 interstitial:didFailToReceiveAdWithError: code=11 "
+                               "Presenting the interstitial threw exception: the platform refused to present "
+                               "QMAInterstitialViewController from AdHostRootViewController with trace: ()");
 }
 
 }  // namespace

@@ -230,6 +230,13 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     }
     return c;
   }
+  if (verb == "browse") {
+    c.verb = Verb::Browse;
+    if (auto e = needName(1, "browse NAME URL")) return *e;
+    if (w.size() != 3) return usage("browse NAME URL");
+    c.url = std::string(w[2]);
+    return c;
+  }
   if (verb == "frame") {
     c.verb = Verb::Frame;
     if (auto e = needName(1, "frame NAME X,Y WxH")) return *e;
@@ -317,7 +324,8 @@ std::string helpLine() {
   return "commands: banner NAME [SIZE] [at X,Y] [unit UNIT] [no-root] | kvr-banner NAME [SIZE] [at X,Y] [unit UNIT] "
          "[no-root] [sizes SIZE,...] [manual-impressions] [custom-rendering] | interstitial NAME [unit UNIT] | "
          "kvr-interstitial NAME [unit UNIT] [custom-rendering] | load NAME [KEY=VALUE ...] | present NAME | "
-         "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK] | close | frame NAME X,Y WxH | "
+         "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK] | close | browse NAME URL | "
+         "frame NAME X,Y WxH | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "
          "background | foreground | screen | events [NAME] | wait NAME [EVENT] | log | help | quit; "

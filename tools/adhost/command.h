@@ -35,6 +35,7 @@ enum class Verb {
   RewardPresent,    // reward present
   Tap,              // tap NAME [LINK]
   Close,            // close: the close button of the full-screen ad on top
+  Browse,           // browse NAME URL: the ad's creative opens the URL in the in-app browser
   Frame,            // frame NAME X,Y WxH
   Size,             // size NAME SIZE
   Hide,             // hide NAME
@@ -64,6 +65,7 @@ struct Command {
   std::optional<uikit::Size> frameSize;
   std::optional<std::string> unit;
   std::optional<std::string> user;
+  std::optional<std::string> url;
   std::vector<QMAAdSize> validSizes;
   bool manualImpressions = false;
   bool customRendering = false;

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "ads/present/browser_view_controller.h"
+#include "ads/render/ad_view_delegate.h"
 #include "ads/services/logging.h"
 #include "ads/slots/kvr_request.h"
 #include "ads/slots/mobile_ads.h"
@@ -252,6 +253,33 @@ struct TextDriver::Impl {
     return "ok tapped " + c.name + " link " + std::to_string(link) + " " + links[link];
   }
 
+  // What a creative's request to open a landing page in the application does: the opener of
+  // its ad view's delegate opens the in-app browser from where the ad is shown.
+  std::string browse(const Command& c) {
+    auto* hosted = host()->ad(c.name);
+    if (!hosted || (!hosted->banner && !hosted->interstitial)) return "error: no banner or interstitial named " + c.name;
+    auto url = net::URL::fromString(*c.url);
+    if (!url) return "error: not a URL: " + *c.url;
+    std::shared_ptr<QMAAdView> adView;
+    if (hosted->banner) adView = std::dynamic_pointer_cast<QMAAdView>(hosted->banner->rootAdView());
+    if (hosted->interstitial) {
+      auto vc = std::dynamic_pointer_cast<QMAInterstitialViewController>(topFullScreen());
+      if (!vc || vc->slot() != std::static_pointer_cast<QMAPresentationSlot>(hosted->interstitial->slot()))
+        return "error: " + c.name + " is not on screen";
+      adView = vc->adView();
+    }
+    auto delegate = adView ? std::dynamic_pointer_cast<QMAAdViewDelegate>(adView->delegate()) : nullptr;
+    auto opener = delegate ? delegate->opener() : nullptr;
+    if (!opener) return "error: " + c.name + " shows no ad";
+    auto before = topFullScreen();
+    opener->setViewController(adView->viewController());
+    opener->setAdView(adView);
+    opener->openBrowserToURLSupportedOrientations(url, 30);
+    auto top = topFullScreen();
+    if (top == before) return "error: " + c.name + " opened nothing (the click gate or the orientations refused)";
+    return "ok " + c.name + " full screen: " + top->className();
+  }
+
   std::string close() {
     auto top = topFullScreen();
     if (!top) return "error: nothing is presented";
@@ -459,6 +487,7 @@ struct TextDriver::Impl {
       }
       case Verb::Tap: return tap(c);
       case Verb::Close: return close();
+      case Verb::Browse: return browse(c);
       case Verb::Frame:
         if (auto e = banner(c, &b); !e.empty()) return e;
         b->setFrame({*c.origin, *c.frameSize});
