@@ -7,6 +7,8 @@
 #include "ads/present/view_controller.h"
 #include "ads/render/ad_view_delegate.h"
 #include "ads/services/click_tracker_collection.h"
+#include "ads/services/logging.h"
+#include "platform/foundation/log.h"
 #include "ads/services/test_support.h"
 #include "platform/system/device_facts.h"
 #include "platform/uikit/system_sound.h"
@@ -125,6 +127,45 @@ TEST_F(DefaultHandlerTest, HttpTrackFollowsOnlyWebURLs) {
   send("httpTrack");
   qma_test::DeviceRootTest::drainMain();
   EXPECT_TRUE(QMAClickTrackerCollection::sharedInstance()->trackers().empty());
+}
+
+TEST_F(DefaultHandlerTest, LogWritesThePagesTextUnchanged) {
+  std::vector<std::string> lines;
+  auto previous = foundation::setLogSink([&](const std::string& line) { lines.push_back(line); });
+  send("log?string=50%25%20done%20%25%40");
+  send("log");
+  qma_test::pumpMainLoop([&] {
+    QMALogQueue()->sync([] {});
+    return lines.size() >= 2;
+  });
+  foundation::setLogSink(previous);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("50% done %@"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[0].find("<Quillon>"), std::string::npos);
+}
+
+struct CountingDelay : QMADelayLoadDelegate {
+  std::vector<std::string> heard;
+  void loadHandlerDidChangeDelayFromTo(QMADelayPageLoadQOMBHandler&, long from, long to) override {
+    heard.push_back(std::to_string(from) + ">" + std::to_string(to));
+  }
+  void loadHandlerDidCancel(QMADelayPageLoadQOMBHandler&) override { heard.push_back("cancel"); }
+};
+
+TEST_F(DefaultHandlerTest, ThePagesDelayMessagesCountInTheOrderItSentThem) {
+  auto counting = std::make_shared<CountingDelay>();
+  auto delay = QMADelayPageLoadQOMBHandler::initWithDelegate(counting);
+  ASSERT_TRUE(delay);
+  EXPECT_FALSE(QMADelayPageLoadQOMBHandler::initWithDelegate({}));
+  delegate->addQOMBHandler(delay);
+  // A stop that overtook its start would be lost and leave the page delayed for good.
+  for (const char* m : {"start", "stop", "start", "start", "stop", "stop", "stop"}) send(std::string("delayPageLoaded?") + m + "=1");
+  send("delayPageLoaded?cancel=1");
+  send("delayPageLoaded?start=");
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] { return counting->heard.size() == 7; }));
+  qma_test::DeviceRootTest::drainMain();
+  EXPECT_EQ(counting->heard, (std::vector<std::string>{"0>1", "1>0", "0>1", "1>2", "2>1", "1>0", "cancel"}));
+  EXPECT_EQ(delay->delayCount(), 1);  // the start after the cancel counts, but nobody hears it
 }
 
 }  // namespace
