@@ -96,11 +96,14 @@ function(wv_fuzz target source)
   set_property(GLOBAL APPEND PROPERTY WV_FUZZ_TARGETS ${target})
 endfunction()
 
-# The ad component as both deliverables carry it, bottom up. It is linked whole: nothing
-# of the deliverables' own code calls it, and its start-up (the class-load hook that
+# The ad component as both deliverables carry it, one library per ads/ folder, bottom up:
+# each folder uses only those before it (docs/architecture.md draws the order, and
+# scripts/check-layers reads it from this list and fails an include of a folder further
+# on). It is linked whole: nothing of the deliverables' own code calls it, and its start-up
+# (ads/startup/: the makers it installs across folders and the class-load hook that
 # observes the host's launch) and the classes it finds by name must be in all the same.
 # The settings application leaves out the native-ad classes (WV_AD_COMPONENT_NATIVE).
-set(WV_AD_COMPONENT ads_services ads_slots_model ads_render ads_present ads_mediation ads_slots)
+set(WV_AD_COMPONENT ads_services ads_model ads_render ads_present ads_slots ads_mediation ads_startup)
 set(WV_AD_COMPONENT_NATIVE ads_slots_native)
 
 # wv_whole_archives(<out-var> <libs...>): the archive files of those of the libraries that

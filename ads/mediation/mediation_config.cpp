@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
+#include "ads/model/ad_size.h"
+#include "ads/model/string_values.h"
 #include "ads/services/logging.h"
-#include "ads/slots/ad_size.h"
-#include "ads/slots/string_values.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/format.h"
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "ads/slots/ad_type.h"
-#include "ads/slots/request_error.h"
+#include "ads/model/ad_type.h"
+#include "ads/model/request_error.h"
 #include "platform/foundation/value.h"
 #include "platform/runtime/runtime.h"
 

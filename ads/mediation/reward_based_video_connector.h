@@ -17,8 +17,9 @@
 #include <vector>
 
 #include "ads/mediation/mediation_config.h"
-#include "ads/slots/ad_type.h"
-#include "ads/slots/request.h"
+#include "ads/model/ad_type.h"
+#include "ads/model/request.h"
+#include "ads/slots/reward_based_video_ad_mediation.h"
 #include "platform/foundation/error.h"
 
 class QMAMRewardBasedVideoAdNetworkConnector;
@@ -90,17 +91,6 @@ class QMAMRewardBasedVideoAdConnectorDelegate {
   virtual void connectorDidReceiveClick(QMAMRewardBasedVideoAdNetworkConnector& connector) = 0;
   virtual void connectorDidRewardUserWithReward(QMAMRewardBasedVideoAdNetworkConnector& connector,
                                                 const std::shared_ptr<QMAAdReward>& reward) = 0;
-};
-
-// The public reward-based video ad as the connector reaches it once its ad is shown: the
-// host's delegate messages, each sent only when the host's delegate implements it.
-class QMARewardBasedVideoAdHostDelegateMessages {
- public:
-  virtual ~QMARewardBasedVideoAdHostDelegateMessages() = default;
-  virtual void sendRewardBasedVideoAdDidOpen() = 0;
-  virtual void sendRewardBasedVideoAdDidStartPlaying() = 0;
-  virtual void sendRewardBasedVideoAdDidClose() = 0;
-  virtual void sendRewardBasedVideoAdWillLeaveApplication() = 0;
 };
 
 class QMAMRewardBasedVideoAdNetworkConnector : public QMAMRewardBasedVideoAdNetworkConnectorProtocol,

@@ -4,9 +4,10 @@
 #include <cmath>
 
 #include "ads/mediation/mediation_pings.h"
+#include "ads/model/string_values.h"
 #include "ads/services/absolute_time.h"
 #include "ads/services/utilities.h"
-#include "ads/slots/string_values.h"
+#include "ads/slots/reward_based_video_ad.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
 
@@ -17,6 +18,13 @@ std::shared_ptr<QMARewardBasedVideoAdMediationAdditions> QMARewardBasedVideoAdMe
     std::weak_ptr<QMARewardBasedVideoAdMediationHost> rewardBasedVideoAd) {
   return std::shared_ptr<QMARewardBasedVideoAdMediationAdditions>(
       new QMARewardBasedVideoAdMediationAdditions(std::move(rewardBasedVideoAd)));
+}
+
+void QMARewardBasedVideoAdMediationAdditions::install() {
+  QMARewardBasedVideoAd::setMediationFactory(
+      [](std::weak_ptr<QMARewardBasedVideoAdMediationHost> ad) -> std::shared_ptr<QMARewardBasedVideoAdMediating> {
+        return initWithRewardBasedVideoAd(std::move(ad));
+      });
 }
 
 std::string QMARewardBasedVideoAdMediationAdditions::classNameOf(const Connector& connector) {

@@ -22,34 +22,24 @@
 #include <vector>
 
 #include "ads/mediation/reward_based_video_connector.h"
-#include "ads/slots/ad.h"
+#include "ads/model/ad.h"
+#include "ads/slots/reward_based_video_ad_mediation.h"
 
-// What the mediation reaches of the public reward-based video ad, which serves it.
-class QMARewardBasedVideoAdMediationHost : public QMARewardBasedVideoAdHostDelegateMessages {
- public:
-  ~QMARewardBasedVideoAdMediationHost() override = default;
-  virtual std::shared_ptr<QMARequest> request() const = 0;
-  virtual std::optional<std::string> userID() const = 0;
-  // The load's two ends.
-  virtual void adLoadedSuccessfully() = 0;
-  virtual void failedToLoadAdWithError(const foundation::Error& error) = 0;
-  // Whether the host's delegate implements rewardBasedVideoAd:didRewardUserWithReward:.
-  virtual bool delegateRespondsToDidRewardUserWithReward() const = 0;
-  // Sent whether the reward is null or not.
-  virtual void sendRewardBasedVideoAdDidRewardUserWithReward(const std::shared_ptr<QMAAdReward>& reward) = 0;
-};
-
-class QMARewardBasedVideoAdMediationAdditions : public QMAMRewardBasedVideoAdConnectorDelegate,
+class QMARewardBasedVideoAdMediationAdditions : public QMARewardBasedVideoAdMediating,
+                                                public QMAMRewardBasedVideoAdConnectorDelegate,
                                                 public std::enable_shared_from_this<QMARewardBasedVideoAdMediationAdditions> {
  public:
   using Connector = QMAMRewardBasedVideoAdNetworkConnector;
 
   static std::shared_ptr<QMARewardBasedVideoAdMediationAdditions> initWithRewardBasedVideoAd(
       std::weak_ptr<QMARewardBasedVideoAdMediationHost> rewardBasedVideoAd);
+  // Makes every reward-based video ad made from now on own mediation of this class (the ad
+  // component's start-up does it once; idempotent).
+  static void install();
 
   // ---- entry points
-  void processMediationAd(const std::shared_ptr<QMAAd>& ad);
-  void presentMediatedRewardBasedVideoAdFromViewController(const std::shared_ptr<uikit::ViewController>& root);
+  void processMediationAd(const std::shared_ptr<QMAAd>& ad) override;
+  void presentMediatedRewardBasedVideoAdFromViewController(const std::shared_ptr<uikit::ViewController>& root) override;
   // The response's JSON object: "x-qvra-mediation" true and a JSON content type (else
   // error 13), a body that is JSON (else error 7) and an object (else error 13).
   static std::optional<foundation::Dictionary> parseJSONResponseFromAdError(const std::shared_ptr<QMAAd>& ad,

@@ -1,10 +1,10 @@
 #include "ads/present/ad_app_view_controller.h"
 
+#include "ads/model/request.h"
+#include "ads/present/ad_app_ad_view_delegate.h"
 #include "ads/present/intrinsic_images.h"
-#include "ads/render/ad_app_ad_view_delegate.h"
 #include "ads/render/mraid_resize_properties.h"
 #include "ads/services/geometry.h"
-#include "ads/slots/request.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/system/screen_facts.h"
 

@@ -2,7 +2,7 @@
 
 #include "ads/present/intrinsic_images.h"
 #include "ads/present/opener.h"
-#include "ads/render/browser_ad_view_delegate.h"
+#include "ads/present/browser_ad_view_delegate.h"
 #include "ads/services/device.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/system/device_facts.h"

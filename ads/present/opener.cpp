@@ -3,6 +3,7 @@
 #include "ads/present/ad_app_view_controller.h"
 #include "ads/present/browser_view_controller.h"
 #include "ads/render/ad_view.h"
+#include "ads/render/ad_view_delegate.h"
 #include "ads/services/geometry.h"
 #include "ads/render/rendering_slot.h"
 #include "ads/render/sdk_core_controller.h"
@@ -12,6 +13,10 @@
 #include "platform/uikit/application.h"
 
 std::shared_ptr<QMAOpener> QMAOpener::init() { return std::shared_ptr<QMAOpener>(new QMAOpener()); }
+
+void QMAOpener::install() {
+  QMAAdViewDelegate::setOpenerFactory([]() -> std::shared_ptr<QMAAdViewOpener> { return init(); });
+}
 
 bool QMAOpener::shouldPerformOpenAction() {
   WV_DCHECK_MAIN_THREAD();

@@ -18,42 +18,42 @@
 #include <set>
 #include <string>
 
+#include "ads/render/ad_view_opener.h"
 #include "platform/net/url.h"
 #include "platform/uikit/alert_view.h"
 
 class QMAAdAppViewController;
-class QMAViewController;
-class QMAAdView;
-class QMARenderingSlot;
 class QMASupplementalAdAppViewController;
+class QMAViewController;
 
-namespace uikit {
-class ViewController;
-}
-
-class QMAOpener : public uikit::AlertViewDelegate, public std::enable_shared_from_this<QMAOpener> {
+class QMAOpener : public uikit::AlertViewDelegate,
+                  public QMAAdViewOpener,
+                  public std::enable_shared_from_this<QMAOpener> {
  public:
   // The server constant of URL schemes that ask for a confirmation (scheme -> button title).
   static constexpr const char* kConfirmSchemesKey = "/quillon/ads/clickthrough_confirm_schemes";
 
   static std::shared_ptr<QMAOpener> init();
+  // Makes every ad view delegate made from now on own an opener of this class (the ad
+  // component's start-up does it once; idempotent).
+  static void install();
 
-  bool didOpenAnotherApplication() const { return didOpenAnotherApplication_; }
-  void setDidOpenAnotherApplication(bool opened) { didOpenAnotherApplication_ = opened; }
-  bool isAutoClickProtected() const { return autoClickProtected_; }
-  void setAutoClickProtected(bool protectedClicks) { autoClickProtected_ = protectedClicks; }
+  bool didOpenAnotherApplication() const override { return didOpenAnotherApplication_; }
+  void setDidOpenAnotherApplication(bool opened) override { didOpenAnotherApplication_ = opened; }
+  bool isAutoClickProtected() const override { return autoClickProtected_; }
+  void setAutoClickProtected(bool protectedClicks) override { autoClickProtected_ = protectedClicks; }
   std::shared_ptr<uikit::ViewController> viewController() const { return viewController_.lock(); }
-  void setViewController(std::weak_ptr<uikit::ViewController> vc) { viewController_ = std::move(vc); }
+  void setViewController(std::weak_ptr<uikit::ViewController> vc) override { viewController_ = std::move(vc); }
   const std::optional<net::URL>& referringURL() const { return referringURL_; }
-  void setReferringURL(std::optional<net::URL> url) { referringURL_ = std::move(url); }
+  void setReferringURL(std::optional<net::URL> url) override { referringURL_ = std::move(url); }
   std::shared_ptr<QMAAdView> adView() const { return adView_.lock(); }
-  void setAdView(std::weak_ptr<QMAAdView> adView) { adView_ = std::move(adView); }
-  std::shared_ptr<QMARenderingSlot> slot() const { return slot_.lock(); }
-  void setSlot(std::weak_ptr<QMARenderingSlot> slot) { slot_ = std::move(slot); }
+  void setAdView(std::weak_ptr<QMAAdView> adView) override { adView_ = std::move(adView); }
+  std::shared_ptr<QMARenderingSlot> slot() const override { return slot_.lock(); }
+  void setSlot(std::weak_ptr<QMARenderingSlot> slot) override { slot_ = std::move(slot); }
   const std::optional<std::string>& navigationURL() const { return navigationURL_; }
-  void setNavigationURL(std::optional<std::string> url) { navigationURL_ = std::move(url); }
+  void setNavigationURL(std::optional<std::string> url) override { navigationURL_ = std::move(url); }
   // The slot's own word for "stop acting for me": the opener lets its slot go.
-  void setDelegate(std::nullptr_t) { slot_.reset(); }
+  void setDelegate(std::nullptr_t) override { slot_.reset(); }
 
   // The click gate: open freely unless auto-click protection is on, in which case only
   // once the ad view has been touched. A refusal tells the SDK-core page
@@ -70,7 +70,7 @@ class QMAOpener : public uikit::AlertViewDelegate, public std::enable_shared_fro
   bool canOpenContent(bool hasContent) const { return hasContent && viewController() != nullptr; }
 
   // The in-app browser for the URL, presented from the view controller.
-  void openBrowserToURLSupportedOrientations(const std::optional<net::URL>& url, std::uint64_t mask);
+  void openBrowserToURLSupportedOrientations(const std::optional<net::URL>& url, std::uint64_t mask) override;
   void configureOverlayOrientationsUsingCustomClose(const std::shared_ptr<QMAAdAppViewController>& overlay,
                                                     std::uint64_t mask, bool useCustomClose);
   std::shared_ptr<QMASupplementalAdAppViewController> overlayWithOrientationsUseCustomClose(std::uint64_t mask,
@@ -87,7 +87,7 @@ class QMAOpener : public uikit::AlertViewDelegate, public std::enable_shared_fro
 
   // Leaves the application for the URL, after the gate and, for schemes that ask for
   // one, the user's confirmation.
-  void openApp(const std::optional<net::URL>& url);
+  void openApp(const std::optional<net::URL>& url) override;
   // The confirmation button title for the URL's scheme (as spelled, no case folding):
   // from the server constant when one is stored, else {"tel": "Call", "facetime":
   // "FaceTime"}; nullopt when the scheme needs none.

@@ -10,8 +10,8 @@
 
 #include <memory>
 
+#include "ads/model/ad.h"
 #include "ads/render/rendering_slot.h"
-#include "ads/slots/ad.h"
 
 class QMAIntermission;
 class QMAInterstitial;

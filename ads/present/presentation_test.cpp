@@ -10,6 +10,7 @@
 #include "tools/adserver/ad_server.h"
 #include "ads/present/intermission.h"
 #include "ads/present/overlay_presenters.h"
+#include "ads/present/opener.h"
 #include "ads/present/overlay_proxy.h"
 #include "ads/present/view_controller.h"
 #include "platform/system/device_facts.h"
@@ -284,11 +285,13 @@ struct OnScreen : FullScreen {
   std::shared_ptr<uikit::ViewController> root = std::make_shared<uikit::ViewController>();
   void SetUp() override {
     FullScreen::SetUp();
+    QMAOpener::install();
     window->setRootViewController(root);
     window->makeKeyAndVisible();
   }
   void TearDown() override {
     window->setHidden(true);
+    QMAAdViewDelegate::setOpenerFactory(nullptr);
     FullScreen::TearDown();
   }
   std::shared_ptr<QMAViewController> adController() {

@@ -20,6 +20,7 @@
 
 #include "ads/present/intermission.h"
 #include "ads/present/presentation_slot.h"
+#include "ads/render/full_screen_ad.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/uikit/view_controller.h"
 
@@ -61,7 +62,7 @@ inline constexpr const char* kQMAAdModalViewControllerDidDismissFullScreen =
 // Interface orientation masks.
 inline constexpr std::uint64_t kQMAInterfaceOrientationMaskAll = 30;
 
-class QMAViewController : public uikit::ViewController, public QMAIntermitting {
+class QMAViewController : public uikit::ViewController, public QMAIntermitting, public QMAFullScreenAd {
  public:
   using Completion = QMAIntermitting::Completion;
   static std::shared_ptr<QMAViewController> init();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 
 #include "ads/render/default_qomb_handler.h"
 #include "ads/render/rendering_slot.h"
@@ -9,9 +10,25 @@
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/notification_center.h"
 
-QMAAdViewDelegate::QMAAdViewDelegate() : opener_(QMAOpener::init()) { addQOMBHandler(QMADefaultQOMBHandler::init()); }
-
 namespace {
+
+std::mutex& openerFactoryMutex() {
+  static std::mutex m;
+  return m;
+}
+std::function<std::shared_ptr<QMAAdViewOpener>()>& openerFactory() {
+  static std::function<std::shared_ptr<QMAAdViewOpener>()> factory;
+  return factory;
+}
+
+std::shared_ptr<QMAAdViewOpener> makeOpener() {
+  std::function<std::shared_ptr<QMAAdViewOpener>()> factory;
+  {
+    std::lock_guard lock(openerFactoryMutex());
+    factory = openerFactory();
+  }
+  return factory ? factory() : nullptr;
+}
 
 std::string withoutFragment(const net::URL& url) {
   std::string text = url.absoluteString();
@@ -20,6 +37,13 @@ std::string withoutFragment(const net::URL& url) {
 }
 
 }  // namespace
+
+void QMAAdViewDelegate::setOpenerFactory(std::function<std::shared_ptr<QMAAdViewOpener>()> factory) {
+  std::lock_guard lock(openerFactoryMutex());
+  openerFactory() = std::move(factory);
+}
+
+QMAAdViewDelegate::QMAAdViewDelegate() : opener_(makeOpener()) { addQOMBHandler(QMADefaultQOMBHandler::init()); }
 
 QMAAdViewDelegate::~QMAAdViewDelegate() {
   if (!opener_) return;

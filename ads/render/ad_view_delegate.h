@@ -1,21 +1,23 @@
 #pragma once
 // The base ad view delegate (the class `QMAAdViewDelegate`): it owns the opener that carries
-// out clicks and the ordered list of bridge-message handlers of an ad view, and routes
-// every "qomb" navigation to the handlers, first claim wins, re-posting an unclaimed message
-// as a notification named after it. Every navigation first tells the opener what is being
+// out clicks (made by the maker the presentation part installs, see ad_view_opener.h) and
+// the ordered list of bridge-message handlers of an ad view, and routes every "qomb"
+// navigation to the handlers, first claim wins, re-posting an unclaimed message as a
+// notification named after it. Every navigation first tells the opener what is being
 // opened, from where. Built here: the message routing, the link policy by scheme as far as
-// the opener goes today (web links load, other applications go to the opener), and the
-// opener; the composers, the in-app browser and the concrete handlers of the list are the
-// later work of their own classes.
+// the opener goes today (web links load, other applications go to the opener); the
+// composers, the in-app browser and the concrete handlers of the list are the later work
+// of their own classes.
 //
 // Threads: main thread. Messages of one page reach the handlers in the order the page sent
 // them (one hop through the main queue each, in order).
 
+#include <functional>
 #include <memory>
 #include <vector>
 
-#include "ads/present/opener.h"
 #include "ads/render/ad_view.h"
+#include "ads/render/ad_view_opener.h"
 #include "ads/render/qomb.h"
 
 class QMAAdViewDelegate : public QMAAdViewDelegateProtocol, public std::enable_shared_from_this<QMAAdViewDelegate> {
@@ -25,8 +27,12 @@ class QMAAdViewDelegate : public QMAAdViewDelegateProtocol, public std::enable_s
   // Lets the opener go of the view controller, the slot and the ad view it acted for.
   ~QMAAdViewDelegate() override;
 
-  const std::shared_ptr<QMAOpener>& opener() const { return opener_; }
-  void setOpener(std::shared_ptr<QMAOpener> opener) { opener_ = std::move(opener); }
+  // The maker of every new delegate's opener, installed by the presentation part; none by
+  // default. Main thread, before the first delegate it is to serve is made.
+  static void setOpenerFactory(std::function<std::shared_ptr<QMAAdViewOpener>()> factory);
+
+  const std::shared_ptr<QMAAdViewOpener>& opener() const { return opener_; }
+  void setOpener(std::shared_ptr<QMAAdViewOpener> opener) { opener_ = std::move(opener); }
 
   const std::vector<std::shared_ptr<QMAQOMBHandler>>& qombHandlers() const { return qombHandlers_; }
   // For subclasses' initialisers: appends a handler.
@@ -49,7 +55,7 @@ class QMAAdViewDelegate : public QMAAdViewDelegateProtocol, public std::enable_s
                                        bool followPage);
 
  private:
-  std::shared_ptr<QMAOpener> opener_;
+  std::shared_ptr<QMAAdViewOpener> opener_;
   std::vector<std::shared_ptr<QMAQOMBHandler>> qombHandlers_;
   bool hasLoadedAtLeastOnce_ = false;
   bool fileAccessAllowed_ = false;

@@ -7,7 +7,6 @@
 
 #include "ads/render/app_event_qomb_handler.h"
 #include "ads/services/absolute_time.h"
-#include "platform/uikit/application.h"
 #include "ads/services/test_support.h"
 
 namespace {
@@ -40,12 +39,39 @@ struct Slot : QMARenderingSlot {
   void willLeaveAppDueToClick() override {}
 };
 
+// The opener a delegate owns, recording what it is asked to open.
+struct RecordingOpener : QMAAdViewOpener {
+  std::vector<std::string> opened;
+  std::weak_ptr<QMARenderingSlot> slot_;
+  void setViewController(std::weak_ptr<uikit::ViewController>) override {}
+  void setAdView(std::weak_ptr<QMAAdView>) override {}
+  void setSlot(std::weak_ptr<QMARenderingSlot> s) override { slot_ = std::move(s); }
+  std::shared_ptr<QMARenderingSlot> slot() const override { return slot_.lock(); }
+  void setDelegate(std::nullptr_t) override {}
+  void setNavigationURL(std::optional<std::string>) override {}
+  void setReferringURL(std::optional<net::URL>) override {}
+  bool isAutoClickProtected() const override { return false; }
+  void setAutoClickProtected(bool) override {}
+  bool didOpenAnotherApplication() const override { return false; }
+  void setDidOpenAnotherApplication(bool) override {}
+  void openApp(const std::optional<net::URL>& url) override { opened.push_back(url ? url->absoluteString() : "nil"); }
+  void openBrowserToURLSupportedOrientations(const std::optional<net::URL>& url, std::uint64_t) override {
+    opened.push_back("browser " + (url ? url->absoluteString() : "nil"));
+  }
+};
+
 struct BannerDelegate : qma_test::DeviceRootTest {
   std::shared_ptr<Slot> slot = std::make_shared<Slot>();
   std::shared_ptr<QMABannerAdViewDelegate> delegate;
+  std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
+  void TearDown() override {
+    QMAAdViewDelegate::setOpenerFactory(nullptr);
+    DeviceRootTest::TearDown();
+  }
   void SetUp() override {
     dispatch::RunLoop::main();
     DeviceRootTest::SetUp();
+    QMAAdViewDelegate::setOpenerFactory([this]() -> std::shared_ptr<QMAAdViewOpener> { return opener; });
     slot->view = QMAAdView::initWithFrame({{0, 0}, {320, 50}});
     slot->view->setHidden(true);
     delegate = QMABannerAdViewDelegate::initWithSlot(slot);
@@ -145,17 +171,13 @@ TEST_F(BannerDelegate, AClickOpensTheClickURLOutsideAndLeavesTheRecordedPageAsIt
   slot->currentState = 6;
   slot->loaded = QMACurrentAbsoluteTimeInMilliseconds() - 1000;
   slot->view->setTouched(true);
-  auto app = uikit::Application::sharedApplication();
-  const auto openedBefore = app->openedURLs().size();
   const net::URLRequest tap(*net::URL::fromString("https://landing.example/x"));
   EXPECT_EQ(delegate->adViewShouldStartLoadWithRequestNavigationType(*slot->view, tap, webkit::NavigationType::LinkClicked),
             false);
   EXPECT_EQ(slot->calls, std::vector<std::string>{"clicked"});
   ASSERT_TRUE(slot->view->URL());
   EXPECT_EQ(slot->view->URL()->absoluteString(), creative.absoluteString());
-  drainMain();
-  ASSERT_EQ(app->openedURLs().size(), openedBefore + 1);
-  EXPECT_EQ(app->openedURLs().back(), "https://landing.example/x");
+  EXPECT_EQ(opener->opened, std::vector<std::string>{"https://landing.example/x"});
 
   // Not a click (no touch): the page loads in the ad view, and its URL is recorded.
   slot->calls.clear();

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <limits>
 
-#include "ads/present/view_controller.h"
 #include "ads/render/ad_view.h"
+#include "ads/render/full_screen_ad.h"
 #include "ads/services/click_tracker_collection.h"
 #include "ads/services/device.h"
 #include "ads/services/logging.h"
@@ -116,7 +116,7 @@ void QMADefaultQOMBHandler::didReceiveCanOpenURLsNotification(const QMAQOMBArgum
 
 void QMADefaultQOMBHandler::didReceiveCloseNotification(const QMAQOMBArguments& arguments) {
   WV_DCHECK_MAIN_THREAD();
-  auto controller = arguments.adView ? std::dynamic_pointer_cast<QMAViewController>(arguments.adView->viewController())
+  auto controller = arguments.adView ? std::dynamic_pointer_cast<QMAFullScreenAd>(arguments.adView->viewController())
                                      : nullptr;
   if (controller) controller->relinquishScreenWithCompletion(nullptr);
 }

@@ -41,14 +41,14 @@ StashState& stash() {
   return s;
 }
 
-// The component's start-up allows the interceptor: wherever the interceptor is linked in,
-// its early activity is added as the image loads.
-const bool startUpActivityAdded = (QMAApplication::addEarlyActivity([] { QMAMRAIDInterceptor::allow(); }), true);
-
 }  // namespace
 
+void QMAMRAIDInterceptor::allowAtStartUp() {
+  static const bool added = (QMAApplication::addEarlyActivity([] { allow(); }), true);
+  (void)added;
+}
+
 void QMAMRAIDInterceptor::allow() {
-  (void)startUpActivityAdded;
   std::lock_guard l(state().lock);
   state().allowed = true;
 }

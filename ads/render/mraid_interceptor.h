@@ -17,6 +17,9 @@ class QMAAdView;
 
 class QMAMRAIDInterceptor {
  public:
+  // Makes allowing the interceptor one of the component's early activities (the start-up
+  // does it as the image loads; once per process however often it is called).
+  static void allowAtStartUp();
   static void allow();
   static void disallow();
   static bool isAllowed();

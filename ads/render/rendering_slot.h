@@ -12,9 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "ads/slots/ad_type.h"
-#include "ads/slots/request.h"
-#include "ads/slots/request_error.h"
+#include "ads/model/ad_type.h"
+#include "ads/model/request.h"
+#include "ads/model/request_error.h"
 #include "platform/net/url.h"
 
 class QMAAdView;

@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "ads/model/ad.h"
 #include "ads/render/sdk_core_qomb_handler.h"
 #include "ads/render/sdk_core_web_view.h"
-#include "ads/slots/ad.h"
 #include "platform/dispatch/queue.h"
 
 // The requester's side of one ad request.

@@ -19,8 +19,8 @@
 #include <optional>
 #include <string>
 
+#include "ads/model/ad_fetcher.h"
 #include "ads/render/qomb.h"
-#include "ads/slots/ad_fetcher.h"
 #include "platform/dispatch/queue.h"
 
 class QMASDKCoreWebView;

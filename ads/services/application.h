@@ -63,8 +63,9 @@ class QMAApplication : public QMAStatisticDictionaryDelegate, public std::enable
   const std::shared_ptr<QMASession>& currentSession() const { return currentSession_; }
   const std::shared_ptr<QMAStatisticDictionary>& statistics() const { return statistics_; }
 
-  // The component's start-up. The class-load hook (load, run when the image holding the
-  // component is loaded) observes the host's did-finish-launching notification; once the
+  // The component's start-up. The class-load hook (load, run from the top of the component,
+  // ads/startup/, when the image holding it is loaded) observes the host's
+  // did-finish-launching notification; once the
   // main run loop has served what was ready at the launch, an operation of the main
   // operation queue sets appFinishedLaunching and runs the early activities,
   // which the first use of the request or slot class also runs. Once per process, on the
@@ -76,8 +77,8 @@ class QMAApplication : public QMAStatisticDictionaryDelegate, public std::enable
   void runEarlyActivities();
   // Main thread.
   static bool earlyActivitiesHaveRun();
-  // Adds an early activity of a part built on the services; added ones run in order, after
-  // the device facts. Any thread; in practice while the image loads.
+  // Adds an early activity of a part built on the services (the start-up adds them); added
+  // ones run in order, after the device facts. Any thread; in practice while the image loads.
   static void addEarlyActivity(std::function<void()> activity);
   // A process that has not started yet, for tests (main thread).
   static void resetEarlyActivitiesForTesting();

@@ -1,7 +1,8 @@
 // The ad component starts by itself: neither deliverable's own code calls it. When the
-// image that holds the component loads, its class-load hook observes the host's
-// did-finish-launching notification; the observer runs the early activities, which bring
-// up the background services once per process.
+// image that holds the component loads, its class-load hook (ads/startup/, the top of the
+// component, which also adds the other folders' early activities) observes the host's
+// did-finish-launching notification through load(); the observer runs the early
+// activities, which bring up the background services once per process.
 
 #include "ads/services/application.h"
 #include "ads/services/crash_reporter.h"
@@ -28,9 +29,6 @@ std::vector<std::function<void()>>& addedActivities() {
   return activities;
 }
 
-// The class-load hook, run as the image loads.
-const bool loaded = (QMAApplication::load(), true);
-
 }  // namespace
 
 void QMAApplication::load() {
@@ -52,7 +50,6 @@ void QMAApplication::load() {
             });
           });
   (void)observer;
-  (void)loaded;
 }
 
 void QMAApplication::addEarlyActivity(std::function<void()> activity) {

@@ -20,10 +20,10 @@
 #include <string_view>
 #include <vector>
 
+#include "ads/model/ad_size.h"
+#include "ads/model/request.h"
+#include "ads/model/request_error.h"
 #include "ads/services/in_app_purchase.h"
-#include "ads/slots/ad_size.h"
-#include "ads/slots/request.h"
-#include "ads/slots/request_error.h"
 #include "ads/slots/slot.h"
 #include "platform/uikit/view.h"
 

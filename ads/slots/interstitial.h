@@ -17,11 +17,11 @@
 #include <string>
 #include <string_view>
 
-#include "ads/mediation/interstitial_ad_click_delegate.h"
+#include "ads/model/request.h"
+#include "ads/model/request_error.h"
 #include "ads/present/ad_app_view_controller.h"
 #include "ads/services/in_app_purchase.h"
-#include "ads/slots/request.h"
-#include "ads/slots/request_error.h"
+#include "ads/slots/interstitial_ad_click_delegate.h"
 #include "ads/slots/slot.h"
 
 // The host's delegate. Every message is optional: the interstitial sends one only when

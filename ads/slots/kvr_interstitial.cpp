@@ -1,8 +1,8 @@
 #include "ads/slots/kvr_interstitial.h"
 
+#include "ads/model/kvr_request.h"
 #include "ads/services/logging.h"
 #include "ads/slots/kvr_banner_view.h"
-#include "ads/slots/kvr_request.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/format.h"
 

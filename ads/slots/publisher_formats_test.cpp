@@ -3,10 +3,10 @@
 // events from the creative and manual impressions.
 #include <gtest/gtest.h>
 
+#include "ads/model/kvr_request.h"
 #include "ads/slots/format_test_support.h"
 #include "ads/slots/kvr_banner_view.h"
 #include "ads/slots/kvr_interstitial.h"
-#include "ads/slots/kvr_request.h"
 
 namespace {
 

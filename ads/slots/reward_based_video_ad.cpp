@@ -7,6 +7,24 @@
 using foundation::Dictionary;
 using foundation::Value;
 
+namespace {
+
+std::mutex& rewardMediationFactoryMutex() {
+  static std::mutex m;
+  return m;
+}
+QMARewardBasedVideoAd::MediationFactory& rewardMediationFactory() {
+  static QMARewardBasedVideoAd::MediationFactory factory;
+  return factory;
+}
+
+}  // namespace
+
+void QMARewardBasedVideoAd::setMediationFactory(MediationFactory factory) {
+  std::lock_guard lock(rewardMediationFactoryMutex());
+  rewardMediationFactory() = std::move(factory);
+}
+
 const std::shared_ptr<QMARewardBasedVideoAd>& QMARewardBasedVideoAd::sharedInstance() {
   WV_DCHECK_MAIN_THREAD();
   // Never destroyed: blocks still running on other threads while the process exits may reach it.
@@ -16,8 +34,12 @@ const std::shared_ptr<QMARewardBasedVideoAd>& QMARewardBasedVideoAd::sharedInsta
 
 std::shared_ptr<QMARewardBasedVideoAd> QMARewardBasedVideoAd::create() {
   std::shared_ptr<QMARewardBasedVideoAd> ad(new QMARewardBasedVideoAd());
-  ad->mediation_ = QMARewardBasedVideoAdMediationAdditions::initWithRewardBasedVideoAd(
-      std::static_pointer_cast<QMARewardBasedVideoAdMediationHost>(ad));
+  MediationFactory makeMediation;
+  {
+    std::lock_guard lock(rewardMediationFactoryMutex());
+    makeMediation = rewardMediationFactory();
+  }
+  if (makeMediation) ad->mediation_ = makeMediation(std::static_pointer_cast<QMARewardBasedVideoAdMediationHost>(ad));
   return ad;
 }
 
@@ -50,7 +72,7 @@ void QMARewardBasedVideoAd::presentFromRootViewController(const std::shared_ptr<
   WV_DCHECK_MAIN_THREAD();
   if (requestInProgress_ || !ready_) return;
   auto keep = shared_from_this();
-  mediation_->presentMediatedRewardBasedVideoAdFromViewController(root);
+  if (mediation_) mediation_->presentMediatedRewardBasedVideoAdFromViewController(root);
   ready_ = false;
 }
 
@@ -78,6 +100,10 @@ void QMARewardBasedVideoAd::failedToLoadAdWithError(const foundation::Error& err
 
 void QMARewardBasedVideoAd::loadAd(const std::shared_ptr<QMAAd>& ad) {
   WV_DCHECK_MAIN_THREAD();
+  if (!mediation_) {
+    failedToLoadAdWithError(QMARequestError::errorWithCodeRequest(QMARequestErrorCodeNoAdapter, request_));
+    return;
+  }
   mediation_->processMediationAd(ad);
 }
 

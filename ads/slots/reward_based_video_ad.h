@@ -4,9 +4,10 @@
 // hears through its delegate when the user has earned the reward. It owns no slot: it asks
 // the SDK-core page for the ad URL itself (or takes the ad URL of a ready ad in the
 // request's extras), fetches the ad with its own fetcher, and hands every fetched ad to its
-// mediation (QMARewardBasedVideoAdMediationAdditions), which runs the waterfall over the
-// host's reward adapters, presents the winner and reports opening, playing, closing,
-// leaving and the reward.
+// mediation (QMARewardBasedVideoAdMediating of reward_based_video_ad_mediation.h, served by
+// the mediation part's QMARewardBasedVideoAdMediationAdditions), which runs the waterfall
+// over the host's reward adapters, presents the winner and reports opening, playing,
+// closing, leaving and the reward.
 //
 // One load at a time: a second load while one runs is only logged. Every load ends in
 // exactly one of adLoadedSuccessfully and failedToLoadAdWithError; a second report of the
@@ -17,18 +18,19 @@
 // answers, the fetcher's reports and the mediation's outcomes all arrive on the main
 // thread, and so do the host's delegate messages.
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "ads/mediation/reward_based_video_mediation.h"
+#include "ads/model/ad_fetcher.h"
+#include "ads/model/ad_type.h"
+#include "ads/model/request.h"
+#include "ads/model/request_error.h"
 #include "ads/render/sdk_core_controller.h"
-#include "ads/slots/ad_fetcher.h"
-#include "ads/slots/ad_type.h"
-#include "ads/slots/request.h"
-#include "ads/slots/request_error.h"
+#include "ads/slots/reward_based_video_ad_mediation.h"
 
 class QMARewardBasedVideoAd;
 
@@ -75,7 +77,11 @@ class QMARewardBasedVideoAd : public QMASDKCoreControllerDelegate,
   std::optional<std::string> userID() const override { return userID_; }
   std::string requestID() const;
   const std::shared_ptr<QMAAdFetcher>& adFetcher() const { return adFetcher_; }
-  const std::shared_ptr<QMARewardBasedVideoAdMediationAdditions>& mediation() const { return mediation_; }
+  const std::shared_ptr<QMARewardBasedVideoAdMediating>& mediation() const { return mediation_; }
+  // The maker of every new ad's mediation, installed by the mediation part; none by default.
+  using MediationFactory =
+      std::function<std::shared_ptr<QMARewardBasedVideoAdMediating>(std::weak_ptr<QMARewardBasedVideoAdMediationHost>)>;
+  static void setMediationFactory(MediationFactory factory);
 
   // ---- the host's side
   void loadRequestWithAdUnitIDUserID(const std::shared_ptr<QMARequest>& request,
@@ -129,5 +135,5 @@ class QMARewardBasedVideoAd : public QMASDKCoreControllerDelegate,
   mutable std::mutex requestIDMutex_;
   std::string requestID_;  // under requestIDMutex_: written on the SDK core's queue
   std::shared_ptr<QMAAdFetcher> adFetcher_;
-  std::shared_ptr<QMARewardBasedVideoAdMediationAdditions> mediation_;
+  std::shared_ptr<QMARewardBasedVideoAdMediating> mediation_;
 };

@@ -24,7 +24,23 @@ long randomCSIIdentifier() {
   return static_cast<long>(engine() & 0x7fffffffu);
 }
 
+using MediationManagerFactory = std::function<std::shared_ptr<QMASlotMediationManager>(const std::shared_ptr<QMASlot>&)>;
+
+std::mutex& mediationManagerFactoryMutex() {
+  static std::mutex m;
+  return m;
+}
+MediationManagerFactory& mediationManagerFactory() {
+  static MediationManagerFactory factory;
+  return factory;
+}
+
 }  // namespace
+
+void QMASlot::setMediationManagerFactory(MediationManagerFactory factory) {
+  std::lock_guard lock(mediationManagerFactoryMutex());
+  mediationManagerFactory() = std::move(factory);
+}
 
 std::shared_ptr<QMASlot> QMASlot::initWithFrame(uikit::Rect frame) {
   WV_DCHECK_MAIN_THREAD();
@@ -49,8 +65,12 @@ void QMASlot::initWithFrameSteps(uikit::Rect frame) {
   addObservers();
   adType_ = QMAAdType::interstitialAdType();
   slotStats_ = QMASlotStatistics::init();
-  mediationManager_ = QMAMAdManager::init();
-  mediationManager_->setSlot(shared_from_this());
+  MediationManagerFactory makeMediationManager;
+  {
+    std::lock_guard lock(mediationManagerFactoryMutex());
+    makeMediationManager = mediationManagerFactory();
+  }
+  if (makeMediationManager) mediationManager_ = makeMediationManager(shared_from_this());
   vistraceMonitoredView_ = adView_;
   CSIIdentifier_ = randomCSIIdentifier();
   adResponseKey_ = foundation::stringWithFormat("%@%ld", "arf_ios", CSIIdentifier_);

@@ -38,7 +38,13 @@
 #include <string>
 #include <vector>
 
-#include "ads/mediation/ad_manager.h"
+#include "ads/model/ad.h"
+#include "ads/model/ad_collaborators.h"
+#include "ads/model/ad_fetcher.h"
+#include "ads/model/ad_size.h"
+#include "ads/model/ad_type.h"
+#include "ads/model/request.h"
+#include "ads/model/request_error.h"
 #include "ads/present/presentation_slot.h"
 #include "ads/render/ad_view.h"
 #include "ads/render/banner_ad_view_delegate.h"
@@ -50,13 +56,7 @@
 #include "ads/services/in_app_purchase.h"
 #include "ads/services/scheduler.h"
 #include "ads/services/slot_statistics.h"
-#include "ads/slots/ad.h"
-#include "ads/slots/ad_collaborators.h"
-#include "ads/slots/ad_fetcher.h"
-#include "ads/slots/ad_size.h"
-#include "ads/slots/ad_type.h"
-#include "ads/slots/request.h"
-#include "ads/slots/request_error.h"
+#include "ads/slots/slot_mediation_manager.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/uikit/screen.h"
 #include "platform/uikit/view.h"
@@ -203,7 +203,11 @@ class QMASlot : public QMAPresentationSlot,
   // ---- properties (main thread)
   std::int64_t state() const override { return state_; }
   std::uint64_t vistraceID() const { return vistraceID_; }
-  const std::shared_ptr<QMAMAdManager>& mediationManager() const { return mediationManager_; }
+  const std::shared_ptr<QMASlotMediationManager>& mediationManager() const { return mediationManager_; }
+  // The maker of every new slot's mediation manager, installed by the mediation part; none
+  // by default. Main thread, before the first slot it is to serve is made.
+  static void setMediationManagerFactory(
+      std::function<std::shared_ptr<QMASlotMediationManager>(const std::shared_ptr<QMASlot>&)> factory);
   const std::shared_ptr<QMAMConfig>& mediationConfiguration() const { return mediationConfiguration_; }
   void setMediationConfiguration(std::shared_ptr<QMAMConfig> config) { mediationConfiguration_ = std::move(config); }
   bool slotHasAttemptedAnAdRequestAtLeastOnce() const { return slotHasAttemptedAnAdRequestAtLeastOnce_; }
@@ -448,7 +452,7 @@ class QMASlot : public QMAPresentationSlot,
   // The swipe-to-view-controller and device-orientation parts of the slot keep these;
   // nothing in the slot itself reads them.
   [[maybe_unused]] std::int64_t swipeToViewControllerCheckerTaskID_ = 0;
-  std::shared_ptr<QMAMAdManager> mediationManager_;
+  std::shared_ptr<QMASlotMediationManager> mediationManager_;
   std::shared_ptr<QMAMConfig> mediationConfiguration_;
   bool slotHasAttemptedAnAdRequestAtLeastOnce_ = false;
   [[maybe_unused]] bool isListeningToDeviceOrientationChangeEvent_ = false;

@@ -4,11 +4,11 @@
 
 #include <any>
 
+#include "ads/model/kvr_request.h"
 #include "ads/render/mraid_interceptor.h"
 #include "ads/services/csi.h"
 #include "ads/services/device.h"
 #include "ads/services/logging.h"
-#include "ads/slots/kvr_request.h"
 #include "ads/slots/slot.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/format.h"

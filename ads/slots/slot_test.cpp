@@ -34,7 +34,6 @@ TEST_F(Slot, ANewSlotHasItsDefaultsAndItsOwnTimingKeys) {
   EXPECT_EQ(slot->adView()->frame(), (uikit::Rect{{0, 0}, {300, 250}}));
   EXPECT_EQ(slot->adView()->delegate(), slot->adViewDelegate());
   EXPECT_EQ(slot->vistraceMonitoredView(), slot->adView());
-  EXPECT_EQ(slot->mediationManager()->slot(), slot);
   EXPECT_GE(slot->CSIIdentifier(), 0);
   EXPECT_LE(slot->CSIIdentifier(), 0x7fffffff);
   const std::string id = std::to_string(slot->CSIIdentifier());

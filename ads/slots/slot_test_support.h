@@ -11,11 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "ads/model/test_support.h"
+#include "ads/present/opener.h"
+#include "ads/render/mraid_interceptor.h"
 #include "ads/render/sdk_core_controller.h"
 #include "ads/services/logging.h"
 #include "ads/services/test_support.h"
 #include "ads/slots/slot.h"
-#include "ads/slots/test_support.h"
 #include "platform/foundation/log.h"
 #include "tools/adserver/ad_server.h"
 
@@ -78,7 +80,7 @@ struct Owner : QMASlotDelegate, QMASlotAdEventDelegate, QMASlotAdKeyDelegate {
   std::optional<foundation::Value> viewHierarchyInformationForSlot(QMASlot&) override { return hierarchy; }
 };
 
-struct SlotFixture : SlotsTest {
+struct SlotFixture : model_test::ModelTest {
   std::unique_ptr<adserver::AdServer> server;
   std::shared_ptr<Owner> owner = std::make_shared<Owner>();
   std::vector<std::string> logLines;
@@ -86,7 +88,12 @@ struct SlotFixture : SlotsTest {
   foundation::LogSink previousSink;
 
   void SetUp() override {
-    SlotsTest::SetUp();
+    // What the component's start-up puts in below the slots, as the slot's roads need it:
+    // the opener of every ad view delegate and the interceptor allowed by the early
+    // activities the first slot runs.
+    QMAOpener::install();
+    QMAMRAIDInterceptor::allowAtStartUp();
+    ModelTest::SetUp();
     QMAApplication::setApplicationStateSource([] { return static_cast<long>(QMAApplicationStateActive); });
     previousSink = foundation::setLogSink([this](const std::string& line) {
       std::lock_guard lock(logMutex);
@@ -100,7 +107,8 @@ struct SlotFixture : SlotsTest {
     unsetenv("WARDVANE_AD_NETWORK_URL");
     QMASlot::setClickSignalSource(nullptr);
     QMAApplication::setApplicationStateSource(nullptr);
-    SlotsTest::TearDown();
+    QMAAdViewDelegate::setOpenerFactory(nullptr);
+    ModelTest::TearDown();
     QMALogQueue()->sync([] {});
     foundation::setLogSink(previousSink);
   }

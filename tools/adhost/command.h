@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "ads/slots/ad_size.h"
+#include "ads/model/ad_size.h"
 #include "platform/uikit/geometry.h"
 
 namespace adhost {

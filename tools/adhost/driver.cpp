@@ -8,10 +8,10 @@
 #include <sstream>
 #include <utility>
 
+#include "ads/model/kvr_request.h"
 #include "ads/present/browser_view_controller.h"
 #include "ads/render/ad_view_delegate.h"
 #include "ads/services/logging.h"
-#include "ads/slots/kvr_request.h"
 #include "ads/slots/mobile_ads.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/dispatch/thread_checks.h"

@@ -1,6 +1,6 @@
 #include "tools/adhost/reward_adapter.h"
 
-#include "ads/slots/string_values.h"
+#include "ads/model/string_values.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/runtime/runtime.h"

@@ -1,0 +1,49 @@
+#pragma once
+// What an ad view's delegate, and whoever holds that delegate, asks of the opener that
+// carries out the ad's clicks (the presentation part's QMAOpener). The opener itself comes
+// from above: presentation installs its maker once (QMAAdViewDelegate::setOpenerFactory)
+// and every delegate made after that owns an opener of its own; without one installed a
+// delegate has none, and a click opens nothing.
+//
+// Threads: main thread only, like the opener.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/net/url.h"
+
+class QMAAdView;
+class QMARenderingSlot;
+
+namespace uikit {
+class ViewController;
+}
+
+class QMAAdViewOpener {
+ public:
+  virtual ~QMAAdViewOpener() = default;
+
+  // Where the navigation that asks for an open comes from.
+  virtual void setViewController(std::weak_ptr<uikit::ViewController> vc) = 0;
+  virtual void setAdView(std::weak_ptr<QMAAdView> adView) = 0;
+  virtual void setSlot(std::weak_ptr<QMARenderingSlot> slot) = 0;
+  virtual std::shared_ptr<QMARenderingSlot> slot() const = 0;
+  // The slot's own word for "stop acting for me": the opener lets its slot go.
+  virtual void setDelegate(std::nullptr_t) = 0;
+  virtual void setNavigationURL(std::optional<std::string> url) = 0;
+  virtual void setReferringURL(std::optional<net::URL> url) = 0;
+
+  virtual bool isAutoClickProtected() const = 0;
+  virtual void setAutoClickProtected(bool protectedClicks) = 0;
+  virtual bool didOpenAnotherApplication() const = 0;
+  virtual void setDidOpenAnotherApplication(bool opened) = 0;
+
+  // Leaves the application for the URL (the opener's gate and confirmation first).
+  virtual void openApp(const std::optional<net::URL>& url) = 0;
+  // The in-app browser for the URL, when the ad view's window supports one of the
+  // orientations of the mask and the gate lets it.
+  virtual void openBrowserToURLSupportedOrientations(const std::optional<net::URL>& url, std::uint64_t mask) = 0;
+};
