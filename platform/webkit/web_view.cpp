@@ -464,7 +464,8 @@ int WebView::engineNavigation(const std::string& rawURI, int type, bool newWindo
   if (newWindow && userGesture && navType == NavigationType::Other) navType = NavigationType::LinkClicked;
   net::URLRequest request = withUserAgent(net::URLRequest(*url));
   if (request_) request.headers.set("Referer", documentURL_);
-  if (!askDelegate(request, navType)) return WV_POLICY_IGNORE;
+  const bool allowedByDelegate = askDelegate(request, navType);
+  if (!allowedByDelegate) return WV_POLICY_IGNORE;
   if (newWindow) return WV_POLICY_IGNORE;  // no second window: the delegate has heard of it
   if (scheme == "http" || scheme == "https") {
     allowed_.emplace_back(uri, navType);
@@ -629,20 +630,12 @@ bool WebView::tapLink(std::size_t index) {
   WV_DCHECK_MAIN_THREAD();
   if (!engineView_) return false;
   auto keep = self();
-  // The link's middle, when it has a box inside the view; else "click" (a link with no
-  // box of its own is still one a finger can follow, as an assistive tap would).
-  const std::string where = evaluateAndWait(
-      "(function(){var a=document.querySelectorAll('a[href]')[" + std::to_string(index) +
-          "];if(!a)return 'none';var r=a.getClientRects()[0];"
-          "if(r&&r.width>0&&r.height>0&&r.left>=0&&r.top>=0&&r.left+r.width/2<innerWidth&&r.top+r.height/2<innerHeight)"
-          "return (r.left+r.width/2)+','+(r.top+r.height/2);a.click();return 'click';})()",
-      WebViewLimits::current().maxRunSeconds).value_or("none");
-  if (where == "none") return false;
-  if (where != "click") {
-    const auto comma = where.find(',');
-    tapAtPoint({std::strtod(where.c_str(), nullptr), std::strtod(where.c_str() + comma + 1, nullptr)});
-  }
-  return true;
+  // The link's own click, as an assistive tap gives it: listeners and inline handlers see
+  // a click on the link, and following it is a link-clicked navigation.
+  return evaluateAndWait("(function(){var a=document.querySelectorAll('a[href]')[" + std::to_string(index) +
+                             "];if(!a)return 'none';a.click();return 'ok';})()",
+                         WebViewLimits::current().maxRunSeconds)
+             .value_or("none") == "ok";
 }
 
 bool WebView::submitForm(std::size_t index) {

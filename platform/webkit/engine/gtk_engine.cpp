@@ -552,6 +552,10 @@ void viewLoadHTML(void* opaque, const char* html, size_t size, const char* baseU
   v->ownLoad = baseURI && *baseURI ? baseURI : "about:blank";
   v->ownLoadPending = true;
   v->handedOver.clear();
+  if (size == 0) {  // the engine takes no empty bytes
+    webkit_web_view_load_html(v->web, "", v->ownLoad.c_str());
+    return;
+  }
   GBytes* bytes = g_bytes_new(html, size);
   webkit_web_view_load_bytes(v->web, bytes, "text/html", "UTF-8", v->ownLoad.c_str());
   g_bytes_unref(bytes);
