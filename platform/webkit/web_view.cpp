@@ -630,12 +630,21 @@ bool WebView::tapLink(std::size_t index) {
   WV_DCHECK_MAIN_THREAD();
   if (!engineView_) return false;
   auto keep = self();
-  // The link's own click, as an assistive tap gives it: listeners and inline handlers see
-  // a click on the link, and following it is a link-clicked navigation.
-  return evaluateAndWait("(function(){var a=document.querySelectorAll('a[href]')[" + std::to_string(index) +
-                             "];if(!a)return 'none';a.click();return 'ok';})()",
-                         WebViewLimits::current().maxRunSeconds)
-             .value_or("none") == "ok";
+  // A finger at the link's middle when it has a box inside the view; else the link's own
+  // click (a link with no box of its own is still one an assistive tap can follow).
+  const std::string where = evaluateAndWait(
+      "(function(){var a=document.querySelectorAll('a[href]')[" + std::to_string(index) +
+          "];if(!a)return 'none';var r=a.getClientRects()[0];"
+          "if(r&&r.width>0&&r.height>0&&r.left>=0&&r.top>=0&&r.left+r.width/2<innerWidth&&r.top+r.height/2<innerHeight"
+          "&&document.elementFromPoint(r.left+r.width/2,r.top+r.height/2)&&a.contains(document.elementFromPoint(r.left+r.width/2,r.top+r.height/2)))"
+          "return (r.left+r.width/2)+','+(r.top+r.height/2);a.click();return 'click';})()",
+      WebViewLimits::current().maxRunSeconds).value_or("none");
+  if (where == "none") return false;
+  if (where != "click") {
+    const auto comma = where.find(',');
+    tapAtPoint({std::strtod(where.c_str(), nullptr), std::strtod(where.c_str() + comma + 1, nullptr)});
+  }
+  return true;
 }
 
 bool WebView::submitForm(std::size_t index) {

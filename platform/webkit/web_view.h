@@ -125,8 +125,9 @@ class WebView : public uikit::WebView {
   using EvaluationCompletion = std::function<void(std::optional<std::string> result, std::optional<std::string> error)>;
   void evaluateJavaScript(std::string script, EvaluationCompletion completion = nullptr);
 
-  // The document's n-th link clicked (as an assistive tap does: its click listeners run,
-  // then it is followed as a link) or its n-th form submitted. False when there is none.
+  // A finger on the document's n-th link (a pointer event at its middle when it shows
+  // there; else its own click, as an assistive tap gives) or its n-th form submitted.
+  // False when there is none.
   bool tapLink(std::size_t index);
   bool submitForm(std::size_t index);
   // A finger at `point` of the view: pointer down and up there.
