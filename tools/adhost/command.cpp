@@ -41,6 +41,17 @@ bool isToken(std::string_view text) {
 }
 
 // A decimal number written plainly (digits, one point, an optional leading minus).
+// A file name for a PNG: printable, no spaces, ending in ".png".
+bool isPNGPath(std::string_view text) {
+  constexpr std::string_view suffix = ".png";
+  if (text.size() <= suffix.size() || text.size() > kMaximumPathLength) return false;
+  for (char c : text)
+    if (c <= ' ' || c > '~') return false;
+  std::string tail(text.substr(text.size() - suffix.size()));
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == suffix;
+}
+
 std::optional<double> parseNumber(std::string_view text) {
   if (text.empty() || text.size() > 32) return std::nullopt;
   std::size_t i = text[0] == '-' ? 1 : 0;
@@ -295,6 +306,19 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     else if (w.size() != 2) return usage("wait NAME [EVENT]");
     return c;
   }
+  if (verb == "snapshot") {
+    // The last word is the file; a word before it names the ad.
+    constexpr const char* form = "snapshot [NAME] FILE.png";
+    c.verb = Verb::Snapshot;
+    if (w.size() == 3) {
+      if (auto e = needName(1, form)) return *e;
+    } else if (w.size() != 2) {
+      return usage(form);
+    }
+    if (!isPNGPath(w.back())) return usage(form);
+    c.file = std::string(w.back());
+    return c;
+  }
   struct PlainVerb {
     const char* word;
     Verb verb;
@@ -320,7 +344,7 @@ std::string helpLine() {
          "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK] | close | frame NAME X,Y WxH | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "
-         "background | foreground | screen | events [NAME] | wait NAME [EVENT] | log | help | quit; "
+         "background | foreground | screen | snapshot [NAME] FILE.png | events [NAME] | wait NAME [EVENT] | log | help | quit; "
          "SIZE: banner largebanner mrec fullbanner leaderboard skyscraper smart smart-landscape WxH";
 }
 

@@ -21,6 +21,7 @@ inline constexpr std::size_t kMaximumLineLength = 4096;
 inline constexpr std::size_t kMaximumNameLength = 64;
 inline constexpr double kMaximumDimension = 10000;
 inline constexpr double kMaximumClockStep = 365.0 * 24 * 3600;
+inline constexpr std::size_t kMaximumPathLength = 1024;
 
 enum class Verb {
   Nothing,          // a blank line or a "#" comment
@@ -49,6 +50,7 @@ enum class Verb {
   Background,       // background
   Foreground,       // foreground
   Screen,           // screen
+  Snapshot,         // snapshot [NAME] FILE.png
   Events,           // events [NAME]
   Wait,             // wait NAME [EVENT]
   Log,              // log
@@ -72,6 +74,7 @@ struct Command {
   std::optional<double> seconds;
   std::optional<std::size_t> link;
   std::optional<std::string> event;
+  std::optional<std::string> file;  // for snapshot: where the PNG goes
   std::vector<std::pair<std::string, std::string>> parameters;
   std::vector<std::string> selectors;  // for implements: "all", "none" or selectors
 };

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <utility>
 
@@ -18,6 +19,9 @@
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
 #include "platform/uikit/controls.h"
+#include "platform/uikit/graphics_context.h"
+#include "platform/uikit/image.h"
+#include "platform/uikit/screen.h"
 #include "platform/uikit/window.h"
 #include "tools/adhost/command.h"
 #include "tools/adhost/host.h"
@@ -62,6 +66,57 @@ bool reachable(const std::shared_ptr<View>& target, std::shared_ptr<View>* hit =
   auto touched = uikit::Window::hitTestScreen(middleOnScreen(*target));
   if (hit) *hit = touched;
   return touched && touched->isDescendantOfView(target.get());
+}
+
+// The most pixels a picture may have on either side.
+constexpr double kMaximumPictureSide = 16384;
+
+// A bitmap for `size` points at `scale`, or none when it would be empty or too large.
+std::optional<uikit::GraphicsContext> bitmapFor(uikit::Size size, double scale) {
+  const double width = std::ceil(size.width * scale - 1e-6), height = std::ceil(size.height * scale - 1e-6);
+  if (!(width >= 1 && height >= 1 && width <= kMaximumPictureSide && height <= kMaximumPictureSide)) return std::nullopt;
+  uikit::GraphicsContext context(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
+  context.scaleCTM(scale, scale);
+  return context;
+}
+
+// What the screen shows, one pixel per device pixel: every shown window, back to front,
+// over the black of a screen with nothing on it.
+std::shared_ptr<uikit::Image> pictureOfScreen() {
+  const auto& screen = uikit::Screen::mainScreen();
+  const Rect bounds = screen.bounds();
+  auto context = bitmapFor(bounds.size, screen.scale());
+  if (!context) return nullptr;
+  context->fillRect(bounds, uikit::Color{0, 0, 0, 1});
+  for (const auto& window : uikit::Window::visibleWindows()) {
+    context->saveGState();
+    context->translateCTM(window->frame().minX(), window->frame().minY());
+    window->renderInContext(*context);
+    context->restoreGState();
+  }
+  return context->makeImage(screen.scale());
+}
+
+// The view and its subviews alone, one pixel per device pixel (transparent where they
+// draw nothing).
+std::shared_ptr<uikit::Image> pictureOfView(const View& view) {
+  const double scale = view.contentScaleFactor();
+  auto context = bitmapFor(view.bounds().size, scale);
+  if (!context) return nullptr;
+  view.renderInContext(*context);
+  return context->makeImage(scale);
+}
+
+// Writes `image` to `path` as PNG; the reason when it cannot.
+std::optional<std::string> writePNG(const std::shared_ptr<uikit::Image>& image, const std::string& path) {
+  auto png = uikit::Image::pngRepresentation(image);
+  if (!png) return "nothing to draw";
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return "cannot write " + path;
+  file.write(reinterpret_cast<const char*>(png->data()), static_cast<std::streamsize>(png->size()));
+  file.close();
+  if (!file) return "cannot write " + path;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -323,6 +378,42 @@ struct TextDriver::Impl {
     return s;
   }
 
+  // The view an ad shows itself in: a banner's view, the full-screen view of a presented
+  // interstitial or reward video, the host's own view of a full-screen ad it draws.
+  std::shared_ptr<View> viewOfAd(const HostedAd& hosted, std::string* why) {
+    if (hosted.banner) {
+      if (!hosted.banner->window()) *why = hosted.name + " is not placed";
+      return hosted.banner->window() ? hosted.banner : nullptr;
+    }
+    if (hosted.customView && hosted.customView->window()) return hosted.customView;
+    auto top = topFullScreen();
+    if (hosted.interstitial) {
+      auto vc = std::dynamic_pointer_cast<QMAInterstitialViewController>(top);
+      if (vc && vc->slot() == std::static_pointer_cast<QMAPresentationSlot>(hosted.interstitial->slot())) return vc->adView();
+    } else if (auto video = std::dynamic_pointer_cast<RewardVideoViewController>(top)) {
+      return video->videoView;
+    }
+    *why = hosted.name + " is not on screen";
+    return nullptr;
+  }
+
+  std::string snapshot(const Command& c) {
+    std::shared_ptr<uikit::Image> picture;
+    if (c.name.empty()) {
+      picture = pictureOfScreen();
+    } else {
+      auto* hosted = host()->ad(c.name);
+      if (!hosted) return "error: no ad named " + c.name;
+      std::string why;
+      auto view = viewOfAd(*hosted, &why);
+      if (!view) return "error: " + why;
+      picture = pictureOfView(*view);
+    }
+    if (auto error = writePNG(picture, *c.file)) return "error: " + *error;
+    return "ok snapshot " + (c.name.empty() ? std::string("screen") : c.name) + " " +
+           std::to_string(picture->pixelWidth()) + "x" + std::to_string(picture->pixelHeight()) + " " + *c.file;
+  }
+
   std::string events(const std::optional<std::string>& name) {
     std::string s = "ok events";
     bool first = true;
@@ -483,6 +574,7 @@ struct TextDriver::Impl {
         application->enterForeground();
         return "ok in the foreground";
       case Verb::Screen: return screen();
+      case Verb::Snapshot: return snapshot(c);
       case Verb::Events: return events(c.name.empty() ? std::nullopt : std::optional<std::string>(c.name));
       case Verb::Wait: return wait(c);
       case Verb::Log: return log();
