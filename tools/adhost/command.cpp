@@ -231,13 +231,17 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     return c;
   }
   if (verb == "tap") {
+    constexpr const char* form = "tap NAME [LINK | at X,Y]";
     c.verb = Verb::Tap;
-    if (auto e = needName(1, "tap NAME [LINK]")) return *e;
+    if (auto e = needName(1, form)) return *e;
     if (w.size() == 3) {
       c.link = parseIndex(w[2]);
-      if (!c.link) return usage("tap NAME [LINK]");
+      if (!c.link) return usage(form);
+    } else if (w.size() == 4 && w[2] == "at") {
+      c.origin = parsePoint(w[3]);
+      if (!c.origin) return usage(form);
     } else if (w.size() != 2) {
-      return usage("tap NAME [LINK]");
+      return usage(form);
     }
     return c;
   }
@@ -341,7 +345,7 @@ std::string helpLine() {
   return "commands: banner NAME [SIZE] [at X,Y] [unit UNIT] [no-root] | kvr-banner NAME [SIZE] [at X,Y] [unit UNIT] "
          "[no-root] [sizes SIZE,...] [manual-impressions] [custom-rendering] | interstitial NAME [unit UNIT] | "
          "kvr-interstitial NAME [unit UNIT] [custom-rendering] | load NAME [KEY=VALUE ...] | present NAME | "
-         "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK] | close | frame NAME X,Y WxH | "
+         "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK | at X,Y] | close | frame NAME X,Y WxH | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "
          "background | foreground | screen | snapshot [NAME] FILE.png | events [NAME] | wait NAME [EVENT] | log | help | quit; "

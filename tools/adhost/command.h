@@ -34,7 +34,7 @@ enum class Verb {
   Cancel,           // cancel NAME
   RewardLoad,       // reward load UNIT [USER]
   RewardPresent,    // reward present
-  Tap,              // tap NAME [LINK]
+  Tap,              // tap NAME [LINK | at X,Y]
   Close,            // close: the close button of the full-screen ad on top
   Frame,            // frame NAME X,Y WxH
   Size,             // size NAME SIZE

@@ -277,6 +277,7 @@ struct TextDriver::Impl {
       if (!vc) return "error: no reward video on screen";
       target = vc->videoView;
     }
+    if (c.origin) return tapAt(c, *hosted, target);
     std::shared_ptr<View> hit;
     if (!reachable(target, &hit))
       return "error: a finger cannot reach " + c.name + (hit ? " (" + hit->className() + " is on top)" : "");
@@ -296,6 +297,32 @@ struct TextDriver::Impl {
     if (link >= links.size() || !adView->webView()->tapLink(link))
       return "ok touched " + c.name + " (no link " + std::to_string(link) + ")";
     return "ok tapped " + c.name + " link " + std::to_string(link) + " " + links[link];
+  }
+
+  // A finger at a point of the ad's view (its own coordinates): what is on top there takes
+  // it; on a web view it is a pointer press and release at that point of the page.
+  std::string tapAt(const Command& c, HostedAd& hosted, const std::shared_ptr<View>& target) {
+    const std::string where = c.name + " at " + pointText(*c.origin);
+    if (!target || !target->window() || !target->bounds().contains(*c.origin))
+      return "error: a finger cannot reach " + where;
+    const uikit::Point onScreen = target->convertPointToView(*c.origin, nullptr);
+    auto hit = uikit::Window::hitTestScreen(onScreen);
+    if (!hit || !hit->isDescendantOfView(target.get()))
+      return "error: a finger cannot reach " + where + (hit ? " (" + hit->className() + " is on top)" : "");
+    if (hosted.customView && hosted.customAd) {
+      hosted.customAd->recordClick();
+      return "ok tapped " + where + " (the host's own view: click recorded)";
+    }
+    if (auto control = std::dynamic_pointer_cast<uikit::Control>(hit)) {
+      if (!control->acceptsTouches()) return "error: " + c.name + " takes no touches now";
+      control->sendActionsForControlEvents(uikit::ControlEvents::TouchUpInside);
+      return "ok tapped " + where;
+    }
+    auto adView = std::dynamic_pointer_cast<QMAAdView>(target);
+    if (!adView || !adView->webView()) return "ok touched " + where;
+    auto web = adView->webView();
+    web->tapAtPoint(web->convertPointFromView(onScreen, nullptr));
+    return "ok tapped " + where;
   }
 
   std::string close() {
