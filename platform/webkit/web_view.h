@@ -55,7 +55,7 @@ struct WebViewLimits {
   unsigned memoryLimitMegabytes = 512;
   double memoryKillThreshold = 0.9;
   // A page that leaves our ping unanswered this long is ended.
-  double watchdogSeconds = 2.0;
+  double watchdogSeconds = 3.0;
 
   static WebViewLimits& current();
 };

@@ -50,7 +50,12 @@ struct View {
   WebKitUserContentManager* content = nullptr;
   GCancellable* cancellable = nullptr;
   guint watchdog = 0;
-  gint64 pingSent = 0;  // monotonic microseconds of the unanswered ping, 0 when none
+  // The watchdog's ping: unanswered for `missed` ticks of its timer. It asks only once the
+  // page has committed (its process runs it), and counts ticks, not time, so a host that
+  // served its loop late never blames the page for it.
+  bool pingEnabled = false;
+  bool pingOut = false;
+  int missed = 0;
   // The load the host asked for, let through without asking it again.
   std::string ownLoad;
   bool ownLoadPending = false;
@@ -319,7 +324,10 @@ void onLoadChanged(WebKitWebView* web, WebKitLoadEvent event, gpointer) {
     return;
   }
   if (event == WEBKIT_LOAD_STARTED) v->loading = true;
-  if (event == WEBKIT_LOAD_COMMITTED) v->ownLoad.clear();
+  if (event == WEBKIT_LOAD_COMMITTED) {
+    v->ownLoad.clear();
+    v->pingEnabled = true;
+  }
   if (event == WEBKIT_LOAD_FINISHED) v->loading = false;
   if (event == WEBKIT_LOAD_REDIRECTED) return;
   engine().host.load(v->host, event == WEBKIT_LOAD_STARTED     ? WV_LOAD_STARTED
@@ -340,7 +348,9 @@ gboolean onLoadFailed(WebKitWebView* web, WebKitLoadEvent, gchar* uri, GError* e
 void onProcessTerminated(WebKitWebView* web, WebKitWebProcessTerminationReason reason, gpointer) {
   View* v = viewOf(web);
   if (!v) return;
-  v->pingSent = 0;
+  v->pingOut = false;
+  v->pingEnabled = false;
+  v->missed = 0;
   v->loading = false;
   int why = reason == WEBKIT_WEB_PROCESS_CRASHED                   ? WV_PROCESS_CRASHED
             : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? WV_PROCESS_MEMORY
@@ -394,10 +404,6 @@ gboolean onPermission(WebKitWebView*, WebKitPermissionRequest* request, gpointer
 
 // ---- watchdog
 
-struct PingState {
-  View* view;
-};
-
 void onPingAnswered(GObject* source, GAsyncResult* result, gpointer data) {
   auto* web = WEBKIT_WEB_VIEW(source);
   GError* error = nullptr;
@@ -406,23 +412,29 @@ void onPingAnswered(GObject* source, GAsyncResult* result, gpointer data) {
   const bool cancelled = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
   if (error) g_error_free(error);
   if (cancelled) return;
-  if (View* v = static_cast<View*>(data); v && viewOf(web) == v) v->pingSent = 0;
+  if (View* v = static_cast<View*>(data); v && viewOf(web) == v) {
+    v->pingOut = false;
+    v->missed = 0;
+  }
 }
+
+constexpr guint kWatchdogTickMs = 250;
 
 gboolean onWatchdog(gpointer data) {
   auto* v = static_cast<View*>(data);
-  const gint64 now = g_get_monotonic_time();
-  if (v->pingSent != 0) {
-    if (static_cast<double>(now - v->pingSent) / 1e6 >= engine().watchdogSeconds) {
-      v->pingSent = 0;
+  if (!v->pingEnabled) return G_SOURCE_CONTINUE;
+  if (v->pingOut) {
+    if (++v->missed * kWatchdogTickMs >= engine().watchdogSeconds * 1000) {
+      v->pingOut = false;
+      v->pingEnabled = false;
+      v->missed = 0;
       g_object_set_data(G_OBJECT(v->web), "wardvane-unresponsive", GINT_TO_POINTER(1));
       webkit_web_view_terminate_web_process(v->web);
     }
     return G_SOURCE_CONTINUE;
   }
-  // A view that never loaded has no web process to ask.
-  if (!webkit_web_view_get_uri(v->web)) return G_SOURCE_CONTINUE;
-  v->pingSent = now;
+  v->pingOut = true;
+  v->missed = 0;
   webkit_web_view_evaluate_javascript(v->web, "0", 1, nullptr, nullptr, v->cancellable, onPingAnswered, v);
   return G_SOURCE_CONTINUE;
 }
@@ -482,10 +494,10 @@ void* viewNew(void* hostView, int width, int height, const char* userAgent) {
   v->host = hostView;
   v->cancellable = g_cancellable_new();
   v->content = webkit_user_content_manager_new();
-  webkit_user_content_manager_register_script_message_handler(v->content, kChannel);
-  g_signal_connect(v->content, (std::string("script-message-received::") + kChannel).c_str(),
-                   G_CALLBACK(onScriptMessage), v);
   if (!e.userScript.empty()) {
+    webkit_user_content_manager_register_script_message_handler(v->content, kChannel);
+    g_signal_connect(v->content, (std::string("script-message-received::") + kChannel).c_str(),
+                     G_CALLBACK(onScriptMessage), v);
     WebKitUserScript* script = webkit_user_script_new(e.userScript.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
                                                       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(v->content, script);
@@ -516,7 +528,8 @@ void* viewNew(void* hostView, int width, int height, const char* userAgent) {
   g_signal_connect(v->web, "context-menu", G_CALLBACK(onContextMenu), nullptr);
   g_signal_connect(v->web, "script-dialog", G_CALLBACK(onScriptDialog), nullptr);
   g_signal_connect(v->web, "permission-request", G_CALLBACK(onPermission), nullptr);
-  v->watchdog = g_timeout_add(500, onWatchdog, v);
+  // Below the engine's own sources, so an answer already in is taken before the tick.
+  v->watchdog = g_timeout_add_full(G_PRIORITY_LOW, kWatchdogTickMs, onWatchdog, v, nullptr);
   return v;
 }
 
