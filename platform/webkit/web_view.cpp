@@ -722,9 +722,8 @@ void WebView::drawRect(uikit::GraphicsContext& ctx, uikit::Rect) const {
   }
   uikit::Image image(static_cast<std::uint32_t>(snapshot_->width), static_cast<std::uint32_t>(snapshot_->height),
                      std::move(straight));
-  const uikit::Rect b = bounds();
+  // The snapshot is in the page's pixels, one per point of the view.
   ctx.drawImage(image, uikit::Rect{{0, 0}, {static_cast<double>(snapshot_->width), static_cast<double>(snapshot_->height)}});
-  (void)b;
 }
 
 bool WebView::hasDrawnContent() const {

@@ -265,9 +265,10 @@ TEST_F(WebViewTest, DocumentsOverTheSizeBoundFail) {
 }
 
 struct ServedWebViewTest : WebViewTest {
-  net::testing::TestServer server;
-  std::vector<std::string> seen;  // path, User-Agent, Referer of each request
+  // Before the server, so the server (and its threads that write them) goes first.
+  std::vector<std::string> seen;  // path and Referer of each request
   std::mutex mu;
+  net::testing::TestServer server;
   int protocolToken = 0;
   void SetUp() override {
     WebViewTest::SetUp();

@@ -453,6 +453,9 @@ int start(const wv_engine_config* config, const wv_engine_host* host, char* erro
   e.watchdogSeconds = config->watchdog_seconds > 0 ? config->watchdog_seconds : 3;
   // Our windows are X11 ones, offscreen; a Wayland session would need a compositor.
   setenv("GDK_BACKEND", "x11", 1);
+  // No assistive technology reads an ad's offscreen window: the accessibility bridge
+  // would only open a bus connection and keep its start-up memory for good.
+  setenv("NO_AT_BRIDGE", "1", 0);
   // Graphics drivers are not ours to count on (a private display has none).
   setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
   setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
