@@ -64,10 +64,10 @@ class CreativesTest : public ::testing::Test {
         adserver::AdServer::loadScenarioFile(std::string(WV_ADSERVER_SCENARIOS_DIR) + "/creatives.json"));
     ASSERT_TRUE(server_->start());
     host_ = std::make_unique<testsupport::DrivenProcess>(
-        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "15"},
+        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "30"},
         std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "WARDVANE_AD_NETWORK_URL=" + server_->baseURL(),
                                  "TZ=UTC"},
-        std::chrono::seconds(20));
+        std::chrono::seconds(40));
   }
   void TearDown() override {
     if (host_) {
