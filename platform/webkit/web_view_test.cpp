@@ -256,6 +256,20 @@ TEST_F(WebViewTest, APageThatLoopsForeverIsEndedAndTheViewLoadsAgain) {
   EXPECT_EQ(*recorder->lastError->userInfo.at(kURLErrorKey).asString(), "https://ads.example/hang");
 }
 
+// A page that eats memory is ended at the engine's bound (or by the watchdog when it stops
+// answering first), never by the host running out; the view loads again.
+TEST_F(WebViewTest, APageThatEatsMemoryIsEnded) {
+  ASSERT_TRUE(loadHTML("<body><script>var hoard = [];"
+                       "setTimeout(function grow() {"
+                       "  for (var i = 0; i < 16; i++) hoard.push(new Array(1 << 20).fill(hoard.length + 0.5));"
+                       "  setTimeout(grow, 0);"
+                       "}, 0);</script></body>"));
+  ASSERT_TRUE(waitFor([&] { return recorder->terminated == 1; }, 60));
+  EXPECT_NE(view->consoleMessages().back().find("the page's web process ended"), std::string::npos);
+  ASSERT_TRUE(loadHTML("<body><script>var small = 'yes';</script></body>"));
+  EXPECT_EQ(eval("small"), "yes");
+}
+
 TEST_F(WebViewTest, DocumentsOverTheSizeBoundFail) {
   WebViewLimits::current().maxDocumentBytes = 1000;
   view->loadHTMLStringBaseURL(std::string(2000, 'x'), net::URL::fromString("https://ads.example/big"));
