@@ -241,6 +241,25 @@ TEST_F(RewardTest, AnAdapterThatAnswersOnAnotherThreadIsHeardOnTheMainThread) {
   EXPECT_TRUE(ad->isReady());
 }
 
+TEST_F(RewardTest, ALoadWhoseSDKCoreAnswerNeverComesFailsWithErrorFiveAndTheNextLoadIsTaken) {
+  useScenario({{"answers", {{{"answer", "silence"}}}}});
+  ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-r", "user-7");
+  drainMain();
+  foundation::Clock::advance(QMASlot::kSDKCoreAnswerTimeout - 1);
+  drainMain();
+  EXPECT_TRUE(ad->requestInProgress());
+  foundation::Clock::advance(2);
+  ASSERT_TRUE(pump([&] { return !ad->requestInProgress(); }));
+  EXPECT_EQ(host->heard, std::vector<std::string>{"rewardBasedVideoAd:didFailToLoadwithError: 5"});
+  // The page's answer after the time-out is not taken.
+  ad->loadAdURLWithParameters({{"url", "http://127.0.0.1:9/late"}});
+  drainMain();
+  EXPECT_EQ(host->heard.size(), 1u);
+  ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-next", "user-7");
+  EXPECT_TRUE(ad->requestInProgress());
+  EXPECT_EQ(ad->adUnitID(), std::optional<std::string>("unit-next"));
+}
+
 TEST_F(RewardTest, AnAdURLThatIsNoTextIsNoAdURL) {
   useScenario({{"answers", {{{"answer", "silence"}}}}});
   ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-r", std::nullopt);

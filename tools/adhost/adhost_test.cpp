@@ -77,6 +77,17 @@ json scenario() {
       {"ad_type", "interstitial"},
       {"settings", {{"rewards", {{{"rb_type", "gems"}, {"rb_amount", 3}}}}}},
       {"ad_networks", {{{"id", "7"}, {"data", {{"pubid", "video-net"}, {"duration", "2"}}}, {"adapters", json::array({"AdhostRewardAdapter"})}}}}};
+  // Waterfalls over the host's test adapters: a banner whose first network has no fill, an
+  // interstitial whose first network never answers.
+  const json mediatedBanner = {
+      {"ad_type", "banner"},
+      {"ad_networks", {{{"id", "21"}, {"adapters", json::array({"WVTestNoFillAdapter"})}},
+                       {{"id", "22"}, {"adapters", json::array({"WVTestFillAdapter"})}}}}};
+  const json mediatedInterstitial = {
+      {"ad_type", "interstitial"},
+      {"settings", {{"ad_network_timeout_millis", 2000}}},
+      {"ad_networks", {{{"id", "31"}, {"adapters", json::array({"WVTestSilentAdapter"})}},
+                       {{"id", "32"}, {"adapters", json::array({"WVTestFillAdapter"})}}}}};
   return {{"ads",
            {{"banner", {{"body", "<body>Ad one <a href='https://landing.example/one'>Buy</a></body>"},
                         {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/click"},
@@ -89,13 +100,17 @@ json scenario() {
                         {"body", "<body>Drawn by the host<script>location.href='qomb://a/appEvent?name=hello&info=1';"
                                  "</script></body>"}}},
             {"event", {{"body", "<body>Event<script>location.href='qomb://a/appEvent?name=coins&info=5';</script></body>"}}},
-            {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}}}},
+            {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}},
+            {"mbanner", {{"response_type", "mediation"}, {"body", mediatedBanner.dump()}}},
+            {"minter", {{"response_type", "mediation"}, {"body", mediatedInterstitial.dump()}}}}},
           {"ad_rules",
            {{{"when", {{"slotname", "empty"}}}, {"ad", "empty"}},
             {{"when", {{"slotname", "big"}}}, {"ad", "big"}},
             {{"when", {{"slotname", "custom"}}}, {"ad", "custom"}},
             {{"when", {{"slotname", "event"}}}, {"ad", "event"}},
-            {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}}}},
+            {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}},
+            {{"when", {{"slotname", "mbanner"}}}, {"ad", "mbanner"}},
+            {{"when", {{"slotname", "minter"}}}, {"ad", "minter"}}}},
           {"default_ad", "banner"}};
 }
 
@@ -254,6 +269,26 @@ TEST_F(AdHostTest, TheRewardBasedVideoIsLoadedPlayedRewardedAndClosed) {
   // A configuration ping and a network ping for the impression, and for the click.
   EXPECT_EQ(hits("/imp", 2), 2u);
   EXPECT_EQ(hits("/clk", 2), 2u);
+}
+
+TEST_F(AdHostTest, MediatedBannerAndInterstitialComeFromTheNetworksThatFill) {
+  expect("banner b1 unit mbanner", "ok b1 QMABannerView");
+  expect("load b1", "ok loading b1");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  EXPECT_EQ(hits("/imp"), 1u);
+  EXPECT_NE(server_->requestsForPath("/imp")[0].query.find("ad_network_id=22"), std::string::npos);
+  EXPECT_NE(server_->requestsForPath("/imp")[0].query.find("aec=1,0"), std::string::npos);
+
+  expect("interstitial i1 unit minter", "ok i1 QMAInterstitial unit=minter");
+  expect("load i1", "ok loading i1");
+  expect("clock advance 1", "ok");
+  expect("present i1", "ok i1 nothing presented");
+  expect("clock advance 1.5", "ok");
+  expect("wait i1", "ok i1 interstitialDidReceiveAd:");
+  send("present i1");
+  expect("wait i1", "ok i1 interstitialWillPresentScreen:");
+  EXPECT_EQ(hits("/imp", 2), 2u);
+  EXPECT_NE(server_->requestsForPath("/imp")[1].query.find("aec=3,0"), std::string::npos);
 }
 
 TEST_F(AdHostTest, AFingerCannotReachWhatIsCovered) {
