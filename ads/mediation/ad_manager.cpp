@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "ads/mediation/custom_event_adapter.h"
 #include "ads/mediation/mediation_pings.h"
 #include "ads/services/utilities.h"
 #include "ads/slots/slot.h"
@@ -19,6 +20,8 @@ bool isMainThread() { return dispatch::isMainThread(); }
 std::shared_ptr<QMAMAdManager> QMAMAdManager::init() { return std::shared_ptr<QMAMAdManager>(new QMAMAdManager()); }
 
 void QMAMAdManager::install() {
+  // The built-in adapters a configuration may name.
+  QMAMAdapterCustomEvents::registerClass();
   QMASlot::setMediationManagerFactory([](const std::shared_ptr<QMASlot>& slot) -> std::shared_ptr<QMASlotMediationManager> {
     auto manager = init();
     manager->setSlot(slot);

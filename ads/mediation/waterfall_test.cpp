@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ads/mediation/ad_manager.h"
+#include "ads/mediation/custom_event_adapter.h"
 #include "ads/mediation/test_adapters.h"
 #include "ads/slots/format_test_support.h"
 
@@ -269,3 +270,124 @@ TEST_F(Waterfall, ABannerNetworkThatRefreshesAndThenFailsKeepsItsAdAndEndsTheWat
 }
 
 }  // namespace waterfall_test
+
+namespace custom_event_test {
+
+using nlohmann::json;
+using waterfall_test::Waterfall;
+
+// A publisher's custom events: a banner that answers from inside its request (and reports
+// its click in the older form), an interstitial that fills, and a class that adopts
+// neither protocol and must never be made.
+struct CustomBanner : runtime::Object, QMACustomEventBanner {
+  using runtime::Object::Object;
+  static std::shared_ptr<QMACustomEventRequest>& lastRequest() {
+    static std::shared_ptr<QMACustomEventRequest> request;
+    return request;
+  }
+  static std::optional<std::string>& lastParameter() {
+    static std::optional<std::string> parameter;
+    return parameter;
+  }
+  std::weak_ptr<QMACustomEventBannerDelegate> delegate;
+  void setDelegate(std::weak_ptr<QMACustomEventBannerDelegate> d) override { delegate = std::move(d); }
+  void requestBannerAdParameterLabelRequest(QMAAdSize, const std::optional<std::string>& parameter,
+                                            const std::optional<std::string>&,
+                                            const std::shared_ptr<QMACustomEventRequest>& request) override {
+    lastRequest() = request;
+    lastParameter() = parameter;
+    if (auto d = delegate.lock()) {
+      auto view = std::make_shared<uikit::View>(uikit::Rect{{0, 0}, {320, 50}});
+      d->customEventBannerDidReceiveAd(*this, view);
+      d->customEventBannerClickDidOccurInAd(*this, view);
+    }
+  }
+};
+
+struct CustomInterstitial : runtime::Object, QMACustomEventInterstitial {
+  using runtime::Object::Object;
+  std::weak_ptr<QMACustomEventInterstitialDelegate> delegate;
+  void setDelegate(std::weak_ptr<QMACustomEventInterstitialDelegate> d) override { delegate = std::move(d); }
+  void requestInterstitialAdWithParameterLabelRequest(const std::optional<std::string>&, const std::optional<std::string>&,
+                                                      const std::shared_ptr<QMACustomEventRequest>&) override {
+    if (auto d = delegate.lock()) d->customEventInterstitialDidReceiveAd(*this);
+  }
+  void presentFromRootViewController(const std::shared_ptr<uikit::ViewController>&) override {
+    if (auto d = delegate.lock()) d->customEventInterstitialWillPresent(*this);
+  }
+};
+
+struct CustomEvents : Waterfall {
+  int strangersMade = 0;
+  void SetUp() override {
+    Waterfall::SetUp();
+    auto banner = runtime::Class::make("PublisherCustomBanner");
+    banner->addProtocol(kQMACustomEventBannerProtocol);
+    banner->setFactory([](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<CustomBanner>(c); });
+    runtime::objc_registerClassPair(banner);
+    auto interstitial = runtime::Class::make("PublisherCustomInterstitial");
+    interstitial->addProtocol(kQMACustomEventInterstitialProtocol);
+    interstitial->setFactory([](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<CustomInterstitial>(c); });
+    runtime::objc_registerClassPair(interstitial);
+    auto stranger = runtime::Class::make("PublisherSomethingElse");
+    stranger->setFactory([this](const runtime::ClassRef& c) -> runtime::Id {
+      ++strangersMade;
+      return std::make_shared<runtime::Object>(c);
+    });
+    runtime::objc_registerClassPair(stranger);
+  }
+  void TearDown() override {
+    for (const char* name : {"PublisherCustomBanner", "PublisherCustomInterstitial", "PublisherSomethingElse"})
+      runtime::objc_disposeClassPair(name);
+    CustomBanner::lastRequest().reset();
+    Waterfall::TearDown();
+  }
+  static json customNetwork(const std::string& id, json data) {
+    return {{"id", id}, {"data", std::move(data)}, {"adapters", json::array({kQMAMAdapterCustomEventsClassName})}};
+  }
+};
+
+TEST_F(CustomEvents, APublisherBannerNamedByClassServesTheWaterfallWithItsExtrasAndOneClick) {
+  useScenario(waterfall_test::waterfallScenario(waterfall_test::configFor(
+      "banner", json::array({customNetwork("1", {{"class_name", "NoSuchCustomEvent"}}),
+                             customNetwork("2", {{"class_name", "PublisherSomethingElse"}}),
+                             customNetwork("3", json::object()),
+                             customNetwork("4", {{"class_name", "PublisherCustomBanner"}, {"parameter", "p-1"},
+                                                 {"label", "mine"}})}))));
+  auto extras = std::make_shared<QMACustomEventExtras>();
+  extras->setExtrasForLabel(foundation::Dictionary{{"color", "blue"}}, "mine");
+  extras->setExtrasForLabel(foundation::Dictionary{{"color", "red"}}, "theirs");
+  auto request = QMARequest::request();
+  request->registerAdNetworkExtras(extras);
+  auto banner = placedBanner();
+  banner->loadRequest(request);
+  ASSERT_TRUE(pumpUntilHeard(QMABannerViewDelegate::kAdViewDidReceiveAd));
+  EXPECT_EQ(strangersMade, 0);  // a class of no custom-event protocol is never made
+  EXPECT_EQ(banner->slot()->adNetworkClassName(), std::optional<std::string>(kQMAMAdapterCustomEventsClassName));
+  ASSERT_TRUE(CustomBanner::lastRequest());
+  EXPECT_EQ(CustomBanner::lastParameter(), std::optional<std::string>("p-1"));
+  ASSERT_TRUE(CustomBanner::lastRequest()->additionalParameters());
+  EXPECT_EQ(*foundation::stringForKey(*CustomBanner::lastRequest()->additionalParameters(), "color"), "blue");
+  EXPECT_EQ(valueIn(ping("/imp"), "aec"), "2,2,2,0");
+  EXPECT_EQ(ping("/clk").empty(), false);
+  drainMain();
+  EXPECT_EQ(server->requestsForPath("/clk").size(), 1u);
+  EXPECT_TRUE(logged("Cannot find Custom Event class named NoSuchCustomEvent."));
+  EXPECT_TRUE(logged("Custom Event class PublisherSomethingElse does not conform to the QMACustomEventBanner protocol."));
+}
+
+TEST_F(CustomEvents, APublisherInterstitialIsPresentedThroughTheAdapter) {
+  useScenario(waterfall_test::waterfallScenario(waterfall_test::configFor(
+      "interstitial", json::array({customNetwork("1", {{"class_name", "PublisherCustomBanner"}}),
+                                   customNetwork("2", {{"class_name", "PublisherCustomInterstitial"}})}))));
+  auto interstitial = QMAInterstitial::initWithAdUnitID("unit-1");
+  interstitial->setDelegate(host);
+  interstitial->loadRequest(QMARequest::request());
+  ASSERT_TRUE(pumpUntilHeard(QMAInterstitialDelegate::kInterstitialDidReceiveAd));
+  interstitial->presentFromRootViewController(root);
+  drainMain();
+  EXPECT_EQ(host->count(QMAInterstitialDelegate::kInterstitialWillPresentScreen), 1);
+  EXPECT_EQ(valueIn(ping("/imp"), "aec"), "2,0");
+}
+
+}  // namespace custom_event_test
