@@ -159,7 +159,11 @@ TEST_F(Mediation, TheAdaptersSentWithRequestsAreBannerAndInterstitialAdaptersOnl
   for (const char* name : {"MedHostAdapterBase", "MedHostAdapter", "MedRewardOnlyAdapter"})
     runtime::objc_disposeClassPair(name);
   ASSERT_TRUE(names);
-  EXPECT_EQ(std::set<std::string>(names->begin(), names->end()), std::set<std::string>{"MedHostAdapter"});
+  // The built-in adapters are listed too once they are registered (another test may have).
+  std::set<std::string> listed(names->begin(), names->end());
+  for (const char* builtIn : {"QMAMAdapterQuillonPelmarkAds", "QMAMAdapterCustomEvents", "QMAMAdapterHTML", "QMAMAdURLAdapter"})
+    listed.erase(builtIn);
+  EXPECT_EQ(listed, std::set<std::string>{"MedHostAdapter"});
 }
 
 TEST_F(Mediation, PingTemplatesExpandEveryMacroInOrderAndLeaveWhatHasNoValue) {
