@@ -47,6 +47,10 @@ class AdServer {
   static constexpr const char* kScriptPath = "/qads/static/sdk/native/sdk-core-v40.js";
   static constexpr const char* kConfigPath = "/qads/static/sdk/native/sdk-core-config.js";
   static constexpr const char* kAdPath = "/qads/ad";
+  // The native-ad support page, and native ads' pictures: any PNG name under the folder
+  // answers the same small picture.
+  static constexpr const char* kNativeAdsPagePath = "/qads/static/sdk/native/native_ads.html";
+  static constexpr const char* kImageFolder = "/qads/static/img/";
   static constexpr const char* kRequestsPath = "/__adserver/requests";
 
   // Checks a scenario (JSON text); throws ScenarioError.
@@ -97,5 +101,8 @@ class AdServer {
 // The SDK-core page and its script as shipped with the server.
 const std::string& sdkCorePageHTML();
 const std::string& sdkCorePageScript();
+const std::string& nativeAdsPageHTML();
+// The picture served under kImageFolder: an 8 x 8 PNG.
+const std::string& imagePNG();
 
 }  // namespace adserver
