@@ -3,6 +3,8 @@
 // records the mediation pings.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "ads/mediation/ad_manager.h"
 #include "ads/mediation/custom_event_adapter.h"
 #include "ads/mediation/test_adapters.h"
@@ -266,6 +268,19 @@ TEST_F(Waterfall, ABannerNetworkThatRefreshesAndThenFailsKeepsItsAdAndEndsTheWat
   drainMain();
   EXPECT_TRUE(banner->slot()->hasAutoRefreshed());
   EXPECT_EQ(TestAdapter::live().size(), 1u);  // no further network
+  EXPECT_EQ(manager->receivedConnector()->networkConfig()->networkID(), std::optional<std::string>("1"));
+}
+
+TEST_F(Waterfall, AnAdapterAnsweringOnAnotherThreadIsHeardOnTheMainThread) {
+  useScenario(waterfallScenario(configFor("banner", json::array({networkEntry("1", kFillAdapter, {{"later", "yes"}})}))));
+  auto banner = placedBanner();
+  banner->loadRequest(QMARequest::request());
+  std::shared_ptr<QMAMAdManager> manager;
+  ASSERT_TRUE(pump([&] { return (manager = managerOf(banner->slot())) && askedNetwork(manager) == "1"; }));
+  auto late = adapter(0);
+  std::thread([late] { late->answerNow(); }).join();
+  EXPECT_FALSE(manager->receivedConnector());  // not yet: the answer waits for the main thread
+  ASSERT_TRUE(pumpUntilHeard(QMABannerViewDelegate::kAdViewDidReceiveAd));
   EXPECT_EQ(manager->receivedConnector()->networkConfig()->networkID(), std::optional<std::string>("1"));
 }
 
