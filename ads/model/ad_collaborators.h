@@ -12,6 +12,10 @@ class QMAMRAIDEventHandling {
  public:
   virtual ~QMAMRAIDEventHandling() = default;
   virtual void MRAIDAdDidUnload() = 0;
+  // The creative hears of a failed MRAID action ("onError" with the message and action).
+  virtual void handleErrorAction(const std::string& message, const std::string& action) {}
+  // The ad's full-screen view became visible or hidden.
+  virtual void updateVisibility(bool visible) {}
 };
 
 // Served by the banner view, the interstitial and the ad loader. Main thread.
