@@ -102,6 +102,16 @@ json scenario() {
       {"ad_type", "interstitial"},
       {"settings", {{"rewards", {{{"rb_type", "gems"}, {"rb_amount", 3}}}}}},
       {"ad_networks", {{{"id", "7"}, {"data", {{"pubid", "video-net"}, {"duration", "2"}}}, {"adapters", json::array({"AdhostRewardAdapter"})}}}}};
+  // Waterfalls over the host's test adapters: a banner whose first network has no fill, an
+  // interstitial whose first network fails with an error.
+  const json mediatedBanner = {
+      {"ad_type", "banner"},
+      {"ad_networks", {{{"id", "21"}, {"adapters", json::array({"WVTestNoFillAdapter"})}},
+                       {{"id", "22"}, {"adapters", json::array({"WVTestFillAdapter"})}}}}};
+  const json mediatedInterstitial = {
+      {"ad_type", "interstitial"},
+      {"ad_networks", {{{"id", "31"}, {"data", {{"error", "yes"}}}, {"adapters", json::array({"WVTestNoFillAdapter"})}},
+                       {{"id", "32"}, {"adapters", json::array({"WVTestFillAdapter"})}}}}};
   const json nativeContent = {
       {"ads",
        {{{"type", "native"},
@@ -133,6 +143,8 @@ json scenario() {
                                  "</script></body>"}}},
             {"event", {{"body", "<body>Event<script>location.href='qomb://a/appEvent?name=coins&info=5';</script></body>"}}},
             {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}},
+            {"mbanner", {{"response_type", "mediation"}, {"body", mediatedBanner.dump()}}},
+            {"minter", {{"response_type", "mediation"}, {"body", mediatedInterstitial.dump()}}},
             {"native-content", {{"response_type", "native"}, {"body", nativeContent.dump()}}},
             {"native-custom", {{"response_type", "native"}, {"body", nativeCustom.dump()}}},
             {"wander", {{"body", "<body>Wander<script>location.href='{base}/landing/wander';</script></body>"},
@@ -145,6 +157,8 @@ json scenario() {
             {{"when", {{"slotname", "custom"}}}, {"ad", "custom"}},
             {{"when", {{"slotname", "event"}}}, {"ad", "event"}},
             {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}},
+            {{"when", {{"slotname", "mbanner"}}}, {"ad", "mbanner"}},
+            {{"when", {{"slotname", "minter"}}}, {"ad", "minter"}},
             {{"when", {{"slotname", "native-content"}}}, {"ad", "native-content"}},
             {{"when", {{"slotname", "native-custom"}}}, {"ad", "native-custom"}},
             {{"when", {{"slotname", "wander"}}}, {"ad", "wander"}},
@@ -375,6 +389,22 @@ TEST_F(AdHostTest, SnapshotsAreTheScreensPixelsOrOneAdsAsPNG) {
   auto full = readPNG(adFile);
   ASSERT_TRUE(full);
   EXPECT_EQ(full->pixelWidth(), 375 * scale);
+
+TEST_F(AdHostTest, MediatedBannerAndInterstitialComeFromTheNetworksThatFill) {
+  expect("banner b1 unit mbanner", "ok b1 QMABannerView");
+  expect("load b1", "ok loading b1");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  EXPECT_EQ(hits("/imp"), 1u);
+  EXPECT_NE(server_->requestsForPath("/imp")[0].query.find("ad_network_id=22"), std::string::npos);
+  EXPECT_NE(server_->requestsForPath("/imp")[0].query.find("aec=1,0"), std::string::npos);
+
+  expect("interstitial i1 unit minter", "ok i1 QMAInterstitial unit=minter");
+  expect("load i1", "ok loading i1");
+  expect("wait i1", "ok i1 interstitialDidReceiveAd:");
+  send("present i1");
+  expect("wait i1", "ok i1 interstitialWillPresentScreen:");
+  EXPECT_EQ(hits("/imp", 2), 2u);
+  EXPECT_NE(server_->requestsForPath("/imp")[1].query.find("aec=2,0"), std::string::npos);
 }
 
 TEST_F(AdHostTest, AFingerCannotReachWhatIsCovered) {
