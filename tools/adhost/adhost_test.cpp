@@ -389,6 +389,7 @@ TEST_F(AdHostTest, SnapshotsAreTheScreensPixelsOrOneAdsAsPNG) {
   auto full = readPNG(adFile);
   ASSERT_TRUE(full);
   EXPECT_EQ(full->pixelWidth(), 375 * scale);
+}
 
 TEST_F(AdHostTest, MediatedBannerAndInterstitialComeFromTheNetworksThatFill) {
   expect("banner b1 unit mbanner", "ok b1 QMABannerView");
