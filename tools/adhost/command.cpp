@@ -365,7 +365,8 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     } else if (w.size() != 2) {
       return usage(form);
     }
-    if (w.size() == 2 && !isPNGPath(w.back())) {
+    // A lone word that looks like a file (a dot or a slash in it) is a file, and must be a PNG.
+    if (w.size() == 2 && w[1].find_first_of("./") == std::string_view::npos) {
       if (auto e = needName(1, form)) return *e;
       return c;
     }
