@@ -64,10 +64,10 @@ class CreativesTest : public ::testing::Test {
         adserver::AdServer::loadScenarioFile(std::string(WV_ADSERVER_SCENARIOS_DIR) + "/creatives.json"));
     ASSERT_TRUE(server_->start());
     host_ = std::make_unique<testsupport::DrivenProcess>(
-        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "30"},
+        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "45"},
         std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "WARDVANE_AD_NETWORK_URL=" + server_->baseURL(),
                                  "TZ=UTC"},
-        std::chrono::seconds(40));
+        std::chrono::seconds(60));
   }
   void TearDown() override {
     if (host_) {
