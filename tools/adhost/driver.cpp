@@ -133,6 +133,7 @@ struct TextDriver::Impl {
   dispatch::RunLoop::Id source = 0;
   std::string pending;
   bool busy = false;
+  bool readScheduled = false;
   bool quitting = false;
 
   std::shared_ptr<AdHost> host() { return AdHost::shared(); }
@@ -732,13 +733,30 @@ struct TextDriver::Impl {
     }
   }
 
+  // Commands are read only by the loop's outermost passes. Whatever the host is in the
+  // middle of may run the loop itself (a page's script evaluated to its answer inside a
+  // main-queue block): a command read on such an inner pass would run inside that block,
+  // and a `wait` there would wait for main-queue work that cannot start until the block
+  // returns. So the source stands down and the reading waits for the end of the pass.
   void onReadable() {
+    auto& loop = dispatch::RunLoop::main();
+    if (source) loop.removeFileDescriptorSource(source);
+    source = 0;
+    if (readScheduled) return;
+    readScheduled = true;
+    loop.performBlockAfterPass([this] {
+      readScheduled = false;
+      readCommands();
+    });
+  }
+
+  void readCommands() {
     // Settling between commands runs the loop, which may call here again: the commands
     // already read run first, in order.
     if (busy) return;
     busy = true;
     auto& loop = dispatch::RunLoop::main();
-    loop.removeFileDescriptorSource(source);
+    if (source) loop.removeFileDescriptorSource(source);
     source = 0;
     if (readAvailable()) source = loop.addFileDescriptorSource(in, [this] { onReadable(); });
     busy = false;
