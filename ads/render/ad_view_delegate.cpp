@@ -4,6 +4,8 @@
 #include <cctype>
 #include <mutex>
 
+#include "ads/render/mraid_qomb_handler.h"
+#include "ads/render/precache_qomb_handler.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/notification_center.h"
@@ -35,7 +37,11 @@ void QMAAdViewDelegate::setOpenerFactory(std::function<std::shared_ptr<QMAAdView
   openerFactory() = std::move(factory);
 }
 
-QMAAdViewDelegate::QMAAdViewDelegate() : opener_(makeOpener()) {}
+QMAAdViewDelegate::QMAAdViewDelegate() : opener_(makeOpener()) {
+  // Every ad view's creative may speak MRAID through its opener.
+  if (opener_) addQOMBHandler(QMAMRAIDQOMBHandler::initWithOpener(opener_));
+  addQOMBHandler(std::make_shared<QMAPrecacheQOMBHandler>());
+}
 
 QMAAdViewDelegate::~QMAAdViewDelegate() {
   if (!opener_) return;

@@ -8,13 +8,16 @@
 // Threads: main thread only, like the opener.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/foundation/value.h"
 #include "platform/net/url.h"
 
 class QMAAdView;
+class QMAMRAIDResizeProperties;
 class QMARenderingSlot;
 
 namespace uikit {
@@ -41,4 +44,20 @@ class QMAAdViewOpener {
 
   // Leaves the application for the URL (the opener's gate and confirmation first).
   virtual void openApp(const std::optional<net::URL>& url) = 0;
+
+  virtual std::shared_ptr<uikit::ViewController> viewController() const = 0;
+  virtual std::shared_ptr<QMARenderingSlot> slot() const = 0;
+
+  // A creative's MRAID requests that presentation carries out. An opener that cannot
+  // carry one out tells the creative so (its slot's MRAID "onError" with the action),
+  // never nothing.
+  virtual void openWebAppWithResizeProperties(const std::shared_ptr<QMAMRAIDResizeProperties>& properties);
+  virtual void openCalendarWithDictionary(const foundation::Dictionary& parameters);
+  // Gives the full-screen controller that shows the ad these orientations, rotating the
+  // interface when the present one is not among them. False when the ad is not shown
+  // by such a controller (a banner in the host's own view), and nothing changes.
+  virtual bool setMRAIDSupportedInterfaceOrientations(std::uint64_t mask);
+
+  // The slot's MRAID error report, when the slot handles MRAID events.
+  void reportMRAIDError(const std::string& message, const std::string& action) const;
 };

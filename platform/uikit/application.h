@@ -63,6 +63,9 @@ inline constexpr const char* kUIApplicationDidEnterBackgroundNotification = "UIA
 inline constexpr const char* kUIApplicationWillEnterForegroundNotification =
     "UIApplicationWillEnterForegroundNotification";
 inline constexpr const char* kUIApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
+// Posted when the interface (the status bar) turns to another orientation.
+inline constexpr const char* kUIApplicationDidChangeStatusBarOrientationNotification =
+    "UIApplicationDidChangeStatusBarOrientationNotification";
 inline constexpr const char* kUIApplicationDidReceiveMemoryWarningNotification =
     "UIApplicationDidReceiveMemoryWarningNotification";
 
