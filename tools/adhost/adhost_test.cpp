@@ -43,7 +43,15 @@ TEST(AdHostCommands, LinesReadAsCommandsOrSayWhyNot) {
       {"clock advance nan", false, adhost::Verb::Nothing},
       {"clock advance 99999999999", false, adhost::Verb::Nothing},
       {"tap b1 2", true, adhost::Verb::Tap},
-      {"tap b1 x", false, adhost::Verb::Nothing},
+      {"tap b1 headline", true, adhost::Verb::Tap},  // an asset of a native ad
+      {"tap b1 a\x01", false, adhost::Verb::Nothing},
+      {"native n1 content,app-install,custom unit u templates 10063,7 multiple-images no-images", true,
+       adhost::Verb::Native},
+      {"native n1 video", false, adhost::Verb::Nothing},
+      {"native n1", false, adhost::Verb::Nothing},
+      {"native n1 content sideways", false, adhost::Verb::Nothing},
+      {"snapshot n1", true, adhost::Verb::Snapshot},
+      {"snapshot", false, adhost::Verb::Nothing},
       {"frame b1 0,20 375x50", true, adhost::Verb::Frame},
       {"frame b1 0,20 -1x50", false, adhost::Verb::Nothing},
       {"reward load unit-r", true, adhost::Verb::RewardLoad},
@@ -77,6 +85,24 @@ json scenario() {
       {"ad_type", "interstitial"},
       {"settings", {{"rewards", {{{"rb_type", "gems"}, {"rb_amount", 3}}}}}},
       {"ad_networks", {{{"id", "7"}, {"data", {{"pubid", "video-net"}, {"duration", "2"}}}, {"adapters", json::array({"AdhostRewardAdapter"})}}}}};
+  const json nativeContent = {
+      {"ads",
+       {{{"type", "native"},
+         {"template_id", 1},
+         {"headline", "Fresh bread"},
+         {"body", "Baked daily"},
+         {"call_to_action", "Order"},
+         {"advertiser", "Bakery"},
+         {"images", {{{"url", "{base}/qads/static/img/bread.png"}}}},
+         {"secondary_image", {{"url", "{base}/qads/static/img/logo.png"}}},
+         {"attribution", {{"text", "Ad"}, {"image", {{"url", "{base}/qads/static/img/badge.png"}}}}},
+         {"tracking_urls_and_actions", {{"impression_tracking_urls", {"{base}/ping/native-impression"}}}}}}}};
+  const json nativeCustom = {
+      {"ads",
+       {{{"type", "native"},
+         {"template_id", 3},
+         {"custom_template_id", "10063"},
+         {"custom_assets", {{{"name", "title"}, {"type", "string"}, {"string_value", "T"}}}}}}}};
   return {{"ads",
            {{"banner", {{"body", "<body>Ad one <a href='https://landing.example/one'>Buy</a></body>"},
                         {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/click"},
@@ -89,13 +115,17 @@ json scenario() {
                         {"body", "<body>Drawn by the host<script>location.href='qomb://a/appEvent?name=hello&info=1';"
                                  "</script></body>"}}},
             {"event", {{"body", "<body>Event<script>location.href='qomb://a/appEvent?name=coins&info=5';</script></body>"}}},
-            {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}}}},
+            {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}},
+            {"native-content", {{"response_type", "native"}, {"body", nativeContent.dump()}}},
+            {"native-custom", {{"response_type", "native"}, {"body", nativeCustom.dump()}}}}},
           {"ad_rules",
            {{{"when", {{"slotname", "empty"}}}, {"ad", "empty"}},
             {{"when", {{"slotname", "big"}}}, {"ad", "big"}},
             {{"when", {{"slotname", "custom"}}}, {"ad", "custom"}},
             {{"when", {{"slotname", "event"}}}, {"ad", "event"}},
-            {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}}}},
+            {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}},
+            {{"when", {{"slotname", "native-content"}}}, {"ad", "native-content"}},
+            {{"when", {{"slotname", "native-custom"}}}, {"ad", "native-custom"}}}},
           {"default_ad", "banner"}};
 }
 
@@ -271,3 +301,29 @@ TEST_F(AdHostTest, AFingerCannotReachWhatIsCovered) {
 }
 
 }  // namespace
+
+TEST_F(AdHostTest, NativeAdsAreReceivedWithTheirAssetsShownAndTapped) {
+  expect("native n1 content unit native-content", "ok loading n1 QMAAdLoader types=content unit=native-content");
+  expect("wait n1",
+         "ok n1 adLoader:didReceiveNativeContentAd: content headline=\"Fresh bread\" body=\"Baked daily\" "
+         "call-to-action=\"Order\" advertiser=\"Bakery\" logo=8x8 images=8x8 attribution=\"Ad\" 8x8");
+  const std::string snapshot = send("snapshot n1");
+  for (const char* part : {"ok snapshot n1 QMANativeContentAdView at 0,20 320x150", "headline at 8,4 220x20 \"Fresh bread\" asset 1001",
+                           "image at 8,66 150x78 image 8x8 asset 1005", "badge at ", "\"Ad\" icon 8x8", "impression recorded"})
+    EXPECT_NE(snapshot.find(part), std::string::npos) << part << "\n  in: " << snapshot;
+  EXPECT_EQ(hits("/ping/native-impression"), 1u);
+  EXPECT_NE(send("screen").find("n1 native at 0,20 320x150 shows \"Fresh bread\""), std::string::npos);
+  expect("tap n1 headline", "ok tapped n1 headline (asset 1001)");
+  expect("tap n1 attribution-text", "ok tapped n1 attribution-text");
+  expect("tap n1 price", "error: no asset view price in n1");
+
+  expect("native n2 custom unit native-custom templates 10063", "ok loading n2");
+  expect("wait n2", "ok n2 adLoader:didReceiveNativeCustomTemplateAd: custom template=10063 title=\"T\"");
+  expect("snapshot n2", "ok snapshot n2 custom template=10063 title=\"T\" (no view: the host lays it out)");
+  expect("tap n2 title", "ok clicked n2 asset title");
+  expect("wait n2", "ok n2 customClickHandler title");
+
+  expect("native n3 custom unit native-custom templates 1", "ok loading n3");
+  expect("wait n3", "ok n3 adLoader:didFailToReceiveAdWithError: code=13");
+  expect("native n4 video", "error: usage: native NAME");
+}

@@ -71,6 +71,17 @@ std::optional<std::size_t> parseIndex(std::string_view text) {
 
 ParseError usage(std::string_view text) { return ParseError{"usage: " + std::string(text)}; }
 
+// The pieces of a comma-separated list (at most 16; empty pieces dropped).
+std::vector<std::string_view> split(std::string_view list, char separator) {
+  std::vector<std::string_view> out;
+  while (!list.empty() && out.size() < 16) {
+    const auto at = list.find(separator);
+    if (at != 0) out.push_back(list.substr(0, at));
+    list = at == std::string_view::npos ? std::string_view() : list.substr(at + 1);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::optional<QMAAdSize> parseAdSize(std::string_view text) {
@@ -221,13 +232,46 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
   }
   if (verb == "tap") {
     c.verb = Verb::Tap;
-    if (auto e = needName(1, "tap NAME [LINK]")) return *e;
+    if (auto e = needName(1, "tap NAME [LINK|ASSET]")) return *e;
     if (w.size() == 3) {
       c.link = parseIndex(w[2]);
-      if (!c.link) return usage("tap NAME [LINK]");
+      if (!c.link) {
+        if (!isToken(w[2])) return usage("tap NAME [LINK|ASSET]");
+        c.asset = std::string(w[2]);
+      }
     } else if (w.size() != 2) {
-      return usage("tap NAME [LINK]");
+      return usage("tap NAME [LINK|ASSET]");
     }
+    return c;
+  }
+  if (verb == "native") {
+    const char* form = "native NAME TYPE[,TYPE...] [unit UNIT] [templates ID,...] [multiple-images] [no-images]";
+    c.verb = Verb::Native;
+    if (auto e = needName(1, form)) return *e;
+    if (w.size() < 3 || split(w[2], ',').empty()) return usage(form);
+    for (const auto& type : split(w[2], ',')) {
+      if (type != "content" && type != "app-install" && type != "custom") return usage(form);
+      c.nativeTypes.emplace_back(type);
+    }
+    for (std::size_t i = 3; i < w.size(); ++i) {
+      if (w[i] == "unit" && i + 1 < w.size() && isToken(w[i + 1])) {
+        c.unit = std::string(w[++i]);
+      } else if (w[i] == "templates" && i + 1 < w.size() && isToken(w[i + 1])) {
+        for (const auto& id : split(w[++i], ',')) c.templateIDs.emplace_back(id);
+      } else if (w[i] == "multiple-images") {
+        c.multipleImages = true;
+      } else if (w[i] == "no-images") {
+        c.noImages = true;
+      } else {
+        return usage(form);
+      }
+    }
+    return c;
+  }
+  if (verb == "snapshot") {
+    c.verb = Verb::Snapshot;
+    if (auto e = needName(1, "snapshot NAME")) return *e;
+    if (auto e = only(2, "snapshot NAME")) return *e;
     return c;
   }
   if (verb == "frame") {
@@ -317,7 +361,9 @@ std::string helpLine() {
   return "commands: banner NAME [SIZE] [at X,Y] [unit UNIT] [no-root] | kvr-banner NAME [SIZE] [at X,Y] [unit UNIT] "
          "[no-root] [sizes SIZE,...] [manual-impressions] [custom-rendering] | interstitial NAME [unit UNIT] | "
          "kvr-interstitial NAME [unit UNIT] [custom-rendering] | load NAME [KEY=VALUE ...] | present NAME | "
-         "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK] | close | frame NAME X,Y WxH | "
+         "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK|ASSET] | close | frame NAME X,Y WxH | "
+         "native NAME content|app-install|custom[,...] [unit UNIT] [templates ID,...] [multiple-images] [no-images] | "
+         "snapshot NAME | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "
          "background | foreground | screen | events [NAME] | wait NAME [EVENT] | log | help | quit; "

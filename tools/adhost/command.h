@@ -33,7 +33,9 @@ enum class Verb {
   Cancel,           // cancel NAME
   RewardLoad,       // reward load UNIT [USER]
   RewardPresent,    // reward present
-  Tap,              // tap NAME [LINK]
+  Tap,              // tap NAME [LINK|ASSET]
+  Native,           // native NAME TYPE[,TYPE...] [unit UNIT] [templates ID,...] [multiple-images] [no-images]
+  Snapshot,         // snapshot NAME: a native ad's view, its asset views and badge
   Close,            // close: the close button of the full-screen ad on top
   Frame,            // frame NAME X,Y WxH
   Size,             // size NAME SIZE
@@ -74,6 +76,13 @@ struct Command {
   std::optional<std::string> event;
   std::vector<std::pair<std::string, std::string>> parameters;
   std::vector<std::string> selectors;  // for implements: "all", "none" or selectors
+  // native: the kinds ("content", "app-install", "custom") and the template IDs; tap: an
+  // asset of a native ad ("headline", "attribution-icon", a custom asset's name...).
+  std::vector<std::string> nativeTypes;
+  std::vector<std::string> templateIDs;
+  bool multipleImages = false;
+  bool noImages = false;
+  std::optional<std::string> asset;
 };
 
 struct ParseError {

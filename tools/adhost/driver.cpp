@@ -21,6 +21,7 @@
 #include "platform/uikit/window.h"
 #include "tools/adhost/command.h"
 #include "tools/adhost/host.h"
+#include "tools/adhost/native_host.h"
 #include "tools/adhost/reward_adapter.h"
 
 namespace adhost {
@@ -182,6 +183,10 @@ struct TextDriver::Impl {
 
   std::string load(const Command& c) {
     auto* hosted = host()->ad(c.name);
+    if (hosted && hosted->adLoader) {
+      hosted->adLoader->loadRequest(QMARequest::request());
+      return "ok loading " + c.name;
+    }
     if (!hosted || hosted->kind == HostedAd::Kind::Reward) return "error: no banner or interstitial named " + c.name;
     const bool kvr = hosted->kind == HostedAd::Kind::KVRBanner || hosted->kind == HostedAd::Kind::KVRInterstitial;
     std::shared_ptr<QMARequest> request = kvr ? std::static_pointer_cast<QMARequest>(KVRRequest::request()) : QMARequest::request();
@@ -207,6 +212,11 @@ struct TextDriver::Impl {
     auto h = host();
     auto* hosted = h->ad(c.name);
     if (!hosted) return "error: no ad named " + c.name;
+    if (hosted->kind == HostedAd::Kind::Native) {
+      if (!c.asset) return "error: tap " + c.name + " needs an asset (headline, image, attribution-icon...)";
+      return tapNativeAsset(*hosted, *c.asset);
+    }
+    if (c.asset) return "error: " + c.name + " is no native ad: tap NAME [LINK]";
     std::shared_ptr<View> target;
     if (hosted->customView) {
       target = hosted->customView;
@@ -271,6 +281,7 @@ struct TextDriver::Impl {
   // ---- reading
 
   std::string adLine(const HostedAd& hosted) {
+    if (hosted.kind == HostedAd::Kind::Native) return nativeScreenLine(hosted);
     std::string s = hosted.name + " " + hosted.kindName();
     if (hosted.banner) {
       auto& b = *hosted.banner;
@@ -422,6 +433,21 @@ struct TextDriver::Impl {
         return "ok reward" + (top ? " full screen: " + top->className() : std::string(" nothing presented"));
       }
       case Verb::Tap: return tap(c);
+      case Verb::Native: {
+        if (h->ad(c.name)) return "error: there is already an ad named " + c.name;
+        HostedAd hosted;
+        hosted.name = c.name;
+        hosted.kind = HostedAd::Kind::Native;
+        hosted.nativeRecorder = std::make_shared<NativeRecorder>(c.name, c.templateIDs);
+        std::string answer = loadNativeAd(hosted, c.nativeTypes, c.unit, c.multipleImages, c.noImages);
+        if (hosted.adLoader) h->add(std::move(hosted));
+        return answer;
+      }
+      case Verb::Snapshot: {
+        auto* hosted = h->ad(c.name);
+        if (!hosted || hosted->kind != HostedAd::Kind::Native) return "error: no native ad named " + c.name;
+        return nativeSnapshot(*hosted);
+      }
       case Verb::Close: return close();
       case Verb::Frame:
         if (auto e = banner(c, &b); !e.empty()) return e;
@@ -452,7 +478,7 @@ struct TextDriver::Impl {
       }
       case Verb::Implements: {
         auto* hosted = c.name == AdHost::kRewardName ? &rewardAd() : h->ad(c.name);
-        if (!hosted) return "error: no ad named " + c.name;
+        if (!hosted || !hosted->recorder) return "error: no banner, interstitial or reward ad named " + c.name;
         if (c.selectors.size() == 1 && c.selectors[0] == "all") {
           hosted->recorder->setImplemented(std::nullopt);
         } else if (c.selectors.size() == 1 && c.selectors[0] == "none") {

@@ -51,6 +51,7 @@ std::string HostedAd::kindName() const {
     case Kind::Interstitial: return "interstitial";
     case Kind::KVRInterstitial: return "kvr-interstitial";
     case Kind::Reward: return "reward";
+    case Kind::Native: return "native";
   }
   return "ad";
 }
@@ -153,6 +154,7 @@ void AdHost::remove(const std::string& name) {
   if (it == ads_.end()) return;
   if (it->second.banner) it->second.banner->removeFromSuperview();
   if (it->second.customView) it->second.customView->removeFromSuperview();
+  if (it->second.nativeView) it->second.nativeView->removeFromSuperview();
   ads_.erase(it);
   std::erase(order_, name);
 }
@@ -161,6 +163,7 @@ uikit::Point AdHost::nextBannerOrigin() const {
   double y = uikit::Application::sharedApplication()->isStatusBarHidden() ? 0 : 20;
   for (const auto& name : order_) {
     const auto& hosted = ads_.at(name);
+    if (hosted.nativeView && hosted.nativeView->superview()) y = std::max(y, hosted.nativeView->frame().maxY());
     if (!hosted.banner || !hosted.banner->superview()) continue;
     y = std::max(y, hosted.banner->uikit::View::frame().maxY());
   }

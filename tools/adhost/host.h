@@ -25,6 +25,9 @@
 #include "platform/uikit/application.h"
 #include "platform/uikit/view_controller.h"
 
+class QMAAdLoader;
+class QMANativeAd;
+
 namespace adhost {
 
 // One message a delegate heard: the ad's name, the message's selector, and what came with
@@ -37,10 +40,11 @@ struct Event {
 };
 
 class Recorder;
+class NativeRecorder;
 
 // An ad the host made.
 struct HostedAd {
-  enum class Kind { Banner, KVRBanner, Interstitial, KVRInterstitial, Reward };
+  enum class Kind { Banner, KVRBanner, Interstitial, KVRInterstitial, Reward, Native };
   std::string name;
   Kind kind = Kind::Banner;
   std::shared_ptr<QMABannerView> banner;
@@ -49,6 +53,11 @@ struct HostedAd {
   // The ad the host renders itself, and the view it renders it in.
   std::shared_ptr<KVRCustomRenderedAd> customAd;
   std::shared_ptr<uikit::View> customView;
+  // A native ad's loader, its recorder, the ad delivered and the host's view of it.
+  std::shared_ptr<QMAAdLoader> adLoader;
+  std::shared_ptr<NativeRecorder> nativeRecorder;
+  std::shared_ptr<QMANativeAd> nativeAd;
+  std::shared_ptr<uikit::View> nativeView;
   // The events of this ad already handed out by "wait".
   std::size_t waited = 0;
   std::string kindName() const;

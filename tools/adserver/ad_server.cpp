@@ -117,6 +117,22 @@ std::string mraidScript(std::string_view placement) {
   return "window.QVRA_MRAID_PLACEMENT = '" + std::string(placement) + "';\n" + kMRAIDScript;
 }
 
+const std::string& nativeAdsPageHTML() {
+  static const std::string page(kNativeAdsPageHTML);
+  return page;
+}
+
+const std::string& imagePNG() {
+  static const unsigned char kPNG[] = {
+      0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52, 0x00,
+      0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x08, 0x08, 0x06, 0x00, 0x00, 0x00, 0xc4, 0x0f, 0xbe, 0x8b, 0x00,
+      0x00, 0x00, 0x1b, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0xe0, 0x59, 0x77, 0xee, 0x3f, 0x3e, 0xcc,
+      0x40, 0x07, 0x05, 0x1f, 0x16, 0x88, 0xfc, 0xc7, 0x87, 0xe9, 0xa0, 0x00, 0x00, 0x2a, 0x54, 0xa5, 0x41,
+      0xe6, 0xc4, 0x91, 0xe2, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+  static const std::string png(reinterpret_cast<const char*>(kPNG), sizeof kPNG);
+  return png;
+}
+
 nlohmann::json AdServer::parseScenario(std::string_view text) {
   nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
   if (j.is_discarded()) throw ScenarioError("the scenario is not JSON");
@@ -320,6 +336,11 @@ void AdServer::handle(const httplib::Request& req, httplib::Response& res) {
     res.set_content(mraidScript("interstitial"), "application/javascript");
   } else if (auto creative = testCreative(req.path)) {
     res.set_content(*creative, "text/html");
+  } else if (req.path == kNativeAdsPagePath) {
+    res.set_content(nativeAdsPageHTML(), "text/html");
+  } else if (req.path.rfind(kImageFolder, 0) == 0 && req.path.size() > 4 &&
+             req.path.compare(req.path.size() - 4, 4, ".png") == 0) {
+    res.set_content(imagePNG(), "image/png");
   } else {
     // Pings, reports and every other endpoint: recorded and answered empty.
     res.status = 200;

@@ -52,6 +52,10 @@ class AdServer {
   static constexpr const char* kMRAIDExpandedBannerPath =
       "/qads/static/sdk/native/mraid/v2/mraid_app_expanded_banner.js";
   static constexpr const char* kMRAIDInterstitialPath = "/qads/static/sdk/native/mraid/v2/mraid_app_interstitial.js";
+  // The native-ad support page, and native ads' pictures: any PNG name under the folder
+  // answers the same small picture.
+  static constexpr const char* kNativeAdsPagePath = "/qads/static/sdk/native/native_ads.html";
+  static constexpr const char* kImageFolder = "/qads/static/img/";
   static constexpr const char* kRequestsPath = "/__adserver/requests";
 
   // Checks a scenario (JSON text); throws ScenarioError.
@@ -107,5 +111,8 @@ std::string mraidScript(std::string_view placement);
 // One of our test creatives (tools/adserver/creatives), served at "/creatives/<name>.html";
 // nullopt for any other path.
 std::optional<std::string> testCreative(std::string_view path);
+const std::string& nativeAdsPageHTML();
+// The picture served under kImageFolder: an 8 x 8 PNG.
+const std::string& imagePNG();
 
 }  // namespace adserver
