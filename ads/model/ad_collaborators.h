@@ -19,8 +19,10 @@ class QMAMRAIDEventHandling {
   virtual ~QMAMRAIDEventHandling() = default;
   virtual void MRAIDAdDidLoad() = 0;
   virtual void MRAIDAdDidUnload() = 0;
+  // The ad's view became visible or hidden (its full-screen view, or a viewability sample).
   virtual void updateVisibility(bool visible) = 0;
   virtual void updatePositionFromView(const std::shared_ptr<uikit::View>& view) = 0;
+  // The creative hears of a failed MRAID action ("onError" with the message and action).
   virtual void handleErrorAction(const std::string& message, const std::string& action) = 0;
 };
 

@@ -1,10 +1,21 @@
 #include "ads/present/ad_app_view_controller.h"
 
+#include "ads/model/request.h"
 #include "ads/present/ad_app_ad_view_delegate.h"
+#include "ads/present/intrinsic_images.h"
+#include "ads/render/mraid_resize_properties.h"
+#include "ads/services/geometry.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/system/screen_facts.h"
 
 // ---- QMAAdAppViewController
+
+namespace {
+std::shared_ptr<QMAMRAIDEventHandling> MRAIDEventHandlerOf(const std::shared_ptr<QMAPresentationSlot>& slot) {
+  auto ad = slot ? slot->ad() : nullptr;
+  return ad ? ad->MRAIDEventHandler() : nullptr;
+}
+}  // namespace
 
 std::shared_ptr<QMAAdAppViewController> QMAAdAppViewController::initWithAdView(const std::shared_ptr<QMAAdView>& adView) {
   WV_DCHECK_MAIN_THREAD();
@@ -45,16 +56,34 @@ void QMAAdAppViewController::setUseCustomClose(bool use) {
   updateCloseButtonVisibilityAndImage();
 }
 
-void QMAAdAppViewController::updateCloseButtonVisibilityAndImage() {
-  // An MRAID creative keeps an invisible close region; its placement by the creative's
-  // close position comes with MRAID resizing.
+void QMAAdAppViewController::setCustomClosePosition(std::int64_t position) {
+  WV_DCHECK_MAIN_THREAD();
+  customClosePosition_ = position;
+  if (isMRAIDAd()) positionMRAIDCloseButton();
+}
+
+bool QMAAdAppViewController::isMRAIDAd() const {
   auto s = slot();
-  const bool mraid = s && s->isMRAIDEnabled();
+  return s && s->isMRAIDEnabled();
+}
+
+void QMAAdAppViewController::positionMRAIDCloseButton() {
+  closeButton_->setAutoresizingMask(
+      static_cast<std::uint32_t>(QMAMRAIDResizeProperties::autoresizingMaskForClosePosition(customClosePosition_)));
+  closeButton_->setFrame(
+      QMAMRAIDResizeProperties::closeButtonRectForPositionContentFrame(customClosePosition_, view()->bounds()));
+}
+
+void QMAAdAppViewController::updateCloseButtonVisibilityAndImage() {
+  const bool mraid = isMRAIDAd();
   if (useCustomClose_ && !mraid) {
+    // The creative closes itself ("close").
     closeButton_->removeFromSuperview();
     return;
   }
-  closeButton_->setTitle(useCustomClose_ ? "" : "X");
+  // An MRAID creative with its own close control keeps an invisible but tappable close area.
+  auto& images = QMAIntrinsicImages::sharedInstance();
+  closeButton_->setImage(useCustomClose_ ? images.transparentImage() : images.closeButton());
   if (closeButton_->superview() == view()) {
     view()->bringSubviewToFront(closeButton_);
   } else {
@@ -114,8 +143,12 @@ void QMAAdAppViewController::configureView() {
   adView_->setHidden(false);
   v->addSubview(adView_);
   updateCloseButtonVisibilityAndImage();
-  closeButton_->setFrame({0, 0, kCloseButtonSide, kCloseButtonSide});
-  closeButton_->setAutoresizingMask(uikit::ViewAutoresizingNone);
+  if (isMRAIDAd()) {
+    positionMRAIDCloseButton();
+  } else {
+    closeButton_->setFrame({0, 0, kCloseButtonSide, kCloseButtonSide});
+    closeButton_->setAutoresizingMask(uikit::ViewAutoresizingNone);
+  }
   // The file-access flag carries over from the ad view's previous delegate.
   const bool fileAccess = isFileAccessAllowed();
   adViewDelegate_ = QMAAdAppAdViewDelegate::initWithAdAppViewController(
@@ -132,6 +165,7 @@ void QMAAdAppViewController::configureView() {
 
 void QMAAdAppViewController::viewWillAppear(bool animated) {
   WV_DCHECK_MAIN_THREAD();
+  QMAViewController::viewWillAppear(animated);
   if (!hasAppeared_ && adView_) {
     hasAppeared_ = true;
     configureView();
@@ -142,12 +176,14 @@ void QMAAdAppViewController::viewWillAppear(bool animated) {
 void QMAAdAppViewController::viewDidAppear(bool animated) {
   WV_DCHECK_MAIN_THREAD();
   if (adView_) adView_->forceRotateToOrientation(static_cast<long>(system_facts::screen().orientation));
+  if (auto handler = MRAIDEventHandlerOf(slot())) handler->updateVisibility(true);
 }
 
 void QMAAdAppViewController::viewWillDisappear(bool animated) {
   WV_DCHECK_MAIN_THREAD();
   QMAViewController::viewWillDisappear(animated);
   if (auto s = slot()) s->interstitialViewWillDisappear();
+  if (auto handler = MRAIDEventHandlerOf(slot())) handler->updateVisibility(false);
 }
 
 void QMAAdAppViewController::viewChangedToOrientation(long orientation) {
@@ -193,4 +229,81 @@ void QMAInterstitialViewController::relinquishScreenWithCompletion(Completion co
 void QMAInterstitialViewController::finishDismissal() {
   QMAAdAppViewController::finishDismissal();
   adView_.reset();
+}
+
+// ---- QMASupplementalAdAppViewController
+
+std::shared_ptr<QMASupplementalAdAppViewController> QMASupplementalAdAppViewController::init() {
+  WV_DCHECK_MAIN_THREAD();
+  std::shared_ptr<QMASupplementalAdAppViewController> vc(new QMASupplementalAdAppViewController());
+  vc->initWithAdViewSteps(nullptr);
+  return vc;
+}
+
+namespace {
+std::shared_ptr<QMAAdView> slotAdView(const std::shared_ptr<QMAPresentationSlot>& slot) {
+  return slot ? slot->adView() : nullptr;
+}
+}  // namespace
+
+void QMASupplementalAdAppViewController::finishAppearing() {
+  QMAAdAppViewController::finishAppearing();
+  if (adView_) {
+    adView_->dispatchSDKEventParameters("onReadyEventReceived", foundation::Dictionary{{"js", QMARequest::sdkVersion()}});
+    adView_->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "expanded"}});
+  }
+  if (auto banner = slotAdView(slot()))
+    banner->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "expanded"}});
+}
+
+void QMASupplementalAdAppViewController::finishDismissal() {
+  const bool wasDismissing = intermission() != nullptr;
+  QMAAdAppViewController::finishDismissal();
+  // Once, however many times the dismissal is finished.
+  if (!wasDismissing) return;
+  if (auto banner = slotAdView(slot()))
+    banner->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "default"}});
+}
+
+void QMASupplementalAdAppViewController::viewDidAppear(bool animated) {
+  QMAAdAppViewController::viewDidAppear(animated);
+  if (adView_) adView_->dispatchSDKEventParameters("onAdVisibilityChanged", foundation::Dictionary{{"visible", "1"}});
+}
+
+void QMASupplementalAdAppViewController::viewDidDisappear(bool animated) {
+  QMAAdAppViewController::viewDidDisappear(animated);
+  if (adView_) adView_->dispatchSDKEventParameters("onAdVisibilityChanged", foundation::Dictionary{{"visible", "0"}});
+}
+
+// ---- QMAExpandedAdAppViewController
+
+std::shared_ptr<QMAExpandedAdAppViewController> QMAExpandedAdAppViewController::initWithAdView(
+    const std::shared_ptr<QMAAdView>& adView) {
+  WV_DCHECK_MAIN_THREAD();
+  if (!adView) return nullptr;
+  std::shared_ptr<QMAExpandedAdAppViewController> vc(new QMAExpandedAdAppViewController());
+  vc->initWithAdViewSteps(adView);
+  return vc;
+}
+
+QMAExpandedAdAppViewController::~QMAExpandedAdAppViewController() {
+  if (renderedBanner_) renderedBanner_->removeFromSuperview();
+}
+
+void QMAExpandedAdAppViewController::configureView() {
+  adView_->saveState();
+  adView_->setViewController(weak_from_this());
+  // A still picture of the banner stays in its place while the live view is borrowed.
+  renderedBanner_ = std::make_shared<uikit::ImageView>(adView_->frame());
+  renderedBanner_->setImage(qma_render(*adView_));
+  if (auto banner = adView_->superview()) banner->addSubview(renderedBanner_);
+  adView_->removeFromSuperview();
+  adView_->reset();
+  QMAAdAppViewController::configureView();
+}
+
+void QMAExpandedAdAppViewController::relinquishScreenWithCompletion(Completion completion) {
+  WV_DCHECK_MAIN_THREAD();
+  if (adView_ && adView_->viewController().get() == static_cast<uikit::ViewController*>(this)) adView_->restoreState();
+  QMAAdAppViewController::relinquishScreenWithCompletion(std::move(completion));
 }

@@ -1,11 +1,14 @@
 #pragma once
 // Full-screen ads that show web content: QMAAdAppViewController gives one ad web view the
-// whole screen with a close button in the top-left corner, wires the web-app delegate of
-// its ad view on the first appearance and loads what it was given, and tells the slot when
-// the ad view appears and disappears. QMAInterstitialViewController shows a loaded
-// interstitial slot's own ad view: the public interstitial makes it and presents it once;
-// while it is up it keeps the interstitial alive and tells the creative "onshow" and
-// "onhide".
+// whole screen with a close button (32 x 32 in the top-left corner, or an MRAID creative's
+// 50 x 50 close area at its chosen position), wires the web-app delegate of its ad view on
+// the first appearance and loads what it was given, and tells the slot and the MRAID
+// creative when the ad view appears and disappears. QMAInterstitialViewController shows a
+// loaded interstitial slot's own ad view: the public interstitial makes it and presents it
+// once; while it is up it keeps the interstitial alive and tells the creative "onshow" and
+// "onhide". QMASupplementalAdAppViewController shows a second web app a creative opens;
+// QMAExpandedAdAppViewController borrows a banner's live ad view for an MRAID expand and
+// leaves a still picture of the banner in its place until it gives the ad view back.
 //
 // Threads: main thread only (checked).
 
@@ -35,8 +38,12 @@ class QMAAdAppViewController : public QMAViewController {
   const std::shared_ptr<QMAAdAppAdViewDelegate>& adViewDelegate() const { return adViewDelegate_; }
   const std::shared_ptr<uikit::Button>& closeButton() const { return closeButton_; }
   bool useCustomClose() const { return useCustomClose_; }
-  // The creative draws its own close control: the close button leaves the view.
+  // The creative draws its own close control: the close button leaves the view (an MRAID
+  // creative keeps an invisible close area).
   void setUseCustomClose(bool use);
+  // The MRAID close position (codes of QMAMRAIDResizeProperties).
+  std::int64_t customClosePosition() const { return customClosePosition_; }
+  void setCustomClosePosition(std::int64_t position);
   // The flag of the ad view's current delegate.
   bool isFileAccessAllowed() const;
   void setFileAccessAllowed(bool allowed);
@@ -58,6 +65,8 @@ class QMAAdAppViewController : public QMAViewController {
   void viewChangedToOrientation(long orientation) override;
 
  protected:
+  void positionMRAIDCloseButton();
+  bool isMRAIDAd() const;
   QMAAdAppViewController() = default;
   void initWithAdViewSteps(const std::shared_ptr<QMAAdView>& adView);
   // On the first appearance: the ad view fills the view under the close button, gets its
@@ -70,6 +79,7 @@ class QMAAdAppViewController : public QMAViewController {
   std::shared_ptr<QMAAdAppAdViewDelegate> adViewDelegate_;
   std::shared_ptr<uikit::Button> closeButton_;
   bool useCustomClose_ = false;
+  std::int64_t customClosePosition_ = 0;
   bool hasAppeared_ = false;
   std::optional<net::URL> pendingURL_;
   std::optional<std::string> pendingHTML_;
@@ -93,4 +103,39 @@ class QMAInterstitialViewController : public QMAAdAppViewController {
  private:
   QMAInterstitialViewController() = default;
   std::shared_ptr<QMAInterstitial> interstitial_;
+};
+
+class QMASupplementalAdAppViewController : public QMAAdAppViewController {
+ public:
+  static std::shared_ptr<QMASupplementalAdAppViewController> init();
+  std::string className() const override { return "QMASupplementalAdAppViewController"; }
+
+  void finishAppearing() override;
+  void finishDismissal() override;
+  void viewDidAppear(bool animated) override;
+  void viewDidDisappear(bool animated) override;
+
+ private:
+  QMASupplementalAdAppViewController() = default;
+};
+
+class QMAExpandedAdAppViewController : public QMAAdAppViewController {
+ public:
+  // Null without an ad view.
+  static std::shared_ptr<QMAExpandedAdAppViewController> initWithAdView(const std::shared_ptr<QMAAdView>& adView);
+  // Takes the picture of the banner away.
+  ~QMAExpandedAdAppViewController() override;
+  std::string className() const override { return "QMAExpandedAdAppViewController"; }
+
+  bool isLoaded() const override { return true; }
+  // Puts the live ad view back into the banner at once, then relinquishes.
+  void relinquishScreenWithCompletion(Completion completion) override;
+  const std::shared_ptr<uikit::ImageView>& renderedBanner() const { return renderedBanner_; }
+
+ protected:
+  void configureView() override;
+
+ private:
+  QMAExpandedAdAppViewController() = default;
+  std::shared_ptr<uikit::ImageView> renderedBanner_;
 };

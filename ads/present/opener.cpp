@@ -1,8 +1,11 @@
 #include "ads/present/opener.h"
 
 #include "ads/present/view_controller.h"
+#include "ads/present/ad_app_view_controller.h"
+#include "ads/present/browser_view_controller.h"
 #include "ads/render/ad_view.h"
 #include "ads/render/ad_view_delegate.h"
+#include "ads/services/geometry.h"
 #include "ads/render/rendering_slot.h"
 #include "ads/render/sdk_core_controller.h"
 #include "platform/dispatch/operation_queue.h"
@@ -98,4 +101,114 @@ void QMAOpener::alertViewClickedButtonAtIndex(const std::shared_ptr<uikit::Alert
     allowedAppURLs_.insert(url->absoluteString());
     openApp(url);
   }
+}
+
+bool QMAOpener::shouldPerformOpenActionWithOrientations(std::uint64_t mask) {
+  WV_DCHECK_MAIN_THREAD();
+  auto view = adView();
+  if (!view || !qma_supportsOrientations(*view, mask)) return false;
+  return shouldPerformOpenAction();
+}
+
+void QMAOpener::openBrowserToURLSupportedOrientations(const std::optional<net::URL>& url, std::uint64_t mask) {
+  WV_DCHECK_MAIN_THREAD();
+  if (!shouldPerformOpenActionWithOrientations(mask) || !canOpenContent(url.has_value())) return;
+  auto keep = shared_from_this();
+  auto browser = QMABrowserViewController::init();
+  browser->setSupportedInterfaceOrientations(mask);
+  browser->setSlot(std::dynamic_pointer_cast<QMAPresentationSlot>(slot()));
+  browser->loadReferringURL(url, referringURL_);
+  if (present(browser, nullptr)) didOpenInApp();
+}
+
+void QMAOpener::configureOverlayOrientationsUsingCustomClose(const std::shared_ptr<QMAAdAppViewController>& overlay,
+                                                             std::uint64_t mask, bool useCustomClose) {
+  WV_DCHECK_MAIN_THREAD();
+  if (!overlay) return;
+  overlay->setSupportedInterfaceOrientations(mask);
+  overlay->setSlot(std::dynamic_pointer_cast<QMAPresentationSlot>(slot()));
+  overlay->setUseCustomClose(useCustomClose);
+}
+
+std::shared_ptr<QMASupplementalAdAppViewController> QMAOpener::overlayWithOrientationsUseCustomClose(
+    std::uint64_t mask, bool useCustomClose) {
+  auto overlay = QMASupplementalAdAppViewController::init();
+  configureOverlayOrientationsUsingCustomClose(overlay, mask, useCustomClose);
+  return overlay;
+}
+
+void QMAOpener::reportExpandRefused() {
+  auto s = std::dynamic_pointer_cast<QMAPresentationSlot>(slot());
+  auto ad = s ? s->ad() : nullptr;
+  if (auto handler = ad ? ad->MRAIDEventHandler() : nullptr)
+    handler->handleErrorAction("Expanding an ad is not allowed until the user interacts with the ad.", "expand");
+}
+
+void QMAOpener::presentWebApp(const std::shared_ptr<QMAAdAppViewController>& overlay) {
+  if (present(overlay, nullptr)) didOpenInApp();
+}
+
+bool QMAOpener::present(const std::shared_ptr<QMAViewController>& controller, std::function<void()> completion) {
+  try {
+    controller->presentFromViewControllerCompletion(viewController(), std::move(completion));
+  } catch (const QMAPresentationRefused&) {
+    return false;  // nothing was opened: no click to report
+  }
+  return true;
+}
+
+void QMAOpener::openWebAppSupportedOrientationsUsingCustomClose(const std::optional<net::URL>& url,
+                                                                std::uint64_t mask, bool useCustomClose) {
+  WV_DCHECK_MAIN_THREAD();
+  if (!shouldPerformOpenActionWithOrientations(mask)) {
+    reportExpandRefused();
+    return;
+  }
+  if (!canOpenContent(url.has_value())) return;
+  auto keep = shared_from_this();
+  auto overlay = overlayWithOrientationsUseCustomClose(mask, useCustomClose);
+  overlay->load(url);
+  presentWebApp(overlay);
+}
+
+void QMAOpener::openWebAppWithHTMLSupportedOrientationsUsingCustomClose(const std::optional<std::string>& html,
+                                                                        std::uint64_t mask, bool useCustomClose) {
+  WV_DCHECK_MAIN_THREAD();
+  if (!shouldPerformOpenActionWithOrientations(mask)) {
+    reportExpandRefused();
+    return;
+  }
+  if (!canOpenContent(html.has_value())) return;
+  auto keep = shared_from_this();
+  auto overlay = overlayWithOrientationsUseCustomClose(mask, useCustomClose);
+  overlay->loadHTMLBaseURL(html, std::nullopt);
+  presentWebApp(overlay);
+}
+
+void QMAOpener::expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uint64_t mask, bool useCustomClose) {
+  WV_DCHECK_MAIN_THREAD();
+  if (!shouldPerformOpenActionWithOrientations(mask)) {
+    reportExpandRefused();
+    return;
+  }
+  auto view = adView();
+  if (!canOpenContent(view != nullptr)) return;
+  // No expand from inside another full-screen ad.
+  if (std::dynamic_pointer_cast<QMAViewController>(viewController())) return;
+  auto keep = shared_from_this();
+  auto expanded = QMAExpandedAdAppViewController::initWithAdView(view);
+  configureOverlayOrientationsUsingCustomClose(expanded, mask, useCustomClose);
+  std::weak_ptr<QMAAdView> weakView = view;
+  expanded->setDismissalCompletion([weakView] {
+    auto v = weakView.lock();
+    if (!v) return;
+    v->dispatchSDKEventParameters("collapsed", std::nullopt);
+    v->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "default"}});
+  });
+  const bool shown = present(expanded, [weakView] {
+    if (auto v = weakView.lock()) v->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "expanded"}});
+  });
+  if (!shown) return;
+  view->dispatchSDKEventParameters("expanding", std::nullopt);
+  didOpenInApp();
 }

@@ -1,15 +1,17 @@
 #pragma once
 // What a click on an ad asks for, carried out. Every ad view delegate owns one opener; the
 // delegate's link policy and the banner delegate's clicks call it. Built here: the click
-// gate that refuses opens the user did not cause, and leaving the application for another
-// one (after a confirmation for the URL schemes that call for one). Both report a
-// successful open by pinging the ad's click URLs. The in-app browser, web apps, MRAID
-// expand and resize, store pages and purchases, composers and calendar events are this
-// class's later work.
+// gate that refuses opens the user did not cause, leaving the application for another one
+// (after a confirmation for the URL schemes that call for one), the in-app browser, the
+// supplemental web app (from a URL or HTML) and the MRAID expand of the ad's own view.
+// Every successful open pings the ad's click URLs. MRAID resize, store pages and
+// purchases, composers and calendar events are this class's later work.
 //
 // Threads: main thread only (checked). The system's openURL runs as a later operation of
 // the main operation queue, so the slot's leave-application steps come first.
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -19,6 +21,10 @@
 #include "ads/render/ad_view_opener.h"
 #include "platform/net/url.h"
 #include "platform/uikit/alert_view.h"
+
+class QMAAdAppViewController;
+class QMASupplementalAdAppViewController;
+class QMAViewController;
 
 class QMAOpener : public uikit::AlertViewDelegate,
                   public QMAAdViewOpener,
@@ -57,6 +63,27 @@ class QMAOpener : public uikit::AlertViewDelegate,
   void didOpen();
   void didOpenInApp() { didOpen(); }
   void didOpenExternalApp() { didOpen(); }
+  // The gate, after the ad view's window supports one of the orientations (the gate is not
+  // asked otherwise).
+  bool shouldPerformOpenActionWithOrientations(std::uint64_t mask);
+  // Something to open and a view controller to present from.
+  bool canOpenContent(bool hasContent) const { return hasContent && viewController() != nullptr; }
+
+  // The in-app browser for the URL, presented from the view controller.
+  void openBrowserToURLSupportedOrientations(const std::optional<net::URL>& url, std::uint64_t mask) override;
+  void configureOverlayOrientationsUsingCustomClose(const std::shared_ptr<QMAAdAppViewController>& overlay,
+                                                    std::uint64_t mask, bool useCustomClose);
+  std::shared_ptr<QMASupplementalAdAppViewController> overlayWithOrientationsUseCustomClose(std::uint64_t mask,
+                                                                                            bool useCustomClose);
+  // A web app of the creative's, full screen, from a URL or from HTML. A refusal tells the
+  // creative "Expanding an ad is not allowed until the user interacts with the ad.".
+  void openWebAppSupportedOrientationsUsingCustomClose(const std::optional<net::URL>& url, std::uint64_t mask,
+                                                       bool useCustomClose);
+  void openWebAppWithHTMLSupportedOrientationsUsingCustomClose(const std::optional<std::string>& html,
+                                                               std::uint64_t mask, bool useCustomClose);
+  // MRAID expand: the ad's own view full screen ("expanding", then "onStateChanged"
+  // "expanded"; "collapsed" and "default" once it is back).
+  void expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uint64_t mask, bool useCustomClose);
 
   // Leaves the application for the URL, after the gate and, for schemes that ask for
   // one, the user's confirmation.
@@ -74,6 +101,11 @@ class QMAOpener : public uikit::AlertViewDelegate,
 
  private:
   QMAOpener() = default;
+  // The refusal the creative hears when a web app or expand may not open.
+  void reportExpandRefused();
+  void presentWebApp(const std::shared_ptr<QMAAdAppViewController>& overlay);
+  // Presents from the view controller; NO when the platform refused.
+  bool present(const std::shared_ptr<QMAViewController>& controller, std::function<void()> completion);
 
   std::map<const uikit::AlertView*, std::pair<std::weak_ptr<uikit::AlertView>, net::URL>> confirmationAlertURLs_;
   std::set<std::string> allowedAppURLs_;

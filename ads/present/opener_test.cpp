@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include "ads/present/ad_app_view_controller.h"
+#include "ads/present/browser_view_controller.h"
 #include "ads/render/ad_view.h"
+#include "platform/uikit/window.h"
 #include "ads/render/rendering_slot.h"
 #include "ads/render/sdk_core_controller.h"
 #include "ads/services/test_support.h"
@@ -130,6 +133,82 @@ TEST_F(Opener, WithAutoClickProtectionAnUntouchedAdOpensNothingAndThePageHearsOf
   EXPECT_EQ(newlyOpened(), std::vector<std::string>{"https://landing.example/"});
   server.stop();
   unsetenv("WARDVANE_AD_NETWORK_URL");
+}
+
+// The ad view placed in a host on screen, as a shown banner is.
+struct OpenerOnScreen : Opener {
+  std::shared_ptr<uikit::Window> window = std::make_shared<uikit::Window>(uikit::Rect{0, 0, 320, 480});
+  std::shared_ptr<uikit::ViewController> root = std::make_shared<uikit::ViewController>();
+  void SetUp() override {
+    Opener::SetUp();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    root->view()->addSubview(view);
+    opener->setViewController(root);
+  }
+  void TearDown() override {
+    if (auto shown = root->presentedViewController()) {
+      if (auto ad = std::dynamic_pointer_cast<QMAViewController>(shown)) ad->relinquishScreenWithCompletion(nullptr);
+    }
+    window->setHidden(true);
+    Opener::TearDown();
+  }
+};
+
+TEST_F(OpenerOnScreen, TheBrowserOpensForAMaskTheWindowSupportsAndReportsTheClick) {
+  opener->openBrowserToURLSupportedOrientations(url("https://landing.example/"), 4);  // upside down only
+  EXPECT_FALSE(root->presentedViewController());
+  EXPECT_TRUE(slot->calls.empty());
+  opener->openBrowserToURLSupportedOrientations(std::nullopt, 30);
+  EXPECT_FALSE(root->presentedViewController());
+  opener->openBrowserToURLSupportedOrientations(url("https://landing.example/"), 30);
+  auto browser = std::dynamic_pointer_cast<QMABrowserViewController>(root->presentedViewController());
+  ASSERT_TRUE(browser);
+  EXPECT_EQ(browser->supportedInterfaceOrientations(), 30u);
+  EXPECT_EQ(slot->calls, std::vector<std::string>{"ping"});
+}
+
+TEST_F(OpenerOnScreen, AWebAppFromHTMLIsASupplementalControllerAndAnUntouchedProtectedAdOpensNone) {
+  opener->setAutoClickProtected(true);
+  opener->openWebAppWithHTMLSupportedOrientationsUsingCustomClose("<body>app</body>", 30, false);
+  EXPECT_FALSE(root->presentedViewController());
+  EXPECT_TRUE(slot->calls.empty());
+  opener->setAutoClickProtected(false);
+  opener->openWebAppWithHTMLSupportedOrientationsUsingCustomClose(std::nullopt, 30, false);
+  EXPECT_FALSE(root->presentedViewController());
+  opener->openWebAppWithHTMLSupportedOrientationsUsingCustomClose("<body>app</body>", 30, true);
+  auto app = std::dynamic_pointer_cast<QMASupplementalAdAppViewController>(root->presentedViewController());
+  ASSERT_TRUE(app);
+  EXPECT_TRUE(app->useCustomClose());
+  EXPECT_FALSE(app->closeButton()->superview());  // no MRAID: the creative closes itself
+  EXPECT_EQ(slot->calls, std::vector<std::string>{"ping"});
+}
+
+TEST_F(OpenerOnScreen, AnExpandBorrowsTheLiveAdViewAndGivesItBackWithItsPictureLeftBehind) {
+  view->setFrame({0, 100, 320, 50});
+  opener->expandToWebAppWithSupportedOrientationsUsingCustomClose(30, false);
+  auto expanded = std::dynamic_pointer_cast<QMAExpandedAdAppViewController>(root->presentedViewController());
+  ASSERT_TRUE(expanded);
+  EXPECT_EQ(view->superview(), expanded->view());
+  ASSERT_TRUE(expanded->renderedBanner());
+  EXPECT_EQ(expanded->renderedBanner()->superview(), root->view());
+  EXPECT_EQ(expanded->renderedBanner()->frame(), (uikit::Rect{0, 100, 320, 50}));
+  EXPECT_EQ(expanded->closeButton()->frame(), (uikit::Rect{0, 0, 32, 32}));
+  EXPECT_EQ(expanded->closeButton()->accessibilityLabel(), "Close Advertisement");
+  EXPECT_TRUE(expanded->closeButton()->image());
+  EXPECT_EQ(slot->calls, std::vector<std::string>{"ping"});
+  // No expand from inside a full-screen ad.
+  opener->setViewController(expanded);
+  opener->expandToWebAppWithSupportedOrientationsUsingCustomClose(30, false);
+  EXPECT_EQ(slot->calls.size(), 1u);
+
+  expanded->closeButtonPressed();
+  EXPECT_EQ(view->superview(), root->view());
+  EXPECT_EQ(view->frame(), (uikit::Rect{0, 100, 320, 50}));
+  EXPECT_FALSE(root->presentedViewController());
+  auto picture = expanded->renderedBanner();
+  expanded.reset();
+  EXPECT_FALSE(picture->superview());
 }
 
 }  // namespace

@@ -63,6 +63,9 @@ void QMAViewController::presentFromViewControllerCompletion(const std::shared_pt
   if (retainCycle_ || relinquishing_) return;
   if (!presenter_) setPresenter(QMAModalOverlayPresenter::init());
   if (!presenter_->isReadyToPresent()) return;
+  // Asked before anything is announced: the host hears of no screen that never shows.
+  if (!presenter_->canPresentFromViewController(from))
+    throw QMAPresentationRefused("the platform refused to present " + className() + " from " + from->className());
   auto me = self();
   view()->setUserInteractionEnabled(false);
   retainCycle_ = me;
@@ -78,8 +81,8 @@ void QMAViewController::presentFromViewControllerCompletion(const std::shared_pt
       if (completion) completion();
     });
   } catch (const QMAPresentationRefused&) {
-    // The platform would not show it: the screen the host heard of is given back, so its
-    // takeover ends as it began, and the caller hears why.
+    // Refused all the same: the screen the host heard of is given back, so its takeover
+    // ends as it began, and the caller hears why.
     relinquishing_ = true;
     retainCycle_.reset();
     if (intermission_) intermission_->participantWillRelinquishScreen(me);
@@ -88,6 +91,23 @@ void QMAViewController::presentFromViewControllerCompletion(const std::shared_pt
     finishDismissal();
     throw;
   }
+}
+
+bool QMAViewController::presentViewController(const std::shared_ptr<uikit::ViewController>& vc, bool animated,
+                                              uikit::ViewController::Completion completion) {
+  WV_DCHECK_MAIN_THREAD();
+  auto target = presenter_ ? presenter_->presentationViewController() : nullptr;
+  if (!target || target.get() == this)
+    return uikit::ViewController::presentViewController(vc, animated, std::move(completion));
+  return target->presentViewController(vc, animated, std::move(completion));
+}
+
+bool QMAViewController::dismissViewControllerAnimated(bool animated, uikit::ViewController::Completion completion) {
+  WV_DCHECK_MAIN_THREAD();
+  auto target = presenter_ ? presenter_->presentationViewController() : nullptr;
+  if (!target || target.get() == this)
+    return uikit::ViewController::dismissViewControllerAnimated(animated, std::move(completion));
+  return target->dismissViewControllerAnimated(animated, std::move(completion));
 }
 
 void QMAViewController::finishAppearing() {
@@ -126,28 +146,24 @@ void QMAViewController::finishDismissal() {
   }
 }
 
-bool QMAViewController::isBeingDismissed() const {
-  // Disappearing while its window stays up: taken off the screen, not hidden with it.
-  auto w = isViewLoaded() ? const_cast<QMAViewController*>(this)->view()->window() : nullptr;
-  return w && !w->isHidden();
+void QMAViewController::viewWillAppear(bool animated) {
+  WV_DCHECK_MAIN_THREAD();
+  if (isBeingPresented() && !intermission_ && !relinquishing_) joinIntermission();
 }
 
 void QMAViewController::viewWillDisappear(bool animated) {
-  // Dismissed by somebody else than its presenter: it leaves its intermission all the same.
-  if (!relinquishing_ && intermission_ && isBeingDismissed()) {
-    dismissedByOthers_ = true;
-    intermission_->participantWillRelinquishScreen(self());
-  }
+  WV_DCHECK_MAIN_THREAD();
+  if (isBeingDismissed() && intermission_) intermission_->participantWillRelinquishScreen(self());
 }
 
 void QMAViewController::viewDidDisappear(bool animated) {
-  // The dismissal is over, whoever asked for it; a controller nobody relinquished no longer
-  // holds itself.
-  if (relinquishing_ || dismissedByOthers_) {
-    auto keep = self();
-    retainCycle_.reset();
-    finishDismissal();
-  }
+  WV_DCHECK_MAIN_THREAD();
+  if (!isBeingDismissed()) return;
+  // The dismissal is over, whoever asked for it: a controller nobody relinquished no
+  // longer holds itself.
+  auto keep = self();
+  retainCycle_.reset();
+  finishDismissal();
 }
 
 void QMAViewController::recordDismissal() {
@@ -166,6 +182,15 @@ void QMAViewController::recordDismissal() {
 
 // ---- QMAModalOverlayPresenter
 
+bool QMACanPresentViewControllerFrom(const std::shared_ptr<uikit::ViewController>& from,
+                                     const std::shared_ptr<uikit::ViewController>& vc) {
+  if (!from || !vc) return false;
+  std::shared_ptr<uikit::ViewController> target = from;
+  if (auto ad = std::dynamic_pointer_cast<QMAViewController>(from); ad && ad->presenter())
+    if (auto routed = ad->presenter()->presentationViewController()) target = routed;
+  return target->canPresentViewController(vc);
+}
+
 std::shared_ptr<QMAModalOverlayPresenter> QMAModalOverlayPresenter::init() {
   return std::shared_ptr<QMAModalOverlayPresenter>(new QMAModalOverlayPresenter());
 }
@@ -178,11 +203,14 @@ void QMAModalOverlayPresenter::removeForegroundObserver() {
   foregroundObserver_.reset();
 }
 
+bool QMAModalOverlayPresenter::canPresentFromViewController(const std::shared_ptr<uikit::ViewController>& from) {
+  return QMACanPresentViewControllerFrom(from, presentedViewController());
+}
+
 void QMAModalOverlayPresenter::hideStatusBar() {
   WV_DCHECK_MAIN_THREAD();
-  // Every presentation here is full screen.
   auto presented = presentedViewController();
-  if (!presented) return;
+  if (!presented || presented->modalPresentationStyle() != 0) return;
   if (auto joined = presented->intermission()) joined->participantWillOverrideStatusBarVisibility(presented);
   uikit::Application::sharedApplication()->setStatusBarHidden(true);
 }

@@ -20,6 +20,7 @@
 
 #include "ads/present/intermission.h"
 #include "ads/present/presentation_slot.h"
+#include "ads/render/full_screen_ad.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/uikit/view_controller.h"
 
@@ -40,6 +41,11 @@ class QMAOverlayPresenting {
   virtual std::shared_ptr<QMAViewController> presentedViewController() const = 0;
   virtual void setPresentedViewController(std::weak_ptr<QMAViewController> viewController) = 0;
   virtual bool isReadyToPresent() = 0;
+  // Whether the platform would put the presented controller on screen from
+  // `viewController` now; a presenter that cannot tell answers YES.
+  virtual bool canPresentFromViewController(const std::shared_ptr<uikit::ViewController>& viewController) {
+    return true;
+  }
 };
 
 // The platform would not present: what it said.
@@ -56,7 +62,7 @@ inline constexpr const char* kQMAAdModalViewControllerDidDismissFullScreen =
 // Interface orientation masks.
 inline constexpr std::uint64_t kQMAInterfaceOrientationMaskAll = 30;
 
-class QMAViewController : public uikit::ViewController, public QMAIntermitting {
+class QMAViewController : public uikit::ViewController, public QMAIntermitting, public QMAFullScreenAd {
  public:
   using Completion = QMAIntermitting::Completion;
   static std::shared_ptr<QMAViewController> init();
@@ -81,6 +87,8 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   // Takes the screen: joins the slot's intermission (the first participant makes one),
   // posts the will-present notification and has the presenter present it. Nothing
   // without a controller to present from (a public log line) or a ready presenter.
+  // Throws QMAPresentationRefused, before anything is announced, when the platform would
+  // not present it from that controller (it presents something else already).
   void presentFromViewControllerCompletion(const std::shared_ptr<uikit::ViewController>& viewController,
                                            Completion completion) override;
   void relinquishScreenWithCompletion(Completion completion) override;
@@ -94,8 +102,18 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   bool shouldAutorotate() const { return true; }
   bool prefersStatusBarHidden() const { return true; }
   void viewDidLoad() override;
+  // A controller the platform presents or dismisses without the two operations above
+  // still joins and leaves its intermission.
+  void viewWillAppear(bool animated) override;
   void viewWillDisappear(bool animated) override;
   void viewDidDisappear(bool animated) override;
+
+  // What this controller presents goes through its presenter's presentation controller
+  // (so a controller laid over the window presents from the application's top one).
+  bool presentViewController(const std::shared_ptr<uikit::ViewController>& vc, bool animated,
+                             uikit::ViewController::Completion completion) override;
+  // Without a presenter the platform's own dismissal runs, so the completion always runs.
+  bool dismissViewControllerAnimated(bool animated, uikit::ViewController::Completion completion) override;
 
  protected:
   QMAViewController() = default;
@@ -103,7 +121,6 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   std::shared_ptr<QMAViewController> self() { return std::static_pointer_cast<QMAViewController>(shared_from_this()); }
   void joinIntermission();
   bool isRelinquishing() const { return relinquishing_; }
-  bool isBeingDismissed() const;
   // Sets "tlanding_page_load_dismiss" and appends the last click and this return to
   // "tclick" on the slot's ad's statistics.
   void recordDismissal();
@@ -116,8 +133,12 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting {
   std::shared_ptr<QMAViewController> retainCycle_;
   Completion dismissalCompletion_;
   bool relinquishing_ = false;
-  bool dismissedByOthers_ = false;
 };
+
+// Whether `from` (or, for a full-screen ad, its presenter's presentation controller, which
+// it passes presentations on to) would present `vc` now.
+bool QMACanPresentViewControllerFrom(const std::shared_ptr<uikit::ViewController>& from,
+                                     const std::shared_ptr<uikit::ViewController>& vc);
 
 class QMAModalOverlayPresenter : public QMAOverlayPresenting,
                                  public std::enable_shared_from_this<QMAModalOverlayPresenter> {
@@ -134,7 +155,8 @@ class QMAModalOverlayPresenter : public QMAOverlayPresenting,
     presented_ = std::move(viewController);
   }
   bool isReadyToPresent() override { return presentedViewController() != nullptr; }
-  // Tells the intermission that the status bar is overridden, then hides it.
+  bool canPresentFromViewController(const std::shared_ptr<uikit::ViewController>& viewController) override;
+  // For a full-screen presentation style: tells the intermission that the status bar is overridden, then hides it.
   void hideStatusBar();
   void appDidEnterForeground() { hideStatusBar(); }
 

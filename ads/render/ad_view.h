@@ -98,7 +98,8 @@ class QMAAdView : public uikit::View, public webkit::WebViewDelegate {
   std::shared_ptr<QMAAdViewDelegateProtocol> delegate() const { return delegate_.lock(); }
   void setDelegate(std::weak_ptr<QMAAdViewDelegateProtocol> delegate);
   std::shared_ptr<uikit::ViewController> viewController() const { return viewController_.lock(); }
-  void setViewController(std::weak_ptr<uikit::ViewController> vc) { viewController_ = std::move(vc); }
+  // The in-app browser's ad view takes only a browser.
+  virtual void setViewController(std::weak_ptr<uikit::ViewController> vc) { viewController_ = std::move(vc); }
   const std::optional<net::URL>& URL() const { return URL_; }
   bool touched() const { return touched_; }
   void setTouched(bool touched) { touched_ = touched; }
@@ -174,8 +175,11 @@ class QMAAdView : public uikit::View, public webkit::WebViewDelegate {
   // For tests: forget that the process has captured its user agent.
   static void resetUserAgentCaptureForTesting();
 
- private:
+ protected:
+  // The rest of initWithFrame, for subclasses' factories.
   void setUp();
+
+ private:
   std::shared_ptr<QMAAdView> self() { return std::static_pointer_cast<QMAAdView>(shared_from_this()); }
   void suspendEventQueue();
 

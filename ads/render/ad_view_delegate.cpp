@@ -6,6 +6,8 @@
 
 #include "ads/render/mraid_qomb_handler.h"
 #include "ads/render/precache_qomb_handler.h"
+#include "ads/render/default_qomb_handler.h"
+#include "ads/render/rendering_slot.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/notification_center.h"
@@ -30,6 +32,12 @@ std::shared_ptr<QMAAdViewOpener> makeOpener() {
   return factory ? factory() : nullptr;
 }
 
+std::string withoutFragment(const net::URL& url) {
+  std::string text = url.absoluteString();
+  if (auto hash = text.find('#'); hash != std::string::npos) text.resize(hash);
+  return text;
+}
+
 }  // namespace
 
 void QMAAdViewDelegate::setOpenerFactory(std::function<std::shared_ptr<QMAAdViewOpener>()> factory) {
@@ -38,6 +46,7 @@ void QMAAdViewDelegate::setOpenerFactory(std::function<std::shared_ptr<QMAAdView
 }
 
 QMAAdViewDelegate::QMAAdViewDelegate() : opener_(makeOpener()) {
+  addQOMBHandler(QMADefaultQOMBHandler::init());
   // Every ad view's creative may speak MRAID through its opener.
   if (opener_) addQOMBHandler(QMAMRAIDQOMBHandler::initWithOpener(opener_));
   addQOMBHandler(std::make_shared<QMAPrecacheQOMBHandler>());
@@ -56,26 +65,42 @@ void QMAAdViewDelegate::addQOMBHandler(std::shared_ptr<QMAQOMBHandler> handler) 
 
 std::optional<bool> QMAAdViewDelegate::adViewShouldStartLoadWithRequestNavigationType(QMAAdView& adView,
                                                                                       const net::URLRequest& request,
-                                                                                      webkit::NavigationType) {
+                                                                                      webkit::NavigationType type) {
+  return decideNavigation(adView, request, type, true);
+}
+
+std::optional<bool> QMAAdViewDelegate::decideNavigation(QMAAdView& adView, const net::URLRequest& request,
+                                                        webkit::NavigationType type, bool followPage) {
   WV_DCHECK_MAIN_THREAD();
+  auto keep = shared_from_this();
   const net::URL& url = request.url;
   if (opener_) {
     opener_->setNavigationURL(url.absoluteString());
     opener_->setViewController(adView.viewController());
     opener_->setAdView(std::static_pointer_cast<QMAAdView>(adView.shared_from_this()));
   }
+  std::string scheme = url.scheme().value_or("");
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (type == webkit::NavigationType::LinkClicked) {
+    // A jump inside the page shown does not load.
+    const auto current = adView.request();
+    if (url.absoluteString().find('#') != std::string::npos && current && withoutFragment(url) == withoutFragment(current->url))
+      return false;
+    auto slot = opener_ ? opener_->slot() : nullptr;
+    if (scheme.starts_with("http") && slot && slot->isMRAIDEnabled()) {
+      opener_->openBrowserToURLSupportedOrientations(url, 30);
+      return false;
+    }
+  }
   if (QMANotification::isNotificationURL(url)) {
     handleQOMBURLAdView(url, std::static_pointer_cast<QMAAdView>(adView.shared_from_this()));
     return false;
   }
-  std::string scheme = url.scheme().value_or("");
-  std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (scheme == "file") return fileAccessAllowed_;
   if (scheme == "about") return true;
   if (scheme == "http" || scheme == "https") {
-    if (!adView.URL() || !(*adView.URL() == url)) {
+    if (followPage && (!adView.URL() || !(*adView.URL() == url)))
       adView.setURLForView(url, std::static_pointer_cast<uikit::View>(adView.shared_from_this()));
-    }
     return true;
   }
   // The composers are the opener's later work: until then a mail or message link opens

@@ -48,6 +48,12 @@ class QMAAdViewDelegate : public QMAAdViewDelegateProtocol, public std::enable_s
   void adViewDidFinishLoad(QMAAdView& adView) override;
   void adViewDidFailLoadWithError(QMAAdView&, const foundation::Error&) override {}
 
+ protected:
+  // The policy; with `followPage` NO a web link that would load leaves the ad view's
+  // recorded URL (and the URL stash) alone, for a navigation that is not going to load.
+  std::optional<bool> decideNavigation(QMAAdView& adView, const net::URLRequest& request, webkit::NavigationType type,
+                                       bool followPage);
+
  private:
   std::shared_ptr<QMAAdViewOpener> opener_;
   std::vector<std::shared_ptr<QMAQOMBHandler>> qombHandlers_;

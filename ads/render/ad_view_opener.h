@@ -32,6 +32,7 @@ class QMAAdViewOpener {
   virtual void setViewController(std::weak_ptr<uikit::ViewController> vc) = 0;
   virtual void setAdView(std::weak_ptr<QMAAdView> adView) = 0;
   virtual void setSlot(std::weak_ptr<QMARenderingSlot> slot) = 0;
+  virtual std::shared_ptr<QMARenderingSlot> slot() const = 0;
   // The slot's own word for "stop acting for me": the opener lets its slot go.
   virtual void setDelegate(std::nullptr_t) = 0;
   virtual void setNavigationURL(std::optional<std::string> url) = 0;
@@ -44,9 +45,11 @@ class QMAAdViewOpener {
 
   // Leaves the application for the URL (the opener's gate and confirmation first).
   virtual void openApp(const std::optional<net::URL>& url) = 0;
+  // The in-app browser for the URL, when the ad view's window supports one of the
+  // orientations of the mask and the gate lets it.
+  virtual void openBrowserToURLSupportedOrientations(const std::optional<net::URL>& url, std::uint64_t mask) = 0;
 
   virtual std::shared_ptr<uikit::ViewController> viewController() const = 0;
-  virtual std::shared_ptr<QMARenderingSlot> slot() const = 0;
 
   // A creative's MRAID requests that presentation carries out. An opener that cannot
   // carry one out tells the creative so (its slot's MRAID "onError" with the action),

@@ -23,8 +23,10 @@ std::shared_ptr<QMABannerAdViewDelegate> QMABannerAdViewDelegate::initWithSlot(s
   auto delegate = std::make_shared<QMABannerAdViewDelegate>();
   delegate->slot_ = slot;
   if (delegate->opener()) delegate->opener()->setSlot(slot);
-  // After the base handlers: app events from the creative.
+  // After the base handlers: app events from the creative, then the page's delay.
   delegate->addQOMBHandler(QMAAppEventQOMBHandler::initWithSlot(slot.lock()));
+  delegate->addQOMBHandler(
+      QMADelayPageLoadQOMBHandler::initWithDelegate(std::static_pointer_cast<QMADelayLoadDelegate>(delegate)));
   return delegate;
 }
 
@@ -49,8 +51,8 @@ std::optional<bool> QMABannerAdViewDelegate::adViewShouldStartLoadWithRequestNav
   WV_DCHECK_MAIN_THREAD();
   if (!isClick(type)) return QMAAdViewDelegate::adViewShouldStartLoadWithRequestNavigationType(adView, request, type);
   auto keep = shared_from_this();
-  const bool baseWouldLoad =
-      QMAAdViewDelegate::adViewShouldStartLoadWithRequestNavigationType(adView, request, type).value_or(true);
+  // The click never loads here: the ad view's recorded page stays the creative's.
+  const bool baseWouldLoad = decideNavigation(adView, request, type, false).value_or(true);
   if (!baseWouldLoad) return false;
   if (opener()) opener()->setReferringURL(adView.request() ? std::optional<net::URL>(adView.request()->url) : std::nullopt);
   auto s = slot();
@@ -86,7 +88,7 @@ void QMABannerAdViewDelegate::adViewDidFailLoadWithError(QMAAdView& adView, cons
       QMARequestError::errorWithCodeRequest(QMARequestErrorCodeNetworkError, s->request()), false);
 }
 
-void QMABannerAdViewDelegate::loadHandlerDidChangeDelayFromTo(long from, long to) {
+void QMABannerAdViewDelegate::loadHandlerDidChangeDelayFromTo(QMADelayPageLoadQOMBHandler&, long from, long to) {
   WV_DCHECK_MAIN_THREAD();
   if (from == 0 && to >= 1) {
     loadDelayed_ = true;
@@ -98,7 +100,7 @@ void QMABannerAdViewDelegate::loadHandlerDidChangeDelayFromTo(long from, long to
   }
 }
 
-void QMABannerAdViewDelegate::loadHandlerDidCancel() {
+void QMABannerAdViewDelegate::loadHandlerDidCancel(QMADelayPageLoadQOMBHandler&) {
   WV_DCHECK_MAIN_THREAD();
   auto s = slot();
   auto view = s ? s->adView() : nullptr;

@@ -9,19 +9,20 @@
 // been touched. A click never loads in the ad view: the slot counts it and, for an http(s)
 // URL, the opener leaves the application for the slot's click URL.
 //
-// Built here: the click test and policy, the finished and failed load, the delay
-// bookkeeping, and the app-event handler after the base list. The other handlers it adds
-// (web-app messages, swipe, the delay handler itself) are the later work of their own
-// classes.
+// After the base list it adds the app-event handler and the delay-page-load handler (with
+// itself as the delay's delegate); the web-app and swipe handlers join with their classes.
+// A click's URL is decided without touching the ad view's recorded page: the click never
+// loads there.
 //
 // Threads: main thread (checked).
 
 #include <memory>
 
 #include "ads/render/ad_view_delegate.h"
+#include "ads/render/default_qomb_handler.h"
 #include "ads/render/rendering_slot.h"
 
-class QMABannerAdViewDelegate : public QMAAdViewDelegate {
+class QMABannerAdViewDelegate : public QMAAdViewDelegate, public QMADelayLoadDelegate {
  public:
   // A click needs at least this long since the ad loaded.
   static constexpr double kMinimumSecondsFromLoadToClick = 0.15;
@@ -40,9 +41,9 @@ class QMABannerAdViewDelegate : public QMAAdViewDelegate {
   void adViewDidFailLoadWithError(QMAAdView& adView, const foundation::Error& error) override;
 
   // The page's delay count changed (from the delay-page-load handler).
-  void loadHandlerDidChangeDelayFromTo(long from, long to);
+  void loadHandlerDidChangeDelayFromTo(QMADelayPageLoadQOMBHandler& handler, long from, long to) override;
   // The page gave up its delay: the load counts as failed.
-  void loadHandlerDidCancel();
+  void loadHandlerDidCancel(QMADelayPageLoadQOMBHandler& handler) override;
 
  private:
   std::weak_ptr<QMARenderingSlot> slot_;

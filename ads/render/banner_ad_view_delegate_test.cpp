@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "ads/render/app_event_qomb_handler.h"
 #include "ads/services/absolute_time.h"
 #include "ads/services/test_support.h"
 
@@ -36,12 +39,40 @@ struct Slot : QMARenderingSlot {
   void willLeaveAppDueToClick() override {}
 };
 
+// The opener a delegate owns, recording what it is asked to open.
+struct RecordingOpener : QMAAdViewOpener {
+  std::vector<std::string> opened;
+  std::weak_ptr<QMARenderingSlot> slot_;
+  void setViewController(std::weak_ptr<uikit::ViewController>) override {}
+  void setAdView(std::weak_ptr<QMAAdView>) override {}
+  void setSlot(std::weak_ptr<QMARenderingSlot> s) override { slot_ = std::move(s); }
+  std::shared_ptr<QMARenderingSlot> slot() const override { return slot_.lock(); }
+  std::shared_ptr<uikit::ViewController> viewController() const override { return nullptr; }
+  void setDelegate(std::nullptr_t) override {}
+  void setNavigationURL(std::optional<std::string>) override {}
+  void setReferringURL(std::optional<net::URL>) override {}
+  bool isAutoClickProtected() const override { return false; }
+  void setAutoClickProtected(bool) override {}
+  bool didOpenAnotherApplication() const override { return false; }
+  void setDidOpenAnotherApplication(bool) override {}
+  void openApp(const std::optional<net::URL>& url) override { opened.push_back(url ? url->absoluteString() : "nil"); }
+  void openBrowserToURLSupportedOrientations(const std::optional<net::URL>& url, std::uint64_t) override {
+    opened.push_back("browser " + (url ? url->absoluteString() : "nil"));
+  }
+};
+
 struct BannerDelegate : qma_test::DeviceRootTest {
   std::shared_ptr<Slot> slot = std::make_shared<Slot>();
   std::shared_ptr<QMABannerAdViewDelegate> delegate;
+  std::shared_ptr<RecordingOpener> opener = std::make_shared<RecordingOpener>();
+  void TearDown() override {
+    QMAAdViewDelegate::setOpenerFactory(nullptr);
+    DeviceRootTest::TearDown();
+  }
   void SetUp() override {
     dispatch::RunLoop::main();
     DeviceRootTest::SetUp();
+    QMAAdViewDelegate::setOpenerFactory([this]() -> std::shared_ptr<QMAAdViewOpener> { return opener; });
     slot->view = QMAAdView::initWithFrame({{0, 0}, {320, 50}});
     slot->view->setHidden(true);
     delegate = QMABannerAdViewDelegate::initWithSlot(slot);
@@ -105,20 +136,74 @@ TEST_F(BannerDelegate, AFailedLoadIsANetworkErrorUnlessTheAdIsReady) {
 }
 
 TEST_F(BannerDelegate, ADelayHoldsTheFinishUntilItsLastStopAndACancelFails) {
-  delegate->loadHandlerDidChangeDelayFromTo(0, 1);
-  delegate->loadHandlerDidChangeDelayFromTo(1, 2);
+  std::shared_ptr<QMADelayPageLoadQOMBHandler> delay;
+  for (const auto& h : delegate->qombHandlers())
+    if (auto d = std::dynamic_pointer_cast<QMADelayPageLoadQOMBHandler>(h)) delay = d;
+  ASSERT_TRUE(delay);
+  const foundation::Dictionary start{{"start", ""}}, stop{{"stop", "1"}}, both{{"start", ""}, {"stop", ""}};
+  delay->handleDelayLoadWithParameters(start);
+  delay->handleDelayLoadWithParameters(both);  // counts as a start
+  EXPECT_EQ(delay->delayCount(), 2);
   EXPECT_TRUE(delegate->isLoadDelayed());
   delegate->adViewDidFinishLoad(*slot->view);
   EXPECT_TRUE(delegate->isLoadFinished());
   EXPECT_TRUE(slot->calls.empty());
-  delegate->loadHandlerDidChangeDelayFromTo(2, 1);
+  delay->handleDelayLoadWithParameters(stop);
   EXPECT_TRUE(slot->calls.empty());
-  delegate->loadHandlerDidChangeDelayFromTo(1, 0);
+  delay->handleDelayLoadWithParameters(stop);
   EXPECT_EQ(slot->calls, (std::vector<std::string>{"valid", "loaded", "impression", "finished"}));
+  delay->handleDelayLoadWithParameters(stop);  // below 1: nothing
+  EXPECT_EQ(delay->delayCount(), 0);
   slot->calls.clear();
   slot->currentState = 5;
-  delegate->loadHandlerDidCancel();
+  delay->handleDelayLoadWithParameters({{"cancel", ""}});
   EXPECT_EQ(slot->calls, std::vector<std::string>{"failed"});
+  // The page's later starts reach nobody.
+  delay->handleDelayLoadWithParameters(start);
+  EXPECT_FALSE(delegate->isLoadDelayed());
+  EXPECT_FALSE(delay->delegate());
+}
+
+TEST_F(BannerDelegate, AClickOpensTheClickURLOutsideAndLeavesTheRecordedPageAsItWas) {
+  QMACurrentAbsoluteTimeInMilliseconds();
+  foundation::Clock::advance(5);
+  const auto creative = *net::URL::fromString("https://ads.example/creative");
+  slot->view->setURLForView(creative, slot->view);
+  slot->currentState = 6;
+  slot->loaded = QMACurrentAbsoluteTimeInMilliseconds() - 1000;
+  slot->view->setTouched(true);
+  const net::URLRequest tap(*net::URL::fromString("https://landing.example/x"));
+  EXPECT_EQ(delegate->adViewShouldStartLoadWithRequestNavigationType(*slot->view, tap, webkit::NavigationType::LinkClicked),
+            false);
+  EXPECT_EQ(slot->calls, std::vector<std::string>{"clicked"});
+  ASSERT_TRUE(slot->view->URL());
+  EXPECT_EQ(slot->view->URL()->absoluteString(), creative.absoluteString());
+  EXPECT_EQ(opener->opened, std::vector<std::string>{"https://landing.example/x"});
+
+  // Not a click (no touch): the page loads in the ad view, and its URL is recorded.
+  slot->calls.clear();
+  slot->view->setTouched(false);
+  EXPECT_EQ(delegate->adViewShouldStartLoadWithRequestNavigationType(*slot->view, tap, webkit::NavigationType::LinkClicked),
+            true);
+  EXPECT_TRUE(slot->calls.empty());
+  EXPECT_EQ(slot->view->URL()->absoluteString(), "https://landing.example/x");
+}
+
+TEST_F(BannerDelegate, TheHandlerListStartsWithTheDefaultHandlerAndEndsWithTheBannersOwn) {
+  const auto& handlers = delegate->qombHandlers();
+  ASSERT_GE(handlers.size(), 3u);
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMADefaultQOMBHandler>(handlers.front()));
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMAAppEventQOMBHandler>(handlers[handlers.size() - 2]));
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMADelayPageLoadQOMBHandler>(handlers.back()));
+  // No two handlers claim one name.
+  std::set<std::string> names;
+  for (const auto& h : handlers) {
+    const auto* table = h->actionBlockDictionary();
+    if (!table) continue;
+    for (const auto& entry : *table) {
+      EXPECT_TRUE(names.insert(entry.first).second) << entry.first;
+    }
+  }
 }
 
 }  // namespace

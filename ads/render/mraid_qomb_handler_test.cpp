@@ -58,6 +58,7 @@ struct Opener : QMAAdViewOpener {
   bool didOpenAnotherApplication() const override { return false; }
   void setDidOpenAnotherApplication(bool) override {}
   void openApp(const std::optional<net::URL>&) override {}
+  void openBrowserToURLSupportedOrientations(const std::optional<net::URL>&, std::uint64_t) override {}
   std::shared_ptr<uikit::ViewController> viewController() const override { return nullptr; }
   std::shared_ptr<QMARenderingSlot> slot() const override { return slot_.lock(); }
   void openWebAppWithResizeProperties(const std::shared_ptr<QMAMRAIDResizeProperties>& p) override {

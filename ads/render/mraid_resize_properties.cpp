@@ -72,7 +72,7 @@ uikit::Rect QMAMRAIDResizeProperties::closeButtonRectForPositionContentFrame(std
   return {o, {side, side}};
 }
 
-unsigned QMAMRAIDResizeProperties::autoresizingMaskForClosePosition(std::int64_t position) {
+std::uint64_t QMAMRAIDResizeProperties::autoresizingMaskForClosePosition(std::int64_t position) {
   switch (position) {
     case QMAMRAIDCustomClosePositionTopRight: return kQMAFlexibleLeftMargin | kQMAFlexibleBottomMargin;
     case QMAMRAIDCustomClosePositionTopCenter:

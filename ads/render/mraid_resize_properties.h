@@ -23,10 +23,10 @@ enum QMAMRAIDCustomClosePosition : std::int64_t {
 };
 
 // The autoresizing bits of a view's margins.
-inline constexpr unsigned kQMAFlexibleLeftMargin = 1;
-inline constexpr unsigned kQMAFlexibleRightMargin = 4;
-inline constexpr unsigned kQMAFlexibleTopMargin = 8;
-inline constexpr unsigned kQMAFlexibleBottomMargin = 32;
+inline constexpr std::uint64_t kQMAFlexibleLeftMargin = 1;
+inline constexpr std::uint64_t kQMAFlexibleRightMargin = 4;
+inline constexpr std::uint64_t kQMAFlexibleTopMargin = 8;
+inline constexpr std::uint64_t kQMAFlexibleBottomMargin = 32;
 
 class QMAMRAIDResizeProperties {
  public:
@@ -43,7 +43,7 @@ class QMAMRAIDResizeProperties {
   // The 50 x 50 close area at the position in the content frame; for a code outside 0-6,
   // at the frame's top-left corner.
   static uikit::Rect closeButtonRectForPositionContentFrame(std::int64_t position, const uikit::Rect& contentFrame);
-  static unsigned autoresizingMaskForClosePosition(std::int64_t position);
+  static std::uint64_t autoresizingMaskForClosePosition(std::int64_t position);
   // Off screen allowed: the close area must lie inside the bounds; otherwise the whole
   // content frame must.
   static bool isContentFrameValidForBoundsAllowOffscreenCloseButtonPosition(const uikit::Rect& contentFrame,

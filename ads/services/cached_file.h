@@ -53,6 +53,8 @@ class QMACachedFile : public net::URLConnectionDelegate, public std::enable_shar
   void setDelegate(std::weak_ptr<QMACachedFileDelegate> delegate) { delegate_ = std::move(delegate); }
   const net::URL& sourceURL() const { return sourceURL_; }
   net::CachePolicy cachePolicy() const { return cachePolicy_; }
+  // For later downloads.
+  void setCachePolicy(net::CachePolicy policy) { cachePolicy_ = policy; }
   const net::URL& HTTPDestinationURL() const { return HTTPDestinationURL_; }
   std::int64_t HTTPStatusCode() const { return HTTPStatusCode_; }
   const net::HTTPHeaders& HTTPHeaders() const { return HTTPHeaders_; }

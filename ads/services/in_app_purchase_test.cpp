@@ -206,6 +206,8 @@ TEST_F(DefaultPurchaseFlow, SwitchesOnOnceAndTakesOverTheSlotsPurchases) {
 
   // The hand-off happens on the main thread, to the flow.
   QMASlotInAppPurchase::didReceiveInAppPurchase(owner.get(), purchaseOf("coins", 1));
+  // The offer takes several hops (main queue, the store's answer) before the host hears it.
+  qma_test::pumpMainLoop([&] { return !other->paid.empty(); });
   settle();
   EXPECT_EQ(other->paid.size(), 1u);
   EXPECT_TRUE(static_cast<HostPurchaseDelegate&>(*owner->delegate).received.empty());
@@ -214,6 +216,7 @@ TEST_F(DefaultPurchaseFlow, SwitchesOnOnceAndTakesOverTheSlotsPurchases) {
   QMADefaultInAppPurchase::disableDefaultPurchaseFlow();
   EXPECT_EQ(SKPaymentQueue::defaultQueue().observerCount(), 0u);
   QMASlotInAppPurchase::didReceiveInAppPurchase(owner.get(), purchaseOf("coins", 1));
+  qma_test::pumpMainLoop([&] { return !static_cast<HostPurchaseDelegate&>(*owner->delegate).received.empty(); });
   settle();
   EXPECT_EQ(static_cast<HostPurchaseDelegate&>(*owner->delegate).received.size(), 1u);
 }

@@ -55,6 +55,9 @@ struct RunLoop::Impl {
   std::deque<Block> afterPass;
   // How many passes are under way, one inside another; the loop's thread only.
   int depth = 0;
+  // The thread that runs this loop's passes. Work it adds for the loop needs no wake-up:
+  // it is not waiting, and its next pass looks at the blocks, timers and sources first.
+  std::atomic<std::thread::id> passThread{};
   std::map<Id, Timer> timers;
   std::map<Id, Source> sources;
   Id nextId = 1;
@@ -113,12 +116,16 @@ RunLoop::~RunLoop() { Clock::removeListener(impl_->clockToken); }
 
 void RunLoop::wakeUp() { impl_->wake->signal(); }
 
+void RunLoop::wakeUpFromOtherThread() {
+  if (impl_->passThread.load(std::memory_order_relaxed) != std::this_thread::get_id()) wakeUp();
+}
+
 void RunLoop::performBlock(Block block) {
   {
     std::lock_guard lock(impl_->mu);
     impl_->blocks.push_back(std::move(block));
   }
-  wakeUp();
+  wakeUpFromOtherThread();
 }
 
 void RunLoop::performBlockAfterPass(Block block) {
@@ -126,7 +133,7 @@ void RunLoop::performBlockAfterPass(Block block) {
     std::lock_guard lock(impl_->mu);
     impl_->afterPass.push_back(std::move(block));
   }
-  wakeUp();
+  wakeUpFromOtherThread();
 }
 
 RunLoop::Id RunLoop::addTimer(double delay, double interval, bool repeats, Block block, TimerModes modes,
@@ -164,7 +171,7 @@ RunLoop::Id RunLoop::addFileDescriptorSource(int fd, Block onReadable) {
     id = impl_->nextId++;
     impl_->sources.emplace(id, Impl::Source{fd, std::make_shared<Block>(std::move(onReadable))});
   }
-  wakeUp();
+  wakeUpFromOtherThread();
   return id;
 }
 
@@ -173,7 +180,7 @@ void RunLoop::removeFileDescriptorSource(Id source) {
     std::lock_guard lock(impl_->mu);
     impl_->sources.erase(source);
   }
-  wakeUp();
+  wakeUpFromOtherThread();
 }
 
 double RunLoop::nextTimerDate(RunLoopMode mode) const {
@@ -197,12 +204,15 @@ bool RunLoop::runQueued(std::deque<Block>& queue) {
 
 bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
   struct Depth {
-    explicit Depth(int& d) : depth(++d) {}
-    ~Depth() { --depth; }
+    explicit Depth(Impl& i) : impl(i), depth(++i.depth) {
+      if (depth == 1) impl.passThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    }
+    ~Depth() { --impl.depth; }
     Depth(const Depth&) = delete;
     Depth& operator=(const Depth&) = delete;
-    int& depth;
-  } depth(impl_->depth);
+    Impl& impl;
+    int depth;
+  } depth(*impl_);
   const bool outermost = depth.depth == 1;
   std::vector<pollfd> fds;
   std::vector<std::pair<Id, int>> sourceIds;

@@ -76,6 +76,7 @@ class RunLoop {
   // Takes every block of `queue` (a list of impl_, under its lock) and runs them; whether
   // there were any.
   bool runQueued(std::deque<Block>& queue);
+  void wakeUpFromOtherThread();
   std::unique_ptr<Impl> impl_;
 };
 

@@ -1,8 +1,19 @@
 #include "platform/net/connection.h"
 
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <thread>
 #include <vector>
@@ -14,9 +25,15 @@ namespace net {
 
 using foundation::Clock;
 
-Deliver deliverOnRunLoop(dispatch::RunLoop& loop) {
-  return [&loop](std::function<void()> block) { loop.performBlock(std::move(block)); };
-}
+namespace {
+// A named type, so the transfers can tell which run loop a connection reports to.
+struct RunLoopDelivery {
+  dispatch::RunLoop* loop;
+  void operator()(std::function<void()> block) const { loop->performBlock(std::move(block)); }
+};
+}  // namespace
+
+Deliver deliverOnRunLoop(dispatch::RunLoop& loop) { return RunLoopDelivery{&loop}; }
 
 Deliver deliverOn(std::shared_ptr<foundation::Executor> executor) {
   return [executor = std::move(executor)](std::function<void()> block) { executor->execute(std::move(block)); };
@@ -82,7 +99,6 @@ URLRequest redirectedRequest(const URLRequest& previous, URL target, int status)
   return next;
 }
 
-class Engine;
 }  // namespace
 
 struct URLConnection::Impl {
@@ -103,9 +119,91 @@ struct URLConnection::Impl {
 
 namespace {
 
+void reportRedirect(const std::shared_ptr<URLConnection>& connection, URLConnection::Impl* impl,
+                    std::uint64_t generation, URLRequest next, URLResponsePtr redirectResponse, Bytes redirectBody);
+
+// Runs one report on the delivery thread, unless the load was cancelled, has ended, or
+// has moved on to another request since.
+void runReport(const std::shared_ptr<URLConnection>& connection, URLConnection::Impl* impl, std::uint64_t generation,
+               bool last, const std::function<void(URLConnection&, URLConnectionDelegate&)>& report) {
+  std::lock_guard lock(impl->callbackMutex);
+  if (impl->cancelled || impl->finished || generation != impl->generation) return;
+  auto delegate = impl->delegate.lock();
+  if (!delegate) {
+    connection->cancel();  // nobody is listening
+    return;
+  }
+  if (last) {
+    impl->finished = true;
+    impl->protocol.reset();
+  }
+  report(*connection, *delegate);
+}
+
+void postReport(const std::shared_ptr<URLConnection>& connection, URLConnection::Impl* impl, std::uint64_t generation,
+                bool last, std::function<void(URLConnection&, URLConnectionDelegate&)> report) {
+  impl->deliver([connection, impl, generation, last, report = std::move(report)] {
+    runReport(connection, impl, generation, last, report);
+  });
+}
+
+// What the transfer thread has to tell a connection, kept as data until it is handed to
+// the connection's delivery thread: one block a connection for all it has to say.
+struct Report {
+  enum class Kind { Response, Data, Finish, Fail, Redirect };
+  Kind kind;
+  std::shared_ptr<URLConnection> connection;
+  URLConnection::Impl* impl = nullptr;
+  std::uint64_t generation = 0;
+  URLResponsePtr response;
+  Bytes data;
+  std::optional<Error> error;
+  std::optional<URLRequest> next;  // where a redirect goes
+};
+
+// A delegate of ours that can take a body piece over instead of copying it.
+class TakesData {
+ public:
+  virtual ~TakesData() = default;
+  virtual void takeData(Bytes data) = 0;
+};
+
+void runReport(Report& r) {
+  using Kind = Report::Kind;
+  switch (r.kind) {
+    case Kind::Response:
+      runReport(r.connection, r.impl, r.generation, false, [&r](URLConnection& c, URLConnectionDelegate& d) {
+        d.connectionDidReceiveResponse(c, r.response);
+      });
+      break;
+    case Kind::Data:
+      runReport(r.connection, r.impl, r.generation, false, [&r](URLConnection& c, URLConnectionDelegate& d) {
+        if (auto* taker = dynamic_cast<TakesData*>(&d)) {
+          taker->takeData(std::move(r.data));
+        } else {
+          d.connectionDidReceiveData(c, r.data);
+        }
+      });
+      break;
+    case Kind::Finish:
+      runReport(r.connection, r.impl, r.generation, true,
+                [](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFinishLoading(c); });
+      break;
+    case Kind::Fail:
+      runReport(r.connection, r.impl, r.generation, true,
+                [&r](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFailWithError(c, *r.error); });
+      break;
+    case Kind::Redirect:
+      reportRedirect(r.connection, r.impl, r.generation, std::move(*r.next), std::move(r.response),
+                     std::move(r.data));
+      break;
+  }
+}
+
 struct Transfer {
   std::shared_ptr<URLConnection> connection;
   URLConnection::Impl* impl = nullptr;
+  dispatch::RunLoop* loop = nullptr;  // the run loop the connection reports to, if any
   std::uint64_t generation = 0;
   URLRequest request;
   CURL* easy = nullptr;
@@ -117,22 +215,22 @@ struct Transfer {
 
   int status = 0;
   HTTPHeaders headers;
+  std::int64_t received = 0;  // body bytes of the final answer
   bool headersDone = false;
   bool redirect = false;
   Bytes redirectBody;
   URLResponsePtr response;
 
   explicit Transfer(URLRequest r) : request(std::move(r)) {}
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
   ~Transfer() {
     if (headerList) detail::curl().slist_free_all(headerList);
     if (easy) detail::curl().easy_cleanup(easy);
   }
-};
 
-void postReport(const std::shared_ptr<URLConnection>& connection, URLConnection::Impl* impl, std::uint64_t generation,
-                bool last, std::function<void(URLConnection&, URLConnectionDelegate&)> report);
-void reportRedirect(const std::shared_ptr<URLConnection>& connection, URLConnection::Impl* impl,
-                    std::uint64_t generation, URLRequest next, URLResponsePtr redirectResponse, Bytes redirectBody);
+  Report report(Report::Kind kind) const { return Report{kind, connection, impl, generation, {}, {}, {}, {}}; }
+};
 
 URLResponsePtr makeResponse(const URL& url, int status, HTTPHeaders headers) {
   auto r = std::make_shared<URLResponse>(URLResponse{url, true, status, std::move(headers), "", -1});
@@ -150,7 +248,13 @@ URLResponsePtr makeResponse(const URL& url, int status, HTTPHeaders headers) {
   return r;
 }
 
-// The one transfer thread: a libcurl multi handle, fed through a command list.
+// The transfers: one libcurl multi handle (so one cache of kept-alive connections), used
+// under one lock by whichever thread has something to do. The thread that starts a load
+// sends its request itself, so a request goes out without waiting for another thread to
+// wake. An answer for a connection that reports to a run loop is read on that loop's
+// thread; the engine's own thread waits for every other socket (epoll) and for curl's
+// timer. Reports are handed to the connections' delivery threads one thread at a time,
+// in the order they were made.
 class Engine {
  public:
   static Engine& shared() {
@@ -158,20 +262,60 @@ class Engine {
     return *engine;
   }
 
+  // Any thread. Sends the request before it returns when the connection allows.
   void add(std::unique_ptr<Transfer> t) {
+    bool wake = false;
+    std::vector<std::shared_ptr<URLConnection>> released;
     {
       std::lock_guard lock(mu_);
-      adds_.push_back(std::move(t));
+      if (t->impl->cancelled) {
+        released.push_back(std::move(t->connection));
+        return;
+      }
+      if (auto* delivery = t->impl->deliver.target<RunLoopDelivery>()) t->loop = delivery->loop;
+      if (!prepare(*t)) {
+        Report failure = t->report(Report::Kind::Fail);
+        failure.error = makeLoadError(kErrorUnknown, "The transfer could not be set up.");
+        outbox_.push_back(std::move(failure));
+        released.push_back(std::move(t->connection));
+      } else {
+        CURL* easy = t->easy;
+        const double deadline = t->lastActivity + t->timeout;
+        active_[easy] = std::move(t);
+        detail::curl().multi_add_handle(multi_, easy);
+        runDueTimer();
+        collectDone();
+        if (deadline < sleepUntil_) wake = true;  // sooner than the engine looks again
+      }
+      // Reports made here (a refused connection) go out from the engine's thread: the
+      // caller holds its connection's report lock and must not run others' reports.
+      if (!outbox_.empty()) wake = true;
+      released.insert(released.end(), std::make_move_iterator(released_.begin()),
+                      std::make_move_iterator(released_.end()));
+      released_.clear();
     }
-    detail::curl().multi_wakeup(multi_);
+    if (wake) wakeUp();
   }
 
+  // Any thread. No report of the connection's transfers is made after this.
   void remove(URLConnection::Impl* impl) {
+    std::vector<std::shared_ptr<URLConnection>> released;
+    bool wake = false;
     {
       std::lock_guard lock(mu_);
-      removes_.push_back(impl);
+      for (auto it = active_.begin(); it != active_.end();) {
+        if (it->second->impl == impl) {
+          detail::curl().multi_remove_handle(multi_, it->first);
+          retire(std::move(it->second));
+          it = active_.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      wake = timerDue_;
+      released.swap(released_);
     }
-    detail::curl().multi_wakeup(multi_);
+    if (wake) wakeUp();
   }
 
  private:
@@ -180,8 +324,120 @@ class Engine {
     multi_ = detail::curl().multi_init();
     share_ = detail::curl().share_init();
     detail::curl().share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-    Clock::addListener([this] { detail::curl().multi_wakeup(multi_); });
+    epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (epoll_ < 0 || wakeFd_ < 0 || timerFd_ < 0) {
+      std::fprintf(stderr, "net: cannot set up the transfer thread's descriptors: %s\n", std::strerror(errno));
+      std::abort();
+    }
+    for (int fd : {wakeFd_, timerFd_}) {
+      epoll_event event{};
+      event.events = EPOLLIN;
+      event.data.fd = fd;
+      epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
+    }
+    detail::curl().multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Engine::onSocket);
+    detail::curl().multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+    detail::curl().multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Engine::onTimer);
+    detail::curl().multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+    Clock::addListener([this] { onClockMoved(); });
     std::thread([this] { run(); }).detach();
+  }
+
+  // A hand-driven clock: the move decides the time-outs it brings before it returns, so
+  // what a test sees after it does not depend on when the engine's thread wakes.
+  void onClockMoved() {
+    {
+      std::lock_guard lock(mu_);
+      expireSilent();
+    }
+    wakeUp();  // to hand the reports over, and to wait anew
+  }
+
+  void wakeUp() const {
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto n = write(wakeFd_, &one, sizeof one);
+  }
+
+  // curl tells which sockets to wait for. A socket whose transfer reports to a run loop
+  // and waits for the answer is watched by that loop, so the answer wakes the thread
+  // that takes it and no other; every other socket is in the engine's epoll set, which
+  // follows at once, even while its thread already waits in it.
+  struct Watch {
+    dispatch::RunLoop* loop = nullptr;
+    dispatch::RunLoop::Id source = 0;
+  };
+
+  static int onSocket(CURL* easy, curl_socket_t socket, int what, void* user, void*) {
+    auto* self = static_cast<Engine*>(user);
+    auto found = self->watched_.find(socket);
+    if (what == CURL_POLL_REMOVE) {
+      if (found != self->watched_.end()) {
+        self->unwatch(socket, found->second);
+        self->watched_.erase(found);
+      }
+      return 0;
+    }
+    dispatch::RunLoop* loop = nullptr;
+    if (what == CURL_POLL_IN) {
+      auto transfer = self->active_.find(easy);
+      if (transfer != self->active_.end()) loop = transfer->second->loop;
+    }
+    if (found != self->watched_.end() && found->second.loop && found->second.loop == loop) return 0;
+    if (found != self->watched_.end()) {
+      self->unwatch(socket, found->second);
+      self->watched_.erase(found);
+    }
+    Watch watch;
+    if (loop) {
+      watch.loop = loop;
+      watch.source = loop->addFileDescriptorSource(socket, [socket] { shared().onLoopSocket(socket); });
+    } else {
+      epoll_event event{};
+      event.events = ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
+      event.data.fd = socket;
+      if (epoll_ctl(self->epoll_, EPOLL_CTL_ADD, socket, &event) != 0 && errno == EEXIST)
+        epoll_ctl(self->epoll_, EPOLL_CTL_MOD, socket, &event);
+    }
+    self->watched_.emplace(socket, watch);
+    return 0;
+  }
+
+  void unwatch(curl_socket_t socket, const Watch& watch) {
+    if (watch.loop) {
+      watch.loop->removeFileDescriptorSource(watch.source);
+    } else {
+      epoll_ctl(epoll_, EPOLL_CTL_DEL, socket, nullptr);
+    }
+  }
+
+  // On a run loop's thread: the answer on a socket it watches.
+  void onLoopSocket(curl_socket_t socket) {
+    {
+      std::lock_guard lock(mu_);
+      int running = 0;
+      detail::curl().multi_socket_action(multi_, socket, CURL_CSELECT_IN, &running);
+      runDueTimer();
+      collectDone();
+    }
+    flush();
+  }
+
+  // curl's own timer. "Now" is served by whoever holds the lock before letting it go, so
+  // it never needs the engine's thread; later ones by the timer descriptor.
+  static int onTimer(CURLM*, long ms, void* user) {
+    auto* self = static_cast<Engine*>(user);
+    itimerspec spec{};
+    self->timerDue_ = ms == 0;
+    if (ms <= 0 && !self->timerArmed_) return 0;
+    if (ms > 0) {
+      spec.it_value.tv_sec = ms / 1000;
+      spec.it_value.tv_nsec = (ms % 1000) * 1000000L;
+    }
+    timerfd_settime(self->timerFd_, 0, &spec, nullptr);  // all zero disarms it
+    self->timerArmed_ = ms > 0;
+    return 0;
   }
 
   static size_t onHeader(char* data, size_t size, size_t count, void* user) {
@@ -208,9 +464,9 @@ class Engine {
     t->response = makeResponse(t->request.url, t->status, t->headers);
     t->redirect = isFollowedRedirect(t->status) && t->headers.has("Location");
     if (!t->redirect) {
-      auto response = t->response;
-      postReport(t->connection, t->impl, t->generation, false,
-                 [response](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidReceiveResponse(c, response); });
+      Report r = t->report(Report::Kind::Response);
+      r.response = t->response;
+      shared().outbox_.push_back(std::move(r));
     }
     return n;
   }
@@ -221,14 +477,24 @@ class Engine {
     if (t->impl->cancelled) return 0;
     t->lastActivity = Clock::monotonic();
     if (t->redirect) {
-      t->redirectBody.insert(t->redirectBody.end(), data, data + n);
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+      t->redirectBody.insert(t->redirectBody.end(), bytes, bytes + n);
       return n;
     }
-    Bytes chunk(data, data + n);
-    postReport(t->connection, t->impl, t->generation, false,
-               [chunk = std::move(chunk)](URLConnection& c, URLConnectionDelegate& d) {
-                 d.connectionDidReceiveData(c, chunk);
-               });
+    // Pieces that arrive before the delivery thread hears of them go as one. The first
+    // has room for the whole length the answer announces (up to a bound: the length is
+    // the server's word), so a completion that takes it over has room for the rest.
+    auto& outbox = shared().outbox_;
+    if (outbox.empty() || outbox.back().kind != Report::Kind::Data || outbox.back().impl != t->impl ||
+        outbox.back().generation != t->generation) {
+      Report r = t->report(Report::Kind::Data);
+      const std::int64_t expected = t->response ? t->response->expectedContentLength : -1;
+      if (t->received == 0 && expected > 0) r.data.reserve(static_cast<size_t>(std::min<std::int64_t>(expected, 4 << 20)));
+      outbox.push_back(std::move(r));
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+    outbox.back().data.insert(outbox.back().data.end(), bytes, bytes + n);
+    t->received += static_cast<std::int64_t>(n);
     return n;
   }
 
@@ -238,11 +504,17 @@ class Engine {
     CURL* e = t.easy;
     detail::curl().easy_setopt(e, CURLOPT_URL, t.request.url.absoluteString().c_str());
     detail::curl().easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // Four times libcurl's default: a large answer is read in a quarter of the calls and
+    // handed over in a quarter of the pieces.
+    detail::curl().easy_setopt(e, CURLOPT_BUFFERSIZE, 65536L);
     detail::curl().easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     detail::curl().easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     detail::curl().easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     detail::curl().easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-    detail::curl().easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+    // The compressions every server and phone speak. Not all libcurl could decode: a
+    // server asked for brotli may spend far longer compressing at its top quality than
+    // the transfer saves.
+    detail::curl().easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
     detail::curl().easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorText);
     detail::curl().easy_setopt(e, CURLOPT_HEADERFUNCTION, &Engine::onHeader);
     detail::curl().easy_setopt(e, CURLOPT_HEADERDATA, &t);
@@ -275,137 +547,206 @@ class Engine {
     return true;
   }
 
+  // Under the lock: the transfer's handle goes now, its hold on the connection once the
+  // lock is let go (a connection's last owner may be anywhere).
+  void retire(std::unique_ptr<Transfer> t) { released_.push_back(std::move(t->connection)); }
+
+  // Under the lock.
+  void runDueTimer() {
+    for (int i = 0; timerDue_ && i < 16; ++i) {
+      timerDue_ = false;
+      int running = 0;
+      detail::curl().multi_socket_action(multi_, CURL_SOCKET_TIMEOUT, 0, &running);
+    }
+  }
+
+  // Under the lock.
+  void collectDone() {
+    int queued = 0;
+    while (CURLMsg* msg = detail::curl().multi_info_read(multi_, &queued)) {
+      if (msg->msg == CURLMSG_DONE) finish(msg->easy_handle, msg->data.result);
+    }
+  }
+
   void finish(CURL* easy, CURLcode result) {
     auto it = active_.find(easy);
     if (it == active_.end()) return;
     std::unique_ptr<Transfer> t = std::move(it->second);
     active_.erase(it);
     detail::curl().multi_remove_handle(multi_, easy);
-    if (t->impl->cancelled) return;
+    if (!t->impl->cancelled) outbox_.push_back(outcome(*t, result));
+    retire(std::move(t));
+  }
+
+  Report outcome(Transfer& t, CURLcode result) {
     if (result != CURLE_OK) {
-      auto error = errorForCurl(result, t->errorText);
-      postReport(t->connection, t->impl, t->generation, true,
-                 [error](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFailWithError(c, error); });
-      return;
+      Report r = t.report(Report::Kind::Fail);
+      r.error = errorForCurl(result, t.errorText);
+      return r;
     }
-    if (t->redirect) {
-      auto target = t->request.url.resolve(*t->headers.get("Location"));
-      if (target) {
-        reportRedirect(t->connection, t->impl, t->generation, redirectedRequest(t->request, *target, t->status),
-                       t->response, std::move(t->redirectBody));
-        return;
+    if (t.redirect) {
+      if (auto target = t.request.url.resolve(*t.headers.get("Location"))) {
+        Report r = t.report(Report::Kind::Redirect);
+        r.next = redirectedRequest(t.request, *target, t.status);
+        r.response = t.response;
+        r.data = std::move(t.redirectBody);
+        return r;
       }
       // A Location that is no URL: the 3xx answer is the final one.
-      auto response = t->response;
-      Bytes body = std::move(t->redirectBody);
-      postReport(t->connection, t->impl, t->generation, false,
-                 [response, body](URLConnection& c, URLConnectionDelegate& d) {
-                   d.connectionDidReceiveResponse(c, response);
-                   if (!body.empty()) d.connectionDidReceiveData(c, body);
-                 });
-    } else if (!t->headersDone) {
-      auto response = makeResponse(t->request.url, t->status, t->headers);
-      postReport(t->connection, t->impl, t->generation, false,
-                 [response](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidReceiveResponse(c, response); });
+      Report r = t.report(Report::Kind::Response);
+      r.response = t.response;
+      outbox_.push_back(std::move(r));
+      if (!t.redirectBody.empty()) {
+        Report data = t.report(Report::Kind::Data);
+        data.data = std::move(t.redirectBody);
+        outbox_.push_back(std::move(data));
+      }
+    } else if (!t.headersDone) {
+      Report r = t.report(Report::Kind::Response);
+      r.response = makeResponse(t.request.url, t.status, t.headers);
+      outbox_.push_back(std::move(r));
     }
-    postReport(t->connection, t->impl, t->generation, true,
-               [](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFinishLoading(c); });
+    return t.report(Report::Kind::Finish);
+  }
+
+  // Under the lock: fails the transfers silent for longer than their time-out, on the
+  // process clock, and answers how long the engine may sleep.
+  double expireSilent() {
+    double now = Clock::monotonic();
+    readUnreadAnswers(now);
+    double next = 1.0;
+    for (auto it = active_.begin(); it != active_.end();) {
+      Transfer& t = *it->second;
+      const double left = t.lastActivity + t.timeout - now;
+      if (left > 0) {
+        next = std::min(next, left);
+        ++it;
+        continue;
+      }
+      detail::curl().multi_remove_handle(multi_, it->first);
+      auto owned = std::move(it->second);
+      it = active_.erase(it);
+      if (!owned->impl->cancelled) {
+        Report r = owned->report(Report::Kind::Fail);
+        r.error = makeLoadError(kErrorTimedOut, "The request timed out.");
+        outbox_.push_back(std::move(r));
+      }
+      retire(std::move(owned));
+    }
+    sleepUntil_ = now + next;
+    return next;
+  }
+
+  // Under the lock. An answer on a socket a run loop watches is read by that loop; a
+  // loop kept from running must not make its server look silent, so before a transfer
+  // is called silent, what came for it is read here.
+  void readUnreadAnswers(double now) {
+    bool due = false;
+    for (const auto& [easy, t] : active_)
+      if (t->loop && t->lastActivity + t->timeout <= now) due = true;
+    if (!due) return;
+    std::vector<curl_socket_t> readable;
+    for (const auto& [socket, watch] : watched_) {
+      pollfd p{socket, POLLIN, 0};
+      if (watch.loop && poll(&p, 1, 0) > 0) readable.push_back(socket);
+    }
+    for (curl_socket_t socket : readable) {
+      int running = 0;
+      detail::curl().multi_socket_action(multi_, socket, CURL_CSELECT_IN, &running);
+    }
+    runDueTimer();
+    collectDone();
+  }
+
+  // No lock held. Hands the reports over, in the order they were made: one thread at a
+  // time does it, and takes over what others made meanwhile.
+  void flush() {
+    std::unique_lock lock(mu_);
+    if (flushing_) return;
+    flushing_ = true;
+    while (!outbox_.empty() || !released_.empty()) {
+      std::vector<Report> reports = std::move(outbox_);
+      outbox_.clear();
+      std::vector<std::shared_ptr<URLConnection>> released = std::move(released_);
+      released_.clear();
+      lock.unlock();
+      deliver(std::move(reports));
+      released.clear();
+      lock.lock();
+    }
+    flushing_ = false;
+  }
+
+  // Each connection gets one block with its reports, in order.
+  static void deliver(std::vector<Report> reports) {
+    std::vector<bool> taken(reports.size());
+    for (size_t i = 0; i < reports.size(); ++i) {
+      if (taken[i]) continue;
+      auto batch = std::make_shared<std::vector<Report>>();
+      URLConnection::Impl* impl = reports[i].impl;
+      for (size_t j = i; j < reports.size(); ++j) {
+        if (taken[j] || reports[j].impl != impl) continue;
+        taken[j] = true;
+        batch->push_back(std::move(reports[j]));
+      }
+      impl->deliver([batch] {
+        for (auto& r : *batch) runReport(r);
+      });
+    }
   }
 
   void run() {
+    epoll_event events[32];
+    int waitMs;
+    {
+      std::lock_guard lock(mu_);
+      waitMs = static_cast<int>(std::ceil(expireSilent() * 1000));
+    }
     for (;;) {
-      std::vector<std::unique_ptr<Transfer>> adds;
-      std::vector<URLConnection::Impl*> removes;
+      int n = epoll_wait(epoll_, events, 32, waitMs);
+      if (n < 0) n = 0;  // interrupted
       {
         std::lock_guard lock(mu_);
-        adds.swap(adds_);
-        removes.swap(removes_);
-      }
-      for (auto* impl : removes) {
-        for (auto it = active_.begin(); it != active_.end();) {
-          if (it->second->impl == impl) {
-            detail::curl().multi_remove_handle(multi_, it->first);
-            it = active_.erase(it);
-          } else {
-            ++it;
+        for (int i = 0; i < n; ++i) {
+          const int fd = events[i].data.fd;
+          if (fd == wakeFd_ || fd == timerFd_) {
+            std::uint64_t count;
+            [[maybe_unused]] auto got = read(fd, &count, sizeof count);
+            if (fd == timerFd_) timerDue_ = true;
+            continue;
           }
+          int mask = 0;
+          if (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLRDHUP)) mask |= CURL_CSELECT_IN;
+          if (events[i].events & EPOLLOUT) mask |= CURL_CSELECT_OUT;
+          if (events[i].events & EPOLLERR) mask |= CURL_CSELECT_ERR;
+          int running = 0;
+          detail::curl().multi_socket_action(multi_, fd, mask, &running);
         }
+        runDueTimer();
+        collectDone();
+        waitMs = static_cast<int>(std::ceil(expireSilent() * 1000));
       }
-      for (auto& t : adds) {
-        if (t->impl->cancelled) continue;
-        if (!prepare(*t)) {
-          auto error = makeLoadError(kErrorUnknown, "The transfer could not be set up.");
-          postReport(t->connection, t->impl, t->generation, true,
-                     [error](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFailWithError(c, error); });
-          continue;
-        }
-        CURL* easy = t->easy;
-        active_[easy] = std::move(t);
-        detail::curl().multi_add_handle(multi_, easy);
-      }
-
-      int running = 0;
-      detail::curl().multi_perform(multi_, &running);
-      int queued = 0;
-      while (CURLMsg* msg = detail::curl().multi_info_read(multi_, &queued)) {
-        if (msg->msg == CURLMSG_DONE) finish(msg->easy_handle, msg->data.result);
-      }
-
-      // Silence longer than the request's time-out, on the process clock.
-      double now = Clock::monotonic();
-      double nextDeadline = 1.0;
-      for (auto it = active_.begin(); it != active_.end();) {
-        Transfer& t = *it->second;
-        double left = t.lastActivity + t.timeout - now;
-        if (left <= 0) {
-          detail::curl().multi_remove_handle(multi_, it->first);
-          auto owned = std::move(it->second);
-          it = active_.erase(it);
-          if (!owned->impl->cancelled) {
-            auto error = makeLoadError(kErrorTimedOut, "The request timed out.");
-            postReport(owned->connection, owned->impl, owned->generation, true,
-                       [error](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFailWithError(c, error); });
-          }
-          continue;
-        }
-        nextDeadline = std::min(nextDeadline, left);
-        ++it;
-      }
-      long curlTimeout = -1;
-      detail::curl().multi_timeout(multi_, &curlTimeout);
-      int waitMs = static_cast<int>(nextDeadline * 1000) + 1;
-      if (curlTimeout >= 0) waitMs = std::min<int>(waitMs, static_cast<int>(curlTimeout));
-      detail::curl().multi_poll(multi_, nullptr, 0, std::max(waitMs, 0), nullptr);
+      flush();
     }
   }
 
-  std::mutex mu_;
-  std::vector<std::unique_ptr<Transfer>> adds_;
-  std::vector<URLConnection::Impl*> removes_;
+  std::mutex mu_;  // everything below, and every call into curl
   CURLM* multi_ = nullptr;
   CURLSH* share_ = nullptr;
+  int epoll_ = -1;
+  int wakeFd_ = -1;
+  int timerFd_ = -1;
+  bool timerDue_ = false;
+  bool timerArmed_ = false;  // the timer descriptor is set (it may have fired since)
+  double sleepUntil_ = 0;  // when the engine's thread looks at the time-outs next
   std::map<CURL*, std::unique_ptr<Transfer>> active_;
+  std::map<curl_socket_t, Watch> watched_;
+  bool flushing_ = false;  // a thread is handing reports over
+  std::vector<Report> outbox_;
+  std::vector<std::shared_ptr<URLConnection>> released_;
 };
 
 void beginLoad(const std::shared_ptr<URLConnection>& connection, URLConnection::Impl* impl, URLRequest request);
-
-void postReport(const std::shared_ptr<URLConnection>& connection, URLConnection::Impl* impl, std::uint64_t generation,
-                bool last, std::function<void(URLConnection&, URLConnectionDelegate&)> report) {
-  impl->deliver([connection, impl, generation, last, report = std::move(report)] {
-    std::lock_guard lock(impl->callbackMutex);
-    if (impl->cancelled || impl->finished || generation != impl->generation) return;
-    auto delegate = impl->delegate.lock();
-    if (!delegate) {
-      connection->cancel();  // nobody is listening
-      return;
-    }
-    if (last) {
-      impl->finished = true;
-      impl->protocol.reset();
-    }
-    report(*connection, *delegate);
-  });
-}
 
 // Asks the delegate about a request about to go out, then sends what it answers.
 void askAndSend(const std::shared_ptr<URLConnection>& connection, URLConnection::Impl* impl, std::uint64_t generation,
@@ -562,7 +903,7 @@ URLRequest URLConnection::currentRequest() const {
 
 namespace {
 
-class CompletionLoader : public URLConnectionDelegate {
+class CompletionLoader : public URLConnectionDelegate, public TakesData {
  public:
   explicit CompletionLoader(CompletionHandler completion) : completion_(std::move(completion)) {}
   std::shared_ptr<CompletionLoader> keepAlive;
@@ -573,6 +914,13 @@ class CompletionLoader : public URLConnectionDelegate {
   }
   void connectionDidReceiveData(URLConnection&, const Bytes& data) override {
     data_.insert(data_.end(), data.begin(), data.end());
+  }
+  void takeData(Bytes data) override {
+    if (data_.empty()) {
+      data_ = std::move(data);
+    } else {
+      data_.insert(data_.end(), data.begin(), data.end());
+    }
   }
   void connectionDidFinishLoading(URLConnection&) override { complete(response_, std::move(data_), std::nullopt); }
   void connectionDidFailWithError(URLConnection&, const Error& error) override { fail(error); }

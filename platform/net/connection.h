@@ -1,7 +1,9 @@
 #pragma once
 // Loading URLs. A connection runs one request over libcurl (or a registered URL
 // protocol) and reports to a weak delegate. Every report goes through the `Deliver`
-// the caller names (a run loop, a queue): none ever runs on the transfer thread.
+// the caller names (a run loop, a queue), in order. The request goes out from the thread
+// that starts the load; fetches to one host share a kept-alive connection where the
+// server allows it.
 //
 // Redirects are not followed by libcurl: each 3xx answer with a Location goes to the
 // delegate, whose answer decides whether and where the next request goes. After
@@ -24,6 +26,8 @@ namespace net {
 
 // Runs a block on the caller's chosen thread, in the order given.
 using Deliver = std::function<void(std::function<void()>)>;
+// Reports on the loop's thread, which also reads the answer off the socket itself (so
+// the answer wakes no other thread). Keep the loop running while a load is out.
 Deliver deliverOnRunLoop(dispatch::RunLoop& loop);
 // A dispatch queue or an operation queue.
 Deliver deliverOn(std::shared_ptr<foundation::Executor> executor);

@@ -30,11 +30,9 @@ const CurlLibrary& curl() {
     resolve(loaded.multi_init, "curl_multi_init");
     resolve(loaded.multi_add_handle, "curl_multi_add_handle");
     resolve(loaded.multi_remove_handle, "curl_multi_remove_handle");
-    resolve(loaded.multi_perform, "curl_multi_perform");
+    resolve(loaded.multi_setopt, "curl_multi_setopt");
+    resolve(loaded.multi_socket_action, "curl_multi_socket_action");
     resolve(loaded.multi_info_read, "curl_multi_info_read");
-    resolve(loaded.multi_timeout, "curl_multi_timeout");
-    resolve(loaded.multi_poll, "curl_multi_poll");
-    resolve(loaded.multi_wakeup, "curl_multi_wakeup");
     resolve(loaded.share_init, "curl_share_init");
     resolve(loaded.share_setopt, "curl_share_setopt");
     resolve(loaded.slist_append, "curl_slist_append");

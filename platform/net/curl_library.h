@@ -17,11 +17,9 @@ struct CurlLibrary {
   decltype(&::curl_multi_init) multi_init = nullptr;
   decltype(&::curl_multi_add_handle) multi_add_handle = nullptr;
   decltype(&::curl_multi_remove_handle) multi_remove_handle = nullptr;
-  decltype(&::curl_multi_perform) multi_perform = nullptr;
+  decltype(&::curl_multi_setopt) multi_setopt = nullptr;
+  decltype(&::curl_multi_socket_action) multi_socket_action = nullptr;
   decltype(&::curl_multi_info_read) multi_info_read = nullptr;
-  decltype(&::curl_multi_timeout) multi_timeout = nullptr;
-  decltype(&::curl_multi_poll) multi_poll = nullptr;
-  decltype(&::curl_multi_wakeup) multi_wakeup = nullptr;
   decltype(&::curl_share_init) share_init = nullptr;
   decltype(&::curl_share_setopt) share_setopt = nullptr;
   decltype(&::curl_slist_append) slist_append = nullptr;

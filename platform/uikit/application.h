@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/uikit/navigation_controller.h"
@@ -63,7 +64,7 @@ inline constexpr const char* kUIApplicationDidEnterBackgroundNotification = "UIA
 inline constexpr const char* kUIApplicationWillEnterForegroundNotification =
     "UIApplicationWillEnterForegroundNotification";
 inline constexpr const char* kUIApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
-// Posted when the interface (the status bar) turns to another orientation.
+// Posted when the interface turns (the screen facts' orientation changed).
 inline constexpr const char* kUIApplicationDidChangeStatusBarOrientationNotification =
     "UIApplicationDidChangeStatusBarOrientationNotification";
 inline constexpr const char* kUIApplicationDidReceiveMemoryWarningNotification =
@@ -111,6 +112,20 @@ class Application : public std::enable_shared_from_this<Application> {
   // read, and answers YES for a URL with a scheme.
   bool openURL(const std::string& url);
   std::vector<std::string> openedURLs() const { return openedURLs_; }
+  // Whether some application answers the URL's scheme (the device facts say which).
+  bool canOpenURL(const std::string& url) const;
+
+  // Background tasks (application_background.cpp): time the system grants work that must
+  // end even if the user leaves the application. Main thread. The expiration handler runs
+  // when the system takes the time back (expireBackgroundTasks); an ended task's handler
+  // never runs. Identifiers count from 1; kBackgroundTaskInvalid is none.
+  using BackgroundTaskIdentifier = std::uint64_t;
+  static constexpr BackgroundTaskIdentifier kBackgroundTaskInvalid = 0;
+  BackgroundTaskIdentifier beginBackgroundTaskWithExpirationHandler(std::function<void()> handler);
+  void endBackgroundTask(BackgroundTaskIdentifier identifier);
+  std::size_t backgroundTaskCount() const { return backgroundTasks_.size(); }
+  // The system takes the time back: every running task's handler runs, oldest first.
+  void expireBackgroundTasks();
 
  private:
   std::shared_ptr<ApplicationDelegate> delegate_;
@@ -119,6 +134,8 @@ class Application : public std::enable_shared_from_this<Application> {
   bool launched_ = false;
   bool idleTimerDisabled_ = false;
   std::vector<std::string> openedURLs_;
+  std::vector<std::pair<BackgroundTaskIdentifier, std::function<void()>>> backgroundTasks_;
+  BackgroundTaskIdentifier lastBackgroundTask_ = kBackgroundTaskInvalid;
 };
 
 using ApplicationDelegateFactory = std::function<std::shared_ptr<ApplicationDelegate>()>;

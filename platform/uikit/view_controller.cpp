@@ -80,6 +80,14 @@ std::shared_ptr<ViewController> ViewController::presentedViewController() const 
   return vc->presented_;
 }
 
+bool ViewController::canPresentViewController(const std::shared_ptr<ViewController>& vc) {
+  if (!vc) return false;
+  auto context = presentationContext();
+  if (context->presented_) return false;
+  if (vc->presentingViewController() || vc->parentViewController() || vc == context) return false;
+  return isViewLoaded() && view()->window();
+}
+
 bool ViewController::presentViewController(const std::shared_ptr<ViewController>& vc, bool animated,
                                            Completion completion) {
   if (!vc) return false;
@@ -105,7 +113,11 @@ bool ViewController::presentViewController(const std::shared_ptr<ViewController>
   v->setFrame(window->bounds());
   v->setAutoresizingMask(ViewAutoresizingFlexibleWidth | ViewAutoresizingFlexibleHeight);
   window->addSubview(v);
-  if (!window->isHidden()) vc->setAppeared(true, animated);
+  if (!window->isHidden()) {
+    vc->beingPresented_ = true;
+    vc->setAppeared(true, animated);
+    vc->beingPresented_ = false;
+  }
   if (completion) completion();
   return true;
 }
@@ -121,13 +133,28 @@ bool ViewController::dismissViewControllerAnimated(bool animated, Completion com
     target = context;
   }
   // What the dismissed controller presents goes with it.
-  if (target->presented_) target->dismissViewControllerAnimated(animated, nullptr);
+  if (target->presented_) target->ViewController::dismissViewControllerAnimated(animated, nullptr);
+  target->beingDismissed_ = true;
   target->setAppeared(false, animated);
+  target->beingDismissed_ = false;
   if (target->isViewLoaded()) target->view()->removeFromSuperview();
   target->presenting_.reset();
   presenter->presented_.reset();
   if (completion) completion();
   return true;
+}
+
+std::shared_ptr<void> ViewController::associatedObject(const void* key) const {
+  auto it = associatedObjects_.find(key);
+  return it == associatedObjects_.end() ? nullptr : it->second;
+}
+
+void ViewController::setAssociatedObject(const void* key, std::shared_ptr<void> object) {
+  if (object) {
+    associatedObjects_[key] = std::move(object);
+  } else {
+    associatedObjects_.erase(key);
+  }
 }
 
 void ViewController::appearanceWill(bool appearing, bool animated) {

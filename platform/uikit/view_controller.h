@@ -4,6 +4,7 @@
 // main thread.
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,10 +61,28 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   // standard error, answers false) when that parent already presents a controller,
   // when `vc` is already shown somewhere, or when this controller is not in a window.
   // The completion runs once the controller is shown.
-  bool presentViewController(const std::shared_ptr<ViewController>& vc, bool animated, Completion completion);
+  // Subclasses may pass the call on to another controller.
+  virtual bool presentViewController(const std::shared_ptr<ViewController>& vc, bool animated, Completion completion);
+  // Whether presentViewController would accept `vc` now (nothing is logged).
+  bool canPresentViewController(const std::shared_ptr<ViewController>& vc);
   // Dismisses what this controller (or its outermost parent) presents, or, for a
-  // presented controller, itself. Answers whether anything was dismissed.
-  bool dismissViewControllerAnimated(bool animated, Completion completion);
+  // presented controller, itself. Answers whether anything was dismissed. Subclasses may
+  // pass the call on to another controller.
+  virtual bool dismissViewControllerAnimated(bool animated, Completion completion);
+  // Inside the appearance callbacks of a presentation or a dismissal of this controller.
+  bool isBeingPresented() const { return beingPresented_; }
+  bool isBeingDismissed() const { return beingDismissed_; }
+  // 0 full screen (the default); other styles leave the presenting screen partly visible.
+  long modalPresentationStyle() const { return modalPresentationStyle_; }
+  void setModalPresentationStyle(long style) { modalPresentationStyle_ = style; }
+  // 0 cover vertical (the default).
+  long modalTransitionStyle() const { return modalTransitionStyle_; }
+  void setModalTransitionStyle(long style) { modalTransitionStyle_ = style; }
+
+  // Objects attached to the controller under a key of the caller's; they live as long as
+  // the controller (or until replaced).
+  std::shared_ptr<void> associatedObject(const void* key) const;
+  void setAssociatedObject(const void* key, std::shared_ptr<void> object);
   std::shared_ptr<ViewController> presentedViewController() const;
   std::shared_ptr<ViewController> presentingViewController() const { return presenting_.lock(); }
 
@@ -90,6 +109,11 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   std::weak_ptr<ViewController> presenting_;
   bool appeared_ = false;
   bool loading_ = false;
+  bool beingPresented_ = false;
+  bool beingDismissed_ = false;
+  long modalPresentationStyle_ = 0;
+  long modalTransitionStyle_ = 0;
+  std::map<const void*, std::shared_ptr<void>> associatedObjects_;
 };
 
 }  // namespace uikit

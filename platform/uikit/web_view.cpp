@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdint>
 
+#include "platform/foundation/value.h"
+
 namespace uikit {
 namespace {
 

@@ -52,6 +52,8 @@ TEST(AdHostCommands, LinesReadAsCommandsOrSayWhyNot) {
       {"native n1 content sideways", false, adhost::Verb::Nothing},
       {"snapshot n1", true, adhost::Verb::Snapshot},
       {"snapshot", false, adhost::Verb::Nothing},
+      {"browse b1 https://landing.example/", true, adhost::Verb::Browse},
+      {"browse b1", false, adhost::Verb::Nothing},
       {"frame b1 0,20 375x50", true, adhost::Verb::Frame},
       {"frame b1 0,20 -1x50", false, adhost::Verb::Nothing},
       {"reward load unit-r", true, adhost::Verb::RewardLoad},
@@ -117,7 +119,11 @@ json scenario() {
             {"event", {{"body", "<body>Event<script>location.href='qomb://a/appEvent?name=coins&info=5';</script></body>"}}},
             {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}},
             {"native-content", {{"response_type", "native"}, {"body", nativeContent.dump()}}},
-            {"native-custom", {{"response_type", "native"}, {"body", nativeCustom.dump()}}}}},
+            {"native-custom", {{"response_type", "native"}, {"body", nativeCustom.dump()}}},
+            {"wander", {{"body", "<body>Wander<script>location.href='{base}/landing/wander';</script></body>"},
+                        {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/wander-click"}}}}},
+            {"store", {{"body", "<body>Store<script>location.href='itms-apps://itunes.example/app/1';</script></body>"},
+                       {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/store-click"}}}}}}},
           {"ad_rules",
            {{{"when", {{"slotname", "empty"}}}, {"ad", "empty"}},
             {{"when", {{"slotname", "big"}}}, {"ad", "big"}},
@@ -125,7 +131,13 @@ json scenario() {
             {{"when", {{"slotname", "event"}}}, {"ad", "event"}},
             {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}},
             {{"when", {{"slotname", "native-content"}}}, {"ad", "native-content"}},
-            {{"when", {{"slotname", "native-custom"}}}, {"ad", "native-custom"}}}},
+            {{"when", {{"slotname", "native-custom"}}}, {"ad", "native-custom"}},
+            {{"when", {{"slotname", "wander"}}}, {"ad", "wander"}},
+            {{"when", {{"slotname", "store"}}}, {"ad", "store"}},
+            {{"when", {{"slotname", "guarded"}}}, {"ad", "store"}}}},
+          {"answers", json::array({json::object({{"when", json::object({{"slotname", "guarded"}})},
+                                                 {"answer", "loadAdURL"},
+                                                 {"extra", json::object({{"enable_auto_click_protection", "1"}})}})})},
           {"default_ad", "banner"}};
 }
 
@@ -298,6 +310,109 @@ TEST_F(AdHostTest, AFingerCannotReachWhatIsCovered) {
   expect("close", "ok closed");
   expect("hide b1", "ok b1 hidden");
   expect("tap b1", "error: a finger cannot reach b1");
+}
+
+TEST_F(AdHostTest, ATappedBannerPingsWithTheComponentsUserAgentAndOpensTheLandingPageOutside) {
+  expect("banner b1", "ok b1");
+  expect("load b1", "ok loading b1");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  expect("clock advance 1", "ok clock ");
+  expect("tap b1", "ok tapped b1 link 0 https://landing.example/one");
+  expect("wait b1", "ok b1 adViewWillLeaveApplication:");
+  ASSERT_EQ(hits("/ping/click"), 1u);
+  const auto ping = server_->requestsForPath("/ping/click").front();
+  ASSERT_TRUE(ping.headers.count("user-agent"));
+  EXPECT_FALSE(ping.headers.at("user-agent").empty());
+  const std::string screen = send("screen");
+  EXPECT_NE(screen.find("; opened https://landing.example/one"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("shows \"Ad one Buy\""), std::string::npos) << screen;  // the ad stays on its page
+}
+
+TEST_F(AdHostTest, ANavigationWithoutATouchIsNoClick) {
+  expect("banner w unit wander", "ok w");
+  expect("load w", "ok loading w");
+  expect("wait w", "ok w adViewDidReceiveAd:");
+  ASSERT_GE(hits("/landing/wander"), 1u);  // the page went on by itself, inside the ad view
+  expect("clock advance 1", "ok clock ");
+  EXPECT_EQ(server_->requestsForPath("/ping/wander-click").size(), 0u);
+  const std::string events = send("events w");
+  EXPECT_EQ(events.find("adViewWillLeaveApplication"), std::string::npos) << events;
+  EXPECT_EQ(send("screen").find("; opened"), std::string::npos);
+}
+
+TEST_F(AdHostTest, AutoClickProtectionKeepsAnUntouchedAdFromLeavingTheApplication) {
+  // Unprotected, a creative that sends itself to another application on load leaves.
+  expect("banner open unit store", "ok open");
+  expect("load open", "ok loading open");
+  expect("wait open adViewDidReceiveAd", "ok open adViewDidReceiveAd:");
+  std::string screen;
+  for (int i = 0; i < 200 && screen.find("; opened itms-apps://itunes.example/app/1") == std::string::npos; ++i) {
+    send("clock advance 0.01");
+    screen = send("screen");
+  }
+  EXPECT_NE(screen.find("; opened itms-apps://itunes.example/app/1"), std::string::npos) << screen;
+  expect("remove open", "ok");
+
+  // Protected by the page's answer, the same creative opens nothing until touched.
+  expect("banner safe unit guarded", "ok safe");
+  expect("load safe", "ok loading safe");
+  expect("wait safe adViewDidReceiveAd", "ok safe adViewDidReceiveAd:");
+  for (int i = 0; i < 20; ++i) send("clock advance 0.01");
+  screen = send("screen");
+  const auto first = screen.find("itms-apps://itunes.example/app/1");
+  EXPECT_EQ(screen.find("itms-apps://itunes.example/app/1", first + 1), std::string::npos) << screen;
+  const std::string events = send("events safe");
+  EXPECT_EQ(events.find("adViewWillLeaveApplication"), std::string::npos) << events;
+}
+
+TEST_F(AdHostTest, TheInAppBrowserOverABannerAndOverAnInterstitialTellsTheHostOnceForEachTakeover) {
+  const std::string landing = server_->baseURL() + "/landing/page";
+  expect("banner b1", "ok b1");
+  expect("load b1", "ok loading b1");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  expect("browse b1 " + landing, "ok b1 full screen: QMABrowserViewController");
+  expect("wait b1", "ok b1 adViewWillPresentScreen:");
+  EXPECT_GE(hits("/landing/page"), 1u);
+  EXPECT_EQ(hits("/ping/click"), 1u);  // opening the browser is a click
+  std::string screen;
+  for (int i = 0; i < 200 && screen.find("[Reload]") == std::string::npos; ++i) {
+    send("clock advance 0.01");
+    screen = send("screen");
+  }
+  EXPECT_NE(screen.find("full screen QMABrowserViewController shows \"\" toolbar [Back off] [Forward off] [Reload] "
+                        "[View in Safari] [Done]"),
+            std::string::npos)
+      << screen;
+  expect("close", "ok closed QMABrowserViewController");
+  expect("wait b1", "ok b1 adViewWillDismissScreen:");
+  expect("wait b1", "ok b1 adViewDidDismissScreen:");
+
+  expect("interstitial i1 unit big", "ok i1");
+  expect("load i1", "ok loading i1");
+  expect("wait i1", "ok i1 interstitialDidReceiveAd:");
+  expect("interstitial i2 unit big", "ok i2");
+  expect("load i2", "ok loading i2");
+  expect("wait i2", "ok i2 interstitialDidReceiveAd:");
+  expect("present i1", "ok i1 full screen: QMAInterstitialViewController");
+  expect("wait i1", "ok i1 interstitialWillPresentScreen:");
+  expect("browse i1 " + landing, "ok i1 full screen: QMABrowserViewController");
+  expect("wait i1", "ok i1 interstitialDidReceiveAdClick:");
+  EXPECT_NE(send("screen").find("; presented QMAInterstitialViewController > QMABrowserViewController"), std::string::npos);
+  // A second full-screen ad cannot come now: its host hears only the failure.
+  expect("present i2", "error: i2 was refused: QMABrowserViewController is presented already");
+  expect("wait i2", "ok i2 interstitial:didFailToReceiveAdWithError: code=11");
+  expect("close", "ok closed QMABrowserViewController");
+  expect("close", "ok closed QMAInterstitialViewController");
+  expect("wait i1", "ok i1 interstitialWillDismissScreen:");
+  expect("wait i1", "ok i1 interstitialDidDismissScreen:");
+  // One takeover, told once: the browser on top added nothing.
+  const std::string events = send("events i1");
+  EXPECT_EQ(events.find("interstitialWillPresentScreen:", events.find("interstitialWillPresentScreen:") + 1),
+            std::string::npos)
+      << events;
+  EXPECT_EQ(send("events i2"), "ok events i2 interstitialDidReceiveAd: | i2 interstitial:didFailToReceiveAdWithError: code=11 "
+                               "Presenting the interstitial threw exception: the platform refused to present "
+                               "QMAInterstitialViewController from AdHostRootViewController with trace: ()");
 }
 
 }  // namespace

@@ -274,6 +274,13 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     if (auto e = only(2, "snapshot NAME")) return *e;
     return c;
   }
+  if (verb == "browse") {
+    c.verb = Verb::Browse;
+    if (auto e = needName(1, "browse NAME URL")) return *e;
+    if (w.size() != 3) return usage("browse NAME URL");
+    c.url = std::string(w[2]);
+    return c;
+  }
   if (verb == "frame") {
     c.verb = Verb::Frame;
     if (auto e = needName(1, "frame NAME X,Y WxH")) return *e;
@@ -361,7 +368,8 @@ std::string helpLine() {
   return "commands: banner NAME [SIZE] [at X,Y] [unit UNIT] [no-root] | kvr-banner NAME [SIZE] [at X,Y] [unit UNIT] "
          "[no-root] [sizes SIZE,...] [manual-impressions] [custom-rendering] | interstitial NAME [unit UNIT] | "
          "kvr-interstitial NAME [unit UNIT] [custom-rendering] | load NAME [KEY=VALUE ...] | present NAME | "
-         "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK|ASSET] | close | frame NAME X,Y WxH | "
+         "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK|ASSET] | close | browse NAME URL | "
+         "frame NAME X,Y WxH | "
          "native NAME content|app-install|custom[,...] [unit UNIT] [templates ID,...] [multiple-images] [no-images] | "
          "snapshot NAME | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "

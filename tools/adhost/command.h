@@ -37,6 +37,7 @@ enum class Verb {
   Native,           // native NAME TYPE[,TYPE...] [unit UNIT] [templates ID,...] [multiple-images] [no-images]
   Snapshot,         // snapshot NAME: a native ad's view, its asset views and badge
   Close,            // close: the close button of the full-screen ad on top
+  Browse,           // browse NAME URL: the ad's creative opens the URL in the in-app browser
   Frame,            // frame NAME X,Y WxH
   Size,             // size NAME SIZE
   Hide,             // hide NAME
@@ -66,6 +67,7 @@ struct Command {
   std::optional<uikit::Size> frameSize;
   std::optional<std::string> unit;
   std::optional<std::string> user;
+  std::optional<std::string> url;
   std::vector<QMAAdSize> validSizes;
   bool manualImpressions = false;
   bool customRendering = false;

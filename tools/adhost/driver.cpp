@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "ads/model/kvr_request.h"
+#include "ads/present/browser_view_controller.h"
+#include "ads/render/ad_view_delegate.h"
 #include "ads/services/logging.h"
 #include "ads/slots/mobile_ads.h"
 #include "platform/dispatch/run_loop.h"
@@ -17,6 +19,7 @@
 #include "platform/foundation/clock.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
+#include "platform/uikit/application.h"
 #include "platform/uikit/controls.h"
 #include "platform/uikit/window.h"
 #include "tools/adhost/command.h"
@@ -104,7 +107,10 @@ struct TextDriver::Impl {
 
   std::shared_ptr<uikit::ViewController> topFullScreen() {
     auto h = host();
-    return h && h->rootViewController() ? h->rootViewController()->presentedViewController() : nullptr;
+    auto top = h && h->rootViewController() ? h->rootViewController()->presentedViewController() : nullptr;
+    // The top of the stack: a browser opened from an interstitial is presented by it.
+    while (top && top->presentedViewController()) top = top->presentedViewController();
+    return top;
   }
 
   // ---- making ads
@@ -203,8 +209,12 @@ struct TextDriver::Impl {
   std::string present(const Command& c) {
     auto* hosted = host()->ad(c.name);
     if (!hosted || !hosted->interstitial) return "error: no interstitial named " + c.name;
+    auto before = topFullScreen();
     hosted->interstitial->presentFromRootViewController(host()->rootViewController());
     auto top = topFullScreen();
+    // The platform refuses while something else is presented: nothing new reaches the screen.
+    if (before && top == before)
+      return "error: " + c.name + " was refused: " + before->className() + " is presented already";
     return "ok " + c.name + (top ? " full screen: " + top->className() : std::string(" nothing presented"));
   }
 
@@ -253,9 +263,41 @@ struct TextDriver::Impl {
     return "ok tapped " + c.name + " link " + std::to_string(link) + " " + links[link];
   }
 
+  // What a creative's request to open a landing page in the application does: the opener of
+  // its ad view's delegate opens the in-app browser from where the ad is shown.
+  std::string browse(const Command& c) {
+    auto* hosted = host()->ad(c.name);
+    if (!hosted || (!hosted->banner && !hosted->interstitial)) return "error: no banner or interstitial named " + c.name;
+    auto url = net::URL::fromString(*c.url);
+    if (!url) return "error: not a URL: " + *c.url;
+    std::shared_ptr<QMAAdView> adView;
+    if (hosted->banner) adView = std::dynamic_pointer_cast<QMAAdView>(hosted->banner->rootAdView());
+    if (hosted->interstitial) {
+      auto vc = std::dynamic_pointer_cast<QMAInterstitialViewController>(topFullScreen());
+      if (!vc || vc->slot() != std::static_pointer_cast<QMAPresentationSlot>(hosted->interstitial->slot()))
+        return "error: " + c.name + " is not on screen";
+      adView = vc->adView();
+    }
+    auto delegate = adView ? std::dynamic_pointer_cast<QMAAdViewDelegate>(adView->delegate()) : nullptr;
+    auto opener = delegate ? delegate->opener() : nullptr;
+    if (!opener) return "error: " + c.name + " shows no ad";
+    auto before = topFullScreen();
+    opener->setViewController(adView->viewController());
+    opener->setAdView(adView);
+    opener->openBrowserToURLSupportedOrientations(url, 30);
+    auto top = topFullScreen();
+    if (top == before) return "error: " + c.name + " opened nothing (the click gate or the orientations refused)";
+    return "ok " + c.name + " full screen: " + top->className();
+  }
+
   std::string close() {
     auto top = topFullScreen();
     if (!top) return "error: nothing is presented";
+    if (auto browser = std::dynamic_pointer_cast<QMABrowserViewController>(top)) {
+      auto done = browser->toolbar() ? browser->toolbar()->itemWithLabel("Done") : nullptr;
+      if (!done || !done->tap()) return "error: the browser's Done takes no touches now";
+      return "ok closed QMABrowserViewController";
+    }
     auto button = findView<uikit::Button>(top->view(), [](uikit::Button& b) {
       return b.accessibilityLabel() == QMAAdAppViewController::kCloseButtonAccessibilityLabel ||
              b.accessibilityLabel() == kRewardCloseButtonLabel;
@@ -315,7 +357,23 @@ struct TextDriver::Impl {
       auto label = std::dynamic_pointer_cast<uikit::Label>(hosted->customView);
       if (label && !hosted->banner) s += " shows the host's own view " + quoted(label->text());
     }
-    if (auto top = topFullScreen()) {
+    // Every controller presented over the host, bottom first.
+    std::string stack;
+    for (auto vc = h->rootViewController() ? h->rootViewController()->presentedViewController() : nullptr; vc;
+         vc = vc->presentedViewController())
+      stack += (stack.empty() ? "" : " > ") + vc->className();
+    if (stack.find(" > ") != std::string::npos) s += "; presented " + stack;
+    if (auto browser = std::dynamic_pointer_cast<QMABrowserViewController>(topFullScreen())) {
+      s += "; full screen QMABrowserViewController";
+      if (browser->adView()) s += " shows " + quoted(adText(browser->adView()));
+      if (browser->toolbar()) {
+        s += " toolbar";
+        for (const auto& item : browser->toolbar()->items()) {
+          if (item->accessibilityLabel().empty()) continue;
+          s += " [" + item->accessibilityLabel() + (item->isEnabled() ? "" : " off") + "]";
+        }
+      }
+    } else if (auto top = topFullScreen()) {
       s += "; full screen " + top->className();
       if (auto vc = std::dynamic_pointer_cast<QMAInterstitialViewController>(top)) {
         for (const auto& name : h->adNames()) {
@@ -330,6 +388,12 @@ struct TextDriver::Impl {
       } else if (auto video = std::dynamic_pointer_cast<RewardVideoViewController>(top)) {
         s += " network " + quoted(video->network) + (video->finished ? " finished" : " playing");
       }
+    }
+    // Other applications the ad opened, oldest first.
+    const auto opened = uikit::Application::sharedApplication()->openedURLs();
+    if (!opened.empty()) {
+      s += "; opened";
+      for (const auto& url : opened) s += " " + url;
     }
     return s;
   }
@@ -449,6 +513,7 @@ struct TextDriver::Impl {
         return nativeSnapshot(*hosted);
       }
       case Verb::Close: return close();
+      case Verb::Browse: return browse(c);
       case Verb::Frame:
         if (auto e = banner(c, &b); !e.empty()) return e;
         b->setFrame({*c.origin, *c.frameSize});

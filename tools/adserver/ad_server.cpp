@@ -211,6 +211,9 @@ AdServer::AdServer(nlohmann::json scenario) : server_(std::make_unique<httplib::
   server_->Post(".*", handler);
   server_->Delete(".*", handler);
   server_->set_keep_alive_max_count(1);
+  // An answer goes out in more than one write; with Nagle's algorithm the later ones
+  // wait for the client's acknowledgement of the first.
+  server_->set_tcp_nodelay(true);
 }
 
 AdServer::~AdServer() { stop(); }
