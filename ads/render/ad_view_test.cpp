@@ -87,9 +87,12 @@ TEST_F(AdViewTest, MessagesReachHandlersInPageOrderAndUnclaimedOnesArePosted) {
   auto token = foundation::NotificationCenter::defaultCenter().addObserverForName(
       "nativeAdPreProcess", view.get(), nullptr,
       [&](const foundation::Notification& n) { posted.push_back(*foundation::stringForKey(n.userInfo, "k")); });
-  eval("var a = ['new','src','play','pause','volume','hide','show','load'];"
-       "for (var i = 0; i < a.length; i++) location.href = 'qomb://x/video?action=' + a[i];"
-       "location.href = 'qomb://x/nativeAdPreProcess?k=v';");
+  // Several messages in one turn, as pages send them: a frame each (assignments to the
+  // location in one turn leave as the last one alone, as in any browser).
+  eval("function send(u){var f=document.createElement('iframe');f.style.display='none';f.src=u;document.documentElement.appendChild(f);}"
+       "var a = ['new','src','play','pause','volume','hide','show','load'];"
+       "for (var i = 0; i < a.length; i++) send('qomb://x/video?action=' + a[i]);"
+       "send('qomb://x/nativeAdPreProcess?k=v');");
   ASSERT_TRUE(pump([&] { return handler->order.size() == 8 && posted.size() == 1; }));
   EXPECT_EQ(handler->order, (std::vector<std::string>{"new", "src", "play", "pause", "volume", "hide", "show", "load"}));
   EXPECT_EQ(posted, std::vector<std::string>{"v"});

@@ -278,13 +278,14 @@ TEST_F(SDKCoreTest, FetchHttpRequestIsPerformedAndAnsweredOnceWithSuccessOrFailu
   // The same ID twice while the first runs: one fetch, one answer. No ID: answered at once.
   server->setScenario({{"hang_paths", {"/slow"}}});
   evaluate(R"(
+    function send(u){var f=document.createElement('iframe');f.style.display='none';f.src=u;document.documentElement.appendChild(f);}
     window.count = 0;
     var req = JSON.stringify({http_request_id: 'same', url: location.protocol + '//' + location.host + '/slow'});
-    location.href = 'qomb://sdk/fetchHttpRequest?http_request=' + encodeURIComponent(req);
-    location.href = 'qomb://sdk/fetchHttpRequest?http_request=' + encodeURIComponent(req);
+    send('qomb://sdk/fetchHttpRequest?http_request=' + encodeURIComponent(req));
+    send('qomb://sdk/fetchHttpRequest?http_request=' + encodeURIComponent(req));
     window.noID = null;
     QVRA_ReceiveMessage = function (name, m) { if (m.response.http_request_id === '') window.noID = m.reason; };
-    location.href = 'qomb://sdk/fetchHttpRequest?http_request=' + encodeURIComponent(JSON.stringify({url: 'http://127.0.0.1/'}));
+    send('qomb://sdk/fetchHttpRequest?http_request=' + encodeURIComponent(JSON.stringify({url: 'http://127.0.0.1/'})));
   )");
   ASSERT_TRUE(pump([&] { return evaluate("window.noID") == "Missing http_request_id"; }));
   ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return server->requestsForPath("/slow").size() == 1; }, 10));

@@ -156,8 +156,9 @@ TEST_F(PublisherFormats, AcceptedSizesAreSentAndAServerChosenOneResizesTheBanner
 
 TEST_F(PublisherFormats, TheCreativesAppEventsReachAnAppEventDelegateThatImplementsThem) {
   useScenario(htmlScenario(
-      "<body>Event<script>location.href = 'qomb://ad/appEvent?name=coins&info=5';"
-      "location.href = 'qomb://ad/appEvent?name=bare'; location.href = 'qomb://ad/appEvent?info=lost';</script></body>"));
+      "<body>Event<script>function send(u){var f=document.createElement('iframe');f.style.display='none';f.src=u;document.documentElement.appendChild(f);}"
+      "send('qomb://ad/appEvent?name=coins&info=5'); send('qomb://ad/appEvent?name=bare');"
+      "send('qomb://ad/appEvent?info=lost');</script></body>"));
   auto banner = placedBanner<KVRBannerView>();
   banner->setAppEventDelegate(host);
   banner->loadRequest(KVRRequest::request());

@@ -60,9 +60,9 @@ TEST_F(SlotMRAID, TheCreativesLoadStartsItsEventsAndItBecomesReady) {
   // The screen first (once more when the slot starts listening to the orientation), then
   // the device's features, then ready.
   const std::string order = js("heard.join()");
-  EXPECT_NE(order.find("onScreenInfoChanged,onScreenInfoChanged,onDeviceFeaturesReceived,onReadyEventReceived"),
-            std::string::npos)
-      << order;
+  const auto screen = order.find("onScreenInfoChanged"), features = order.find("onDeviceFeaturesReceived"),
+             ready = order.find("onReadyEventReceived");
+  EXPECT_TRUE(screen < features && features < ready) << order;
   EXPECT_EQ(js("states.join()"), "ready:default");
   EXPECT_TRUE(slot->isMRAIDEnabled());
   EXPECT_TRUE(slot->isListeningToDeviceOrientationChangeEvent());

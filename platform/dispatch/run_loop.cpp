@@ -60,6 +60,7 @@ struct RunLoop::Impl {
   std::atomic<std::thread::id> passThread{};
   std::map<Id, Timer> timers;
   std::map<Id, Source> sources;
+  std::map<Id, std::shared_ptr<ExternalSource>> externals;
   Id nextId = 1;
   // Shared with the clock listener: a clock move on another thread may still be
   // calling it while the loop is destroyed, and must then write to a live descriptor,
@@ -183,6 +184,18 @@ void RunLoop::removeFileDescriptorSource(Id source) {
   wakeUpFromOtherThread();
 }
 
+RunLoop::Id RunLoop::addExternalSource(ExternalSource source) {
+  std::lock_guard lock(impl_->mu);
+  const Id id = impl_->nextId++;
+  impl_->externals.emplace(id, std::make_shared<ExternalSource>(std::move(source)));
+  return id;
+}
+
+void RunLoop::removeExternalSource(Id source) {
+  std::lock_guard lock(impl_->mu);
+  impl_->externals.erase(source);
+}
+
 double RunLoop::nextTimerDate(RunLoopMode mode) const {
   std::lock_guard lock(impl_->mu);
   double next = -1;
@@ -218,8 +231,10 @@ bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
   std::vector<std::pair<Id, int>> sourceIds;
   bool haveBlocks;
   double wait = std::max(0.0, timeoutSeconds);
+  std::vector<std::shared_ptr<ExternalSource>> externals;
   {
     std::lock_guard lock(impl_->mu);
+    for (const auto& [id, e] : impl_->externals) externals.push_back(e);
     haveBlocks = !impl_->blocks.empty() || (outermost && !impl_->afterPass.empty());
     fds.push_back({impl_->wakeFd, POLLIN, 0});
     for (const auto& [id, s] : impl_->sources) {
@@ -236,12 +251,22 @@ bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
   } else if (nextTimer >= 0 && nextTimer <= Clock::monotonic()) {
     wait = 0;
   }
+  // Other loops' descriptors follow ours; each source's are a run of their own.
+  std::vector<std::pair<std::size_t, std::size_t>> externalRuns;
+  for (const auto& e : externals) {
+    const std::size_t first = fds.size();
+    double limit = -1;
+    e->prepare(fds, limit);
+    externalRuns.emplace_back(first, fds.size() - first);
+    if (limit >= 0) wait = std::min(wait, limit);
+  }
   // The wait to the nanosecond: rounded up to whole milliseconds, a timer due in 0.2 ms
   // would fire 0.8 ms late.
   timespec timeout{};
   timeout.tv_sec = static_cast<time_t>(wait);
   timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
   if (timeout.tv_nsec >= 1000000000L) timeout.tv_nsec = 999999999L;
+  bool ran = false;
   int rc;
   do {
     rc = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
@@ -251,9 +276,21 @@ bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
     uint64_t v;
     [[maybe_unused]] auto n = read(impl_->wakeFd, &v, sizeof v);
   }
+  if (rc < 0)
+    for (auto& f : fds) f.revents = 0;
+
+  // Other loops first, so their check follows their poll before anything of ours can
+  // change their state; last prepared, first dispatched.
+  for (std::size_t i = externals.size(); i-- > 0;) {
+    const auto [first, count] = externalRuns[i];
+    externals[i]->dispatch(fds.data() + first, count);
+    if (count) ran = ran || std::any_of(fds.begin() + static_cast<std::ptrdiff_t>(first),
+                                        fds.begin() + static_cast<std::ptrdiff_t>(first + count),
+                                        [](const pollfd& f) { return f.revents != 0; });
+  }
 
   // Blocks queued before this pass; blocks they queue run at the next pass.
-  bool ran = runQueued(impl_->blocks);
+  if (runQueued(impl_->blocks)) ran = true;
 
   // Due timers, earliest first; each fires at most once per pass.
   double nowMono = Clock::monotonic();
@@ -285,7 +322,7 @@ bool RunLoop::runOnce(double timeoutSeconds, RunLoopMode mode) {
     ran = true;
   }
 
-  for (size_t i = 1; i < fds.size(); ++i) {
+  for (size_t i = 1; i <= sourceIds.size(); ++i) {
     if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     std::shared_ptr<Block> block;
     {

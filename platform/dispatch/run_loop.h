@@ -4,10 +4,14 @@
 // thread). Timers run on the process clock (foundation::Clock), so a hand-driven clock
 // fires them when it is advanced.
 
+#include <poll.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace dispatch {
 
@@ -53,6 +57,19 @@ class RunLoop {
   // Calls `onReadable` on this loop's thread whenever `fd` is readable.
   Id addFileDescriptorSource(int fd, Block onReadable);
   void removeFileDescriptorSource(Id source);
+
+  // Another event loop served inside this loop's own single wait, so its callbacks run
+  // on this thread with everything else and nothing else spins. Before each wait
+  // `prepare` appends the descriptors it waits on and may shorten the wait (seconds,
+  // negative for no bound of its own); right after the wait `dispatch` gets those same
+  // descriptors with their revents. Every prepare is followed by its dispatch, also in
+  // a pass nested inside another. The loop's thread only.
+  struct ExternalSource {
+    std::function<void(std::vector<pollfd>& fds, double& timeoutSeconds)> prepare;
+    std::function<void(pollfd* fds, std::size_t count)> dispatch;
+  };
+  Id addExternalSource(ExternalSource source);
+  void removeExternalSource(Id source);
 
   // One pass: waits at most `timeoutSeconds` of real time for work, then runs the queued
   // blocks, the due timers and the ready sources, and, unless it is nested in another

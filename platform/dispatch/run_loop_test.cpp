@@ -136,3 +136,53 @@ TEST(RunLoop, BlocksQueuedAfterAPassWaitForWhatTheOutermostPassServes) {
 
 }  // namespace
 }  // namespace dispatch
+
+namespace dispatch {
+namespace {
+
+// Another loop's descriptors and time-out are served by the loop's own wait: each prepare
+// is followed by its own dispatch with those descriptors' revents, nested passes included.
+TEST(RunLoop, ExternalSourcesAreServedInsideTheLoopsOwnWait) {
+  RunLoop loop;
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  std::vector<std::string> log;
+  int depth = 0;
+  double limit = -1;
+  const auto id = loop.addExternalSource(RunLoop::ExternalSource{
+      [&](std::vector<pollfd>& polled, double& timeout) {
+        ++depth;
+        polled.push_back({fds[0], POLLIN, 0});
+        timeout = limit;
+      },
+      [&](pollfd* polled, std::size_t count) {
+        log.push_back("depth " + std::to_string(depth--) + (count == 1 && (polled[0].revents & POLLIN) ? " readable" : " quiet"));
+        if (count == 1 && (polled[0].revents & POLLIN)) {
+          char c;
+          ASSERT_EQ(read(fds[0], &c, 1), 1);
+          if (c == 'n') loop.runOnce(0);  // a nested pass from inside a dispatch
+        }
+      }});
+
+  // Its own bound shortens the wait (a long one would block the test).
+  limit = 0.001;
+  loop.runOnce(30);
+  EXPECT_EQ(log, std::vector<std::string>{"depth 1 quiet"});
+
+  limit = -1;
+  ASSERT_EQ(write(fds[1], "n", 1), 1);
+  loop.runOnce(30);
+  // The nested pass inside the dispatch prepares and dispatches on its own.
+  EXPECT_EQ(log, (std::vector<std::string>{"depth 1 quiet", "depth 1 readable", "depth 1 quiet"}));
+  EXPECT_EQ(depth, 0);
+
+  loop.removeExternalSource(id);
+  ASSERT_EQ(write(fds[1], "x", 1), 1);
+  loop.runOnce(0);
+  EXPECT_EQ(log.size(), 3u);
+  close(fds[0]);
+  close(fds[1]);
+}
+
+}  // namespace
+}  // namespace dispatch

@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
-#include <map>
 #include <mutex>
 
-#include "duktape.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/dispatch/thread_checks.h"
+#include "platform/foundation/json.h"
+#include "platform/foundation/log.h"
 #include "platform/uikit/graphics_context.h"
-#include "platform/webkit/page_environment.h"
+#include "platform/uikit/image.h"
+#include "platform/webkit/engine.h"
 
 namespace webkit {
 
@@ -26,53 +27,23 @@ std::mutex& userAgentMutex() {
   return m;
 }
 std::string& userAgentStorage() {
-  static std::string ua = "Mozilla/5.0 (Linux; Wardvane) WardvaneWeb/1.0 Mobile";
+  static std::string ua = "Mozilla/5.0 (Linux; Wardvane) AppleWebKit/605.1.15 (KHTML, like Gecko) WardvaneWeb/2.0 Mobile";
   return ua;
 }
 
 constexpr std::size_t kMaxConsoleLines = 200;
 constexpr std::size_t kMaxHistory = 100;
-constexpr double kMinIntervalSeconds = 0.004;
-constexpr double kMaxTimerSeconds = 2147483.647;
+constexpr std::size_t kMaxAllowed = 64;
+constexpr double kSnapshotSeconds = 1.0;
+constexpr const char* kOurSchemePrefix = "wardvane-";
+// Engine error codes of loads it gave up because we asked it to: a new load, a stop, a
+// navigation handed to us, a policy we ignored.
+constexpr int kEngineCancelled = 302;
+constexpr int kEngineInterruptedByPolicy = 102;
 
-bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
-
-// What a browser does with a URL a script wrote: blanks at the ends go, and characters a
-// URL may not hold are percent-escaped as UTF-8.
-std::string escapeForURL(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20) text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) text.remove_suffix(1);
-  static const char* const kHex = "0123456789ABCDEF";
-  std::string out;
-  bool seenHash = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool illegal = c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' ||
-                         c == '`' || c == '{' || c == '|' || c == '}' || (c == '#' && seenHash) ||
-                         (c == '%' && !(i + 2 < text.size() && isHex(text[i + 1]) && isHex(text[i + 2])));
-    if (c == '#') seenHash = true;
-    if (illegal) {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
-}
-
-std::optional<net::URL> resolveReference(const std::string& base, std::string_view reference) {
-  const std::string escaped = escapeForURL(reference);
-  auto url = net::URL::fromString(escaped);
-  if (url && url->scheme()) return url;
-  auto baseURL = net::URL::fromString(base);
-  if (!baseURL) return std::nullopt;
-  return baseURL->resolve(escaped);
-}
-
-std::string lowerScheme(const net::URL& url) {
-  std::string s = url.scheme().value_or("");
+std::string lowerScheme(std::string_view url) {
+  const auto colon = url.find(':');
+  std::string s(url.substr(0, colon == std::string_view::npos ? 0 : colon));
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
@@ -87,39 +58,69 @@ foundation::Error loadError(const char* domain, long code, const std::string& de
   return e;
 }
 
-bool containsNoCase(std::string_view hay, std::string_view needle) {
-  auto it = std::search(hay.begin(), hay.end(), needle.begin(), needle.end(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-  });
-  return it != hay.end();
+// One evaluation's wait: shared with the engine's callback, which may come after the
+// waiter gave up and returned.
+struct EvaluationWait {
+  bool done = false;
+  std::optional<std::string> result;
+  std::optional<std::string> error;
+  WebView::EvaluationCompletion completion;
+};
+
+void onEvaluated(void* context, const char* result, const char* error) {
+  auto* holder = static_cast<std::shared_ptr<EvaluationWait>*>(context);
+  auto wait = *holder;
+  delete holder;
+  wait->done = true;
+  if (result) wait->result = result;
+  else wait->error = error ? error : "failed";
+  if (auto completion = std::move(wait->completion)) completion(wait->result, wait->error);
 }
+
+WebView* viewOf(void* host) { return static_cast<WebView*>(host); }
 
 }  // namespace
 
-// ---- the committed document and the load in progress
+// ---- the engine's reports
 
-struct WebView::Document {
-  std::uint64_t id = 0;
-  std::unique_ptr<ScriptContext> ctx;
-  net::URLRequest request{*net::URL::fromString("about:blank")};
-  std::string url = "about:blank";
-  std::map<std::uint64_t, dispatch::RunLoop::Id> timers;
-  std::uint64_t nextTimerId = 0;
-  std::size_t nextScript = 0;
-  std::shared_ptr<net::URLConnection> scriptConnection;
-  std::shared_ptr<net::URLConnectionDelegate> scriptClient;
+struct WebView::EngineEvents {
+  static int navigation(void* view, const char* uri, int type, int newWindow, int userGesture) {
+    return viewOf(view)->engineNavigation(uri, type, newWindow != 0, userGesture != 0);
+  }
+  static void load(void* view, int event, const char* uri, int code, const char* message) {
+    viewOf(view)->engineLoadEvent(event, uri ? uri : "", code, message ? message : "");
+  }
+  static void message(void* view, const char* json) { viewOf(view)->engineMessage(json ? json : ""); }
+  static void processEnded(void* view, int reason) { viewOf(view)->engineProcessEnded(reason); }
 };
+
+namespace engine {
+extern const wv_engine_host kViewHost;
+const wv_engine_host kViewHost = {&WebView::EngineEvents::navigation, &WebView::EngineEvents::load,
+                                  &WebView::EngineEvents::message, &WebView::EngineEvents::processEnded, nullptr};
+}  // namespace engine
+
+// ---- the load in progress
 
 struct WebView::PendingLoad {
   std::uint64_t generation = 0;
-  net::URLRequest request;
+  net::URLRequest request{*net::URL::fromString("about:blank")};
   NavigationType type = NavigationType::Other;
   std::optional<std::string> html;
   HistoryMove move = HistoryMove::Push;
   std::size_t moveTo = 0;
   std::shared_ptr<net::URLConnection> connection;
   std::shared_ptr<net::URLConnectionDelegate> client;
-  bool ended = false;
+  bool ended = false;       // the document's bytes are in (or the fetch failed)
+  bool inEngine = false;    // handed to the engine, which now reports on it
+  bool committed = false;
+  std::string url;          // the document's URL (after redirects)
+};
+
+struct WebView::Snapshot {
+  std::vector<std::uint8_t> rgba;
+  int width = 0;
+  int height = 0;
 };
 
 // Receives the document's bytes. Reports only record and schedule: the work runs in
@@ -209,129 +210,7 @@ class WebView::LoadClient : public net::URLConnectionDelegate {
   net::Bytes body_;
 };
 
-// Receives one external script.
-class ScriptClient : public net::URLConnectionDelegate {
- public:
-  using Done = std::function<void(std::optional<std::string>)>;
-  explicit ScriptClient(Done done) : done_(std::move(done)) {}
-  void connectionDidReceiveResponse(net::URLConnection&, const net::URLResponsePtr& response) override {
-    if (response && response->statusCode >= 400) end(std::nullopt);
-  }
-  void connectionDidReceiveData(net::URLConnection&, const net::Bytes& data) override {
-    if (ended_) return;
-    if (body_.size() + data.size() > WebViewLimits::current().maxScriptBytes) return end(std::nullopt);
-    body_.insert(body_.end(), data.begin(), data.end());
-  }
-  void connectionDidFinishLoading(net::URLConnection&) override { end(std::string(body_.begin(), body_.end())); }
-  void connectionDidFailWithError(net::URLConnection&, const foundation::Error&) override { end(std::nullopt); }
-
- private:
-  void end(std::optional<std::string> text) {
-    if (ended_) return;
-    ended_ = true;
-    dispatch::RunLoop::main().performBlock([done = done_, text = std::move(text)] { done(text); });
-  }
-  Done done_;
-  net::Bytes body_;
-  bool ended_ = false;
-};
-
-// ---- natives of the page environment
-
-struct WebView::Natives {
-  static WebView* owner(duk_context* ctx) { return static_cast<WebView*>(ScriptContext::nativeOwner(ctx)); }
-
-  static duk_ret_t navigate(duk_context* ctx) {
-    const std::string url = duk_safe_to_string(ctx, 0);
-    const long type = duk_get_int_default(ctx, 1, 5);
-    if (auto* view = owner(ctx)) {
-      view->enqueueNavigation(url, type >= 0 && type <= 5 ? static_cast<NavigationType>(type) : NavigationType::Other,
-                              "GET", std::nullopt);
-    }
-    return 0;
-  }
-  static duk_ret_t setTimer(duk_context* ctx) {
-    auto* view = owner(ctx);
-    if (!view || !duk_is_callable(ctx, 0)) {
-      duk_push_int(ctx, 0);
-      return 1;
-    }
-    double ms = duk_to_number(ctx, 1);
-    const bool repeats = duk_to_boolean(ctx, 2);
-    if (!(ms > 0)) ms = 0;
-    const std::uint64_t id = view->addTimer(ms / 1000.0, repeats);
-    if (id) {
-      duk_push_global_stash(ctx);
-      if (!duk_get_prop_string(ctx, -1, "t")) {
-        duk_pop(ctx);
-        duk_push_object(ctx);
-        duk_dup_top(ctx);
-        duk_put_prop_string(ctx, -3, "t");
-      }
-      duk_dup(ctx, 0);
-      duk_put_prop_index(ctx, -2, static_cast<duk_uarridx_t>(id));
-      duk_pop_2(ctx);
-    }
-    duk_push_number(ctx, static_cast<double>(id));
-    return 1;
-  }
-  static duk_ret_t clearTimer(duk_context* ctx) {
-    const double id = duk_to_number(ctx, 0);
-    if (auto* view = owner(ctx); view && id >= 1 && id < 4294967295.0) {
-      view->clearTimer(static_cast<std::uint64_t>(id));
-    }
-    return 0;
-  }
-  static duk_ret_t log(duk_context* ctx) {
-    std::string level = duk_safe_to_string(ctx, 0);
-    std::string text = duk_safe_to_string(ctx, 1);
-    if (auto* view = owner(ctx)) view->log(level + ": " + text);
-    return 0;
-  }
-  static duk_ret_t innerText(duk_context* ctx) {
-    const std::string html = duk_safe_to_string(ctx, 0);
-    const std::string text = uikit::WebView::innerTextOfHTML(html);
-    duk_push_lstring(ctx, text.data(), text.size());
-    return 1;
-  }
-  // Keeps the environment's attach function where only native code reaches it.
-  static duk_ret_t keepAttach(duk_context* ctx) {
-    if (!duk_is_function(ctx, 0)) return 0;
-    duk_push_global_stash(ctx);
-    duk_dup(ctx, 0);
-    duk_put_prop_string(ctx, -2, "attach");
-    duk_pop(ctx);
-    return 0;
-  }
-  // Everything a new document's heap gets before it has a document; runs wherever the
-  // heap is made, so it touches nothing but the heap.
-  static std::string prepareHeap(ScriptContext& ctx) {
-    ctx.defineGlobalFunction("__wv_navigate", navigate, 2);
-    ctx.defineGlobalFunction("__wv_setTimer", setTimer, 3);
-    ctx.defineGlobalFunction("__wv_clearTimer", clearTimer, 1);
-    ctx.defineGlobalFunction("__wv_log", log, 2);
-    ctx.defineGlobalFunction("__wv_innerText", innerText, 1);
-    ctx.defineGlobalFunction("__wv_keepAttach", keepAttach, 1);
-    // Compiled once per process; leaked, as a heap may still be made while the process exits.
-    static const auto* const bytecode =
-        new std::optional<std::string>(ScriptContext::compile(kPageEnvironmentScript, "environment"));
-    auto env = *bytecode ? ctx.runCompiled(**bytecode) : ctx.evaluate(kPageEnvironmentScript, "environment");
-    return env.ok ? std::string() : env.error;
-  }
-  static void removeTimerFunction(duk_context* ctx, std::uint64_t id) {
-    duk_push_global_stash(ctx);
-    if (duk_get_prop_string(ctx, -1, "t")) duk_del_prop_index(ctx, -1, static_cast<duk_uarridx_t>(id));
-    duk_pop_2(ctx);
-  }
-};
-
 // ---- the view
-
-DocumentHeaps& WebView::documentHeaps() {
-  // Leaked: its queue may still be making or destroying a heap while the process exits.
-  static auto* heaps = new DocumentHeaps(&Natives::prepareHeap);
-  return *heaps;
-}
 
 std::shared_ptr<WebView> WebView::create(uikit::Rect frame) { return std::make_shared<WebView>(frame); }
 
@@ -339,7 +218,23 @@ WebView::WebView(uikit::Rect frame) : uikit::WebView(frame) {}
 
 WebView::~WebView() {
   if (load_ && load_->connection) load_->connection->cancel();
-  destroyDocument();
+  if (engineView_) engine::api()->view_free(engineView_);
+}
+
+void* WebView::engineView() {
+  if (engineView_) return engineView_;
+  const wv_engine_api* api = engine::api();
+  if (!api) return nullptr;
+  const uikit::Rect b = bounds();
+  engineView_ = api->view_new(this, static_cast<int>(b.size.width), static_cast<int>(b.size.height),
+                              defaultUserAgent().c_str());
+  return engineView_;
+}
+
+void WebView::setFrame(uikit::Rect frame) {
+  uikit::WebView::setFrame(frame);
+  if (engineView_)
+    engine::api()->view_resize(engineView_, static_cast<int>(frame.size.width), static_cast<int>(frame.size.height));
 }
 
 std::string WebView::defaultUserAgent() {
@@ -388,7 +283,13 @@ void WebView::beginLoad(net::URLRequest request, NavigationType type, std::optio
                         HistoryMove move, std::size_t moveTo) {
   if (load_ && load_->connection) load_->connection->cancel();
   const std::uint64_t generation = ++generation_;
-  load_ = std::make_unique<PendingLoad>(PendingLoad{generation, request, type, html, move, moveTo, nullptr, nullptr});
+  load_ = std::make_unique<PendingLoad>();
+  load_->generation = generation;
+  load_->request = request;
+  load_->type = type;
+  load_->html = html;
+  load_->move = move;
+  load_->moveTo = moveTo;
   loading_ = true;
   std::weak_ptr<WebView> weak = self();
   auto& loop = dispatch::RunLoop::main();
@@ -399,7 +300,7 @@ void WebView::beginLoad(net::URLRequest request, NavigationType type, std::optio
   });
 
   const std::string url = request.url.absoluteString();
-  const std::string scheme = lowerScheme(request.url);
+  const std::string scheme = lowerScheme(url);
   if (html || scheme == "about") {
     std::string text = html.value_or("");
     if (text.size() > WebViewLimits::current().maxDocumentBytes) {
@@ -466,307 +367,203 @@ void WebView::loadFailed(std::uint64_t generation, foundation::Error error) {
   if (auto d = delegate_.lock()) d->webViewDidFailLoadWithError(*this, error);
 }
 
-void WebView::destroyDocument() {
-  if (!document_) return;
-  for (const auto& [id, timer] : document_->timers) dispatch::RunLoop::main().invalidateTimer(timer);
-  if (document_->scriptConnection) document_->scriptConnection->cancel();
-  documentHeaps().retire(std::move(document_->ctx));
-  document_.reset();
-}
-
+// The document's bytes are in: the engine shows them under the document's own URL, so
+// the page's origin and location are the ones it was loaded from.
 void WebView::commit(std::uint64_t generation, std::string html, net::URL url) {
   if (generation != generation_ || !load_) return;
   auto keep = self();
-  const auto& limits = WebViewLimits::current();
-  // Taken before the old heap is retired, so the next spare is made before it goes.
-  auto prepared = documentHeaps().take(ScriptLimits{limits.maxHeapBytes, limits.maxRunSeconds});
-  destroyDocument();
-  navigations_.clear();
-  auto doc = std::make_unique<Document>();
-  doc->id = ++documentCounter_;
-  doc->request = load_->request;
-  doc->url = url.absoluteString();
-  if (!prepared.error.empty()) log("error: environment: " + prepared.error);
-  doc->ctx = std::move(prepared.heap);
-  auto& ctx = *doc->ctx;
-  ctx.setNativeOwner(this);
-  const std::string ua = doc->request.headers.get("User-Agent").value_or(defaultUserAgent());
-  auto attached = ctx.call(
-      [](duk_context* c) {
-        duk_push_global_stash(c);
-        if (!duk_get_prop_string(c, -1, "attach")) {
-          duk_pop_2(c);
-          return false;
-        }
-        duk_del_prop_string(c, -2, "attach");
-        duk_remove(c, -2);
-        return true;
-      },
-      [&](duk_context* c) {
-        duk_push_lstring(c, doc->url.data(), doc->url.size());
-        duk_push_lstring(c, ua.data(), ua.size());
-        return 2;
-      });
-  if (!attached.ok) log("error: environment: " + attached.error);
-  document_ = std::move(doc);
-
-  parts_ = scanHTML(html, limits.maxScriptsPerDocument);
-  if (parts_.skippedScripts) log("warn: " + std::to_string(parts_.skippedScripts) + " scripts over the limit were skipped");
-  ctx.call(
-      [&](duk_context* c) {
-        duk_push_global_object(c);
-        duk_get_prop_string(c, -1, "document");
-        duk_push_lstring(c, parts_.title.data(), parts_.title.size());
-        duk_put_prop_string(c, -2, "title");
-        duk_get_prop_string(c, -1, "body");
-        duk_push_lstring(c, parts_.bodyHTML.data(), parts_.bodyHTML.size());
-        duk_put_prop_string(c, -2, "innerHTML");
-        duk_pop_3(c);
-        duk_push_undefined(c);
-        return false;
-      },
-      nullptr);
-  uikit::WebView::loadHTMLString(std::move(html));
-
-  HistoryEntry entry{load_->request, load_->html};
-  switch (load_->move) {
-    case HistoryMove::Push:
-      if (!history_.empty()) history_.erase(history_.begin() + static_cast<std::ptrdiff_t>(historyIndex_) + 1, history_.end());
-      history_.push_back(std::move(entry));
-      if (history_.size() > kMaxHistory) history_.erase(history_.begin());
-      historyIndex_ = history_.size() - 1;
-      break;
-    case HistoryMove::Replace:
-    case HistoryMove::Stay:
-      if (history_.empty()) history_.push_back(std::move(entry));
-      break;
-    case HistoryMove::MoveTo:
-      if (load_->moveTo < history_.size()) historyIndex_ = load_->moveTo;
-      break;
-  }
-  runNextScript(generation);
-}
-
-void WebView::evaluateScriptText(const std::string& text, const std::string& name) {
-  if (text.size() > WebViewLimits::current().maxScriptBytes) {
-    log("error: script " + name + " is over the size limit; skipped");
+  void* view = engineView();
+  load_->url = url.absoluteString();
+  if (!view) {
+    loadFailed(generation, loadError(kErrorDomain, kErrorWebProcessTerminated,
+                                     "The web engine is not available: " + engine::startError(), load_->url));
     return;
   }
-  enter([&](ScriptContext& c) { return c.evaluate(text, name); });
+  load_->inEngine = true;
+  uikit::WebView::loadHTMLString(html);
+  engine::api()->view_load_html(view, html.data(), html.size(), load_->url.c_str());
 }
 
-void WebView::runNextScript(std::uint64_t generation) {
-  while (generation == generation_ && document_ && document_->nextScript < parts_.scripts.size()) {
-    const HTMLScript script = parts_.scripts[document_->nextScript++];
-    if (!script.src) {
-      evaluateScriptText(script.text, document_->url);
-      continue;
-    }
-    auto url = resolveReference(document_->url, *script.src);
-    if (!url) {
-      log("error: bad script URL " + *script.src);
-      continue;
-    }
+void WebView::engineLoadEvent(int event, const std::string& uri, int code, const std::string& message) {
+  auto keep = self();
+  if (event == WV_LOAD_STARTED && code == 1) {
+    // The page's main frame left for a page the delegate allowed: we load it ourselves.
+    NavigationType type = NavigationType::Other;
+    for (auto it = allowed_.rbegin(); it != allowed_.rend(); ++it)
+      if (it->first == uri) {
+        type = it->second;
+        break;
+      }
+    allowed_.clear();
+    auto url = net::URL::fromString(uri);
+    if (!url) return;
     net::URLRequest request = withUserAgent(net::URLRequest(*url));
-    request.headers.set("Referer", document_->url);
-    std::weak_ptr<WebView> weak = self();
-    const std::uint64_t documentId = document_->id;
-    const std::string name = url->absoluteString();
-    auto client = std::make_shared<ScriptClient>([weak, generation, documentId, name](std::optional<std::string> text) {
-      auto v = weak.lock();
-      if (!v || !v->document_ || v->document_->id != documentId) return;
-      v->document_->scriptConnection.reset();
-      v->document_->scriptClient.reset();
-      if (generation != v->generation_) return;
-      if (text) v->evaluateScriptText(*text, name);
-      else v->log("error: script " + name + " did not load");
-      v->runNextScript(generation);
-    });
-    auto connection = net::URLConnection::create(request, client, net::deliverOnRunLoop(dispatch::RunLoop::main()));
-    if (!connection) {
-      log("error: script " + name + " cannot be loaded");
-      continue;
-    }
-    document_->scriptClient = client;
-    document_->scriptConnection = connection;
-    connection->start();
+    if (request_) request.headers.set("Referer", documentURL_);
+    beginLoad(std::move(request), type, std::nullopt, type == NavigationType::Reload ? HistoryMove::Stay : HistoryMove::Push);
     return;
   }
-  if (generation == generation_ && document_ && document_->nextScript >= parts_.scripts.size()) finishDocument(generation);
+  if (!load_ || !load_->inEngine) return;
+  const std::uint64_t generation = load_->generation;
+  switch (event) {
+    case WV_LOAD_STARTED:
+      break;
+    case WV_LOAD_COMMITTED: {
+      if (load_->committed) break;
+      load_->committed = true;
+      request_ = load_->request;
+      documentURL_ = load_->url;
+      HistoryEntry entry{load_->request, load_->html};
+      switch (load_->move) {
+        case HistoryMove::Push:
+          if (!history_.empty())
+            history_.erase(history_.begin() + static_cast<std::ptrdiff_t>(historyIndex_) + 1, history_.end());
+          history_.push_back(std::move(entry));
+          if (history_.size() > kMaxHistory) history_.erase(history_.begin());
+          historyIndex_ = history_.size() - 1;
+          break;
+        case HistoryMove::Replace:
+        case HistoryMove::Stay:
+          if (history_.empty()) history_.push_back(std::move(entry));
+          break;
+        case HistoryMove::MoveTo:
+          if (load_->moveTo < history_.size()) historyIndex_ = load_->moveTo;
+          break;
+      }
+      break;
+    }
+    case WV_LOAD_FINISHED:
+      if (!load_->committed) break;
+      load_.reset();
+      loading_ = false;
+      if (auto d = delegate_.lock()) d->webViewDidFinishLoad(*this);
+      break;
+    case WV_LOAD_FAILED:
+      if (code == kEngineCancelled || code == kEngineInterruptedByPolicy) break;
+      loadFailed(generation, loadError(kErrorDomain, code, message, load_->url.empty() ? uri : load_->url));
+      break;
+    default:
+      break;
+  }
 }
 
-void WebView::fireEvent(const char* target, const char* type) {
-  const std::string script = std::string("(function(){var e=new Event('") + type + "');" + target +
-                             ".dispatchEvent(e);})();";
-  enter([&](ScriptContext& c) { return c.evaluate(script, "event"); });
-}
-
-void WebView::finishDocument(std::uint64_t generation) {
+int WebView::engineNavigation(const std::string& rawURI, int type, bool newWindow, bool userGesture) {
   auto keep = self();
-  enter([](ScriptContext& c) { return c.evaluate("document.readyState='interactive';", "event"); });
-  fireEvent("document", "DOMContentLoaded");
-  if (generation != generation_) return;
-  enter([](ScriptContext& c) { return c.evaluate("document.readyState='complete';", "event"); });
-  fireEvent("window", "load");
-  if (generation != generation_ || !load_) return;
-  load_.reset();
-  loading_ = false;
-  if (auto d = delegate_.lock()) d->webViewDidFinishLoad(*this);
+  std::string uri = rawURI;
+  // A frame that lives on our scheme navigates within it: the page meant the URL after it.
+  if (uri.rfind(kOurSchemePrefix, 0) == 0) uri.erase(0, std::string_view(kOurSchemePrefix).size());
+  const std::string scheme = lowerScheme(uri);
+  // What never leaves the page (frames made by script, data and blob URLs) is not a
+  // navigation anyone outside it needs to hear of.
+  if (scheme == "about" || scheme == "data" || scheme == "blob" || scheme == "javascript") return WV_POLICY_USE;
+  auto url = net::URL::fromString(uri);
+  if (!url) {
+    log("warn: not a URL: " + uri.substr(0, 200));
+    return WV_POLICY_IGNORE;
+  }
+  NavigationType navType = type >= 0 && type <= 5 ? static_cast<NavigationType>(type) : NavigationType::Other;
+  if (newWindow && userGesture && navType == NavigationType::Other) navType = NavigationType::LinkClicked;
+  net::URLRequest request = withUserAgent(net::URLRequest(*url));
+  if (request_) request.headers.set("Referer", documentURL_);
+  const bool allowedByDelegate = askDelegate(request, navType);
+  if (!allowedByDelegate) return WV_POLICY_IGNORE;
+  if (newWindow) return WV_POLICY_IGNORE;  // no second window: the delegate has heard of it
+  if (scheme == "http" || scheme == "https") {
+    allowed_.emplace_back(uri, navType);
+    while (allowed_.size() > kMaxAllowed) allowed_.pop_front();
+    return WV_POLICY_USE;
+  }
+  log("info: nothing loads " + scheme + " URLs: " + uri.substr(0, 200));
+  return WV_POLICY_IGNORE;
 }
 
-ScriptContext::Result WebView::enter(const std::function<ScriptContext::Result(ScriptContext&)>& body) {
-  if (!document_ || !document_->ctx) return {};
+void WebView::engineMessage(const std::string& json) {
+  auto value = foundation::jsonParse(json);
+  if (!value) return;
+  const auto* kind = value->get("kind");
+  const auto* text = value->get("text");
+  if (!kind || !text || !kind->asString() || !text->asString()) return;
+  std::string line;
+  if (*kind->asString() == "console") {
+    const auto* level = value->get("level");
+    line = "console." + (level && level->asString() ? *level->asString() : std::string("log")) + ": " + *text->asString();
+  } else {
+    line = "error: " + *text->asString();
+    const auto* source = value->get("source");
+    const auto* lineNo = value->get("line");
+    if (source && source->asString() && !source->asString()->empty()) {
+      std::string src = *source->asString();
+      if (src.rfind(kOurSchemePrefix, 0) == 0) src.erase(0, std::string_view(kOurSchemePrefix).size());
+      line += " (" + src;
+      if (lineNo && lineNo->doubleValue() && *lineNo->doubleValue() > 0)
+        line += ":" + std::to_string(static_cast<long long>(*lineNo->doubleValue()));
+      line += ")";
+    }
+  }
+  log(line);
+}
+
+void WebView::engineProcessEnded(int reason) {
   auto keep = self();
-  ++scriptDepth_;
-  auto result = body(*document_->ctx);
-  --scriptDepth_;
-  if (!result.ok) log("error: " + result.error);
-  if (scriptDepth_ == 0) flushNavigations();
-  return result;
-}
-
-void WebView::enqueueNavigation(std::string url, NavigationType type, std::string method,
-                                std::optional<std::string> body) {
-  if (navigations_.size() >= WebViewLimits::current().maxNavigationsPerTurn) {
-    log("warn: too many navigations in one turn; dropped " + url.substr(0, 200));
+  const char* why = reason == WV_PROCESS_MEMORY         ? "it went over its memory bound"
+                    : reason == WV_PROCESS_UNRESPONSIVE ? "it stopped answering"
+                    : reason == WV_PROCESS_BY_HOST      ? "the host ended it"
+                                                        : "it crashed";
+  log(std::string("error: the page's web process ended: ") + why);
+  if (load_ && load_->inEngine) {
+    loadFailed(load_->generation, loadError(kErrorDomain, kErrorWebProcessTerminated,
+                                            std::string("The page's web process ended: ") + why, load_->url));
     return;
   }
-  navigations_.push_back(QueuedNavigation{std::move(url), type, std::move(method), std::move(body)});
-}
-
-void WebView::flushNavigations() {
-  if (flushing_) return;
-  auto keep = self();
-  flushing_ = true;
-  while (!navigations_.empty()) {
-    QueuedNavigation next = std::move(navigations_.front());
-    navigations_.pop_front();
-    auto url = resolveReference(documentURL(), next.url);
-    if (!url) {
-      log("warn: not a URL: " + next.url.substr(0, 200));
-      continue;
-    }
-    if (lowerScheme(*url) == "javascript") {
-      const std::string code = url->absoluteString().substr(url->absoluteString().find(':') + 1);
-      const std::string decoded = net::percentUnescape(code).value_or(code);
-      enter([&](ScriptContext& c) { return c.evaluate(decoded, "javascript-url"); });
-      continue;
-    }
-    net::URLRequest request = withUserAgent(net::URLRequest(*url));
-    request.method = next.method;
-    if (next.body) {
-      request.body = net::Bytes(next.body->begin(), next.body->end());
-      request.headers.set("Content-Type", "application/x-www-form-urlencoded");
-    }
-    if (document_) request.headers.set("Referer", document_->url);
-    if (!askDelegate(request, next.type)) continue;
-    std::optional<std::string> html;
-    HistoryMove move = HistoryMove::Push;
-    if (next.type == NavigationType::Reload) {
-      move = HistoryMove::Stay;
-      if (!history_.empty()) html = history_[historyIndex_].html;
-    }
-    beginLoad(std::move(request), next.type, std::move(html), move);
-  }
-  flushing_ = false;
-}
-
-std::uint64_t WebView::addTimer(double seconds, bool repeats) {
-  if (!document_ || document_->timers.size() >= WebViewLimits::current().maxTimersPerDocument) return 0;
-  seconds = std::min(seconds, kMaxTimerSeconds);
-  const double interval = std::max(seconds, kMinIntervalSeconds);
-  const std::uint64_t id = ++document_->nextTimerId;
-  std::weak_ptr<WebView> weak = self();
-  const std::uint64_t documentId = document_->id;
-  const auto timer = dispatch::RunLoop::main().addTimer(
-      seconds, interval, repeats,
-      [weak, documentId, id, repeats] {
-        if (auto v = weak.lock()) v->fireTimer(documentId, id, repeats);
-      },
-      dispatch::TimerModes::Common);
-  document_->timers[id] = timer;
-  return id;
-}
-
-void WebView::clearTimer(std::uint64_t id) {
-  if (!document_) return;
-  auto it = document_->timers.find(id);
-  if (it == document_->timers.end()) return;
-  dispatch::RunLoop::main().invalidateTimer(it->second);
-  document_->timers.erase(it);
-  if (auto* c = document_->ctx->context()) Natives::removeTimerFunction(c, id);
-}
-
-void WebView::fireTimer(std::uint64_t documentId, std::uint64_t id, bool repeats) {
-  if (!document_ || document_->id != documentId) return;
-  auto it = document_->timers.find(id);
-  if (it == document_->timers.end()) return;
-  if (!repeats) document_->timers.erase(it);
-  auto keep = self();
-  enter([&](ScriptContext& c) {
-    return c.call(
-        [&](duk_context* ctx) {
-          duk_push_global_stash(ctx);
-          if (!duk_get_prop_string(ctx, -1, "t")) {
-            duk_pop_2(ctx);
-            return false;
-          }
-          if (!duk_get_prop_index(ctx, -1, static_cast<duk_uarridx_t>(id))) {
-            duk_pop_3(ctx);
-            return false;
-          }
-          duk_remove(ctx, -2);
-          duk_remove(ctx, -2);
-          return true;
-        },
-        nullptr);
-  });
-  if (!repeats && document_ && document_->id == documentId) {
-    if (auto* c = document_->ctx->context()) Natives::removeTimerFunction(c, id);
-  }
+  if (auto d = delegate_.lock()) d->webViewWebContentProcessDidTerminate(*this);
 }
 
 void WebView::log(std::string line) {
   if (line.size() > 2000) line.resize(2000);
+  foundation::systemLog("WebView " + documentURL_.substr(0, 200) + ": " + line);
   console_.push_back(std::move(line));
   while (console_.size() > kMaxConsoleLines) console_.pop_front();
 }
 
+// ---- evaluation
+
+std::optional<std::string> WebView::evaluateAndWait(std::string_view script, double seconds) const {
+  if (!engineView_) return std::nullopt;
+  auto wait = std::make_shared<EvaluationWait>();
+  engine::api()->view_evaluate(engineView_, script.data(), script.size(), onEvaluated,
+                               new std::shared_ptr<EvaluationWait>(wait));
+  dispatch::RunLoop::main().runUntil([&] { return wait->done; }, seconds);
+  return wait->result;
+}
+
 std::string WebView::stringByEvaluatingJavaScriptFromString(std::string_view script) {
   WV_DCHECK_MAIN_THREAD();
-  if (!document_) return uikit::WebView::stringByEvaluatingJavaScriptFromString(script);
   if (script.size() > WebViewLimits::current().maxScriptBytes) return "";
-  auto result = enter([&](ScriptContext& c) { return c.evaluate(script, "evaluate"); });
-  return result.ok ? result.value : "";
+  if (!engineView_) return uikit::WebView::stringByEvaluatingJavaScriptFromString(script);
+  auto keep = self();
+  return evaluateAndWait(script, WebViewLimits::current().maxRunSeconds).value_or("");
 }
 
 void WebView::evaluateJavaScript(std::string script, EvaluationCompletion completion) {
   WV_DCHECK_MAIN_THREAD();
-  std::weak_ptr<WebView> weak = self();
-  dispatch::RunLoop::main().performBlock([weak, script = std::move(script), completion = std::move(completion)] {
-    auto v = weak.lock();
-    if (!v || !v->document_) {
-      if (completion) completion(std::nullopt, std::string("no document"));
-      return;
-    }
-    if (script.size() > WebViewLimits::current().maxScriptBytes) {
-      if (completion) completion(std::nullopt, std::string("script too large"));
-      return;
-    }
-    auto result = v->enter([&](ScriptContext& c) { return c.evaluate(script, "evaluate"); });
-    if (!completion) return;
-    if (result.ok) completion(result.value, std::nullopt);
-    else completion(std::nullopt, result.error);
-  });
+  void* view = script.size() > WebViewLimits::current().maxScriptBytes ? nullptr : engineView();
+  if (!view) {
+    const std::string why = engineView_ ? "script too large" : "no web engine";
+    if (completion)
+      dispatch::RunLoop::main().performBlock([completion, why] { completion(std::nullopt, why); });
+    return;
+  }
+  auto wait = std::make_shared<EvaluationWait>();
+  wait->completion = std::move(completion);
+  engine::api()->view_evaluate(view, script.data(), script.size(), onEvaluated,
+                               new std::shared_ptr<EvaluationWait>(wait));
 }
+
+// ---- history and loads
 
 void WebView::stopLoading() {
   WV_DCHECK_MAIN_THREAD();
   if (load_ && load_->connection) load_->connection->cancel();
-  if (document_ && document_->scriptConnection) {
-    document_->scriptConnection->cancel();
-    document_->scriptConnection.reset();
-  }
+  if (engineView_ && load_ && load_->inEngine) engine::api()->view_stop(engineView_);
   if (load_ || loading_) ++generation_;
   load_.reset();
   loading_ = false;
@@ -804,12 +601,9 @@ void WebView::reload() {
   beginLoad(entry.request, NavigationType::Reload, entry.html, HistoryMove::Stay);
 }
 
-std::optional<net::URLRequest> WebView::request() const {
-  if (!document_) return std::nullopt;
-  return document_->request;
-}
+std::optional<net::URLRequest> WebView::request() const { return request_; }
 
-std::string WebView::documentURL() const { return document_ ? document_->url : "about:blank"; }
+std::string WebView::documentURL() const { return documentURL_; }
 
 void WebView::resetHistory() {
   WV_DCHECK_MAIN_THREAD();
@@ -820,77 +614,136 @@ void WebView::resetHistory() {
   historyIndex_ = 0;
 }
 
+void WebView::terminateWebProcess() {
+  WV_DCHECK_MAIN_THREAD();
+  if (engineView_) engine::api()->view_terminate(engineView_);
+}
+
+// ---- fingers
+
+void WebView::tapAtPoint(uikit::Point point) {
+  WV_DCHECK_MAIN_THREAD();
+  if (engineView_) engine::api()->view_click(engineView_, point.x, point.y);
+}
+
 bool WebView::tapLink(std::size_t index) {
   WV_DCHECK_MAIN_THREAD();
-  if (index >= parts_.links.size()) return false;
-  enqueueNavigation(parts_.links[index], NavigationType::LinkClicked, "GET", std::nullopt);
-  if (scriptDepth_ == 0) flushNavigations();
+  if (!engineView_) return false;
+  auto keep = self();
+  // A finger at the link's middle when it has a box inside the view; else the link's own
+  // click (a link with no box of its own is still one an assistive tap can follow).
+  const std::string where = evaluateAndWait(
+      "(function(){var a=document.querySelectorAll('a[href]')[" + std::to_string(index) +
+          "];if(!a)return 'none';var r=a.getClientRects()[0];"
+          "if(r&&r.width>0&&r.height>0&&r.left>=0&&r.top>=0&&r.left+r.width/2<innerWidth&&r.top+r.height/2<innerHeight"
+          "&&document.elementFromPoint(r.left+r.width/2,r.top+r.height/2)&&a.contains(document.elementFromPoint(r.left+r.width/2,r.top+r.height/2)))"
+          "return (r.left+r.width/2)+','+(r.top+r.height/2);a.click();return 'click';})()",
+      WebViewLimits::current().maxRunSeconds).value_or("none");
+  if (where == "none") return false;
+  if (where != "click") {
+    const auto comma = where.find(',');
+    tapAtPoint({std::strtod(where.c_str(), nullptr), std::strtod(where.c_str() + comma + 1, nullptr)});
+  }
   return true;
 }
 
 bool WebView::submitForm(std::size_t index) {
   WV_DCHECK_MAIN_THREAD();
-  if (index >= parts_.forms.size()) return false;
-  const HTMLForm& form = parts_.forms[index];
-  std::string query;
-  for (const auto& [k, v] : form.fields) {
-    if (!query.empty()) query += '&';
-    query += net::percentEscape(k) + "=" + net::percentEscape(v);
+  if (!engineView_) return false;
+  auto keep = self();
+  return evaluateAndWait("(function(){var f=document.forms[" + std::to_string(index) +
+                             "];if(!f)return 'none';if(f.requestSubmit)f.requestSubmit();else f.submit();return 'ok';})()",
+                         WebViewLimits::current().maxRunSeconds)
+             .value_or("none") == "ok";
+}
+
+DocumentParts WebView::documentParts() {
+  WV_DCHECK_MAIN_THREAD();
+  DocumentParts parts;
+  if (!engineView_) return parts;
+  auto keep = self();
+  auto json = evaluateAndWait(
+      "JSON.stringify({title:document.title,body:document.body?document.body.innerHTML:'',"
+      "links:Array.prototype.map.call(document.querySelectorAll('a[href]'),function(a){return a.href;})})",
+      WebViewLimits::current().maxRunSeconds);
+  if (!json) return parts;
+  auto value = foundation::jsonParse(*json);
+  if (!value) return parts;
+  if (const auto* t = value->get("title"); t && t->asString()) parts.title = *t->asString();
+  if (const auto* b = value->get("body"); b && b->asString()) parts.bodyHTML = *b->asString();
+  if (const auto* l = value->get("links"); l && l->asArray())
+    for (const auto& link : *l->asArray())
+      if (link.asString()) {
+        std::string href = *link.asString();
+        if (href.rfind(kOurSchemePrefix, 0) == 0) href.erase(0, std::string_view(kOurSchemePrefix).size());
+        parts.links.push_back(std::move(href));
+      }
+  return parts;
+}
+
+// ---- drawing
+
+namespace {
+void onSnapshot(void* context, const unsigned char* rgba, int width, int height) {
+  auto* holder = static_cast<std::shared_ptr<std::optional<std::vector<std::uint8_t>>>*>(context);
+  auto out = *holder;
+  delete holder;
+  std::vector<std::uint8_t> pixels;
+  if (rgba && width > 0 && height > 0) {
+    pixels.assign(rgba, rgba + static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    pixels.push_back(static_cast<std::uint8_t>(width & 0xFF));
+    pixels.push_back(static_cast<std::uint8_t>((width >> 8) & 0xFF));
+    pixels.push_back(static_cast<std::uint8_t>((width >> 16) & 0xFF));
+    pixels.push_back(static_cast<std::uint8_t>((width >> 24) & 0xFF));
   }
-  std::string target = form.action.empty() ? documentURL() : form.action;
-  if (form.method == "post") {
-    enqueueNavigation(target, NavigationType::FormSubmitted, "POST", query);
-  } else {
-    const auto hash = target.find('#');
-    if (hash != std::string::npos) target.resize(hash);
-    const auto q = target.find('?');
-    if (q != std::string::npos) target.resize(q);
-    enqueueNavigation(target + "?" + query, NavigationType::FormSubmitted, "GET", std::nullopt);
+  *out = std::move(pixels);
+}
+}  // namespace
+
+void WebView::drawRect(uikit::GraphicsContext& ctx, uikit::Rect) const {
+  if (!engineView_ || !request_) return;
+  // A snapshot of the engine's own drawing, waited for as a synchronous evaluation is;
+  // the last one stands in when a page is too busy to draw.
+  auto out = std::make_shared<std::optional<std::vector<std::uint8_t>>>();
+  engine::api()->view_snapshot(engineView_, onSnapshot,
+                               new std::shared_ptr<std::optional<std::vector<std::uint8_t>>>(out));
+  dispatch::RunLoop::main().runUntil([&] { return out->has_value(); }, kSnapshotSeconds);
+  auto& self = const_cast<WebView&>(*this);
+  if (out->has_value() && (*out)->size() > 4) {
+    auto& bytes = **out;
+    const std::size_t n = bytes.size() - 4;
+    const int width = bytes[n] | (bytes[n + 1] << 8) | (bytes[n + 2] << 16) | (bytes[n + 3] << 24);
+    bytes.resize(n);
+    auto snap = std::make_shared<Snapshot>();
+    snap->width = width;
+    snap->height = width > 0 ? static_cast<int>(n / 4 / static_cast<std::size_t>(width)) : 0;
+    snap->rgba = std::move(bytes);
+    self.snapshot_ = snap;
   }
-  if (scriptDepth_ == 0) flushNavigations();
-  return true;
+  if (!snapshot_ || snapshot_->width <= 0 || snapshot_->height <= 0) return;
+  // Straight alpha for the image, as Image holds it.
+  std::vector<std::uint8_t> straight = snapshot_->rgba;
+  for (std::size_t i = 0; i + 3 < straight.size(); i += 4) {
+    const unsigned a = straight[i + 3];
+    if (a == 0 || a == 255) continue;
+    for (int c = 0; c < 3; ++c) straight[i + static_cast<std::size_t>(c)] =
+        static_cast<std::uint8_t>(std::min(255u, straight[i + static_cast<std::size_t>(c)] * 255u / a));
+  }
+  uikit::Image image(static_cast<std::uint32_t>(snapshot_->width), static_cast<std::uint32_t>(snapshot_->height),
+                     std::move(straight));
+  // The snapshot is in the page's pixels, one per point of the view.
+  ctx.drawImage(image, uikit::Rect{{0, 0}, {static_cast<double>(snapshot_->width), static_cast<double>(snapshot_->height)}});
 }
 
 bool WebView::hasDrawnContent() const {
-  if (!document_ || !document_->ctx) return false;
-  auto result = document_->ctx->evaluate("String(document.body.innerHTML)", "draw");
-  if (!result.ok) return false;
-  const std::string text = innerTextOfHTML(result.value);
-  if (text.find_first_not_of(" \t\r\n") != std::string::npos) return true;
-  return containsNoCase(result.value, "<img") || containsNoCase(result.value, "<canvas") ||
-         containsNoCase(result.value, "<svg") || containsNoCase(result.value, "<video");
-}
-
-void WebView::drawRect(uikit::GraphicsContext& ctx, uikit::Rect rect) const {
-  if (!document_ || !document_->ctx) return;
-  auto result = document_->ctx->evaluate("String(document.body.innerHTML)", "draw");
-  if (!result.ok) return;
-  const std::string text = innerTextOfHTML(result.value);
-  const bool media = containsNoCase(result.value, "<img") || containsNoCase(result.value, "<canvas") ||
-                     containsNoCase(result.value, "<svg") || containsNoCase(result.value, "<video");
-  const uikit::Rect b = bounds();
-  // Ink that stands out from the view's background.
-  const auto bg = backgroundColor().value_or(uikit::Color::clearColor());
-  const double luminance = 0.299 * bg.red + 0.587 * bg.green + 0.114 * bg.blue;
-  const uikit::Color ink = (bg.alpha > 0.5 && luminance < 0.5) ? uikit::Color::whiteColor()
-                                                               : uikit::Color{0.1, 0.1, 0.12, 1};
-  double y = 4;
-  std::size_t start = 0;
-  while (start <= text.size() && y + 12 <= b.size.height) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::size_t chars = end - start;
-    if (chars > 0) {
-      const double width = std::min(b.size.width - 8, 7.0 * static_cast<double>(chars));
-      if (width > 0) ctx.fillRect(uikit::Rect{{4, y}, {width, 12}}, ink);
-      y += 16;
-    }
-    if (end == text.size()) break;
-    start = end + 1;
-  }
-  if (media && b.size.width > 8 && b.size.height > y + 4) {
-    ctx.fillRect(uikit::Rect{{4, y}, {b.size.width - 8, b.size.height - y - 4}}, ink);
-  }
+  uikit::GraphicsContext ctx(static_cast<std::uint32_t>(std::max(1.0, bounds().size.width)),
+                             static_cast<std::uint32_t>(std::max(1.0, bounds().size.height)));
+  drawRect(ctx, bounds());
+  const auto& d = ctx.data();
+  if (d.size() < 4) return false;
+  for (std::size_t i = 4; i + 3 < d.size(); i += 4)
+    if (d[i] != d[0] || d[i + 1] != d[1] || d[i + 2] != d[2] || d[i + 3] != d[3]) return true;
+  return false;
 }
 
 }  // namespace webkit

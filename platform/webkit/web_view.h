@@ -1,8 +1,8 @@
 #pragma once
-// The web view: a document per load whose scripts run in a duktape heap of its own, a
-// small window/document/location environment, every navigation offered to a delegate,
-// load callbacks, evaluation, timers on the main run loop, history, and drawing into
-// the headless UIKit's bitmap. docs/webkit.md tells the whole design.
+// The web view: pages run in WebKitGTK (loaded at the first web view, engine.h), every
+// navigation offered to a delegate, load callbacks on the main thread, evaluation,
+// history, every request of a page answered through platform/net, the page drawn into
+// the headless UIKit's bitmap and taps as pointer events. docs/webkit.md tells the design.
 //
 // Threads: a web view belongs to the main thread. Every public method must be called
 // there (checked in debug builds), and every delegate callback arrives there.
@@ -20,12 +20,8 @@
 #include "platform/net/connection.h"
 #include "platform/net/http.h"
 #include "platform/uikit/web_view.h"
-#include "platform/webkit/document_heaps.h"
-#include "platform/webkit/html_scanner.h"
-#include "platform/webkit/script_context.h"
 
 namespace webkit {
-
 enum class NavigationType : long {
   LinkClicked = 0,
   FormSubmitted = 1,
@@ -40,20 +36,26 @@ inline constexpr const char* kErrorDomain = "webkit.load";
 enum : long {
   kErrorFrameLoadInterrupted = 102,
   kErrorDocumentTooLarge = -1103,
+  // The page's web process ended (crashed, over its memory bound, or stopped by our
+  // watchdog) while it loaded.
+  kErrorWebProcessTerminated = 300,
 };
 // User-info keys of a load error: the failing URL's absolute text under both.
 inline constexpr const char* kURLErrorKey = "NSURLErrorKey";
 inline constexpr const char* kErrorFailingURLStringKey = "NSErrorFailingURLStringKey";
 
-// Bounds on what one page may make the host do. Process-wide; tests narrow them.
+// Bounds on what one page may make the host do. Process-wide; tests narrow them. The
+// memory bound and the watchdog take effect when the engine starts (the first web view).
 struct WebViewLimits {
   std::size_t maxDocumentBytes = 4u << 20;
   std::size_t maxScriptBytes = 2u << 20;
-  std::size_t maxScriptsPerDocument = 256;
-  std::size_t maxHeapBytes = 64u << 20;
+  // How long a synchronous evaluation waits for the page's answer.
   double maxRunSeconds = 1.0;
-  std::size_t maxTimersPerDocument = 1000;
-  std::size_t maxNavigationsPerTurn = 1000;
+  // Memory of one web process, and the share of it at which the engine ends the process.
+  unsigned memoryLimitMegabytes = 512;
+  double memoryKillThreshold = 0.9;
+  // A page that leaves our ping unanswered this long is ended.
+  double watchdogSeconds = 3.0;
 
   static WebViewLimits& current();
 };
@@ -71,6 +73,16 @@ class WebViewDelegate {
   virtual void webViewDidStartLoad(WebView&) {}
   virtual void webViewDidFinishLoad(WebView&) {}
   virtual void webViewDidFailLoadWithError(WebView&, const foundation::Error&) {}
+  // The loaded page's web process ended (crash, memory, watchdog); the view shows nothing
+  // and loads again when asked.
+  virtual void webViewWebContentProcessDidTerminate(WebView&) {}
+};
+
+// What a page shows, read from its live document.
+struct DocumentParts {
+  std::string title;
+  std::string bodyHTML;
+  std::vector<std::string> links;  // the href of each <a href>, resolved, in document order
 };
 
 class WebView : public uikit::WebView {
@@ -113,11 +125,14 @@ class WebView : public uikit::WebView {
   using EvaluationCompletion = std::function<void(std::optional<std::string> result, std::optional<std::string> error)>;
   void evaluateJavaScript(std::string script, EvaluationCompletion completion = nullptr);
 
-  // A finger on the document's n-th link (navigation type 0) or submitting its n-th form
-  // (type 1, the form's fields in a GET query or a POST body). False when there is none.
+  // A finger on the document's n-th link (a pointer event at its middle when it shows
+  // there; else its own click, as an assistive tap gives) or its n-th form submitted.
+  // False when there is none.
   bool tapLink(std::size_t index);
   bool submitForm(std::size_t index);
-  const HTMLDocumentParts& documentParts() const { return parts_; }
+  // A finger at `point` of the view: pointer down and up there.
+  void tapAtPoint(uikit::Point point);
+  DocumentParts documentParts();
 
   // Property holders of the platform's web view.
   bool scalesPageToFit = false;
@@ -132,17 +147,19 @@ class WebView : public uikit::WebView {
     bool scrollsToTop = true;
   } scrollView;
 
-  // Whether the body shows anything (text or an image).
+  // Whether the page draws anything but one colour.
   bool hasDrawnContent() const;
   void drawRect(uikit::GraphicsContext& ctx, uikit::Rect rect) const override;
+  void setFrame(uikit::Rect frame) override;
 
-  // What the page wrote to its console, newest last (bounded); for tests and drivers.
+  // What the page wrote to its console and its uncaught errors, newest last (bounded);
+  // for tests and drivers. Each line also goes to the system log.
   const std::deque<std::string>& consoleMessages() const { return console_; }
+  // Ends the page's web process as a crash would (tests, and the watchdog's path).
+  void terminateWebProcess();
 
-  // Natives of the page environment (internal).
-  struct Natives;
-  // Where every web view's document heaps come from and go to (document_heaps.h).
-  static DocumentHeaps& documentHeaps();
+  // Reports of the engine (internal).
+  struct EngineEvents;
 
  private:
   struct HistoryEntry {
@@ -152,47 +169,37 @@ class WebView : public uikit::WebView {
   enum class HistoryMove { Push, Replace, Stay, MoveTo };
   struct PendingLoad;
   class LoadClient;
-  struct Document;
+  struct Snapshot;
 
   std::shared_ptr<WebView> self() { return std::static_pointer_cast<WebView>(shared_from_this()); }
+  void* engineView();
   net::URLRequest withUserAgent(net::URLRequest request) const;
   bool askDelegate(const net::URLRequest& request, NavigationType type);
   void beginLoad(net::URLRequest request, NavigationType type, std::optional<std::string> html, HistoryMove move,
                  std::size_t moveTo = 0);
   void loadFailed(std::uint64_t generation, foundation::Error error);
   void commit(std::uint64_t generation, std::string html, net::URL url);
-  void runNextScript(std::uint64_t generation);
-  void finishDocument(std::uint64_t generation);
-  void evaluateScriptText(const std::string& text, const std::string& name);
-  void fireEvent(const char* target, const char* type);
-  void flushNavigations();
-  void enqueueNavigation(std::string url, NavigationType type, std::string method, std::optional<std::string> body);
-  std::uint64_t addTimer(double seconds, bool repeats);
-  void clearTimer(std::uint64_t id);
-  void fireTimer(std::uint64_t documentId, std::uint64_t id, bool repeats);
-  void destroyDocument();
+  void engineLoadEvent(int event, const std::string& uri, int code, const std::string& message);
+  int engineNavigation(const std::string& uri, int type, bool newWindow, bool userGesture);
+  void engineMessage(const std::string& json);
+  void engineProcessEnded(int reason);
   void log(std::string line);
-  ScriptContext::Result enter(const std::function<ScriptContext::Result(ScriptContext&)>& body);
+  std::optional<std::string> evaluateAndWait(std::string_view script, double seconds) const;
 
   std::weak_ptr<WebViewDelegate> delegate_;
-  std::unique_ptr<Document> document_;
+  void* engineView_ = nullptr;
   std::unique_ptr<PendingLoad> load_;
-  HTMLDocumentParts parts_;
   std::uint64_t generation_ = 0;
-  std::uint64_t documentCounter_ = 0;
   bool loading_ = false;
+  // The committed document.
+  std::optional<net::URLRequest> request_;
+  std::string documentURL_ = "about:blank";
   std::vector<HistoryEntry> history_;
   std::size_t historyIndex_ = 0;
-  struct QueuedNavigation {
-    std::string url;
-    NavigationType type;
-    std::string method;
-    std::optional<std::string> body;
-  };
-  std::deque<QueuedNavigation> navigations_;
-  int scriptDepth_ = 0;
-  bool flushing_ = false;
+  // Page navigations the delegate allowed, by URL: the type a main-frame one loads with.
+  std::deque<std::pair<std::string, NavigationType>> allowed_;
   std::deque<std::string> console_;
+  std::shared_ptr<Snapshot> snapshot_;
 };
 
 }  // namespace webkit

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/dispatch/run_loop.h"
 #include "platform/net/test_server.h"
+#include "platform/net/url_protocol.h"
 #include "platform/uikit/graphics_context.h"
 
 namespace webkit {
@@ -23,9 +25,10 @@ struct Recorder : WebViewDelegate {
   std::function<bool(const std::string&)> allow = [](const std::string& url) {
     std::string scheme = url.substr(0, url.find(':'));
     for (auto& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return scheme != "qomb" && scheme != "mailto";
+    return scheme != "qomb" && scheme != "mailto" && scheme != "tel";
   };
   std::optional<foundation::Error> lastError;
+  int terminated = 0;
 
   bool webViewShouldStartLoadWithRequestNavigationType(WebView&, const net::URLRequest& r, NavigationType t) override {
     questions.push_back({r.url.absoluteString(), t, r.headers.get("User-Agent").value_or("")});
@@ -37,11 +40,12 @@ struct Recorder : WebViewDelegate {
     events.push_back("fail");
     lastError = e;
   }
+  void webViewWebContentProcessDidTerminate(WebView&) override { ++terminated; }
   bool ended() const { return !events.empty() && (events.back() == "finish" || events.back() == "fail"); }
 };
 
 struct WebViewTest : ::testing::Test {
-  std::shared_ptr<WebView> view = WebView::create({{0, 0}, {100, 60}});
+  std::shared_ptr<WebView> view = WebView::create({{0, 0}, {200, 120}});
   std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
   void SetUp() override { view->setDelegate(recorder); }
   void TearDown() override { WebViewLimits::current() = WebViewLimits{}; }
@@ -50,72 +54,100 @@ struct WebViewTest : ::testing::Test {
     view->loadHTMLStringBaseURL(html, net::URL::fromString(base));
     return waitEnd();
   }
-  bool waitEnd(double seconds = 10) {
+  bool waitEnd(double seconds = 20) {
     return dispatch::RunLoop::main().runUntil([&] { return recorder->ended(); }, seconds);
   }
-  std::vector<std::string> urlsAsked() const {
+  bool waitFor(const std::function<bool()>& done, double seconds = 10) {
+    return dispatch::RunLoop::main().runUntil(done, seconds);
+  }
+  std::string eval(const std::string& script) { return view->stringByEvaluatingJavaScriptFromString(script); }
+  std::vector<std::string> urlsAsked(std::size_t from = 0) const {
     std::vector<std::string> out;
-    for (auto& q : recorder->questions) out.push_back(q.url);
+    for (std::size_t i = from; i < recorder->questions.size(); ++i) out.push_back(recorder->questions[i].url);
     return out;
   }
 };
 
-TEST_F(WebViewTest, ScriptNavigationsReachTheDelegateOneAtATimeInOrderWithTheirType) {
+// Bridge messages from timers, iframes and several in one turn reach the delegate one at
+// a time in page order; a refused one leaves the document as it is.
+TEST_F(WebViewTest, BridgeNavigationsReachTheDelegateInPageOrder) {
   ASSERT_TRUE(loadHTML(R"(<html><body>hi<script>
-      location.href = 'qomb://x/first?a=1';
-      window.location.href = 'QOMB://x/second';
-      document.location = 'mailto:someone@example.com';
       var after = 'still here';
+      function viaFrame(url) {
+        var f = document.createElement('iframe');
+        f.style.display = 'none';
+        f.src = url;
+        document.body.appendChild(f);
+      }
+      viaFrame('qomb://x/first?a=1');
+      viaFrame('QOMB://x/second');
+      setTimeout(function () { location.href = 'qomb://x/timer'; }, 0);
     </script></body></html>)"));
-  ASSERT_EQ(recorder->questions.size(), 4u);
-  EXPECT_EQ(recorder->questions[0].url, "https://ads.example/page");
-  EXPECT_EQ(recorder->questions[1].url, "qomb://x/first?a=1");
-  EXPECT_EQ(recorder->questions[2].url, "QOMB://x/second");
-  EXPECT_EQ(recorder->questions[3].url, "mailto:someone@example.com");
+  EXPECT_EQ(recorder->questions.at(0).url, "https://ads.example/page");
+  ASSERT_TRUE(waitFor([&] { return recorder->questions.size() >= 4; }));
+  EXPECT_EQ(urlsAsked(1), (std::vector<std::string>{"qomb://x/first?a=1", "qomb://x/second", "qomb://x/timer"}));
   for (std::size_t i = 1; i < 4; ++i) EXPECT_EQ(recorder->questions[i].type, NavigationType::Other);
-  // A refused navigation leaves the document and its scripts as they were.
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("after"), "still here");
+  EXPECT_EQ(eval("after"), "still here");
   EXPECT_EQ(view->documentURL(), "https://ads.example/page");
+  EXPECT_EQ(eval("location.href"), "https://ads.example/page");
   EXPECT_FALSE(view->canGoBack());
   EXPECT_EQ(recorder->events, (std::vector<std::string>{"start", "finish"}));
 }
 
-TEST_F(WebViewTest, EvaluationNavigationsAreOfferedWhenTheTurnEnds) {
+// What the engine does with several assignments to location.href in one script turn: like
+// every browser, only the last one leaves (docs/webkit.md says what pages do instead).
+TEST_F(WebViewTest, AssignmentsToTheLocationInOneTurnAreCoalesced) {
   ASSERT_TRUE(loadHTML("<body></body>"));
   recorder->questions.clear();
-  view->stringByEvaluatingJavaScriptFromString(
-      "for (var i = 0; i < 5; i++) location.href = 'qomb://h/m?i=' + i + '&s=' + encodeURIComponent('a b;c');");
-  ASSERT_EQ(recorder->questions.size(), 5u);
-  for (int i = 0; i < 5; ++i)
-    EXPECT_EQ(recorder->questions[static_cast<std::size_t>(i)].url,
-              "qomb://h/m?i=" + std::to_string(i) + "&s=a%20b%3Bc");
-}
-
-TEST_F(WebViewTest, IllegalCharactersInScriptURLsAreEscapedAndRelativeURLsResolved) {
-  ASSERT_TRUE(loadHTML("<body></body>", "https://ads.example/dir/page.html"));
-  recorder->questions.clear();
-  recorder->allow = [](const std::string&) { return false; };
-  view->stringByEvaluatingJavaScriptFromString("location.href = 'qomb://h/log?string=a b\\u00e9'; location.href='next.html#x';");
-  ASSERT_EQ(recorder->questions.size(), 2u);
-  EXPECT_EQ(recorder->questions[0].url, "qomb://h/log?string=a%20b%C3%A9");
-  EXPECT_EQ(recorder->questions[1].url, "https://ads.example/dir/next.html#x");
+  eval("for (var i = 0; i < 3; i++) location.href = 'qomb://h/m?i=' + i + '&s=' + encodeURIComponent('a b;c');");
+  ASSERT_TRUE(waitFor([&] { return !recorder->questions.empty(); }));
+  for (int i = 0; i < 10; ++i) dispatch::RunLoop::main().runOnce(0.01);
+  EXPECT_EQ(urlsAsked(), (std::vector<std::string>{"qomb://h/m?i=2&s=a%20b%3Bc"}));
 }
 
 TEST_F(WebViewTest, LinkTapsAndFormSubmitsCarryTheirNavigationTypes) {
-  ASSERT_TRUE(loadHTML(R"(<body><a href="other.html">x</a><a href="tel:123">call</a>
-      <form action="https://ads.example/submit" method="get"><input name="q" value="a b"></form></body>)"));
+  ASSERT_TRUE(loadHTML(R"(<body style="margin:0"><a href="other.html" style="display:block;height:20px">x</a>
+      <a href="tel:123" style="display:block;height:20px">call</a>
+      <form action="https://ads.example/submit" method="get"><input name="q" value="a b"></form></body>)",
+                       "https://ads.example/dir/page.html"));
   recorder->questions.clear();
   recorder->allow = [](const std::string&) { return false; };
   ASSERT_TRUE(view->tapLink(1));
+  ASSERT_TRUE(waitFor([&] { return recorder->questions.size() == 1; }));
   ASSERT_TRUE(view->tapLink(0));
+  ASSERT_TRUE(waitFor([&] { return recorder->questions.size() == 2; }));
   ASSERT_TRUE(view->submitForm(0));
+  ASSERT_TRUE(waitFor([&] { return recorder->questions.size() == 3; }));
   EXPECT_FALSE(view->tapLink(7));
-  ASSERT_EQ(recorder->questions.size(), 3u);
   EXPECT_EQ(recorder->questions[0].url, "tel:123");
   EXPECT_EQ(recorder->questions[0].type, NavigationType::LinkClicked);
-  EXPECT_EQ(recorder->questions[1].url, "https://ads.example/other.html");
-  EXPECT_EQ(recorder->questions[2].url, "https://ads.example/submit?q=a%20b");
+  EXPECT_EQ(recorder->questions[1].url, "https://ads.example/dir/other.html");
+  EXPECT_EQ(recorder->questions[1].type, NavigationType::LinkClicked);
+  EXPECT_EQ(recorder->questions[2].url, "https://ads.example/submit?q=a+b");
   EXPECT_EQ(recorder->questions[2].type, NavigationType::FormSubmitted);
+  EXPECT_EQ(view->documentParts().links,
+            (std::vector<std::string>{"https://ads.example/dir/other.html", "tel:123"}));
+}
+
+// A tap is a pointer event at that point: listeners, inline handlers and window.open see it.
+TEST_F(WebViewTest, TapsArePointerEventsAtThatPoint) {
+  ASSERT_TRUE(loadHTML(R"HTML(<body style="margin:0">
+      <div id="a" style="position:absolute;left:0;top:0;width:100px;height:50px" onclick="hits.push('inline')"></div>
+      <div id="b" style="position:absolute;left:100px;top:0;width:100px;height:50px"></div>
+      <script>
+        var hits = [];
+        document.getElementById('a').addEventListener('click', function (e) { hits.push('a@' + e.clientX + ',' + e.clientY); });
+        document.getElementById('b').addEventListener('click', function () { window.open('https://shop.example/buy'); });
+      </script></body>)HTML"));
+  recorder->questions.clear();
+  recorder->allow = [](const std::string&) { return false; };
+  view->tapAtPoint({20, 30});
+  ASSERT_TRUE(waitFor([&] { return eval("hits.length") == "2"; }));
+  EXPECT_EQ(eval("hits.join(' ')"), "inline a@20,30");
+  view->tapAtPoint({150, 10});
+  ASSERT_TRUE(waitFor([&] { return !recorder->questions.empty(); }));
+  EXPECT_EQ(recorder->questions[0].url, "https://shop.example/buy");
+  EXPECT_EQ(recorder->questions[0].type, NavigationType::LinkClicked);
 }
 
 TEST_F(WebViewTest, AllowedNavigationReplacesTheDocumentAndBuildsHistory) {
@@ -124,13 +156,13 @@ TEST_F(WebViewTest, AllowedNavigationReplacesTheDocumentAndBuildsHistory) {
   view->loadHTMLStringBaseURL("<body><script>var which = 'second';</script></body>",
                               net::URL::fromString("https://ads.example/two"));
   ASSERT_TRUE(waitEnd());
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("which"), "second");
+  EXPECT_EQ(eval("which"), "second");
   EXPECT_TRUE(view->canGoBack());
   recorder->events.clear();
   view->goBack();
   ASSERT_TRUE(waitEnd());
   EXPECT_EQ(recorder->questions.back().type, NavigationType::BackForward);
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("which"), "first");
+  EXPECT_EQ(eval("which"), "first");
   EXPECT_TRUE(view->canGoForward());
   recorder->events.clear();
   view->reload();
@@ -149,124 +181,145 @@ TEST_F(WebViewTest, RefusedLoadChangesNothing) {
   view->loadHTMLStringBaseURL("<script>var v = 2;</script>", net::URL::fromString("https://ads.example/x"));
   dispatch::RunLoop::main().drain();
   EXPECT_TRUE(recorder->events.empty());
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("v"), "1");
+  EXPECT_EQ(eval("v"), "1");
 }
 
-TEST_F(WebViewTest, EnvironmentEventsTimersAndEvaluationResults) {
-  ASSERT_TRUE(loadHTML(R"(<body><script>
+TEST_F(WebViewTest, EvaluationResultsAndAModernPage) {
+  ASSERT_TRUE(loadHTML(R"(<body><div id="box" style="width:37px"></div><script>
       var log = [];
-      document.addEventListener('DOMContentLoaded', function () { log.push('dom:' + document.readyState); });
-      window.onload = function () { log.push('load:' + document.readyState); };
+      document.addEventListener('DOMContentLoaded', () => log.push(`dom:${document.readyState}`));
+      window.onload = () => log.push('load:' + document.readyState);
+      class Box { constructor(el) { this.el = el; } width() { return getComputedStyle(this.el).width; } }
+      const box = new Box(document.getElementById('box'));
       window.__defineGetter__('orientation', function () { return -90; });
-      window.addEventListener('load', function () { setTimeout(function () { log.push('timer'); }, 0); });
+      Promise.resolve().then(() => log.push('promise'));
     </script></body>)"));
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("log.slice(0, 2).join(',')"), "dom:interactive,load:complete");
-  dispatch::RunLoop::main().runUntil([&] { return view->stringByEvaluatingJavaScriptFromString("log.length") == "3"; }, 5);
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("log[2]"), "timer");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("window.orientation"), "-90");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("undefined"), "");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("null"), "");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("throw new Error('x')"), "");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("location.host + location.pathname"), "ads.example/page");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("navigator.userAgent"), WebView::defaultUserAgent());
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("typeof __wv_navigate"), "undefined");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("typeof __wv_keepAttach"), "undefined");
+  EXPECT_EQ(eval("log.join(',')"), "promise,dom:interactive,load:complete");
+  EXPECT_EQ(eval("box.width()"), "37px");
+  EXPECT_EQ(eval("window.orientation"), "-90");
+  EXPECT_EQ(eval("undefined"), "");
+  EXPECT_EQ(eval("null"), "");
+  EXPECT_EQ(eval("throw new Error('x')"), "");
+  EXPECT_EQ(eval("location.host + location.pathname"), "ads.example/page");
+  EXPECT_EQ(eval("navigator.userAgent"), WebView::defaultUserAgent());
+  EXPECT_EQ(eval("document.querySelector('#box').tagName"), "DIV");
 
   std::optional<std::string> async;
   view->evaluateJavaScript("1 + 2", [&](std::optional<std::string> r, std::optional<std::string>) { async = r; });
   EXPECT_FALSE(async);  // never before the caller returns
-  dispatch::RunLoop::main().runUntil([&] { return async.has_value(); }, 5);
+  ASSERT_TRUE(waitFor([&] { return async.has_value(); }));
   EXPECT_EQ(async, "3");
 }
 
-TEST_F(WebViewTest, IntervalsRepeatUntilCleared) {
-  ASSERT_TRUE(loadHTML("<body><script>var n = 0; var id = setInterval(function(){ if (++n == 3) clearInterval(id); }, 1);</script></body>"));
-  dispatch::RunLoop::main().runUntil([&] { return view->stringByEvaluatingJavaScriptFromString("n") == "3"; }, 5);
-  for (int i = 0; i < 5; ++i) dispatch::RunLoop::main().runOnce(0.01);
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("n"), "3");
+// Console lines and uncaught errors as the page itself gets them (the engine hides the
+// details of errors in scripts it counts as another origin's: "Script error.").
+TEST_F(WebViewTest, ConsoleLinesAndUncaughtErrorsAreLogged) {
+  ASSERT_TRUE(loadHTML("<body><script>console.log('hello', 42); console.warn({a: 1});</script></body>"));
+  view->evaluateJavaScript("setTimeout(function () { undefined.x = 1; }, 0)");
+  ASSERT_TRUE(waitFor([&] { return view->consoleMessages().size() >= 3; }));
+  const auto& lines = view->consoleMessages();
+  EXPECT_EQ(lines[0], "console.log: hello 42");
+  EXPECT_EQ(lines[1], "console.warn: {\"a\":1}");
+  EXPECT_EQ(lines[2].rfind("error: TypeError: ", 0), 0u) << lines[2];
+  EXPECT_NE(lines[2].find("(https://ads.example/page:"), std::string::npos) << lines[2];
 }
 
-TEST_F(WebViewTest, HostilePagesAreBounded) {
-  WebViewLimits::current().maxRunSeconds = 0.05;
-  WebViewLimits::current().maxHeapBytes = 8u << 20;
-  ASSERT_TRUE(loadHTML("<body><script>while (true) { try { while (true) {} } catch (e) {} }</script>"
-                       "<script>var reached = 'yes';</script></body>"));
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("reached"), "yes");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("var a = []; while (true) a.push(new Array(100000).join('x') + a.length); 1"), "");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("(function f(){ return f(); })()"), "");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("'alive'"), "alive");
+TEST_F(WebViewTest, DrawsThePageIntoTheBitmap) {
+  ASSERT_TRUE(loadHTML("<body style='margin:0;background:#00f'>"
+                       "<div style='position:absolute;left:0;top:0;width:50px;height:40px;background:#f00'></div></body>"));
+  uikit::GraphicsContext ctx(200, 120);
+  view->renderInContext(ctx);
+  EXPECT_EQ(ctx.pixelAt(10, 10), (std::array<std::uint8_t, 4>{255, 0, 0, 255}));
+  EXPECT_EQ(ctx.pixelAt(150, 100), (std::array<std::uint8_t, 4>{0, 0, 255, 255}));
+  EXPECT_TRUE(view->hasDrawnContent());
+}
 
-  WebViewLimits::current().maxDocumentBytes = 1000;
+// A page that never answers: evaluation returns empty at its bound, the watchdog ends
+// the page, the owner hears of it, and the view loads again.
+TEST_F(WebViewTest, APageThatLoopsForeverIsEndedAndTheViewLoadsAgain) {
+  WebViewLimits::current().maxRunSeconds = 0.2;
+  ASSERT_TRUE(loadHTML("<body><script>var ready = 'yes';</script></body>"));
+  eval("setTimeout(function () { while (true) {} }, 0)");
+  dispatch::RunLoop::main().runUntil([] { return false; }, 0.1);
+  EXPECT_EQ(eval("ready"), "");
+  ASSERT_TRUE(waitFor([&] { return recorder->terminated == 1; }, 15));
+  ASSERT_TRUE(loadHTML("<body><script>var again = 'yes';</script></body>"));
+  EXPECT_EQ(recorder->events.back(), "finish");
+  EXPECT_EQ(eval("again"), "yes");
+
+  // While it loads, an ended process fails the load.
   recorder->events.clear();
+  view->loadHTMLStringBaseURL("<body><script>while (true) {}</script></body>", net::URL::fromString("https://ads.example/hang"));
+  ASSERT_TRUE(waitEnd(15));
+  EXPECT_EQ(recorder->events.back(), "fail");
+  EXPECT_EQ(recorder->lastError->code, kErrorWebProcessTerminated);
+  EXPECT_EQ(*recorder->lastError->userInfo.at(kURLErrorKey).asString(), "https://ads.example/hang");
+}
+
+// A page that eats memory is ended at the engine's bound (or by the watchdog when it stops
+// answering first), never by the host running out; the view loads again.
+TEST_F(WebViewTest, APageThatEatsMemoryIsEnded) {
+  ASSERT_TRUE(loadHTML("<body><script>var hoard = [];"
+                       "setTimeout(function grow() {"
+                       "  for (var i = 0; i < 16; i++) hoard.push(new Array(1 << 20).fill(hoard.length + 0.5));"
+                       "  setTimeout(grow, 0);"
+                       "}, 0);</script></body>"));
+  ASSERT_TRUE(waitFor([&] { return recorder->terminated == 1; }, 60));
+  EXPECT_NE(view->consoleMessages().back().find("the page's web process ended"), std::string::npos);
+  ASSERT_TRUE(loadHTML("<body><script>var small = 'yes';</script></body>"));
+  EXPECT_EQ(eval("small"), "yes");
+}
+
+TEST_F(WebViewTest, DocumentsOverTheSizeBoundFail) {
+  WebViewLimits::current().maxDocumentBytes = 1000;
   view->loadHTMLStringBaseURL(std::string(2000, 'x'), net::URL::fromString("https://ads.example/big"));
   ASSERT_TRUE(waitEnd());
   EXPECT_EQ(recorder->events.back(), "fail");
   EXPECT_EQ(recorder->lastError->code, kErrorDocumentTooLarge);
 }
 
-// Heaps are made ahead and destroyed off the main thread; each document still gets its own
-// URL, user agent and the limits in force when it commits, and what a page runs while its
-// heap goes (finalizers) reaches nothing of the view.
-TEST_F(WebViewTest, EachDocumentGetsAFreshHeapWithItsOwnURLAndTheLimitsInForce) {
-  ASSERT_TRUE(loadHTML("<body><script>var mark = 'first';"
-                       "Duktape.fin(window.kept = {}, function () { location.href = 'qomb://x/finalizer'; });"
-                       "</script></body>",
-                       "https://one.example/a"));
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("location.href"), "https://one.example/a");
-  WebViewLimits::current().maxRunSeconds = 0.05;
-  recorder->questions.clear();
-  ASSERT_TRUE(loadHTML("<body><script>var t0 = Date.now(); while (true) {}</script>"
-                       "<script>var spent = Date.now() - t0;</script></body>",
-                       "https://two.example/b"));
-  WebView::documentHeaps().waitUntilIdle();
-  dispatch::RunLoop::main().drain();
-  EXPECT_EQ(urlsAsked(), (std::vector<std::string>{"https://two.example/b"}));
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("typeof mark"), "undefined");
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("document.URL + ' ' + location.hostname"),
-            "https://two.example/b two.example");
-  // Stopped at the narrowed run time, not the default second.
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("spent < 500"), "true");
-}
-
-TEST_F(WebViewTest, DrawsBackgroundAndThenContent) {
-  view->setBackgroundColor(uikit::Color{0, 0, 1, 1});
-  ASSERT_TRUE(loadHTML("<body></body>"));
-  auto countNonBackground = [&] {
-    uikit::GraphicsContext ctx(100, 60);
-    view->renderInContext(ctx);
-    int n = 0;
-    for (std::uint32_t y = 0; y < 60; ++y)
-      for (std::uint32_t x = 0; x < 100; ++x) {
-        auto p = ctx.pixelAt(x, y);
-        if (!(p[0] == 0 && p[1] == 0 && p[2] == 255 && p[3] == 255)) ++n;
-      }
-    return n;
-  };
-  EXPECT_EQ(countNonBackground(), 0);
-  EXPECT_FALSE(view->hasDrawnContent());
-  view->stringByEvaluatingJavaScriptFromString("document.body.innerHTML = '<p>Buy now</p>';");
-  EXPECT_TRUE(view->hasDrawnContent());
-  EXPECT_GT(countNonBackground(), 0);
-}
-
 struct ServedWebViewTest : WebViewTest {
-  net::testing::TestServer server;
-  std::vector<std::string> referers;
+  // Before the server, so the server (and its threads that write them) goes first.
+  std::vector<std::string> seen;  // path and Referer of each request
   std::mutex mu;
+  net::testing::TestServer server;
+  int protocolToken = 0;
   void SetUp() override {
     WebViewTest::SetUp();
-    server.server().Get("/page.html", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("<html><head><script src=\"/a.js\"></script><script>order.push('inline');</script>"
-                      "<script src=\"b.js\"></script></head><body>page</body></html>",
+    auto record = [this](const httplib::Request& req) {
+      std::lock_guard lock(mu);
+      seen.push_back(req.path + " " + req.get_header_value("Referer"));
+    };
+    server.server().Get("/page.html", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.set_content(R"(<html><head><script src="/a.js"></script><script>order.push('inline');</script>
+          <script src="b.js"></script></head><body>page<img id="pic" src="/pic.png">
+          <iframe id="frame" src="/frame.html"></iframe></body></html>)",
                       "text/html");
     });
-    server.server().Get("/a.js", [this](const httplib::Request& req, httplib::Response& res) {
-      std::lock_guard lock(mu);
-      referers.push_back(req.get_header_value("Referer"));
-      res.set_content("var order = ['a'];", "application/javascript");
+    server.server().Get("/a.js", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.set_content("var order = ['a']; var ua = '" + req.get_header_value("User-Agent") + "';",
+                      "application/javascript");
     });
     server.server().Get("/b.js", [](const httplib::Request&, httplib::Response& res) {
       res.set_content("order.push('b');", "application/javascript");
+    });
+    server.server().Get("/pic.png", [](const httplib::Request&, httplib::Response& res) {
+      // A 1x1 PNG.
+      static const unsigned char png[] = {
+          0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+          0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00, 0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00,
+          0x0D, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0xF0, 0x1F, 0x00, 0x05, 0x00, 0x01, 0xFF,
+          0x89, 0x99, 0x3D, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+      res.set_content(std::string(reinterpret_cast<const char*>(png), sizeof png), "image/png");
+    });
+    server.server().Get("/frame.html", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("<body><script>var inFrame = 'framed';</script></body>", "text/html");
+    });
+    server.server().Get("/data.json", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.set_content("{\"n\": 5}", "application/json");
     });
     server.server().Get("/missing.html", [](const httplib::Request&, httplib::Response& res) {
       res.status = 404;
@@ -274,18 +327,68 @@ struct ServedWebViewTest : WebViewTest {
     });
     server.start();
   }
+  void TearDown() override {
+    if (protocolToken) net::URLProtocolRegistry::unregisterClass(protocolToken);
+    WebViewTest::TearDown();
+  }
 };
 
-TEST_F(ServedWebViewTest, LoadsFromURLsRunningScriptsInDocumentOrder) {
+// Every request of the page goes through platform/net with a browser's headers; the page
+// keeps its own URL and origin.
+TEST_F(ServedWebViewTest, LoadsPagesAndTheirResourcesThroughOurStack) {
+  // A protocol of ours answers one host that exists nowhere.
+  struct Answer : net::URLProtocol {
+    void startLoading(const net::URLRequest& r, std::shared_ptr<net::URLProtocolClient> client) override {
+      auto response = std::make_shared<net::URLResponse>();
+      response->url = r.url;
+      response->statusCode = 200;
+      response->mimeType = "application/javascript";
+      client->protocolDidReceiveResponse(response);
+      const std::string body = "var fromRegistry = 'registry';";
+      client->protocolDidLoadData(net::Bytes(body.begin(), body.end()));
+      client->protocolDidFinishLoading();
+    }
+  };
+  protocolToken = net::URLProtocolRegistry::registerClass(
+      {[](const net::URLRequest& r) { return r.url.host() == "registry.invalid"; },
+       [] { return std::make_shared<Answer>(); }});
   recorder->events.clear();
-  view->loadRequest(net::URLRequest(*net::URL::fromString(server.url("/page.html"))));
+  const std::string page = server.url("/page.html");
+  view->loadRequest(net::URLRequest(*net::URL::fromString(page)));
   ASSERT_TRUE(waitEnd());
   EXPECT_EQ(recorder->events, (std::vector<std::string>{"start", "finish"}));
   EXPECT_EQ(recorder->questions.at(0).userAgent, WebView::defaultUserAgent());
-  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("order.join(',')"), "a,inline,b");
+  EXPECT_EQ(eval("order.join(',')"), "a,inline,b");
+  EXPECT_EQ(eval("ua"), WebView::defaultUserAgent());
+  EXPECT_EQ(eval("location.href + ' ' + location.origin"), page + " " + server.url(""));
+  EXPECT_EQ(eval("document.getElementById('pic').naturalWidth"), "1");
+  EXPECT_EQ(view->request()->url.absoluteString(), page);
+
+  eval("var got = []; fetch('/data.json').then(r => r.json()).then(j => { got.push('fetch' + j.n); });"
+       "var x = new XMLHttpRequest(); x.open('GET', '/data.json'); x.onload = () => { got.push('xhr' + JSON.parse(x.responseText).n); }; x.send();"
+       "var s = document.createElement('script'); s.src = 'http://registry.invalid/x.js'; document.head.appendChild(s);");
+  ASSERT_TRUE(waitFor([&] { return eval("got.length == 2 && typeof fromRegistry") == "string"; }));
+  EXPECT_EQ(eval("got.sort().join(' ')"), "fetch5 xhr5");
+  EXPECT_EQ(eval("fromRegistry"), "registry");
   std::lock_guard lock(mu);
-  EXPECT_EQ(referers, std::vector<std::string>{server.url("/page.html")});
-  EXPECT_EQ(view->request()->url.absoluteString(), server.url("/page.html"));
+  ASSERT_GE(seen.size(), 4u);
+  EXPECT_EQ(seen[0], "/page.html ");
+  EXPECT_EQ(seen[1], "/a.js " + page);
+  EXPECT_EQ(seen[2], "/data.json " + page);
+}
+
+TEST_F(ServedWebViewTest, APageLeavingForAnotherIsLoadedByUsWithItsTrueURL) {
+  recorder->events.clear();
+  view->loadRequest(net::URLRequest(*net::URL::fromString(server.url("/frame.html"))));
+  ASSERT_TRUE(waitEnd());
+  recorder->events.clear();
+  eval("setTimeout(function () { location.href = '/page.html'; }, 0)");
+  ASSERT_TRUE(waitFor([&] { return recorder->ended(); }));
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"start", "finish"}));
+  EXPECT_EQ(view->documentURL(), server.url("/page.html"));
+  EXPECT_EQ(eval("location.href"), server.url("/page.html"));
+  EXPECT_EQ(eval("order.join(',')"), "a,inline,b");
+  EXPECT_TRUE(view->canGoBack());
 }
 
 TEST_F(ServedWebViewTest, FailuresCarryTheFailingURL) {

@@ -150,9 +150,10 @@ class AdHostTest : public ::testing::Test {
     server_ = std::make_unique<adserver::AdServer>(adserver::AdServer::parseScenario(scenario().dump()));
     ASSERT_TRUE(server_->start());
     host_ = std::make_unique<testsupport::DrivenProcess>(
-        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "8"},
+        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "20"},
         std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "WARDVANE_AD_NETWORK_URL=" + server_->baseURL(),
-                                 "TZ=UTC"});
+                                 "TZ=UTC"},
+        std::chrono::seconds(40));
   }
   void TearDown() override {
     if (host_) {

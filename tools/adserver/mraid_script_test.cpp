@@ -1,22 +1,59 @@
 // The MRAID script as a creative sees it: its calls become bridge messages, native events
 // become MRAID state and events, and what it refuses reaches the creative as "error".
-// Runs the script the server serves in a bare script engine with a recording location.
+// Runs the script the server serves in a bare script engine with a recording document.
+#include <duktape.h>
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <string>
 
-#include "platform/webkit/script_context.h"
 #include "tools/adserver/ad_server.h"
 
 namespace {
 
-// A window whose navigations are recorded and whose timers run when the test says.
+// A bare script engine: one global object, scripts evaluated in turn, each giving its
+// value as text or its error.
+class ScriptHeap {
+ public:
+  struct Result {
+    bool ok = false;
+    std::string value;
+    std::string error;
+  };
+  ScriptHeap() : heap_(duk_create_heap_default()) {}
+  ~ScriptHeap() { duk_destroy_heap(heap_); }
+  ScriptHeap(const ScriptHeap&) = delete;
+  ScriptHeap& operator=(const ScriptHeap&) = delete;
+  Result evaluate(const std::string& source, const char* name = "eval") {
+    Result r;
+    duk_push_string(heap_, name);
+    if (duk_pcompile_lstring_filename(heap_, 0, source.data(), source.size()) == 0 &&
+        duk_pcall(heap_, 0) == DUK_EXEC_SUCCESS) {
+      r.ok = true;
+      if (!duk_is_undefined(heap_, -1)) r.value = duk_safe_to_string(heap_, -1);
+    } else {
+      r.error = duk_safe_to_string(heap_, -1);
+    }
+    duk_pop(heap_);
+    return r;
+  }
+
+ private:
+  duk_context* heap_;
+};
+
+// A window whose frames' navigations are recorded and whose timers run when the test says.
 constexpr const char* kWindow = R"JS(
 var window = this;
 var sent = [], timers = [], heard = [];
-window.location = {};
-Object.defineProperty(window.location, 'href', { set: function (v) { sent.push(v); }, get: function () { return ''; } });
+window.document = {
+  createElement: function () {
+    var f = { style: {}, parentNode: null };
+    Object.defineProperty(f, 'src', { set: function (v) { sent.push(v); }, get: function () { return ''; } });
+    return f;
+  },
+  documentElement: { appendChild: function (f) { f.parentNode = this; }, removeChild: function (f) { f.parentNode = null; } }
+};
 window.setTimeout = function (f) { timers.push(f); };
 function settle() { while (timers.length) timers.shift()(); var s = sent; sent = []; return s.join('\n'); }
 function listen(event) {
@@ -30,7 +67,7 @@ function ready(features) {
 )JS";
 
 struct MRAIDScript : ::testing::Test {
-  webkit::ScriptContext ctx{{8u << 20, 5.0}};
+  ScriptHeap ctx;
   void load(const char* placement) {
     auto window = ctx.evaluate(kWindow);
     ASSERT_TRUE(window.ok) << window.error;
@@ -207,9 +244,9 @@ TEST(MRAIDCreatives, EachTestCreativeAsksForWhatItShows) {
     const std::string& html = *served;
     std::smatch inline_script;
     ASSERT_TRUE(std::regex_search(html, inline_script, std::regex("<script>([\\s\\S]*?)</script>"))) << c.file;
-    webkit::ScriptContext ctx({8u << 20, 5.0});
+    ScriptHeap ctx;
     ASSERT_TRUE(ctx.evaluate(kWindow).ok);
-    ASSERT_TRUE(ctx.evaluate("var document = { getElementById: function () { return { style: {}, src: '' }; } };").ok);
+    ASSERT_TRUE(ctx.evaluate("document.getElementById = function () { return { style: {}, src: '' }; };").ok);
     ASSERT_TRUE(ctx.evaluate(adserver::mraidScript(c.placement)).ok);
     auto creative = ctx.evaluate(inline_script[1].str(), c.file);
     ASSERT_TRUE(creative.ok) << c.file << ": " << creative.error;

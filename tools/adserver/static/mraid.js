@@ -46,13 +46,28 @@
   }
 
   // ---- page to native -------------------------------------------------------------
-  // One navigation per turn of the event loop: a second navigation in the same turn could
-  // replace the first before native code saw it.
+  // Each message leaves through a hidden frame of its own, one per turn of the event loop:
+  // the page's own navigation is not ours to take (a creative may still be loading), and
+  // browsers coalesce several navigations of one turn into the last. The newest few frames
+  // stay so that none is taken away before native code has seen its message.
   var outbox = [];
   var draining = false;
+  var frames = [];
+  function deliver(url) {
+    var doc = window.document;
+    var f = doc.createElement('iframe');
+    f.style.display = 'none';
+    f.src = url;
+    (doc.body || doc.documentElement).appendChild(f);
+    frames.push(f);
+    if (frames.length > 8) {
+      var old = frames.shift();
+      if (old.parentNode) old.parentNode.removeChild(old);
+    }
+  }
   function drain() {
     if (outbox.length === 0) { draining = false; return; }
-    window.location.href = outbox.shift();
+    deliver(outbox.shift());
     window.setTimeout(drain, 1);
   }
   function send(name, params) {

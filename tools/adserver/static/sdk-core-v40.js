@@ -1,6 +1,7 @@
 /*
  * The SDK-core page. Native code calls the QVRA_ functions once the page has loaded; the
- * page answers with bridge messages (navigations to qomb://sdk/<name>?<key>=<value>&...).
+ * page answers with bridge messages (navigations to qomb://sdk/<name>?<key>=<value>&...,
+ * each in a frame of its own so several in one turn all arrive).
  * Every ad request gets exactly one answer carrying its request_id as received, unless the
  * scenario silences it. ES5.
  *
@@ -37,10 +38,19 @@
     for (i = 0; i < keys.length; i++) q.push(encodeURIComponent(keys[i]) + '=' + encodeURIComponent(text(params[keys[i]])));
     return q.join('&');
   }
+  // Each message leaves through a frame of its own: assignments to location.href in one
+  // turn of the page would leave as the last one alone, as browsers coalesce them.
+  function deliver(url) {
+    var f = document.createElement('iframe');
+    f.style.display = 'none';
+    f.src = url;
+    (document.body || document.documentElement).appendChild(f);
+    setTimeout(function () { if (f.parentNode) f.parentNode.removeChild(f); }, 1000);
+  }
   function flush() {
     var o = outbox;
     outbox = [];
-    for (var i = 0; i < o.length; i++) location.href = o[i];
+    for (var i = 0; i < o.length; i++) deliver(o[i]);
   }
   // Native code calls only once the page has loaded, so the first call opens the way.
   function open() {
@@ -50,7 +60,7 @@
     var q = query(params || {}, false);
     var url = 'qomb://sdk/' + name + (q ? '?' + q : '');
     if (!ready) { outbox.push(url); return; }
-    location.href = url;
+    deliver(url);
   }
   function copy(from, to) {
     if (from) for (var k in from) if (from.hasOwnProperty(k)) to[k] = from[k];

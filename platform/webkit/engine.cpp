@@ -1,0 +1,208 @@
+#include "platform/webkit/engine.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/run_loop.h"
+#include "platform/dispatch/thread_checks.h"
+#include "platform/foundation/log.h"
+#include "platform/net/connection.h"
+#include "platform/webkit/web_view.h"
+
+#ifndef WV_ENGINE_BUILD_DIR
+#define WV_ENGINE_BUILD_DIR ""
+#endif
+
+namespace webkit::engine {
+
+const char* const kUserScript = R"JS((function () {
+  var handlers = window.webkit && window.webkit.messageHandlers;
+  var channel = handlers && handlers.wardvane;
+  if (!channel) return;
+  var post = channel.postMessage.bind(channel);
+  var text = function (v) {
+    try {
+      if (typeof v === 'string') return v;
+      if (v instanceof Error) return v.name + ': ' + v.message;
+      var j = JSON.stringify(v);
+      return j === undefined ? String(v) : j;
+    } catch (e) { return String(v); }
+  };
+  ['log', 'info', 'warn', 'error', 'debug'].forEach(function (level) {
+    var original = console[level];
+    console[level] = function () {
+      try {
+        post({ kind: 'console', level: level, text: Array.prototype.map.call(arguments, text).join(' ').slice(0, 2000),
+               source: String(location.href).slice(0, 500) });
+      } catch (e) {}
+      if (original) return original.apply(console, arguments);
+    };
+  });
+  window.addEventListener('error', function (e) {
+    if (!(e instanceof ErrorEvent)) return;
+    post({ kind: 'error', text: String(e.message).slice(0, 2000), source: String(e.filename || '').slice(0, 500),
+           line: e.lineno || 0 });
+  });
+  window.addEventListener('unhandledrejection', function (e) {
+    post({ kind: 'error', text: 'Unhandled promise rejection: ' + text(e.reason).slice(0, 2000),
+           source: String(location.href).slice(0, 500), line: 0 });
+  });
+})();)JS";
+
+namespace {
+
+constexpr const char* kLibraryName = "libwardvane-webkitgtk.so";
+constexpr const char* kExtensionFolder = "webkit-extension";
+constexpr std::size_t kMaxResourceBytes = 32u << 20;
+
+struct State {
+  bool tried = false;
+  const wv_engine_api* api = nullptr;
+  std::string error;
+  std::string extensionDir;
+};
+
+State& state() {
+  static State* s = new State();
+  return *s;
+}
+
+std::string folderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Where the engine library may be: named by the environment, next to the binary that
+// holds this code (an installed layout), or where the build put it.
+std::vector<std::string> candidates() {
+  std::vector<std::string> out;
+  if (const char* env = std::getenv("WARDVANE_WEBKIT_ENGINE"); env && *env) out.emplace_back(env);
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&api), &info) && info.dli_fname) {
+    const std::string dir = folderOf(info.dli_fname);
+    out.push_back(dir + "/" + kLibraryName);
+    out.push_back(dir + "/lib/" + kLibraryName);
+    out.push_back(dir + "/../lib/" + kLibraryName);
+  }
+  if (*WV_ENGINE_BUILD_DIR) out.push_back(std::string(WV_ENGINE_BUILD_DIR) + "/" + kLibraryName);
+  return out;
+}
+
+// ---- requests of pages, answered through the URL-protocol registry or the network
+
+void onRequest(void*, void* request, const char* uri, const char* method, const char* const* headers,
+               const unsigned char* body, size_t bodySize) {
+  const wv_engine_api* engine = state().api;
+  auto url = net::URL::fromString(uri);
+  if (!url) {
+    engine->request_fail(request, "bad URL");
+    return;
+  }
+  net::URLRequest r(*url);
+  r.method = method;
+  for (int i = 0; headers && headers[i] && headers[i + 1]; i += 2) {
+    const std::string_view name = headers[i];
+    if (net::equalsIgnoringCase(name, "Host") || net::equalsIgnoringCase(name, "Content-Length") ||
+        net::equalsIgnoringCase(name, "Connection"))
+      continue;
+    r.headers.add(name, headers[i + 1]);
+  }
+  if (!r.headers.has("User-Agent")) r.headers.set("User-Agent", WebView::defaultUserAgent());
+  if (body && bodySize) r.body = net::Bytes(body, body + bodySize);
+  net::sendAsynchronousRequest(
+      std::move(r), net::deliverOnRunLoop(dispatch::RunLoop::main()),
+      [engine, request](net::URLResponsePtr response, net::Bytes data, std::optional<foundation::Error> error) {
+        if (error || !response) {
+          engine->request_fail(request, error ? error->localizedDescription().c_str() : "no response");
+          return;
+        }
+        if (data.size() > kMaxResourceBytes) {
+          engine->request_fail(request, "too large");
+          return;
+        }
+        std::vector<std::string> fields;
+        for (const auto& [k, v] : response->headers.fields()) {
+          fields.push_back(k);
+          fields.push_back(v);
+        }
+        std::vector<const char*> flat;
+        for (const auto& f : fields) flat.push_back(f.c_str());
+        flat.push_back(nullptr);
+        engine->request_finish(request, response->statusCode ? response->statusCode : 200, flat.data(),
+                               response->mimeType.c_str(), data.data(), data.size());
+      });
+}
+
+}  // namespace
+
+// Defined in web_view.cpp: the view side of the host's callbacks.
+extern const wv_engine_host kViewHost;
+
+const wv_engine_api* api() {
+  WV_DCHECK_MAIN_THREAD();
+  auto& s = state();
+  if (s.tried) return s.api;
+  s.tried = true;
+  void* handle = nullptr;
+  std::string tried;
+  for (const auto& path : candidates()) {
+    if (access(path.c_str(), R_OK) != 0) continue;
+    handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle) {
+      s.extensionDir = folderOf(path) + "/" + kExtensionFolder;
+      break;
+    }
+    tried += std::string(" ") + dlerror();
+  }
+  if (const char* env = std::getenv("WARDVANE_WEBKIT_EXTENSIONS"); env && *env) s.extensionDir = env;
+  if (!handle) {
+    s.error = "the web engine library " + std::string(kLibraryName) + " was not found" + tried;
+    foundation::systemLog("WebView: " + s.error);
+    return nullptr;
+  }
+  auto entry = reinterpret_cast<wv_engine_entry>(dlsym(handle, WV_ENGINE_ENTRY_NAME));
+  const wv_engine_api* engine = entry ? entry() : nullptr;
+  if (!engine || engine->version != WV_ENGINE_API_VERSION) {
+    s.error = "the web engine library does not match this program";
+    foundation::systemLog("WebView: " + s.error);
+    return nullptr;
+  }
+  wv_engine_host host = kViewHost;
+  host.request = onRequest;
+  const auto& limits = WebViewLimits::current();
+  wv_engine_config config{};
+  config.extension_dir = s.extensionDir.c_str();
+  config.user_script = kUserScript;
+  config.memory_limit_mb = limits.memoryLimitMegabytes;
+  config.kill_threshold = limits.memoryKillThreshold;
+  config.watchdog_seconds = limits.watchdogSeconds;
+  config.start_display = 1;
+  char error[512] = {0};
+  if (engine->start(&config, &host, error, sizeof error) != 0) {
+    s.error = std::string("the web engine did not start: ") + error;
+    foundation::systemLog("WebView: " + s.error);
+    return nullptr;
+  }
+  dispatch::RunLoop::main().addExternalSource(dispatch::RunLoop::ExternalSource{
+      [engine](std::vector<pollfd>& fds, double& timeout) {
+        const std::size_t first = fds.size();
+        int count = 0, ms = -1;
+        fds.resize(first + 16);
+        engine->prepare(fds.data() + first, 16, &count, &ms);
+        fds.resize(first + static_cast<std::size_t>(count));
+        timeout = ms < 0 ? -1 : ms / 1000.0;
+      },
+      [engine](pollfd* fds, std::size_t count) { engine->dispatch(fds, static_cast<int>(count)); }});
+  s.api = engine;
+  return engine;
+}
+
+const std::string& startError() { return state().error; }
+
+bool isLoaded() { return state().api != nullptr; }
+
+}  // namespace webkit::engine

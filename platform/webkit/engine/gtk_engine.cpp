@@ -1,0 +1,717 @@
+// The engine library: WebKitGTK web views in offscreen windows, a private display server
+// when the process has none, the GLib main context served from the host's loop, page
+// requests handed to the host, a watchdog for pages that stop answering. Only this file
+// (and the web process extension) include GTK, GLib or WebKit; see engine_api.h.
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtk/gtk.h>
+#include <libsoup/soup.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <webkit2/webkit2.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/webkit/engine/engine_api.h"
+
+namespace {
+
+constexpr const char* kSchemePrefix = "wardvane-";
+constexpr const char* kChannel = "wardvane";
+constexpr gsize kMaxRequestBody = 16u << 20;
+
+struct Engine {
+  wv_engine_host host{};
+  WebKitWebContext* context = nullptr;
+  std::string userScript;
+  double watchdogSeconds = 3;
+  std::vector<int> maxPriorities;  // one per prepare still to be dispatched (nested passes)
+  std::vector<GPollFD> gfds;
+  bool started = false;
+  pid_t displayPid = 0;
+};
+
+Engine& engine() {
+  static Engine* e = new Engine();
+  return *e;
+}
+
+struct View {
+  void* host = nullptr;
+  GtkWidget* window = nullptr;
+  WebKitWebView* web = nullptr;
+  WebKitUserContentManager* content = nullptr;
+  GCancellable* cancellable = nullptr;
+  guint watchdog = 0;
+  // The watchdog's ping: unanswered for `missed` ticks of its timer. It asks only once the
+  // page has committed (its process runs it), and counts ticks, not time, so a host that
+  // served its loop late never blames the page for it.
+  bool pingEnabled = false;
+  bool pingOut = false;
+  int missed = 0;
+  // The load the host asked for, let through without asking it again.
+  std::string ownLoad;
+  bool ownLoadPending = false;
+  // A main-frame navigation of the page handed to the host: its document request, should
+  // one still come, is not fetched twice.
+  std::string handedOver;
+  // The last http(s) navigation let through: where a main frame that starts to leave goes
+  // (the view still shows the old URL then).
+  std::string lastAllowed;
+  bool loading = false;
+};
+
+View* viewOf(WebKitWebView* web) { return static_cast<View*>(g_object_get_data(G_OBJECT(web), "wardvane-view")); }
+
+bool isHttp(const char* uri) {
+  return uri && (g_ascii_strncasecmp(uri, "http://", 7) == 0 || g_ascii_strncasecmp(uri, "https://", 8) == 0);
+}
+
+// The page's own URL of a request the extension sent to our schemes.
+std::string originalURI(const char* uri) {
+  std::string s = uri ? uri : "";
+  if (s.rfind(kSchemePrefix, 0) == 0) s.erase(0, std::strlen(kSchemePrefix));
+  return s;
+}
+
+// ---- the private display server
+
+// Starts Xvfb on a free display number it picks itself; the child dies with this process,
+// also when it crashes, so no server is left behind.
+bool startDisplay(std::string& error) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    error = "pipe failed";
+    return false;
+  }
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    error = "fork failed";
+    return false;
+  }
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    setsid();
+    const int devnull = open("/dev/null", O_RDWR);
+    if (devnull >= 0) {
+      dup2(devnull, 0);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+    }
+    // The write end must survive exec: dup it past the close-on-exec one.
+    const int w = dup(fds[1]);
+    char fdText[16];
+    std::snprintf(fdText, sizeof fdText, "%d", w);
+    execlp("Xvfb", "Xvfb", "-displayfd", fdText, "-nolisten", "tcp", "-screen", "0", "1280x1024x24", "-nocursor",
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string number;
+  char c;
+  for (;;) {
+    const ssize_t n = read(fds[0], &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || c == '\n') break;
+    number.push_back(c);
+    if (number.size() > 8) break;
+  }
+  close(fds[0]);
+  if (number.empty()) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    error = "the display server (Xvfb) did not start";
+    return false;
+  }
+  engine().displayPid = pid;
+  const std::string display = ":" + number;
+  setenv("DISPLAY", display.c_str(), 1);
+  std::atexit([] {
+    if (engine().displayPid > 0) {
+      kill(engine().displayPid, SIGTERM);
+      waitpid(engine().displayPid, nullptr, 0);
+    }
+  });
+  return true;
+}
+
+// ---- the main context, served by the host's loop
+
+void prepare(pollfd* fds, int max, int* count, int* timeoutMs) {
+  GMainContext* ctx = g_main_context_default();
+  gint priority = G_PRIORITY_DEFAULT;
+  g_main_context_prepare(ctx, &priority);
+  auto& e = engine();
+  e.maxPriorities.push_back(priority);
+  if (e.gfds.size() < 8) e.gfds.resize(8);
+  gint timeout = -1;
+  gint n = g_main_context_query(ctx, priority, &timeout, e.gfds.data(), static_cast<gint>(e.gfds.size()));
+  if (n > static_cast<gint>(e.gfds.size())) {
+    e.gfds.resize(static_cast<std::size_t>(n));
+    n = g_main_context_query(ctx, priority, &timeout, e.gfds.data(), n);
+  }
+  const int used = n < max ? n : max;
+  for (int i = 0; i < used; ++i) {
+    fds[i].fd = e.gfds[static_cast<std::size_t>(i)].fd;
+    fds[i].events = static_cast<short>(e.gfds[static_cast<std::size_t>(i)].events);
+    fds[i].revents = 0;
+  }
+  *count = used;
+  *timeoutMs = timeout;
+}
+
+void dispatch(pollfd* fds, int count) {
+  auto& e = engine();
+  if (e.maxPriorities.empty()) return;
+  const gint priority = e.maxPriorities.back();
+  e.maxPriorities.pop_back();
+  std::vector<GPollFD> g(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    g[static_cast<std::size_t>(i)].fd = fds[i].fd;
+    g[static_cast<std::size_t>(i)].events = static_cast<gushort>(fds[i].events);
+    g[static_cast<std::size_t>(i)].revents = static_cast<gushort>(fds[i].revents);
+  }
+  GMainContext* ctx = g_main_context_default();
+  if (g_main_context_check(ctx, priority, g.data(), count)) g_main_context_dispatch(ctx);
+}
+
+// ---- requests of pages
+
+void onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
+  WebKitWebView* web = webkit_uri_scheme_request_get_web_view(request);
+  View* v = web ? viewOf(web) : nullptr;
+  const std::string uri = originalURI(webkit_uri_scheme_request_get_uri(request));
+  if (!v || !engine().host.request) {
+    GError* err = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_CANCELLED, "no view");
+    webkit_uri_scheme_request_finish_error(request, err);
+    g_error_free(err);
+    return;
+  }
+  if (!v->handedOver.empty() && uri == v->handedOver) {
+    v->handedOver.clear();
+    GError* err = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_CANCELLED, "loaded by the host");
+    webkit_uri_scheme_request_finish_error(request, err);
+    g_error_free(err);
+    return;
+  }
+  std::vector<std::string> lines;
+  if (SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request)) {
+    SoupMessageHeadersIter it;
+    soup_message_headers_iter_init(&it, headers);
+    const char* name;
+    const char* value;
+    while (soup_message_headers_iter_next(&it, &name, &value)) {
+      lines.emplace_back(name);
+      lines.emplace_back(value);
+    }
+  }
+  std::vector<const char*> flat;
+  for (auto& l : lines) flat.push_back(l.c_str());
+  flat.push_back(nullptr);
+  std::vector<unsigned char> body;
+  if (GInputStream* in = webkit_uri_scheme_request_get_http_body(request)) {
+    unsigned char buffer[16384];
+    for (;;) {
+      const gssize n = g_input_stream_read(in, buffer, sizeof buffer, nullptr, nullptr);
+      if (n <= 0) break;
+      body.insert(body.end(), buffer, buffer + n);
+      if (body.size() > kMaxRequestBody) break;
+    }
+    g_object_unref(in);
+  }
+  const char* method = webkit_uri_scheme_request_get_http_method(request);
+  g_object_ref(request);
+  engine().host.request(v->host, request, uri.c_str(), method ? method : "GET", flat.data(),
+                        body.empty() ? nullptr : body.data(), body.size());
+}
+
+void requestFinish(void* opaque, int status, const char* const* headers, const char* mimeType,
+                   const unsigned char* body, size_t size) {
+  auto* request = static_cast<WebKitURISchemeRequest*>(opaque);
+  GBytes* bytes = g_bytes_new(body ? body : reinterpret_cast<const unsigned char*>(""), size);
+  GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(size));
+  webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), nullptr);
+  if (mimeType && *mimeType) webkit_uri_scheme_response_set_content_type(response, mimeType);
+  SoupMessageHeaders* out = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  bool allowOrigin = false;
+  for (int i = 0; headers && headers[i] && headers[i + 1]; i += 2) {
+    if (g_ascii_strcasecmp(headers[i], "Access-Control-Allow-Origin") == 0) allowOrigin = true;
+    if (g_ascii_strcasecmp(headers[i], "Content-Length") == 0 ||
+        g_ascii_strcasecmp(headers[i], "Content-Encoding") == 0 ||
+        g_ascii_strcasecmp(headers[i], "Transfer-Encoding") == 0)
+      continue;
+    soup_message_headers_append(out, headers[i], headers[i + 1]);
+  }
+  // The page asked its own server, as far as it knows; the answer reaches it through our
+  // scheme, which a browser would call another origin.
+  if (!allowOrigin) {
+    const char* origin = nullptr;
+    if (SoupMessageHeaders* in = webkit_uri_scheme_request_get_http_headers(request))
+      origin = soup_message_headers_get_one(in, "Origin");
+    soup_message_headers_append(out, "Access-Control-Allow-Origin", origin && *origin ? origin : "*");
+    if (origin && *origin) soup_message_headers_append(out, "Access-Control-Allow-Credentials", "true");
+  }
+  webkit_uri_scheme_response_set_http_headers(response, out);
+  webkit_uri_scheme_request_finish_with_response(request, response);
+  g_object_unref(response);
+  g_object_unref(stream);
+  g_bytes_unref(bytes);
+  g_object_unref(request);
+}
+
+void requestFail(void* opaque, const char* message) {
+  auto* request = static_cast<WebKitURISchemeRequest*>(opaque);
+  GError* err = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED, message ? message : "failed");
+  webkit_uri_scheme_request_finish_error(request, err);
+  g_error_free(err);
+  g_object_unref(request);
+}
+
+// ---- signals of a view
+
+gboolean onDecidePolicy(WebKitWebView* web, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer) {
+  View* v = viewOf(web);
+  if (!v) return FALSE;
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+    webkit_policy_decision_use(decision);
+    return TRUE;
+  }
+  auto* nav = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
+  WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(nav);
+  WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+  const char* uri = webkit_uri_request_get_uri(request);
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && v->ownLoadPending && uri && v->ownLoad == uri) {
+    v->ownLoadPending = false;
+    webkit_policy_decision_use(decision);
+    return TRUE;
+  }
+  const int navType = static_cast<int>(webkit_navigation_action_get_navigation_type(action));
+  const int policy = engine().host.navigation(v->host, uri ? uri : "", navType,
+                                              type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION,
+                                              webkit_navigation_action_is_user_gesture(action));
+  if (policy == WV_POLICY_USE && type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+    if (isHttp(uri)) v->lastAllowed = uri;
+    webkit_policy_decision_use(decision);
+  } else {
+    webkit_policy_decision_ignore(decision);
+  }
+  return TRUE;
+}
+
+void onLoadChanged(WebKitWebView* web, WebKitLoadEvent event, gpointer) {
+  View* v = viewOf(web);
+  if (!v) return;
+  const char* uri = webkit_web_view_get_uri(web);
+  const bool own = !v->ownLoad.empty() && !v->ownLoadPending;
+  if (event == WEBKIT_LOAD_STARTED && !own && !v->lastAllowed.empty()) {
+    // The page's main frame leaves for an http(s) page it was allowed to: the host loads
+    // it itself, so its bytes come through the host's stack and its origin stays true.
+    v->handedOver = v->lastAllowed.empty() ? std::string(uri) : v->lastAllowed;
+    v->lastAllowed.clear();
+    v->loading = false;
+    webkit_web_view_stop_loading(web);
+    engine().host.load(v->host, WV_LOAD_STARTED, v->handedOver.c_str(), 1, "handed over");
+    return;
+  }
+  if (event == WEBKIT_LOAD_STARTED) v->loading = true;
+  if (event == WEBKIT_LOAD_COMMITTED) {
+    v->ownLoad.clear();
+    v->pingEnabled = true;
+  }
+  if (event == WEBKIT_LOAD_FINISHED) v->loading = false;
+  if (event == WEBKIT_LOAD_REDIRECTED) return;
+  engine().host.load(v->host, event == WEBKIT_LOAD_STARTED     ? WV_LOAD_STARTED
+                              : event == WEBKIT_LOAD_COMMITTED ? WV_LOAD_COMMITTED
+                                                               : WV_LOAD_FINISHED,
+                     uri ? uri : "", 0, nullptr);
+}
+
+gboolean onLoadFailed(WebKitWebView* web, WebKitLoadEvent, gchar* uri, GError* error, gpointer) {
+  View* v = viewOf(web);
+  if (!v) return TRUE;
+  v->loading = false;
+  engine().host.load(v->host, WV_LOAD_FAILED, uri ? uri : "", error ? error->code : -1,
+                     error ? error->message : "failed");
+  return TRUE;
+}
+
+void onProcessTerminated(WebKitWebView* web, WebKitWebProcessTerminationReason reason, gpointer) {
+  View* v = viewOf(web);
+  if (!v) return;
+  v->pingOut = false;
+  v->pingEnabled = false;
+  v->missed = 0;
+  v->loading = false;
+  int why = reason == WEBKIT_WEB_PROCESS_CRASHED                   ? WV_PROCESS_CRASHED
+            : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? WV_PROCESS_MEMORY
+                                                                   : WV_PROCESS_BY_HOST;
+  if (g_object_get_data(G_OBJECT(web), "wardvane-unresponsive")) {
+    g_object_set_data(G_OBJECT(web), "wardvane-unresponsive", nullptr);
+    why = WV_PROCESS_UNRESPONSIVE;
+  }
+  engine().host.process_ended(v->host, why);
+}
+
+// This API version hands the message over as a script result.
+void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
+  auto* v = static_cast<View*>(data);
+  if (!v || !engine().host.message || !result) return;
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  if (!value) return;
+  char* json = jsc_value_to_json(value, 0);
+  if (json) engine().host.message(v->host, json);
+  g_free(json);
+}
+
+// window.open: offered to the host like any navigation; no second window ever opens.
+GtkWidget* onCreate(WebKitWebView* web, WebKitNavigationAction* action, gpointer) {
+  View* v = viewOf(web);
+  if (!v) return nullptr;
+  WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+  const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+  if (uri && *uri)
+    engine().host.navigation(v->host, uri, static_cast<int>(webkit_navigation_action_get_navigation_type(action)), 1,
+                             webkit_navigation_action_is_user_gesture(action));
+  return nullptr;
+}
+
+gboolean onContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
+  return TRUE;  // no menus on an ad
+}
+
+gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
+  // alert/confirm/prompt must never block the host's main thread on a modal loop.
+  if (webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_CONFIRM ||
+      webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
+    webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
+  return TRUE;
+}
+
+gboolean onPermission(WebKitWebView*, WebKitPermissionRequest* request, gpointer) {
+  webkit_permission_request_deny(request);
+  return TRUE;
+}
+
+// ---- watchdog
+
+void onPingAnswered(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* web = WEBKIT_WEB_VIEW(source);
+  GError* error = nullptr;
+  JSCValue* value = webkit_web_view_evaluate_javascript_finish(web, result, &error);
+  if (value) g_object_unref(value);
+  const bool cancelled = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+  if (error) g_error_free(error);
+  if (cancelled) return;
+  if (View* v = static_cast<View*>(data); v && viewOf(web) == v) {
+    v->pingOut = false;
+    v->missed = 0;
+  }
+}
+
+constexpr guint kWatchdogTickMs = 250;
+
+gboolean onWatchdog(gpointer data) {
+  auto* v = static_cast<View*>(data);
+  if (!v->pingEnabled) return G_SOURCE_CONTINUE;
+  if (v->pingOut) {
+    if (++v->missed * kWatchdogTickMs >= engine().watchdogSeconds * 1000) {
+      v->pingOut = false;
+      v->pingEnabled = false;
+      v->missed = 0;
+      g_object_set_data(G_OBJECT(v->web), "wardvane-unresponsive", GINT_TO_POINTER(1));
+      webkit_web_view_terminate_web_process(v->web);
+    }
+    return G_SOURCE_CONTINUE;
+  }
+  v->pingOut = true;
+  v->missed = 0;
+  webkit_web_view_evaluate_javascript(v->web, "0", 1, nullptr, nullptr, v->cancellable, onPingAnswered, v);
+  return G_SOURCE_CONTINUE;
+}
+
+// ---- the API
+
+int start(const wv_engine_config* config, const wv_engine_host* host, char* error, size_t errorSize) {
+  auto& e = engine();
+  auto fail = [&](const std::string& text) {
+    if (error && errorSize) std::snprintf(error, errorSize, "%s", text.c_str());
+    return 1;
+  };
+  if (e.started) return 0;
+  e.host = *host;
+  e.userScript = config->user_script ? config->user_script : "";
+  e.watchdogSeconds = config->watchdog_seconds > 0 ? config->watchdog_seconds : 3;
+  // Our windows are X11 ones, offscreen; a Wayland session would need a compositor.
+  setenv("GDK_BACKEND", "x11", 1);
+  // No assistive technology reads an ad's offscreen window: the accessibility bridge
+  // would only open a bus connection and keep its start-up memory for good.
+  setenv("NO_AT_BRIDGE", "1", 0);
+  // Graphics drivers are not ours to count on (a private display has none).
+  setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
+  setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
+  const char* display = getenv("DISPLAY");
+  if ((!display || !*display) && config->start_display) {
+    std::string why;
+    if (!startDisplay(why)) return fail(why);
+  }
+  if (!gtk_init_check(nullptr, nullptr)) return fail("GTK could not open the display");
+  if (!g_main_context_acquire(g_main_context_default())) return fail("the GLib main context is owned elsewhere");
+
+  WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
+  WebKitMemoryPressureSettings* memory = webkit_memory_pressure_settings_new();
+  webkit_memory_pressure_settings_set_memory_limit(memory, config->memory_limit_mb ? config->memory_limit_mb : 512);
+  // Each bound must stay below the next: kill first, then strict, then conservative.
+  webkit_memory_pressure_settings_set_kill_threshold(memory, config->kill_threshold > 0 ? config->kill_threshold : 0.9);
+  webkit_memory_pressure_settings_set_strict_threshold(memory, 0.7);
+  webkit_memory_pressure_settings_set_conservative_threshold(memory, 0.5);
+  webkit_memory_pressure_settings_set_poll_interval(memory, 0.5);
+  e.context = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", data,
+                                              "memory-pressure-settings", memory, nullptr));
+  webkit_memory_pressure_settings_free(memory);
+  g_object_unref(data);
+  webkit_web_context_set_cache_model(e.context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  if (config->extension_dir) webkit_web_context_set_web_extensions_directory(e.context, config->extension_dir);
+  WebKitSecurityManager* security = webkit_web_context_get_security_manager(e.context);
+  for (const char* scheme : {"wardvane-http", "wardvane-https"}) {
+    webkit_web_context_register_uri_scheme(e.context, scheme, onSchemeRequest, nullptr, nullptr);
+    webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme);
+  }
+  webkit_security_manager_register_uri_scheme_as_secure(security, "wardvane-https");
+  e.started = true;
+  return 0;
+}
+
+void* viewNew(void* hostView, int width, int height, const char* userAgent) {
+  auto& e = engine();
+  auto* v = new View();
+  v->host = hostView;
+  v->cancellable = g_cancellable_new();
+  v->content = webkit_user_content_manager_new();
+  if (!e.userScript.empty()) {
+    webkit_user_content_manager_register_script_message_handler(v->content, kChannel);
+    g_signal_connect(v->content, (std::string("script-message-received::") + kChannel).c_str(),
+                     G_CALLBACK(onScriptMessage), v);
+    WebKitUserScript* script = webkit_user_script_new(e.userScript.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(v->content, script);
+    webkit_user_script_unref(script);
+  }
+  WebKitSettings* settings = webkit_settings_new();
+  webkit_settings_set_javascript_can_open_windows_automatically(settings, TRUE);
+  webkit_settings_set_enable_write_console_messages_to_stdout(settings, FALSE);
+  webkit_settings_set_enable_developer_extras(settings, FALSE);
+  webkit_settings_set_enable_page_cache(settings, FALSE);
+  webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  webkit_settings_set_media_playback_requires_user_gesture(settings, TRUE);
+  if (userAgent && *userAgent) webkit_settings_set_user_agent(settings, userAgent);
+  v->web = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", e.context, "user-content-manager",
+                                        v->content, "settings", settings, nullptr));
+  g_object_unref(settings);
+  g_object_set_data(G_OBJECT(v->web), "wardvane-view", v);
+  v->window = gtk_offscreen_window_new();
+  gtk_window_set_default_size(GTK_WINDOW(v->window), width > 0 ? width : 1, height > 0 ? height : 1);
+  gtk_widget_set_size_request(GTK_WIDGET(v->web), width > 0 ? width : 1, height > 0 ? height : 1);
+  gtk_container_add(GTK_CONTAINER(v->window), GTK_WIDGET(v->web));
+  gtk_widget_show_all(v->window);
+  g_signal_connect(v->web, "decide-policy", G_CALLBACK(onDecidePolicy), nullptr);
+  g_signal_connect(v->web, "load-changed", G_CALLBACK(onLoadChanged), nullptr);
+  g_signal_connect(v->web, "load-failed", G_CALLBACK(onLoadFailed), nullptr);
+  g_signal_connect(v->web, "web-process-terminated", G_CALLBACK(onProcessTerminated), nullptr);
+  g_signal_connect(v->web, "create", G_CALLBACK(onCreate), nullptr);
+  g_signal_connect(v->web, "context-menu", G_CALLBACK(onContextMenu), nullptr);
+  g_signal_connect(v->web, "script-dialog", G_CALLBACK(onScriptDialog), nullptr);
+  g_signal_connect(v->web, "permission-request", G_CALLBACK(onPermission), nullptr);
+  // Below the engine's own sources, so an answer already in is taken before the tick.
+  v->watchdog = g_timeout_add_full(G_PRIORITY_LOW, kWatchdogTickMs, onWatchdog, v, nullptr);
+  return v;
+}
+
+void viewFree(void* opaque) {
+  auto* v = static_cast<View*>(opaque);
+  if (!v) return;
+  g_source_remove(v->watchdog);
+  g_cancellable_cancel(v->cancellable);
+  g_signal_handlers_disconnect_by_data(v->content, v);
+  g_object_set_data(G_OBJECT(v->web), "wardvane-view", nullptr);
+  webkit_web_view_stop_loading(v->web);
+  gtk_widget_destroy(v->window);
+  g_object_unref(v->content);
+  g_object_unref(v->cancellable);
+  delete v;
+}
+
+void viewResize(void* opaque, int width, int height) {
+  auto* v = static_cast<View*>(opaque);
+  width = width > 0 ? width : 1;
+  height = height > 0 ? height : 1;
+  gtk_widget_set_size_request(GTK_WIDGET(v->web), width, height);
+  gtk_window_resize(GTK_WINDOW(v->window), width, height);
+}
+
+void viewSetUserAgent(void* opaque, const char* userAgent) {
+  auto* v = static_cast<View*>(opaque);
+  webkit_settings_set_user_agent(webkit_web_view_get_settings(v->web), userAgent);
+}
+
+void viewLoadHTML(void* opaque, const char* html, size_t size, const char* baseURI) {
+  auto* v = static_cast<View*>(opaque);
+  v->ownLoad = baseURI && *baseURI ? baseURI : "about:blank";
+  v->ownLoadPending = true;
+  v->handedOver.clear();
+  if (size == 0) {  // the engine takes no empty bytes
+    webkit_web_view_load_html(v->web, "", v->ownLoad.c_str());
+    return;
+  }
+  GBytes* bytes = g_bytes_new(html, size);
+  webkit_web_view_load_bytes(v->web, bytes, "text/html", "UTF-8", v->ownLoad.c_str());
+  g_bytes_unref(bytes);
+}
+
+void viewStop(void* opaque) {
+  auto* v = static_cast<View*>(opaque);
+  v->ownLoadPending = false;
+  webkit_web_view_stop_loading(v->web);
+}
+
+struct Evaluation {
+  void (*done)(void*, const char*, const char*);
+  void* context;
+};
+
+void onEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* ev = static_cast<Evaluation*>(data);
+  GError* error = nullptr;
+  JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  if (value) {
+    if (jsc_value_is_undefined(value) || jsc_value_is_null(value)) {
+      ev->done(ev->context, "", nullptr);
+    } else {
+      char* text = jsc_value_to_string(value);
+      ev->done(ev->context, text ? text : "", nullptr);
+      g_free(text);
+    }
+    g_object_unref(value);
+  } else {
+    ev->done(ev->context, nullptr, error ? error->message : "failed");
+  }
+  if (error) g_error_free(error);
+  delete ev;
+}
+
+void viewEvaluate(void* opaque, const char* script, size_t size, void (*done)(void*, const char*, const char*),
+                  void* context) {
+  auto* v = static_cast<View*>(opaque);
+  webkit_web_view_evaluate_javascript(v->web, script, static_cast<gssize>(size), nullptr, nullptr, v->cancellable,
+                                      onEvaluated, new Evaluation{done, context});
+}
+
+struct Snapshot {
+  void (*done)(void*, const unsigned char*, int, int);
+  void* context;
+};
+
+void onSnapshot(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* s = static_cast<Snapshot*>(data);
+  GError* error = nullptr;
+  cairo_surface_t* surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  if (error) g_error_free(error);
+  if (!surface) {
+    s->done(s->context, nullptr, 0, 0);
+    delete s;
+    return;
+  }
+  const int w = cairo_image_surface_get_width(surface);
+  const int h = cairo_image_surface_get_height(surface);
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  cairo_t* cr = cairo_create(image);
+  cairo_set_source_surface(cr, surface, 0, 0);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(image);
+  const int stride = cairo_image_surface_get_stride(image);
+  const unsigned char* src = cairo_image_surface_get_data(image);
+  std::vector<unsigned char> rgba(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+  for (int y = 0; y < h; ++y) {
+    const auto* row = reinterpret_cast<const guint32*>(src + static_cast<std::ptrdiff_t>(y) * stride);
+    unsigned char* out = rgba.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w) * 4;
+    for (int x = 0; x < w; ++x) {
+      const guint32 p = row[x];
+      out[4 * x + 0] = static_cast<unsigned char>((p >> 16) & 0xFF);
+      out[4 * x + 1] = static_cast<unsigned char>((p >> 8) & 0xFF);
+      out[4 * x + 2] = static_cast<unsigned char>(p & 0xFF);
+      out[4 * x + 3] = static_cast<unsigned char>((p >> 24) & 0xFF);
+    }
+  }
+  cairo_surface_destroy(image);
+  cairo_surface_destroy(surface);
+  s->done(s->context, rgba.data(), w, h);
+  delete s;
+}
+
+void viewSnapshot(void* opaque, void (*done)(void*, const unsigned char*, int, int), void* context) {
+  auto* v = static_cast<View*>(opaque);
+  webkit_web_view_get_snapshot(v->web, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, v->cancellable,
+                               onSnapshot, new Snapshot{done, context});
+}
+
+void sendButton(View* v, GdkEventType type, double x, double y) {
+  GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(v->web));
+  if (!window) return;
+  GdkEvent* ev = gdk_event_new(type);
+  GdkDisplay* display = gdk_window_get_display(window);
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+  if (type == GDK_MOTION_NOTIFY) {
+    ev->motion.window = GDK_WINDOW(g_object_ref(window));
+    ev->motion.send_event = TRUE;
+    ev->motion.time = GDK_CURRENT_TIME;
+    ev->motion.x = x;
+    ev->motion.y = y;
+    ev->motion.x_root = x;
+    ev->motion.y_root = y;
+  } else {
+    ev->button.window = GDK_WINDOW(g_object_ref(window));
+    ev->button.send_event = TRUE;
+    ev->button.time = GDK_CURRENT_TIME;
+    ev->button.x = x;
+    ev->button.y = y;
+    ev->button.x_root = x;
+    ev->button.y_root = y;
+    ev->button.button = 1;
+    if (type == GDK_BUTTON_RELEASE) ev->button.state = GDK_BUTTON1_MASK;
+  }
+  gdk_event_set_device(ev, pointer);
+  gtk_widget_event(GTK_WIDGET(v->web), ev);
+  gdk_event_free(ev);
+}
+
+void viewClick(void* opaque, double x, double y) {
+  auto* v = static_cast<View*>(opaque);
+  sendButton(v, GDK_MOTION_NOTIFY, x, y);
+  sendButton(v, GDK_BUTTON_PRESS, x, y);
+  sendButton(v, GDK_BUTTON_RELEASE, x, y);
+}
+
+void viewTerminate(void* opaque) { webkit_web_view_terminate_web_process(static_cast<View*>(opaque)->web); }
+
+int viewProcessId(void*) { return 0; }
+
+const wv_engine_api kApi = {
+    WV_ENGINE_API_VERSION, start,       prepare,     dispatch,    viewNew,          viewFree,
+    viewResize,            viewSetUserAgent, viewLoadHTML, viewStop, viewEvaluate, viewSnapshot,
+    viewClick,             viewTerminate, viewProcessId, requestFinish, requestFail,
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const wv_engine_api* wv_engine_get() { return &kApi; }
