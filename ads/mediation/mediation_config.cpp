@@ -1,5 +1,7 @@
 #include "ads/mediation/mediation_config.h"
 
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -28,6 +30,23 @@ std::optional<double> doubleValueOf(const Value& value) {
   if (const auto* r = value.asReal()) return *r;
   if (const auto* s = value.asString()) return QMAStringDoubleValue(*s).value_or(std::numeric_limits<double>::quiet_NaN());
   return std::nullopt;
+}
+
+// As doubleValueOf, except that text which is not a number as a whole is not a number
+// (read without the locale).
+std::optional<double> timeoutMillisOf(const Value& value) {
+  if (const auto* s = value.asString()) {
+    std::string_view text = *s;
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    double parsed = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
+      return std::numeric_limits<double>::quiet_NaN();
+    return parsed;
+  }
+  return doubleValueOf(value);
 }
 
 std::optional<std::vector<std::string>> stringArray(const Value* value) {
@@ -201,7 +220,13 @@ std::shared_ptr<QMAMConfig> QMAMConfig::initWithAppKeyConfigDictError(const std:
     if (const Value* refresh = valueForKey(settings, "refresh"))
       if (auto seconds = doubleValueOf(*refresh)) parsed->setRefreshInterval(*seconds);
     if (const Value* timeout = valueForKey(settings, "ad_network_timeout_millis"))
-      if (auto millis = doubleValueOf(*timeout)) parsed->adNetworkTimeout_ = std::isfinite(*millis) ? *millis / 1000 : 0;
+      if (auto millis = timeoutMillisOf(*timeout)) {
+        // The server's value becomes a timer: one that is not a number, negative or beyond
+        // any network's patience falls back to the default. 0 stays: no network waits.
+        const double seconds = *millis / 1000;
+        const bool sane = std::isfinite(seconds) && seconds >= 0 && seconds <= kMaxAdNetworkTimeout;
+        parsed->adNetworkTimeout_ = sane ? seconds : kDefaultAdNetworkTimeout;
+      }
     if (const Value* animation = valueForKey(settings, "ad_transition_anim")) {
       if (auto number = doubleValueOf(*animation); number && *number >= 0 && *number <= 8)
         parsed->bannerAnimationType_ = static_cast<std::int64_t>(*number);

@@ -69,6 +69,8 @@ class QMAMAdNetworkConfig {
 class QMAMConfig {
  public:
   static constexpr double kDefaultAdNetworkTimeout = 10.0;
+  // Server time-outs above this many seconds (or not a number, or negative) take the default.
+  static constexpr double kMaxAdNetworkTimeout = 300.0;
   static constexpr std::int64_t kDefaultBannerAnimationType = 8;
   // Refresh intervals from this many seconds on mean no refresh.
   static constexpr double kRefreshIntervalLimit = 30000;

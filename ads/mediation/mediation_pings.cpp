@@ -57,6 +57,6 @@ void QMATrackMediationURLsFromTemplates(const std::optional<foundation::Array>& 
     auto url = QMAMUtilities::mediationURLFrom(*text, appKey, refresh, allocationID, networkID, qData.value_or(""),
                                                session ? std::optional<std::string>(session->uniqueID()) : std::nullopt,
                                                sequence, exitCodes, durations);
-    if (url) QMAClickTrackerCollection::sharedInstance()->trackURLCacheEnabled(url, false);
+    if (url) QMAClickTrackerCollection::sharedInstance()->trackURLCacheEnabled(url, true);
   }
 }

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 
 #include "ads/mediation/mediation_pings.h"
+#include "ads/render/server_constants.h"
+#include "ads/services/application.h"
 #include "ads/services/logging.h"
 #include "ads/services/test_support.h"
 #include "platform/foundation/json.h"
@@ -60,8 +62,13 @@ TEST_F(Mediation, SettingsTakeOnlyValuesOfTheirTypeWithinTheirLimits) {
       {R"({})", 0, 10, 8},
       {R"({"refresh": 29999.5, "ad_network_timeout_millis": 2500, "ad_transition_anim": 0})", 29999.5, 2.5, 0},
       {R"({"refresh": 30000, "ad_transition_anim": 9})", 0, 10, 8},
-      {R"({"refresh": "60", "ad_network_timeout_millis": "abc", "ad_transition_anim": -1})", 60, 0, 8},
+      {R"({"refresh": "60", "ad_network_timeout_millis": "abc", "ad_transition_anim": -1})", 60, 10, 8},
       {R"({"refresh": [1], "ad_network_timeout_millis": null})", 0, 10, 8},
+      // Time-outs that would make no sane timer take the default; 0 is kept.
+      {R"({"ad_network_timeout_millis": -2500})", 0, 10, 8},
+      {R"({"ad_network_timeout_millis": 1e300})", 0, 10, 8},
+      {R"({"ad_network_timeout_millis": 300001})", 0, 10, 8},
+      {R"({"ad_network_timeout_millis": "0"})", 0, 0, 8},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.settings);
@@ -134,6 +141,59 @@ TEST_F(Mediation, TheAdapterIsTheFirstNamedClassOfTheCurrentInterfaceAndProblems
   EXPECT_TRUE(has("Cannot find an ad network adapter with the name(s): "));
   EXPECT_EQ(QMAMAdNetworkAdapterClasses::availableAdapterNamesInSet({"MedNewAdapter", "MedNotAnAdapter", "Missing"}),
             (std::set<std::string>{"MedNewAdapter"}));
+}
+
+TEST_F(Mediation, TheAdaptersSentWithRequestsAreBannerAndInterstitialAdaptersOnly) {
+  // A host adapter whose superclass adopts the protocol, a reward-only adapter, a class that
+  // is no adapter at all and a name without a class.
+  auto base = runtime::Class::make("MedHostAdapterBase");
+  base->addProtocol(kQMAMAdNetworkAdapterProtocol);
+  runtime::objc_registerClassPair(base);
+  runtime::objc_registerClassPair(runtime::Class::make("MedHostAdapter", base));
+  auto reward = runtime::Class::make("MedRewardOnlyAdapter");
+  reward->addProtocol(kQMAMRewardBasedVideoAdNetworkAdapterProtocol);
+  runtime::objc_registerClassPair(reward);
+  QMAServerConstants::updateAvailableAdapterNamesWithPotentialAdapterNames(
+      "MedHostAdapter, MedRewardOnlyAdapter, MedNotAnAdapter, NoSuchClass");
+  const auto names = QMAApplication::sharedInstance()->availableAdapterNames();
+  for (const char* name : {"MedHostAdapterBase", "MedHostAdapter", "MedRewardOnlyAdapter"})
+    runtime::objc_disposeClassPair(name);
+  ASSERT_TRUE(names);
+  // The built-in adapters are listed too once they are registered (another test may have).
+  std::set<std::string> listed(names->begin(), names->end());
+  for (const char* builtIn : {"QMAMAdapterQuillonPelmarkAds", "QMAMAdapterCustomEvents", "QMAMAdapterHTML", "QMAMAdURLAdapter"})
+    listed.erase(builtIn);
+  EXPECT_EQ(listed, std::set<std::string>{"MedHostAdapter"});
+}
+
+TEST_F(Mediation, PingTemplatesExpandEveryMacroInOrderAndLeaveWhatHasNoValue) {
+  struct Row {
+    const char* templ;
+    std::optional<std::string> allocation, qdata, exitCodes, durations;
+    bool refresh;
+    std::optional<std::string> url;  // none: no URL
+  };
+  const Row rows[] = {
+      {"http://e.test/p?l=@fk_adlocid@&q=@fk_qdata@&n=@fk_adnetid@&r=@fk_adnetrefresh@", "a", "qd", "1,4", "10,20", true,
+       "http://e.test/p?l=unit&q=qd&n=net&r=1"},
+      {"http://e.test/p?a=@fk_allocid@&aec=@fk_aec@&adt=@fk_adt@&d=@fk_devid@", std::nullopt, std::nullopt, std::nullopt,
+       std::nullopt, false, "http://e.test/p?a=@fk_allocid@&aec=@fk_aec@&adt=@fk_adt@&d="},
+      {"http://e.test/p?aec=@fk_aec@&adt=@fk_adt@&s=@fk_seqnum@&v=@fk_sdkver@&x=@@fk_qdata@@", "a", "qd", "3,3,4", "5,6,7",
+       false, "http://e.test/p?aec=3,3,4&adt=5,6,7&s=9&v=qvra-sdk-i-v7.4.1&x=@@fk_qdata@@"},
+      {"http://e.test/p?a=@fk_allocid@&unknown=@fk_other@&sid=@fk_sessid@", "alloc", "", std::nullopt, std::nullopt, false,
+       "http://e.test/p?a=alloc&unknown=@fk_other@&sid=sess"},
+      {"", "a", "qd", std::nullopt, std::nullopt, false, std::nullopt},
+      {"not a url at all", "a", "qd", std::nullopt, std::nullopt, false, std::nullopt},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.templ);
+    auto url = QMAMUtilities::mediationURLFrom(row.templ, "unit", row.refresh, row.allocation, "net", row.qdata, "sess",
+                                               "9", row.exitCodes, row.durations);
+    ASSERT_EQ(url.has_value(), row.url.has_value());
+    if (url) {
+      EXPECT_EQ(url->absoluteString(), *row.url);
+    }
+  }
 }
 
 TEST_F(Mediation, AdTypeNamesAreExactAndAnythingElseIsAnInvalidBanner) {

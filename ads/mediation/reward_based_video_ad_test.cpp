@@ -48,11 +48,13 @@ struct TestRewardAdapter : runtime::Object, QMAMRewardBasedVideoAdNetworkAdapter
     auto c = connector.lock();
     if (!c) return;
     if (credential("setup") == "fail") c->adapterDidFailToSetUpRewardBasedVideoAdWithError(*this, foundation::Error{"net", 1, {}});
-    else if (credential("setup") != "hang") c->adapterDidSetUpRewardBasedVideoAd(*this);
+    else if (credential("setup") != "hang" && credential("setup") != "later-fail") c->adapterDidSetUpRewardBasedVideoAd(*this);
   }
+  int requests = 0;
   void requestRewardBasedVideoAd() override {
     auto c = connector.lock();
-    if (!c || credential("fill") == "hang") return;
+    ++requests;
+    if (!c || credential("fill") == "hang" || (credential("fill") == "then-hang" && requests > 1)) return;
     if (credential("fill") == "no") {
       c->adapterDidFailToLoadRewardBasedVideoAdwithError(*this, foundation::Error{"net", 2, {}});
     } else if (credential("fill") == "from-another-thread") {
@@ -239,6 +241,60 @@ TEST_F(RewardTest, AnAdapterThatAnswersOnAnotherThreadIsHeardOnTheMainThread) {
   ASSERT_TRUE(loadAndHearTheEnd());  // the outcome and the host's message come on the main thread (checked)
   EXPECT_EQ(host->heard, std::vector<std::string>{"rewardBasedVideoAdDidReceiveAd:"});
   EXPECT_TRUE(ad->isReady());
+}
+
+TEST_F(RewardTest, ALoadWhoseSDKCoreAnswerNeverComesFailsWithErrorFiveAndTheNextLoadIsTaken) {
+  useScenario({{"answers", {{{"answer", "silence"}}}}});
+  ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-r", "user-7");
+  drainMain();
+  foundation::Clock::advance(QMASlot::kSDKCoreAnswerTimeout - 1);
+  drainMain();
+  EXPECT_TRUE(ad->requestInProgress());
+  foundation::Clock::advance(2);
+  ASSERT_TRUE(pump([&] { return !ad->requestInProgress(); }));
+  EXPECT_EQ(host->heard, std::vector<std::string>{"rewardBasedVideoAd:didFailToLoadwithError: 5"});
+  // The page's answer after the time-out is not taken.
+  ad->loadAdURLWithParameters({{"url", "http://127.0.0.1:9/late"}});
+  drainMain();
+  EXPECT_EQ(host->heard.size(), 1u);
+  ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-next", "user-7");
+  EXPECT_TRUE(ad->requestInProgress());
+  EXPECT_EQ(ad->adUnitID(), std::optional<std::string>("unit-next"));
+}
+
+TEST_F(RewardTest, AnEarlierRequestsTimeOutNeverEndsALaterRequestOfTheSameConnector) {
+  useScenario(mediationScenario(rewardConfig(json::array({network("1", {{"fill", "then-hang"}})}),
+                                             {{"ad_network_timeout_millis", 1000}})));
+  ASSERT_TRUE(loadAndHearTheEnd());
+  ASSERT_EQ(host->heard, std::vector<std::string>{"rewardBasedVideoAdDidReceiveAd:"});
+  foundation::Clock::advance(0.5);
+  drainMain();
+  // The same connector is asked again while the first request's time-out is still due.
+  ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-r", "user-7");
+  ASSERT_TRUE(pump([&] { return adapter(0) && adapter(0)->requests == 2; }));
+  foundation::Clock::advance(0.7);  // the first request's time-out is due now
+  drainMain();
+  EXPECT_TRUE(ad->requestInProgress());
+  EXPECT_EQ(host->heard.size(), 1u);
+  foundation::Clock::advance(0.5);  // the second request's own time-out
+  ASSERT_TRUE(pump([&] { return !ad->requestInProgress(); }));
+  EXPECT_EQ(host->heard.back(), "rewardBasedVideoAd:didFailToLoadwithError: 9");
+}
+
+TEST_F(RewardTest, ANetworkWhoseSetUpFailedWhileAnotherWasAskedIsNotAskedForAnAd) {
+  useScenario(mediationScenario(rewardConfig(json::array({network("1", {{"fill", "hang"}}, kAdapterClasses[0]),
+                                                          network("2", {{"setup", "later-fail"}}, kAdapterClasses[1])}),
+                                             {{"ad_network_timeout_millis", 1000}})));
+  ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-r", "user-7");
+  ASSERT_TRUE(pump([&] { return adapter(0) && adapter(0)->requests == 1 && adapter(1); }));
+  auto second = adapter(1);
+  // The second network's set-up fails while the first is being asked.
+  second->connector.lock()->adapterDidFailToSetUpRewardBasedVideoAdWithError(*second, foundation::Error{"net", 1, {}});
+  drainMain();
+  foundation::Clock::advance(1.1);
+  ASSERT_TRUE(pump([&] { return !ad->requestInProgress(); }));
+  EXPECT_EQ(second->requests, 0);
+  EXPECT_EQ(host->heard, std::vector<std::string>{"rewardBasedVideoAd:didFailToLoadwithError: 9"});
 }
 
 TEST_F(RewardTest, AnAdURLThatIsNoTextIsNoAdURL) {

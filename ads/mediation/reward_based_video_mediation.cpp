@@ -147,16 +147,22 @@ void QMARewardBasedVideoAdMediationAdditions::makeNextAdRequest() {
   }
   auto connector = pendingAdRequestConnectors_.front();
   pendingAdRequestConnectors_.erase(pendingAdRequestConnectors_.begin());
+  // A connector whose set-up failed since the queue was built has nothing to ask.
+  if (auto it = connectors_.find(classNameOf(*connector)); it == connectors_.end() || it->second != connector) {
+    makeNextAdRequest();
+    return;
+  }
   requestingConnector_ = connector;
-  // The time-out is never cancelled: it only looks whether the same connector is still
-  // being asked.
+  // The time-out is never cancelled: it looks whether the very request it was started for
+  // is still being asked.
   std::weak_ptr<QMARewardBasedVideoAdMediationAdditions> weakSelf = shared_from_this();
   std::weak_ptr<Connector> weakConnector = connector;
+  const std::uint64_t generation = ++adRequestGeneration_;
   const double timeout = mediationConfig_ ? mediationConfig_->adNetworkTimeout() : QMAMConfig::kDefaultAdNetworkTimeout;
-  dispatch::after(std::trunc(timeout * 1e9) / 1e9, dispatch::Queue::main(), [weakSelf, weakConnector] {
+  dispatch::after(std::trunc(timeout * 1e9) / 1e9, dispatch::Queue::main(), [weakSelf, weakConnector, generation] {
     auto self = weakSelf.lock();
     auto asked = weakConnector.lock();
-    if (!self || !asked || self->requestingConnector_ != asked) return;
+    if (!self || !asked || self->requestingConnector_ != asked || self->adRequestGeneration_ != generation) return;
     self->connectorDidFailToReceiveRewardBasedVideoAdWithError(
         *asked, QMARequestError::errorWithCodeCustomMessage(QMARequestErrorCodeTimeout, "Ad request timeout."));
   });
@@ -196,6 +202,7 @@ void QMARewardBasedVideoAdMediationAdditions::connectorDidFailToSetUpRewardBased
   const std::string name = classNameOf(connector);
   pendingSetUpConnectorsTimestamp_.erase(name);
   if (auto it = connectors_.find(name); it != connectors_.end() && it->second.get() == &connector) connectors_.erase(it);
+  std::erase_if(pendingAdRequestConnectors_, [&](const std::shared_ptr<Connector>& c) { return c.get() == &connector; });
   if (requestingConnector_.get() == &connector) {
     requestingConnector_.reset();
     makeNextAdRequest();

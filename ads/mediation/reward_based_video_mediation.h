@@ -85,6 +85,9 @@ class QMARewardBasedVideoAdMediationAdditions : public QMARewardBasedVideoAdMedi
   std::shared_ptr<QMAMConfig> mediationConfig_;
   std::vector<std::shared_ptr<Connector>> pendingAdRequestConnectors_;
   std::shared_ptr<Connector> requestingConnector_;
+  // Counts the networks asked: a time-out belongs to one request, not to the connector,
+  // which is reused across loads and may stand in the queue more than once.
+  std::uint64_t adRequestGeneration_ = 0;
   std::shared_ptr<Connector> receivedConnector_;
   std::map<std::string, std::uint64_t> pendingSetUpConnectorsTimestamp_;
   std::map<std::string, std::shared_ptr<Connector>> connectors_;

@@ -128,9 +128,13 @@ void updateAvailableAdapterNamesWithPotentialAdapterNames(const std::optional<st
                                  "QMAMAdURLAdapter"};
   if (text)
     for (auto& name : classNameList(*text)) names.insert(std::move(name));
+  // Only banner and interstitial adapters are offered to the ad server: a class that
+  // exists but adopts no adapter protocol, or only the reward-based video one, could serve
+  // no network the server would then name.
   std::vector<std::string> available;
   for (const auto& name : names)
-    if (runtime::objc_getClass(name)) available.push_back(name);
+    if (auto cls = runtime::objc_getClass(name); cls && cls->conformsToProtocol("QMAMAdNetworkAdapter"))
+      available.push_back(name);
   QMAApplication::sharedInstance()->setAvailableAdapterNames(std::move(available));
 }
 

@@ -2,6 +2,7 @@
 
 #include "ads/services/logging.h"
 #include "ads/services/url_utilities.h"
+#include "ads/slots/slot.h"
 #include "platform/dispatch/thread_checks.h"
 
 using foundation::Dictionary;
@@ -120,12 +121,40 @@ void QMARewardBasedVideoAd::fetchAdForRequestWithAdUnitIDUserID(const std::share
     if (const Dictionary* described = foundation::dictionaryForKey(*extras, "_ad")) {
       auto ad = QMAAd::initWithDictionary(*described);
       if (ad && ad->adURL()) {
-        loadAdURLWithParameters(Dictionary{{"url", ad->adURL()->absoluteString()}});
+        fetchAdURLWithParameters(Dictionary{{"url", ad->adURL()->absoluteString()}});
         return;
       }
     }
   }
+  armSDKCoreAnswerTimer();
   QMASDKCoreController::sharedInstance()->buildAdURL(std::static_pointer_cast<QMASDKCoreControllerDelegate>(keep));
+}
+
+void QMARewardBasedVideoAd::armSDKCoreAnswerTimer() {
+  if (SDKCoreAnswerTimer_) SDKCoreAnswerTimer_->invalidate();
+  awaitingSDKCoreAnswer_ = true;
+  const std::uint64_t generation = ++loadGeneration_;
+  std::weak_ptr<QMARewardBasedVideoAd> weak = shared_from_this();
+  SDKCoreAnswerTimer_ = QMATimer::qma_scheduledTimerWithTimeIntervalRepeatsToleranceBlock(
+      QMASlot::kSDKCoreAnswerTimeout, false, 0.0, [weak, generation](const std::shared_ptr<QMATimer>&) {
+        if (auto ad = weak.lock()) ad->SDKCoreAnswerTimedOut(generation);
+      });
+}
+
+bool QMARewardBasedVideoAd::takeSDKCoreAnswer() {
+  if (!awaitingSDKCoreAnswer_) return false;
+  awaitingSDKCoreAnswer_ = false;
+  if (SDKCoreAnswerTimer_) SDKCoreAnswerTimer_->invalidate();
+  SDKCoreAnswerTimer_.reset();
+  return true;
+}
+
+void QMARewardBasedVideoAd::SDKCoreAnswerTimedOut(std::uint64_t generation) {
+  WV_DCHECK_MAIN_THREAD();
+  if (generation != loadGeneration_ || !takeSDKCoreAnswer()) return;
+  // The page lost the request: the load ends, and the next load is taken.
+  auto keep = shared_from_this();
+  failedToLoadAdWithError(QMARequestError::errorWithCodeRequest(QMARequestErrorCodeTimeout, request_));
 }
 
 // ---- the SDK core's side
@@ -141,6 +170,12 @@ std::optional<Dictionary> QMARewardBasedVideoAd::requestParameters() {
 }
 
 void QMARewardBasedVideoAd::loadAdURLWithParameters(const Dictionary& parameters) {
+  WV_DCHECK_MAIN_THREAD();
+  if (!takeSDKCoreAnswer()) return;
+  fetchAdURLWithParameters(parameters);
+}
+
+void QMARewardBasedVideoAd::fetchAdURLWithParameters(const Dictionary& parameters) {
   WV_DCHECK_MAIN_THREAD();
   auto keep = shared_from_this();
   if (parameters.count("errors")) {
@@ -160,6 +195,7 @@ void QMARewardBasedVideoAd::loadAdURLWithParameters(const Dictionary& parameters
 
 void QMARewardBasedVideoAd::loadAdHeaders(const std::shared_ptr<QMAAd>&, const std::optional<Dictionary>&) {
   WV_DCHECK_MAIN_THREAD();
+  if (!takeSDKCoreAnswer()) return;
   // Ads the page delivers itself are not taken here.
   failedToLoadAdWithError(QMARequestError::errorWithCodeCustomMessage(
                               QMARequestErrorCodeInternalError,
@@ -169,6 +205,7 @@ void QMARewardBasedVideoAd::loadAdHeaders(const std::shared_ptr<QMAAd>&, const s
 
 void QMARewardBasedVideoAd::invalidJavaScriptRequest() {
   WV_DCHECK_MAIN_THREAD();
+  if (!takeSDKCoreAnswer()) return;
   failedToLoadAdWithError(
       QMARequestError::errorWithCodeCustomMessage(QMARequestErrorCodeInvalidRequest, "Request object configured wrong.")
           .error());
@@ -176,6 +213,7 @@ void QMARewardBasedVideoAd::invalidJavaScriptRequest() {
 
 void QMARewardBasedVideoAd::failedJavaScriptFile() {
   WV_DCHECK_MAIN_THREAD();
+  if (!takeSDKCoreAnswer()) return;
   failedToLoadAdWithError(
       QMARequestError::errorWithCodeCustomMessage(QMARequestErrorCodeNetworkError, "No network connection.").error());
 }

@@ -30,6 +30,7 @@
 #include "ads/model/request.h"
 #include "ads/model/request_error.h"
 #include "ads/render/sdk_core_controller.h"
+#include "ads/services/scheduler.h"
 #include "ads/slots/reward_based_video_ad_mediation.h"
 
 class QMARewardBasedVideoAd;
@@ -126,8 +127,18 @@ class QMARewardBasedVideoAd : public QMASDKCoreControllerDelegate,
   QMARewardBasedVideoAd() = default;
   void sendToDelegate(const char* selector, const std::function<void(QMARewardBasedVideoAdDelegate&)>& message);
 
+  // The SDK core's answer is awaited for as long as a slot waits for its own; then the
+  // load fails with request error 5 and a late answer is not taken.
+  void armSDKCoreAnswerTimer();
+  bool takeSDKCoreAnswer();
+  void SDKCoreAnswerTimedOut(std::uint64_t generation);
+  void fetchAdURLWithParameters(const foundation::Dictionary& parameters);
+
   bool ready_ = false;
   bool requestInProgress_ = false;
+  bool awaitingSDKCoreAnswer_ = false;
+  std::uint64_t loadGeneration_ = 0;
+  std::shared_ptr<QMATimer> SDKCoreAnswerTimer_;
   std::weak_ptr<QMARewardBasedVideoAdDelegate> delegate_;
   std::shared_ptr<QMARequest> request_;
   std::optional<std::string> adUnitID_;

@@ -436,8 +436,16 @@ class QMASlot : public QMAPresentationSlot,
   // The class of the adapter whose ad is shown: none unless an ad is ready; the house
   // adapter's name for the ad network's own ads.
   std::optional<std::string> adNetworkClassName() const;
+  // A response of the mediation type: its configuration goes to the mediation manager,
+  // which runs the waterfall and reports the mediated ad or a request error here.
   void processMediationAdResponse(const std::shared_ptr<QMAAd>& ad);
+  void requestAdWithTypeMediationConfig(const std::shared_ptr<QMAAdType>& type, const std::shared_ptr<QMAMConfig>& config);
+  // Fails the slot (request error 0, 7 or 10) when the requested type cannot be served by
+  // the stored configuration's type.
+  bool hasConsistentMediationConfigForAdType(const std::shared_ptr<QMAAdType>& type);
   void presentMediatedInterstitialFromRootViewController(const std::shared_ptr<uikit::ViewController>& root);
+  // The owner's root view controller, for mediated networks to present from.
+  std::shared_ptr<uikit::ViewController> viewControllerForPresentingModalView() const;
 
   // ---- viewability
   bool viewHasMadeImpression() const { return viewHasMadeImpression_; }

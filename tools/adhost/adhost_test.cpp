@@ -6,10 +6,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <thread>
 
+#include "platform/uikit/image.h"
 #include "tools/adhost/command.h"
 #include "tools/adserver/ad_server.h"
 #include "tools/testsupport/driven_process.h"
@@ -54,12 +59,22 @@ TEST(AdHostCommands, LinesReadAsCommandsOrSayWhyNot) {
       {"snapshot", false, adhost::Verb::Nothing},
       {"browse b1 https://landing.example/", true, adhost::Verb::Browse},
       {"browse b1", false, adhost::Verb::Nothing},
+      {"tap b1 at 150,125.5", true, adhost::Verb::Tap},
+      {"tap b1 at 150", false, adhost::Verb::Nothing},
+      {"tap b1 2 at 1,1", false, adhost::Verb::Nothing},
       {"frame b1 0,20 375x50", true, adhost::Verb::Frame},
       {"frame b1 0,20 -1x50", false, adhost::Verb::Nothing},
       {"reward load unit-r", true, adhost::Verb::RewardLoad},
       {"reward play", false, adhost::Verb::Nothing},
       {"wait b1 adViewDidReceiveAd", true, adhost::Verb::Wait},
       {"screen now", false, adhost::Verb::Nothing},
+      {"snapshot shot.png", true, adhost::Verb::Snapshot},
+      {"snapshot b1 /tmp/dir/B1.PNG", true, adhost::Verb::Snapshot},
+      {"snapshot", false, adhost::Verb::Nothing},
+      {"snapshot shot.jpg", false, adhost::Verb::Nothing},
+      {"snapshot .png", false, adhost::Verb::Nothing},
+      {"snapshot b/1 shot.png", false, adhost::Verb::Nothing},
+      {"snapshot b1 shot.png extra", false, adhost::Verb::Nothing},
       {"fly", false, adhost::Verb::Nothing},
   };
   for (const auto& row : rows) {
@@ -87,6 +102,16 @@ json scenario() {
       {"ad_type", "interstitial"},
       {"settings", {{"rewards", {{{"rb_type", "gems"}, {"rb_amount", 3}}}}}},
       {"ad_networks", {{{"id", "7"}, {"data", {{"pubid", "video-net"}, {"duration", "2"}}}, {"adapters", json::array({"AdhostRewardAdapter"})}}}}};
+  // Waterfalls over the host's test adapters: a banner whose first network has no fill, an
+  // interstitial whose first network fails with an error.
+  const json mediatedBanner = {
+      {"ad_type", "banner"},
+      {"ad_networks", {{{"id", "21"}, {"adapters", json::array({"WVTestNoFillAdapter"})}},
+                       {{"id", "22"}, {"adapters", json::array({"WVTestFillAdapter"})}}}}};
+  const json mediatedInterstitial = {
+      {"ad_type", "interstitial"},
+      {"ad_networks", {{{"id", "31"}, {"data", {{"error", "yes"}}}, {"adapters", json::array({"WVTestNoFillAdapter"})}},
+                       {{"id", "32"}, {"adapters", json::array({"WVTestFillAdapter"})}}}}};
   const json nativeContent = {
       {"ads",
        {{{"type", "native"},
@@ -118,6 +143,8 @@ json scenario() {
                                  "</script></body>"}}},
             {"event", {{"body", "<body>Event<script>location.href='qomb://a/appEvent?name=coins&info=5';</script></body>"}}},
             {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}},
+            {"mbanner", {{"response_type", "mediation"}, {"body", mediatedBanner.dump()}}},
+            {"minter", {{"response_type", "mediation"}, {"body", mediatedInterstitial.dump()}}},
             {"native-content", {{"response_type", "native"}, {"body", nativeContent.dump()}}},
             {"native-custom", {{"response_type", "native"}, {"body", nativeCustom.dump()}}},
             {"wander", {{"body", "<body>Wander<script>location.href='{base}/landing/wander';</script></body>"},
@@ -130,6 +157,8 @@ json scenario() {
             {{"when", {{"slotname", "custom"}}}, {"ad", "custom"}},
             {{"when", {{"slotname", "event"}}}, {"ad", "event"}},
             {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}},
+            {{"when", {{"slotname", "mbanner"}}}, {"ad", "mbanner"}},
+            {{"when", {{"slotname", "minter"}}}, {"ad", "minter"}},
             {{"when", {{"slotname", "native-content"}}}, {"ad", "native-content"}},
             {{"when", {{"slotname", "native-custom"}}}, {"ad", "native-custom"}},
             {{"when", {{"slotname", "wander"}}}, {"ad", "wander"}},
@@ -175,6 +204,13 @@ class AdHostTest : public ::testing::Test {
     for (int i = 0; i < 1000 && server_->requestsForPath(path).size() < atLeast; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return server_->requestsForPath(path).size();
+  }
+
+  // The PNG file a snapshot wrote, decoded (none when there is none or it does not decode).
+  static std::shared_ptr<uikit::Image> readPNG(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    foundation::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return uikit::Image::imageWithData(bytes);
   }
 
   std::filesystem::path root_;
@@ -297,6 +333,79 @@ TEST_F(AdHostTest, TheRewardBasedVideoIsLoadedPlayedRewardedAndClosed) {
   // A configuration ping and a network ping for the impression, and for the click.
   EXPECT_EQ(hits("/imp", 2), 2u);
   EXPECT_EQ(hits("/clk", 2), 2u);
+}
+
+using Pixel = std::array<std::uint8_t, 4>;
+Pixel pixelAt(const uikit::Image& image, std::uint32_t x, std::uint32_t y) {
+  const std::size_t at = (std::size_t(y) * image.pixelWidth() + x) * 4;
+  return {image.rgba()[at], image.rgba()[at + 1], image.rgba()[at + 2], image.rgba()[at + 3]};
+}
+
+TEST_F(AdHostTest, SnapshotsAreTheScreensPixelsOrOneAdsAsPNG) {
+  const auto screenFile = root_ / "screen.png", adFile = root_ / "b1.png";
+  expect("banner b1", "ok b1");
+  expect("load b1", "ok loading");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  expect("snapshot " + screenFile.string(), "ok snapshot screen ");
+  expect("snapshot b1 " + adFile.string(), "ok snapshot b1 ");
+  auto screen = readPNG(screenFile), ad = readPNG(adFile);
+  ASSERT_TRUE(screen && ad);
+  // One pixel per device pixel: the 375 x 667 point screen and the 320 x 50 banner at 0,20
+  // in the same scale.
+  const std::uint32_t scale = screen->pixelWidth() / 375;
+  ASSERT_GE(scale, 1u);
+  EXPECT_EQ(screen->pixelWidth(), 375 * scale);
+  EXPECT_EQ(screen->pixelHeight(), 667 * scale);
+  EXPECT_EQ(ad->pixelWidth(), 320 * scale);
+  EXPECT_EQ(ad->pixelHeight(), 50 * scale);
+  // The ad draws something (its text is not one colour), and the screen shows the same
+  // pixels where the ad stands, over the host's white root view elsewhere.
+  std::set<Pixel> colours;
+  std::size_t compared = 0;
+  for (std::uint32_t y = 0; y < ad->pixelHeight(); ++y) {
+    for (std::uint32_t x = 0; x < ad->pixelWidth(); ++x) {
+      const Pixel p = pixelAt(*ad, x, y);
+      colours.insert(p);
+      if (p[3] != 255) continue;
+      ++compared;
+      ASSERT_EQ(p, pixelAt(*screen, x, 20 * scale + y)) << x << "," << y;
+    }
+  }
+  EXPECT_GT(colours.size(), 1u);
+  EXPECT_GT(compared, 0u);
+  EXPECT_EQ(pixelAt(*screen, 200 * scale, 600 * scale), (Pixel{255, 255, 255, 255}));
+
+  expect("snapshot nobody " + adFile.string(), "error: no ad named nobody");
+  expect("snapshot b1 " + (root_ / "b1.jpg").string(), "error: usage: snapshot [NAME] FILE.png");
+  expect("snapshot " + (root_ / "missing" / "screen.png").string(), "error: cannot write ");
+  expect("remove b1", "ok removed b1");
+  expect("snapshot b1 " + adFile.string(), "error: no ad named b1");
+  expect("interstitial i1 unit big", "ok i1");
+  expect("snapshot i1 " + adFile.string(), "error: i1 is not on screen");
+  expect("load i1", "ok loading");
+  expect("wait i1", "ok i1 interstitialDidReceiveAd:");
+  expect("present i1", "ok i1 full screen");
+  expect("snapshot i1 " + adFile.string(), "ok snapshot i1 ");
+  auto full = readPNG(adFile);
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full->pixelWidth(), 375 * scale);
+}
+
+TEST_F(AdHostTest, MediatedBannerAndInterstitialComeFromTheNetworksThatFill) {
+  expect("banner b1 unit mbanner", "ok b1 QMABannerView");
+  expect("load b1", "ok loading b1");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  EXPECT_EQ(hits("/imp"), 1u);
+  EXPECT_NE(server_->requestsForPath("/imp")[0].query.find("ad_network_id=22"), std::string::npos);
+  EXPECT_NE(server_->requestsForPath("/imp")[0].query.find("aec=1,0"), std::string::npos);
+
+  expect("interstitial i1 unit minter", "ok i1 QMAInterstitial unit=minter");
+  expect("load i1", "ok loading i1");
+  expect("wait i1", "ok i1 interstitialDidReceiveAd:");
+  send("present i1");
+  expect("wait i1", "ok i1 interstitialWillPresentScreen:");
+  EXPECT_EQ(hits("/imp", 2), 2u);
+  EXPECT_NE(server_->requestsForPath("/imp")[1].query.find("aec=2,0"), std::string::npos);
 }
 
 TEST_F(AdHostTest, AFingerCannotReachWhatIsCovered) {

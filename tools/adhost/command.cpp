@@ -41,6 +41,17 @@ bool isToken(std::string_view text) {
 }
 
 // A decimal number written plainly (digits, one point, an optional leading minus).
+// A file name for a PNG: printable, no spaces, ending in ".png".
+bool isPNGPath(std::string_view text) {
+  constexpr std::string_view suffix = ".png";
+  if (text.size() <= suffix.size() || text.size() > kMaximumPathLength) return false;
+  for (char c : text)
+    if (c <= ' ' || c > '~') return false;
+  std::string tail(text.substr(text.size() - suffix.size()));
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == suffix;
+}
+
 std::optional<double> parseNumber(std::string_view text) {
   if (text.empty() || text.size() > 32) return std::nullopt;
   std::size_t i = text[0] == '-' ? 1 : 0;
@@ -231,16 +242,20 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     return c;
   }
   if (verb == "tap") {
+    constexpr const char* form = "tap NAME [LINK | ASSET | at X,Y]";
     c.verb = Verb::Tap;
-    if (auto e = needName(1, "tap NAME [LINK|ASSET]")) return *e;
+    if (auto e = needName(1, form)) return *e;
     if (w.size() == 3) {
       c.link = parseIndex(w[2]);
       if (!c.link) {
-        if (!isToken(w[2])) return usage("tap NAME [LINK|ASSET]");
+        if (!isToken(w[2])) return usage(form);
         c.asset = std::string(w[2]);
       }
+    } else if (w.size() == 4 && w[2] == "at") {
+      c.origin = parsePoint(w[3]);
+      if (!c.origin) return usage(form);
     } else if (w.size() != 2) {
-      return usage("tap NAME [LINK|ASSET]");
+      return usage(form);
     }
     return c;
   }
@@ -266,12 +281,6 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
         return usage(form);
       }
     }
-    return c;
-  }
-  if (verb == "snapshot") {
-    c.verb = Verb::Snapshot;
-    if (auto e = needName(1, "snapshot NAME")) return *e;
-    if (auto e = only(2, "snapshot NAME")) return *e;
     return c;
   }
   if (verb == "browse") {
@@ -346,6 +355,25 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     else if (w.size() != 2) return usage("wait NAME [EVENT]");
     return c;
   }
+  if (verb == "snapshot") {
+    // The last word is the file; a word before it names the ad.
+    // A native ad's name alone describes its asset views in text.
+    constexpr const char* form = "snapshot [NAME] FILE.png | snapshot NAME";
+    c.verb = Verb::Snapshot;
+    if (w.size() == 3) {
+      if (auto e = needName(1, form)) return *e;
+    } else if (w.size() != 2) {
+      return usage(form);
+    }
+    // A lone word that looks like a file (a dot or a slash in it) is a file, and must be a PNG.
+    if (w.size() == 2 && w[1].find_first_of("./") == std::string_view::npos) {
+      if (auto e = needName(1, form)) return *e;
+      return c;
+    }
+    if (!isPNGPath(w.back())) return usage(form);
+    c.file = std::string(w.back());
+    return c;
+  }
   struct PlainVerb {
     const char* word;
     Verb verb;
@@ -368,13 +396,12 @@ std::string helpLine() {
   return "commands: banner NAME [SIZE] [at X,Y] [unit UNIT] [no-root] | kvr-banner NAME [SIZE] [at X,Y] [unit UNIT] "
          "[no-root] [sizes SIZE,...] [manual-impressions] [custom-rendering] | interstitial NAME [unit UNIT] | "
          "kvr-interstitial NAME [unit UNIT] [custom-rendering] | load NAME [KEY=VALUE ...] | present NAME | "
-         "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK|ASSET] | close | browse NAME URL | "
-         "frame NAME X,Y WxH | "
+         "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK | ASSET | at X,Y] | close | "
+         "browse NAME URL | frame NAME X,Y WxH | "
          "native NAME content|app-install|custom[,...] [unit UNIT] [templates ID,...] [multiple-images] [no-images] | "
-         "snapshot NAME | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "
-         "background | foreground | screen | events [NAME] | wait NAME [EVENT] | log | help | quit; "
+         "background | foreground | screen | snapshot [NAME] FILE.png | snapshot NAME | events [NAME] | wait NAME [EVENT] | log | help | quit; "
          "SIZE: banner largebanner mrec fullbanner leaderboard skyscraper smart smart-landscape WxH";
 }
 

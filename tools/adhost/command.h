@@ -21,6 +21,7 @@ inline constexpr std::size_t kMaximumLineLength = 4096;
 inline constexpr std::size_t kMaximumNameLength = 64;
 inline constexpr double kMaximumDimension = 10000;
 inline constexpr double kMaximumClockStep = 365.0 * 24 * 3600;
+inline constexpr std::size_t kMaximumPathLength = 1024;
 
 enum class Verb {
   Nothing,          // a blank line or a "#" comment
@@ -33,9 +34,8 @@ enum class Verb {
   Cancel,           // cancel NAME
   RewardLoad,       // reward load UNIT [USER]
   RewardPresent,    // reward present
-  Tap,              // tap NAME [LINK|ASSET]
+  Tap,              // tap NAME [LINK | ASSET | at X,Y]
   Native,           // native NAME TYPE[,TYPE...] [unit UNIT] [templates ID,...] [multiple-images] [no-images]
-  Snapshot,         // snapshot NAME: a native ad's view, its asset views and badge
   Close,            // close: the close button of the full-screen ad on top
   Browse,           // browse NAME URL: the ad's creative opens the URL in the in-app browser
   Frame,            // frame NAME X,Y WxH
@@ -52,6 +52,7 @@ enum class Verb {
   Background,       // background
   Foreground,       // foreground
   Screen,           // screen
+  Snapshot,         // snapshot [NAME] FILE.png, or snapshot NAME: a native ad's asset views in text
   Events,           // events [NAME]
   Wait,             // wait NAME [EVENT]
   Log,              // log
@@ -76,6 +77,7 @@ struct Command {
   std::optional<double> seconds;
   std::optional<std::size_t> link;
   std::optional<std::string> event;
+  std::optional<std::string> file;  // for snapshot: where the PNG goes
   std::vector<std::pair<std::string, std::string>> parameters;
   std::vector<std::string> selectors;  // for implements: "all", "none" or selectors
   // native: the kinds ("content", "app-install", "custom") and the template IDs; tap: an

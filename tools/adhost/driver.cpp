@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <utility>
 
@@ -21,6 +22,9 @@
 #include "platform/foundation/json.h"
 #include "platform/uikit/application.h"
 #include "platform/uikit/controls.h"
+#include "platform/uikit/graphics_context.h"
+#include "platform/uikit/image.h"
+#include "platform/uikit/screen.h"
 #include "platform/uikit/window.h"
 #include "tools/adhost/command.h"
 #include "tools/adhost/host.h"
@@ -66,6 +70,57 @@ bool reachable(const std::shared_ptr<View>& target, std::shared_ptr<View>* hit =
   auto touched = uikit::Window::hitTestScreen(middleOnScreen(*target));
   if (hit) *hit = touched;
   return touched && touched->isDescendantOfView(target.get());
+}
+
+// The most pixels a picture may have on either side.
+constexpr double kMaximumPictureSide = 16384;
+
+// A bitmap for `size` points at `scale`, or none when it would be empty or too large.
+std::optional<uikit::GraphicsContext> bitmapFor(uikit::Size size, double scale) {
+  const double width = std::ceil(size.width * scale - 1e-6), height = std::ceil(size.height * scale - 1e-6);
+  if (!(width >= 1 && height >= 1 && width <= kMaximumPictureSide && height <= kMaximumPictureSide)) return std::nullopt;
+  uikit::GraphicsContext context(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
+  context.scaleCTM(scale, scale);
+  return context;
+}
+
+// What the screen shows, one pixel per device pixel: every shown window, back to front,
+// over the black of a screen with nothing on it.
+std::shared_ptr<uikit::Image> pictureOfScreen() {
+  const auto& screen = uikit::Screen::mainScreen();
+  const Rect bounds = screen.bounds();
+  auto context = bitmapFor(bounds.size, screen.scale());
+  if (!context) return nullptr;
+  context->fillRect(bounds, uikit::Color{0, 0, 0, 1});
+  for (const auto& window : uikit::Window::visibleWindows()) {
+    context->saveGState();
+    context->translateCTM(window->frame().minX(), window->frame().minY());
+    window->renderInContext(*context);
+    context->restoreGState();
+  }
+  return context->makeImage(screen.scale());
+}
+
+// The view and its subviews alone, one pixel per device pixel (transparent where they
+// draw nothing).
+std::shared_ptr<uikit::Image> pictureOfView(const View& view) {
+  const double scale = view.contentScaleFactor();
+  auto context = bitmapFor(view.bounds().size, scale);
+  if (!context) return nullptr;
+  view.renderInContext(*context);
+  return context->makeImage(scale);
+}
+
+// Writes `image` to `path` as PNG; the reason when it cannot.
+std::optional<std::string> writePNG(const std::shared_ptr<uikit::Image>& image, const std::string& path) {
+  auto png = uikit::Image::pngRepresentation(image);
+  if (!png) return "nothing to draw";
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return "cannot write " + path;
+  file.write(reinterpret_cast<const char*>(png->data()), static_cast<std::streamsize>(png->size()));
+  file.close();
+  if (!file) return "cannot write " + path;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -242,6 +297,7 @@ struct TextDriver::Impl {
       if (!vc) return "error: no reward video on screen";
       target = vc->videoView;
     }
+    if (c.origin) return tapAt(c, *hosted, target);
     std::shared_ptr<View> hit;
     if (!reachable(target, &hit))
       return "error: a finger cannot reach " + c.name + (hit ? " (" + hit->className() + " is on top)" : "");
@@ -288,6 +344,32 @@ struct TextDriver::Impl {
     auto top = topFullScreen();
     if (top == before) return "error: " + c.name + " opened nothing (the click gate or the orientations refused)";
     return "ok " + c.name + " full screen: " + top->className();
+  }
+
+  // A finger at a point of the ad's view (its own coordinates): what is on top there takes
+  // it; on a web view it is a pointer press and release at that point of the page.
+  std::string tapAt(const Command& c, HostedAd& hosted, const std::shared_ptr<View>& target) {
+    const std::string where = c.name + " at " + pointText(*c.origin);
+    if (!target || !target->window() || !target->bounds().contains(*c.origin))
+      return "error: a finger cannot reach " + where;
+    const uikit::Point onScreen = target->convertPointToView(*c.origin, nullptr);
+    auto hit = uikit::Window::hitTestScreen(onScreen);
+    if (!hit || !hit->isDescendantOfView(target.get()))
+      return "error: a finger cannot reach " + where + (hit ? " (" + hit->className() + " is on top)" : "");
+    if (hosted.customView && hosted.customAd) {
+      hosted.customAd->recordClick();
+      return "ok tapped " + where + " (the host's own view: click recorded)";
+    }
+    if (auto control = std::dynamic_pointer_cast<uikit::Control>(hit)) {
+      if (!control->acceptsTouches()) return "error: " + c.name + " takes no touches now";
+      control->sendActionsForControlEvents(uikit::ControlEvents::TouchUpInside);
+      return "ok tapped " + where;
+    }
+    auto adView = std::dynamic_pointer_cast<QMAAdView>(target);
+    if (!adView || !adView->webView()) return "ok touched " + where;
+    auto web = adView->webView();
+    web->tapAtPoint(web->convertPointFromView(onScreen, nullptr));
+    return "ok tapped " + where;
   }
 
   std::string close() {
@@ -396,6 +478,42 @@ struct TextDriver::Impl {
       for (const auto& url : opened) s += " " + url;
     }
     return s;
+  }
+
+  // The view an ad shows itself in: a banner's view, the full-screen view of a presented
+  // interstitial or reward video, the host's own view of a full-screen ad it draws.
+  std::shared_ptr<View> viewOfAd(const HostedAd& hosted, std::string* why) {
+    if (hosted.banner) {
+      if (!hosted.banner->window()) *why = hosted.name + " is not placed";
+      return hosted.banner->window() ? hosted.banner : nullptr;
+    }
+    if (hosted.customView && hosted.customView->window()) return hosted.customView;
+    auto top = topFullScreen();
+    if (hosted.interstitial) {
+      auto vc = std::dynamic_pointer_cast<QMAInterstitialViewController>(top);
+      if (vc && vc->slot() == std::static_pointer_cast<QMAPresentationSlot>(hosted.interstitial->slot())) return vc->adView();
+    } else if (auto video = std::dynamic_pointer_cast<RewardVideoViewController>(top)) {
+      return video->videoView;
+    }
+    *why = hosted.name + " is not on screen";
+    return nullptr;
+  }
+
+  std::string snapshot(const Command& c) {
+    std::shared_ptr<uikit::Image> picture;
+    if (c.name.empty()) {
+      picture = pictureOfScreen();
+    } else {
+      auto* hosted = host()->ad(c.name);
+      if (!hosted) return "error: no ad named " + c.name;
+      std::string why;
+      auto view = viewOfAd(*hosted, &why);
+      if (!view) return "error: " + why;
+      picture = pictureOfView(*view);
+    }
+    if (auto error = writePNG(picture, *c.file)) return "error: " + *error;
+    return "ok snapshot " + (c.name.empty() ? std::string("screen") : c.name) + " " +
+           std::to_string(picture->pixelWidth()) + "x" + std::to_string(picture->pixelHeight()) + " " + *c.file;
   }
 
   std::string events(const std::optional<std::string>& name) {
@@ -508,6 +626,7 @@ struct TextDriver::Impl {
         return answer;
       }
       case Verb::Snapshot: {
+        if (c.file) return snapshot(c);
         auto* hosted = h->ad(c.name);
         if (!hosted || hosted->kind != HostedAd::Kind::Native) return "error: no native ad named " + c.name;
         return nativeSnapshot(*hosted);

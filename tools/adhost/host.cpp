@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "ads/mediation/test_adapters.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/log.h"
@@ -101,6 +102,9 @@ void AdHost::registerClasses() {
     return host;
   });
   registerRewardAdapterClass();
+  // Adapters of one behaviour each (fill, no fill, silence, two answers), for scenarios
+  // that try mediation waterfalls.
+  mediation_test::registerTestAdapters();
 }
 
 std::shared_ptr<AdHost> AdHost::shared() { return sharedHost().lock(); }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cctype>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "tools/adserver/static_files.h"
@@ -42,6 +43,11 @@ void checkResponse(const nlohmann::json& r, const std::string& where) {
     if (r.contains(flag) && !r[flag].is_boolean()) throw ScenarioError(where + "." + flag + " must be true or false");
   if (r.contains("status") && !r["status"].is_number_integer()) throw ScenarioError(where + ".status must be an integer");
   if (r.contains("body") && !r["body"].is_string()) throw ScenarioError(where + ".body must be a string");
+  if (r.contains("body_file")) {
+    if (!r["body_file"].is_string() || !isCreativeFilePath(r["body_file"].get<std::string>()))
+      throw ScenarioError(where + ".body_file must name a file of the creatives directory (like \"banner/index.html\")");
+    if (r.contains("body")) throw ScenarioError(where + " has both body and body_file");
+  }
   if (r.contains("content_type") && !r["content_type"].is_string())
     throw ScenarioError(where + ".content_type must be a string");
   if (r.contains("headers")) {
@@ -88,7 +94,55 @@ void applyResponse(const nlohmann::json& r, httplib::Response& res, const char* 
   res.set_content(body, contentType);
 }
 
+// The creative file `relative` of `directory`, or none when it cannot be read or is too
+// large.
+std::optional<std::string> readCreativeFile(const std::string& directory, const std::string& relative) {
+  if (directory.empty() || !isCreativeFilePath(relative)) return std::nullopt;
+  std::ifstream in(directory + "/" + relative, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > AdServer::kMaximumCreativeFileSize) return std::nullopt;
+  }
+  if (in.bad()) return std::nullopt;
+  return text;
+}
+
 }  // namespace
+
+bool isCreativeFilePath(std::string_view path) {
+  if (path.empty() || path.size() > 256) return false;
+  std::size_t depth = 0;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view segment = path.substr(start, end - start);
+    if (segment.empty() || segment[0] == '.' || ++depth > 8) return false;
+    for (char c : segment)
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::string creativeContentType(std::string_view path) {
+  static const std::pair<const char*, const char*> types[] = {
+      {".html", "text/html; charset=utf-8"}, {".js", "application/javascript"}, {".css", "text/css"},
+      {".png", "image/png"},                 {".json", "application/json"},     {".svg", "image/svg+xml"},
+      {".txt", "text/plain; charset=utf-8"},
+  };
+  const std::string lowered = lower(std::string(path));
+  for (const auto& [extension, type] : types) {
+    const std::string_view ext(extension);
+    if (lowered.size() > ext.size() && lowered.compare(lowered.size() - ext.size(), ext.size(), ext) == 0) return type;
+  }
+  return "application/octet-stream";
+}
+
+std::string AdServer::defaultCreativesDirectory() { return WV_ADSERVER_CREATIVES_DIR; }
 
 const std::string& sdkCorePageHTML() {
   static const std::string page(kSDKCorePageHTML);
@@ -205,7 +259,10 @@ nlohmann::json AdServer::loadScenarioFile(const std::string& path) {
   return parseScenario(text.str());
 }
 
-AdServer::AdServer(nlohmann::json scenario) : server_(std::make_unique<httplib::Server>()), scenario_(std::move(scenario)) {
+AdServer::AdServer(nlohmann::json scenario)
+    : server_(std::make_unique<httplib::Server>()),
+      scenario_(std::move(scenario)),
+      creativesDirectory_(defaultCreativesDirectory()) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); };
   server_->Get(".*", handler);
   server_->Post(".*", handler);
@@ -268,6 +325,11 @@ void AdServer::clearRequests() {
 void AdServer::setLogFile(std::string path) {
   std::lock_guard lock(mu_);
   logFile_ = std::move(path);
+}
+
+void AdServer::setCreativesDirectory(std::string path) {
+  std::lock_guard lock(mu_);
+  creativesDirectory_ = std::move(path);
 }
 
 void AdServer::record(const httplib::Request& req) {
@@ -344,6 +406,25 @@ void AdServer::handle(const httplib::Request& req, httplib::Response& res) {
   } else if (req.path.rfind(kImageFolder, 0) == 0 && req.path.size() > 4 &&
              req.path.compare(req.path.size() - 4, 4, ".png") == 0) {
     res.set_content(imagePNG(), "image/png");
+  } else if (req.path.rfind(kCreativesPath, 0) == 0) {
+    const std::string relative = req.path.substr(std::string_view(kCreativesPath).size());
+    std::string directory;
+    {
+      std::lock_guard lock(mu_);
+      directory = creativesDirectory_;
+    }
+    auto file = readCreativeFile(directory, relative);
+    if (!file) {
+      res.status = 404;
+      return;
+    }
+    // Ad servers let any page read their files (canvas pixels of an image, fetch).
+    res.set_header("Access-Control-Allow-Origin", "*");
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(*file, creativeContentType(relative));
+  } else if (req.path.rfind("/qads/static/sdk/native/mraid/", 0) == 0) {
+    res.set_content("window.mraid = window.mraid || { getVersion: function () { return '2.0'; } };\n",
+                    "application/javascript");
   } else {
     // Pings, reports and every other endpoint: recorded and answered empty.
     res.status = 200;
@@ -360,6 +441,22 @@ void AdServer::respond(const nlohmann::json& described, httplib::Response& res) 
   // "{base}" in a body or a header value is this server's address, so an ad can name its
   // own click and impression URLs before the port is known.
   nlohmann::json r = described;
+  if (r.contains("body_file")) {
+    const std::string relative = r["body_file"].get<std::string>();
+    std::string directory;
+    {
+      std::lock_guard lock(mu_);
+      directory = creativesDirectory_;
+    }
+    auto file = readCreativeFile(directory, relative);
+    if (!file) {
+      res.status = 500;
+      res.set_content("adserver: cannot read the creative file " + relative, "text/plain");
+      return;
+    }
+    r["body"] = std::move(*file);
+    if (!r.contains("content_type")) r["content_type"] = creativeContentType(relative);
+  }
   const std::string base = baseURL();
   auto fill = [&base](std::string text) {
     for (std::size_t at = text.find("{base}"); at != std::string::npos; at = text.find("{base}", at + base.size()))

@@ -57,6 +57,10 @@ class AdServer {
   static constexpr const char* kNativeAdsPagePath = "/qads/static/sdk/native/native_ads.html";
   static constexpr const char* kImageFolder = "/qads/static/img/";
   static constexpr const char* kRequestsPath = "/__adserver/requests";
+  // Files of the creatives directory are served under this path.
+  static constexpr const char* kCreativesPath = "/creatives/";
+  // The most bytes a creative file may have.
+  static constexpr std::size_t kMaximumCreativeFileSize = 4 << 20;
 
   // Checks a scenario (JSON text); throws ScenarioError.
   static nlohmann::json parseScenario(std::string_view text);
@@ -80,6 +84,10 @@ class AdServer {
   void clearRequests();
   // Appends one JSON line per request to the file.
   void setLogFile(std::string path);
+  // Where creative files come from (for "/creatives/..." and "body_file"); the test
+  // creatives shipped beside the server unless set.
+  void setCreativesDirectory(std::string path);
+  static std::string defaultCreativesDirectory();
 
  private:
   void handle(const httplib::Request& req, httplib::Response& res);
@@ -99,9 +107,16 @@ class AdServer {
   nlohmann::json scenario_;
   std::vector<RecordedRequest> requests_;
   std::string logFile_;
+  std::string creativesDirectory_;
   // How many ads each rule that serves ads in turn has served.
   std::map<std::size_t, std::size_t> ruleTurns_;
 };
+
+// Whether `path` may name a file of the creatives directory: segments of letters, digits,
+// "_", "-" and ".", none empty or starting with ".", at most 8 deep and 256 long.
+bool isCreativeFilePath(std::string_view path);
+// The content type a creative file is served with, by its extension.
+std::string creativeContentType(std::string_view path);
 
 // The SDK-core page and its script as shipped with the server.
 const std::string& sdkCorePageHTML();

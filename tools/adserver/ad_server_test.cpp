@@ -4,7 +4,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <regex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -86,6 +92,96 @@ TEST_F(AdServerTest, AnAdNamesTheServersOwnAddressAndARuleServesItsAdsInTurn) {
                adserver::ScenarioError);
 }
 
+TEST(AdServerCreatives, FilePathsStayInsideTheDirectoryAndTypesFollowTheExtension) {
+  struct Row {
+    const char* path;
+    bool ok;
+  };
+  const Row rows[] = {
+      {"banner.html", true},   {"lib/dollar-1.js", true}, {"a/b/c/d/e/f/g/h.png", true}, {"a/b/c/d/e/f/g/h/i.png", false},
+      {"", false},             {"../x.html", false},      {"a/../../x", false},          {".hidden", false},
+      {"a//b.js", false},      {"/abs.js", false},        {"dir/", false},               {"a b.js", false},
+      {"a%2e%2e/b.js", false}, {"x\\y.js", false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(adserver::isCreativeFilePath(row.path), row.ok) << row.path;
+  EXPECT_FALSE(adserver::isCreativeFilePath(std::string(257, 'a')));
+  EXPECT_EQ(adserver::creativeContentType("a/B.PNG"), "image/png");
+  EXPECT_EQ(adserver::creativeContentType("x.css"), "text/css");
+  EXPECT_EQ(adserver::creativeContentType("x.js"), "application/javascript");
+  EXPECT_EQ(adserver::creativeContentType("x.html"), "text/html; charset=utf-8");
+  EXPECT_EQ(adserver::creativeContentType("html"), "application/octet-stream");
+}
+
+TEST_F(AdServerTest, CreativeFilesAreServedAndAnAdsBodyCanBeOne) {
+  const auto dir = std::filesystem::temp_directory_path() / ("wv-adserver-creatives-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir / "lib");
+  std::ofstream(dir / "ad.html") << "<script src='/creatives/lib/x.js'></script><img src='{base}/creatives/p.png'>";
+  std::ofstream(dir / "lib" / "x.js") << "var x = 1;";
+  std::ofstream(dir / "p.png", std::ios::binary) << std::string("\x89PNG\0\x01", 6);
+  std::ofstream(dir.parent_path() / ("wv-adserver-outside-" + std::to_string(::getpid()))) << "secret";
+  start(R"({"ads": {"file": {"body_file": "ad.html", "headers": {"X-Qvra-Refresh-Rate": "30"}},
+                    "gone": {"body_file": "missing.html"}},
+            "ad_rules": [{"when": {"slotname": "gone"}, "ad": "gone"}], "default_ad": "file"})");
+  server->setCreativesDirectory(dir.string());
+
+  auto ad = client->Get("/qads/ad?slotname=x");
+  ASSERT_TRUE(ad);
+  EXPECT_EQ(ad->body, "<script src='/creatives/lib/x.js'></script><img src='" + server->baseURL() + "/creatives/p.png'>");
+  EXPECT_EQ(ad->get_header_value("Content-Type"), "text/html; charset=utf-8");
+  EXPECT_EQ(ad->get_header_value("X-Qvra-Refresh-Rate"), "30");
+  auto script = client->Get("/creatives/lib/x.js");
+  ASSERT_TRUE(script);
+  EXPECT_EQ(script->status, 200);
+  EXPECT_EQ(script->body, "var x = 1;");
+  EXPECT_EQ(script->get_header_value("Content-Type"), "application/javascript");
+  EXPECT_EQ(script->get_header_value("Access-Control-Allow-Origin"), "*");
+  auto image = client->Get("/creatives/p.png");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->body, std::string("\x89PNG\0\x01", 6));  // bytes as they are: no {base} in files
+  const std::string outside = "/creatives/../wv-adserver-outside-" + std::to_string(::getpid());
+  for (const std::string& path : {std::string("/creatives/none.js"), outside, std::string("/creatives/%2e%2e/x"),
+                                  std::string("/creatives/lib"), std::string("/creatives/")}) {
+    auto r = client->Get(path.c_str());
+    ASSERT_TRUE(r) << path;
+    EXPECT_EQ(r->status, 404) << path;
+  }
+  auto gone = client->Get("/qads/ad?slotname=gone");
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(gone->status, 500);
+  EXPECT_EQ(server->requestsForPath("/creatives/lib/x.js").size(), 1u);
+  std::filesystem::remove_all(dir);
+  std::filesystem::remove(dir.parent_path() / ("wv-adserver-outside-" + std::to_string(::getpid())));
+}
+
+// The test creatives shipped with the server: each unit of their scenario gets its creative,
+// and every file a creative names on the server is there.
+TEST_F(AdServerTest, TheShippedCreativesAndTheFilesTheyNameAreServed) {
+  const auto scenario = adserver::AdServer::loadScenarioFile(std::string(WV_ADSERVER_SCENARIOS_DIR) + "/creatives.json");
+  server = std::make_unique<adserver::AdServer>(scenario);
+  ASSERT_TRUE(server->start());
+  client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
+  ASSERT_GE(scenario["ad_rules"].size(), 9u);
+  const std::regex named(R"(/creatives/[A-Za-z0-9_./-]+)");
+  std::set<std::string> files;
+  for (const auto& rule : scenario["ad_rules"]) {
+    const std::string unit = rule["when"]["slotname"];
+    auto ad = client->Get(("/qads/ad?slotname=" + unit).c_str());
+    ASSERT_TRUE(ad) << unit;
+    EXPECT_EQ(ad->status, 200) << unit;
+    EXPECT_NE(ad->body.find("/beacon/' + AD"), std::string::npos) << unit << " reports its state";
+    EXPECT_NE(ad->body.find("var AD = '" + unit + "'"), std::string::npos) << unit << " reports under its own name";
+    std::string body = ad->body;
+    for (std::sregex_iterator it(body.begin(), body.end(), named), end; it != end; ++it) files.insert(it->str());
+  }
+  EXPECT_TRUE(files.count("/creatives/lib/dollar.js") && files.count("/creatives/quadrants.png")) << files.size();
+  for (const auto& file : files) {
+    if (file.find("no-such") != std::string::npos) continue;  // a creative's own failure case
+    auto r = client->Get(file.c_str());
+    ASSERT_TRUE(r) << file;
+    EXPECT_EQ(r->status, 200) << file;
+  }
+}
+
 TEST(AdServerScenario, RefusesAnswerFieldsOfTheWrongKindNamingThem) {
   struct Case {
     const char* scenario;
@@ -97,6 +193,8 @@ TEST(AdServerScenario, RefusesAnswerFieldsOfTheWrongKindNamingThem) {
       {R"({"ads": {"a": {"delay_ms": 30001}}})", "ads.a.delay_ms must be an integer from 0 to 30000"},
       {R"({"ads": {"a": {"hang": "yes"}}})", "ads.a.hang must be true or false"},
       {R"({"files": {"/x": {"truncate": 1}}})", "files./x.truncate must be true or false"},
+      {R"({"ads": {"a": {"body_file": "../secret.html"}}})", "ads.a.body_file must name a file of the creatives"},
+      {R"({"ads": {"a": {"body_file": "a.html", "body": "x"}}})", "ads.a has both body and body_file"},
   };
   for (const auto& c : cases) {
     try {

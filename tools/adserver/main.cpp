@@ -1,5 +1,5 @@
 // adserver: the ad network's servers played on 127.0.0.1.
-//   adserver [--scenario FILE] [--port N] [--log FILE]
+//   adserver [--scenario FILE] [--port N] [--log FILE] [--creatives DIR] [--stdin-lifetime]
 // Prints "adserver listening on http://127.0.0.1:PORT" once it listens; runs until
 // interrupted (SIGINT, SIGTERM) or until its standard input closes when --stdin-lifetime.
 #include <csignal>
@@ -18,7 +18,7 @@ void onSignal(int) { stopRequested = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string scenarioPath, logPath;
+  std::string scenarioPath, logPath, creativesPath;
   int port = 0;
   bool stdinLifetime = false;
   for (int i = 1; i < argc; ++i) {
@@ -33,9 +33,10 @@ int main(int argc, char** argv) {
     if (arg == "--scenario") scenarioPath = next();
     else if (arg == "--port") port = std::atoi(next().c_str());
     else if (arg == "--log") logPath = next();
+    else if (arg == "--creatives") creativesPath = next();
     else if (arg == "--stdin-lifetime") stdinLifetime = true;
     else {
-      std::cerr << "usage: adserver [--scenario FILE] [--port N] [--log FILE] [--stdin-lifetime]\n";
+      std::cerr << "usage: adserver [--scenario FILE] [--port N] [--log FILE] [--creatives DIR] [--stdin-lifetime]\n";
       return 2;
     }
   }
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
   }
   adserver::AdServer server(scenario);
   if (!logPath.empty()) server.setLogFile(logPath);
+  if (!creativesPath.empty()) server.setCreativesDirectory(creativesPath);
   if (!server.start(port)) {
     std::cerr << "adserver: cannot listen on 127.0.0.1:" << port << "\n";
     return 1;

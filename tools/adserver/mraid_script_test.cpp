@@ -1,18 +1,22 @@
 // The MRAID script as a creative sees it: its calls become bridge messages, native events
 // become MRAID state and events, and what it refuses reaches the creative as "error".
-// Runs the script the server serves in a bare script engine with a recording document.
-#include <duktape.h>
+// Runs the script the server serves in a real web view, in a page whose frames' addresses
+// are recorded and whose timers run when the test says.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
 #include <regex>
 #include <string>
 
+#include "platform/dispatch/run_loop.h"
+#include "platform/webkit/web_view.h"
 #include "tools/adserver/ad_server.h"
 
 namespace {
 
-// A bare script engine: one global object, scripts evaluated in turn, each giving its
-// value as text or its error.
+// One blank page of a real web view: scripts evaluated in turn as the page's own, each
+// giving its value as text or its error.
 class ScriptHeap {
  public:
   struct Result {
@@ -20,40 +24,54 @@ class ScriptHeap {
     std::string value;
     std::string error;
   };
-  ScriptHeap() : heap_(duk_create_heap_default()) {}
-  ~ScriptHeap() { duk_destroy_heap(heap_); }
-  ScriptHeap(const ScriptHeap&) = delete;
-  ScriptHeap& operator=(const ScriptHeap&) = delete;
-  Result evaluate(const std::string& source, const char* name = "eval") {
+  ScriptHeap() : view_(webkit::WebView::create({{0, 0}, {320, 480}})), delegate_(std::make_shared<Loads>()) {
+    view_->setDelegate(delegate_);
+    view_->loadHTMLStringBaseURL("<html><body></body></html>", net::URL::fromString("https://ads.example/creative"));
+    loaded_ = dispatch::RunLoop::main().runUntil([&] { return delegate_->ended; }, 20);
+  }
+  Result evaluate(const std::string& source, const char* /*name*/ = "eval") {
     Result r;
-    duk_push_string(heap_, name);
-    if (duk_pcompile_lstring_filename(heap_, 0, source.data(), source.size()) == 0 &&
-        duk_pcall(heap_, 0) == DUK_EXEC_SUCCESS) {
-      r.ok = true;
-      if (!duk_is_undefined(heap_, -1)) r.value = duk_safe_to_string(heap_, -1);
-    } else {
-      r.error = duk_safe_to_string(heap_, -1);
+    if (!loaded_) {
+      r.error = "the page did not load";
+      return r;
     }
-    duk_pop(heap_);
+    bool done = false;
+    view_->evaluateJavaScript(source, [&](std::optional<std::string> value, std::optional<std::string> error) {
+      done = true;
+      // A script whose last value is a function or an object ran; the engine only cannot
+      // give that value back as text.
+      r.ok = !error.has_value() || error->find("Unsupported result type") != std::string::npos;
+      if (value) r.value = *value;
+      if (error && !r.ok) r.error = *error;
+    });
+    if (!dispatch::RunLoop::main().runUntil([&] { return done; }, 20)) r.error = "the script never ended";
     return r;
   }
 
  private:
-  duk_context* heap_;
+  struct Loads : webkit::WebViewDelegate {
+    bool ended = false;
+    void webViewDidFinishLoad(webkit::WebView&) override { ended = true; }
+    void webViewDidFailLoadWithError(webkit::WebView&, const foundation::Error&) override { ended = true; }
+  };
+  std::shared_ptr<webkit::WebView> view_;
+  std::shared_ptr<Loads> delegate_;
+  bool loaded_ = false;
 };
 
-// A window whose frames' navigations are recorded and whose timers run when the test says.
+// Frames the script makes keep their addresses for the test instead of loading them, and
+// timers wait for settle().
 constexpr const char* kWindow = R"JS(
-var window = this;
 var sent = [], timers = [], heard = [];
-window.document = {
-  createElement: function () {
-    var f = { style: {}, parentNode: null };
-    Object.defineProperty(f, 'src', { set: function (v) { sent.push(v); }, get: function () { return ''; } });
-    return f;
-  },
-  documentElement: { appendChild: function (f) { f.parentNode = this; }, removeChild: function (f) { f.parentNode = null; } }
-};
+(function () {
+  var create = document.createElement.bind(document);
+  document.createElement = function (tag) {
+    var element = create(tag);
+    if (String(tag).toLowerCase() === 'iframe')
+      Object.defineProperty(element, 'src', { set: function (v) { sent.push(v); }, get: function () { return ''; } });
+    return element;
+  };
+})();
 window.setTimeout = function (f) { timers.push(f); };
 function settle() { while (timers.length) timers.shift()(); var s = sent; sent = []; return s.join('\n'); }
 function listen(event) {
