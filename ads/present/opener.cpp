@@ -1,5 +1,6 @@
 #include "ads/present/opener.h"
 
+#include "ads/present/view_controller.h"
 #include "ads/present/ad_app_view_controller.h"
 #include "ads/present/browser_view_controller.h"
 #include "ads/render/ad_view.h"
@@ -47,6 +48,14 @@ std::optional<std::string> QMAOpener::confirmationMessageForURL(const net::URL& 
   if (*scheme == "tel") return "Call";
   if (*scheme == "facetime") return "FaceTime";
   return std::nullopt;
+}
+
+bool QMAOpener::setMRAIDSupportedInterfaceOrientations(std::uint64_t mask) {
+  WV_DCHECK_MAIN_THREAD();
+  auto controller = std::dynamic_pointer_cast<QMAViewController>(viewController());
+  if (!controller || mask == 0) return false;
+  controller->setSupportedInterfaceOrientations(mask);
+  return true;
 }
 
 void QMAOpener::openApp(const std::optional<net::URL>& url) {

@@ -42,7 +42,7 @@ class QMAOpener : public uikit::AlertViewDelegate,
   void setDidOpenAnotherApplication(bool opened) override { didOpenAnotherApplication_ = opened; }
   bool isAutoClickProtected() const override { return autoClickProtected_; }
   void setAutoClickProtected(bool protectedClicks) override { autoClickProtected_ = protectedClicks; }
-  std::shared_ptr<uikit::ViewController> viewController() const { return viewController_.lock(); }
+  std::shared_ptr<uikit::ViewController> viewController() const override { return viewController_.lock(); }
   void setViewController(std::weak_ptr<uikit::ViewController> vc) override { viewController_ = std::move(vc); }
   const std::optional<net::URL>& referringURL() const { return referringURL_; }
   void setReferringURL(std::optional<net::URL> url) override { referringURL_ = std::move(url); }
@@ -88,6 +88,8 @@ class QMAOpener : public uikit::AlertViewDelegate,
   // Leaves the application for the URL, after the gate and, for schemes that ask for
   // one, the user's confirmation.
   void openApp(const std::optional<net::URL>& url) override;
+  // The full-screen controller that shows the ad takes the creative's orientations.
+  bool setMRAIDSupportedInterfaceOrientations(std::uint64_t mask) override;
   // The confirmation button title for the URL's scheme (as spelled, no case folding):
   // from the server constant when one is stored, else {"tel": "Call", "facetime":
   // "FaceTime"}; nullopt when the scheme needs none.

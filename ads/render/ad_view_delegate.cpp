@@ -4,6 +4,8 @@
 #include <cctype>
 #include <mutex>
 
+#include "ads/render/mraid_qomb_handler.h"
+#include "ads/render/precache_qomb_handler.h"
 #include "ads/render/default_qomb_handler.h"
 #include "ads/render/rendering_slot.h"
 #include "platform/dispatch/queue.h"
@@ -43,7 +45,12 @@ void QMAAdViewDelegate::setOpenerFactory(std::function<std::shared_ptr<QMAAdView
   openerFactory() = std::move(factory);
 }
 
-QMAAdViewDelegate::QMAAdViewDelegate() : opener_(makeOpener()) { addQOMBHandler(QMADefaultQOMBHandler::init()); }
+QMAAdViewDelegate::QMAAdViewDelegate() : opener_(makeOpener()) {
+  addQOMBHandler(QMADefaultQOMBHandler::init());
+  // Every ad view's creative may speak MRAID through its opener.
+  if (opener_) addQOMBHandler(QMAMRAIDQOMBHandler::initWithOpener(opener_));
+  addQOMBHandler(std::make_shared<QMAPrecacheQOMBHandler>());
+}
 
 QMAAdViewDelegate::~QMAAdViewDelegate() {
   if (!opener_) return;

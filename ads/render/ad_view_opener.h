@@ -13,9 +13,11 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/value.h"
 #include "platform/net/url.h"
 
 class QMAAdView;
+class QMAMRAIDResizeProperties;
 class QMARenderingSlot;
 
 namespace uikit {
@@ -46,4 +48,19 @@ class QMAAdViewOpener {
   // The in-app browser for the URL, when the ad view's window supports one of the
   // orientations of the mask and the gate lets it.
   virtual void openBrowserToURLSupportedOrientations(const std::optional<net::URL>& url, std::uint64_t mask) = 0;
+
+  virtual std::shared_ptr<uikit::ViewController> viewController() const = 0;
+
+  // A creative's MRAID requests that presentation carries out. An opener that cannot
+  // carry one out tells the creative so (its slot's MRAID "onError" with the action),
+  // never nothing.
+  virtual void openWebAppWithResizeProperties(const std::shared_ptr<QMAMRAIDResizeProperties>& properties);
+  virtual void openCalendarWithDictionary(const foundation::Dictionary& parameters);
+  // Gives the full-screen controller that shows the ad these orientations, rotating the
+  // interface when the present one is not among them. False when the ad is not shown
+  // by such a controller (a banner in the host's own view), and nothing changes.
+  virtual bool setMRAIDSupportedInterfaceOrientations(std::uint64_t mask);
+
+  // The slot's MRAID error report, when the slot handles MRAID events.
+  void reportMRAIDError(const std::string& message, const std::string& action) const;
 };

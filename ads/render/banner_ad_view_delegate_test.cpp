@@ -47,6 +47,7 @@ struct RecordingOpener : QMAAdViewOpener {
   void setAdView(std::weak_ptr<QMAAdView>) override {}
   void setSlot(std::weak_ptr<QMARenderingSlot> s) override { slot_ = std::move(s); }
   std::shared_ptr<QMARenderingSlot> slot() const override { return slot_.lock(); }
+  std::shared_ptr<uikit::ViewController> viewController() const override { return nullptr; }
   void setDelegate(std::nullptr_t) override {}
   void setNavigationURL(std::optional<std::string>) override {}
   void setReferringURL(std::optional<net::URL>) override {}

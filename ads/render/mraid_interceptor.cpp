@@ -1,10 +1,16 @@
 #include "ads/render/mraid_interceptor.h"
 
+#include <atomic>
 #include <map>
 #include <vector>
 
+#include "ads/model/ad_type.h"
+#include "ads/render/ad_view.h"
+#include "ads/render/banner_ad_view_delegate.h"
 #include "ads/services/application.h"
+#include "platform/dispatch/queue.h"
 #include "platform/net/ad_network.h"
+#include "platform/net/connection.h"
 
 namespace {
 
@@ -16,13 +22,26 @@ struct InterceptorState {
   std::set<std::string> paths;
 };
 
-InterceptorState& state() {
-  static InterceptorState s;
-  return s;
-}
-
 void rebuildPaths(InterceptorState& s) {
   if (s.banner && s.interstitial && s.expanded) s.paths = {*s.banner, *s.interstitial, *s.expanded};
+}
+
+// The class comes to life on its first use: the default script URLs and its place in the
+// URL protocol registry for the rest of the process. The flag waits for the first allow
+// (the start-up's early activities, a preset ad's load).
+InterceptorState& state() {
+  static InterceptorState* s = [] {
+    auto* fresh = new InterceptorState;
+    fresh->banner = net::adNetworkURL("/qads/static/sdk/native/mraid/v2/mraid_app_banner.js");
+    fresh->expanded = net::adNetworkURL("/qads/static/sdk/native/mraid/v2/mraid_app_expanded_banner.js");
+    fresh->interstitial = net::adNetworkURL("/qads/static/sdk/native/mraid/v2/mraid_app_interstitial.js");
+    rebuildPaths(*fresh);
+    net::URLProtocolRegistry::registerClass(
+        net::URLProtocolClass{[](const net::URLRequest& request) { return QMAMRAIDInterceptor::canInitWithRequest(request); },
+                              [] { return std::make_shared<QMAMRAIDInterceptor>(); }});
+    return fresh;
+  }();
+  return *s;
 }
 
 struct StashEntry {
@@ -176,4 +195,101 @@ bool QMAAdURLStash::hasStashedURLs() {
 void QMAAdURLStash::removeAll() {
   std::lock_guard l(stash().lock);
   stash().entries.clear();
+}
+
+bool QMAMRAIDInterceptor::canInitWithRequestIsEnabled() {
+  {
+    std::lock_guard l(state().lock);
+    if (!state().allowed || state().counter == 0) return false;
+  }
+  return QMAAdURLStash::hasStashedURLs();
+}
+
+bool QMAMRAIDInterceptor::urlIsAnImplementationPath(const net::URL& url) {
+  std::lock_guard l(state().lock);
+  return state().paths.count(url.absoluteString()) != 0;
+}
+
+std::optional<net::URL> QMAMRAIDInterceptor::refererURLFromRequest(const net::URLRequest& request) {
+  auto referer = request.headers.get("referer");
+  if (!referer || referer->empty()) return std::nullopt;
+  return net::URL::fromString(*referer);
+}
+
+bool QMAMRAIDInterceptor::shouldRedirectForMRAID(const net::URLRequest& request) {
+  if (urlIsAnImplementationPath(request.url)) return false;
+  const std::string path = request.url.path();
+  const std::size_t slash = path.rfind('/');
+  return path.substr(slash == std::string::npos ? 0 : slash + 1) == "mraid.js";
+}
+
+bool QMAMRAIDInterceptor::canInitWithRequest(const net::URLRequest& request) {
+  if (!canInitWithRequestIsEnabled()) return false;
+  if (!shouldRedirectForMRAID(request)) return false;
+  auto referer = refererURLFromRequest(request);
+  return referer && QMAAdURLStash::viewForURL(*referer) != nullptr;
+}
+
+QMAMRAIDInterceptor::QMAMRAIDInterceptor(const net::URLRequest& request) { chooseScript(request); }
+
+void QMAMRAIDInterceptor::chooseScript(const net::URLRequest& request) {
+  chosen_ = true;
+  auto referer = refererURLFromRequest(request);
+  if (!referer) return;
+  std::shared_ptr<QMAAdView> view = QMAAdURLStash::viewForURL(*referer);
+  auto delegate = view ? view->delegate() : nullptr;
+  if (auto* banner = dynamic_cast<QMABannerAdViewDelegate*>(delegate.get())) {
+    auto slot = banner->slot();
+    auto type = slot ? slot->adType() : nullptr;
+    mraidLocationToLoad_ = type && type->isInterstitial() ? interstitialImplementationPath() : bannerImplementationPath();
+  } else {
+    mraidLocationToLoad_ = expandedBannerImplementationPath();
+  }
+}
+
+struct QMAMRAIDInterceptor::Load {
+  std::atomic<bool> stopped{false};
+};
+
+void QMAMRAIDInterceptor::startLoading(const net::URLRequest& request, std::shared_ptr<net::URLProtocolClient> client) {
+  if (!chosen_) chooseScript(request);
+  std::optional<net::URL> script;
+  if (mraidLocationToLoad_) script = net::URL::fromString(*mraidLocationToLoad_);
+  if (!script) {
+    client->protocolDidFail(foundation::Error{"NSCocoaErrorDomain", -1000, {}});
+    return;
+  }
+  auto load = std::make_shared<Load>();
+  load_ = load;
+  net::URLRequest download(*script);
+  download.timeoutInterval = kScriptDownloadTimeout;
+  // The download runs on the loading machinery's threads: neither the page's thread nor
+  // the main thread waits for it.
+  net::sendAsynchronousRequest(
+      std::move(download), net::deliverOn(dispatch::Queue::global()),
+      [load, client, url = *script](net::URLResponsePtr response, net::Bytes data, std::optional<foundation::Error> error) {
+        if (load->stopped) return;
+        if (!error && response && response->isHTTP && (response->statusCode < 200 || response->statusCode >= 300)) {
+          foundation::Dictionary info;
+          info[foundation::kLocalizedDescriptionKey] =
+              "The MRAID script answered with HTTP status " + std::to_string(response->statusCode);
+          error = foundation::Error{"NSURLErrorDomain", -1011, std::move(info)};
+        }
+        if (error || !response) {
+          client->protocolDidFail(error ? *error : foundation::Error{"NSURLErrorDomain", -1, {}});
+          return;
+        }
+        auto answer = std::make_shared<net::URLResponse>();
+        answer->url = url;
+        answer->isHTTP = false;
+        answer->mimeType = "application/javascript";
+        answer->expectedContentLength = static_cast<std::int64_t>(data.size());
+        client->protocolDidReceiveResponse(std::move(answer));
+        client->protocolDidLoadData(std::move(data));
+        client->protocolDidFinishLoading();
+      });
+}
+
+void QMAMRAIDInterceptor::stopLoading() {
+  if (load_) load_->stopped = true;
 }

@@ -109,11 +109,15 @@ QMASlot::~QMASlot() {
   const bool heldShare = holdsMRAIDInterceptorShare_;
   const std::uint64_t vistraceID = vistraceID_;
   auto statistics = std::move(pendingAdStatistics_);
-  auto teardown = [fetcher, observers, adView, adViewDelegate, manager, monitor, page, timers, heldShare, vistraceID,
+  // The MRAID unload: the slot no longer follows the interface orientation.
+  auto orientationObservers = std::vector<foundation::NotificationCenter::ObserverToken>{
+      std::move(statusBarOrientationObserver_), std::move(creativeOrientationObserver_)};
+  auto teardown = [fetcher, observers, orientationObservers, adView, adViewDelegate, manager, monitor, page, timers, heldShare, vistraceID,
                    statistics]() mutable {
-    // The slot's MRAID handling listens to nothing yet, so its unload has nothing to stop.
     if (fetcher) fetcher->cancel();
     for (const auto& token : observers) foundation::NotificationCenter::defaultCenter().removeObserver(token);
+    for (const auto& token : orientationObservers)
+      if (token) foundation::NotificationCenter::defaultCenter().removeObserver(token);
     for (const auto& timer : timers)
       if (timer) timer->invalidate();
     if (monitor) {

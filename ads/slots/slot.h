@@ -97,6 +97,8 @@ inline constexpr const char* kAdModalViewControllerDidDismissFullScreen = "kAdMo
 inline constexpr const char* kQMAHouseAdapterClassName = "QMAMAdapterQuillonPelmarkAds";
 
 // What format owns a slot, for the ad model a delivered ad becomes.
+inline constexpr const char* kQMASlotCreativeOrientationChangedNotification = "qma_slot_creative_orientation_changed";
+
 enum class QMASlotOwnerFormat { Other = 0, Banner = 1, Interstitial = 2 };
 
 // The format that owns the slot. All of it is optional: a message whose answer the slot
@@ -182,6 +184,7 @@ class QMASlot : public QMAPresentationSlot,
                 public QMASlotAdResponseDelegate,
                 public QMAVistraceMonitorDelegate,
                 public QMAAdViewVistraceMonitoring,
+                public QMAMRAIDEventHandling,
                 public std::enable_shared_from_this<QMASlot> {
  public:
   static constexpr double kDefaultReloadInterval = 60.0;
@@ -306,8 +309,30 @@ class QMASlot : public QMAPresentationSlot,
   void cancelPendingAndFutureActions();
   void invalidate();
   void resetRequestState();
-  // The slot's MRAID handling hears that its ad went away.
-  void MRAIDAdDidUnload() {}
+  // ---- MRAID (slot_mraid.cpp): the creative's events. A slot is MRAID-enabled from its
+  // creative's "mraidLoaded" until its ad goes away; then it stops listening to the
+  // interface orientation.
+  void MRAIDAdDidLoad() override;
+  void MRAIDAdDidUnload() override;
+  // Queued: "onAdVisibilityChanged".
+  void updateVisibility(bool visible) override;
+  // After each viewability sample: the screen info when the usable frame changed, the ad
+  // view's frame ("onSizeChanged") and the slot's own frame ("onDefaultPositionReceived")
+  // when they changed.
+  void updatePositionFromView(const std::shared_ptr<uikit::View>& view) override;
+  // Queued: "onError" with the message and the action of the refused request.
+  void handleErrorAction(const std::string& message, const std::string& action) override;
+  void notifyOrientationToMRAIDCreative();
+  void notifyDeviceFeatures();
+  void SDKDidBecomeReady();
+  static foundation::Dictionary creativePositionDictionaryForVistraceBounds(uikit::Rect bounds);
+  // Device orientation: while listening, each change of the interface orientation posts
+  // kQMASlotCreativeOrientationChangedNotification with the slot as object.
+  void beginListeningToDeviceOrientationChangeEvent();
+  void endListeningToDeviceOrientationChangeEvent();
+  void addCreativeOrientationChangeObserver(std::function<void(QMASlot&)> action);
+  void didChangeDeviceOrientation();
+  bool isListeningToDeviceOrientationChangeEvent() const { return isListeningToDeviceOrientationChangeEvent_; }
   // The observers' actions.
   void appWillBecomeInactive();
   void appDidBecomeActive();
@@ -463,7 +488,9 @@ class QMASlot : public QMAPresentationSlot,
   std::shared_ptr<QMASlotMediationManager> mediationManager_;
   std::shared_ptr<QMAMConfig> mediationConfiguration_;
   bool slotHasAttemptedAnAdRequestAtLeastOnce_ = false;
-  [[maybe_unused]] bool isListeningToDeviceOrientationChangeEvent_ = false;
+  bool isListeningToDeviceOrientationChangeEvent_ = false;
+  foundation::NotificationCenter::ObserverToken statusBarOrientationObserver_;
+  foundation::NotificationCenter::ObserverToken creativeOrientationObserver_;
   uikit::Rect usableInterfaceFrame_, creativeWebViewFrame_, creativeAdFrame_;
   bool viewHasMadeImpression_ = false;
   long CSIIdentifier_ = 0;

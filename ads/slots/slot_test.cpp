@@ -391,7 +391,11 @@ TEST_F(Slot, AfterTheOwnerHasGoneTheSlotStaysInvalidatedAndNeverReloads) {
 TEST_F(Slot, ANewRequestUnloadsTheMRAIDAdBeforeIt) {
   struct Handler : QMAMRAIDEventHandling {
     int unloads = 0;
+    void MRAIDAdDidLoad() override {}
     void MRAIDAdDidUnload() override { ++unloads; }
+    void updateVisibility(bool) override {}
+    void updatePositionFromView(const std::shared_ptr<uikit::View>&) override {}
+    void handleErrorAction(const std::string&, const std::string&) override {}
   };
   auto handler = std::make_shared<Handler>();
   auto slot = makeSlot();

@@ -69,15 +69,22 @@ void QMASlot::vistraceMonitorWillUnload() {
 
 void QMASlot::vistraceMonitorDidRefresh(QMAVistraceMonitor& monitor) {
   WV_DCHECK_MAIN_THREAD();
-  // The MRAID position update of each sample belongs to the MRAID part's later work.
-  if (!SDKCoreWebView_) return;
-  if (auto command = vistraceJSCommandWithParams(vistraceParametersVistraceUnloaded(monitor, false)))
-    SDKCoreWebView_->enqueueJavaScriptCommand(*command);
+  if (SDKCoreWebView_) {
+    if (auto command = vistraceJSCommandWithParams(vistraceParametersVistraceUnloaded(monitor, false)))
+      SDKCoreWebView_->enqueueJavaScriptCommand(*command);
+  }
+  // An MRAID creative hears where its ad now is after each sample.
+  if (ad_) {
+    if (auto handler = ad_->MRAIDEventHandler()) handler->updatePositionFromView(adView_);
+  }
 }
 
-void QMASlot::adViewDidChangeVistraceVisibility(bool) {
+void QMASlot::adViewDidChangeVistraceVisibility(bool visible) {
   WV_DCHECK_MAIN_THREAD();
-  // Only MRAID creatives hear of their visibility, through the MRAID part (later work).
+  // Only MRAID creatives hear of their visibility.
+  if (ad_) {
+    if (auto handler = ad_->MRAIDEventHandler()) handler->updateVisibility(visible);
+  }
 }
 
 void QMASlot::adViewDidStopVistraceMonitoring() {

@@ -154,6 +154,23 @@ const std::string& sdkCorePageScript() {
   return script;
 }
 
+std::optional<std::string> testCreative(std::string_view path) {
+  constexpr std::string_view prefix = "/creatives/";
+  if (path.substr(0, prefix.size()) != prefix) return std::nullopt;
+  const std::string name(path.substr(prefix.size()));
+  // A plain file name of the folder, nothing that could leave it.
+  if (name.size() < 6 || name.substr(name.size() - 5) != ".html" ||
+      name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") != name.size() - 5)
+    return std::nullopt;
+  std::ifstream in(std::string(WV_ADSERVER_CREATIVES_DIR) + "/" + name, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::string mraidScript(std::string_view placement) {
+  return "window.QVRA_MRAID_PLACEMENT = '" + std::string(placement) + "';\n" + kMRAIDScript;
+}
+
 const std::string& nativeAdsPageHTML() {
   static const std::string page(kNativeAdsPageHTML);
   return page;
@@ -378,6 +395,12 @@ void AdServer::handle(const httplib::Request& req, httplib::Response& res) {
     res.set_content("var QVRA_CONFIG = " + json + ";\n", "application/javascript");
   } else if (req.path == kAdPath) {
     serveAd(req, scenario, res);
+  } else if (req.path == kMRAIDBannerPath || req.path == kMRAIDExpandedBannerPath) {
+    res.set_content(mraidScript("inline"), "application/javascript");
+  } else if (req.path == kMRAIDInterstitialPath) {
+    res.set_content(mraidScript("interstitial"), "application/javascript");
+  } else if (auto creative = testCreative(req.path)) {
+    res.set_content(*creative, "text/html");
   } else if (req.path == kNativeAdsPagePath) {
     res.set_content(nativeAdsPageHTML(), "text/html");
   } else if (req.path.rfind(kImageFolder, 0) == 0 && req.path.size() > 4 &&

@@ -47,6 +47,11 @@ class AdServer {
   static constexpr const char* kScriptPath = "/qads/static/sdk/native/sdk-core-v40.js";
   static constexpr const char* kConfigPath = "/qads/static/sdk/native/sdk-core-config.js";
   static constexpr const char* kAdPath = "/qads/ad";
+  // The MRAID script for each kind of ad page (the defaults of the MRAID interceptor).
+  static constexpr const char* kMRAIDBannerPath = "/qads/static/sdk/native/mraid/v2/mraid_app_banner.js";
+  static constexpr const char* kMRAIDExpandedBannerPath =
+      "/qads/static/sdk/native/mraid/v2/mraid_app_expanded_banner.js";
+  static constexpr const char* kMRAIDInterstitialPath = "/qads/static/sdk/native/mraid/v2/mraid_app_interstitial.js";
   // The native-ad support page, and native ads' pictures: any PNG name under the folder
   // answers the same small picture.
   static constexpr const char* kNativeAdsPagePath = "/qads/static/sdk/native/native_ads.html";
@@ -116,6 +121,11 @@ std::string creativeContentType(std::string_view path);
 // The SDK-core page and its script as shipped with the server.
 const std::string& sdkCorePageHTML();
 const std::string& sdkCorePageScript();
+// Our MRAID script with the line that names its placement ("inline" or "interstitial").
+std::string mraidScript(std::string_view placement);
+// One of our test creatives (tools/adserver/creatives), served at "/creatives/<name>.html";
+// nullopt for any other path.
+std::optional<std::string> testCreative(std::string_view path);
 const std::string& nativeAdsPageHTML();
 // The picture served under kImageFolder: an 8 x 8 PNG.
 const std::string& imagePNG();

@@ -207,3 +207,29 @@ TEST(AdServerScenario, RefusesAnswerFieldsOfTheWrongKindNamingThem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(AdServerTest, ServesOurMRAIDScriptByKindAndOurTestCreativesOnly) {
+  start("{}");
+  struct Case {
+    const char* path;
+    std::string body;
+  } cases[] = {
+      {adserver::AdServer::kMRAIDBannerPath, adserver::mraidScript("inline")},
+      {adserver::AdServer::kMRAIDExpandedBannerPath, adserver::mraidScript("inline")},
+      {adserver::AdServer::kMRAIDInterstitialPath, adserver::mraidScript("interstitial")},
+      {"/creatives/video.html", *adserver::testCreative("/creatives/video.html")},
+      {"/creatives/../CMakeLists.txt", ""},
+      {"/creatives/..%2FCMakeLists.txt", ""},
+      {"/creatives/missing.html", ""},
+  };
+  for (const auto& c : cases) {
+    auto r = client->Get(c.path);
+    ASSERT_TRUE(r) << c.path;
+    EXPECT_EQ(r->body, c.body) << c.path;
+  }
+  EXPECT_NE(adserver::testCreative("/creatives/video.html")->find("mraid.playVideo"), std::string::npos);
+}
+
+}  // namespace

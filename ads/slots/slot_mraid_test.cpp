@@ -1,0 +1,119 @@
+// An MRAID creative in a slot, end to end against the ad server: the page asks for
+// "mraid.js", gets our script through the interceptor, reports its load, and hears from
+// the slot what the MRAID interface needs; then visibility, errors, orientation changes
+// and the unload when the ad goes away.
+#include <gtest/gtest.h>
+
+#include "ads/render/mraid_interceptor.h"
+#include "ads/services/device.h"
+#include "ads/slots/slot_test_support.h"
+#include "platform/eventkit/event_store.h"
+#include "platform/uikit/application.h"
+
+namespace {
+
+using nlohmann::json;
+using slots_test::SlotFixture;
+
+// Records every native event by name before our script handles it.
+constexpr const char* kCreative =
+    "<html><head><script src=\"mraid.js\"></script></head><body>"
+    "<script>var heard = [], states = [], errors = [];"
+    "var handle = QVRA_ReceiveMessage;"
+    "QVRA_ReceiveMessage = function (n, p) { heard.push(n); return handle.apply(this, arguments); };"
+    "mraid.addEventListener('ready', function () { states.push('ready:' + mraid.getState()); });"
+    "mraid.addEventListener('viewableChange', function (v) { states.push('viewable:' + v); });"
+    "mraid.addEventListener('error', function (m, a) { errors.push(a + ':' + m); });"
+    "</script>MRAID ad</body></html>";
+
+struct SlotMRAID : SlotFixture {
+  std::shared_ptr<QMASlot> slot;
+  void SetUp() override {
+    SlotFixture::SetUp();
+    server->setScenario(json{{"ads", {{"ad", {{"body", kCreative}}}}}, {"default_ad", "ad"}});
+    // The script URLs on this test's ad server.
+    QMAMRAIDInterceptor::resetToDefaultPaths();
+    slot = makeSlot();
+    slot->loadRequest(QMARequest::request());
+    ASSERT_TRUE(pump([&] { return owner->count("finished") == 1 || owner->count("failed") == 1; }));
+    ASSERT_EQ(owner->count("finished"), 1);
+  }
+  void TearDown() override {
+    slot.reset();
+    SlotFixture::TearDown();
+    eventkit::EventStore::reset();
+    QMAMRAIDInterceptor::resetToDefaultPaths();
+  }
+  std::string js(const std::string& s) { return slot->adView()->stringByEvaluatingJavaScriptFromString(s); }
+  // How often the creative heard the event so far (viewability samples add position and
+  // screen events of their own, whenever they come).
+  int heardCount(const std::string& name) {
+    const std::string n = js("(function () { if (typeof heard !== 'object') return 0; var n = 0;"
+                             " for (var i = 0; i < heard.length; i++) if (heard[i] === '" + name + "') n++; return n; })()");
+    return n.empty() ? 0 : std::stoi(n);
+  }
+  bool pumpUntilHeard(const std::string& name, int count) { return pump([&] { return heardCount(name) >= count; }); }
+};
+
+TEST_F(SlotMRAID, TheCreativesLoadStartsItsEventsAndItBecomesReady) {
+  ASSERT_TRUE(pumpUntilHeard("onReadyEventReceived", 1)) << js("typeof heard === 'object' ? heard.join() : ''");
+  // The screen first (once more when the slot starts listening to the orientation), then
+  // the device's features, then ready.
+  const std::string order = js("heard.join()");
+  const auto screen = order.find("onScreenInfoChanged"), features = order.find("onDeviceFeaturesReceived"),
+             ready = order.find("onReadyEventReceived");
+  EXPECT_TRUE(screen < features && features < ready) << order;
+  EXPECT_EQ(js("states.join()"), "ready:default");
+  EXPECT_TRUE(slot->isMRAIDEnabled());
+  EXPECT_TRUE(slot->isListeningToDeviceOrientationChangeEvent());
+  const auto frame = QMADevice::sharedInstance()->standardizedOrientedApplicationFrame();
+  EXPECT_EQ(js("mraid.getMaxSize().width + 'x' + mraid.getMaxSize().height"),
+            std::to_string(static_cast<int>(frame.size.width)) + "x" + std::to_string(static_cast<int>(frame.size.height)));
+  EXPECT_EQ(js("mraid.supports('calendar') + ' ' + mraid.supports('storePicture') + ' ' + mraid.supports('inlineVideo')"),
+            "true true true");
+
+  // Visibility and errors are queued for the page; both reach the creative.
+  const int visibility = heardCount("onAdVisibilityChanged");
+  slot->updateVisibility(true);
+  slot->handleErrorAction("Received invalid orientation properties", "setOrientationProperties");
+  ASSERT_TRUE(pumpUntilHeard("onError", 1));
+  ASSERT_TRUE(pumpUntilHeard("onAdVisibilityChanged", visibility + 1));
+  EXPECT_EQ(js("states[states.length - 1]"), "viewable:true");
+  EXPECT_EQ(js("errors.join()"), "setOrientationProperties:Received invalid orientation properties");
+
+  // The interface turns: the creative hears the screen again.
+  const int screens = heardCount("onScreenInfoChanged");
+  foundation::NotificationCenter::defaultCenter().postNotificationName(
+      uikit::kUIApplicationDidChangeStatusBarOrientationNotification);
+  ASSERT_TRUE(pumpUntilHeard("onScreenInfoChanged", screens + 1));
+}
+
+TEST_F(SlotMRAID, AnUnloadedAdStopsFollowingTheOrientation) {
+  ASSERT_TRUE(pumpUntilHeard("onReadyEventReceived", 1));
+  auto view = slot->adView();
+  // Listening already: starting again posts nothing, so the creative hears no extra screen.
+  drainMain();
+  const int screens = heardCount("onScreenInfoChanged");
+  slot->beginListeningToDeviceOrientationChangeEvent();
+  drainMain();
+  EXPECT_EQ(heardCount("onScreenInfoChanged"), screens);
+  slot->resetRequestState();  // the ad goes away
+  EXPECT_FALSE(slot->isListeningToDeviceOrientationChangeEvent());
+  drainMain();
+  const std::string before = view->stringByEvaluatingJavaScriptFromString("heard.length");
+  foundation::NotificationCenter::defaultCenter().postNotificationName(
+      uikit::kUIApplicationDidChangeStatusBarOrientationNotification);
+  slot->didChangeDeviceOrientation();
+  drainMain();
+  EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("heard.length"), before);
+}
+
+TEST_F(SlotMRAID, ACalendarTheUserRefusedIsNoFeature) {
+  ASSERT_TRUE(pumpUntilHeard("onReadyEventReceived", 1));
+  eventkit::EventStore::setAuthorizationStatus(eventkit::EntityTypeEvent, eventkit::AuthorizationStatusDenied);
+  slot->notifyDeviceFeatures();
+  ASSERT_TRUE(pumpUntilHeard("onDeviceFeaturesReceived", 2));
+  EXPECT_EQ(js("mraid.supports('calendar')"), "false");
+}
+
+}  // namespace
