@@ -113,9 +113,13 @@ void QMARewardBasedVideoAd::fetchAdForRequestWithAdUnitIDUserID(const std::share
                                                                 const std::optional<std::string>& userID) {
   WV_DCHECK_MAIN_THREAD();
   auto keep = shared_from_this();
-  request_ = request;
-  userID_ = userID;
-  adUnitID_ = adUnitID;
+  {
+    // The SDK core reads these on its own queue while a new load may set them here.
+    std::lock_guard lock(parametersMutex_);
+    request_ = request;
+    userID_ = userID;
+    adUnitID_ = adUnitID;
+  }
   const auto extras = request_ ? request_->networkExtrasAdditionalParameters() : std::nullopt;
   if (extras) {
     if (const Dictionary* described = foundation::dictionaryForKey(*extras, "_ad")) {
@@ -160,9 +164,17 @@ void QMARewardBasedVideoAd::SDKCoreAnswerTimedOut(std::uint64_t generation) {
 // ---- the SDK core's side
 
 std::optional<Dictionary> QMARewardBasedVideoAd::requestParameters() {
-  Dictionary parameters = request_ ? request_->parameters() : Dictionary{};
-  if (userID_) parameters["rbv_user_id"] = *userID_;
-  if (adUnitID_) parameters["slotname"] = *adUnitID_;
+  std::shared_ptr<QMARequest> request;
+  std::optional<std::string> userID, adUnitID;
+  {
+    std::lock_guard lock(parametersMutex_);
+    request = request_;
+    userID = userID_;
+    adUnitID = adUnitID_;
+  }
+  Dictionary parameters = request ? request->parameters() : Dictionary{};
+  if (userID) parameters["rbv_user_id"] = *userID;
+  if (adUnitID) parameters["slotname"] = *adUnitID;
   parameters["rbv"] = "1";
   if (const std::string id = requestID(); !id.empty()) parameters["request_id"] = id;
   parameters["format"] = "reward_mb";

@@ -144,6 +144,9 @@ class QMARewardBasedVideoAd : public QMASDKCoreControllerDelegate,
   std::optional<std::string> adUnitID_;
   std::optional<std::string> userID_;
   mutable std::mutex requestIDMutex_;
+  // Guards request_, userID_ and adUnitID_ while they are written (main thread) and read
+  // for the SDK core's request parameters (its queue).
+  mutable std::mutex parametersMutex_;
   std::string requestID_;  // under requestIDMutex_: written on the SDK core's queue
   std::shared_ptr<QMAAdFetcher> adFetcher_;
   std::shared_ptr<QMARewardBasedVideoAdMediating> mediation_;
