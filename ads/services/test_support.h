@@ -11,9 +11,11 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "ads/services/pinger.h"
 #include "ads/services/products_request.h"
@@ -87,7 +89,18 @@ struct DeviceRootTest : ::testing::Test {
     system_facts::setScreen({});
     storekit::SKTestStore::shared().reset();
     QMAInAppPurchaseProductCache::sharedInstance().removeAllProducts();
-    std::filesystem::remove_all(root);
+    removeRoot(root);
+  }
+  // The component's queues may still be finishing a file under the root (statistics,
+  // caches) while it goes: a removal that meets a file written meanwhile tries again.
+  static void removeRoot(const std::string& path) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      std::error_code error;
+      std::filesystem::remove_all(path, error);
+      if (!error) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ADD_FAILURE() << "could not remove the device root " << path;
   }
   // A new launch: the standard user defaults are read again from their file.
   static void relaunchDefaults() { foundation::UserDefaults::resetStandardUserDefaults(); }
