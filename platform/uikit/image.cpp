@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace uikit {
@@ -9,6 +10,20 @@ namespace uikit {
 Image::Image(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba, double scale)
     : width_(width), height_(height), rgba_(std::move(rgba)), scale_(scale > 0 ? scale : 1) {
   rgba_.resize(std::size_t(width_) * height_ * 4);
+}
+
+double Image::shareOfPixelsOfColor(const Color& color, int tolerance) const {
+  const std::size_t pixels = std::size_t(width_) * height_;
+  if (pixels == 0) return 0;
+  const int want[4] = {color.red255(), color.green255(), color.blue255(), color.alpha255()};
+  std::size_t matching = 0;
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const std::uint8_t* px = &rgba_[i * 4];
+    bool near = true;
+    for (int c = 0; c < 4 && near; ++c) near = std::abs(int(px[c]) - want[c]) <= tolerance;
+    matching += near;
+  }
+  return double(matching) / double(pixels);
 }
 
 std::shared_ptr<Image> Image::imageWithData(const foundation::Bytes& data) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/foundation/value.h"
+#include "platform/uikit/color.h"
 #include "platform/uikit/geometry.h"
 
 namespace uikit {
@@ -31,6 +32,11 @@ class Image {
   std::uint32_t pixelHeight() const { return height_; }
   double scale() const { return scale_; }
   const std::vector<std::uint8_t>& rgba() const { return rgba_; }
+  // The share (0..1) of pixels whose four components each lie within `tolerance` steps
+  // of 255 of `color`: what a rendered-content check counts as still the background.
+  // A drawing engine's blending rounds, so a check for "untouched" needs a step of slack.
+  // An image without pixels answers 0.
+  double shareOfPixelsOfColor(const Color& color, int tolerance = 1) const;
 
  private:
   std::uint32_t width_;

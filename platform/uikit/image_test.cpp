@@ -57,3 +57,24 @@ TEST(Image, PngRoundTripAndNearestNeighbourScaling) {
 
 }  // namespace
 }  // namespace uikit
+
+namespace uikit {
+namespace {
+
+TEST(Image, ShareOfPixelsOfAColourAllowsTheGivenSlackPerChannel) {
+  // Four pixels: the colour itself, one step off in red, two steps off in blue, transparent.
+  Image image(2, 2, {200, 100, 50, 255, 201, 100, 50, 255, 200, 100, 52, 255, 0, 0, 0, 0});
+  const Color c = Color::colorWithRedGreenBlueAlpha(200 / 255.0, 100 / 255.0, 50 / 255.0, 1);
+  struct Row {
+    int tolerance;
+    double share;
+  };
+  for (const Row& row : {Row{0, 0.25}, Row{1, 0.5}, Row{2, 0.75}}) {
+    EXPECT_DOUBLE_EQ(image.shareOfPixelsOfColor(c, row.tolerance), row.share) << row.tolerance;
+  }
+  EXPECT_DOUBLE_EQ(image.shareOfPixelsOfColor(Color::clearColor(), 0), 0.25);
+  EXPECT_DOUBLE_EQ(Image(0, 0, {}).shareOfPixelsOfColor(c), 0);
+}
+
+}  // namespace
+}  // namespace uikit
