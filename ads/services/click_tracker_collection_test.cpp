@@ -30,6 +30,9 @@ struct ClickTrackerTest : qma_test::DeviceRootTest {
 
   void SetUp() override {
     DeviceRootTest::SetUp();
+    // These tests count the shared collection's trackers: start with none in flight.
+    ASSERT_TRUE(dispatch::RunLoop::main().runUntil(
+        [] { return QMAClickTrackerCollection::sharedInstance()->trackers().empty(); }, 10));
     auto& s = server.server();
     auto record = [this](const httplib::Request& req) {
       std::lock_guard lock(mu);

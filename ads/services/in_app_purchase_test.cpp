@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "ads/services/click_tracker_collection.h"
 #include "ads/services/default_in_app_purchase.h"
 #include "ads/services/products_request.h"
 #include "ads/services/test_support.h"
@@ -83,6 +84,10 @@ TEST(InAppPurchase, EachReportFollowsEveryTemplate) {
   std::sort(hits.begin(), hits.end());
   EXPECT_EQ(hits, (std::vector<std::string>{"1/2", "1/2", "2/2", "2/2"}));
   EXPECT_EQ(p->purchaseStatus(), 1);
+  // The reports' trackers leave the shared collection once they have reported; none is
+  // left to a later test.
+  EXPECT_TRUE(dispatch::RunLoop::main().runUntil(
+      [] { return QMAClickTrackerCollection::sharedInstance()->trackers().empty(); }, 10));
 }
 
 class StoreTest : public qma_test::DeviceRootTest {
