@@ -545,6 +545,7 @@ std::string WebView::stringByEvaluatingJavaScriptFromString(std::string_view scr
 
 void WebView::evaluateJavaScript(std::string script, EvaluationCompletion completion) {
   WV_DCHECK_MAIN_THREAD();
+  if (!completion && !engineView_) return;
   void* view = script.size() > WebViewLimits::current().maxScriptBytes ? nullptr : engineView();
   if (!view) {
     const std::string why = engineView_ ? "script too large" : "no web engine";
