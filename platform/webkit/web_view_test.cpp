@@ -54,7 +54,10 @@ struct WebViewTest : ::testing::Test {
     view->loadHTMLStringBaseURL(html, net::URL::fromString(base));
     return waitEnd();
   }
-  bool waitEnd(double seconds = 20) {
+  // A bound, not a speed: a first load starts the display server and the engine's
+  // processes, which took over 20 s with two such tests starting at once on a saturated
+  // machine.
+  bool waitEnd(double seconds = 60) {
     return dispatch::RunLoop::main().runUntil([&] { return recorder->ended(); }, seconds);
   }
   bool waitFor(const std::function<bool()>& done, double seconds = 10) {
