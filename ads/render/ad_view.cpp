@@ -219,7 +219,11 @@ std::string QMAAdView::stringByEvaluatingJavaScriptFromString(std::string_view s
 
 void QMAAdView::executeJavaScriptAsynchronouslyFromString(std::string_view script) {
   WV_DCHECK_MAIN_THREAD();
-  webView_->stringByEvaluatingJavaScriptFromString("setTimeout(function(){" + std::string(script) + "}, 1);");
+  // Sent without waiting for the page: nobody reads the result, and a synchronous wait
+  // would cost a round trip to the page per call (a batch of requests to the SDK-core page
+  // paid one each) and run the loop nested inside the caller. Evaluations keep the order
+  // they were sent in, so later calls still find this one's work scheduled.
+  webView_->evaluateJavaScript("setTimeout(function(){" + std::string(script) + "}, 1);");
 }
 
 std::optional<std::string> QMAAdView::JSCommandForNotificationNameUserInfo(
@@ -240,10 +244,10 @@ void QMAAdView::postJSNotificationUserInfo(const std::string& name,
     return;
   }
   // performBlock wakes the main run loop, so the message goes out even when nothing else
-  // is happening.
+  // is happening. Nothing reads the page's answer: it is not waited for.
   auto keep = self();
-  dispatch::RunLoop::main().performBlock([keep, command = std::move(*command)] {
-    keep->webView_->stringByEvaluatingJavaScriptFromString(command);
+  dispatch::RunLoop::main().performBlock([keep, command = std::move(*command)]() mutable {
+    keep->webView_->evaluateJavaScript(std::move(command));
   });
 }
 

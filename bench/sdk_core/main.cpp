@@ -5,6 +5,7 @@
 // over its size. Target: the round trip costs at most twice the bare evaluation.
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -79,20 +80,33 @@ double bare(bench::BareWebKitView& view, int batch) {
 }
 
 // The first web view of the process: the engine loaded and started (display server, GTK,
-// its processes) and a small page shown.
-double firstWebView() {
+// its processes) and a page fetched from the server shown, as the SDK-core page is. Also
+// the longest the main thread was held in one go meanwhile (the engine's start, which
+// waits for the display server if it is not up yet).
+struct FirstWebView {
+  double seconds = 0;
+  double longestPass = 0;
+};
+
+FirstWebView firstWebView(const std::string& url) {
   struct Done : webkit::WebViewDelegate {
     bool finished = false;
     void webViewDidFinishLoad(webkit::WebView&) override { finished = true; }
     void webViewDidFailLoadWithError(webkit::WebView&, const foundation::Error&) override { finished = true; }
   };
+  FirstWebView out;
   const auto start = Clock::now();
   auto view = webkit::WebView::create({{0, 0}, {320, 50}});
   auto done = std::make_shared<Done>();
   view->setDelegate(done);
-  view->loadHTMLStringBaseURL("<p>first</p>", net::URL::fromString("http://127.0.0.1/"));
-  dispatch::RunLoop::main().runUntil([&] { return done->finished; }, 60);
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  view->loadRequest(net::URLRequest(*net::URL::fromString(url)));
+  while (!done->finished && Clock::now() - start < std::chrono::seconds(60)) {
+    const auto pass = Clock::now();
+    dispatch::RunLoop::main().runOnce(0.05);
+    out.longestPass = std::max(out.longestPass, std::chrono::duration<double>(Clock::now() - pass).count());
+  }
+  out.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return out;
 }
 
 }  // namespace
@@ -101,7 +115,10 @@ int main() {
   adserver::AdServer server;
   if (!server.start()) return 1;
   setenv("WARDVANE_AD_NETWORK_URL", server.baseURL().c_str(), 1);
-  std::printf("first web view (engine loaded and started, a small page shown): %.1f ms\n", firstWebView() * 1e3);
+  const auto first = firstWebView(server.baseURL() + "/qads/static/sdk/native/sdk-core-v40.html");
+  std::printf("first web view (engine loaded and started, a page fetched and shown): %.1f ms; "
+              "the main thread held at most %.1f ms in one go\n",
+              first.seconds * 1e3, first.longestPass * 1e3);
   auto controller = QMASDKCoreController::create();
   roundTrip(*controller, 10, true);  // loads the page and its constants
   const int batch = 200;

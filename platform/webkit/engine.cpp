@@ -1,9 +1,18 @@
 #include "platform/webkit/engine.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -139,6 +148,164 @@ void onRequest(void*, void* request, const char* uri, const char* method, const 
 
 }  // namespace
 
+// ---- the private display server, started ahead of the engine
+
+namespace {
+
+constexpr double kDisplayWaitSeconds = 10;
+
+struct Display {
+  bool tried = false;
+  pid_t pid = 0;
+  int pipe = -1;  // Xvfb writes its display number here once it accepts clients
+  std::string number;
+  dispatch::RunLoop::Id source = 0;
+  dispatch::RunLoop::Id timer = 0;
+  std::vector<std::function<void()>> waiters;
+};
+
+Display& display() {
+  static Display* d = new Display();
+  return *d;
+}
+
+bool hasDisplay() {
+  const char* env = std::getenv("DISPLAY");
+  return env && *env;
+}
+
+// Xvfb on a display number it picks itself; the child dies with this process, also when it
+// crashes, so no server is left behind. The child runs only async-signal-safe calls.
+void spawnDisplay() {
+  auto& d = display();
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return;
+  }
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    setsid();
+    const int devnull = open("/dev/null", O_RDWR);
+    if (devnull >= 0) {
+      dup2(devnull, 0);
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+    }
+    // The write end must survive exec: dup it past the close-on-exec one.
+    int w = dup(fds[1]);
+    char text[16];
+    int n = 0;
+    char reversed[16];
+    do {
+      reversed[n++] = static_cast<char>('0' + w % 10);
+      w /= 10;
+    } while (w > 0 && n < 15);
+    for (int i = 0; i < n; ++i) text[i] = reversed[n - 1 - i];
+    text[n] = '\0';
+    execlp("Xvfb", "Xvfb", "-displayfd", text, "-nolisten", "tcp", "-screen", "0", "1280x1024x24", "-nocursor",
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  d.pid = pid;
+  d.pipe = fds[0];
+  std::atexit([] {
+    if (display().pid > 0) {
+      kill(display().pid, SIGTERM);
+      waitpid(display().pid, nullptr, 0);
+    }
+  });
+}
+
+// The wait is over: the server said its number (it becomes the process's display) or it
+// cannot come up. Whoever waited in the run loop goes on at its next pass.
+void endDisplayWait(bool complete) {
+  auto& d = display();
+  auto& loop = dispatch::RunLoop::main();
+  if (d.source) loop.removeFileDescriptorSource(d.source);
+  if (d.timer) loop.invalidateTimer(d.timer);
+  d.source = d.timer = 0;
+  close(d.pipe);
+  d.pipe = -1;
+  if (complete && !d.number.empty() && d.number.find_first_not_of("0123456789") == std::string::npos) {
+    setenv("DISPLAY", (":" + d.number).c_str(), 1);
+  } else {
+    kill(d.pid, SIGKILL);
+    waitpid(d.pid, nullptr, 0);
+    d.pid = 0;
+  }
+  for (auto& waiter : d.waiters) loop.performBlock(std::move(waiter));
+  d.waiters.clear();
+}
+
+// Takes what the server wrote so far; ends the wait once it said its number or can no
+// longer (it exited, or wrote more than a number).
+void readDisplay() {
+  auto& d = display();
+  char buffer[16];
+  const ssize_t n = read(d.pipe, buffer, sizeof buffer);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) return endDisplayWait(false);
+  for (ssize_t i = 0; i < n; ++i) {
+    if (buffer[i] == '\n') return endDisplayWait(true);
+    d.number.push_back(buffer[i]);
+  }
+  if (d.number.size() > 8) endDisplayWait(false);
+}
+
+// Waits here (bounded) for the server started ahead: the engine cannot start before it.
+void awaitDisplay() {
+  auto& d = display();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(kDisplayWaitSeconds);
+  while (d.pipe >= 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return endDisplayWait(false);
+    pollfd p{d.pipe, POLLIN, 0};
+    const int rc = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return endDisplayWait(false);
+    if (rc > 0) readDisplay();
+  }
+}
+
+}  // namespace
+
+void startDisplayAhead() {
+  WV_DCHECK_MAIN_THREAD();
+  auto& d = display();
+  if (d.tried) return;
+  d.tried = true;
+  if (!hasDisplay()) spawnDisplay();
+}
+
+bool whenDisplayReady(std::function<void()> ready) {
+  WV_DCHECK_MAIN_THREAD();
+  startDisplayAhead();
+  auto& d = display();
+  if (d.pipe < 0) return true;
+  d.waiters.push_back(std::move(ready));
+  if (!d.source) {
+    auto& loop = dispatch::RunLoop::main();
+    d.source = loop.addFileDescriptorSource(d.pipe, [] {
+      if (display().pipe >= 0) readDisplay();
+    });
+    // A server that neither comes up nor exits: the waiters go on, and the engine's start
+    // then says what is missing. On real time, as the server's start is.
+    d.timer = loop.addTimer(kDisplayWaitSeconds, 0, false, [] {
+      display().timer = 0;
+      if (display().pipe >= 0) endDisplayWait(false);
+    });
+  }
+  return false;
+}
+
 // Defined in web_view.cpp: the view side of the host's callbacks.
 extern const wv_engine_host kViewHost;
 
@@ -147,6 +314,8 @@ const wv_engine_api* api() {
   auto& s = state();
   if (s.tried) return s.api;
   s.tried = true;
+  // The display comes up while the library loads.
+  startDisplayAhead();
   void* handle = nullptr;
   std::string tried;
   for (const auto& path : candidates()) {
@@ -180,7 +349,9 @@ const wv_engine_api* api() {
   config.memory_limit_mb = limits.memoryLimitMegabytes;
   config.kill_threshold = limits.memoryKillThreshold;
   config.watchdog_seconds = limits.watchdogSeconds;
-  config.start_display = 1;
+  // The engine starts a display itself only when ours did not come up (it then says why).
+  awaitDisplay();
+  config.start_display = hasDisplay() ? 0 : 1;
   char error[512] = {0};
   if (engine->start(&config, &host, error, sizeof error) != 0) {
     s.error = std::string("the web engine did not start: ") + error;

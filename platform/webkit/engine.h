@@ -6,6 +6,7 @@
 //
 // Threads: main thread only.
 
+#include <functional>
 #include <string>
 
 #include "platform/webkit/engine/engine_api.h"
@@ -18,6 +19,14 @@ const wv_engine_api* api();
 const std::string& startError();
 // Whether the engine has been loaded (nothing of it is mapped before).
 bool isLoaded();
+// When the process has no display, starts the private display server without waiting for
+// it, so it comes up while the first document is fetched and the engine library loaded;
+// api() waits for it. Once per process; nothing when DISPLAY is set.
+void startDisplayAhead();
+// True when the engine can start without waiting for the display server (it is up, or
+// none is coming); else false, and `ready` runs on the main run loop once the server is up
+// or has failed, so the main thread never sits waiting for it.
+bool whenDisplayReady(std::function<void()> ready);
 
 // The script every frame of every page runs first: console lines and uncaught errors to
 // the host.

@@ -281,6 +281,9 @@ void WebView::loadHTMLStringBaseURL(std::string html, std::optional<net::URL> ba
 
 void WebView::beginLoad(net::URLRequest request, NavigationType type, std::optional<std::string> html,
                         HistoryMove move, std::size_t moveTo) {
+  // The first document goes to the engine once it is in: a display server the process
+  // needs for it starts now, while the document is fetched.
+  engine::startDisplayAhead();
   if (load_ && load_->connection) load_->connection->cancel();
   const std::uint64_t generation = ++generation_;
   load_ = std::make_unique<PendingLoad>();
@@ -372,6 +375,15 @@ void WebView::loadFailed(std::uint64_t generation, foundation::Error error) {
 void WebView::commit(std::uint64_t generation, std::string html, net::URL url) {
   if (generation != generation_ || !load_) return;
   auto keep = self();
+  if (!engineView_ && !engine::isLoaded()) {
+    // The engine's first start needs the display server: its document waits in the loop
+    // for it rather than the main thread in the engine's start.
+    std::weak_ptr<WebView> weak = keep;
+    if (!engine::whenDisplayReady([weak, generation, html, url] {
+          if (auto v = weak.lock()) v->commit(generation, html, url);
+        }))
+      return;
+  }
   void* view = engineView();
   load_->url = url.absoluteString();
   if (!view) {
@@ -545,6 +557,7 @@ std::string WebView::stringByEvaluatingJavaScriptFromString(std::string_view scr
 
 void WebView::evaluateJavaScript(std::string script, EvaluationCompletion completion) {
   WV_DCHECK_MAIN_THREAD();
+  if (!completion && !engineView_) return;
   void* view = script.size() > WebViewLimits::current().maxScriptBytes ? nullptr : engineView();
   if (!view) {
     const std::string why = engineView_ ? "script too large" : "no web engine";

@@ -120,8 +120,11 @@ class WebView : public uikit::WebView {
 
   // Evaluation. The result as text; "" for undefined, null and errors.
   std::string stringByEvaluatingJavaScriptFromString(std::string_view script) override;
-  // Runs the script at the next pass of the main run loop; the completion (optional)
-  // gets the result or the error's text.
+  // Sends the script to the page without waiting for it; the completion (optional) gets
+  // the result or the error's text on the main thread, never before the call returns.
+  // Evaluations run in the order they were sent, synchronous ones included. Without a
+  // completion on a view that never had a document the script is dropped: there is no
+  // page to run it in, and the engine is not started for it.
   using EvaluationCompletion = std::function<void(std::optional<std::string> result, std::optional<std::string> error)>;
   void evaluateJavaScript(std::string script, EvaluationCompletion completion = nullptr);
 

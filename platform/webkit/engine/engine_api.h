@@ -25,7 +25,8 @@ enum wv_policy { WV_POLICY_USE = 0, WV_POLICY_IGNORE = 1 };
 struct wv_engine_host {
   // A navigation of the page (any frame) or a window.open; answers a wv_policy.
   // `type` counts as the platform's navigation types (0 link ... 5 other);
-  // `new_window` is set for window.open and target=_blank.
+  // `new_window` is set for window.open and target=_blank, and for a bridge message the
+  // page posted: the answer is heard, nothing loads in this view either way.
   int (*navigation)(void* view, const char* uri, int type, int new_window, int user_gesture);
   void (*load)(void* view, int event, const char* uri, int error_code, const char* error_message);
   // A message a page's script posted to the host's channel: console lines, errors, bridge.

@@ -26,6 +26,9 @@ namespace {
 constexpr const char* kSchemePrefix = "wardvane-";
 constexpr const char* kChannel = "wardvane";
 constexpr gsize kMaxRequestBody = 16u << 20;
+// Pages post bridge messages (URLs) here: window.webkit.messageHandlers.wardvaneBridge.
+constexpr const char* kBridgeChannel = "wardvaneBridge";
+constexpr gsize kMaxBridgeMessage = 4u << 20;
 
 struct Engine {
   wv_engine_host host{};
@@ -373,6 +376,21 @@ void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
   g_free(json);
 }
 
+// A bridge message: a URL the page wants the host to hear of, offered like a navigation
+// of type "other" and, like a window.open, never loaded here whatever the answer. One
+// message, one question, in the order the page posted them: unlike assignments to
+// location.href, several in one turn are not coalesced, and no frame is made for each.
+void onBridgeMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
+  auto* v = static_cast<View*>(data);
+  if (!v || !result) return;
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  if (!value || !jsc_value_is_string(value)) return;
+  char* url = jsc_value_to_string(value);
+  if (url && *url && std::strlen(url) <= kMaxBridgeMessage)
+    engine().host.navigation(v->host, url, WEBKIT_NAVIGATION_TYPE_OTHER, 1, 0);
+  g_free(url);
+}
+
 // window.open: offered to the host like any navigation; no second window ever opens.
 GtkWidget* onCreate(WebKitWebView* web, WebKitNavigationAction* action, gpointer) {
   View* v = viewOf(web);
@@ -497,6 +515,9 @@ void* viewNew(void* hostView, int width, int height, const char* userAgent) {
   v->host = hostView;
   v->cancellable = g_cancellable_new();
   v->content = webkit_user_content_manager_new();
+  webkit_user_content_manager_register_script_message_handler(v->content, kBridgeChannel);
+  g_signal_connect(v->content, (std::string("script-message-received::") + kBridgeChannel).c_str(),
+                   G_CALLBACK(onBridgeMessage), v);
   if (!e.userScript.empty()) {
     webkit_user_content_manager_register_script_message_handler(v->content, kChannel);
     g_signal_connect(v->content, (std::string("script-message-received::") + kChannel).c_str(),

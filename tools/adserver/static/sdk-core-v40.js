@@ -1,7 +1,8 @@
 /*
  * The SDK-core page. Native code calls the QVRA_ functions once the page has loaded; the
  * page answers with bridge messages (navigations to qomb://sdk/<name>?<key>=<value>&...,
- * each in a frame of its own so several in one turn all arrive).
+ * posted to the web view's bridge channel, or each in a frame of its own where there is
+ * none, so several in one turn all arrive).
  * Every ad request gets exactly one answer carrying its request_id as received, unless the
  * scenario silences it. ES5.
  *
@@ -38,9 +39,13 @@
     for (i = 0; i < keys.length; i++) q.push(encodeURIComponent(keys[i]) + '=' + encodeURIComponent(text(params[keys[i]])));
     return q.join('&');
   }
-  // Each message leaves through a frame of its own: assignments to location.href in one
+  // Each message is posted to the host's bridge channel where the web view offers one;
+  // elsewhere it leaves through a frame of its own: assignments to location.href in one
   // turn of the page would leave as the last one alone, as browsers coalesce them.
+  var handlers = g.webkit && g.webkit.messageHandlers;
+  var channel = handlers && handlers.wardvaneBridge;
   function deliver(url) {
+    if (channel) { channel.postMessage(url); return; }
     var f = document.createElement('iframe');
     f.style.display = 'none';
     f.src = url;
