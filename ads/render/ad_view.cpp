@@ -239,12 +239,28 @@ void QMAAdView::postJSNotificationUserInfo(const std::string& name,
     QMALog("Message %@ not sent: its parameters cannot be written as JSON.", name);
     return;
   }
-  // performBlock wakes the main run loop, so the message goes out even when nothing else
-  // is happening.
+  // One queue per view, sent in order: running a message in the page turns the main loop
+  // (nested), and whatever posts a message meanwhile (a timer, a download's report) only
+  // joins the queue behind the ones already waiting. performBlock wakes the main run loop,
+  // so the message goes out even when nothing else is happening.
+  pendingJSCommands_.push_back(std::move(*command));
+  if (JSCommandsScheduled_) return;
+  JSCommandsScheduled_ = true;
   auto keep = self();
-  dispatch::RunLoop::main().performBlock([keep, command = std::move(*command)] {
-    keep->webView_->stringByEvaluatingJavaScriptFromString(command);
-  });
+  dispatch::RunLoop::main().performBlock([keep] { keep->sendPendingJSCommands(); });
+}
+
+void QMAAdView::sendPendingJSCommands() {
+  JSCommandsScheduled_ = false;
+  if (sendingJSCommands_) return;  // the sending further out goes on with the queue
+  sendingJSCommands_ = true;
+  auto keep = self();
+  while (!pendingJSCommands_.empty()) {
+    const std::string command = std::move(pendingJSCommands_.front());
+    pendingJSCommands_.pop_front();
+    webView_->stringByEvaluatingJavaScriptFromString(command);
+  }
+  sendingJSCommands_ = false;
 }
 
 void QMAAdView::dispatchSDKEventParameters(const std::string& name,
