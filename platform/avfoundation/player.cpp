@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/dispatch/queue.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/clock.h"
@@ -18,6 +19,7 @@ struct Registry {
   std::map<std::string, MediaFacts> facts;
   std::vector<std::weak_ptr<Player>> players;
   bool ownVolume = true;
+  bool readyOnTheirOwn = false;
 };
 Registry& registry() {
   static Registry r;
@@ -41,6 +43,24 @@ void resetMediaFacts() {
   std::lock_guard l(registry().lock);
   registry().facts.clear();
   registry().ownVolume = true;
+  registry().readyOnTheirOwn = false;
+}
+
+void Player::setItemsBecomeReadyOnTheirOwn(bool on) {
+  std::lock_guard l(registry().lock);
+  registry().readyOnTheirOwn = on;
+}
+
+void Player::becomeReadyLaterWhenItemsDo() {
+  {
+    std::lock_guard l(registry().lock);
+    if (!registry().readyOnTheirOwn) return;
+  }
+  std::weak_ptr<Player> weak = weak_from_this();
+  dispatch::Queue::main()->async([weak] {
+    auto self = weak.lock();
+    if (self && self->item_) self->becomeReady(true);
+  });
 }
 
 void Player::setNewPlayersHaveOwnVolume(bool own) {
@@ -65,9 +85,12 @@ std::shared_ptr<Player> Player::playerWithURL(const std::optional<std::string>& 
     player->item_ = std::make_shared<PlayerItem>(*url);
     player->calls_.push_back("item " + *url);
   }
-  std::lock_guard l(registry().lock);
-  std::erase_if(registry().players, [](const std::weak_ptr<Player>& p) { return p.expired(); });
-  registry().players.push_back(player);
+  {
+    std::lock_guard l(registry().lock);
+    std::erase_if(registry().players, [](const std::weak_ptr<Player>& p) { return p.expired(); });
+    registry().players.push_back(player);
+  }
+  if (player->item_) player->becomeReadyLaterWhenItemsDo();
   return player;
 }
 
@@ -111,6 +134,7 @@ void Player::replaceCurrentItemWithItem(std::shared_ptr<PlayerItem> item) {
     startTimers();
   }
   notify("currentItem.duration");
+  if (item_) becomeReadyLaterWhenItemsDo();
 }
 
 void Player::setRate(double rate) {

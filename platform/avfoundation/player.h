@@ -74,6 +74,10 @@ class Player : public std::enable_shared_from_this<Player> {
   // Whether players made from now on offer a volume and mute of their own (as today's
   // systems do; older ones only take an item's audio mix). Yes unless set.
   static void setNewPlayersHaveOwnVolume(bool own);
+  // Whether an item, once a player has it, is ready on its own (right after, on the main
+  // queue, buffered full), as a small local file would be; off unless set, so tests say
+  // when media is ready. Hosts that show ads without a test behind them switch it on.
+  static void setItemsBecomeReadyOnTheirOwn(bool on);
   ~Player();
 
   const std::shared_ptr<PlayerItem>& currentItem() const { return item_; }
@@ -118,6 +122,7 @@ class Player : public std::enable_shared_from_this<Player> {
   void startTimers();
   void stopTimers();
   void reachEnd();
+  void becomeReadyLaterWhenItemsDo();
 
   std::shared_ptr<PlayerItem> item_;
   PlayerStatus status_ = PlayerStatusUnknown;
