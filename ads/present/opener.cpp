@@ -3,12 +3,16 @@
 #include "ads/present/view_controller.h"
 #include "ads/present/ad_app_view_controller.h"
 #include "ads/present/browser_view_controller.h"
+#include "ads/present/mraid_resize_overlay_presenter.h"
+#include "ads/render/mraid_resize_properties.h"
 #include "ads/render/ad_view.h"
 #include "ads/render/ad_view_delegate.h"
 #include "ads/services/geometry.h"
 #include "ads/render/rendering_slot.h"
 #include "ads/render/sdk_core_controller.h"
 #include "platform/dispatch/operation_queue.h"
+#include "platform/dispatch/queue.h"
+#include "platform/system/screen_facts.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/uikit/application.h"
@@ -55,7 +59,35 @@ bool QMAOpener::setMRAIDSupportedInterfaceOrientations(std::uint64_t mask) {
   auto controller = std::dynamic_pointer_cast<QMAViewController>(viewController());
   if (!controller || mask == 0) return false;
   controller->setSupportedInterfaceOrientations(mask);
+  turnInterfaceIntoOrientationsOf(controller);
   return true;
+}
+
+void QMAOpener::turnInterfaceIntoOrientationsOf(const std::shared_ptr<QMAViewController>& controller) {
+  const std::uint64_t mask = controller->supportedInterfaceOrientations();
+  const long statusBar = static_cast<long>(system_facts::screen().orientation);
+  if (mask & (std::uint64_t{1} << statusBar)) return;
+  // The system turns the interface only when a controller comes on screen: an invisible
+  // one that supports the same orientations comes and goes at once, after this message.
+  std::weak_ptr<QMAViewController> weak = controller;
+  dispatch::Queue::main()->async([weak] {
+    auto shown = weak.lock();
+    if (!shown || !shown->isViewLoaded() || !shown->view()->window()) return;
+    auto turner = QMAViewController::init();
+    turner->setSlot(shown->slot());
+    turner->setSupportedInterfaceOrientations(shown->supportedInterfaceOrientations());
+    turner->view()->setAlpha(0);
+    std::weak_ptr<QMAViewController> weakTurner = turner;
+    shown->presentViewController(turner, false, [weak, weakTurner] {
+      dispatch::Queue::main()->async([weak, weakTurner] {
+        auto t = weakTurner.lock();
+        if (!t) return;
+        t->dismissViewControllerAnimated(false, [weak] {
+          if (auto vc = weak.lock()) vc->viewChangedToOrientation(static_cast<long>(system_facts::screen().orientation));
+        });
+      });
+    });
+  });
 }
 
 void QMAOpener::openApp(const std::optional<net::URL>& url) {
@@ -166,6 +198,7 @@ void QMAOpener::openWebAppSupportedOrientationsUsingCustomClose(const std::optio
   }
   if (!canOpenContent(url.has_value())) return;
   auto keep = shared_from_this();
+  disableAutoCollapseForResize();
   auto overlay = overlayWithOrientationsUseCustomClose(mask, useCustomClose);
   overlay->load(url);
   presentWebApp(overlay);
@@ -180,6 +213,7 @@ void QMAOpener::openWebAppWithHTMLSupportedOrientationsUsingCustomClose(const st
   }
   if (!canOpenContent(html.has_value())) return;
   auto keep = shared_from_this();
+  disableAutoCollapseForResize();
   auto overlay = overlayWithOrientationsUseCustomClose(mask, useCustomClose);
   overlay->loadHTMLBaseURL(html, std::nullopt);
   presentWebApp(overlay);
@@ -193,8 +227,12 @@ void QMAOpener::expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uin
   }
   auto view = adView();
   if (!canOpenContent(view != nullptr)) return;
-  // No expand from inside another full-screen ad.
-  if (std::dynamic_pointer_cast<QMAViewController>(viewController())) return;
+  // No expand from inside another full-screen ad, but a resized ad may grow on.
+  if (std::dynamic_pointer_cast<QMAViewController>(viewController())) {
+    auto resize = showingResizePresenter();
+    if (!resize) return;
+    resize->setDismissToDefaultState(false);
+  }
   auto keep = shared_from_this();
   auto expanded = QMAExpandedAdAppViewController::initWithAdView(view);
   configureOverlayOrientationsUsingCustomClose(expanded, mask, useCustomClose);
@@ -211,4 +249,77 @@ void QMAOpener::expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uin
   if (!shown) return;
   view->dispatchSDKEventParameters("expanding", std::nullopt);
   didOpenInApp();
+}
+
+// ---- MRAID resize
+
+std::shared_ptr<QMAMRAIDResizeOverlayPresenter> QMAOpener::showingResizePresenter() const {
+  auto controller = std::dynamic_pointer_cast<QMAViewController>(viewController());
+  return controller ? std::dynamic_pointer_cast<QMAMRAIDResizeOverlayPresenter>(controller->presenter()) : nullptr;
+}
+
+void QMAOpener::disableAutoCollapseForResize() {
+  WV_DCHECK_MAIN_THREAD();
+  if (auto resize = showingResizePresenter()) resize->setDismissToDefaultState(false);
+}
+
+void QMAOpener::reportResized(const std::shared_ptr<QMAAdView>& view, const QMAMRAIDResizeProperties& properties) {
+  if (!view) return;
+  view->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "resized"}});
+  view->dispatchSDKEventParameters(
+      "onSizeChanged", foundation::Dictionary{{"width", properties.size().width}, {"height", properties.size().height}});
+}
+
+void QMAOpener::openWebAppWithResizeProperties(const std::shared_ptr<QMAMRAIDResizeProperties>& properties) {
+  WV_DCHECK_MAIN_THREAD();
+  auto s = std::dynamic_pointer_cast<QMAPresentationSlot>(slot());
+  auto ad = s ? s->ad() : nullptr;
+  std::shared_ptr<QMAMRAIDEventHandling> handler = ad ? ad->MRAIDEventHandler() : nullptr;
+  if (!handler) handler = std::dynamic_pointer_cast<QMAMRAIDEventHandling>(slot());
+  if (!shouldPerformOpenAction()) {
+    if (handler) handler->handleErrorAction("Resizing an ad is not allowed until the user interacts with the ad.", "resize");
+    return;
+  }
+  auto view = adView();
+  if (!canOpenContent(view != nullptr)) return;
+  if (!properties) {
+    // Nothing to resize to is the creative's error, never a resize to nothing.
+    if (handler) handler->handleErrorAction("Received invalid resize properties (null)", "resize");
+    return;
+  }
+  auto keep = shared_from_this();
+  if (auto controller = std::dynamic_pointer_cast<QMAViewController>(viewController())) {
+    auto resize = std::dynamic_pointer_cast<QMAMRAIDResizeOverlayPresenter>(controller->presenter());
+    // Over another kind of full-screen ad a resize has no place.
+    if (!resize) return;
+    if (!resize->MRAIDEventHandler()) resize->setMRAIDEventHandler(handler);
+    if (!resize->setResizeProperties(properties)) return;
+    resize->repositionContentIfNeeded();
+    if (auto app = std::dynamic_pointer_cast<QMAAdAppViewController>(controller))
+      app->setCustomClosePosition(properties->customClosePosition());
+    reportResized(view, *properties);
+    return;
+  }
+  auto expanded = QMAExpandedAdAppViewController::initWithAdView(view);
+  auto resize = QMAMRAIDResizeOverlayPresenter::initWithReferenceView(view->superview());
+  if (!expanded || !resize) return;
+  configureOverlayOrientationsUsingCustomClose(expanded, kQMAInterfaceOrientationMaskAll, true);
+  // The handler first, so that properties refused now are heard by the creative.
+  resize->setMRAIDEventHandler(handler);
+  if (!resize->setResizeProperties(properties)) return;
+  expanded->setPresenter(resize);
+  expanded->setCustomClosePosition(properties->customClosePosition());
+  std::weak_ptr<QMAAdView> weakView = view;
+  std::weak_ptr<QMAMRAIDResizeOverlayPresenter> weakResize = resize;
+  expanded->setDismissalCompletion([weakView, weakResize] {
+    auto r = weakResize.lock();
+    auto v = weakView.lock();
+    if (r && v && r->dismissToDefaultState())
+      v->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "default"}});
+  });
+  std::weak_ptr<QMAOpener> weakSelf = keep;
+  present(expanded, [weakView, weakSelf, properties] {
+    reportResized(weakView.lock(), *properties);
+    if (auto self = weakSelf.lock()) self->didOpenInApp();
+  });
 }

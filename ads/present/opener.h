@@ -3,9 +3,9 @@
 // delegate's link policy and the banner delegate's clicks call it. Built here: the click
 // gate that refuses opens the user did not cause, leaving the application for another one
 // (after a confirmation for the URL schemes that call for one), the in-app browser, the
-// supplemental web app (from a URL or HTML) and the MRAID expand of the ad's own view.
-// Every successful open pings the ad's click URLs. MRAID resize, store pages and
-// purchases, composers and calendar events are this class's later work.
+// supplemental web app (from a URL or HTML) and the MRAID expand and resize of the ad's own
+// view. Every successful open pings the ad's click URLs. Store pages and purchases,
+// composers and calendar events are this class's later work.
 //
 // Threads: main thread only (checked). The system's openURL runs as a later operation of
 // the main operation queue, so the slot's leave-application steps come first.
@@ -85,11 +85,23 @@ class QMAOpener : public uikit::AlertViewDelegate,
   // "expanded"; "collapsed" and "default" once it is back).
   void expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uint64_t mask, bool useCustomClose);
 
+  // MRAID resize: the ad's own view at the size and place the properties ask for, over
+  // the host; a resize while resized moves it in place. Properties the screen cannot hold
+  // are refused with an "onError" and change nothing; "resized" and the new size reach
+  // the creative only for properties that were taken.
+  void openWebAppWithResizeProperties(const std::shared_ptr<QMAMRAIDResizeProperties>& properties) override;
+  // A resized ad that opens something else no longer goes back to its default state when
+  // its resize is dismissed.
+  void disableAutoCollapseForResize();
+
   // Leaves the application for the URL, after the gate and, for schemes that ask for
   // one, the user's confirmation.
   void openApp(const std::optional<net::URL>& url) override;
   // The full-screen controller that shows the ad takes the creative's orientations.
   bool setMRAIDSupportedInterfaceOrientations(std::uint64_t mask) override;
+  // The interface turns into the controller's orientations when it stands in none of them
+  // (on the main queue, after the creative's message).
+  static void turnInterfaceIntoOrientationsOf(const std::shared_ptr<QMAViewController>& controller);
   // The confirmation button title for the URL's scheme (as spelled, no case folding):
   // from the server constant when one is stored, else {"tel": "Call", "facetime":
   // "FaceTime"}; nullopt when the scheme needs none.
@@ -103,6 +115,10 @@ class QMAOpener : public uikit::AlertViewDelegate,
   QMAOpener() = default;
   // The refusal the creative hears when a web app or expand may not open.
   void reportExpandRefused();
+  // The resize presenter of the full-screen controller presenting from here, if any.
+  std::shared_ptr<class QMAMRAIDResizeOverlayPresenter> showingResizePresenter() const;
+  // "onStateChanged" resized and "onSizeChanged" with the properties' size.
+  static void reportResized(const std::shared_ptr<QMAAdView>& view, const QMAMRAIDResizeProperties& properties);
   void presentWebApp(const std::shared_ptr<QMAAdAppViewController>& overlay);
   // Presents from the view controller; NO when the platform refused.
   bool present(const std::shared_ptr<QMAViewController>& controller, std::function<void()> completion);

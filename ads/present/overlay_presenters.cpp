@@ -41,11 +41,15 @@ std::shared_ptr<uikit::View> QMAUnclickableView::hitTest(uikit::Point p) {
 std::shared_ptr<QMATransparentOverlayPresenter> QMATransparentOverlayPresenter::init() {
   WV_DCHECK_MAIN_THREAD();
   std::shared_ptr<QMATransparentOverlayPresenter> presenter(new QMATransparentOverlayPresenter());
+  presenter->makeViews();
+  return presenter;
+}
+
+void QMATransparentOverlayPresenter::makeViews() {
   const auto portrait = device()->standardizedPortraitScreenBounds();
   const double side = std::max(portrait.width(), portrait.height());
-  presenter->pivotView_ = std::make_shared<QMAUnclickableView>(uikit::Rect{0, 0, side, side});
-  presenter->cropView_ = std::make_shared<QMAUnclickableView>(uikit::Rect{});
-  return presenter;
+  pivotView_ = std::make_shared<QMAUnclickableView>(uikit::Rect{0, 0, side, side});
+  cropView_ = std::make_shared<QMAUnclickableView>(uikit::Rect{});
 }
 
 QMATransparentOverlayPresenter::~QMATransparentOverlayPresenter() { removeObservers(); }

@@ -68,6 +68,8 @@ class QMATransparentOverlayPresenter : public QMAOverlayPresenting,
 
  protected:
   QMATransparentOverlayPresenter() = default;
+  // The pivot and crop views, for the makers of this class and its subclasses.
+  void makeViews();
 
  private:
   void removeObservers();

@@ -69,7 +69,7 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting, 
   ~QMAViewController() override;
   std::string className() const override { return "QMAViewController"; }
 
-  std::uint64_t supportedInterfaceOrientations() const { return supportedInterfaceOrientations_; }
+  std::uint64_t supportedInterfaceOrientations() const override { return supportedInterfaceOrientations_; }
   // Any mask, 0 included.
   void setSupportedInterfaceOrientations(std::uint64_t mask) { supportedInterfaceOrientations_ = mask; }
   // Only a mask that is not 0.

@@ -243,12 +243,29 @@ void QMAAdView::postJSNotificationUserInfo(const std::string& name,
     QMALog("Message %@ not sent: its parameters cannot be written as JSON.", name);
     return;
   }
-  // performBlock wakes the main run loop, so the message goes out even when nothing else
-  // is happening. Nothing reads the page's answer: it is not waited for.
+  // One queue per view, sent in order: whatever posts a message while the queue is being
+  // sent (a timer, a download's report run by a nested turn of the main loop) only joins
+  // the queue behind the ones already waiting. performBlock wakes the main run loop, so the
+  // message goes out even when nothing else is happening. Nothing reads the page's answer,
+  // so it is not waited for; the engine runs evaluations in the order they were sent.
+  pendingJSCommands_.push_back(std::move(*command));
+  if (JSCommandsScheduled_) return;
+  JSCommandsScheduled_ = true;
   auto keep = self();
-  dispatch::RunLoop::main().performBlock([keep, command = std::move(*command)]() mutable {
-    keep->webView_->evaluateJavaScript(std::move(command));
-  });
+  dispatch::RunLoop::main().performBlock([keep] { keep->sendPendingJSCommands(); });
+}
+
+void QMAAdView::sendPendingJSCommands() {
+  JSCommandsScheduled_ = false;
+  if (sendingJSCommands_) return;  // the sending further out goes on with the queue
+  sendingJSCommands_ = true;
+  auto keep = self();
+  while (!pendingJSCommands_.empty()) {
+    const std::string command = std::move(pendingJSCommands_.front());
+    pendingJSCommands_.pop_front();
+    webView_->evaluateJavaScript(command);
+  }
+  sendingJSCommands_ = false;
 }
 
 void QMAAdView::dispatchSDKEventParameters(const std::string& name,

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ads/render/debug_gesture.h"
+#include "ads/render/video_player.h"
 #include "platform/foundation/error.h"
 #include "platform/foundation/value.h"
 #include "platform/net/http.h"
@@ -72,7 +73,7 @@ class QMASignalCollector {
   std::deque<Sample> samples_;
 };
 
-class QMAAdView : public uikit::View, public webkit::WebViewDelegate {
+class QMAAdView : public uikit::View, public webkit::WebViewDelegate, public QMAVideoPlayerDelegate {
  public:
   static constexpr std::size_t kMaximumWaitingSDKEvents = 20;
   static constexpr const char* kBadAdReportPathKey = "/quillon/ads/bad_ad_report_path";
@@ -172,6 +173,21 @@ class QMAAdView : public uikit::View, public webkit::WebViewDelegate {
   void webViewDidFinishLoad(webkit::WebView&) override;
   void webViewDidFailLoadWithError(webkit::WebView&, const foundation::Error&) override;
 
+  // The native video player (video_player.cpp): one per ad view, made by the first
+  // source; its picture in the video view, the ad view's first subview, below the page.
+  const std::shared_ptr<QMAVideoPlayer>& videoPlayer() const { return videoPlayer_; }
+  const std::shared_ptr<uikit::View>& videoPlayerLayer() const { return videoPlayerLayer_; }
+  // Where the page wants the picture, in the ad view's coordinates; zero: the whole view.
+  uikit::Rect cachedVideoPlayerFrame() const { return cachedVideoPlayerFrame_; }
+  // Stores the frame; the layout pass at the end of this turn of the main loop places it.
+  void setCachedVideoPlayerFrame(uikit::Rect frame);
+  void setUpVideoPlayerWithURL(const std::optional<net::URL>& url);
+  void setVideoPlayerFrame(uikit::Rect frame);
+  void hideVideo();
+  void showVideo();
+  void playerDidCreateAVPlayer(QMAVideoPlayer& player, const std::shared_ptr<avfoundation::Player>& avPlayer) override;
+  void layoutSubviews() override;
+
   // For tests: forget that the process has captured its user agent.
   static void resetUserAgentCaptureForTesting();
 
@@ -182,6 +198,8 @@ class QMAAdView : public uikit::View, public webkit::WebViewDelegate {
  private:
   std::shared_ptr<QMAAdView> self() { return std::static_pointer_cast<QMAAdView>(shared_from_this()); }
   void suspendEventQueue();
+  // The page's messages waiting, in the order they were posted.
+  void sendPendingJSCommands();
 
   std::weak_ptr<QMAAdViewDelegateProtocol> delegate_;
   std::weak_ptr<uikit::ViewController> viewController_;
@@ -199,6 +217,12 @@ class QMAAdView : public uikit::View, public webkit::WebViewDelegate {
   std::unique_ptr<QMAAdViewState> savedState_;
   bool eventQueueSuspended_ = true;
   std::deque<std::pair<std::string, foundation::Dictionary>> waitingEvents_;
+  std::deque<std::string> pendingJSCommands_;
+  bool JSCommandsScheduled_ = false;
+  bool sendingJSCommands_ = false;
+  std::shared_ptr<QMAVideoPlayer> videoPlayer_;
+  std::shared_ptr<uikit::View> videoPlayerLayer_;
+  uikit::Rect cachedVideoPlayerFrame_;
 };
 
 // Sends the bad-ad report for the debug text, fire and forget.

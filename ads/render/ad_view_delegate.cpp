@@ -6,6 +6,7 @@
 
 #include "ads/render/mraid_qomb_handler.h"
 #include "ads/render/precache_qomb_handler.h"
+#include "ads/render/video_qomb_handler.h"
 #include "ads/render/default_qomb_handler.h"
 #include "ads/render/rendering_slot.h"
 #include "platform/dispatch/queue.h"
@@ -50,6 +51,7 @@ QMAAdViewDelegate::QMAAdViewDelegate() : opener_(makeOpener()) {
   // Every ad view's creative may speak MRAID through its opener.
   if (opener_) addQOMBHandler(QMAMRAIDQOMBHandler::initWithOpener(opener_));
   addQOMBHandler(std::make_shared<QMAPrecacheQOMBHandler>());
+  addQOMBHandler(std::make_shared<QMAVideoPlayerQOMBHandler>());
 }
 
 QMAAdViewDelegate::~QMAAdViewDelegate() {

@@ -55,6 +55,19 @@ TEST_F(AdViewTest, TwentySDKEventsWaitForTheLoadAndTheRestAreLost) {
   EXPECT_EQ(eval("got[22]"), "sep:a\u2028b:undefined:undefined");
 }
 
+// Delivering one event runs the page (a nested turn of the main loop): a timer or a
+// download report that posts another event meanwhile still comes after those sent before.
+TEST_F(AdViewTest, EventsReachThePageInTheOrderTheyWereSentWhateverRunsWhileOneIsDelivered) {
+  loadPage("<body><script>var got = []; function QVRA_ReceiveMessage(n) { got.push(n); }</script></body>");
+  auto& loop = dispatch::RunLoop::main();
+  view->postJSNotificationUserInfo("one", std::nullopt);
+  view->postJSNotificationUserInfo("two", std::nullopt);
+  auto v = view;
+  loop.addTimer(0, 0, false, [v] { v->postJSNotificationUserInfo("three", std::nullopt); });
+  ASSERT_TRUE(pump([&] { return eval("got.length") == "3"; }));
+  EXPECT_EQ(eval("got.join(' ')"), "one two three");
+}
+
 TEST_F(AdViewTest, EveryNewDocumentGetsTheOrientationAgain) {
   loadPage("<body></body>");
   view->forceRotateToOrientation(4);
@@ -70,7 +83,7 @@ TEST_F(AdViewTest, EveryNewDocumentGetsTheOrientationAgain) {
 struct OrderHandler : QMAQOMBHandler {
   std::vector<std::string> order;
   const QMAActionBlockDictionary* actionBlockDictionary() const override {
-    static const QMAActionBlockDictionary table = {{"video", [](QMAQOMBHandler& h, const QMAQOMBArguments& a) {
+    static const QMAActionBlockDictionary table = {{"ordered", [](QMAQOMBHandler& h, const QMAQOMBArguments& a) {
                                                       static_cast<OrderHandler&>(h).order.push_back(*a.note->parameter("action"));
                                                     }}};
     return &table;
@@ -91,7 +104,7 @@ TEST_F(AdViewTest, MessagesReachHandlersInPageOrderAndUnclaimedOnesArePosted) {
   // location in one turn leave as the last one alone, as in any browser).
   eval("function send(u){var f=document.createElement('iframe');f.style.display='none';f.src=u;document.documentElement.appendChild(f);}"
        "var a = ['new','src','play','pause','volume','hide','show','load'];"
-       "for (var i = 0; i < a.length; i++) send('qomb://x/video?action=' + a[i]);"
+       "for (var i = 0; i < a.length; i++) send('qomb://x/ordered?action=' + a[i]);"
        "send('qomb://x/nativeAdPreProcess?k=v');");
   ASSERT_TRUE(pump([&] { return handler->order.size() == 8 && posted.size() == 1; }));
   EXPECT_EQ(handler->order, (std::vector<std::string>{"new", "src", "play", "pause", "volume", "hide", "show", "load"}));

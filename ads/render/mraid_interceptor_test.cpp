@@ -223,10 +223,9 @@ TEST_F(Interceptor, APageWhoseScriptCannotBeHadSeesItsScriptLoadFail) {
 }
 
 // The whole way: a creative in an ad view asks for "mraid.js" on a host of its own and
-// runs our script.
-// Off until its script load is sure on the real engine: there the page sometimes runs
-// before the intercepted script has arrived.
-TEST_F(Interceptor, DISABLED_ACreativeInAnAdViewRunsOurScript) {
+// runs our script. The script comes from another origin than the page, so the engine
+// itself would send only the page's origin as its Referer.
+TEST_F(Interceptor, ACreativeInAnAdViewRunsOurScript) {
   QMAMRAIDInterceptor::enableCanInitWithRequest();
   bool finished = false;
   std::vector<std::string> messages;

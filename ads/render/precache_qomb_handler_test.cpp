@@ -98,9 +98,7 @@ struct Precache : qma_test::DeviceRootTest {
   static std::string pathOf(const std::string& fileURL) { return fileURL.substr(std::string("file://").size()); }
 };
 
-// Off until its page reports are read back the real engine's way: there the reports stop
-// at the first progress.
-TEST_F(Precache, DISABLED_ADownloadIsFollowedToItsEndAndItsCopyGoesWithAnAbort) {
+TEST_F(Precache, ADownloadIsFollowedToItsEndAndItsCopyGoesWithAnAbort) {
   const std::string src = server.url("/clip.mp4");
   send("src=" + src);
   send("src=" + src);  // a second one does not start a second download

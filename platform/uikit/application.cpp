@@ -145,6 +145,16 @@ void Application::setStatusBarHidden(bool hidden) {
   system_facts::setScreen(facts);
 }
 
+void Application::setStatusBarOrientation(long orientation) {
+  if (orientation < 1 || orientation > 4) return;
+  auto facts = system_facts::screen();
+  if (static_cast<long>(facts.orientation) == orientation) return;
+  facts.orientation = static_cast<system_facts::InterfaceOrientation>(orientation);
+  system_facts::setScreen(facts);
+  foundation::NotificationCenter::defaultCenter().postNotificationName(kUIApplicationDidChangeStatusBarOrientationNotification,
+                                                                       shared_from_this());
+}
+
 bool Application::openURL(const std::string& url) {
   const auto colon = url.find(':');
   if (colon == std::string::npos || colon == 0) return false;

@@ -90,6 +90,11 @@ class Application : public std::enable_shared_from_this<Application> {
   // else every orientation but upside down on a phone and every one on a tablet.
   std::uint64_t supportedInterfaceOrientationsForWindow(const std::shared_ptr<Window>& window);
 
+  // Turns the interface (the screen facts' orientation, 1 to 4) and posts
+  // kUIApplicationDidChangeStatusBarOrientationNotification; nothing for the orientation
+  // it already has or one outside 1 to 4.
+  void setStatusBarOrientation(long orientation);
+
   // Lifecycle, as the system drives it: launch once, then leave for the background
   // and come back. Each call is ignored when the application is not in the state it
   // leaves.

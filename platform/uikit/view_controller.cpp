@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/system/screen_facts.h"
+#include "platform/uikit/application.h"
 #include "platform/uikit/navigation_controller.h"
 #include "platform/uikit/navigation_item.h"
 #include "platform/uikit/screen.h"
@@ -117,6 +119,16 @@ bool ViewController::presentViewController(const std::shared_ptr<ViewController>
     vc->beingPresented_ = true;
     vc->setAppeared(true, animated);
     vc->beingPresented_ = false;
+  }
+  // The interface turns to an orientation the new controller supports.
+  const std::uint64_t mask = vc->supportedInterfaceOrientations();
+  const long current = static_cast<long>(system_facts::screen().orientation);
+  if (mask != 0 && !(mask & (std::uint64_t{1} << current))) {
+    for (long o : {1L, 4L, 3L, 2L}) {
+      if (!(mask & (std::uint64_t{1} << o))) continue;
+      Application::sharedApplication()->setStatusBarOrientation(o);
+      break;
+    }
   }
   if (completion) completion();
   return true;

@@ -56,6 +56,12 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   // The nearest navigation controller among this controller and its parents.
   std::shared_ptr<NavigationController> navigationController() const;
 
+  // The interface orientations (a mask of InterfaceOrientationMask bits) this controller
+  // can be shown in; every one unless a subclass says otherwise. A controller presented
+  // while the interface stands in an orientation it does not support turns the interface
+  // to one it does, as the system does.
+  virtual std::uint64_t supportedInterfaceOrientations() const { return 30; }
+
   // Modal presentation. The presentation belongs to the outermost parent of this
   // controller; its view goes on top of that parent's window. Refused (logged on
   // standard error, answers false) when that parent already presents a controller,

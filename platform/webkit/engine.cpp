@@ -103,7 +103,30 @@ std::vector<std::string> candidates() {
 
 // ---- requests of pages, answered through the URL-protocol registry or the network
 
-void onRequest(void*, void* request, const char* uri, const char* method, const char* const* headers,
+// The engine's referrer policy (strict-origin-when-cross-origin) cuts the Referer of a
+// request to another origin down to the page's origin; the phone's web view sends the
+// page's whole address (no-referrer-when-downgrade), and ad pages and the URL protocols
+// that answer them (the MRAID script's, which knows an ad by its page) rely on it. A
+// Referer that is the cut form of the view's own document gets the whole address back
+// (its fragment left out), except from an https page to an http address, where the engine
+// sends none anyway. Requests of a frame of the document's origin count as the document's.
+void giveBackDocumentReferer(const std::string& documentURL, net::URLRequest& r) {
+  auto referer = r.headers.get("Referer");
+  if (!referer) return;
+  const std::string_view document = documentURL;
+  const bool https = document.rfind("https://", 0) == 0;
+  if (!https && document.rfind("http://", 0) != 0) return;
+  const std::size_t hostStart = document.find("://") + 3;
+  const std::size_t pathStart = document.find_first_of("/?#", hostStart);
+  const std::string origin = std::string(document.substr(0, pathStart)) + "/";
+  if (*referer != origin) return;
+  if (https && r.url.scheme() != "https") return;
+  std::string whole(document.substr(0, document.find('#')));
+  if (whole == origin) return;
+  r.headers.set("Referer", whole);
+}
+
+void onRequest(void* host, void* request, const char* uri, const char* method, const char* const* headers,
                const unsigned char* body, size_t bodySize) {
   const wv_engine_api* engine = state().api;
   auto url = net::URL::fromString(uri);
@@ -121,6 +144,8 @@ void onRequest(void*, void* request, const char* uri, const char* method, const 
     r.headers.add(name, headers[i + 1]);
   }
   if (!r.headers.has("User-Agent")) r.headers.set("User-Agent", WebView::defaultUserAgent());
+  // The engine calls with the view of the page, alive for the call.
+  if (host) giveBackDocumentReferer(static_cast<WebView*>(host)->documentURL(), r);
   if (body && bodySize) r.body = net::Bytes(body, body + bodySize);
   net::sendAsynchronousRequest(
       std::move(r), net::deliverOnRunLoop(dispatch::RunLoop::main()),

@@ -312,6 +312,7 @@ TEST_F(WebViewTest, DocumentsOverTheSizeBoundFail) {
 struct ServedWebViewTest : WebViewTest {
   // Before the server, so the server (and its threads that write them) goes first.
   std::vector<std::string> seen;  // path and Referer of each request
+  std::string registryReferer;    // the Referer a protocol of the registry was given
   std::mutex mu;
   net::testing::TestServer server;
   int protocolToken = 0;
@@ -369,7 +370,13 @@ struct ServedWebViewTest : WebViewTest {
 TEST_F(ServedWebViewTest, LoadsPagesAndTheirResourcesThroughOurStack) {
   // A protocol of ours answers one host that exists nowhere.
   struct Answer : net::URLProtocol {
+    std::mutex* mu;
+    std::string* referer;
     void startLoading(const net::URLRequest& r, std::shared_ptr<net::URLProtocolClient> client) override {
+      {
+        std::lock_guard lock(*mu);
+        *referer = r.headers.get("Referer").value_or("none");
+      }
       auto response = std::make_shared<net::URLResponse>();
       response->url = r.url;
       response->statusCode = 200;
@@ -382,7 +389,12 @@ TEST_F(ServedWebViewTest, LoadsPagesAndTheirResourcesThroughOurStack) {
   };
   protocolToken = net::URLProtocolRegistry::registerClass(
       {[](const net::URLRequest& r) { return r.url.host() == "registry.invalid"; },
-       [] { return std::make_shared<Answer>(); }});
+       [this] {
+         auto answer = std::make_shared<Answer>();
+         answer->mu = &mu;
+         answer->referer = &registryReferer;
+         return answer;
+       }});
   recorder->events.clear();
   const std::string page = server.url("/page.html");
   view->loadRequest(net::URLRequest(*net::URL::fromString(page)));
@@ -406,6 +418,8 @@ TEST_F(ServedWebViewTest, LoadsPagesAndTheirResourcesThroughOurStack) {
   EXPECT_EQ(seen[0], "/page.html ");
   EXPECT_EQ(seen[1], "/a.js " + page);
   EXPECT_EQ(seen[2], "/data.json " + page);
+  // Another origin hears of the whole page too, as from the phone's web view.
+  EXPECT_EQ(registryReferer, page);
 }
 
 TEST_F(ServedWebViewTest, APageLeavingForAnotherIsLoadedByUsWithItsTrueURL) {

@@ -59,6 +59,10 @@ TEST(AdHostCommands, LinesReadAsCommandsOrSayWhyNot) {
       {"snapshot", false, adhost::Verb::Nothing},
       {"browse b1 https://landing.example/", true, adhost::Verb::Browse},
       {"browse b1", false, adhost::Verb::Nothing},
+      {"js b1 mraid.getState()", true, adhost::Verb::Script},
+      {"js b1", false, adhost::Verb::Nothing},
+      {"answer Save", true, adhost::Verb::Answer},
+      {"answer", false, adhost::Verb::Nothing},
       {"tap b1 at 150,125.5", true, adhost::Verb::Tap},
       {"tap b1 at 150", false, adhost::Verb::Nothing},
       {"tap b1 2 at 1,1", false, adhost::Verb::Nothing},
@@ -90,6 +94,8 @@ TEST(AdHostCommands, LinesReadAsCommandsOrSayWhyNot) {
   EXPECT_EQ(*c.origin, (uikit::Point{-5, 7.5}));
   ASSERT_EQ(c.validSizes.size(), 2u);
   EXPECT_TRUE(QMAAdSizeEqualToSize(c.validSizes[1], kQMAAdSizeSmartBannerPortrait));
+  c = std::get<adhost::Command>(adhost::parseCommand("js b1  wvTap( 'a  b' )"));
+  EXPECT_EQ(*c.script, "wvTap( 'a  b' )") << "the script as written";
   EXPECT_TRUE(std::holds_alternative<adhost::ParseError>(adhost::parseCommand(std::string(5000, 'a'))));
   EXPECT_TRUE(std::holds_alternative<adhost::ParseError>(adhost::parseCommand(std::string("banner b\0", 9))));
 }

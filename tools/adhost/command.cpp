@@ -290,6 +290,20 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     c.url = std::string(w[2]);
     return c;
   }
+  if (verb == "answer") {
+    c.verb = Verb::Answer;
+    if (w.size() < 2) return usage("answer TITLE");
+    c.event = std::string(line.substr(static_cast<std::size_t>(w[1].data() - line.data())));
+    return c;
+  }
+  if (verb == "js") {
+    c.verb = Verb::Script;
+    if (auto e = needName(1, "js NAME SCRIPT")) return *e;
+    if (w.size() < 3) return usage("js NAME SCRIPT");
+    // The script as written, from its first word to the end of the line.
+    c.script = std::string(line.substr(static_cast<std::size_t>(w[2].data() - line.data())));
+    return c;
+  }
   if (verb == "frame") {
     c.verb = Verb::Frame;
     if (auto e = needName(1, "frame NAME X,Y WxH")) return *e;
@@ -397,7 +411,7 @@ std::string helpLine() {
          "[no-root] [sizes SIZE,...] [manual-impressions] [custom-rendering] | interstitial NAME [unit UNIT] | "
          "kvr-interstitial NAME [unit UNIT] [custom-rendering] | load NAME [KEY=VALUE ...] | present NAME | "
          "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK | ASSET | at X,Y] | close | "
-         "browse NAME URL | frame NAME X,Y WxH | "
+         "browse NAME URL | js NAME SCRIPT | answer TITLE | frame NAME X,Y WxH | "
          "native NAME content|app-install|custom[,...] [unit UNIT] [templates ID,...] [multiple-images] [no-images] | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "

@@ -38,6 +38,8 @@ enum class Verb {
   Native,           // native NAME TYPE[,TYPE...] [unit UNIT] [templates ID,...] [multiple-images] [no-images]
   Close,            // close: the close button of the full-screen ad on top
   Browse,           // browse NAME URL: the ad's creative opens the URL in the in-app browser
+  Answer,           // answer TITLE...: taps the button of that title on the alert on screen
+  Script,           // js NAME SCRIPT...: runs script in the ad's page (wherever the ad view is) and answers its result
   Frame,            // frame NAME X,Y WxH
   Size,             // size NAME SIZE
   Hide,             // hide NAME
@@ -78,6 +80,7 @@ struct Command {
   std::optional<std::size_t> link;
   std::optional<std::string> event;
   std::optional<std::string> file;  // for snapshot: where the PNG goes
+  std::optional<std::string> script;  // for js: the rest of the line, as written
   std::vector<std::pair<std::string, std::string>> parameters;
   std::vector<std::string> selectors;  // for implements: "all", "none" or selectors
   // native: the kinds ("content", "app-install", "custom") and the template IDs; tap: an

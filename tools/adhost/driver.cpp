@@ -20,6 +20,7 @@
 #include "platform/foundation/clock.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
+#include "platform/uikit/alert_controller.h"
 #include "platform/uikit/application.h"
 #include "platform/uikit/controls.h"
 #include "platform/uikit/graphics_context.h"
@@ -322,6 +323,36 @@ struct TextDriver::Impl {
 
   // What a creative's request to open a landing page in the application does: the opener of
   // its ad view's delegate opens the in-app browser from where the ad is shown.
+  // A finger on a button of the alert on top (an alert is the one controller its window
+  // presents).
+  std::string answer(const std::string& title) {
+    auto windows = uikit::Window::visibleWindows();
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+      auto root = (*it)->rootViewController();
+      auto alert = std::dynamic_pointer_cast<uikit::AlertController>(root ? root->presentedViewController() : nullptr);
+      if (!alert) continue;
+      if (!alert->chooseActionWithTitle(title)) return "error: the alert has no button " + title;
+      return "ok answered " + title;
+    }
+    return "error: no alert on screen";
+  }
+
+  // Script in the ad's page, where its ad view is now (in its banner, or expanded or
+  // resized over the host), as the creative's own code would run.
+  std::string script(const Command& c) {
+    auto* hosted = host()->ad(c.name);
+    if (!hosted || (!hosted->banner && !hosted->interstitial)) return "error: no banner or interstitial named " + c.name;
+    std::shared_ptr<QMAAdView> adView;
+    if (hosted->banner) adView = std::dynamic_pointer_cast<QMAAdView>(hosted->banner->rootAdView());
+    if (hosted->interstitial) {
+      auto vc = std::dynamic_pointer_cast<QMAInterstitialViewController>(topFullScreen());
+      if (vc && vc->slot() == std::static_pointer_cast<QMAPresentationSlot>(hosted->interstitial->slot()))
+        adView = vc->adView();
+    }
+    if (!adView) return "error: " + c.name + " shows no ad";
+    return "ok " + c.name + " js " + adView->stringByEvaluatingJavaScriptFromString(*c.script);
+  }
+
   std::string browse(const Command& c) {
     auto* hosted = host()->ad(c.name);
     if (!hosted || (!hosted->banner && !hosted->interstitial)) return "error: no banner or interstitial named " + c.name;
@@ -634,6 +665,8 @@ struct TextDriver::Impl {
       }
       case Verb::Close: return close();
       case Verb::Browse: return browse(c);
+      case Verb::Script: return script(c);
+      case Verb::Answer: return answer(*c.event);
       case Verb::Frame:
         if (auto e = banner(c, &b); !e.empty()) return e;
         b->setFrame({*c.origin, *c.frameSize});

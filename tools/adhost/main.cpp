@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/avfoundation/player.h"
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/clock.h"
 #include "platform/uikit/application.h"
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
   if (manualClock) foundation::Clock::useManual(std::floor(foundation::Clock::now()));
   foundation::Bundle::main().setBundleIdentifier("com.example.adhost");
   adhost::AdHost::registerClasses();
+  // No one stands in for the media here: a video is ready as soon as a player has it.
+  avfoundation::Player::setItemsBecomeReadyOnTheirOwn(true);
   adhost::TextDriver driver(STDOUT_FILENO, echo, waitLimit);
   driver.attach(in);
   return uikit::applicationMain(argc, argv, "", adhost::AdHost::kDelegateClassName);
