@@ -2,7 +2,10 @@
 
 #include <utility>
 
+#include "ads/mediation/ad_url_adapter.h"
 #include "ads/mediation/custom_event_adapter.h"
+#include "ads/mediation/house_adapter.h"
+#include "ads/mediation/html_adapter.h"
 #include "ads/mediation/mediation_pings.h"
 #include "ads/services/utilities.h"
 #include "ads/slots/slot.h"
@@ -22,6 +25,9 @@ std::shared_ptr<QMAMAdManager> QMAMAdManager::init() { return std::shared_ptr<QM
 void QMAMAdManager::install() {
   // The built-in adapters a configuration may name.
   QMAMAdapterCustomEvents::registerClass();
+  QMAMAdapterQuillonPelmarkAds::registerClass();
+  QMAMAdURLAdapter::registerClass();
+  QMAMAdapterHTML::registerClass();
   QMASlot::setMediationManagerFactory([](const std::shared_ptr<QMASlot>& slot) -> std::shared_ptr<QMASlotMediationManager> {
     auto manager = init();
     manager->setSlot(slot);

@@ -2,6 +2,7 @@
 
 #include "ads/mediation/ad_manager.h"
 #include "ads/mediation/mediation_pings.h"
+#include "ads/render/banner_ad_view_delegate.h"
 #include "ads/services/logging.h"
 #include "ads/services/utilities.h"
 #include "ads/slots/slot.h"
@@ -139,6 +140,12 @@ std::shared_ptr<QMALocation> QMAMAdNetworkConnector::userLocation() const {
 std::optional<std::string> QMAMAdNetworkConnector::requestAgent() const {
   auto s = slot();
   return s && s->request() ? s->request()->requestAgent() : std::nullopt;
+}
+
+bool QMAMAdNetworkConnector::isAutoClickProtected() const {
+  auto s = slot();
+  if (!s || !s->adViewDelegate() || !s->adViewDelegate()->opener()) return false;
+  return s->adViewDelegate()->opener()->isAutoClickProtected();
 }
 
 std::shared_ptr<QMAAdNetworkExtras> QMAMAdNetworkConnector::networkExtrasForClass(const std::string& className) const {

@@ -132,6 +132,9 @@ class QMAMAdNetworkConnector : public QMAMAdNetworkConnectorProtocol,
   std::shared_ptr<QMASlot> slot() const;
   std::shared_ptr<QMALocation> userLocation() const;
   std::optional<std::string> requestAgent() const;
+  // The outer slot's guard against clicks the user did not make (its ad-view delegate's
+  // opener); the built-in adapters give their inner ads the same.
+  bool isAutoClickProtected() const;
   std::shared_ptr<QMAAdNetworkExtras> networkExtrasForClass(const std::string& className) const;
   std::string adapterVersion() const;
 

@@ -174,77 +174,88 @@ QMAStatisticsCore::~QMAStatisticsCore() {
 void QMAStatisticsCore::applicationWillTerminate() { lockQueue_->sync([] {}); }
 
 void QMAStatisticsCore::setIdentifier(const std::string& identifier) {
-  lockQueue_->async([self = shared_from_this(), identifier] {
-    if (self->identifier_ == identifier) return;
-    self->identifier_ = identifier;
-    self->userDefaultsKey_ = "quillon_stats_" + identifier;
-    self->load();
-  });
+  std::lock_guard lock(mu_);
+  if (identifier_ == identifier) return;
+  identifier_ = identifier;
+  userDefaultsKey_ = "quillon_stats_" + identifier;
+  loadLocked();
 }
 
 std::optional<std::string> QMAStatisticsCore::identifier() const {
-  std::optional<std::string> identifier;
-  lockQueue_->sync([&] { identifier = identifier_; });
-  return identifier;
+  std::lock_guard lock(mu_);
+  return identifier_;
 }
 
 void QMAStatisticsCore::loadPersistentStatistics() {
-  lockQueue_->async([self = shared_from_this()] { self->load(); });
+  std::lock_guard lock(mu_);
+  loadLocked();
 }
 
 void QMAStatisticsCore::savePersistentStatistics() {
-  lockQueue_->async([self = shared_from_this()] { self->save(); });
+  std::lock_guard lock(mu_);
+  scheduleSaveLocked();
 }
 
-void QMAStatisticsCore::load() {
-  WV_DCHECK_ON_QUEUE(lockQueue_);
+void QMAStatisticsCore::loadLocked() {
   if (!userDefaultsKey_) return;
   auto stored = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey(*userDefaultsKey_);
   if (!stored) return;
   for (auto& [k, v] : *stored) statistics_.insert_or_assign(k, std::move(v));
 }
 
-void QMAStatisticsCore::save() {
-  WV_DCHECK_ON_QUEUE(lockQueue_);
-  if (!userDefaultsKey_) return;
-  auto defaults = foundation::UserDefaults::standardUserDefaults();
-  defaults->setObjectForKey(Value(statistics_), *userDefaultsKey_);
-  defaults->synchronize();
+void QMAStatisticsCore::scheduleSaveLocked() {
+  // Writing the record takes the file system's time: it happens on the queue, so neither
+  // a change nor a read waits for the disk. Changes that come while a write is queued join
+  // it, since the write takes the record as it is when it starts: each change still
+  // reaches the file, in order, and at most one write waits behind the one under way.
+  if (!userDefaultsKey_ || saveScheduled_) return;
+  saveScheduled_ = true;
+  lockQueue_->async([self = shared_from_this()] {
+    Dictionary record;
+    std::string key;
+    {
+      std::lock_guard lock(self->mu_);
+      self->saveScheduled_ = false;
+      if (!self->userDefaultsKey_) return;
+      record = self->statistics_;
+      key = *self->userDefaultsKey_;
+    }
+    auto defaults = foundation::UserDefaults::standardUserDefaults();
+    defaults->setObjectForKey(Value(std::move(record)), key);
+    defaults->synchronize();
+  });
 }
 
-void QMAStatisticsCore::change(std::function<void(Dictionary&)> edit) {
-  lockQueue_->async([self = shared_from_this(), edit = std::move(edit)] {
-    edit(self->statistics_);
-    self->save();
-  });
+void QMAStatisticsCore::change(const std::function<void(Dictionary&)>& edit) {
+  std::lock_guard lock(mu_);
+  edit(statistics_);
+  scheduleSaveLocked();
 }
 
 void QMAStatisticsCore::setObjectForKey(const Value& value, const std::string& key) {
-  change([value, key](Dictionary& d) { d.insert_or_assign(key, value); });
+  change([&](Dictionary& d) { d.insert_or_assign(key, value); });
 }
 
 Value QMAStatisticsCore::objectForKey(const std::string& key) const {
-  Value v;
-  lockQueue_->sync([&] {
-    if (auto it = statistics_.find(key); it != statistics_.end()) v = it->second;
-  });
-  return v;
+  std::lock_guard lock(mu_);
+  if (auto it = statistics_.find(key); it != statistics_.end()) return it->second;
+  return Value();
 }
 
 void QMAStatisticsCore::appendStringToArrayForKey(const std::optional<std::string>& string, const std::string& key) {
   if (!string) return;
-  change([s = *string, key](Dictionary& d) {
+  change([&](Dictionary& d) {
     auto it = d.find(key);
     if (it == d.end() || !it->second.asArray()) {
       d.insert_or_assign(key, Value(foundation::Array{}));
       it = d.find(key);
     }
-    it->second.asArray()->push_back(Value(s));
+    it->second.asArray()->push_back(Value(*string));
   });
 }
 
 void QMAStatisticsCore::removeObjectForKey(const std::string& key) {
-  change([key](Dictionary& d) { d.erase(key); });
+  change([&](Dictionary& d) { d.erase(key); });
 }
 
 void QMAStatisticsCore::removeAllObjects() {

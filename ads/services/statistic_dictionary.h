@@ -6,7 +6,9 @@
 // writes that asks for it produces one notice to a weak delegate, on the delegate's queue.
 //
 // QMAStatisticsCore: a dictionary kept in the standard user defaults under
-// "quillon_stats_<identifier>"; every change rewrites the stored copy.
+// "quillon_stats_<identifier>"; every change is followed by a write of the stored copy on
+// the store's queue (changes that come while a write waits join it). Any thread; a lock
+// guards the contents, so no caller waits for the disk.
 
 #include <map>
 #include <memory>
@@ -106,7 +108,7 @@ class QMAStatisticsCore : public std::enable_shared_from_this<QMAStatisticsCore>
 
   // Binds the store to "quillon_stats_<identifier>" and merges the stored record in;
   // the identifier already held changes nothing. Any thread, like every call here: the
-  // identifier and its key live on the store's queue with the contents.
+  // identifier and its key are guarded with the contents.
   void setIdentifier(const std::string& identifier);
   std::optional<std::string> identifier() const;
 
@@ -126,18 +128,21 @@ class QMAStatisticsCore : public std::enable_shared_from_this<QMAStatisticsCore>
 
   void loadPersistentStatistics();
   void savePersistentStatistics();
-  // Waits until every queued change has reached the user defaults.
+  // Waits until every change has reached the user defaults.
   void applicationWillTerminate();
 
  private:
   QMAStatisticsCore() = default;
-  void change(std::function<void(foundation::Dictionary&)> edit);
-  // On the queue.
-  void load();
-  void save();
+  void change(const std::function<void(foundation::Dictionary&)>& edit);
+  // Under mu_. A write goes to the queue, which takes mu_ for the record (never the reverse).
+  void loadLocked();
+  void scheduleSaveLocked();
+  mutable std::mutex mu_;
   foundation::Dictionary statistics_;
   std::optional<std::string> identifier_;
   std::optional<std::string> userDefaultsKey_;
+  bool saveScheduled_ = false;
+  // Where the record is written.
   dispatch::QueuePtr lockQueue_;
   foundation::NotificationCenter::ObserverToken terminateObserver_;
 };

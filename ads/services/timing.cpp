@@ -17,7 +17,6 @@ std::uint64_t u64(const Value* v) {
 
 std::shared_ptr<QMATiming> QMATiming::initWithCategory(const std::optional<std::string>& category) {
   std::shared_ptr<QMATiming> t(new QMATiming());
-  t->lockQueue_ = dispatch::Queue::createSerial("com.quillon.pelmark.timing");
   t->category_ = category ? *category : foundation::stringWithFormat("%@ (%p)", "QMATiming", t.get());
   return t;
 }
@@ -37,12 +36,11 @@ std::shared_ptr<QMATiming> QMATiming::initWithDictionaryRepresentation(const Dic
 
 Dictionary QMATiming::dictionaryRepresentation() const {
   Dictionary d;
-  lockQueue_->sync([&] {
-    d["category"] = category_;
-    d["start"] = Value(static_cast<unsigned long long>(startTimestamp_));
-    d["end"] = Value(static_cast<unsigned long long>(endTimestamp_));
-    if (!userData_.empty()) d["userData"] = userData_;
-  });
+  std::lock_guard lock(mu_);
+  d["category"] = category_;
+  d["start"] = Value(static_cast<unsigned long long>(startTimestamp_));
+  d["end"] = Value(static_cast<unsigned long long>(endTimestamp_));
+  if (!userData_.empty()) d["userData"] = userData_;
   return d;
 }
 
@@ -53,92 +51,85 @@ std::string QMATiming::description() const {
 }
 
 void QMATiming::start() {
-  std::uint64_t now = QMACurrentAbsoluteTimeInMilliseconds();
-  lockQueue_->async([self = shared_from_this(), now] {
-    self->startTimestamp_ = now;
-    self->endTimestamp_ = 0;
-  });
+  const std::uint64_t now = QMACurrentAbsoluteTimeInMilliseconds();
+  std::lock_guard lock(mu_);
+  startTimestamp_ = now;
+  endTimestamp_ = 0;
 }
 
 void QMATiming::end() {
-  std::uint64_t now = QMACurrentAbsoluteTimeInMilliseconds();
-  lockQueue_->async([self = shared_from_this(), now] {
-    if (self->startTimestamp_ != 0) self->endTimestamp_ = now;
-  });
+  const std::uint64_t now = QMACurrentAbsoluteTimeInMilliseconds();
+  std::lock_guard lock(mu_);
+  if (startTimestamp_ != 0) endTimestamp_ = now;
 }
 
 void QMATiming::reset() {
-  lockQueue_->async([self = shared_from_this()] { self->startTimestamp_ = self->endTimestamp_ = 0; });
+  std::lock_guard lock(mu_);
+  startTimestamp_ = endTimestamp_ = 0;
 }
 
 std::uint64_t QMATiming::startTimestamp() const {
-  std::uint64_t v = 0;
-  lockQueue_->sync([&] { v = startTimestamp_; });
-  return v;
+  std::lock_guard lock(mu_);
+  return startTimestamp_;
 }
 
 std::uint64_t QMATiming::endTimestamp() const {
-  std::uint64_t v = 0;
-  lockQueue_->sync([&] { v = endTimestamp_; });
-  return v;
+  std::lock_guard lock(mu_);
+  return endTimestamp_;
 }
 
 void QMATiming::setStartTimestamp(std::uint64_t ms) {
-  lockQueue_->async([self = shared_from_this(), ms] { self->startTimestamp_ = ms; });
+  std::lock_guard lock(mu_);
+  startTimestamp_ = ms;
 }
 
 void QMATiming::setEndTimestamp(std::uint64_t ms) {
-  lockQueue_->async([self = shared_from_this(), ms] { self->endTimestamp_ = ms; });
+  std::lock_guard lock(mu_);
+  endTimestamp_ = ms;
 }
 
 std::uint64_t QMATiming::elapsedMilliseconds() const {
-  std::uint64_t elapsed = 0;
-  lockQueue_->sync([&] {
-    if (endTimestamp_ >= startTimestamp_) {
-      elapsed = endTimestamp_ - startTimestamp_;
-    } else if (!explicitEnd_) {
-      // Timestamps restored from an earlier run come from that run's clock, which may be
-      // ahead of this one: never let the difference wrap around.
-      std::uint64_t now = QMACurrentAbsoluteTimeInMilliseconds();
-      elapsed = now > startTimestamp_ ? now - startTimestamp_ : 0;
-    }
-  });
-  return elapsed;
+  std::lock_guard lock(mu_);
+  if (endTimestamp_ >= startTimestamp_) return endTimestamp_ - startTimestamp_;
+  if (explicitEnd_) return 0;
+  // Timestamps restored from an earlier run come from that run's clock, which may be
+  // ahead of this one: never let the difference wrap around.
+  const std::uint64_t now = QMACurrentAbsoluteTimeInMilliseconds();
+  return now > startTimestamp_ ? now - startTimestamp_ : 0;
 }
 
 std::string QMATiming::elapsedMillisecondsString() const { return std::to_string(elapsedMilliseconds()); }
 
 bool QMATiming::isActive() const {
-  bool active = false;
-  lockQueue_->sync([&] { active = startTimestamp_ != 0 && endTimestamp_ == 0; });
-  return active;
+  std::lock_guard lock(mu_);
+  return startTimestamp_ != 0 && endTimestamp_ == 0;
 }
 
 void QMATiming::setValueForKey(const Value& value, const std::string& key) {
   if (value.isNull()) return;
-  lockQueue_->async([self = shared_from_this(), value, key] { self->userData_[key] = value; });
+  std::lock_guard lock(mu_);
+  userData_[key] = value;
 }
 
 Value QMATiming::valueForKey(const std::string& key) const {
-  Value v;
-  lockQueue_->sync([&] {
-    if (auto it = userData_.find(key); it != userData_.end()) v = it->second;
-  });
-  return v;
+  std::lock_guard lock(mu_);
+  if (auto it = userData_.find(key); it != userData_.end()) return it->second;
+  return Value();
 }
 
 void QMATiming::removeValueForKey(const std::string& key) {
-  lockQueue_->async([self = shared_from_this(), key] { self->userData_.erase(key); });
+  std::lock_guard lock(mu_);
+  userData_.erase(key);
 }
 
 bool QMATiming::explicitEnd() const {
-  bool v = false;
-  lockQueue_->sync([&] { v = explicitEnd_; });
-  return v;
+  std::lock_guard lock(mu_);
+  return explicitEnd_;
 }
 
 void QMATiming::setExplicitEnd(bool explicitEnd) {
-  lockQueue_->async([self = shared_from_this(), explicitEnd] { self->explicitEnd_ = explicitEnd; });
+  std::lock_guard lock(mu_);
+  explicitEnd_ = explicitEnd;
 }
 
 // Manager ------------------------------------------------------------------------------
@@ -177,8 +168,23 @@ void QMATimingManager::loadPersistentTimings() {
 
 void QMATimingManager::savePersistentTimings() {
   if (!userDefaultsKey_) return;
-  auto snapshot = timings_;
-  savingQueue_->async([snapshot = std::move(snapshot), key = *userDefaultsKey_] {
+  // The table as it is now replaces one still waiting to be written: a write takes the
+  // latest table, and at most one waits behind the one under way.
+  std::lock_guard lock(pendingMutex_);
+  pendingTable_ = timings_;
+  pendingKey_ = *userDefaultsKey_;
+  if (saveQueued_) return;
+  saveQueued_ = true;
+  // The destructor waits for the queue, so the manager outlives the block.
+  savingQueue_->async([this] {
+    std::map<std::string, std::shared_ptr<QMATiming>> snapshot;
+    std::string key;
+    {
+      std::lock_guard taking(pendingMutex_);
+      saveQueued_ = false;
+      snapshot = std::move(pendingTable_);
+      key = std::move(pendingKey_);
+    }
     Dictionary table;
     for (const auto& [category, timing] : snapshot) table[category] = timing->dictionaryRepresentation();
     auto defaults = foundation::UserDefaults::standardUserDefaults();

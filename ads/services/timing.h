@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +17,8 @@
 
 // One measurement: start and end in milliseconds of the component's clock (0 = not set),
 // free user data, and whether an unfinished timing reports 0 instead of the time so far.
-// Any thread may use it: changes are queued on its own serial queue, reads wait for it.
+// Any thread may use it: a lock of its own guards its state (a change is a few words, so
+// no caller ever waits long, and none hops to another thread for it).
 class QMATiming : public std::enable_shared_from_this<QMATiming> {
  public:
   // A nullopt category names the timing "QMATiming (<address>)".
@@ -29,7 +31,7 @@ class QMATiming : public std::enable_shared_from_this<QMATiming> {
   std::shared_ptr<QMATiming> copy() const;
   std::string description() const;
 
-  // Each reads the clock on the calling thread, then queues the change.
+  // Each reads the clock on the calling thread.
   void start();
   void end();
   void reset();
@@ -53,8 +55,8 @@ class QMATiming : public std::enable_shared_from_this<QMATiming> {
 
  private:
   QMATiming() = default;
+  mutable std::mutex mu_;
   foundation::Dictionary userData_;
-  dispatch::QueuePtr lockQueue_;
   bool explicitEnd_ = false;
   std::string category_;
   std::uint64_t startTimestamp_ = 0;
@@ -93,5 +95,10 @@ class QMATimingManager : public std::enable_shared_from_this<QMATimingManager> {
   std::optional<std::string> userDefaultsKey_;
   std::map<std::string, std::shared_ptr<QMATiming>> timings_;
   dispatch::QueuePtr savingQueue_;
+  // The table the next write takes (guarded by pendingMutex_).
+  std::mutex pendingMutex_;
+  bool saveQueued_ = false;
+  std::map<std::string, std::shared_ptr<QMATiming>> pendingTable_;
+  std::string pendingKey_;
   foundation::NotificationCenter::ObserverToken terminateObserver_;
 };

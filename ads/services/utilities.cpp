@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <map>
 #include <regex>
 
 #include "ads/services/geometry.h"
@@ -320,17 +321,29 @@ std::string qma_stripTrailingSlash(std::string_view text) {
 void qma_replaceAtQuotedKeywordPatternWithString(std::string& text, const std::optional<std::string>& pattern,
                                                  const std::optional<std::string>& replacement) {
   if (!pattern || !replacement) return;
+  // Text without a sign holds no macro: nothing to compile or scan (most templates, and
+  // every URL once its macros are filled in).
+  if (text.find('@') == std::string::npos) return;
   // The macro "(?<!@)((?:@@)*)@KEY(?<!@)((?:@@)*)@", matched leftmost first, written by
   // hand since the standard regular expressions have no look-behind. A macro's opening run
   // of "@" starts after a character other than "@" and has odd length (escaped pairs, then
   // the opening sign); the key may not hold "@"; the closing run takes as many whole pairs
   // as leave one sign to close.
-  std::regex key;
-  try {
-    key = std::regex(*pattern);
-  } catch (const std::regex_error&) {
-    return;
+  // Compiling a key costs far more than matching it; the keys in use are a few fixed ones,
+  // kept compiled per thread (a bounded cache, since a caller could pass any text).
+  thread_local std::map<std::string, std::regex, std::less<>> compiled;
+  auto found = compiled.find(*pattern);
+  if (found == compiled.end()) {
+    std::regex made;
+    try {
+      made = std::regex(*pattern);
+    } catch (const std::regex_error&) {
+      return;
+    }
+    if (compiled.size() >= 64) compiled.clear();
+    found = compiled.emplace(*pattern, std::move(made)).first;
   }
+  const std::regex& key = found->second;
   std::string out;
   std::size_t i = 0, copied = 0;
   const std::size_t n = text.size();

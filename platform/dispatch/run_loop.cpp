@@ -151,7 +151,8 @@ RunLoop::Id RunLoop::addTimer(double delay, double interval, bool repeats, Block
     t.block = std::make_shared<Block>(std::move(block));
     impl_->timers.emplace(id, std::move(t));
   }
-  wakeUp();
+  // The loop's own thread computes its next wait from the timers before it waits again.
+  wakeUpFromOtherThread();
   return id;
 }
 

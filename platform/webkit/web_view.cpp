@@ -393,6 +393,8 @@ void WebView::commit(std::uint64_t generation, std::string html, net::URL url) {
   }
   load_->inEngine = true;
   uikit::WebView::loadHTMLString(html);
+  // A view that is not opaque shows what lies under it where the page paints nothing.
+  engine::api()->view_set_transparent(view, opaque ? 0 : 1);
   engine::api()->view_load_html(view, html.data(), html.size(), load_->url.c_str());
 }
 

@@ -143,6 +143,8 @@ class WebView : public uikit::WebView {
   bool mediaPlaybackRequiresUserAction = true;
   bool mediaPlaybackAllowsAirPlay = true;
   std::uint64_t dataDetectorTypes = 0;
+  // Read when a document is shown: a view that is not opaque draws no page background of
+  // its own where the page paints none (a transparent snapshot there).
   bool opaque = true;
   struct ScrollView {
     bool bounces = true;

@@ -265,6 +265,26 @@ TEST_F(WebViewTest, DrawsThePageIntoTheBitmap) {
   EXPECT_TRUE(view->hasDrawnContent());
 }
 
+// A view that is not opaque has no page background of the engine's: where the page paints
+// nothing, what lies under the view shows; an opaque one shows the engine's white there.
+TEST_F(WebViewTest, AViewThatIsNotOpaqueLeavesWhatThePagePaintsNotTransparent) {
+  const std::string page = "<body style='margin:0'>"
+                           "<div style='position:absolute;left:0;top:0;width:50px;height:40px;background:#f00'></div></body>";
+  view->opaque = false;
+  ASSERT_TRUE(loadHTML(page));
+  uikit::GraphicsContext see(200, 120);
+  see.fillRect({{0, 0}, {200, 120}}, uikit::Color::colorWithRedGreenBlueAlpha(0, 1, 0, 1));
+  view->renderInContext(see);
+  EXPECT_EQ(see.pixelAt(10, 10), (std::array<std::uint8_t, 4>{255, 0, 0, 255}));
+  EXPECT_EQ(see.pixelAt(150, 100), (std::array<std::uint8_t, 4>{0, 255, 0, 255}));
+
+  view->opaque = true;
+  ASSERT_TRUE(loadHTML(page));
+  uikit::GraphicsContext white(200, 120);
+  view->renderInContext(white);
+  EXPECT_EQ(white.pixelAt(150, 100), (std::array<std::uint8_t, 4>{255, 255, 255, 255}));
+}
+
 // A page that never answers: evaluation returns empty at its bound, the watchdog ends
 // the page, the owner hears of it, and the view loads again.
 TEST_F(WebViewTest, APageThatLoopsForeverIsEndedAndTheViewLoadsAgain) {

@@ -15,7 +15,7 @@
 extern "C" {
 #endif
 
-enum { WV_ENGINE_API_VERSION = 1 };
+enum { WV_ENGINE_API_VERSION = 2 };
 
 // What the engine tells the view's owner. `view` is the host's pointer given to view_new.
 enum wv_load_event { WV_LOAD_STARTED = 0, WV_LOAD_COMMITTED = 1, WV_LOAD_FINISHED = 2, WV_LOAD_FAILED = 3 };
@@ -78,6 +78,9 @@ struct wv_engine_api {
   void (*request_finish)(void* request, int status, const char* const* headers, const char* mime_type,
                          const unsigned char* body, size_t size);
   void (*request_fail)(void* request, const char* message);
+  // 1: the page's own background is see-through where the page paints none (a view that
+  // is not opaque); 0: the engine's white, as a browser shows a page.
+  void (*view_set_transparent)(void* view, int transparent);
 };
 
 // The library's one exported symbol.

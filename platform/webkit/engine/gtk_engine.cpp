@@ -52,6 +52,8 @@ struct View {
   WebKitWebView* web = nullptr;
   WebKitUserContentManager* content = nullptr;
   GCancellable* cancellable = nullptr;
+  // No white page background: snapshots keep what the page leaves unpainted transparent.
+  bool transparent = false;
   guint watchdog = 0;
   // The watchdog's ping: unanswered for `missed` ticks of its timer. It asks only once the
   // page has committed (its process runs it), and counts ticks, not time, so a host that
@@ -682,7 +684,9 @@ void onSnapshot(GObject* source, GAsyncResult* result, gpointer data) {
 
 void viewSnapshot(void* opaque, void (*done)(void*, const unsigned char*, int, int), void* context) {
   auto* v = static_cast<View*>(opaque);
-  webkit_web_view_get_snapshot(v->web, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, v->cancellable,
+  webkit_web_view_get_snapshot(v->web, WEBKIT_SNAPSHOT_REGION_VISIBLE,
+                               v->transparent ? WEBKIT_SNAPSHOT_OPTIONS_TRANSPARENT_BACKGROUND : WEBKIT_SNAPSHOT_OPTIONS_NONE,
+                               v->cancellable,
                                onSnapshot, new Snapshot{done, context});
 }
 
@@ -727,10 +731,17 @@ void viewTerminate(void* opaque) { webkit_web_view_terminate_web_process(static_
 
 int viewProcessId(void*) { return 0; }
 
+void viewSetTransparent(void* opaque, int transparent) {
+  auto* v = static_cast<View*>(opaque);
+  v->transparent = transparent != 0;
+  const GdkRGBA color = {1, 1, 1, v->transparent ? 0.0 : 1.0};
+  webkit_web_view_set_background_color(v->web, &color);
+}
+
 const wv_engine_api kApi = {
     WV_ENGINE_API_VERSION, start,       prepare,     dispatch,    viewNew,          viewFree,
     viewResize,            viewSetUserAgent, viewLoadHTML, viewStop, viewEvaluate, viewSnapshot,
-    viewClick,             viewTerminate, viewProcessId, requestFinish, requestFail,
+    viewClick,             viewTerminate, viewProcessId, requestFinish, requestFail, viewSetTransparent,
 };
 
 }  // namespace
