@@ -518,6 +518,10 @@ void* viewNew(void* hostView, int width, int height, const char* userAgent) {
                                         v->content, "settings", settings, nullptr));
   g_object_unref(settings);
   g_object_set_data(G_OBJECT(v->web), "wardvane-view", v);
+  // The page draws over nothing: where it paints no background the snapshot stays
+  // transparent, and the host view decides what shows there (its own background).
+  const GdkRGBA transparent = {0, 0, 0, 0};
+  webkit_web_view_set_background_color(v->web, &transparent);
   v->window = gtk_offscreen_window_new();
   gtk_window_set_default_size(GTK_WINDOW(v->window), width > 0 ? width : 1, height > 0 ? height : 1);
   gtk_widget_set_size_request(GTK_WIDGET(v->web), width > 0 ? width : 1, height > 0 ? height : 1);
@@ -661,7 +665,7 @@ void onSnapshot(GObject* source, GAsyncResult* result, gpointer data) {
 
 void viewSnapshot(void* opaque, void (*done)(void*, const unsigned char*, int, int), void* context) {
   auto* v = static_cast<View*>(opaque);
-  webkit_web_view_get_snapshot(v->web, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, v->cancellable,
+  webkit_web_view_get_snapshot(v->web, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_TRANSPARENT_BACKGROUND, v->cancellable,
                                onSnapshot, new Snapshot{done, context});
 }
 
