@@ -5,8 +5,8 @@
 //   ?draw=never     nothing is ever drawn
 //   ?pass=scheme    the network has nothing: the tag passes the placement back to
 //                   "passback://none"
-//   ?pass=url       the same through the passback URL the ad names (PASSBACK given in
-//                   ?to=, encoded)
+//   ?pass=url       the same through the passback URL the ad names (its path given in
+//                   ?to=, on the server the tag came from)
 // window.networkState tells a test or a person what the tag did.
 (function () {
   var script = document.currentScript;
@@ -40,6 +40,6 @@
     if (args.draw === 'late') setTimeout(draw, 600);
     else if (args.draw === 'never') window.networkState = 'blank';
     else if (args.pass === 'scheme') setTimeout(function () { passBack('passback://none'); }, 0);
-    else if (args.pass === 'url' && args.to) setTimeout(function () { passBack(args.to); }, 0);
+    else if (args.pass === 'url' && args.to) setTimeout(function () { passBack(new URL(args.to, script.src).href); }, 0);
   });
 })();
