@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <typeinfo>
 
+#include "ads/render/ad_network_javascript_ad_view_delegate.h"
 #include "ads/render/qomb.h"
 #include "ads/services/absolute_time.h"
 #include "ads/services/click_tracker_collection.h"
@@ -144,7 +144,7 @@ void QMASlot::processAdResponse(const std::shared_ptr<QMAAd>& ad) {
   willLoadAdHTMLInWebView();
   // After another network's JavaScript ad the slot's own delegate takes the ad view back:
   // that ad's delegate finished its one page.
-  if (adViewDelegate_ && typeid(*adViewDelegate_) != typeid(QMABannerAdViewDelegate)) {
+  if (std::dynamic_pointer_cast<QMAAdNetworkJavaScriptAdViewDelegate>(adViewDelegate_)) {
     adViewDelegate_ = QMABannerAdViewDelegate::initWithSlot(std::static_pointer_cast<QMARenderingSlot>(keep));
     if (adView_) adView_->setDelegate(std::static_pointer_cast<QMAAdViewDelegateProtocol>(adViewDelegate_));
   }
