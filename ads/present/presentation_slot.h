@@ -30,8 +30,6 @@ class QMAPresentationSlot : public QMARenderingSlot {
   // The full-screen ad view will appear or disappear (viewability sampling).
   virtual void interstitialViewWillAppear() = 0;
   virtual void interstitialViewWillDisappear() = 0;
-  // The ad shown now; null before one.
-  virtual const std::shared_ptr<QMAAd>& ad() const = 0;
   // The public interstitial whose slot this is; null for other formats or once it has gone.
   virtual std::shared_ptr<QMAInterstitial> interstitial() const = 0;
 };

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "ads/render/app_event_qomb_handler.h"
+#include "ads/render/swipe_qomb_handler.h"
 #include "ads/services/absolute_time.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/net/http.h"
@@ -21,13 +22,19 @@ std::string lowercaseScheme(const net::URL& url) {
 
 std::shared_ptr<QMABannerAdViewDelegate> QMABannerAdViewDelegate::initWithSlot(std::weak_ptr<QMARenderingSlot> slot) {
   auto delegate = std::make_shared<QMABannerAdViewDelegate>();
-  delegate->slot_ = slot;
-  if (delegate->opener()) delegate->opener()->setSlot(slot);
-  // After the base handlers: app events from the creative, then the page's delay.
-  delegate->addQOMBHandler(QMAAppEventQOMBHandler::initWithSlot(slot.lock()));
-  delegate->addQOMBHandler(
-      QMADelayPageLoadQOMBHandler::initWithDelegate(std::static_pointer_cast<QMADelayLoadDelegate>(delegate)));
+  delegate->setUpWithSlot(std::move(slot));
   return delegate;
+}
+
+void QMABannerAdViewDelegate::setUpWithSlot(std::weak_ptr<QMARenderingSlot> slot) {
+  slot_ = slot;
+  if (opener()) opener()->setSlot(slot);
+  // After the base handlers: app events from the creative, then the page's delay, then
+  // the creative's switch of the swipe to the store page.
+  addQOMBHandler(QMAAppEventQOMBHandler::initWithSlot(slot.lock()));
+  auto self = std::static_pointer_cast<QMABannerAdViewDelegate>(shared_from_this());
+  addQOMBHandler(QMADelayPageLoadQOMBHandler::initWithDelegate(std::static_pointer_cast<QMADelayLoadDelegate>(self)));
+  addQOMBHandler(QMASwipeToViewControllerQOMBHandler::initWithSlot(slot));
 }
 
 bool QMABannerAdViewDelegate::isClick(webkit::NavigationType type) const {

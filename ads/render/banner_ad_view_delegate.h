@@ -45,6 +45,10 @@ class QMABannerAdViewDelegate : public QMAAdViewDelegate, public QMADelayLoadDel
   // The page gave up its delay: the load counts as failed.
   void loadHandlerDidCancel(QMADelayPageLoadQOMBHandler& handler) override;
 
+ protected:
+  // What initWithSlot does once the object exists; subclasses call it from their makers.
+  void setUpWithSlot(std::weak_ptr<QMARenderingSlot> slot);
+
  private:
   std::weak_ptr<QMARenderingSlot> slot_;
   bool loadDelayed_ = false;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "ads/render/app_event_qomb_handler.h"
+#include "ads/render/swipe_qomb_handler.h"
 #include "ads/services/absolute_time.h"
 #include "ads/services/test_support.h"
 
@@ -191,10 +192,11 @@ TEST_F(BannerDelegate, AClickOpensTheClickURLOutsideAndLeavesTheRecordedPageAsIt
 
 TEST_F(BannerDelegate, TheHandlerListStartsWithTheDefaultHandlerAndEndsWithTheBannersOwn) {
   const auto& handlers = delegate->qombHandlers();
-  ASSERT_GE(handlers.size(), 3u);
+  ASSERT_GE(handlers.size(), 4u);
   EXPECT_TRUE(std::dynamic_pointer_cast<QMADefaultQOMBHandler>(handlers.front()));
-  EXPECT_TRUE(std::dynamic_pointer_cast<QMAAppEventQOMBHandler>(handlers[handlers.size() - 2]));
-  EXPECT_TRUE(std::dynamic_pointer_cast<QMADelayPageLoadQOMBHandler>(handlers.back()));
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMAAppEventQOMBHandler>(handlers[handlers.size() - 3]));
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMADelayPageLoadQOMBHandler>(handlers[handlers.size() - 2]));
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMASwipeToViewControllerQOMBHandler>(handlers.back()));
   // No two handlers claim one name.
   std::set<std::string> names;
   for (const auto& h : handlers) {

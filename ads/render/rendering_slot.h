@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "ads/model/ad.h"
 #include "ads/model/ad_type.h"
 #include "ads/model/request.h"
 #include "ads/model/request_error.h"
@@ -31,6 +32,11 @@ class QMARenderingSlot {
   virtual std::shared_ptr<QMARequest> request() const = 0;
   virtual std::shared_ptr<QMAAdView> adView() const = 0;
   virtual bool isMRAIDEnabled() const = 0;
+  // The ad shown now; null before one.
+  virtual const std::shared_ptr<QMAAd>& ad() const {
+    static const std::shared_ptr<QMAAd> none;
+    return none;
+  }
 
   // The ad view's HTML finished loading while the slot rendered it, in this order.
   virtual void didReceiveValidAd() = 0;
@@ -48,6 +54,13 @@ class QMARenderingSlot {
   virtual void adWillLeaveApplication() = 0;
   virtual void willLeaveAppDueToClick() = 0;
 
+  // The ad's HTML is in the ad view and being drawn (state 5).
+  virtual void willLoadAdHTMLInWebView() {}
+  // The slot asks for a new ad once its reload interval has passed.
+  virtual void scheduleAdReloadTimer() {}
+  // The creative switched the swipe to the store page on or off.
+  virtual void enableSwipeToViewController() {}
+  virtual void disableSwipeToViewController() {}
   // The creative sent the host an app event (a name, and information when it gave some).
   virtual void didReceiveAppEventWithInfo(const std::string& name, const std::optional<std::string>& info) {}
 };

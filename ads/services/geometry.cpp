@@ -104,6 +104,8 @@ QMARect qma_visibleBounds(const uikit::View& view) {
     v = up.get();
     if (!up) break;
   }
+  // A view that only touches the edge of what clips it shows nothing.
+  if (!(visible->size.width > 0) || !(visible->size.height > 0)) return {};
   return *visible;
 }
 

@@ -188,6 +188,9 @@ TEST_F(VisibilityTest, VisibleBoundsCountTheViewItselfAndEveryClippingAncestor) 
   ad->setFrame({0, 300, 100, 100});  // scrolled out of its clipping superview
   EXPECT_EQ(qma_visibleBounds(*ad), QMARect{});
 
+  ad->setFrame({0, 100, 100, 100});  // just below its clipping superview, touching its edge
+  EXPECT_EQ(qma_visibleBounds(*ad), QMARect{});
+
   auto offscreen = std::make_shared<uikit::View>(QMARect{1000, 1000, 10, 10});
   window->addSubview(offscreen);
   EXPECT_EQ(qma_visibleBounds(*offscreen), QMARect{});

@@ -46,6 +46,8 @@
 #include "ads/model/request.h"
 #include "ads/model/request_error.h"
 #include "ads/present/presentation_slot.h"
+#include "ads/present/swipe_animation.h"
+#include "ads/present/swipeable_store_product_view_controller.h"
 #include "ads/render/ad_view.h"
 #include "ads/render/banner_ad_view_delegate.h"
 #include "ads/render/rendering_slot.h"
@@ -65,9 +67,6 @@ class QMASlot;
 class QMAIntermission;
 class QMAInterstitial;
 class QMAMConfig;
-class QMAPercentDrivenUserInteractionAnimationController;
-class QMAViewControllerFullScreenSwipeAnimation;
-class QMASwipeableStoreProductViewController;
 
 namespace uikit {
 class GestureRecognizer;
@@ -185,6 +184,8 @@ class QMASlot : public QMAPresentationSlot,
                 public QMAVistraceMonitorDelegate,
                 public QMAAdViewVistraceMonitoring,
                 public QMAMRAIDEventHandling,
+                public QMAPercentDrivenUserInteractionAnimationControllerDelegate,
+                public QMAStoreProductViewControllerDelegate,
                 public std::enable_shared_from_this<QMASlot> {
  public:
   static constexpr double kDefaultReloadInterval = 60.0;
@@ -290,6 +291,30 @@ class QMASlot : public QMAPresentationSlot,
     return swipeableStoreProductViewController_;
   }
   const std::shared_ptr<QMAScheduler>& swipeToViewControllerChecker() const { return swipeToViewControllerChecker_; }
+  const std::shared_ptr<QMAViewControllerFullScreenSwipeAnimation>& animation() const { return animation_; }
+  const std::shared_ptr<QMAPercentDrivenUserInteractionAnimationController>& animationController() const {
+    return animationController_;
+  }
+  const std::shared_ptr<uikit::PanGestureRecognizer>& swipeGestureRecognizer() const { return swipeGestureRecognizer_; }
+  const std::shared_ptr<QMASlot>& strongSlotForSwipeToViewController() const { return strongSlotForSwipeToViewController_; }
+
+  // ---- the swipe to the store page: its checker (onAdVisible), the creative's switch,
+  // the pan and the store page
+  // The checker's period when the server gives none (or one that is not above 0).
+  static constexpr double kDefaultSwipeToViewSamplingInterval = 0.4;
+  void scheduleSwipeToViewControllerChecker();
+  void unscheduleSwipeToViewControllerChecker();
+  void canEnableSwipeToViewController();
+  void enableSwipeToViewController() override;
+  void disableSwipeToViewController() override;
+  void setUpAnimationController();
+  void handlePanGesture(uikit::PanGestureRecognizer& recognizer);
+  // `view` null: `point` is in window coordinates.
+  bool shouldProcessTouchInView(uikit::Point point, const uikit::View* view);
+  void loadStoreProductViewController();
+  void animationControllerDidFinishAnimationTransition(QMAPercentDrivenUserInteractionAnimationController&) override;
+  void animationControllerDidCancelAnimationTransition(QMAPercentDrivenUserInteractionAnimationController&) override;
+  void productViewControllerDidFinish(QMASwipeableStoreProductViewController& controller) override;
   uikit::Size newAdSize() const { return newAdSize_; }
   void setNewAdSize(uikit::Size size) { newAdSize_ = size; }
 
@@ -350,7 +375,7 @@ class QMASlot : public QMAPresentationSlot,
   void didFetchAdContent();
   void willProcessMediationResponse();
   void willStartAdRendering();
-  void willLoadAdHTMLInWebView();
+  void willLoadAdHTMLInWebView() override;
   void didReceiveValidAd() override;
   void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>& error,
                                                              bool cancelPendingActions) override;
@@ -371,7 +396,7 @@ class QMASlot : public QMAPresentationSlot,
   bool shouldMakeRequest(const std::shared_ptr<QMARequest>& request);
   void updateLoadRequestTimeValuesForRequest(QMARequest& request);
   void logRequestTestAdInstructions();
-  void scheduleAdReloadTimer();
+  void scheduleAdReloadTimer() override;
   void deactivateReloadTimer();
   void reloadCurrentRequest();
   // The once-per-process test-device hint, for tests that play a new process.
@@ -482,9 +507,7 @@ class QMASlot : public QMAPresentationSlot,
   // In the order of the slot's fields.
   std::int64_t state_ = QMASlotStateIdle;
   std::uint64_t vistraceID_ = 0;
-  // The swipe-to-view-controller and device-orientation parts of the slot keep these;
-  // nothing in the slot itself reads them.
-  [[maybe_unused]] std::int64_t swipeToViewControllerCheckerTaskID_ = 0;
+  std::int64_t swipeToViewControllerCheckerTaskID_ = 0;
   std::shared_ptr<QMASlotMediationManager> mediationManager_;
   std::shared_ptr<QMAMConfig> mediationConfiguration_;
   bool slotHasAttemptedAnAdRequestAtLeastOnce_ = false;
@@ -529,7 +552,7 @@ class QMASlot : public QMAPresentationSlot,
   std::shared_ptr<QMAPercentDrivenUserInteractionAnimationController> animationController_;
   std::shared_ptr<QMAViewControllerFullScreenSwipeAnimation> animation_;
   std::shared_ptr<QMASwipeableStoreProductViewController> swipeableStoreProductViewController_;
-  std::shared_ptr<uikit::GestureRecognizer> swipeGestureRecognizer_;
+  std::shared_ptr<uikit::PanGestureRecognizer> swipeGestureRecognizer_;
   std::shared_ptr<QMASlot> strongSlotForSwipeToViewController_;
   std::shared_ptr<QMAScheduler> swipeToViewControllerChecker_;
   uikit::Size newAdSize_;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "ads/render/ad_network_javascript_ad_view_delegate.h"
 #include "ads/render/qomb.h"
 #include "ads/services/absolute_time.h"
 #include "ads/services/click_tracker_collection.h"
@@ -141,6 +142,12 @@ void QMASlot::processAdResponse(const std::shared_ptr<QMAAd>& ad) {
     return;
   }
   willLoadAdHTMLInWebView();
+  // After another network's JavaScript ad the slot's own delegate takes the ad view back:
+  // that ad's delegate finished its one page.
+  if (std::dynamic_pointer_cast<QMAAdNetworkJavaScriptAdViewDelegate>(adViewDelegate_)) {
+    adViewDelegate_ = QMABannerAdViewDelegate::initWithSlot(std::static_pointer_cast<QMARenderingSlot>(keep));
+    if (adView_) adView_->setDelegate(std::static_pointer_cast<QMAAdViewDelegateProtocol>(adViewDelegate_));
+  }
   if (adView_) {
     adView_->setAdDebugDialog(ad->debugDialog());
     adView_->loadHTMLStringBaseURL(html, ad->adBaseURL());
@@ -215,11 +222,9 @@ void QMASlot::finishedLoadingAdResponse(const std::shared_ptr<QMAAd>& ad) {
 void QMASlot::willProcessAd() {
   WV_DCHECK_MAIN_THREAD();
   finishVistraceReporting();
-  // The swipe-to-view-controller checker and its store page come with presentation's
-  // later work; what the slot holds of them goes before each new response.
-  if (swipeToViewControllerChecker_) swipeToViewControllerChecker_->stop();
-  swipeToViewControllerChecker_.reset();
-  swipeToViewControllerEnabled_ = false;
+  // The old ad's swipe ends with it (a store page showing stays until closed).
+  unscheduleSwipeToViewControllerChecker();
+  disableSwipeToViewController();
   swipeableStoreProductViewController_.reset();
 }
 
@@ -230,6 +235,7 @@ void QMASlot::adFailedToReceiveContentWithError(const QMARequestError& error) {
 
 void QMASlot::adFinishedLoadingContent() {
   WV_DCHECK_MAIN_THREAD();
+  if (ad_ && ad_->swipeToViewControllerConfigurations()) scheduleSwipeToViewControllerChecker();
   if (auto d = adEventDelegate()) d->slotFinishedLoadingAdContent(*this);
 }
 

@@ -8,6 +8,7 @@
 #include "ads/services/content_hashing.h"
 #include "ads/services/geometry.h"
 #include "ads/services/token_dispenser.h"
+#include "ads/render/ad_network_javascript_ad_view_delegate.h"
 #include "ads/slots/slot.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/format.h"
@@ -242,9 +243,10 @@ void QMASlot::loadAdNetworkJavaScriptRequest(const std::shared_ptr<QMAAd>& ad) {
     scheduleAdReloadTimer();
     return;
   }
-  // The network's own delegate for such pages (its passback) is the rendering part's later
-  // work: the page loads under the slot's delegate, which finishes it like any HTML ad.
-  willLoadAdHTMLInWebView();
+  // The network's script draws late or passes back: its own delegate watches for both
+  // and finishes the load only once something shows.
+  adViewDelegate_ = QMAAdNetworkJavaScriptAdViewDelegate::initWithSlotPassbackURL(
+      std::static_pointer_cast<QMARenderingSlot>(keep), ad->adNetworkPassbackURL());
   if (adView_) {
     adView_->setDelegate(std::static_pointer_cast<QMAAdViewDelegateProtocol>(adViewDelegate_));
     adView_->loadHTMLStringBaseURL(*ad->adHTML(), ad->adBaseURL());

@@ -45,7 +45,19 @@ class GestureRecognizer : public std::enable_shared_from_this<GestureRecognizer>
   void setState(GestureRecognizerState state);
   virtual void reset() { state_ = GestureRecognizerState::Possible; }
 
-  void addTarget(std::function<void(GestureRecognizer&)> action) { targets_.push_back(std::move(action)); }
+  void addTarget(std::function<void(GestureRecognizer&)> action) { targets_.push_back({nullptr, std::move(action)}); }
+  // A target under a key of the caller's (the target object): adding the same key again
+  // keeps one, and removeTarget takes it out.
+  void addTargetForKey(const void* key, std::function<void(GestureRecognizer&)> action);
+  void removeTarget(const void* key);
+  std::size_t targetCount() const { return targets_.size(); }
+
+  // A disabled recognizer takes no touches; disabling one whose gesture is under way
+  // cancels that gesture.
+  bool isEnabled() const { return enabled_; }
+  virtual void setEnabled(bool enabled);
+  // A continuous gesture (a pan) also tells its targets when it is cancelled.
+  virtual bool isContinuous() const { return false; }
   std::shared_ptr<GestureRecognizerDelegate> delegate() const { return delegate_.lock(); }
   void setDelegate(std::weak_ptr<GestureRecognizerDelegate> d) { delegate_ = std::move(d); }
   std::shared_ptr<View> view() const { return view_.lock(); }
@@ -61,10 +73,46 @@ class GestureRecognizer : public std::enable_shared_from_this<GestureRecognizer>
   void performTouches(const std::vector<Point>& path);
 
  private:
+  struct Target {
+    const void* key;
+    std::function<void(GestureRecognizer&)> action;
+  };
   GestureRecognizerState state_ = GestureRecognizerState::Possible;
-  std::vector<std::function<void(GestureRecognizer&)>> targets_;
+  std::vector<Target> targets_;
+  bool enabled_ = true;
   std::weak_ptr<GestureRecognizerDelegate> delegate_;
   std::weak_ptr<View> view_;
+};
+
+// A pan: one finger that moves. It begins at the first move, changes with each further
+// move and ends when the finger lifts (a touch that never moved fails). Locations are kept
+// in the recognizer's view and converted on request; the velocity is the last move over
+// the time between the two reports on the process clock (a move reported at the same
+// instant counts as one frame, 1/60 s).
+class PanGestureRecognizer : public GestureRecognizer {
+ public:
+  bool isContinuous() const override { return true; }
+  void reset() override;
+  void touchesBegan(const std::vector<Touch>& touches) override;
+  void touchesMoved(const std::vector<Touch>& touches) override;
+  void touchesEnded(const std::vector<Touch>& touches) override;
+  void touchesCancelled(const std::vector<Touch>& touches) override;
+
+  std::size_t numberOfTouches() const { return touching_ ? 1 : 0; }
+  // In `view`'s coordinates; nullptr: window coordinates.
+  Point locationInView(const View* view) const;
+  Point locationOfTouchInView(std::size_t index, const View* view) const;
+  Point translationInView(const View* view) const;
+  // Points per second, in `view`'s coordinates; nullptr: window coordinates.
+  Point velocityInView(const View* view) const;
+
+ private:
+  Point convert(Point p, const View* view) const;
+  bool touching_ = false;
+  Point start_;
+  Point location_;
+  Point velocity_;
+  double lastTime_ = 0;
 };
 
 }  // namespace uikit

@@ -68,7 +68,7 @@ void TableViewHeaderFooterView::layoutSubviews() {
 // ---- table ----
 
 TableView::TableView(Rect frame, TableViewStyle style)
-    : View(frame), style_(style), sectionHeaderHeight_(style == TableViewStyle::Grouped ? 28 : 22) {}
+    : ScrollView(frame), style_(style), sectionHeaderHeight_(style == TableViewStyle::Grouped ? 28 : 22) {}
 
 long TableView::numberOfRowsInSection(long section) const {
   if (section < 0 || section >= numberOfSections()) return 0;

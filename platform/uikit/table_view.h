@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/uikit/controls.h"
+#include "platform/uikit/scroll_view.h"
 #include "platform/uikit/view_controller.h"
 
 namespace uikit {
@@ -115,7 +116,7 @@ class TableViewDelegate {
   virtual void tableViewDidSelectRowAtIndexPath(const std::shared_ptr<TableView>& tableView, IndexPath indexPath) {}
 };
 
-class TableView : public View {
+class TableView : public ScrollView {
  public:
   TableView(Rect frame, TableViewStyle style);
   std::string className() const override { return "TableView"; }

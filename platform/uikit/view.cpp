@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/uikit/gesture_recognizer.h"
 #include "platform/uikit/graphics_context.h"
 #include "platform/uikit/screen.h"
 #include "platform/uikit/window.h"
@@ -265,6 +266,21 @@ void View::renderInContext(GraphicsContext& ctx) const {
   }
   ctx.restoreGState();
   if (layered) ctx.endTransparencyLayer(alpha_);
+}
+
+void View::addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer) {
+  if (!recognizer) return;
+  if (auto old = recognizer->view(); old && old.get() != this) old->removeGestureRecognizer(recognizer);
+  if (std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer) == gestureRecognizers_.end())
+    gestureRecognizers_.push_back(recognizer);
+  recognizer->setView(weak_from_this());
+}
+
+void View::removeGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer) {
+  auto it = std::find(gestureRecognizers_.begin(), gestureRecognizers_.end(), recognizer);
+  if (it == gestureRecognizers_.end()) return;
+  gestureRecognizers_.erase(it);
+  recognizer->setView({});
 }
 
 }  // namespace uikit

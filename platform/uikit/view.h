@@ -16,6 +16,7 @@
 
 namespace uikit {
 
+class GestureRecognizer;
 class GraphicsContext;
 class Window;
 class ViewController;
@@ -149,6 +150,12 @@ class View : public std::enable_shared_from_this<View> {
   // What the view draws over its background, in bounds coordinates; nothing here.
   virtual void drawRect(GraphicsContext& ctx, Rect rect) const {}
 
+  // Recognizers attached to the view, in the order added; one added twice is held once.
+  // The view holds them; a driver gives them the touches of a finger on the view.
+  void addGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
+  void removeGestureRecognizer(const std::shared_ptr<GestureRecognizer>& recognizer);
+  const std::vector<std::shared_ptr<GestureRecognizer>>& gestureRecognizers() const { return gestureRecognizers_; }
+
   // The controller whose view this is, if any (set by the controller).
   std::shared_ptr<ViewController> viewController() const { return viewController_.lock(); }
   void setViewController(const std::weak_ptr<ViewController>& vc) { viewController_ = vc; }
@@ -180,6 +187,7 @@ class View : public std::enable_shared_from_this<View> {
   std::weak_ptr<View> superview_;
   std::vector<std::shared_ptr<View>> subviews_;
   std::weak_ptr<ViewController> viewController_;
+  std::vector<std::shared_ptr<GestureRecognizer>> gestureRecognizers_;
 };
 
 }  // namespace uikit

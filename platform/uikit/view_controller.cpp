@@ -109,6 +109,9 @@ bool ViewController::presentViewController(const std::shared_ptr<ViewController>
                  vc->className().c_str(), className().c_str());
     return false;
   }
+  if (animated && vc->transitioningDelegate()) {
+    if (presentWithTransition(context, vc, window, completion)) return true;
+  }
   context->presented_ = vc;
   vc->presenting_ = context;
   auto v = vc->view();
@@ -146,6 +149,9 @@ bool ViewController::dismissViewControllerAnimated(bool animated, Completion com
   }
   // What the dismissed controller presents goes with it.
   if (target->presented_) target->ViewController::dismissViewControllerAnimated(animated, nullptr);
+  if (animated && target->transitioningDelegate() && !target->transition_) {
+    if (dismissWithTransition(presenter, target, completion)) return true;
+  }
   target->beingDismissed_ = true;
   target->setAppeared(false, animated);
   target->beingDismissed_ = false;
@@ -153,6 +159,124 @@ bool ViewController::dismissViewControllerAnimated(bool animated, Completion com
   target->presenting_.reset();
   presenter->presented_.reset();
   if (completion) completion();
+  return true;
+}
+
+namespace {
+
+// Where a view sits, to put it back after a transition borrowed it for its container.
+struct Place {
+  std::weak_ptr<View> view;
+  std::weak_ptr<View> superview;
+  std::size_t index = 0;
+  explicit Place(const std::shared_ptr<View>& v) : view(v) {
+    auto s = v ? v->superview() : nullptr;
+    superview = s;
+    if (!s) return;
+    const auto& subs = s->subviews();
+    index = static_cast<std::size_t>(std::find(subs.begin(), subs.end(), v) - subs.begin());
+  }
+  void restore() const {
+    auto v = view.lock();
+    auto s = superview.lock();
+    if (!v || !s || v->superview() == s) return;
+    s->insertSubviewAtIndex(v, std::min(index, s->subviews().size()));
+  }
+};
+
+}  // namespace
+
+bool ViewController::presentWithTransition(const std::shared_ptr<ViewController>& context,
+                                           const std::shared_ptr<ViewController>& vc,
+                                           const std::shared_ptr<Window>& window, Completion completion) {
+  auto delegate = vc->transitioningDelegate();
+  auto animator = delegate->animationControllerForPresentedController(vc, context, shared_from_this());
+  if (!animator) return false;
+  auto interaction = delegate->interactionControllerForPresentation(animator);
+  context->presented_ = vc;
+  vc->presenting_ = context;
+  auto container = std::make_shared<View>(window->bounds());
+  window->addSubview(container);
+  const Place from(context->view());
+  auto v = vc->view();
+  v->setFrame(window->bounds());
+  v->setAutoresizingMask(ViewAutoresizingFlexibleWidth | ViewAutoresizingFlexibleHeight);
+  vc->beingPresented_ = true;
+  std::weak_ptr<ViewController> weakContext = context, weakVC = vc;
+  std::weak_ptr<Window> weakWindow = window;
+  vc->transition_ = std::make_shared<ViewControllerContextTransitioning>(
+      context, vc, container, interaction != nullptr,
+      [weakContext, weakVC, weakWindow, container, from, completion](bool didComplete) {
+        auto presented = weakVC.lock();
+        auto presenter = weakContext.lock();
+        auto shownIn = weakWindow.lock();
+        from.restore();
+        container->removeFromSuperview();
+        if (!presented) return;
+        auto keep = presented->transition_;
+        presented->transition_.reset();
+        presented->beingPresented_ = false;
+        auto shown = presented->view();
+        if (didComplete && shownIn) {
+          shownIn->addSubview(shown);
+          shown->setFrame(shownIn->bounds());
+          if (!shownIn->isHidden()) {
+            presented->beingPresented_ = true;
+            presented->setAppeared(true, true);
+            presented->beingPresented_ = false;
+          }
+          if (completion) completion();
+        } else {
+          shown->removeFromSuperview();
+          presented->presenting_.reset();
+          if (presenter && presenter->presented_ == presented) presenter->presented_.reset();
+        }
+      });
+  auto transition = vc->transition_;
+  if (interaction) interaction->startInteractiveTransition(transition, animator);
+  else animator->animateTransition(transition);
+  return true;
+}
+
+bool ViewController::dismissWithTransition(const std::shared_ptr<ViewController>& presenter,
+                                           const std::shared_ptr<ViewController>& target, Completion completion) {
+  auto window = target->isViewLoaded() ? target->view()->window() : nullptr;
+  if (!window) return false;
+  auto delegate = target->transitioningDelegate();
+  auto animator = delegate->animationControllerForDismissedController(target);
+  if (!animator) return false;
+  auto interaction = delegate->interactionControllerForDismissal(animator);
+  auto container = std::make_shared<View>(window->bounds());
+  window->addSubview(container);
+  const Place to(presenter->view());
+  const Place from(target->view());
+  target->beingDismissed_ = true;
+  std::weak_ptr<ViewController> weakPresenter = presenter, weakTarget = target;
+  target->transition_ = std::make_shared<ViewControllerContextTransitioning>(
+      target, presenter, container, interaction != nullptr,
+      [weakPresenter, weakTarget, container, to, from, completion](bool didComplete) {
+        auto dismissed = weakTarget.lock();
+        auto presenting = weakPresenter.lock();
+        to.restore();
+        if (!didComplete) from.restore();
+        container->removeFromSuperview();
+        if (!dismissed) return;
+        auto keep = dismissed->transition_;
+        dismissed->transition_.reset();
+        if (didComplete) {
+          dismissed->setAppeared(false, true);
+          dismissed->beingDismissed_ = false;
+          if (dismissed->isViewLoaded()) dismissed->view()->removeFromSuperview();
+          dismissed->presenting_.reset();
+          if (presenting && presenting->presented_ == dismissed) presenting->presented_.reset();
+          if (completion) completion();
+        } else {
+          dismissed->beingDismissed_ = false;
+        }
+      });
+  auto transition = target->transition_;
+  if (interaction) interaction->startInteractiveTransition(transition, animator);
+  else animator->animateTransition(transition);
   return true;
 }
 

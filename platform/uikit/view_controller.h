@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/uikit/view.h"
+#include "platform/uikit/view_controller_transitioning.h"
 
 namespace uikit {
 
@@ -85,6 +86,13 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   long modalTransitionStyle() const { return modalTransitionStyle_; }
   void setModalTransitionStyle(long style) { modalTransitionStyle_ = style; }
 
+  // Gives the animator (and a finger's interaction controller) of an animated presentation
+  // of this controller and of its dismissal; held weakly.
+  std::shared_ptr<ViewControllerTransitioningDelegate> transitioningDelegate() const { return transitioningDelegate_.lock(); }
+  void setTransitioningDelegate(std::weak_ptr<ViewControllerTransitioningDelegate> d) { transitioningDelegate_ = std::move(d); }
+  // The custom transition of this controller under way; null when none is.
+  const std::shared_ptr<ViewControllerContextTransitioning>& transitionContext() const { return transition_; }
+
   // Objects attached to the controller under a key of the caller's; they live as long as
   // the controller (or until replaced).
   std::shared_ptr<void> associatedObject(const void* key) const;
@@ -103,6 +111,10 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
 
  private:
   std::shared_ptr<ViewController> presentationContext();
+  bool presentWithTransition(const std::shared_ptr<ViewController>& context, const std::shared_ptr<ViewController>& vc,
+                             const std::shared_ptr<Window>& window, Completion completion);
+  bool dismissWithTransition(const std::shared_ptr<ViewController>& presenter, const std::shared_ptr<ViewController>& target,
+                             Completion completion);
   void appearanceWill(bool appearing, bool animated);
   void appearanceDid(bool appearing, bool animated);
 
@@ -120,6 +132,8 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   long modalPresentationStyle_ = 0;
   long modalTransitionStyle_ = 0;
   std::map<const void*, std::shared_ptr<void>> associatedObjects_;
+  std::weak_ptr<ViewControllerTransitioningDelegate> transitioningDelegate_;
+  std::shared_ptr<ViewControllerContextTransitioning> transition_;
 };
 
 }  // namespace uikit

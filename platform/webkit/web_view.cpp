@@ -746,6 +746,10 @@ void WebView::drawRect(uikit::GraphicsContext& ctx, uikit::Rect) const {
   }
   uikit::Image image(static_cast<std::uint32_t>(snapshot_->width), static_cast<std::uint32_t>(snapshot_->height),
                      std::move(straight));
+  // An opaque web view shows white where the page paints no background of its own; a
+  // transparent one shows what lies behind it.
+  const uikit::Rect area{{0, 0}, {static_cast<double>(snapshot_->width), static_cast<double>(snapshot_->height)}};
+  if (opaque) ctx.fillRect(area, uikit::Color::whiteColor());
   // The snapshot is in the page's pixels, one per point of the view.
   ctx.drawImage(image, uikit::Rect{{0, 0}, {static_cast<double>(snapshot_->width), static_cast<double>(snapshot_->height)}});
 }

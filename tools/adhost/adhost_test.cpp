@@ -155,6 +155,17 @@ json scenario() {
             {"native-custom", {{"response_type", "native"}, {"body", nativeCustom.dump()}}},
             {"wander", {{"body", "<body>Wander<script>location.href='{base}/landing/wander';</script></body>"},
                         {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/wander-click"}}}}},
+            {"swipe",
+             {{"body",
+               "<body style='margin:0;background:#3060ff'><script>function QVRA_ReceiveMessage(n) {"
+               " if (n !== 'onAdVisible' || window.on) return; window.on = true;"
+               " var f = document.createElement('iframe'); f.style.display = 'none';"
+               " f.src = 'qomb://a/enableSwipeToViewController?swipe_direction=top_to_bottom&ad_draggable=1';"
+               " document.documentElement.appendChild(f); }</script></body>"},
+              {"headers",
+               {{"X-Qvra-Swipe-To-View-Controller",
+                 R"({"app_store_product_id": 1, "swipe_animation_transition_duration": 0.25,)"
+                 R"( "swipeable_rectangles": [{"x": 0, "y": 0, "width": 160, "height": 50}]})"}}}}},
             {"store", {{"body", "<body>Store<script>location.href='itms-apps://itunes.example/app/1';</script></body>"},
                        {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/store-click"}}}}}}},
           {"ad_rules",
@@ -169,6 +180,7 @@ json scenario() {
             {{"when", {{"slotname", "native-custom"}}}, {"ad", "native-custom"}},
             {{"when", {{"slotname", "wander"}}}, {"ad", "wander"}},
             {{"when", {{"slotname", "store"}}}, {"ad", "store"}},
+            {{"when", {{"slotname", "swipe"}}}, {"ad", "swipe"}},
             {{"when", {{"slotname", "guarded"}}}, {"ad", "store"}}}},
           {"answers", json::array({json::object({{"when", json::object({{"slotname", "guarded"}})},
                                                  {"answer", "loadAdURL"},
@@ -563,4 +575,37 @@ TEST_F(AdHostTest, NativeAdsAreReceivedWithTheirAssetsShownAndTapped) {
   expect("native n3 custom unit native-custom templates 1", "ok loading n3");
   expect("wait n3", "ok n3 adLoader:didFailToReceiveAdWithError: code=13");
   expect("native n4 video", "error: usage: native NAME");
+}
+
+TEST_F(AdHostTest, ABannerScrolledPartlyAwayIsSwipedIntoTheStorePageAndBack) {
+  expect("banner sw unit swipe", "ok sw QMABannerView at 0,20 320x50");
+  expect("load sw", "ok loading sw");
+  expect("wait sw", "ok sw adViewDidReceiveAd:");
+  expect("scroll 0,45", "ok scrolled to 0,45");  // 25 of its 50 points remain on screen
+  expect("swipe sw 50,10 50,300", "error: sw takes no swipe now");
+  // The checker tells the creative where the banner is; the creative switches the swipe on.
+  expect("clock advance 0.4", "ok clock ");
+  std::string answer;
+  for (int i = 0; i < 1000; ++i) {
+    answer = send("swipe sw 50,10 50,8");  // began on the banner, released moving up: back
+    if (answer.rfind("ok swiped", 0) == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(answer, "ok swiped sw");
+  expect("clock advance 1", "ok clock ");
+  expect("events sw", "ok events sw adViewDidReceiveAd: | sw adViewWillPresentScreen: | sw adViewWillDismissScreen: | "
+                      "sw adViewDidDismissScreen:");
+  // Pulled down fast: the store page comes over the banner and stays until closed.
+  expect("swipe sw 50,10 50,400", "ok swiped sw");
+  expect("clock advance 1", "ok clock ");
+  expect("close", "ok closed SKStoreProductViewController");
+  expect("clock advance 1", "ok clock ");
+  expect("wait sw adViewDidDismissScreen", "ok sw adViewDidDismissScreen:");
+  expect("close", "error: nothing is presented");
+  // Cancelled by the system in the middle: the screen goes back to the host.
+  expect("swipe sw 50,10 50,400 cancelled", "ok swiped sw (cancelled by the system)");
+  expect("clock advance 1", "ok clock ");
+  expect("close", "error: nothing is presented");
+  // Outside the banner's swipeable area (its left half): refused at once.
+  expect("swipe sw 250,10 250,400", "ok swiped sw (refused");
 }

@@ -349,6 +349,21 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     if (w.size() == 3) c.user = std::string(w[2]);
     return c;
   }
+  if (verb == "scroll") {
+    c.verb = Verb::Scroll;
+    if (w.size() != 2 || !(c.origin = parsePoint(w[1]))) return usage("scroll X,Y");
+    return c;
+  }
+  if (verb == "swipe") {
+    constexpr const char* form = "swipe NAME X,Y X,Y [cancelled]";
+    c.verb = Verb::Swipe;
+    if (auto e = needName(1, form)) return *e;
+    if (w.size() < 4 || w.size() > 5 || !(c.origin = parsePoint(w[2])) || !(c.to = parsePoint(w[3])) ||
+        (w.size() == 5 && w[4] != "cancelled"))
+      return usage(form);
+    c.on = w.size() == 5;
+    return c;
+  }
   if (verb == "clock") {
     c.verb = Verb::Clock;
     if (w.size() == 1) return c;
@@ -411,7 +426,7 @@ std::string helpLine() {
          "[no-root] [sizes SIZE,...] [manual-impressions] [custom-rendering] | interstitial NAME [unit UNIT] | "
          "kvr-interstitial NAME [unit UNIT] [custom-rendering] | load NAME [KEY=VALUE ...] | present NAME | "
          "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK | ASSET | at X,Y] | close | "
-         "browse NAME URL | js NAME SCRIPT | answer TITLE | frame NAME X,Y WxH | "
+         "browse NAME URL | js NAME SCRIPT | answer TITLE | frame NAME X,Y WxH | scroll X,Y | swipe NAME X,Y X,Y [cancelled] | "
          "native NAME content|app-install|custom[,...] [unit UNIT] [templates ID,...] [multiple-images] [no-images] | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "

@@ -51,6 +51,8 @@ enum class Verb {
   Correlator,       // correlator (a new page view)
   Configure,        // configure CODE [TRACKING]
   Clock,            // clock | clock advance SECONDS
+  Scroll,           // scroll X,Y: the host's page scrolls to this content offset
+  Swipe,            // swipe NAME X,Y X,Y [cancelled]: a finger pans over the banner (screen points)
   Background,       // background
   Foreground,       // foreground
   Screen,           // screen
@@ -68,6 +70,7 @@ struct Command {
   std::optional<QMAAdSize> size;
   std::optional<uikit::Point> origin;
   std::optional<uikit::Size> frameSize;
+  std::optional<uikit::Point> to;  // where a swipe ends
   std::optional<std::string> unit;
   std::optional<std::string> user;
   std::optional<std::string> url;

@@ -11,6 +11,7 @@
 
 #include "ads/model/kvr_request.h"
 #include "ads/present/browser_view_controller.h"
+#include "ads/present/swipeable_store_product_view_controller.h"
 #include "ads/render/ad_view_delegate.h"
 #include "ads/services/logging.h"
 #include "ads/slots/mobile_ads.h"
@@ -26,6 +27,7 @@
 #include "platform/uikit/graphics_context.h"
 #include "platform/uikit/image.h"
 #include "platform/uikit/screen.h"
+#include "platform/uikit/scroll_view.h"
 #include "platform/uikit/window.h"
 #include "tools/adhost/command.h"
 #include "tools/adhost/host.h"
@@ -404,9 +406,44 @@ struct TextDriver::Impl {
     return "ok tapped " + where;
   }
 
+  // A finger on the banner from one screen point to another: a first small move where it
+  // came down, then four moves a frame apart (1/60 s on a hand-driven clock), then lifted,
+  // or cancelled by the system before.
+  std::string swipe(const Command& c) {
+    std::shared_ptr<QMABannerView> b;
+    if (auto e = banner(c, &b); !e.empty()) return e;
+    std::shared_ptr<uikit::PanGestureRecognizer> pan;
+    for (const auto& r : b->gestureRecognizers())
+      if (auto p = std::dynamic_pointer_cast<uikit::PanGestureRecognizer>(r); p && p->isEnabled()) pan = p;
+    if (!pan) return "error: " + c.name + " takes no swipe now";
+    auto at = [&](double f) {
+      const uikit::Point p{c.origin->x + (c.to->x - c.origin->x) * f, c.origin->y + (c.to->y - c.origin->y) * f};
+      return b->convertPointFromView(p, nullptr);
+    };
+    uikit::Point last = at(0);
+    pan->touchesBegan({{last, last}});
+    for (const double f : {0.02, 0.25, 0.5, 0.75, 1.0}) {
+      if (pan->state() == uikit::GestureRecognizerState::Cancelled) break;
+      if (foundation::Clock::isManual()) foundation::Clock::advance(1.0 / 60);
+      const uikit::Point next = at(f);
+      pan->touchesMoved({{next, last}});
+      last = next;
+    }
+    const bool refused = pan->state() == uikit::GestureRecognizerState::Cancelled;
+    if (c.on) pan->touchesCancelled({{last, last}});
+    else pan->touchesEnded({{last, last}});
+    pan->reset();
+    if (refused) return "ok swiped " + c.name + " (refused: it began outside the swipeable areas)";
+    return std::string("ok swiped ") + c.name + (c.on ? " (cancelled by the system)" : "");
+  }
+
   std::string close() {
     auto top = topFullScreen();
     if (!top) return "error: nothing is presented";
+    if (auto store = std::dynamic_pointer_cast<QMASwipeableStoreProductViewController>(top)) {
+      store->userDidFinish();
+      return "ok closed " + top->className();
+    }
     if (auto browser = std::dynamic_pointer_cast<QMABrowserViewController>(top)) {
       auto done = browser->toolbar() ? browser->toolbar()->itemWithLabel("Done") : nullptr;
       if (!done || !done->tap()) return "error: the browser's Done takes no touches now";
@@ -712,6 +749,13 @@ struct TextDriver::Impl {
       case Verb::Configure:
         QMAMobileAds::configureWithApplicationCodeTrackingID(c.unit, c.user);
         return "ok configured (see log)";
+      case Verb::Scroll: {
+        auto page = std::dynamic_pointer_cast<uikit::ScrollView>(h->rootViewController()->view());
+        if (!page) return "error: the host's page does not scroll";
+        page->setContentOffset(*c.origin);
+        return "ok scrolled to " + foundation::stringWithFormat("%g,%g", c.origin->x, c.origin->y);
+      }
+      case Verb::Swipe: return swipe(c);
       case Verb::Clock:
         if (c.seconds) {
           if (!foundation::Clock::isManual()) foundation::Clock::useManual(foundation::Clock::now());

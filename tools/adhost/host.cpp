@@ -1,5 +1,7 @@
 #include "tools/adhost/host.h"
 
+#include "platform/uikit/scroll_view.h"
+
 #include <mutex>
 
 #include "ads/mediation/test_adapters.h"
@@ -9,6 +11,7 @@
 #include "platform/uikit/color.h"
 #include "platform/uikit/controls.h"
 #include "platform/uikit/screen.h"
+#include "platform/uikit/scroll_view.h"
 #include "tools/adhost/reward_adapter.h"
 
 namespace adhost {
@@ -34,6 +37,8 @@ constexpr std::size_t kMaximumLogLines = 500;
 class RootViewController : public uikit::ViewController {
  public:
   std::string className() const override { return "AdHostRootViewController"; }
+  // The host's page scrolls, as a feed with banners in it does.
+  void loadView() override { setView(std::make_shared<uikit::ScrollView>(uikit::Screen::mainScreen().bounds())); }
   void viewDidLoad() override { view()->setBackgroundColor(uikit::Color::whiteColor()); }
 };
 

@@ -392,6 +392,11 @@ void AdServer::handle(const httplib::Request& req, httplib::Response& res) {
                              {"constants", scenario.value("constants", nlohmann::json::object())}};
     // U+2028 and U+2029 are line ends for the page's engine: keep them escaped.
     std::string json = config.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+    // "{base}" in an answer is this server's address too (an ad the page delivers can load
+    // its script from here).
+    const std::string base = baseURL();
+    for (std::size_t at = json.find("{base}"); at != std::string::npos; at = json.find("{base}", at + base.size()))
+      json.replace(at, 6, base);
     res.set_content("var QVRA_CONFIG = " + json + ";\n", "application/javascript");
   } else if (req.path == kAdPath) {
     serveAd(req, scenario, res);
