@@ -4,6 +4,7 @@
 #include "ads/present/ad_app_ad_view_delegate.h"
 #include "ads/present/intrinsic_images.h"
 #include "ads/render/mraid_resize_properties.h"
+#include "ads/services/ad_settings_parameters.h"
 #include "ads/services/geometry.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/system/screen_facts.h"
@@ -201,6 +202,9 @@ std::shared_ptr<QMAInterstitialViewController> QMAInterstitialViewController::in
   vc->initWithAdViewSteps(slot->adView());
   vc->setSlot(slot);
   if (vc->adView_) vc->adView_->setViewController(vc);
+  // The optional analytics library counts the ad as a screen of its own.
+  if (QMAAdSettingsParameters::sharedInstance().settingsServiceEnabled())
+    QMAAdSettingsParameters::nameScreenOfController(vc->runtimeObject(), "Interstitial Ad");
   return vc;
 }
 

@@ -15,6 +15,7 @@
 #include "ads/present/view_controller.h"
 #include "platform/system/device_facts.h"
 #include "platform/system/screen_facts.h"
+#include "ads/services/ad_settings_parameters.h"
 #include "ads/services/logging.h"
 #include "ads/services/test_support.h"
 #include "platform/foundation/log.h"
@@ -561,6 +562,63 @@ TEST_F(OnScreen, TheCloseButtonFollowsCustomCloseAndTheMRAIDClosePosition) {
     EXPECT_FALSE(root->presentedViewController());
   }
   slot->mraid = false;
+}
+
+TEST_F(Takeover, AnInterstitialsControllerNamesItsAnalyticsScreenWithTheSwitchOnAndTheLibraryThere) {
+  // The optional analytics library: screen views that take a name, and its category on the
+  // platform's controllers that answers each controller's screen view.
+  std::vector<std::string> named;
+  std::vector<std::shared_ptr<uikit::ViewController>> asked;
+  auto info = runtime::Class::make("WJQScreenViewInfo");
+  info->addMethod<std::string()>("screenName", [](const runtime::Id&) { return std::string(); });
+  info->addMethod<void(std::string)>("setScreenName:", [&](const runtime::Id&, std::string name) { named.push_back(name); });
+  auto screenView = std::make_shared<runtime::Object>(info);
+  auto category = [&](const runtime::Id& self) -> runtime::Id {
+    auto controller = std::dynamic_pointer_cast<uikit::ViewControllerObject>(self);
+    asked.push_back(controller ? controller->controller() : nullptr);
+    return screenView;
+  };
+  uikit::ViewController::runtimeClass()->addMethod<runtime::Id()>("wjq_screenView", category);
+  auto& settings = QMAAdSettingsParameters::sharedInstance();
+  auto forget = [] { QMAAdSettingsParameters::forgetLibraryLookups(); };
+  forget();
+
+  struct Case {
+    const char* name;
+    bool switchOn, screenViewClass;
+    bool namesIt;
+  };
+  const Case cases[] = {
+      {"switch off", false, true, false},
+      {"no screen-view class", true, false, false},
+      {"switch on, library there", true, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    named.clear();
+    asked.clear();
+    settings.setSettingsServiceEnabled(c.switchOn);
+    if (c.screenViewClass) runtime::objc_registerClassPair(info);
+    auto vc = QMAInterstitialViewController::initWithSlot(slot);
+    ASSERT_TRUE(vc);
+    EXPECT_EQ(named, c.namesIt ? std::vector<std::string>{"Interstitial Ad"} : std::vector<std::string>{});
+    if (c.namesIt) {
+      EXPECT_EQ(asked, std::vector<std::shared_ptr<uikit::ViewController>>{vc});
+    }
+    runtime::objc_disposeClassPair("WJQScreenViewInfo");
+    forget();
+  }
+  // A controller class without the category: nothing is asked, nothing breaks.
+  runtime::objc_disposeClassPair("UIViewController");
+  settings.setSettingsServiceEnabled(true);
+  runtime::objc_registerClassPair(info);
+  named.clear();
+  EXPECT_TRUE(QMAInterstitialViewController::initWithSlot(slot));
+  EXPECT_TRUE(named.empty());
+  runtime::objc_disposeClassPair("WJQScreenViewInfo");
+  runtime::objc_disposeClassPair("UIViewController");
+  settings.setSettingsServiceEnabled(false);
+  forget();
 }
 
 TEST(IntrinsicImages, ArtworkOfItsNominalSizeAtTheScreensDensityAndAnInvisibleCloseImage) {

@@ -8,6 +8,7 @@ struct Lookups {
   std::optional<runtime::Id> tracker;
   std::optional<runtime::Id> screenViewService;
   std::optional<bool> screenViewsAnswerScreenId;
+  std::optional<bool> screenViewsAnswerScreenName;
 };
 
 Lookups& lookups() {
@@ -52,6 +53,28 @@ void QMAAdSettingsParameters::forgetLibraryLookups() {
   l.tracker.reset();
   l.screenViewService.reset();
   l.screenViewsAnswerScreenId.reset();
+  l.screenViewsAnswerScreenName.reset();
+}
+
+bool QMAAdSettingsParameters::screenViewsAnswerScreenName() {
+  auto& l = lookups();
+  std::lock_guard lock(l.lock);
+  if (!l.screenViewsAnswerScreenName) {
+    auto info = runtime::objc_getClass("WJQScreenViewInfo");
+    l.screenViewsAnswerScreenName = info && info->instancesRespondToSelector("screenName");
+  }
+  return *l.screenViewsAnswerScreenName;
+}
+
+void QMAAdSettingsParameters::nameScreenOfController(const runtime::Id& controller, const std::string& name) {
+  if (!sharedInstance().settingsServiceEnabled() || !controller) return;
+  if (!runtime::respondsToSelector(controller, "wjq_screenView") || !screenViewsAnswerScreenName()) return;
+  try {
+    auto screenView = runtime::msgSend<runtime::Id()>(controller, "wjq_screenView");
+    runtime::msgSend<void(std::string)>(screenView, "setScreenName:", name);
+  } catch (const runtime::UnrecognizedSelector&) {
+    // A library of another shape: its screens stay unnamed.
+  }
 }
 
 void QMAAdSettingsParameters::updateClientID() {

@@ -26,6 +26,14 @@ class QMAAdSettingsParameters {
   // the library.
   static std::optional<std::string> currentHitID();
 
+  // Whether the library's screen views can be named (its class "WJQScreenViewInfo" exists
+  // and its instances answer `screenName`); looked up once per process.
+  static bool screenViewsAnswerScreenName();
+  // Names the analytics screen a controller shows, through the library's category on
+  // controllers (`wjq_screenView`, then `setScreenName:` on what it answers), while the
+  // switch is on and the library is there; otherwise nothing.
+  static void nameScreenOfController(const runtime::Id& controller, const std::string& name);
+
   // The library's classes are looked up once per process; tests that register or drop
   // them afterwards make the next use look again.
   static void forgetLibraryLookups();

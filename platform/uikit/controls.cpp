@@ -1,8 +1,10 @@
 #include "platform/uikit/controls.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/foundation/clock.h"
+#include "platform/uikit/graphics_context.h"
 
 namespace uikit {
 
@@ -22,6 +24,19 @@ bool Control::acceptsTouches() const {
   for (auto v = shared_from_this(); v; v = v->superview())
     if (!v->isUserInteractionEnabled()) return false;
   return isEffectivelyVisible();
+}
+
+void ImageView::drawRect(GraphicsContext& ctx, Rect rect) const {
+  if (image_) ctx.drawImage(*image_, rect);
+}
+
+void Button::drawRect(GraphicsContext& ctx, Rect rect) const {
+  if (!image_) return;
+  const Size natural = image_->size();
+  if (!(natural.width > 0) || !(natural.height > 0)) return;
+  const double k = std::min({1.0, rect.width() / natural.width, rect.height() / natural.height});
+  const Size drawn{natural.width * k, natural.height * k};
+  ctx.drawImage(*image_, {rect.midX() - drawn.width / 2, rect.midY() - drawn.height / 2, drawn.width, drawn.height});
 }
 
 bool Switch::userToggle() {

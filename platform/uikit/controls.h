@@ -41,12 +41,14 @@ class Label : public View {
   int numberOfLines_ = 1;
 };
 
+// Draws its image stretched over its bounds.
 class ImageView : public View {
  public:
   using View::View;
   std::string className() const override { return "ImageView"; }
   std::shared_ptr<Image> image() const { return image_; }
   void setImage(std::shared_ptr<Image> image) { image_ = std::move(image); }
+  void drawRect(GraphicsContext& ctx, Rect rect) const override;
 
  private:
   std::shared_ptr<Image> image_;
@@ -94,10 +96,13 @@ class Switch : public Control {
 };
 
 // A button: a title or an image, an accessibility label, and its touch-up-inside actions.
+// It draws its image in its middle at the image's own size, shrunk to fit (no title: the
+// headless UIKit draws no text).
 class Button : public Control {
  public:
   using Control::Control;
   std::string className() const override { return "Button"; }
+  void drawRect(GraphicsContext& ctx, Rect rect) const override;
 
   const std::string& title() const { return title_; }
   void setTitle(std::string title) { title_ = std::move(title); }

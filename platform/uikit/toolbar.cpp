@@ -1,5 +1,8 @@
 #include "platform/uikit/toolbar.h"
 
+#include "platform/uikit/glyphs.h"
+#include "platform/uikit/graphics_context.h"
+
 namespace uikit {
 
 namespace {
@@ -54,6 +57,18 @@ void Toolbar::layoutSubviews() {
     v->setFrame({x, (height - h) / 2, w, h});
     x += w;
   }
+}
+
+void Toolbar::drawRect(GraphicsContext& ctx, Rect rect) const {
+  if (!backgroundColor()) ctx.fillRect(rect, kBarColor);
+  // One device pixel high, whatever the screen's scale.
+  ctx.fillRect({rect.minX(), rect.minY(), rect.width(), 1 / contentScaleFactor()}, kHairlineColor);
+}
+
+void ActivityIndicatorView::drawRect(GraphicsContext& ctx, Rect rect) const {
+  if (!animating_) return;
+  const Color color = style_ == ActivityIndicatorViewStyle::Gray ? Color{0.5, 0.5, 0.5, 1} : Color::whiteColor();
+  if (auto picture = glyphs::spinner(rect.size, contentScaleFactor(), color)) ctx.drawImage(*picture, rect);
 }
 
 }  // namespace uikit

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 
 #include "platform/system/screen_facts.h"
 #include "platform/uikit/application.h"
@@ -13,6 +14,20 @@
 namespace uikit {
 
 ViewController::~ViewController() = default;
+
+runtime::ClassRef ViewController::runtimeClass() {
+  static std::mutex lock;
+  std::lock_guard guard(lock);
+  if (auto cls = runtime::objc_getClass("UIViewController")) return cls;
+  auto cls = runtime::Class::make("UIViewController");
+  runtime::objc_registerClassPair(cls);
+  return cls;
+}
+
+runtime::Id ViewController::runtimeObject() {
+  if (!runtimeObject_) runtimeObject_ = std::make_shared<ViewControllerObject>(runtimeClass(), weak_from_this());
+  return runtimeObject_;
+}
 
 std::shared_ptr<View> ViewController::view() {
   if (!view_ && !loading_) {

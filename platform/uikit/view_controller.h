@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/runtime/runtime.h"
 #include "platform/uikit/view.h"
 #include "platform/uikit/view_controller_transitioning.h"
 
@@ -16,6 +17,19 @@ namespace uikit {
 
 class NavigationController;
 class NavigationItem;
+class ViewController;
+
+// A controller as an object of the runtime: what a category that a library adds to the
+// runtime's class "UIViewController" receives. It holds its controller weakly.
+class ViewControllerObject : public runtime::Object {
+ public:
+  ViewControllerObject(runtime::ClassRef cls, std::weak_ptr<ViewController> controller)
+      : runtime::Object(std::move(cls)), controller_(std::move(controller)) {}
+  std::shared_ptr<ViewController> controller() const { return controller_.lock(); }
+
+ private:
+  std::weak_ptr<ViewController> controller_;
+};
 
 class ViewController : public std::enable_shared_from_this<ViewController> {
  public:
@@ -100,6 +114,13 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   std::shared_ptr<ViewController> presentedViewController() const;
   std::shared_ptr<ViewController> presentingViewController() const { return presenting_.lock(); }
 
+  // The runtime's class of controllers, "UIViewController", registered on first use: a
+  // library adds its category methods to it, and messages to a controller's runtime
+  // object find them.
+  static runtime::ClassRef runtimeClass();
+  // This controller as an object of that class; one per controller, made on first use.
+  runtime::Id runtimeObject();
+
   // Appearance: runs viewWill…/viewDid… when the state changes, passing it on to the
   // children the controller shows and to what it presents.
   void setAppeared(bool appeared, bool animated);
@@ -134,6 +155,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   std::map<const void*, std::shared_ptr<void>> associatedObjects_;
   std::weak_ptr<ViewControllerTransitioningDelegate> transitioningDelegate_;
   std::shared_ptr<ViewControllerContextTransitioning> transition_;
+  runtime::Id runtimeObject_;
 };
 
 }  // namespace uikit

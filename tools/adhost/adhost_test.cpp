@@ -8,11 +8,15 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/uikit/image.h"
 #include "tools/adhost/command.h"
@@ -130,6 +134,24 @@ json scenario() {
          {"secondary_image", {{"url", "{base}/qads/static/img/logo.png"}}},
          {"attribution", {{"text", "Ad"}, {"image", {{"url", "{base}/qads/static/img/badge.png"}}}}},
          {"tracking_urls_and_actions", {{"impression_tracking_urls", {"{base}/ping/native-impression"}}}}}}}};
+  // A content ad to look at: a picture of four colours, a badge on yellow with an orange icon,
+  // and the click trackers of the ad network and of a third party.
+  const json nativeShown = {
+      {"ads",
+       {{{"type", "native"},
+         {"template_id", 1},
+         {"headline", "Garden sale"},
+         {"body", "This week only"},
+         {"call_to_action", "Shop"},
+         {"advertiser", "Garden shop"},
+         {"images", {{{"url", "{base}/creatives/quadrants.png"}}}},
+         {"secondary_image", {{"url", "{base}/qads/static/img/logo.png"}}},
+         {"attribution",
+          {{"text", "Ad"}, {"bg_color", {{"r", 255}, {"g", 204}, {"b", 0}}}, {"image", {{"url", "{base}/qads/static/img/badge.png"}}}}},
+         {"tracking_urls_and_actions",
+          {{"impression_tracking_urls", {"{base}/ping/shown-impression"}},
+           {"quillon_click_tracking_url", "{base}/ping/shown-click"},
+           {"third_party_click_tracking_urls", {"{base}/ping/shown-tracker"}}}}}}}};
   const json nativeCustom = {
       {"ads",
        {{{"type", "native"},
@@ -153,6 +175,7 @@ json scenario() {
             {"minter", {{"response_type", "mediation"}, {"body", mediatedInterstitial.dump()}}},
             {"native-content", {{"response_type", "native"}, {"body", nativeContent.dump()}}},
             {"native-custom", {{"response_type", "native"}, {"body", nativeCustom.dump()}}},
+            {"native-shown", {{"response_type", "native"}, {"body", nativeShown.dump()}}},
             {"wander", {{"body", "<body>Wander<script>location.href='{base}/landing/wander';</script></body>"},
                         {"headers", {{"X-Qvra-Click-Tracking-Urls", "{base}/ping/wander-click"}}}}},
             {"swipe",
@@ -178,6 +201,7 @@ json scenario() {
             {{"when", {{"slotname", "minter"}}}, {"ad", "minter"}},
             {{"when", {{"slotname", "native-content"}}}, {"ad", "native-content"}},
             {{"when", {{"slotname", "native-custom"}}}, {"ad", "native-custom"}},
+            {{"when", {{"slotname", "native-shown"}}}, {"ad", "native-shown"}},
             {{"when", {{"slotname", "wander"}}}, {"ad", "wander"}},
             {{"when", {{"slotname", "store"}}}, {"ad", "store"}},
             {{"when", {{"slotname", "swipe"}}}, {"ad", "swipe"}},
@@ -373,6 +397,29 @@ Pixel pixelAt(const uikit::Image& image, std::uint32_t x, std::uint32_t y) {
   return {image.rgba()[at], image.rgba()[at + 1], image.rgba()[at + 2], image.rgba()[at + 3]};
 }
 
+// The pixel at a point of a picture `scale` device pixels per point large (the middle of
+// its device pixel).
+Pixel pixelAtPoint(const uikit::Image& image, std::uint32_t scale, double x, double y) {
+  return pixelAt(image, std::uint32_t(x * scale + scale / 2.0), std::uint32_t(y * scale + scale / 2.0));
+}
+// Opaque and within a few steps of the colour (a browser engine's drawing rounds).
+bool near(const Pixel& p, int r, int g, int b) {
+  return p[3] == 255 && std::abs(p[0] - r) <= 6 && std::abs(p[1] - g) <= 6 && std::abs(p[2] - b) <= 6;
+}
+std::string text(const Pixel& p) {
+  return std::to_string(p[0]) + " " + std::to_string(p[1]) + " " + std::to_string(p[2]) + " " + std::to_string(p[3]);
+}
+// The darkest grey level (mean of red, green and blue) of the rectangle's pixels, in points.
+int darkest(const uikit::Image& image, std::uint32_t scale, double x0, double y0, double x1, double y1) {
+  int least = 255;
+  for (auto y = std::uint32_t(y0 * scale); y < std::uint32_t(y1 * scale); ++y)
+    for (auto x = std::uint32_t(x0 * scale); x < std::uint32_t(x1 * scale); ++x) {
+      const Pixel p = pixelAt(image, x, y);
+      least = std::min(least, (p[0] + p[1] + p[2]) / 3);
+    }
+  return least;
+}
+
 TEST_F(AdHostTest, SnapshotsAreTheScreensPixelsOrOneAdsAsPNG) {
   const auto screenFile = root_ / "screen.png", adFile = root_ / "b1.png";
   expect("banner b1", "ok b1");
@@ -549,7 +596,89 @@ TEST_F(AdHostTest, TheInAppBrowserOverABannerAndOverAnInterstitialTellsTheHostOn
                                "QMAInterstitialViewController from AdHostRootViewController with trace: ()");
 }
 
+TEST_F(AdHostTest, TheInAppBrowserShowsTheLandingPageOverTheHostWithItsToolbar) {
+  const auto file = root_ / "browser.png";
+  expect("banner b1", "ok b1");
+  expect("load b1", "ok loading b1");
+  expect("wait b1", "ok b1 adViewDidReceiveAd:");
+  expect("browse b1 " + server_->baseURL() + "/creatives/landing.html", "ok b1 full screen: QMABrowserViewController");
+  std::string screen;
+  for (int i = 0; i < 200 && screen.find("[Reload]") == std::string::npos; ++i) {
+    send("clock advance 0.01");
+    screen = send("screen");
+  }
+  ASSERT_NE(screen.find("toolbar [Back off] [Forward off] [Reload] [View in Safari] [Done]"), std::string::npos) << screen;
+  expect("snapshot " + file.string(), "ok snapshot screen ");
+  auto shot = readPNG(file);
+  ASSERT_TRUE(shot);
+  const std::uint32_t scale = shot->pixelWidth() / 375;
+  ASSERT_GE(scale, 1u);
+  auto at = [&](double x, double y) { return pixelAtPoint(*shot, scale, x, y); };
+  // The landing page above the toolbar, where the host's banner and white root view were:
+  // its amber header band, then its blue page down to the toolbar.
+  using Points = std::vector<std::pair<double, double>>;
+  for (auto [x, y] : Points{{200, 45}, {360, 100}})
+    EXPECT_TRUE(near(at(x, y), 245, 180, 0)) << x << "," << y << ": " << text(at(x, y));
+  for (auto [x, y] : Points{{200, 130}, {200, 400}, {360, 618}})
+    EXPECT_TRUE(near(at(x, y), 30, 110, 200)) << x << "," << y << ": " << text(at(x, y));
+  // The toolbar along the bottom 43 points: the bar between its items; back and forward
+  // (nowhere to go) faded, reload and done in the bar's black.
+  for (double x : {55.0, 140.0, 300.0}) EXPECT_EQ(at(x, 650), (Pixel{247, 247, 247, 255})) << x;
+  const int back = darkest(*shot, scale, 0, 626, 27, 667), done = darkest(*shot, scale, 331, 626, 375, 667);
+  EXPECT_GT(back, 100);
+  EXPECT_LT(back, 200);
+  EXPECT_LT(darkest(*shot, scale, 165, 626, 193, 667), 40) << "reload";
+  EXPECT_LT(done, 40);
+  expect("close", "ok closed QMABrowserViewController");
+}
+
 }  // namespace
+
+TEST_F(AdHostTest, ANativeAdsSnapshotShowsItsPicturesAndBadgeAndItsClickReachesTheServer) {
+  const auto file = root_ / "native.png";
+  expect("native n1 content unit native-shown", "ok loading n1");
+  expect("wait n1", "ok n1 adLoader:didReceiveNativeContentAd: content headline=\"Garden sale\"");
+  // Where the badge stands, from the snapshot in words.
+  const std::string words = send("snapshot n1");
+  const auto badgeAt = words.find("; badge at ");
+  ASSERT_NE(badgeAt, std::string::npos) << words;
+  double bx = 0, by = 0, bw = 0, bh = 0;
+  ASSERT_EQ(std::sscanf(words.c_str() + badgeAt + 11, "%lf,%lf %lfx%lf", &bx, &by, &bw, &bh), 4) << words;
+
+  expect("snapshot n1 " + file.string(), "ok snapshot n1 ");
+  auto shot = readPNG(file);
+  ASSERT_TRUE(shot);
+  const std::uint32_t scale = shot->pixelWidth() / 320;
+  ASSERT_GE(scale, 1u);
+  EXPECT_EQ(shot->pixelHeight(), 150 * scale);
+  auto expectColour = [&](double x, double y, int r, int g, int b, const char* what) {
+    const Pixel p = pixelAtPoint(*shot, scale, x, y);
+    EXPECT_TRUE(near(p, r, g, b)) << what << " at " << x << "," << y << ": " << text(p);
+  };
+  // The picture stretched over the image view at 8,66 150 x 78: its four quadrants.
+  expectColour(45, 85, 0xe6, 0x1e, 0x1e, "image, top left");
+  expectColour(120, 85, 0x1e, 0xc8, 0x3c, "image, top right");
+  expectColour(45, 125, 0x28, 0x46, 0xdc, "image, bottom left");
+  expectColour(120, 125, 0xfa, 0xc8, 0x14, "image, bottom right");
+  expectColour(186, 86, 240, 160, 20, "logo");
+  // The badge in the top-right corner: yellow, its orange icon at its right end.
+  EXPECT_NEAR(bx + bw, 320, 0.01);
+  EXPECT_NEAR(by, 0, 0.01);
+  expectColour(bx + 1, by + bh / 2, 255, 204, 0, "badge");
+  expectColour(bx + bw - 3, by + bh / 2, 240, 160, 20, "badge icon");
+  // Nothing where the host put no view.
+  EXPECT_EQ(pixelAtPoint(*shot, scale, 300, 80)[3], 0);
+
+  // A tap on the headline is a click: the support page's trackers reach the server.
+  expect("tap n1 headline", "ok tapped n1 headline (asset 1001)");
+  EXPECT_EQ(hits("/ping/shown-tracker"), 1u);
+
+  expect("native n2 custom unit native-custom templates 10063", "ok loading n2");
+  expect("wait n2", "ok n2 adLoader:didReceiveNativeCustomTemplateAd:");
+  expect("snapshot n2 " + file.string(), "error: n2 has no view: the host lays it out");
+  expect("native n3 content unit native-shown", "ok loading n3");
+  expect("snapshot n3 " + file.string(), "error: n3 has no native ad yet");
+}
 
 TEST_F(AdHostTest, NativeAdsAreReceivedWithTheirAssetsShownAndTapped) {
   expect("native n1 content unit native-content", "ok loading n1 QMAAdLoader types=content unit=native-content");

@@ -550,8 +550,15 @@ struct TextDriver::Impl {
   }
 
   // The view an ad shows itself in: a banner's view, the full-screen view of a presented
-  // interstitial or reward video, the host's own view of a full-screen ad it draws.
+  // interstitial or reward video, the host's own view of a full-screen ad it draws, the
+  // native ad view of a native content or app-install ad.
   std::shared_ptr<View> viewOfAd(const HostedAd& hosted, std::string* why) {
+    if (hosted.kind == HostedAd::Kind::Native) {
+      if (!hosted.nativeAd) *why = hosted.name + " has no native ad yet";
+      else if (!hosted.nativeView) *why = hosted.name + " has no view: the host lays it out";
+      else if (!hosted.nativeView->window()) *why = hosted.name + " is not placed";
+      return why->empty() ? hosted.nativeView : nullptr;
+    }
     if (hosted.banner) {
       if (!hosted.banner->window()) *why = hosted.name + " is not placed";
       return hosted.banner->window() ? hosted.banner : nullptr;

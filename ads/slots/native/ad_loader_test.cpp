@@ -96,6 +96,7 @@ TEST_F(AdLoader, ContentAdEndToEndWithItsAssetsAndImpression) {
   body["images"] = nlohmann::json::array({image("photo.png")});
   body["secondary_image"] = image("logo.png");
   body["attribution"] = {{"text", "Ad"}, {"image", image("badge.png")}};
+  body["tracking_urls_and_actions"]["third_party_click_tracking_urls"] = {"{base}/click/tracker"};
   auto loader = loadNative({{"ads", {body}}});
   ASSERT_TRUE(pumpUntilHeard());
   ASSERT_EQ(host->heard, std::vector<std::string>{"content"});
@@ -118,16 +119,22 @@ TEST_F(AdLoader, ContentAdEndToEndWithItsAssetsAndImpression) {
   drainMain();
   EXPECT_EQ(server->requestsForPath("/imp/native").size(), 1u);
 
-  // A click goes to the support page in the ad's slot, which answers with the click ping.
+  // A click goes to the support page in the ad's slot, which answers with the ad network's
+  // click ping ("click", followed by the slot's opener handler where one is in the list, else
+  // posted unclaimed) and the third party's tracker ("httpTrack"), which reaches the server.
   std::vector<std::string> answers;
   auto token = foundation::NotificationCenter::defaultCenter().addObserverForName(
       "click", ad->slot()->adView().get(), nullptr,
       [&](const foundation::Notification& n) { answers.push_back(*foundation::stringForKey(n.userInfo, "u")); });
   ad->performClickOnViewAssetNameEnvironment(nullptr, std::string("1001"), std::nullopt);
+  ASSERT_TRUE(pump([&] { return !server->requestsForPath("/click/tracker").empty(); }));
   ASSERT_TRUE(pump([&] { return !answers.empty() || !server->requestsForPath("/click/native").empty(); }));
   foundation::NotificationCenter::defaultCenter().removeObserver(token);
+  EXPECT_EQ(server->requestsForPath("/click/tracker").size(), 1u);
   if (!answers.empty()) {
     EXPECT_EQ(answers[0], server->baseURL() + "/click/native?asset=1001");
+  } else {
+    EXPECT_EQ(server->requestsForPath("/click/native")[0].query, "asset=1001");
   }
 }
 

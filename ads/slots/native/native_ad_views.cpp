@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ads/services/geometry.h"
+#include "platform/runtime/runtime.h"
 #include "platform/dispatch/thread_checks.h"
 
 namespace {
@@ -232,6 +233,28 @@ void QMANativeAdViewPolicy::stopMonitoring() {
 }
 
 // ---- the views
+
+void QMANativeAdView::registerClasses() {
+  auto add = [](const char* name, auto make) {
+    if (runtime::objc_getClass(name)) return;
+    auto cls = runtime::Class::make(name);
+    for (const char* selector : {"initWithFrame:", "initWithCoder:"})
+      cls->addClassMethod<std::shared_ptr<uikit::View>(uikit::Rect)>(
+          selector, [make](uikit::Rect frame) -> std::shared_ptr<uikit::View> { return make(frame); });
+    runtime::objc_registerClassPair(cls);
+  };
+  add("QMANativeContentAdView", [](uikit::Rect frame) { return QMANativeContentAdView::initWithCoder(frame); });
+  add("QMANativeAppInstallAdView", [](uikit::Rect frame) { return QMANativeAppInstallAdView::initWithCoder(frame); });
+}
+
+namespace {
+// The image that holds the views registers them as it loads (it is linked whole), before a
+// host can read a layout file.
+const bool classesRegistered = [] {
+  QMANativeAdView::registerClasses();
+  return true;
+}();
+}  // namespace
 
 void QMANativeAdView::setUpPolicy(const char* iconAssetName, const char* textAssetName) {
   nativeAdViewPolicy_ = QMANativeAdViewPolicy::initWithAdViewAttributionIconAssetNameAttributionTextAssetName(

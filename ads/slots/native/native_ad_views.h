@@ -135,6 +135,12 @@ struct QMANativeAppInstallAdAssetIDs {
 // What both views share: the policy, created with the view.
 class QMANativeAdView : public uikit::View {
  public:
+  // Both views as classes of the runtime, found by name as a layout file names its views:
+  // each answers the class messages "initWithFrame:" and "initWithCoder:" (a frame; the
+  // one the file gives) with a new view (std::shared_ptr<uikit::View>). Done as the image
+  // that holds the views loads; again it changes nothing.
+  static void registerClasses();
+
   const std::shared_ptr<QMANativeAdViewPolicy>& nativeAdViewPolicy() const { return nativeAdViewPolicy_; }
   void layoutSubviews() override;
   void didMoveToSuperview() override;

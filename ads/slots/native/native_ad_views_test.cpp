@@ -2,6 +2,7 @@
 
 #include "ads/slots/native/native_ad_views.h"
 #include "ads/slots/native/native_test_support.h"
+#include "platform/runtime/runtime.h"
 #include "platform/uikit/window.h"
 
 using namespace native_test;
@@ -147,6 +148,26 @@ TEST_F(NativeAdViews, ImpressionOnceTheViewIsOnScreen) {
   }
   EXPECT_TRUE(later->hasRecordedImpression());
   EXPECT_FALSE(offScreen->nativeAdViewPolicy()->impressionMonitor());
+}
+
+TEST(NativeAdViewClasses, AreFoundByNameAndMakeTheirViewsWithTheFrameGiven) {
+  for (const char* name : {"QMANativeContentAdView", "QMANativeAppInstallAdView"}) {
+    SCOPED_TRACE(name);
+    auto cls = runtime::objc_getClass(name);
+    ASSERT_TRUE(cls);
+    for (const char* selector : {"initWithFrame:", "initWithCoder:"}) {
+      auto view = runtime::msgSendClass<std::shared_ptr<uikit::View>(uikit::Rect)>(cls, selector, uikit::Rect{5, 6, 300, 250});
+      ASSERT_TRUE(view) << selector;
+      EXPECT_EQ(view->className(), name);
+      EXPECT_EQ(view->frame(), (uikit::Rect{5, 6, 300, 250}));
+      auto native = std::dynamic_pointer_cast<QMANativeAdView>(view);
+      ASSERT_TRUE(native && native->nativeAdViewPolicy()) << "a working native ad view, with its policy and badge";
+      EXPECT_EQ(native->nativeAdViewPolicy()->attributionView()->superview(), view);
+    }
+  }
+  auto before = runtime::objc_getClass("QMANativeContentAdView");
+  QMANativeAdView::registerClasses();  // again: the same classes stay
+  EXPECT_EQ(runtime::objc_getClass("QMANativeContentAdView"), before);
 }
 
 }  // namespace
