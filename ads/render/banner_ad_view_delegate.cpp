@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "ads/render/ad_app_qomb_handler.h"
 #include "ads/render/app_event_qomb_handler.h"
 #include "ads/services/absolute_time.h"
 #include "platform/dispatch/thread_checks.h"
@@ -23,8 +24,11 @@ std::shared_ptr<QMABannerAdViewDelegate> QMABannerAdViewDelegate::initWithSlot(s
   auto delegate = std::make_shared<QMABannerAdViewDelegate>();
   delegate->slot_ = slot;
   if (delegate->opener()) delegate->opener()->setSlot(slot);
-  // After the base handlers: app events from the creative, then the page's delay.
+  // After the base handlers: app events from the creative, the web-app controller's
+  // settings (an interstitial's creative may send them while it loads), then the page's
+  // delay.
   delegate->addQOMBHandler(QMAAppEventQOMBHandler::initWithSlot(slot.lock()));
+  delegate->addQOMBHandler(QMAAdAppQOMBHandler::init());
   delegate->addQOMBHandler(
       QMADelayPageLoadQOMBHandler::initWithDelegate(std::static_pointer_cast<QMADelayLoadDelegate>(delegate)));
   return delegate;
