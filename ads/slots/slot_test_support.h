@@ -85,6 +85,7 @@ struct SlotFixture : model_test::ModelTest {
   std::shared_ptr<Owner> owner = std::make_shared<Owner>();
   std::vector<std::string> logLines;
   std::mutex logMutex;
+  std::vector<std::weak_ptr<QMASlot>> madeSlots;
   foundation::LogSink previousSink;
 
   void SetUp() override {
@@ -102,7 +103,18 @@ struct SlotFixture : model_test::ModelTest {
     useScenario(nlohmann::json::object());
   }
   void TearDown() override {
+    // A slot the test still holds somewhere (a timer, a connection) must not load on into
+    // the next test: its fetch time-out would end there and hand back an interceptor share
+    // the next test counts, and its state handler points into this test's frame.
+    for (const auto& weak : madeSlots) {
+      if (auto slot = weak.lock()) {
+        slot->setStateChangeHandler(nullptr);
+        slot->cancelPendingActions();
+      }
+    }
+    madeSlots.clear();
     drainMain();
+    QMAMRAIDInterceptor::resetCanInitWithRequestCounter();
     if (server) server->stop();
     unsetenv("WARDVANE_AD_NETWORK_URL");
     QMASlot::setClickSignalSource(nullptr);
@@ -138,6 +150,7 @@ struct SlotFixture : model_test::ModelTest {
   std::shared_ptr<QMASlot> makeSlot(std::vector<std::int64_t>* states = nullptr, bool interstitial = false,
                                     uikit::Rect frame = {{0, 0}, {320, 50}}) {
     auto slot = QMASlot::initWithFrame(frame);
+    madeSlots.push_back(slot);
     slot->setSlotDelegate(owner);
     slot->setAdEventDelegate(owner);
     slot->setAdKeyDelegate(owner);

@@ -198,10 +198,29 @@ class AdHostTest : public ::testing::Test {
     const std::string answer = send(line);
     EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
   }
+  // The screen print once it holds `text`. Each turn lets 10 ms of real time pass and moves
+  // the hand clock 0.01 s, for the pages' short timers, until `clockLimit` seconds have been
+  // moved (kept under any reload interval); the wall clock bounds the whole wait, since a
+  // busy machine renders slowly.
+  std::string screenUntil(const std::string& text, double clockLimit) {
+    std::string screen = send("screen");
+    double moved = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
+    while (screen.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (moved < clockLimit) {
+        send("clock advance 0.01");
+        moved += 0.01;
+      }
+      screen = send("screen");
+    }
+    return screen;
+  }
   // The requests of the path the server has seen, once at least `atLeast` came (pings go
-  // out in the background; this waits for real I/O, at most 10 s, and moves no clock).
+  // out in the background; this waits for real I/O, at most 30 s, and moves no clock).
   std::size_t hits(const std::string& path, std::size_t atLeast = 1) const {
-    for (int i = 0; i < 1000 && server_->requestsForPath(path).size() < atLeast; ++i)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline && server_->requestsForPath(path).size() < atLeast)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return server_->requestsForPath(path).size();
   }
@@ -266,12 +285,7 @@ TEST_F(AdHostTest, MessagesTheHostDoesNotImplementAreNotSentButTheAdIsShown) {
   expect("load b1", "ok loading");
   // The ad arrives on screen (the hand clock moved along for the pages' short timers); its
   // delegate hears nothing of it.
-  std::string screen;
-  for (int i = 0; i < 500 && screen.find("shows \"Ad one Buy\"") == std::string::npos; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    send("clock advance 0.01");
-    screen = send("screen");
-  }
+  const std::string screen = screenUntil("shows \"Ad one Buy\"", 20);
   EXPECT_NE(screen.find("shows \"Ad one Buy\""), std::string::npos) << screen;
   EXPECT_EQ(send("events b1"), "ok events");
 }
@@ -455,11 +469,7 @@ TEST_F(AdHostTest, AutoClickProtectionKeepsAnUntouchedAdFromLeavingTheApplicatio
   expect("banner open unit store", "ok open");
   expect("load open", "ok loading open");
   expect("wait open adViewDidReceiveAd", "ok open adViewDidReceiveAd:");
-  std::string screen;
-  for (int i = 0; i < 200 && screen.find("; opened itms-apps://itunes.example/app/1") == std::string::npos; ++i) {
-    send("clock advance 0.01");
-    screen = send("screen");
-  }
+  std::string screen = screenUntil("; opened itms-apps://itunes.example/app/1", 10);
   EXPECT_NE(screen.find("; opened itms-apps://itunes.example/app/1"), std::string::npos) << screen;
   expect("remove open", "ok");
 
@@ -484,11 +494,7 @@ TEST_F(AdHostTest, TheInAppBrowserOverABannerAndOverAnInterstitialTellsTheHostOn
   expect("wait b1", "ok b1 adViewWillPresentScreen:");
   EXPECT_GE(hits("/landing/page"), 1u);
   EXPECT_EQ(hits("/ping/click"), 1u);  // opening the browser is a click
-  std::string screen;
-  for (int i = 0; i < 200 && screen.find("[Reload]") == std::string::npos; ++i) {
-    send("clock advance 0.01");
-    screen = send("screen");
-  }
+  std::string screen = screenUntil("[Reload]", 10);
   EXPECT_NE(screen.find("full screen QMABrowserViewController shows \"\" toolbar [Back off] [Forward off] [Reload] "
                         "[View in Safari] [Done]"),
             std::string::npos)

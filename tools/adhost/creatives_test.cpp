@@ -82,10 +82,11 @@ class CreativesTest : public ::testing::Test {
     const std::string answer = send(line);
     EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
   }
-  // The query of the first request to `path`, once it came (at most 10 s of real I/O);
+  // The query of the first request to `path`, once it came (at most 30 s of real I/O);
   // "<none>" when none did.
   std::string beacon(const std::string& path) const {
-    for (int i = 0; i < 1000 && server_->requestsForPath(path).empty(); ++i)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline && server_->requestsForPath(path).empty())
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const auto requests = server_->requestsForPath(path);
     return requests.empty() ? "<none>" : requests.front().query;
