@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "tools/adserver/ad_server.h"
 #include "tools/testsupport/driven_process.h"
@@ -43,17 +44,23 @@ class OpenerLinks : public ::testing::Test {
     const std::string answer = send(line);
     EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
   }
-  // The screen's line once it names `what` (the page's messages take a turn of the host's
-  // loop or two to arrive).
-  std::string screenShowing(const std::string& what) {
+  // Asks `line` until its answer holds `what` (the page's messages take a turn of the
+  // host's loop or two, and a presentation its animation, to arrive), at most 30 s of real
+  // time; the hand clock moves 0.1 s a try, 3 s at most. The last answer.
+  std::string askUntil(const std::string& line, const std::string& what) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::string answer;
-    for (int i = 0; i < 50; ++i) {
-      answer = send("screen");
-      if (answer.find(what) != std::string::npos) return answer;
-      send("clock advance 0.1");
+    for (int tries = 0;; ++tries) {
+      answer = send(line);
+      if (answer.find(what) != std::string::npos || std::chrono::steady_clock::now() >= deadline) return answer;
+      if (tries < 30) {
+        send("clock advance 0.1");
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
     }
-    return answer;
   }
+  std::string screenShowing(const std::string& what) { return askUntil("screen", what); }
 
   std::filesystem::path root_;
   std::unique_ptr<adserver::AdServer> server_;
@@ -66,31 +73,29 @@ TEST_F(OpenerLinks, MailTextStoreAndPurchaseLinksOpenInsideTheHost) {
   expect("wait shop adViewDidReceiveAd", "ok shop adViewDidReceiveAd:");
   expect("clock advance 1", "ok clock");
 
-  expect("tap shop 0", "ok tapped shop link 0 mailto:shop@example.com");
-  EXPECT_NE(screenShowing("full screen MFMailComposeViewController").find("full screen MFMailComposeViewController"),
-            std::string::npos);
-  expect("wait shop adViewWillPresentScreen", "ok shop adViewWillPresentScreen:");
-  expect("close", "ok closed MFMailComposeViewController");
-  expect("wait shop adViewDidDismissScreen", "ok shop adViewDidDismissScreen:");
-
-  expect("tap shop 1", "ok tapped shop link 1 sms:5550100,5550101");
-  EXPECT_NE(screenShowing("full screen MFMessageComposeViewController").find("MFMessageComposeViewController"),
-            std::string::npos);
-  expect("close", "ok closed MFMessageComposeViewController");
-
-  expect("tap shop 2", "ok tapped shop link 2 qomb://opener/open?a=in_app_store");
-  EXPECT_NE(screenShowing("full screen SKStoreProductViewController").find("SKStoreProductViewController"),
-            std::string::npos);
-  expect("close", "ok closed SKStoreProductViewController");
-  EXPECT_EQ(screenShowing("xxx").find("full screen"), std::string::npos) << "every screen the ad opened has gone";
+  struct Link {
+    const char* tap;
+    const char* screen;
+  } links[] = {
+      {"ok tapped shop link 0 mailto:shop@example.com", "MFMailComposeViewController"},
+      {"ok tapped shop link 1 sms:5550100,5550101", "MFMessageComposeViewController"},
+      {"ok tapped shop link 2 qomb://opener/open?a=in_app_store", "SKStoreProductViewController"},
+  };
+  for (std::size_t i = 0; i < std::size(links); ++i) {
+    SCOPED_TRACE(links[i].screen);
+    expect("tap shop " + std::to_string(i), links[i].tap);
+    // Each screen takes over the host's screen and gives it back, as a full-screen ad does.
+    expect("wait shop adViewWillPresentScreen", "ok shop adViewWillPresentScreen:");
+    const std::string shown = std::string("full screen ") + links[i].screen;
+    EXPECT_NE(screenShowing(shown).find(shown), std::string::npos);
+    expect("close", std::string("ok closed ") + links[i].screen);
+    expect("wait shop adViewDidDismissScreen", "ok shop adViewDidDismissScreen:");
+  }
+  EXPECT_EQ(send("screen").find("full screen"), std::string::npos) << "every screen the ad opened has gone";
 
   // No purchase delegate in this host: the offer is refused with the public log line.
   expect("tap shop 3", "ok tapped shop link 3 qomb://opener/open?a=in_app_purchase");
-  std::string log;
-  for (int i = 0; i < 50 && log.find("in-app purchase delegate") == std::string::npos; ++i) {
-    send("clock advance 0.1");
-    log = send("log");
-  }
+  const std::string log = askUntil("log", "in-app purchase delegate");
   EXPECT_NE(log.find("You must set the in-app purchase delegate. Transaction cannot be completed."), std::string::npos)
       << log;
 }
