@@ -56,6 +56,18 @@ std::optional<std::string> parameter(const foundation::Dictionary& parameters, c
   return value ? std::optional<std::string>(*value) : std::nullopt;
 }
 
+// A composer that will not be shown lets its delegate proxy go, which otherwise keeps
+// itself and the composer for as long as the composer is up.
+void abandonComposer(const std::shared_ptr<uikit::ViewController>& controller) {
+  if (auto mail = std::dynamic_pointer_cast<messageui::MFMailComposeViewController>(controller)) {
+    if (auto proxy = std::dynamic_pointer_cast<QMAMailComposeDelegateProxy>(mail->mailComposeDelegate()))
+      proxy->stopProxying();
+  } else if (auto text = std::dynamic_pointer_cast<messageui::MFMessageComposeViewController>(controller)) {
+    if (auto proxy = std::dynamic_pointer_cast<QMAMessageComposeDelegateProxy>(text->messageComposeDelegate()))
+      proxy->stopProxying();
+  }
+}
+
 }  // namespace
 
 void QMAOpener::presentComposerController(const std::shared_ptr<uikit::ViewController>& controller) {
@@ -65,13 +77,20 @@ void QMAOpener::presentComposerController(const std::shared_ptr<uikit::ViewContr
 
 void QMAOpener::presentComposerControllerAttempt(const std::shared_ptr<uikit::ViewController>& controller,
                                                  int attemptsLeft) {
-  if (!controller || !shouldPerformOpenAction()) return;
+  if (!controller) return;
+  if (!shouldPerformOpenAction()) {
+    abandonComposer(controller);
+    return;
+  }
   // A full-screen ad on its way in takes no touches yet: the composer waits for it. A
   // bounded wait, and only while the ad is still coming: one giving the screen back never
   // takes touches again.
   if (auto fullScreen = std::dynamic_pointer_cast<QMAViewController>(viewController());
       fullScreen && !fullScreen->view()->isUserInteractionEnabled()) {
-    if (attemptsLeft <= 1 || !fullScreen->isHoldingItself()) return;
+    if (attemptsLeft <= 1 || !fullScreen->isHoldingItself()) {
+      abandonComposer(controller);
+      return;
+    }
     std::weak_ptr<QMAOpener> weak = shared_from_this();
     dispatch::after(kComposerRetryInterval, dispatch::Queue::main(), [weak, controller, attemptsLeft] {
       if (auto opener = weak.lock()) opener->presentComposerControllerAttempt(controller, attemptsLeft - 1);
@@ -81,7 +100,10 @@ void QMAOpener::presentComposerControllerAttempt(const std::shared_ptr<uikit::Vi
   auto proxy = QMAOverlayProxy::overlayProxyForViewController(controller);
   if (!proxy) {
     proxy = QMAOverlayProxy::initWithViewController(controller);
-    if (!proxy) return;
+    if (!proxy) {
+      abandonComposer(controller);
+      return;
+    }
     proxy->setSlot(presentationSlot());
   }
   auto self = shared_from_this();
@@ -91,6 +113,8 @@ void QMAOpener::presentComposerControllerAttempt(const std::shared_ptr<uikit::Vi
   proxy->presentFromViewControllerCompletion(viewController(), [weak] {
     if (auto opener = weak.lock()) opener->didOpenInApp();
   });
+  // Nothing to present from, or the platform refused: the composer never shows.
+  if (!controller->presentingViewController()) abandonComposer(controller);
 }
 
 void QMAOpener::openEmailComposer(const net::URL& url) {
