@@ -1,6 +1,7 @@
 #include "ads/present/ad_app_ad_view_delegate.h"
 
 #include "ads/present/ad_app_view_controller.h"
+#include "ads/render/ad_app_qomb_handler.h"
 #include "ads/render/app_event_qomb_handler.h"
 #include "ads/render/mraid_interceptor.h"
 #include "ads/services/absolute_time.h"
@@ -24,6 +25,7 @@ std::shared_ptr<QMAAdAppAdViewDelegate> QMAAdAppAdViewDelegate::initWithAdAppVie
   delegate->webAppViewController_ = controller;
   auto slot = controller ? controller->slot() : nullptr;
   auto type = slot ? slot->adType() : nullptr;
+  delegate->addQOMBHandler(QMAAdAppQOMBHandler::init());
   if (type && type->isInterstitial()) delegate->addQOMBHandler(QMAAppEventQOMBHandler::initWithSlot(slot));
   return delegate;
 }

@@ -3,6 +3,7 @@
 #include "ads/model/request.h"
 #include "ads/present/ad_app_ad_view_delegate.h"
 #include "ads/present/intrinsic_images.h"
+#include "ads/present/overlay_presenters.h"
 #include "ads/render/mraid_resize_properties.h"
 #include "ads/services/ad_settings_parameters.h"
 #include "ads/services/geometry.h"
@@ -55,6 +56,11 @@ void QMAAdAppViewController::setUseCustomClose(bool use) {
   if (use == useCustomClose_) return;
   useCustomClose_ = use;
   updateCloseButtonVisibilityAndImage();
+}
+
+void QMAAdAppViewController::setTransparentBackgroundPresentation(bool transparent) {
+  WV_DCHECK_MAIN_THREAD();
+  setPresenter(transparent ? QMATransparentOverlayPresenter::init() : nullptr);
 }
 
 void QMAAdAppViewController::setCustomClosePosition(std::int64_t position) {

@@ -17,12 +17,13 @@
 #include <string>
 
 #include "ads/present/view_controller.h"
+#include "ads/render/ad_app_qomb_handler.h"
 #include "ads/render/ad_view.h"
 #include "platform/uikit/controls.h"
 
 class QMAAdAppAdViewDelegate;
 
-class QMAAdAppViewController : public QMAViewController {
+class QMAAdAppViewController : public QMAViewController, public QMAAdAppScreen {
  public:
   static constexpr double kCloseButtonSide = 32;
   static constexpr const char* kCloseButtonAccessibilityLabel = "Close Advertisement";
@@ -40,7 +41,9 @@ class QMAAdAppViewController : public QMAViewController {
   bool useCustomClose() const { return useCustomClose_; }
   // The creative draws its own close control: the close button leaves the view (an MRAID
   // creative keeps an invisible close area).
-  void setUseCustomClose(bool use);
+  void setUseCustomClose(bool use) override;
+  // The transparent overlay presenter, or none (the modal one is made at presentation).
+  void setTransparentBackgroundPresentation(bool transparent) override;
   // The MRAID close position (codes of QMAMRAIDResizeProperties).
   std::int64_t customClosePosition() const { return customClosePosition_; }
   void setCustomClosePosition(std::int64_t position);

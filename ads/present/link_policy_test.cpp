@@ -96,10 +96,16 @@ TEST_F(LinkPolicy, EachSchemeLoadsOrGoesWhereItBelongs) {
   delegate->setFileAccessAllowed(true);
   EXPECT_TRUE(decide("file:///etc/hosts"));
   drainMain();
-  // Only the other application's link left the application.
+  // Only the other application's link left the application; the mail link opened the mail
+  // composer in it (the message link then found the screen taken).
   ASSERT_EQ(app->openedURLs().size(), openedBefore + 1);
   EXPECT_EQ(app->openedURLs().back(), "itms-apps://itunes.example/app/1");
-  EXPECT_EQ(slot->calls, (std::vector<std::string>{"ping", "leave"}));
+  EXPECT_EQ(slot->calls, (std::vector<std::string>{"ping", "ping", "leave"}));
+  auto mail = std::dynamic_pointer_cast<messageui::MFMailComposeViewController>(root->presentedViewController());
+  ASSERT_TRUE(mail);
+  EXPECT_EQ(mail->toRecipients(), std::vector<std::string>{"someone@example.com"});
+  mail->finishWithResult(messageui::MFMailComposeResultCancelled);
+  ASSERT_TRUE(qma_test::pumpMainLoop([&] { return !root->presentedViewController(); }));
   auto opener = std::dynamic_pointer_cast<QMAOpener>(delegate->opener());
   ASSERT_TRUE(opener);
   EXPECT_EQ(opener->navigationURL(), "file:///etc/hosts");

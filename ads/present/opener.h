@@ -4,8 +4,12 @@
 // gate that refuses opens the user did not cause, leaving the application for another one
 // (after a confirmation for the URL schemes that call for one), the in-app browser, the
 // supplemental web app (from a URL or HTML) and the MRAID expand and resize of the ad's own
-// view. Every successful open pings the ad's click URLs. Store pages and purchases,
-// composers and calendar events are this class's later work.
+// view; store product pages inside the application (loaded ahead into a small cache when the
+// creative asks) and in-app purchase offers; the mail and message composers of "mailto"
+// and "sms" links and the event editor of an MRAID calendar event. Store pages, composers
+// and the editor are shown through overlay proxies, so they take part in the slot's
+// intermission. Every successful open pings the ad's click URLs, once the screen it opened
+// is up.
 //
 // Threads: main thread only (checked). The system's openURL runs as a later operation of
 // the main operation queue, so the slot's leave-application steps come first.
@@ -17,17 +21,25 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "ads/render/ad_view_opener.h"
+#include "platform/eventkit/event_edit_view_controller.h"
+#include "platform/messageui/compose_view_controller.h"
 #include "platform/net/url.h"
+#include "platform/storekit/store_product_view_controller.h"
 #include "platform/uikit/alert_view.h"
 
 class QMAAdAppViewController;
+class QMAPresentationSlot;
 class QMASupplementalAdAppViewController;
 class QMAViewController;
 
 class QMAOpener : public uikit::AlertViewDelegate,
                   public QMAAdViewOpener,
+                  public messageui::MFMailComposeViewControllerDelegate,
+                  public messageui::MFMessageComposeViewControllerDelegate,
+                  public eventkit::EKEventEditViewDelegate,
                   public std::enable_shared_from_this<QMAOpener> {
  public:
   // The server constant of URL schemes that ask for a confirmation (scheme -> button title).
@@ -78,12 +90,12 @@ class QMAOpener : public uikit::AlertViewDelegate,
   // A web app of the creative's, full screen, from a URL or from HTML. A refusal tells the
   // creative "Expanding an ad is not allowed until the user interacts with the ad.".
   void openWebAppSupportedOrientationsUsingCustomClose(const std::optional<net::URL>& url, std::uint64_t mask,
-                                                       bool useCustomClose);
+                                                       bool useCustomClose) override;
   void openWebAppWithHTMLSupportedOrientationsUsingCustomClose(const std::optional<std::string>& html,
-                                                               std::uint64_t mask, bool useCustomClose);
+                                                               std::uint64_t mask, bool useCustomClose) override;
   // MRAID expand: the ad's own view full screen ("expanding", then "onStateChanged"
   // "expanded"; "collapsed" and "default" once it is back).
-  void expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uint64_t mask, bool useCustomClose);
+  void expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uint64_t mask, bool useCustomClose) override;
 
   // MRAID resize: the ad's own view at the size and place the properties ask for, over
   // the host; a resize while resized moves it in place. Properties the screen cannot hold
@@ -111,6 +123,64 @@ class QMAOpener : public uikit::AlertViewDelegate,
   // The confirmation alerts up now (for drivers and tests).
   std::size_t pendingConfirmationCount() const { return confirmationAlertURLs_.size(); }
 
+  // ---- Store pages and in-app purchases.
+  // Pages loaded ahead and waiting, together with those still loading, are at most this
+  // many: a creative's prefetches must not fill the memory. A further prefetch drops the
+  // page waiting longest; with none waiting it is ignored.
+  static constexpr std::size_t kMaximumCachedStorePages = 5;
+  // The load parameters of a product page: the item identifier, the identifier's integer
+  // value (0 when it is none).
+  static foundation::Dictionary storeProductParametersForProductID(const std::string& productID);
+  // After the gate: a page loaded ahead shows at once (and leaves the cache); otherwise a
+  // new page loads and shows once loaded, or at once without `wait`, in which case a
+  // failed load takes it down again and the application leaves for the fallback URL.
+  void openInAppStoreWithProductIDFallbackURLShouldWaitForFetch(const std::string& productID,
+                                                                const std::optional<net::URL>& fallbackURL,
+                                                                bool shouldWaitForFetch) override;
+  // No gate. Loads the page into the cache, unless it is there or loading already.
+  void fetchInAppStoreForProductID(const std::string& productID) override;
+  // After the gate: a new page, shown once loaded; a failed load leaves for the fallback.
+  void openInAppStoreFallbackURL(const std::string& productID, const std::optional<net::URL>& fallbackURL);
+  // After the gate: the offer goes to the slot's purchase hand-off, the click is reported,
+  // and a full-screen ad that made the offer gives the screen back.
+  void openInAppPurchaseQuantityReportingURLStringFormats(const std::string& productID, std::int64_t quantity,
+                                                          const std::vector<std::string>& formats) override;
+  const std::map<std::string, std::shared_ptr<storekit::SKStoreProductViewController>>&
+  cachedStoreProductViewController() const {
+    return cachedStoreProductViewController_;
+  }
+  // Identifiers whose prefetch is loading.
+  const std::set<std::string>& storePagesBeingFetched() const { return storePagesBeingFetched_; }
+
+  // ---- Mail, messages and calendar events.
+  // A composer waits for a full-screen ad still on its way in (its view takes no touches
+  // yet), asking again this often, at most this many times; a screen giving itself back
+  // stops the waiting at once.
+  static constexpr double kComposerRetryInterval = 0.25;
+  static constexpr int kComposerPresentationAttempts = 20;
+  // A "mailto:" link in the mail composer: one To entry (the address part as written),
+  // "cc" and "bcc" split at commas, "subject" and a plain-text "body" (query keys in any
+  // case). Nothing without the gate, a controller to present from, or mail on the device.
+  void openEmailComposer(const net::URL& url) override;
+  // An "sms:" link in the message composer: recipients split at commas, and "body".
+  void openSmsComposer(const net::URL& url) override;
+  // After the gate: shows the composer through its overlay proxy and reports the click.
+  void presentComposerController(const std::shared_ptr<uikit::ViewController>& controller);
+  // An MRAID calendar event in the event editor. An event without a readable start (or
+  // ending before it starts) is refused with "Could not fully parse event dictionary: ...";
+  // without a touch on the ad, "Creating calendar events is not allowed until the user
+  // interacts with the ad."; without the user's leave, the page hears
+  // "onCalendarEventCanceled". An event without an end lasts an hour.
+  void openCalendarWithDictionary(const foundation::Dictionary& parameters) override;
+  void mailComposeControllerDidFinishWithResultError(
+      const std::shared_ptr<messageui::MFMailComposeViewController>& controller, messageui::MFMailComposeResult result,
+      const std::optional<foundation::Error>& error) override;
+  void messageComposeViewControllerDidFinishWithResult(
+      const std::shared_ptr<messageui::MFMessageComposeViewController>& controller,
+      messageui::MessageComposeResult result) override;
+  void eventEditViewControllerDidCompleteWithAction(const std::shared_ptr<eventkit::EKEventEditViewController>& controller,
+                                                    eventkit::EKEventEditViewAction action) override;
+
  private:
   QMAOpener() = default;
   // The refusal the creative hears when a web app or expand may not open.
@@ -122,6 +192,14 @@ class QMAOpener : public uikit::AlertViewDelegate,
   void presentWebApp(const std::shared_ptr<QMAAdAppViewController>& overlay);
   // Presents from the view controller; NO when the platform refused.
   bool present(const std::shared_ptr<QMAViewController>& controller, std::function<void()> completion);
+  std::shared_ptr<QMAPresentationSlot> presentationSlot() const;
+  // A store page through its overlay proxy, from the view controller of this moment; the
+  // click is reported once it is up.
+  void presentStorePage(const std::shared_ptr<storekit::SKStoreProductViewController>& page);
+  std::shared_ptr<storekit::SKStoreProductViewController> newStorePage();
+  void presentComposerControllerAttempt(const std::shared_ptr<uikit::ViewController>& controller, int attemptsLeft);
+  // The creative's page hears that no event was made.
+  static void reportCalendarEventCanceled(const std::weak_ptr<QMAAdView>& adView);
 
   std::map<const uikit::AlertView*, std::pair<std::weak_ptr<uikit::AlertView>, net::URL>> confirmationAlertURLs_;
   std::set<std::string> allowedAppURLs_;
@@ -132,4 +210,8 @@ class QMAOpener : public uikit::AlertViewDelegate,
   std::weak_ptr<QMAAdView> adView_;
   std::weak_ptr<QMARenderingSlot> slot_;
   std::optional<std::string> navigationURL_;
+  std::map<std::string, std::shared_ptr<storekit::SKStoreProductViewController>> cachedStoreProductViewController_;
+  // The cache's identifiers, the page waiting longest first.
+  std::vector<std::string> cachedStorePageOrder_;
+  std::set<std::string> storePagesBeingFetched_;
 };

@@ -12,6 +12,7 @@
 
 #include "ads/model/ad.h"
 #include "ads/render/rendering_slot.h"
+#include "ads/services/in_app_purchase.h"
 
 class QMAIntermission;
 class QMAInterstitial;
@@ -32,4 +33,10 @@ class QMAPresentationSlot : public QMARenderingSlot {
   virtual void interstitialViewWillDisappear() = 0;
   // The public interstitial whose slot this is; null for other formats or once it has gone.
   virtual std::shared_ptr<QMAInterstitial> interstitial() const = 0;
+  // A purchase the ad offers, handed on the main thread to whoever carries it out: the
+  // default purchase flow when it is on, else the host's delegate (the slot asks its
+  // owner); without either, the public log line.
+  virtual void didReceiveInAppPurchase(const std::shared_ptr<QMAInAppPurchase>& purchase) {
+    QMASlotInAppPurchase::didReceiveInAppPurchase(nullptr, purchase);
+  }
 };

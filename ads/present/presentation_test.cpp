@@ -697,4 +697,17 @@ TEST_F(OnScreen, TheTransparentOverlayFollowsTheInterfaceAsItTurns) {
   EXPECT_FALSE(presenter->isObservingOrientation());
 }
 
+TEST(AdAppScreen, ACreativesBackgroundChoiceGivesTheTransparentPresenterOrTheDefaultOne) {
+  dispatch::RunLoop::main();
+  auto vc = QMAAdAppViewController::init();
+  QMAAdAppScreen& screen = *vc;
+  screen.setTransparentBackgroundPresentation(true);
+  ASSERT_TRUE(std::dynamic_pointer_cast<QMATransparentOverlayPresenter>(vc->presenter()));
+  EXPECT_EQ(vc->presenter()->presentedViewController(), vc);
+  screen.setTransparentBackgroundPresentation(false);
+  EXPECT_FALSE(vc->presenter()) << "the modal presenter is made when the controller is presented";
+  screen.setUseCustomClose(true);
+  EXPECT_TRUE(vc->useCustomClose());
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "ads/render/mraid_qomb_handler.h"
+#include "ads/render/opener_qomb_handler.h"
 #include "ads/render/precache_qomb_handler.h"
 #include "ads/render/video_qomb_handler.h"
 #include "ads/render/default_qomb_handler.h"
@@ -47,6 +48,8 @@ void QMAAdViewDelegate::setOpenerFactory(std::function<std::shared_ptr<QMAAdView
 }
 
 QMAAdViewDelegate::QMAAdViewDelegate() : opener_(makeOpener()) {
+  // First, so a creative's clicks and opens reach the opener before any other handler.
+  if (opener_) addQOMBHandler(QMAOpenerQOMBHandler::initWithOpener(opener_));
   addQOMBHandler(QMADefaultQOMBHandler::init());
   // Every ad view's creative may speak MRAID through its opener.
   if (opener_) addQOMBHandler(QMAMRAIDQOMBHandler::initWithOpener(opener_));
@@ -105,9 +108,16 @@ std::optional<bool> QMAAdViewDelegate::decideNavigation(QMAAdView& adView, const
       adView.setURLForView(url, std::static_pointer_cast<uikit::View>(adView.shared_from_this()));
     return true;
   }
-  // The composers are the opener's later work: until then a mail or message link opens
-  // nothing. Every other scheme belongs to another application.
-  if (scheme != "mailto" && scheme != "sms" && opener_) opener_->openApp(url);
+  // Mail and message links open a composer inside the application; every other scheme
+  // belongs to another application.
+  if (!opener_) return false;
+  if (scheme == "mailto") {
+    opener_->openEmailComposer(url);
+  } else if (scheme == "sms") {
+    opener_->openSmsComposer(url);
+  } else {
+    opener_->openApp(url);
+  }
   return false;
 }
 

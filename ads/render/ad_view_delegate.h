@@ -4,10 +4,10 @@
 // the ordered list of bridge-message handlers of an ad view, and routes every "qomb"
 // navigation to the handlers, first claim wins, re-posting an unclaimed message as a
 // notification named after it. Every navigation first tells the opener what is being
-// opened, from where. Built here: the message routing, the link policy by scheme as far as
-// the opener goes today (web links load, other applications go to the opener); the
-// composers, the in-app browser and the concrete handlers of the list are the later work
-// of their own classes.
+// opened, from where. Built here: the message routing and the link policy by scheme (web
+// links load, mail and message links open the opener's composers, other applications go
+// to the opener). The list starts with the opener's handler, then the default, MRAID and
+// precache handlers.
 //
 // Threads: main thread. Messages of one page reach the handlers in the order the page sent
 // them (one hop through the main queue each, in order).

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/value.h"
 #include "platform/net/url.h"
@@ -50,6 +51,26 @@ class QMAAdViewOpener {
   virtual void openBrowserToURLSupportedOrientations(const std::optional<net::URL>& url, std::uint64_t mask) = 0;
 
   virtual std::shared_ptr<uikit::ViewController> viewController() const = 0;
+
+  // What a creative's click and open messages ask for (the opener message handler), and
+  // the mail and message links of the link policy. An opener that cannot carry one out
+  // does nothing, as it does for a click the user did not make.
+  virtual void openWebAppSupportedOrientationsUsingCustomClose(const std::optional<net::URL>& url, std::uint64_t mask,
+                                                               bool useCustomClose) {}
+  virtual void openWebAppWithHTMLSupportedOrientationsUsingCustomClose(const std::optional<std::string>& html,
+                                                                       std::uint64_t mask, bool useCustomClose) {}
+  virtual void expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uint64_t mask, bool useCustomClose) {}
+  // The product page of the store inside the application; without `wait` it shows at
+  // once, while it loads.
+  virtual void openInAppStoreWithProductIDFallbackURLShouldWaitForFetch(const std::string& productID,
+                                                                        const std::optional<net::URL>& fallbackURL,
+                                                                        bool shouldWaitForFetch) {}
+  // Loads a product page ahead of the click that may show it.
+  virtual void fetchInAppStoreForProductID(const std::string& productID) {}
+  virtual void openInAppPurchaseQuantityReportingURLStringFormats(const std::string& productID, std::int64_t quantity,
+                                                                  const std::vector<std::string>& formats) {}
+  virtual void openEmailComposer(const net::URL& url) {}
+  virtual void openSmsComposer(const net::URL& url) {}
 
   // A creative's MRAID requests that presentation carries out. An opener that cannot
   // carry one out tells the creative so (its slot's MRAID "onError" with the action),

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "ads/render/ad_app_qomb_handler.h"
 #include "ads/render/app_event_qomb_handler.h"
 #include "ads/render/swipe_qomb_handler.h"
 #include "ads/services/absolute_time.h"
@@ -29,9 +30,11 @@ std::shared_ptr<QMABannerAdViewDelegate> QMABannerAdViewDelegate::initWithSlot(s
 void QMABannerAdViewDelegate::setUpWithSlot(std::weak_ptr<QMARenderingSlot> slot) {
   slot_ = slot;
   if (opener()) opener()->setSlot(slot);
-  // After the base handlers: app events from the creative, then the page's delay, then
-  // the creative's switch of the swipe to the store page.
+  // After the base handlers: app events from the creative, the web-app controller's
+  // settings (an interstitial's creative may send them while it loads), then the page's
+  // delay, then the creative's switch of the swipe to the store page.
   addQOMBHandler(QMAAppEventQOMBHandler::initWithSlot(slot.lock()));
+  addQOMBHandler(QMAAdAppQOMBHandler::init());
   auto self = std::static_pointer_cast<QMABannerAdViewDelegate>(shared_from_this());
   addQOMBHandler(QMADelayPageLoadQOMBHandler::initWithDelegate(std::static_pointer_cast<QMADelayLoadDelegate>(self)));
   addQOMBHandler(QMASwipeToViewControllerQOMBHandler::initWithSlot(slot));

@@ -5,8 +5,10 @@
 
 #include <set>
 
+#include "ads/render/ad_app_qomb_handler.h"
 #include "ads/render/app_event_qomb_handler.h"
 #include "ads/render/swipe_qomb_handler.h"
+#include "ads/render/opener_qomb_handler.h"
 #include "ads/services/absolute_time.h"
 #include "ads/services/test_support.h"
 
@@ -190,11 +192,13 @@ TEST_F(BannerDelegate, AClickOpensTheClickURLOutsideAndLeavesTheRecordedPageAsIt
   EXPECT_EQ(slot->view->URL()->absoluteString(), "https://landing.example/x");
 }
 
-TEST_F(BannerDelegate, TheHandlerListStartsWithTheDefaultHandlerAndEndsWithTheBannersOwn) {
+TEST_F(BannerDelegate, TheHandlerListStartsWithTheOpenersHandlerAndEndsWithTheBannersOwn) {
   const auto& handlers = delegate->qombHandlers();
-  ASSERT_GE(handlers.size(), 4u);
-  EXPECT_TRUE(std::dynamic_pointer_cast<QMADefaultQOMBHandler>(handlers.front()));
-  EXPECT_TRUE(std::dynamic_pointer_cast<QMAAppEventQOMBHandler>(handlers[handlers.size() - 3]));
+  ASSERT_GE(handlers.size(), 6u);
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMAOpenerQOMBHandler>(handlers.front()));
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMADefaultQOMBHandler>(handlers[1]));
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMAAppEventQOMBHandler>(handlers[handlers.size() - 4]));
+  EXPECT_TRUE(std::dynamic_pointer_cast<QMAAdAppQOMBHandler>(handlers[handlers.size() - 3]));
   EXPECT_TRUE(std::dynamic_pointer_cast<QMADelayPageLoadQOMBHandler>(handlers[handlers.size() - 2]));
   EXPECT_TRUE(std::dynamic_pointer_cast<QMASwipeToViewControllerQOMBHandler>(handlers.back()));
   // No two handlers claim one name.

@@ -449,7 +449,7 @@ class QMASlot : public QMAPresentationSlot,
     auto owner = slotDelegate();
     return QMASlotInAppPurchase::inAppPurchaseDelegate(owner.get());
   }
-  void didReceiveInAppPurchase(const std::shared_ptr<QMAInAppPurchase>& purchase) {
+  void didReceiveInAppPurchase(const std::shared_ptr<QMAInAppPurchase>& purchase) override {
     auto owner = slotDelegate();
     QMASlotInAppPurchase::didReceiveInAppPurchase(owner.get(), purchase);
   }

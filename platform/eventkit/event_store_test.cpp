@@ -35,3 +35,37 @@ TEST_F(EventStoreTest, TheUsersAnswerIsAskedOnceAndDecidesWhetherEventsAreSaved)
 
 }  // namespace
 }  // namespace eventkit
+
+// ---- the event editor
+
+#include "platform/eventkit/event_edit_view_controller.h"
+
+namespace eventkit {
+namespace {
+
+struct EditorDelegate : EKEventEditViewDelegate {
+  std::vector<long> actions;
+  void eventEditViewControllerDidCompleteWithAction(const std::shared_ptr<EKEventEditViewController>&,
+                                                    EKEventEditViewAction action) override {
+    actions.push_back(action);
+  }
+};
+
+TEST_F(EventStoreTest, TheEditorSavesOnlyWhatTheUserSavesAndTellsItsDelegate) {
+  EventStore::setAuthorizationStatus(EntityTypeEvent, AuthorizationStatusAuthorized);
+  auto editor = EKEventEditViewController::init();
+  auto delegate = std::make_shared<EditorDelegate>();
+  editor->setEditViewDelegate(delegate);
+  Event event;
+  event.title = "Launch";
+  editor->setEvent(event);
+  editor->completeWithAction(EKEventEditViewActionCanceled);
+  EXPECT_TRUE(EventStore::savedEvents().empty());
+  editor->completeWithAction(EKEventEditViewActionSaved);
+  ASSERT_EQ(EventStore::savedEvents().size(), 1u);
+  EXPECT_EQ(EventStore::savedEvents()[0].title, "Launch");
+  EXPECT_EQ(delegate->actions, (std::vector<long>{0, 1}));
+}
+
+}  // namespace
+}  // namespace eventkit

@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/clock.h"
+#include "platform/storekit/store_product_view_controller.h"
 
 namespace storekit {
 namespace {
@@ -193,6 +194,7 @@ void SKTestStore::reset() {
   s.finished.clear();
   s.payments.clear();
   s.productsRequests = 0;
+  SKTestProductPages::reset();
 }
 
 void SKTestStore::addProduct(SKProduct product) {

@@ -166,7 +166,8 @@ class SKTestStore {
   };
 
   static SKTestStore& shared();
-  // Empties the catalogue, the outcomes, the queue's transactions and the counters.
+  // Empties the catalogue, the outcomes, the queue's transactions and the counters, and sets
+  // the product pages back (SKTestProductPages::reset).
   void reset();
 
   void addProduct(SKProduct product);

@@ -100,3 +100,69 @@ TEST_F(StoreKitTest, ProductsRequestsAnswerTheirDelegate) {
 
 }  // namespace
 }  // namespace storekit
+
+// ---- product pages
+
+#include "platform/storekit/store_product_view_controller.h"
+
+namespace storekit {
+namespace {
+
+struct PageDelegate : SKStoreProductViewControllerDelegate {
+  int finished = 0;
+  void productViewControllerDidFinish(const std::shared_ptr<SKStoreProductViewController>&) override { ++finished; }
+};
+
+struct ProductPagesTest : ::testing::Test {
+  void TearDown() override {
+    dispatch::RunLoop::main().drain();
+    SKTestStore::shared().reset();
+  }
+  static foundation::Dictionary item(std::int64_t id) {
+    return {{SKStoreProductParameterITunesItemIdentifier, id}};
+  }
+};
+
+TEST_F(ProductPagesTest, PagesLoadLaterOnTheMainLoopUnlessTheStoreSaysTheyFail) {
+  SKTestProductPages::setPageFails(13, true);
+  auto good = SKStoreProductViewController::init();
+  auto bad = SKStoreProductViewController::init();
+  std::vector<std::string> outcomes;
+  good->loadProductWithParametersCompletionBlock(item(7), [&](bool ok, const std::optional<SKError>& e) {
+    outcomes.push_back(std::string("7 ") + (ok ? "loaded" : "failed") + (e ? " error" : ""));
+  });
+  bad->loadProductWithParametersCompletionBlock(item(13), [&](bool ok, const std::optional<SKError>& e) {
+    outcomes.push_back(std::string("13 ") + (ok ? "loaded" : "failed") + (e ? " error" : ""));
+  });
+  EXPECT_TRUE(outcomes.empty());
+  dispatch::RunLoop::main().drain();
+  EXPECT_EQ(outcomes, (std::vector<std::string>{"7 loaded", "13 failed error"}));
+  EXPECT_TRUE(good->isLoaded());
+  EXPECT_FALSE(bad->isLoaded());
+  EXPECT_EQ(SKTestProductPages::loadsStarted(), (std::vector<std::int64_t>{7, 13}));
+}
+
+TEST_F(ProductPagesTest, HeldLoadsAnswerInTheOrderATestChoosesAndDoneTellsTheDelegate) {
+  SKTestProductPages::setHoldsLoads(true);
+  std::vector<std::int64_t> answered;
+  for (std::int64_t id : {1, 2}) {
+    SKStoreProductViewController::init()->loadProductWithParametersCompletionBlock(
+        item(id), [&answered, id](bool, const std::optional<SKError>&) { answered.push_back(id); });
+  }
+  dispatch::RunLoop::main().drain();
+  EXPECT_TRUE(answered.empty());
+  ASSERT_EQ(SKTestProductPages::heldLoadCount(), 2u);
+  EXPECT_TRUE(SKTestProductPages::answerHeldLoad(1));
+  EXPECT_TRUE(SKTestProductPages::answerHeldLoad(0));
+  EXPECT_FALSE(SKTestProductPages::answerHeldLoad(0));
+  EXPECT_EQ(answered, (std::vector<std::int64_t>{2, 1}));
+
+  auto page = SKStoreProductViewController::init();
+  auto delegate = std::make_shared<PageDelegate>();
+  page->setDelegate(delegate);
+  page->done();
+  EXPECT_EQ(delegate->finished, 1);
+}
+
+}  // namespace
+}  // namespace storekit

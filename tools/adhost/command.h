@@ -36,7 +36,8 @@ enum class Verb {
   RewardPresent,    // reward present
   Tap,              // tap NAME [LINK | ASSET | at X,Y]
   Native,           // native NAME TYPE[,TYPE...] [unit UNIT] [templates ID,...] [multiple-images] [no-images]
-  Close,            // close: the close button of the full-screen ad on top
+  Close,            // close: the close button of the full-screen ad on top (a store page, composer or
+                    // event editor an ad opened closes as its user would)
   Browse,           // browse NAME URL: the ad's creative opens the URL in the in-app browser
   Answer,           // answer TITLE...: taps the button of that title on the alert on screen
   Script,           // js NAME SCRIPT...: runs script in the ad's page (wherever the ad view is) and answers its result

@@ -16,12 +16,15 @@
 #include "ads/services/logging.h"
 #include "ads/slots/mobile_ads.h"
 #include "platform/dispatch/run_loop.h"
+#include "platform/eventkit/event_edit_view_controller.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/calendar.h"
 #include "platform/foundation/clock.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
 #include "platform/uikit/alert_controller.h"
+#include "platform/messageui/compose_view_controller.h"
+#include "platform/storekit/store_product_view_controller.h"
 #include "platform/uikit/application.h"
 #include "platform/uikit/controls.h"
 #include "platform/uikit/graphics_context.h"
@@ -444,6 +447,7 @@ struct TextDriver::Impl {
       store->userDidFinish();
       return "ok closed " + top->className();
     }
+    if (auto done = closeSystemScreen(top)) return *done;
     if (auto browser = std::dynamic_pointer_cast<QMABrowserViewController>(top)) {
       auto done = browser->toolbar() ? browser->toolbar()->itemWithLabel("Done") : nullptr;
       if (!done || !done->tap()) return "error: the browser's Done takes no touches now";
@@ -457,6 +461,23 @@ struct TextDriver::Impl {
     std::shared_ptr<View> hit;
     if (!reachable(button, &hit) || hit != button) return "error: a finger cannot reach the close button";
     if (!button->userTap()) return "error: the close button takes no touches now";
+    return "ok closed " + top->className();
+  }
+
+  // The system's own screens an ad opens close as their user would: a store page with
+  // "Done", a composer with "Cancel", the event editor with "Add" (the event is saved).
+  static std::optional<std::string> closeSystemScreen(const std::shared_ptr<uikit::ViewController>& top) {
+    if (auto page = std::dynamic_pointer_cast<storekit::SKStoreProductViewController>(top)) {
+      page->done();
+    } else if (auto mail = std::dynamic_pointer_cast<messageui::MFMailComposeViewController>(top)) {
+      mail->finishWithResult(messageui::MFMailComposeResultCancelled);
+    } else if (auto text = std::dynamic_pointer_cast<messageui::MFMessageComposeViewController>(top)) {
+      text->finishWithResult(messageui::MessageComposeResultCancelled);
+    } else if (auto editor = std::dynamic_pointer_cast<eventkit::EKEventEditViewController>(top)) {
+      editor->completeWithAction(eventkit::EKEventEditViewActionSaved);
+    } else {
+      return std::nullopt;
+    }
     return "ok closed " + top->className();
   }
 

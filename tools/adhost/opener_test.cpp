@@ -1,0 +1,103 @@
+// What a creative's links open inside the host, in the real adhost against adserver: the
+// mail and message composers of its mailto and sms links, the store's product page of its
+// store link, and the purchase offer of its purchase link, each seen on the screen (or in
+// the log) and closed as its user would.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tools/adserver/ad_server.h"
+#include "tools/testsupport/driven_process.h"
+
+namespace adhost_opener_test {
+
+class OpenerLinks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = std::filesystem::temp_directory_path() /
+            ("wv-opener-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(root_);
+    server_ = std::make_unique<adserver::AdServer>(
+        adserver::AdServer::loadScenarioFile(std::string(WV_ADSERVER_SCENARIOS_DIR) + "/opener.json"));
+    ASSERT_TRUE(server_->start());
+    host_ = std::make_unique<testsupport::DrivenProcess>(
+        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "45"},
+        std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "WARDVANE_AD_NETWORK_URL=" + server_->baseURL(),
+                                 "TZ=UTC"},
+        std::chrono::seconds(60));
+  }
+  void TearDown() override {
+    if (host_) {
+      EXPECT_EQ(send("quit"), "ok bye");
+    }
+    host_.reset();
+    server_->stop();
+    std::filesystem::remove_all(root_);
+  }
+  std::string send(const std::string& line) { return host_->send(line); }
+  void expect(const std::string& line, const std::string& start) {
+    const std::string answer = send(line);
+    EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
+  }
+  // Asks `line` until its answer holds `what` (the page's messages take a turn of the
+  // host's loop or two, and a presentation its animation, to arrive), at most 30 s of real
+  // time; the hand clock moves 0.1 s a try, 3 s at most. The last answer.
+  std::string askUntil(const std::string& line, const std::string& what) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::string answer;
+    for (int tries = 0;; ++tries) {
+      answer = send(line);
+      if (answer.find(what) != std::string::npos || std::chrono::steady_clock::now() >= deadline) return answer;
+      if (tries < 30) {
+        send("clock advance 0.1");
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
+  }
+  std::string screenShowing(const std::string& what) { return askUntil("screen", what); }
+
+  std::filesystem::path root_;
+  std::unique_ptr<adserver::AdServer> server_;
+  std::unique_ptr<testsupport::DrivenProcess> host_;
+};
+
+TEST_F(OpenerLinks, MailTextStoreAndPurchaseLinksOpenInsideTheHost) {
+  expect("kvr-banner shop mrec unit opener-links", "ok shop KVRBannerView");
+  expect("load shop", "ok loading");
+  expect("wait shop adViewDidReceiveAd", "ok shop adViewDidReceiveAd:");
+  expect("clock advance 1", "ok clock");
+
+  struct Link {
+    const char* tap;
+    const char* screen;
+  } links[] = {
+      {"ok tapped shop link 0 mailto:shop@example.com", "MFMailComposeViewController"},
+      {"ok tapped shop link 1 sms:5550100,5550101", "MFMessageComposeViewController"},
+      {"ok tapped shop link 2 qomb://opener/open?a=in_app_store", "SKStoreProductViewController"},
+  };
+  for (std::size_t i = 0; i < std::size(links); ++i) {
+    SCOPED_TRACE(links[i].screen);
+    expect("tap shop " + std::to_string(i), links[i].tap);
+    // Each screen takes over the host's screen and gives it back, as a full-screen ad does.
+    expect("wait shop adViewWillPresentScreen", "ok shop adViewWillPresentScreen:");
+    const std::string shown = std::string("full screen ") + links[i].screen;
+    EXPECT_NE(screenShowing(shown).find(shown), std::string::npos);
+    expect("close", std::string("ok closed ") + links[i].screen);
+    expect("wait shop adViewDidDismissScreen", "ok shop adViewDidDismissScreen:");
+  }
+  EXPECT_EQ(send("screen").find("full screen"), std::string::npos) << "every screen the ad opened has gone";
+
+  // No purchase delegate in this host: the offer is refused with the public log line.
+  expect("tap shop 3", "ok tapped shop link 3 qomb://opener/open?a=in_app_purchase");
+  const std::string log = askUntil("log", "in-app purchase delegate");
+  EXPECT_NE(log.find("You must set the in-app purchase delegate. Transaction cannot be completed."), std::string::npos)
+      << log;
+}
+
+}  // namespace adhost_opener_test
