@@ -7,6 +7,7 @@
 #include "ads/render/swipe_qomb_handler.h"
 #include "ads/slots/slot.h"
 #include "ads/slots/slot_test_support.h"
+#include "platform/uikit/application.h"
 #include "platform/uikit/scroll_view.h"
 #include "platform/uikit/window.h"
 
@@ -58,6 +59,15 @@ struct SlotSwipe : SlotFixture {
     swipeOwner->root = root;
   }
   void TearDown() override {
+    // A store page still up is closed as its user would, so the slot's takeover ends and
+    // gives the host its idle timer back; dismissing it behind the slot's back would not.
+    if (slot) {
+      if (auto page = slot->swipeableStoreProductViewController()) {
+        page->userDidFinish();
+        finishTransitions();
+      }
+    }
+    EXPECT_FALSE(uikit::Application::sharedApplication()->isIdleTimerDisabled());
     if (slot) {
       slot->unscheduleSwipeToViewControllerChecker();
       slot->disableSwipeToViewController();
