@@ -299,11 +299,17 @@ std::size_t QMASDKCoreController::waitingRequestCount() {
 std::shared_ptr<QMASDKCoreWebView> QMASDKCoreController::SDKCoreWebViewForVistraceProcessing() {
   WV_DCHECK_MAIN_THREAD();
   removeFinishedVistraceWebViews();
+  // A shared page whose load failed runs nothing it is sent: every later report would be
+  // dropped for the rest of the process, so a new page takes its place.
+  std::shared_ptr<QMASDKCoreWebView> shared;
+  lockQueue_->sync([&] { shared = vistraceSDKCoreWebView_; });
+  const bool sharedFailed = shared && shared->state() == 4;
   std::shared_ptr<QMASDKCoreWebView> page;
   lockQueue_->sync([&] {
     if (useNewWebViewsForVistraceProcessing_) {
       page = QMASDKCoreWebView::init();
-    } else if (SDKCoreUpdateHandled_ && vistraceSDKCoreWebView_) {
+    } else if (SDKCoreUpdateHandled_ && vistraceSDKCoreWebView_ &&
+               !(sharedFailed && vistraceSDKCoreWebView_ == shared)) {
       page = vistraceSDKCoreWebView_;
       SDKCoreUpdateHandled_ = true;
       return;

@@ -248,6 +248,18 @@ TEST_F(SDKCoreTest, TheCommandQueueKeepsTheNewestFiftyAndDropsCommandsAfterAFail
   EXPECT_TRUE(page->pendingJavaScriptCommands().empty());
 }
 
+TEST_F(SDKCoreTest, TheSharedViewabilityPageIsReusedUnlessItsLoadFailed) {
+  startServer(nlohmann::json::object());
+  auto first = controller->SDKCoreWebViewForVistraceProcessing();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(controller->SDKCoreWebViewForVistraceProcessing(), first);
+  first->setState(4);  // its load failed: it would drop every report it is sent
+  auto second = controller->SDKCoreWebViewForVistraceProcessing();
+  ASSERT_TRUE(second);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(controller->SDKCoreWebViewForVistraceProcessing(), second);
+}
+
 TEST_F(SDKCoreTest, FetchHttpRequestIsPerformedAndAnsweredOnceWithSuccessOrFailure) {
   startServer({{"files", {{"/data.txt", {{"body", "payload\u2028!"}, {"headers", {{"X-Thing", "7"}}}}},
                           {"/missing.txt", {{"status", 404}, {"body", "no"}}}}}});

@@ -669,9 +669,12 @@ TEST_F(AdHostTest, ANativeAdsSnapshotShowsItsPicturesAndBadgeAndItsClickReachesT
   // Nothing where the host put no view.
   EXPECT_EQ(pixelAtPoint(*shot, scale, 300, 80)[3], 0);
 
-  // A tap on the headline is a click: the support page's trackers reach the server.
+  // A tap on the headline is a click: the support page's trackers reach the server, the
+  // ad network's with the asset tapped.
   expect("tap n1 headline", "ok tapped n1 headline (asset 1001)");
   EXPECT_EQ(hits("/ping/shown-tracker"), 1u);
+  ASSERT_EQ(hits("/ping/shown-click"), 1u);
+  EXPECT_EQ(server_->requestsForPath("/ping/shown-click")[0].query, "asset=1001");
 
   expect("native n2 custom unit native-custom templates 10063", "ok loading n2");
   expect("wait n2", "ok n2 adLoader:didReceiveNativeCustomTemplateAd:");
