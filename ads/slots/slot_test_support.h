@@ -101,6 +101,12 @@ struct SlotFixture : model_test::ModelTest {
       logLines.push_back(line);
     });
     useScenario(nlohmann::json::object());
+    // The shared viewability page of an earlier test came from that test's server, which
+    // has gone, maybe before the page's script arrived; an update of the core makes the
+    // next one come from this test's server, as it does when the core changes in the field.
+    auto controller = QMASDKCoreController::sharedInstance();
+    if (auto handler = controller->activeSDKCoreWebView()->SDKCoreQOMBHandler())
+      controller->SDKCoreQOMBHandlerDidReceiveSDKCoreUpdateNotification(*handler);
   }
   void TearDown() override {
     // A slot the test still holds somewhere (a timer, a connection) must not load on into
