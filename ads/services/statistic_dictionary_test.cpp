@@ -134,10 +134,12 @@ TEST_F(StatisticsCoreTest, BindingWhileOtherThreadsWriteKeepsTheKeyOnTheQueue) {
 
 TEST_F(StatisticsCoreTest, EveryChangeIsStoredAndAppendsKeepLoadedElements) {
   foundation::UserDefaults::standardUserDefaults()->setObjectForKey(
-      Value(Dictionary{{"adapter_exit", Value(Array{Value("1")})}, {"kept", Value("old")}}), "quillon_stats_unit");
+      Value(Dictionary{{"adapter_exit", Value(Array{Value("1")})}, {"kept", Value("old")}}), "quillon_stats_every_change");
   auto core = QMAStatisticsCore::init();
   core->setObjectForKey(Value("memory"), "before");  // memory only: no identifier yet
-  core->setIdentifier("unit");
+  // A name no other test's store uses: a store an earlier test left behind may still be
+  // writing its own record on its queue.
+  core->setIdentifier("every_change");
   core->appendStringToArrayForKey("2", "adapter_exit");
   core->appendStringToArrayForKey(std::nullopt, "adapter_exit");
   core->removeObjectForKey("kept");
@@ -145,7 +147,7 @@ TEST_F(StatisticsCoreTest, EveryChangeIsStoredAndAppendsKeepLoadedElements) {
   core->applicationWillTerminate();
 
   relaunchDefaults();
-  auto stored = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("quillon_stats_unit");
+  auto stored = foundation::UserDefaults::standardUserDefaults()->dictionaryForKey("quillon_stats_every_change");
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->at("adapter_exit"), Value(Array{Value("1"), Value("2")}));
   EXPECT_EQ(stored->count("kept"), 0u);
