@@ -20,6 +20,7 @@
 
 #include "platform/uikit/image.h"
 #include "tools/adhost/command.h"
+#include "tools/adhost/adhost_test_support.h"
 #include "tools/adserver/ad_server.h"
 #include "tools/testsupport/driven_process.h"
 
@@ -107,7 +108,7 @@ TEST(AdHostCommands, LinesReadAsCommandsOrSayWhyNot) {
 // Ads by unit: "banner" (HTML with click, impression and a 30 s refresh), "empty" (no
 // fill), "big" (the interstitial's page), "custom" (for the host to draw, with an app
 // event), "reward" (a mediation configuration naming the host's reward adapter).
-json scenario() {
+json adHostScenario() {
   const json reward = {
       {"ad_type", "interstitial"},
       {"settings", {{"rewards", {{{"rb_type", "gems"}, {"rb_amount", 3}}}}}},
@@ -212,34 +213,9 @@ json scenario() {
           {"default_ad", "banner"}};
 }
 
-class AdHostTest : public ::testing::Test {
+class AdHostTest : public adhost_test::HostedAdsTest {
  protected:
-  void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("wv-adhost-" + std::to_string(::getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(root_);
-    server_ = std::make_unique<adserver::AdServer>(adserver::AdServer::parseScenario(scenario().dump()));
-    ASSERT_TRUE(server_->start());
-    host_ = std::make_unique<testsupport::DrivenProcess>(
-        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "45"},
-        std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "WARDVANE_AD_NETWORK_URL=" + server_->baseURL(),
-                                 "TZ=UTC"},
-        std::chrono::seconds(60));
-  }
-  void TearDown() override {
-    if (host_) {
-      EXPECT_EQ(send("quit"), "ok bye");
-    }
-    host_.reset();
-    server_->stop();
-    std::filesystem::remove_all(root_);
-  }
-  std::string send(const std::string& line) { return host_->send(line); }
-  // Sends and expects the answer to begin with `start`.
-  void expect(const std::string& line, const std::string& start) {
-    const std::string answer = send(line);
-    EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
-  }
+  nlohmann::json scenario() const override { return adserver::AdServer::parseScenario(adHostScenario().dump()); }
   // The screen print once it holds `text`. Each turn lets 10 ms of real time pass and moves
   // the hand clock 0.01 s, for the pages' short timers, until `clockLimit` seconds have been
   // moved (kept under any reload interval); the wall clock bounds the whole wait, since a
@@ -274,9 +250,6 @@ class AdHostTest : public ::testing::Test {
     return uikit::Image::imageWithData(bytes);
   }
 
-  std::filesystem::path root_;
-  std::unique_ptr<adserver::AdServer> server_;
-  std::unique_ptr<testsupport::DrivenProcess> host_;
 };
 
 TEST_F(AdHostTest, EveryLineIsAnsweredBlankLinesAndCommentsWithAnEmptyOne) {

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/uikit/image.h"
+#include "tools/adhost/adhost_test_support.h"
 #include "tools/adserver/ad_server.h"
 #include "tools/testsupport/driven_process.h"
 
@@ -53,35 +54,9 @@ const Creative kCreatives[] = {
                 {250, 200, kReady}}},
 };
 
-class CreativesTest : public ::testing::Test {
+class CreativesTest : public adhost_test::HostedAdsTest {
  protected:
-  void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("wv-creatives-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(root_);
-    server_ = std::make_unique<adserver::AdServer>(
-        adserver::AdServer::loadScenarioFile(std::string(WV_ADSERVER_SCENARIOS_DIR) + "/creatives.json"));
-    ASSERT_TRUE(server_->start());
-    host_ = std::make_unique<testsupport::DrivenProcess>(
-        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "45"},
-        std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "WARDVANE_AD_NETWORK_URL=" + server_->baseURL(),
-                                 "TZ=UTC"},
-        std::chrono::seconds(60));
-  }
-  void TearDown() override {
-    if (host_) {
-      EXPECT_EQ(send("quit"), "ok bye");
-    }
-    host_.reset();
-    server_->stop();
-    std::filesystem::remove_all(root_);
-  }
-  std::string send(const std::string& line) { return host_->send(line); }
-  void expect(const std::string& line, const std::string& start) {
-    const std::string answer = send(line);
-    EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
-  }
+  nlohmann::json scenario() const override { return scenarioFile("creatives.json"); }
   // The query of the first request to `path`, once it came (at most 30 s of real I/O);
   // "<none>" when none did.
   std::string beacon(const std::string& path) const {
@@ -138,9 +113,6 @@ class CreativesTest : public ::testing::Test {
     }
   }
 
-  std::filesystem::path root_;
-  std::unique_ptr<adserver::AdServer> server_;
-  std::unique_ptr<testsupport::DrivenProcess> host_;
   int shots_ = 0;
 };
 

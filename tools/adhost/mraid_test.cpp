@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/uikit/image.h"
+#include "tools/adhost/adhost_test_support.h"
 #include "tools/adserver/ad_server.h"
 #include "tools/testsupport/driven_process.h"
 
@@ -21,35 +22,9 @@ namespace {
 
 using Colour = std::array<int, 3>;
 
-class MRAIDHost : public ::testing::Test {
+class MRAIDHost : public adhost_test::HostedAdsTest {
  protected:
-  void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("wv-mraid-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(root_);
-    server_ = std::make_unique<adserver::AdServer>(
-        adserver::AdServer::loadScenarioFile(std::string(WV_ADSERVER_SCENARIOS_DIR) + "/mraid.json"));
-    ASSERT_TRUE(server_->start());
-    host_ = std::make_unique<testsupport::DrivenProcess>(
-        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "45"},
-        std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "WARDVANE_AD_NETWORK_URL=" + server_->baseURL(),
-                                 "TZ=UTC"},
-        std::chrono::seconds(60));
-  }
-  void TearDown() override {
-    if (host_) {
-      EXPECT_EQ(send("quit"), "ok bye");
-    }
-    host_.reset();
-    server_->stop();
-    std::filesystem::remove_all(root_);
-  }
-  std::string send(const std::string& line) { return host_->send(line); }
-  void expect(const std::string& line, const std::string& start) {
-    const std::string answer = send(line);
-    EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
-  }
+  nlohmann::json scenario() const override { return scenarioFile("mraid.json"); }
   // The value of script in the page of `name`.
   std::string js(const std::string& name, const std::string& script) {
     const std::string answer = send("js " + name + " " + script);
@@ -104,9 +79,6 @@ class MRAIDHost : public ::testing::Test {
                                       << text(colour);
   }
 
-  std::filesystem::path root_;
-  std::unique_ptr<adserver::AdServer> server_;
-  std::unique_ptr<testsupport::DrivenProcess> host_;
   int shots_ = 0;
 };
 

@@ -10,40 +10,15 @@
 #include <filesystem>
 #include <thread>
 
+#include "tools/adhost/adhost_test_support.h"
 #include "tools/adserver/ad_server.h"
 #include "tools/testsupport/driven_process.h"
 
 namespace adhost_opener_test {
 
-class OpenerLinks : public ::testing::Test {
+class OpenerLinks : public adhost_test::HostedAdsTest {
  protected:
-  void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("wv-opener-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(root_);
-    server_ = std::make_unique<adserver::AdServer>(
-        adserver::AdServer::loadScenarioFile(std::string(WV_ADSERVER_SCENARIOS_DIR) + "/opener.json"));
-    ASSERT_TRUE(server_->start());
-    host_ = std::make_unique<testsupport::DrivenProcess>(
-        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "45"},
-        std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "WARDVANE_AD_NETWORK_URL=" + server_->baseURL(),
-                                 "TZ=UTC"},
-        std::chrono::seconds(60));
-  }
-  void TearDown() override {
-    if (host_) {
-      EXPECT_EQ(send("quit"), "ok bye");
-    }
-    host_.reset();
-    server_->stop();
-    std::filesystem::remove_all(root_);
-  }
-  std::string send(const std::string& line) { return host_->send(line); }
-  void expect(const std::string& line, const std::string& start) {
-    const std::string answer = send(line);
-    EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
-  }
+  nlohmann::json scenario() const override { return scenarioFile("opener.json"); }
   // Asks `line` until its answer holds `what` (the page's messages take a turn of the
   // host's loop or two, and a presentation its animation, to arrive), at most 30 s of real
   // time; the hand clock moves 0.1 s a try, 3 s at most. The last answer.
@@ -62,9 +37,6 @@ class OpenerLinks : public ::testing::Test {
   }
   std::string screenShowing(const std::string& what) { return askUntil("screen", what); }
 
-  std::filesystem::path root_;
-  std::unique_ptr<adserver::AdServer> server_;
-  std::unique_ptr<testsupport::DrivenProcess> host_;
 };
 
 TEST_F(OpenerLinks, MailTextStoreAndPurchaseLinksOpenInsideTheHost) {

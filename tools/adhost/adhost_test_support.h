@@ -1,0 +1,64 @@
+#pragma once
+// The fixture of adhost's end-to-end tests: an ad server on 127.0.0.1 playing the test's
+// scenario, and an adhost process on the hand clock, driven line by line, with a device
+// root of its own that goes with the test.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/adserver/ad_server.h"
+#include "tools/testsupport/driven_process.h"
+
+namespace adhost_test {
+
+class HostedAdsTest : public ::testing::Test {
+ protected:
+  // The ad server's scenario for this test.
+  virtual nlohmann::json scenario() const = 0;
+
+  void SetUp() override {
+    root_ = std::filesystem::temp_directory_path() /
+            ("wv-adhost-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(root_);
+    server_ = std::make_unique<adserver::AdServer>(scenario());
+    ASSERT_TRUE(server_->start());
+    host_ = std::make_unique<testsupport::DrivenProcess>(
+        ADHOST_PATH, std::vector<std::string>{"--manual-clock", "--wait-limit", "45"},
+        std::vector<std::string>{"WARDVANE_DEVICE_ROOT=" + root_.string(), "WARDVANE_AD_NETWORK_URL=" + server_->baseURL(),
+                                 "TZ=UTC"},
+        std::chrono::seconds(60));
+  }
+  void TearDown() override {
+    if (host_) {
+      EXPECT_EQ(send("quit"), "ok bye");
+    }
+    host_.reset();
+    server_->stop();
+    std::filesystem::remove_all(root_);
+  }
+  std::string send(const std::string& line) { return host_->send(line); }
+  // Sends and expects the answer to begin with `start`.
+  void expect(const std::string& line, const std::string& start) {
+    const std::string answer = send(line);
+    EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
+  }
+  // The scenario file `name` of adserver's scenarios folder.
+  static nlohmann::json scenarioFile(const std::string& name) {
+    return adserver::AdServer::loadScenarioFile(std::string(WV_ADSERVER_SCENARIOS_DIR) + "/" + name);
+  }
+
+  std::filesystem::path root_;
+  std::unique_ptr<adserver::AdServer> server_;
+  std::unique_ptr<testsupport::DrivenProcess> host_;
+};
+
+}  // namespace adhost_test
