@@ -207,8 +207,7 @@ void QMANativeAd::performClickOnViewAssetNameEnvironment(const std::shared_ptr<u
 }
 
 void QMANativeAd::recordImpression() {
-  if (hasRecordedImpression_) return;
-  hasRecordedImpression_ = true;
+  if (!takeImpression()) return;
   std::vector<std::string> urls(impressionTrackingURLs_.begin(), impressionTrackingURLs_.end());
   QMAClickTrackerCollection::sharedInstance()->trackURLsCacheEnabled(urls, false);
 }
