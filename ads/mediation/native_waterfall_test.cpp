@@ -4,10 +4,13 @@
 // that filled. Driven by the hand clock; the ad server records the mediation pings.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "ads/mediation/ad_manager.h"
 #include "ads/mediation/custom_event_adapter.h"
 #include "ads/mediation/test_adapters.h"
 #include "ads/slots/native/native_test_support.h"
+#include "platform/foundation/notification_center.h"
 
 namespace native_waterfall_test {
 
@@ -85,15 +88,18 @@ TEST_F(NativeWaterfall, TheFirstNetworkThatFillsGivesTheLoaderAnAppInstallAdWhos
     const char* headline;
     const char* filledBy;
     const char* exitCodesBefore;
+    std::size_t pictures;
   };
   const Row rows[] = {
-      {"an adapter fills at once", json::array({network("1", kFillAdapter, {{"headline", "First"}}), network("2", kFillAdapter)}),
-       "First", "1", "@fk_aec@"},
+      {"an adapter fills at once",
+       json::array({network("1", kFillAdapter, {{"headline", "First"}, {"image_url", "{base}/qads/static/img/shot.png"}}),
+                    network("2", kFillAdapter)}),
+       "First", "1", "@fk_aec@", 1},
       {"no fill, an error, then the host's custom event",
        json::array({network("1", kNoFillAdapter), network("2", kNoFillAdapter, {{"error", "yes"}}),
                     customEvent("3", {{"class_name", kNativeFillEvent}, {"parameter", "Planner"}}),
                     network("4", kFillAdapter)}),
-       "Planner", "3", "1,2"},
+       "Planner", "3", "1,2", 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -110,6 +116,10 @@ TEST_F(NativeWaterfall, TheFirstNetworkThatFillsGivesTheLoaderAnAppInstallAdWhos
     EXPECT_EQ(ad->callToAction(), std::optional<std::string>("Install"));
     EXPECT_EQ(ad->starRating(), 4.5);
     ASSERT_TRUE(ad->icon() && ad->icon()->image());
+    ASSERT_EQ(ad->images().size(), row.pictures);
+    if (row.pictures) {
+      EXPECT_TRUE(ad->images()[0]->image());
+    }
     auto manager = managerOf(loader);
     ASSERT_TRUE(manager->receivedConnector());
     EXPECT_EQ(manager->receivedConnector()->className(), QMAMAdNetworkConnectorNativeAd::kClassName);
@@ -144,6 +154,48 @@ TEST_F(NativeWaterfall, TheFirstNetworkThatFillsGivesTheLoaderAnAppInstallAdWhos
     EXPECT_EQ(server->requestsForPath("/imp").size(), 1u);
     EXPECT_TRUE(server->requestsForPath("/nofill").empty());
   }
+}
+
+// What the host hears of a native ad.
+struct NativeAdEvents : QMANativeAdDelegate {
+  std::vector<std::string> heard;
+  void nativeAdWillPresentScreen(QMANativeAd&) override { heard.push_back("willPresent"); }
+  void nativeAdWillDismissScreen(QMANativeAd&) override { heard.push_back("willDismiss"); }
+  void nativeAdDidDismissScreen(QMANativeAd&) override { heard.push_back("didDismiss"); }
+  void nativeAdWillLeaveApplication(QMANativeAd&) override { heard.push_back("willLeave"); }
+};
+
+TEST_F(NativeWaterfall, TheNetworksAnswerAndEventsFromAnotherThreadReachTheHostOnTheMainThreadAsOneClick) {
+  serveWaterfall(json::array({network("1", kFillAdapter, {{"later", "yes"}})}));
+  auto loader = loadAppInstall();
+  std::shared_ptr<QMAMAdManager> manager;
+  ASSERT_TRUE(pump([&] { return (manager = managerOf(loader)) && askedNetwork(manager) == "1"; }));
+  auto network = adapter(0);
+  std::thread([network] { network->answerNow(); }).join();
+  ASSERT_TRUE(pumpUntilHeard());
+  ASSERT_EQ(host->heard, std::vector<std::string>{"appInstall"});
+  auto events = std::make_shared<NativeAdEvents>();
+  host->appInstall->setDelegate(events);
+
+  // The network opens a screen over the ad, closes it, and leaves the application: the ad's
+  // delegate hears each, and the presentation and the leave count as one click.
+  int willPresentNotices = 0;
+  auto observer = foundation::NotificationCenter::defaultCenter().addObserverForName(
+      kAdModalViewControllerWillPresentFullScreen, nullptr, nullptr, [&](const foundation::Notification&) { ++willPresentNotices; });
+  auto connector = manager->receivedConnector();
+  std::thread([network, connector] {
+    connector->adapterWillPresentFullScreenModal(*network);
+    connector->adapterWillDismissFullScreenModal(*network);
+    connector->adapterDidDismissFullScreenModal(*network);
+    connector->adapterWillLeaveApplication(*network);
+  }).join();
+  ASSERT_TRUE(pump([&] { return events->heard.size() >= 4; }));
+  EXPECT_EQ(events->heard, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss", "willLeave"}));
+  EXPECT_EQ(willPresentNotices, 1);
+  foundation::NotificationCenter::defaultCenter().removeObserver(observer);
+  EXPECT_EQ(valueIn(ping("/clk"), "ad_network_id"), "1");
+  drainMain();
+  EXPECT_EQ(server->requestsForPath("/clk").size(), 1u);
 }
 
 TEST_F(NativeWaterfall, EveryNetworkFailingEndsTheLoadWithErrorNineAndTheNoFillPing) {
@@ -210,6 +262,22 @@ TEST_F(NativeWaterfall, AnswersAfterTheirTimeOutChangeNothingNotEvenTheNextNetwo
   ASSERT_TRUE(pumpUntilHeard());
   EXPECT_EQ(host->heard, std::vector<std::string>{"fail 9"});
   EXPECT_EQ(valueIn(ping("/nofill"), "aec"), "3,3,3");
+}
+
+TEST_F(NativeWaterfall, AnAdStillReportsToItsNetworkAfterTheLoaderHasMovedOnToAnotherLoad) {
+  serveWaterfall(json::array({network("1", kFillAdapter, {{"headline", "Kept"}})}));
+  auto loader = loadAppInstall();
+  ASSERT_TRUE(pumpUntilHeard());
+  auto kept = host->appInstall;
+  ASSERT_TRUE(kept);
+  serveWaterfall(json::array({network("2", kSilentAdapter)}));
+  loader->loadRequest(QMARequest::request());
+  auto manager = managerOf(loader);
+  ASSERT_TRUE(pump([&] { return askedNetwork(manager) == "2"; }));
+  kept->recordImpression();
+  kept->performClickOnViewAssetNameEnvironment(nullptr, std::string("1004"), std::nullopt);
+  EXPECT_EQ(valueIn(ping("/imp"), "ad_network_id"), "1");
+  EXPECT_EQ(valueIn(ping("/clk"), "ad_network_id"), "1");
 }
 
 TEST_F(NativeWaterfall, ASecondNativeAdOfTheNetworkThatFilledChangesNothing) {
