@@ -123,15 +123,6 @@ json adHostScenario() {
       {"ad_type", "interstitial"},
       {"ad_networks", {{{"id", "31"}, {"data", {{"error", "yes"}}}, {"adapters", json::array({"WVTestNoFillAdapter"})}},
                        {{"id", "32"}, {"adapters", json::array({"WVTestFillAdapter"})}}}}};
-  // A native waterfall: no fill, then the host's native custom event, which fills an
-  // app-install ad headed by its "parameter".
-  const json mediatedNative = {
-      {"ad_type", "banner"},
-      {"ad_networks",
-       {{{"id", "41"}, {"adapters", json::array({"WVTestNoFillAdapter"})}},
-        {{"id", "42"},
-         {"data", {{"class_name", "WVTestNativeFillEvent"}, {"parameter", "Garden planner"}, {"label", "garden"}}},
-         {"adapters", json::array({"QMAMAdapterCustomEvents"})}}}}};
   const json nativeContent = {
       {"ads",
        {{{"type", "native"},
@@ -183,7 +174,6 @@ json adHostScenario() {
             {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}},
             {"mbanner", {{"response_type", "mediation"}, {"body", mediatedBanner.dump()}}},
             {"minter", {{"response_type", "mediation"}, {"body", mediatedInterstitial.dump()}}},
-            {"mnative", {{"response_type", "mediation"}, {"body", mediatedNative.dump()}}},
             {"native-content", {{"response_type", "native"}, {"body", nativeContent.dump()}}},
             {"native-custom", {{"response_type", "native"}, {"body", nativeCustom.dump()}}},
             {"native-shown", {{"response_type", "native"}, {"body", nativeShown.dump()}}},
@@ -210,7 +200,6 @@ json adHostScenario() {
             {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}},
             {{"when", {{"slotname", "mbanner"}}}, {"ad", "mbanner"}},
             {{"when", {{"slotname", "minter"}}}, {"ad", "minter"}},
-            {{"when", {{"slotname", "mnative"}}}, {"ad", "mnative"}},
             {{"when", {{"slotname", "native-content"}}}, {"ad", "native-content"}},
             {{"when", {{"slotname", "native-custom"}}}, {"ad", "native-custom"}},
             {{"when", {{"slotname", "native-shown"}}}, {"ad", "native-shown"}},
@@ -469,31 +458,6 @@ TEST_F(AdHostTest, MediatedBannerAndInterstitialComeFromTheNetworksThatFill) {
   expect("wait i1", "ok i1 interstitialWillPresentScreen:");
   EXPECT_EQ(hits("/imp", 2), 2u);
   EXPECT_NE(server_->requestsForPath("/imp")[1].query.find("aec=2,0"), std::string::npos);
-}
-
-TEST_F(AdHostTest, AMediatedNativeAdComesFromTheCustomEventThatFillsAndReportsItsImpressionAndTap) {
-  expect("native n1 app-install unit mnative", "ok loading n1");
-  expect("wait n1",
-         "ok n1 adLoader:didReceiveNativeAppInstallAd: app-install headline=\"Garden planner\" "
-         "body=\"Delivered by another network\" call-to-action=\"Install\" store=\"Store\" price=\"Free\" rating=4.5 "
-         "icon=2x2");
-  // Shown by the host, the ad makes its impression: the network that filled, after the one
-  // that had none.
-  ASSERT_EQ(hits("/imp"), 1u);
-  const std::string impression = server_->requestsForPath("/imp")[0].query;
-  EXPECT_NE(impression.find("ad_network_id=42"), std::string::npos) << impression;
-  const auto aec = impression.find("aec=");
-  ASSERT_NE(aec, std::string::npos) << impression;
-  EXPECT_EQ(impression.substr(aec + 4, impression.find('&', aec) - aec - 4), "1") << impression;
-  EXPECT_TRUE(server_->requestsForPath("/nofill").empty());
-  EXPECT_NE(send("screen").find("n1 native at 0,20 320x150 shows \"Garden planner\""), std::string::npos);
-  expect("tap n1 headline", "ok tapped n1 headline");
-  ASSERT_EQ(hits("/clk"), 1u);
-  EXPECT_NE(server_->requestsForPath("/clk")[0].query.find("ad_network_id=42"), std::string::npos);
-
-  // Another network's ad is an app-install ad: a loader of content ads only cannot show it.
-  expect("native n2 content unit mnative", "ok loading n2");
-  expect("wait n2", "ok n2 adLoader:didFailToReceiveAdWithError: code=13");
 }
 
 TEST_F(AdHostTest, AFingerCannotReachWhatIsCovered) {

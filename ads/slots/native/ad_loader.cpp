@@ -263,12 +263,6 @@ void QMAAdLoader::slotDidFailToReceiveAdWithError(QMASlot& slot, const std::opti
 
 bool QMAAdLoader::slotDidReceiveAd(QMASlot& slot, const std::shared_ptr<QMAAd>& ad) {
   WV_DCHECK_MAIN_THREAD();
-  if (ad && ad->responseType() == QMAAdResponseTypeMediation && &slot == slot_.get()) {
-    // The slot runs the waterfall; its outcome comes back as the mediated source or as a
-    // slot failure, both still this load's.
-    ad->setMediationDelegate(std::static_pointer_cast<QMAAdMediationDelegate>(shared_from_this()));
-    return slot.QMASlot::slotDidReceiveAd(slot, ad);
-  }
   if (!ad || ad->responseType() != QMAAdResponseTypeNative) return false;
   // From here the preprocessor and the native ad give the load its outcome.
   slotLoadSettled_ = true;
@@ -315,49 +309,6 @@ void QMAAdLoader::preprocessorDidComplete(const std::shared_ptr<QMAAdPreprocesso
   } else {
     reportError(QMARequestError::errorWithCode(QMARequestErrorCodeInvalidResponse));
   }
-}
-
-void QMAAdLoader::adDidReceiveNativeAppInstallAdSource(const std::shared_ptr<QMAAd>&,
-                                                        const std::shared_ptr<QMANativeAppInstallAdSource>& source) {
-  WV_DCHECK_MAIN_THREAD();
-  auto keep = shared_from_this();
-  if (slotLoadSettled_) return;  // a load that already has its answer
-  slotLoadSettled_ = true;
-  // A network can only fill app install; a loader that did not ask for it gets what any
-  // answer of a kind it did not ask for gives.
-  std::shared_ptr<QMANativeAppInstallAd> ad;
-  if (adTypes_.count(QMANativeAppInstallAd::kClassName))
-    ad = QMANativeAppInstallAd::initWithNativeAppInstallAdSource(source, adLoaderOptions_);
-  if (!ad) {
-    reportError(QMARequestError::errorWithCode(QMARequestErrorCodeInvalidResponse));
-    return;
-  }
-  mediatedAd_ = ad;
-  nativeAds_.push_back(ad);
-  ad->setAdUnitID(adUnitID_);
-  ad->setRootViewController(rootViewController_);
-  ad->setLoadingDelegate(std::static_pointer_cast<QMANativeAdLoadDelegate>(shared_from_this()));
-  ad->loadAssets();
-}
-
-void QMAAdLoader::slotWillPresentScreen(QMASlot& slot) {
-  auto ad = &slot == slot_.get() ? mediatedAd() : nullptr;
-  if (auto d = ad ? ad->delegate() : nullptr) d->nativeAdWillPresentScreen(*ad);
-}
-
-void QMAAdLoader::slotWillDismissScreen(QMASlot& slot) {
-  auto ad = &slot == slot_.get() ? mediatedAd() : nullptr;
-  if (auto d = ad ? ad->delegate() : nullptr) d->nativeAdWillDismissScreen(*ad);
-}
-
-void QMAAdLoader::slotDidDismissScreen(QMASlot& slot) {
-  auto ad = &slot == slot_.get() ? mediatedAd() : nullptr;
-  if (auto d = ad ? ad->delegate() : nullptr) d->nativeAdDidDismissScreen(*ad);
-}
-
-void QMAAdLoader::slotWillLeaveApplication(QMASlot& slot) {
-  auto ad = &slot == slot_.get() ? mediatedAd() : nullptr;
-  if (auto d = ad ? ad->delegate() : nullptr) d->nativeAdWillLeaveApplication(*ad);
 }
 
 void QMAAdLoader::removeNativeAd(const QMANativeAd& ad) {

@@ -10,13 +10,6 @@
 // "/quillon/ads/native_ad_load_with_app_events"): a QMAAppEventAdLoader gets the same
 // configuration from a publisher-edition banner's app event.
 //
-// Mediation: a mediation response runs the slot's waterfall with the native connector
-// (QMAMAdNetworkConnectorNativeAd). The native app-install ad a network delivers becomes a
-// QMANativeAppInstallAd for a loader that asked for app-install ads (request error 13 for
-// one that did not), whose clicks and impression go to that network; the waterfall's own
-// failure (no network filled: 9) reaches the delegate as any slot failure. The shown
-// mediated ad's full-screen and leave-application events reach its delegate.
-//
 // Every load ends with exactly one message to the delegate: the ad, or an error. The slot's
 // own failures (the SDK core's page, an invalid request, a fetch) reach it too, once.
 //
@@ -99,11 +92,6 @@ class QMAAdLoader : public QMASlotDelegate,
   // ---- QMASlotAdEventDelegate: the slot's failures before a response
   void slotFinishedLoadingAdContent(QMASlot&) override {}
   void slotDidFailToLoadAdContentWithError(QMASlot& slot, const QMARequestError& error) override;
-  // A mediated ad's network presents or leaves: the ad's delegate hears it.
-  void slotWillPresentScreen(QMASlot& slot) override;
-  void slotWillDismissScreen(QMASlot& slot) override;
-  void slotDidDismissScreen(QMASlot& slot) override;
-  void slotWillLeaveApplication(QMASlot& slot) override;
   // ---- QMASlotAdResponseDelegate
   bool slotDidReceiveAd(QMASlot& slot, const std::shared_ptr<QMAAd>& ad) override;
   void slotDidFailToReceiveAdWithError(QMASlot& slot, const std::optional<QMARequestError>& error) override;
@@ -114,12 +102,10 @@ class QMAAdLoader : public QMASlotDelegate,
   void appEventAdLoaderDidReceiveAd(QMAAppEventAdLoader& loader, const std::shared_ptr<QMANativeAd>& ad) override;
   void appEventAdLoaderDidFailToReceiveAdWithError(QMAAppEventAdLoader& loader, const QMARequestError& error) override;
   std::shared_ptr<QMAAdLoader> adLoaderForAppEventAdLoader(QMAAppEventAdLoader&) override { return shared_from_this(); }
-  // ---- QMAAdMediationDelegate: the mediated source becomes an app-install ad
+  // ---- QMAAdMediationDelegate: a mediated source is dropped
   std::string connectorClassForAd(const std::shared_ptr<QMAAd>&) override { return kConnectorClassName; }
-  void adDidReceiveNativeAppInstallAdSource(const std::shared_ptr<QMAAd>& ad,
-                                            const std::shared_ptr<QMANativeAppInstallAdSource>& source) override;
-  // The mediated ad last delivered (or loading), while something holds it.
-  std::shared_ptr<QMANativeAd> mediatedAd() const { return mediatedAd_.lock(); }
+  void adDidReceiveNativeAppInstallAdSource(const std::shared_ptr<QMAAd>&,
+                                            const std::shared_ptr<QMANativeAppInstallAdSource>&) override {}
 
   // The preprocessor's answer (main queue).
   void preprocessorDidComplete(const std::shared_ptr<QMAAdPreprocessor>& preprocessor,
@@ -148,5 +134,4 @@ class QMAAdLoader : public QMASlotDelegate,
   // Whether the slot road's load in progress has had its outcome (or handed it on).
   bool slotLoadSettled_ = true;
   bool slotTookLoad_ = false;
-  std::weak_ptr<QMANativeAd> mediatedAd_;
 };

@@ -207,7 +207,8 @@ void QMANativeAd::performClickOnViewAssetNameEnvironment(const std::shared_ptr<u
 }
 
 void QMANativeAd::recordImpression() {
-  if (!takeImpression()) return;
+  if (hasRecordedImpression_) return;
+  hasRecordedImpression_ = true;
   std::vector<std::string> urls(impressionTrackingURLs_.begin(), impressionTrackingURLs_.end());
   QMAClickTrackerCollection::sharedInstance()->trackURLsCacheEnabled(urls, false);
 }

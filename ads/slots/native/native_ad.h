@@ -91,21 +91,12 @@ class QMANativeAd : public QMABannerViewDelegate, public std::enable_shared_from
   // Sends the typed receive message of the ad's class to the loader's delegate.
   virtual void adLoaderDidReceiveAd(QMAAdLoader& adLoader) = 0;
 
-  // ---- clicks and the impression (a mediated ad's go to the network that delivered it)
-  virtual void performClickOnViewAssetNameEnvironment(const std::shared_ptr<uikit::View>& view,
-                                                      const std::optional<std::string>& assetName,
-                                                      const std::optional<foundation::Dictionary>& environment);
-  virtual void recordImpression();
+  // ---- clicks and the impression
+  void performClickOnViewAssetNameEnvironment(const std::shared_ptr<uikit::View>& view,
+                                              const std::optional<std::string>& assetName,
+                                              const std::optional<foundation::Dictionary>& environment);
+  void recordImpression();
   bool hasRecordedImpression() const { return hasRecordedImpression_; }
- protected:
-  // Marks the impression recorded; false when it already was.
-  bool takeImpression() {
-    if (hasRecordedImpression_) return false;
-    hasRecordedImpression_ = true;
-    return true;
-  }
-
- public:
 
   // ---- asset bookkeeping
   void addAssetWithNameToRequestedAssets(const std::string& name);

@@ -122,10 +122,3 @@ std::shared_ptr<QMANativeAdAttribution> QMANativeAdAttribution::initWithDictiona
 void QMANativeAdAttribution::loadAssetsWithCompletionHandler(QMANativeAdImage::CompletionHandler handler) {
   icon_->loadImageWithCompletionHandler(std::move(handler));
 }
-
-std::shared_ptr<QMANativeAdImage> QMANativeAdImage::initWithImage(std::shared_ptr<uikit::Image> image, double scale) {
-  if (!image) return nullptr;
-  auto nativeImage = std::make_shared<QMANativeAdImage>(net::URL(), true, scale);
-  nativeImage->image_ = std::move(image);
-  return nativeImage;
-}

@@ -34,9 +34,6 @@ class QMANativeAdImage : public std::enable_shared_from_this<QMANativeAdImage> {
   static std::optional<std::vector<std::shared_ptr<QMANativeAdImage>>> nativeAdImagesFromImageConfigurationArray(
       const foundation::Array& images, const QMANativeAdImageAdLoaderOptions* options);
 
-  // A picture another ad network delivered already (a mediated ad's icon): nothing to load.
-  static std::shared_ptr<QMANativeAdImage> initWithImage(std::shared_ptr<uikit::Image> image, double scale = 1.0);
-
   // Downloads and decodes the picture; the handler gets no error once `image` is set.
   void loadImageWithCompletionHandler(CompletionHandler handler);
 

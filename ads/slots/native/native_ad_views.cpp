@@ -294,6 +294,5 @@ std::shared_ptr<QMANativeAppInstallAdView> QMANativeAppInstallAdView::initWithFr
 void QMANativeAppInstallAdView::setNativeAppInstallAd(const std::shared_ptr<QMANativeAppInstallAd>& ad) {
   if (ad == nativeAppInstallAd_) return;
   nativeAppInstallAd_ = ad;
-  if (ad) ad->trackView(shared_from_this());
   nativeAdViewPolicy()->setNativeAd(ad);
 }

@@ -53,8 +53,7 @@ std::set<std::string> QMANativeFixedLayoutAd::requiredAssetsWith(std::initialize
 
 void QMANativeFixedLayoutAd::loadAssets() {
   if (!disableImageLoading_) {
-    // A picture that came with the ad (a mediated ad's icon) has nothing to load.
-    if (const auto& single = singleImage(); single && !single->image()) loadImageAsset(single, singleImageAssetName());
+    if (const auto& single = singleImage()) loadImageAsset(single, singleImageAssetName());
     for (const auto& image : nativeAdImages_) {
       const std::string name = foundation::stringWithFormat("%p:%@", static_cast<const void*>(image.get()),
                                                             image->imageURL().absoluteString());
@@ -137,49 +136,4 @@ void QMANativeAppInstallAd::adLoaderDidReceiveAd(QMAAdLoader& adLoader) {
   auto self = std::static_pointer_cast<QMANativeAppInstallAd>(shared_from_this());
   if (auto d = std::dynamic_pointer_cast<QMANativeAppInstallAdLoaderDelegate>(adLoader.delegate()))
     d->adLoaderDidReceiveNativeAppInstallAd(adLoader, self);
-}
-
-std::shared_ptr<QMANativeAppInstallAd> QMANativeAppInstallAd::initWithNativeAppInstallAdSource(
-    const std::shared_ptr<QMANativeAppInstallAdSource>& source, const std::optional<QMAAdLoaderOptionsByClass>& options) {
-  if (!source || !source->headline() || !source->callToAction()) return nullptr;
-  std::shared_ptr<QMANativeAppInstallAd> ad(new QMANativeAppInstallAd(foundation::Dictionary{}, options));
-  ad->mediatedSource_ = source;
-  ad->headline_ = source->headline();
-  ad->body_ = source->body();
-  ad->callToAction_ = source->callToAction();
-  ad->store_ = source->store();
-  ad->price_ = source->price();
-  if (source->starRating()) {
-    const foundation::Value rating(*source->starRating());
-    ad->starRating_ = QMANativeAdStarRatingFromValue(&rating);
-  }
-  ad->icon_ = QMANativeAdImage::initWithImage(source->icon());
-  auto imageOptions = QMANativeAdImageOptionsIn(options);
-  for (const auto& url : source->imagesURLs()) {
-    const std::string* text = url.asString();
-    auto parsed = text ? net::URL::fromString(*text) : std::nullopt;
-    if (!parsed) continue;
-    ad->nativeAdImages_.push_back(std::make_shared<QMANativeAdImage>(*parsed, false, 1.0));
-    // One picture unless the host asked for several, as for the ad network's own ads.
-    if (!imageOptions || !imageOptions->shouldRequestMultipleImages()) break;
-  }
-  return ad;
-}
-
-void QMANativeAppInstallAd::performClickOnViewAssetNameEnvironment(
-    const std::shared_ptr<uikit::View>& view, const std::optional<std::string>& assetName,
-    const std::optional<foundation::Dictionary>& environment) {
-  if (!mediatedSource_) return QMANativeAd::performClickOnViewAssetNameEnvironment(view, assetName, environment);
-  if (!assetName) return;
-  mediatedSource_->recordClickOnViewWithAssetNameEnvironment(view, *assetName, environment);
-}
-
-void QMANativeAppInstallAd::recordImpression() {
-  if (!mediatedSource_) return QMANativeAd::recordImpression();
-  if (!takeImpression()) return;
-  mediatedSource_->recordImpression();
-}
-
-void QMANativeAppInstallAd::trackView(const std::shared_ptr<uikit::View>& view) {
-  if (mediatedSource_ && view) mediatedSource_->trackView(view);
 }

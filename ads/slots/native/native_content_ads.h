@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "ads/slots/native/native_ad.h"
-#include "ads/slots/native/native_app_install_ad_source.h"
 
 // The part both share: the image options, the images of "images" and those exposed, the
 // single image (logo or icon) and the attribution.
@@ -78,25 +77,11 @@ class QMANativeAppInstallAd : public QMANativeFixedLayoutAd {
   static std::shared_ptr<QMANativeAppInstallAd> initWithDictionaryOptions(
       foundation::Dictionary adObject, const std::optional<QMAAdLoaderOptionsByClass>& options);
   static foundation::Dictionary requestParametersForAdLoader(QMAAdLoader&) { return {{"format", 2}}; }
-  // The app-install ad another ad network delivered through mediation: its texts, icon
-  // and rating as the network gave them, its "imagesURLs" loaded as optional pictures;
-  // its clicks, impression and tracked view go to the network's ad (and to the mediation
-  // pings). None unless it has a headline and a call to action.
-  static std::shared_ptr<QMANativeAppInstallAd> initWithNativeAppInstallAdSource(
-      const std::shared_ptr<QMANativeAppInstallAdSource>& source, const std::optional<QMAAdLoaderOptionsByClass>& options);
 
   std::string className() const override { return kClassName; }
   std::string clickActionTemplateID() const override { return "2"; }
   std::optional<std::set<std::string>> requiredAssets() const override;
   void adLoaderDidReceiveAd(QMAAdLoader& adLoader) override;
-  void performClickOnViewAssetNameEnvironment(const std::shared_ptr<uikit::View>& view,
-                                              const std::optional<std::string>& assetName,
-                                              const std::optional<foundation::Dictionary>& environment) override;
-  void recordImpression() override;
-  // The host's view that shows the ad (a mediated ad's network tracks it).
-  void trackView(const std::shared_ptr<uikit::View>& view);
-  // The network's ad behind a mediated ad; none for the ad network's own.
-  const std::shared_ptr<QMANativeAppInstallAdSource>& mediatedSource() const { return mediatedSource_; }
 
   const std::shared_ptr<QMANativeAdImage>& icon() const { return icon_; }
   const std::optional<std::string>& store() const { return store_; }
@@ -113,7 +98,6 @@ class QMANativeAppInstallAd : public QMANativeFixedLayoutAd {
   std::shared_ptr<QMANativeAdImage> icon_;
   std::optional<std::string> store_, price_;
   double starRating_ = 0;
-  std::shared_ptr<QMANativeAppInstallAdSource> mediatedSource_;
 };
 
 // The decimal value of a rating given as a number or as text; 0 for anything else.
