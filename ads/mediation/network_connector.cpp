@@ -407,26 +407,3 @@ void QMAMAdNetworkConnectorNativeAd::didFailAd(const foundation::Error& error) {
   auto keep = shared_from_this();
   if (auto manager = adManager()) manager->adRequestFailedFromConnectorWithError(*this, error);
 }
-
-void QMAMAdNetworkConnectorNativeAd::willPresentFullScreenModal() {
-  postFullScreenNotification(kAdModalViewControllerWillPresentFullScreen);
-  if (auto s = slot()) s->adWillPresentScreen();
-  reportClick();
-}
-
-void QMAMAdNetworkConnectorNativeAd::willDismissFullScreenModal() {
-  if (auto s = slot()) s->adWillDismissScreen();
-}
-
-void QMAMAdNetworkConnectorNativeAd::didDismissFullScreenModal() {
-  postFullScreenNotification(kAdModalViewControllerDidDismissFullScreen);
-  if (auto s = slot()) s->adDidDismissScreen();
-}
-
-void QMAMAdNetworkConnectorNativeAd::willLeaveApplication() {
-  if (auto s = slot()) {
-    s->adWillLeaveApplication();
-    s->willLeaveAppDueToClick();
-  }
-  reportClick();
-}

@@ -260,11 +260,11 @@ class QMAMAdNetworkConnectorInterstitial : public QMAMAdNetworkConnector {
   bool calledWillDismissInterstitial_ = false;
 };
 
-// The ad loader's connector: one native app-install ad from the adapter's getNativeAd,
+// The native connector: one native app-install ad from the adapter's getNativeAd,
 // whatever ad type the waterfall names. A failure moves the waterfall on; clicks are
-// pinged; the full-screen and leave-application events of a shown native ad reach the
-// slot (and through the loader the native ad's delegate) as a banner's do. Views and
-// interstitials are not native answers and change nothing.
+// pinged. The full-screen, interstitial and leave-application callbacks change nothing: a
+// native ad has no screen of its own here, and its network reports clicks through
+// adapterDidGetAdClick. Views and interstitials are not native answers either.
 class QMAMAdNetworkConnectorNativeAd : public QMAMAdNetworkConnector {
  public:
   static constexpr const char* kClassName = "QMAMAdNetworkConnectorNativeAd";
@@ -279,8 +279,4 @@ class QMAMAdNetworkConnectorNativeAd : public QMAMAdNetworkConnector {
 
  protected:
   void didFailAd(const foundation::Error& error) override;
-  void willPresentFullScreenModal() override;
-  void willDismissFullScreenModal() override;
-  void didDismissFullScreenModal() override;
-  void willLeaveApplication() override;
 };
