@@ -8,6 +8,7 @@
 #include "ads/mediation/html_adapter.h"
 #include "ads/mediation/mediation_pings.h"
 #include "ads/services/utilities.h"
+#include "ads/slots/native/native_app_install_ad_source.h"
 #include "ads/slots/slot.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
@@ -207,6 +208,43 @@ void QMAMAdManager::adRequestReturnsFromConnectorWithInterstitial(QMAMAdNetworkC
     becomeReceivedConnector(connector);
   }
   if (auto s = slot()) {
+    s->didReceiveValidAd();
+    s->adFinishedLoadingContent();
+  }
+  requestingConnector_.reset();
+}
+
+void QMAMAdManager::adRequestReturnsFromConnectorWithForwardingNativeAppInstallAd(
+    QMAMAdNetworkConnector& connector, const std::shared_ptr<QMAForwardingNativeAppInstallAd>& ad) {
+  WV_DCHECK_MAIN_THREAD();
+  auto keep = shared_from_this();
+  auto hold = connector.shared_from_this();
+  if (!shouldProcessResponseFromConnector(connector)) return;
+  // A native ad is shown once: a second one (of this network or another) changes nothing.
+  if (receivedConnector_) return;
+  auto s = slot();
+  auto ownerAd = s ? s->ad() : nullptr;
+  auto receiver = std::dynamic_pointer_cast<QMANativeAppInstallAdSourceReceiver>(
+      ownerAd ? ownerAd->mediationDelegate() : nullptr);
+  auto source = QMANativeAppInstallAdSource::initWithForwardingNativeAppInstallAd(ad);
+  if (!receiver || !source) {
+    // Nobody here can show it (or there is nothing to show): the next network is asked.
+    if (requestingConnector_.get() == &connector) {
+      release(requestingConnector_);
+      requestingConnector_.reset();
+    }
+    makeAdRequest();
+    return;
+  }
+  becomeReceivedConnector(connector);
+  // The ad keeps its network's connector (and adapter) for as long as the host keeps the ad:
+  // its click and impression are pinged also after the loader has moved on to another load.
+  std::shared_ptr<QMAMAdNetworkConnector> shown = hold;
+  source->addClickHandlingBlock([shown](const std::shared_ptr<uikit::View>&, const std::string&,
+                                        const std::optional<foundation::Dictionary>&) { shown->reportClick(); });
+  source->addImpressionHandlingBlock([shown] { shown->reportImpression(); });
+  receiver->adDidReceiveNativeAppInstallAdSource(ownerAd, source);
+  if (s) {
     s->didReceiveValidAd();
     s->adFinishedLoadingContent();
   }

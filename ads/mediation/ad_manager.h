@@ -70,6 +70,12 @@ class QMAMAdManager : public QMASlotMediationManager, public std::enable_shared_
   void adRequestReturnsFromConnectorWithInterstitial(QMAMAdNetworkConnector& connector,
                                                      const std::shared_ptr<void>& interstitial);
   void adRequestFailedFromConnectorWithError(QMAMAdNetworkConnector& connector, const foundation::Error& error);
+  // A native app-install ad: wrapped in a QMANativeAppInstallAdSource whose click and
+  // impression report the connector's pings, and handed to the ad's format when it takes
+  // mediated native ads (QMANativeAppInstallAdSourceReceiver); a format that does not is
+  // passed by (the next network is asked). Only the first native ad of a waterfall counts.
+  void adRequestReturnsFromConnectorWithForwardingNativeAppInstallAd(
+      QMAMAdNetworkConnector& connector, const std::shared_ptr<QMAForwardingNativeAppInstallAd>& ad);
 
  private:
   QMAMAdManager() = default;

@@ -1,5 +1,6 @@
 #include "ads/mediation/custom_event_adapter.h"
 
+#include "ads/model/request_error.h"
 #include "ads/services/logging.h"
 #include "ads/services/sdk_version.h"
 #include "platform/foundation/format.h"
@@ -55,6 +56,9 @@ void QMAMAdapterCustomEvents::registerClass() {
   cls->addMethod<void()>("getInterstitial", [](const runtime::Id& self) {
     if (auto adapter = std::dynamic_pointer_cast<QMAMAdapterCustomEvents>(self)) adapter->getInterstitial();
   });
+  cls->addMethod<void()>(kQMAMGetNativeAdSelector, [](const runtime::Id& self) {
+    if (auto adapter = std::dynamic_pointer_cast<QMAMAdapterCustomEvents>(self)) adapter->getNativeAd();
+  });
   cls->addMethod<void(const std::shared_ptr<uikit::ViewController>&)>(
       "presentInterstitialFromRootViewController:",
       [](const runtime::Id& self, const std::shared_ptr<uikit::ViewController>& root) {
@@ -92,7 +96,7 @@ void QMAMAdapterCustomEvents::callBackToConnectorWithErrorIsInterstitial(const s
   }
 }
 
-runtime::Id QMAMAdapterCustomEvents::customEventWithCredentialsProtocol(const char* protocol, bool isInterstitial) {
+runtime::ClassRef QMAMAdapterCustomEvents::customEventClassWithCredentials(bool isInterstitial) {
   const auto className = credential("class_name");
   if (!className) {
     callBackToConnectorWithErrorIsInterstitial("No class name for the Custom Event.", isInterstitial);
@@ -105,11 +109,18 @@ runtime::Id QMAMAdapterCustomEvents::customEventWithCredentialsProtocol(const ch
     callBackToConnectorWithErrorIsInterstitial(message, isInterstitial);
     return nullptr;
   }
+  return cls;
+}
+
+runtime::Id QMAMAdapterCustomEvents::customEventWithCredentialsProtocol(const char* protocol, bool isInterstitial) {
+  auto cls = customEventClassWithCredentials(isInterstitial);
+  if (!cls) return nullptr;
+  const std::string className = cls->name();
   // The class is checked before anything of it runs: the server names it, and making an
   // object of an arbitrary class could do anything its maker does.
   if (!cls->conformsToProtocol(protocol)) {
     const std::string message =
-        foundation::stringWithFormat("Custom Event class %@ does not conform to the %@ protocol.", *className, protocol);
+        foundation::stringWithFormat("Custom Event class %@ does not conform to the %@ protocol.", className, protocol);
     QMALogger::sharedInstance()->logPublicMessage(message);
     callBackToConnectorWithErrorIsInterstitial(message, isInterstitial);
     return nullptr;
@@ -159,6 +170,36 @@ void QMAMAdapterCustomEvents::getInterstitial() {
   if (customEventInterstitial_ && customEventInterstitial_ != event) customEventInterstitial_->setDelegate({});
   customEventInterstitial_ = event;
   customEventInterstitialObject_ = object;
+}
+
+void QMAMAdapterCustomEvents::getNativeAd() {
+  auto keep = shared_from_this();
+  auto cls = customEventClassWithCredentials(false);
+  if (!cls) return;
+  auto c = connector();
+  if (!c) return;
+  auto request = std::make_shared<QMACustomEventRequest>(*c);
+  // As for the other kinds, the class is checked before an object of it is made: its method
+  // table must answer the request, and the object must then serve the native interface.
+  const std::string message = foundation::stringWithFormat("Custom event class %@ doesn't implement method %@.",
+                                                           cls->name(), kQMACustomEventNativeAdRequestSelector);
+  std::shared_ptr<QMACustomEventNativeAd> event;
+  runtime::Id object;
+  if (cls->instancesRespondToSelector(kQMACustomEventNativeAdRequestSelector)) {
+    object = cls->createInstance();
+    event = std::dynamic_pointer_cast<QMACustomEventNativeAd>(object);
+  }
+  if (!event) {
+    QMALogger::sharedInstance()->logPublicMessage(message);
+    callBackToConnectorWithErrorIsInterstitial(message, false);
+    return;
+  }
+  event->setDelegate(std::static_pointer_cast<QMACustomEventNativeAdDelegate>(keep));
+  event->requestNativeAdWithParameterRequestRootViewController(credential("parameter"), request,
+                                                               c->viewControllerForPresentingModalView());
+  if (customEventNativeAd_ && customEventNativeAd_ != event) customEventNativeAd_->setDelegate({});
+  customEventNativeAd_ = event;
+  customEventNativeAdObject_ = object;
 }
 
 void QMAMAdapterCustomEvents::stopBeingDelegate() {
@@ -218,4 +259,22 @@ void QMAMAdapterCustomEvents::customEventInterstitialDidDismiss(QMACustomEventIn
 }
 void QMAMAdapterCustomEvents::customEventInterstitialWillLeaveApplication(QMACustomEventInterstitial&) {
   if (auto c = connector()) c->adapterWillLeaveApplication(*this);
+}
+
+void QMAMAdapterCustomEvents::customEventNativeAdDidLoadForwardingNativeAppInstallAd(
+    QMACustomEventNativeAd&, const std::shared_ptr<QMAForwardingNativeAppInstallAd>& ad) {
+  auto c = connector();
+  if (!c) return;
+  if (auto native = std::dynamic_pointer_cast<QMAMAdNetworkConnectorNativeAd>(c)) {
+    native->adapterDidReceiveForwardingNativeAppInstallAd(*this, ad);
+    return;
+  }
+  c->adapterDidFailAd(*this, QMARequestError::errorWithCodeCustomMessage(
+                                 QMARequestErrorCodeInternalError,
+                                 std::string("Native ad response received for connector which can't processed native ad.")));
+}
+
+void QMAMAdapterCustomEvents::customEventNativeAdDidFailToLoadAdWithError(QMACustomEventNativeAd&,
+                                                                          const foundation::Error& error) {
+  if (auto c = connector()) c->adapterDidFailAd(*this, error);
 }

@@ -2,7 +2,9 @@
 // The built-in adapter QMAMAdapterCustomEvents: a publisher puts its own ad code into a
 // waterfall as a custom event, a class registered by name in the runtime's class registry
 // that adopts "QMACustomEventBanner" or "QMACustomEventInterstitial" and whose instances
-// serve the C++ interface of that name. The network's credentials name it ("class_name")
+// serve the C++ interface of that name, or, for native ads, one whose method table answers
+// "requestNativeAdWithParameter:request:rootViewController:" and whose instances serve
+// QMACustomEventNativeAd (it delivers a native app-install ad). The network's credentials name it ("class_name")
 // and give it a "parameter" and a "label" (the key of the publisher's extras for it). The
 // adapter makes the custom event at request time, and only from a class that adopts the
 // protocol of the kind asked for: a name from the server never makes an object of any other
@@ -29,6 +31,8 @@ class ViewController;
 inline constexpr const char* kQMAMAdapterCustomEventsClassName = "QMAMAdapterCustomEvents";
 inline constexpr const char* kQMACustomEventBannerProtocol = "QMACustomEventBanner";
 inline constexpr const char* kQMACustomEventInterstitialProtocol = "QMACustomEventInterstitial";
+inline constexpr const char* kQMACustomEventNativeAdProtocol = "QMACustomEventNativeAd";
+inline constexpr const char* kQMACustomEventNativeAdRequestSelector = "requestNativeAdWithParameter:request:rootViewController:";
 // The errors of custom-event lookups: this domain, code 1.
 inline constexpr const char* kQMACustomEventErrorDomain = "ad_mediation";
 
@@ -77,6 +81,8 @@ class QMACustomEventRequest {
 
 class QMACustomEventBanner;
 class QMACustomEventInterstitial;
+class QMACustomEventNativeAd;
+class QMAForwardingNativeAppInstallAd;
 
 // What a custom banner calls on its delegate.
 class QMACustomEventBannerDelegate {
@@ -107,6 +113,16 @@ class QMACustomEventInterstitialDelegate {
   virtual void customEventInterstitialWillLeaveApplication(QMACustomEventInterstitial& event) = 0;
 };
 
+// What a native custom event calls on its delegate.
+class QMACustomEventNativeAdDelegate {
+ public:
+  virtual ~QMACustomEventNativeAdDelegate() = default;
+  virtual void customEventNativeAdDidLoadForwardingNativeAppInstallAd(
+      QMACustomEventNativeAd& event, const std::shared_ptr<QMAForwardingNativeAppInstallAd>& ad) = 0;
+  virtual void customEventNativeAdDidFailToLoadAdWithError(QMACustomEventNativeAd& event,
+                                                           const foundation::Error& error) = 0;
+};
+
 // A publisher's custom banner (every method required).
 class QMACustomEventBanner {
  public:
@@ -129,10 +145,23 @@ class QMACustomEventInterstitial {
   virtual void setDelegate(std::weak_ptr<QMACustomEventInterstitialDelegate> delegate) = 0;
 };
 
+// A publisher's native custom event: asked for one native app-install ad; it may answer
+// from inside its request method. It keeps its delegate (weakly) until it goes away.
+class QMACustomEventNativeAd {
+ public:
+  virtual ~QMACustomEventNativeAd() = default;
+  virtual void setDelegate(std::weak_ptr<QMACustomEventNativeAdDelegate> delegate) = 0;
+  virtual void requestNativeAdWithParameterRequestRootViewController(
+      const std::optional<std::string>& parameter, const std::shared_ptr<QMACustomEventRequest>& request,
+      const std::shared_ptr<uikit::ViewController>& rootViewController) = 0;
+};
+
 class QMAMAdapterCustomEvents : public runtime::Object,
                                 public QMAMAdNetworkAdapter,
+                                public QMAMAdNetworkAdapterInternalProtocol,
                                 public QMACustomEventBannerDelegate,
                                 public QMACustomEventInterstitialDelegate,
+                                public QMACustomEventNativeAdDelegate,
                                 public std::enable_shared_from_this<QMAMAdapterCustomEvents> {
  public:
   // Registers the class by name (idempotent).
@@ -143,6 +172,7 @@ class QMAMAdapterCustomEvents : public runtime::Object,
   std::shared_ptr<QMAMAdNetworkConnectorProtocol> connector() const { return connector_.lock(); }
   const std::shared_ptr<QMACustomEventBanner>& customEventBanner() const { return customEventBanner_; }
   const std::shared_ptr<QMACustomEventInterstitial>& customEventInterstitial() const { return customEventInterstitial_; }
+  const std::shared_ptr<QMACustomEventNativeAd>& customEventNativeAd() const { return customEventNativeAd_; }
 
   // ---- QMAMAdNetworkAdapter
   void initWithQMAMAdNetworkConnector(std::weak_ptr<QMAMAdNetworkConnectorProtocol> connector) override {
@@ -153,10 +183,15 @@ class QMAMAdapterCustomEvents : public runtime::Object,
   void stopBeingDelegate() override;
   bool isBannerAnimationOK(long) override { return true; }
   void presentInterstitialFromRootViewController(const std::shared_ptr<uikit::ViewController>& root) override;
+  // ---- QMAMAdNetworkAdapterInternalProtocol
+  void getNativeAd() override;
 
   // The custom event of the credentials' class when it adopts `protocol`; none with the
   // failure reported.
   runtime::Id customEventWithCredentialsProtocol(const char* protocol, bool isInterstitial);
+  // The class named by the credentials; none with the failure reported (on the banner and
+  // native path unless `isInterstitial`).
+  runtime::ClassRef customEventClassWithCredentials(bool isInterstitial);
   void callBackToConnectorWithErrorIsInterstitial(const std::string& message, bool isInterstitial);
 
   // ---- QMACustomEventBannerDelegate
@@ -181,11 +216,19 @@ class QMAMAdapterCustomEvents : public runtime::Object,
   void customEventInterstitialDidDismiss(QMACustomEventInterstitial&) override;
   void customEventInterstitialWillLeaveApplication(QMACustomEventInterstitial&) override;
 
+  // ---- QMACustomEventNativeAdDelegate
+  // Forwarded to a native connector only; any other connector gets request error 11.
+  void customEventNativeAdDidLoadForwardingNativeAppInstallAd(
+      QMACustomEventNativeAd&, const std::shared_ptr<QMAForwardingNativeAppInstallAd>& ad) override;
+  void customEventNativeAdDidFailToLoadAdWithError(QMACustomEventNativeAd&, const foundation::Error& error) override;
+
  private:
   std::optional<std::string> credential(const char* key) const;
   std::weak_ptr<QMAMAdNetworkConnectorProtocol> connector_;
   std::shared_ptr<QMACustomEventBanner> customEventBanner_;
   std::shared_ptr<QMACustomEventInterstitial> customEventInterstitial_;
+  std::shared_ptr<QMACustomEventNativeAd> customEventNativeAd_;
   runtime::Id customEventBannerObject_;
   runtime::Id customEventInterstitialObject_;
+  runtime::Id customEventNativeAdObject_;
 };

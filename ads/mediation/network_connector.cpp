@@ -33,7 +33,8 @@ void postFullScreenNotification(const char* name) { foundation::NotificationCent
 }  // namespace
 
 bool QMAMAdNetworkConnector::isConnectorClassName(const std::string& name) {
-  return name == QMAMAdNetworkConnectorBanner::kClassName || name == QMAMAdNetworkConnectorInterstitial::kClassName;
+  return name == QMAMAdNetworkConnectorBanner::kClassName || name == QMAMAdNetworkConnectorInterstitial::kClassName ||
+         name == QMAMAdNetworkConnectorNativeAd::kClassName;
 }
 
 std::shared_ptr<QMAMAdNetworkConnector> QMAMAdNetworkConnector::connectorOfClassNamed(
@@ -42,6 +43,8 @@ std::shared_ptr<QMAMAdNetworkConnector> QMAMAdNetworkConnector::connectorOfClass
     return std::make_shared<QMAMAdNetworkConnectorBanner>(config, network);
   if (name == QMAMAdNetworkConnectorInterstitial::kClassName)
     return std::make_shared<QMAMAdNetworkConnectorInterstitial>(config, network);
+  if (name == QMAMAdNetworkConnectorNativeAd::kClassName)
+    return std::make_shared<QMAMAdNetworkConnectorNativeAd>(config, network);
   return nullptr;
 }
 
@@ -374,4 +377,33 @@ void QMAMAdNetworkConnectorInterstitial::willLeaveApplication() {
     s->willLeaveAppDueToClick();
   }
   reportClick();
+}
+
+// ---- native
+
+void QMAMAdNetworkConnectorNativeAd::getAdFromAdapterWithType(const std::shared_ptr<QMAAdType>&) {
+  WV_DCHECK_MAIN_THREAD();
+  auto native = std::dynamic_pointer_cast<QMAMAdNetworkAdapterInternalProtocol>(adapter_);
+  // The class's method table says whether it serves native ads; a network that cannot fails
+  // at once instead of holding the waterfall until its time-out.
+  if (!native || !adapterObject_ || !runtime::respondsToSelector(adapterObject_, kQMAMGetNativeAdSelector)) {
+    const foundation::Value name = adapterObject_ ? foundation::Value(adapterObject_->isa()->name()) : foundation::Value();
+    return failRequest(QMARequestErrorCodeInternalError,
+                       foundation::stringWithFormat("%@ adapter doesn't implement protocol for fetching native ad.", name));
+  }
+  native->getNativeAd();
+}
+
+void QMAMAdNetworkConnectorNativeAd::adapterDidReceiveForwardingNativeAppInstallAd(
+    QMAMAdNetworkAdapter& adapter, const std::shared_ptr<QMAForwardingNativeAppInstallAd>& ad) {
+  fromOwnAdapter(adapter, [ad](QMAMAdNetworkConnector& c) {
+    auto keep = c.shared_from_this();
+    if (auto manager = c.adManager())
+      manager->adRequestReturnsFromConnectorWithForwardingNativeAppInstallAd(c, ad);
+  });
+}
+
+void QMAMAdNetworkConnectorNativeAd::didFailAd(const foundation::Error& error) {
+  auto keep = shared_from_this();
+  if (auto manager = adManager()) manager->adRequestFailedFromConnectorWithError(*this, error);
 }

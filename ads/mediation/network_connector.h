@@ -7,8 +7,12 @@
 // connector makes and owns the adapter, answers what it asks about the request, and turns
 // its callbacks into the mediation manager's answers, the slot's full-screen events and the
 // network's click and impression pings. One connector class per format decides which
-// callbacks count (QMAMAdNetworkConnectorBanner, QMAMAdNetworkConnectorInterstitial),
-// chosen by name by the ad's format (connectorClassForAd).
+// callbacks count (QMAMAdNetworkConnectorBanner, QMAMAdNetworkConnectorInterstitial,
+// QMAMAdNetworkConnectorNativeAd), chosen by name by the ad's format (connectorClassForAd).
+//
+// Native ads come from adapters that also serve QMAMAdNetworkAdapterInternalProtocol (the
+// selector "getNativeAd" in their class's method table): the native connector asks them for
+// one native app-install ad, which they hand back as a QMAForwardingNativeAppInstallAd.
 //
 // Threads: the connector lives on the main thread. Adapters should call it there; a
 // callback from another thread is handed to the main thread, in order.
@@ -27,6 +31,7 @@
 #include "platform/foundation/error.h"
 #include "platform/runtime/runtime.h"
 
+class QMAForwardingNativeAppInstallAd;
 class QMAMAdManager;
 class QMAMAdNetworkConnectorProtocol;
 class QMASlot;
@@ -51,6 +56,16 @@ class QMAMAdNetworkAdapter {
   virtual bool isBannerAnimationOK(long) { return true; }
   virtual void presentInterstitialFromRootViewController(const std::shared_ptr<uikit::ViewController>&) {}
   virtual void changeAdSizeTo(QMAAdSize) {}
+};
+
+// The adapter's native side: one native app-install ad, answered through the native
+// connector's adapterDidReceiveForwardingNativeAppInstallAd (or its failure). Asked only of
+// an adapter whose class answers "getNativeAd".
+inline constexpr const char* kQMAMGetNativeAdSelector = "getNativeAd";
+class QMAMAdNetworkAdapterInternalProtocol {
+ public:
+  virtual ~QMAMAdNetworkAdapterInternalProtocol() = default;
+  virtual void getNativeAd() = 0;
 };
 
 // What an adapter may call on its connector.
@@ -243,4 +258,25 @@ class QMAMAdNetworkConnectorInterstitial : public QMAMAdNetworkConnector {
 
  private:
   bool calledWillDismissInterstitial_ = false;
+};
+
+// The native connector: one native app-install ad from the adapter's getNativeAd,
+// whatever ad type the waterfall names. A failure moves the waterfall on; clicks are
+// pinged. The full-screen, interstitial and leave-application callbacks change nothing: a
+// native ad has no screen of its own here, and its network reports clicks through
+// adapterDidGetAdClick. Views and interstitials are not native answers either.
+class QMAMAdNetworkConnectorNativeAd : public QMAMAdNetworkConnector {
+ public:
+  static constexpr const char* kClassName = "QMAMAdNetworkConnectorNativeAd";
+  QMAMAdNetworkConnectorNativeAd(std::shared_ptr<QMAMConfig> config, std::shared_ptr<QMAMAdNetworkConfig> network)
+      : QMAMAdNetworkConnector(std::move(config), std::move(network)) {}
+  std::string className() const override { return kClassName; }
+  void getAdFromAdapterWithType(const std::shared_ptr<QMAAdType>& type) override;
+  // The adapter's native ad, from any thread (handed to the main thread like every other
+  // callback); an adapter that is not this connector's changes nothing.
+  void adapterDidReceiveForwardingNativeAppInstallAd(QMAMAdNetworkAdapter& adapter,
+                                                     const std::shared_ptr<QMAForwardingNativeAppInstallAd>& ad);
+
+ protected:
+  void didFailAd(const foundation::Error& error) override;
 };

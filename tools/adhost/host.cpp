@@ -107,8 +107,8 @@ void AdHost::registerClasses() {
     return host;
   });
   registerRewardAdapterClass();
-  // Adapters of one behaviour each (fill, no fill, silence, two answers), for scenarios
-  // that try mediation waterfalls.
+  // Adapters of one behaviour each (fill, no fill, silence, two answers) and native custom
+  // events (fill, fail, silence), for scenarios that try mediation waterfalls.
   mediation_test::registerTestAdapters();
 }
 
