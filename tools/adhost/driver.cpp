@@ -387,7 +387,8 @@ struct TextDriver::Impl {
       const bool grant = *c.event == "grant";
       EventStore::setAnswerToAccessRequest(grant);
       if (EventStore::authorizationStatusForEntityType(EntityTypeEvent) != AuthorizationStatusNotDetermined)
-        EventStore::setAuthorizationStatus(EntityTypeEvent, grant ? AuthorizationStatusAuthorized : AuthorizationStatusDenied);
+        EventStore::setAuthorizationStatus(EntityTypeEvent,
+                                           grant ? AuthorizationStatusAuthorized : AuthorizationStatusDenied);
     }
     const auto events = EventStore::savedEvents();
     std::string s = "ok calendar " + authorizationText(EventStore::authorizationStatusForEntityType(EntityTypeEvent)) +

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 #include <utility>
@@ -106,6 +107,22 @@ class MRAIDHost : public adhost_test::HostedAdsTest {
     return server_->requestsForPath(path).size();
   }
 
+  // Snapshots of the screen until one passes `check` (a page draws when the engine gets to
+  // it), at most 30 s of real time; the hand clock moves 0.05 s a try, 3 s at most.
+  bool screenUntil(const std::function<bool(const uikit::Image&)>& check) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (int tries = 0;; ++tries) {
+      auto shot = screen();
+      if (shot && check(*shot)) return true;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      if (tries < 60) {
+        send("clock advance 0.05");
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
+  }
+
   int shots_ = 0;
 };
 
@@ -182,14 +199,10 @@ TEST_F(MRAIDHost, ABannersSecondPartOpensOverTheScreenAndClosesBackToTheBanner) 
   EXPECT_GE(hits("/creatives/expanded-page.html"), 1u) << "the relative address is the banner page's";
   expect("wait ad adViewWillPresentScreen", "ok ad adViewWillPresentScreen:");
   Colour seen{};
-  for (int i = 0; i < 200; ++i) {
-    auto part = screen();
-    ASSERT_TRUE(part);
-    seen = colourAt(*part, 187, 400);
-    if (near(seen, kSecondPart)) break;
-    expect("clock advance 0.05", "ok clock");
-  }
-  EXPECT_TRUE(near(seen, kSecondPart)) << text(seen);
+  EXPECT_TRUE(screenUntil([&](const uikit::Image& shot) {
+    seen = colourAt(shot, 187, 400);
+    return near(seen, kSecondPart);
+  })) << text(seen);
   expect("close", "ok closed QMASupplementalAdAppViewController");
   expect("wait ad adViewDidDismissScreen", "ok ad adViewDidDismissScreen:");
   EXPECT_EQ(send("screen").find("full screen"), std::string::npos);
@@ -272,7 +285,8 @@ TEST_F(MRAIDHost, ACalendarEventInGoodFormIsAddedAndOneInBadFormIsRefused) {
     const char* call;
     std::string failure;
   } bad[] = {
-      {"wvTapBadDates()", unreadable + R"({"a":"createCalendarEvent","end":"","start":"next Tuesday","summary":"Spring sale"})"},
+      {"wvTapBadDates()",
+       unreadable + R"({"a":"createCalendarEvent","end":"","start":"next Tuesday","summary":"Spring sale"})"},
       {"wvTapEndBeforeStart()", unreadable + R"({"a":"createCalendarEvent","end":"2027-04-01T10:00:00Z",)"
                                              R"("start":"2027-04-01T18:00:00Z","summary":"Spring sale"})"},
       {"wvTapNoEvent()", "createCalendarEvent: The event must be an object"},
@@ -289,7 +303,8 @@ TEST_F(MRAIDHost, ACalendarEventInGoodFormIsAddedAndOneInBadFormIsRefused) {
   // A finger on the ad: the user is asked, says yes, and sees the event in the editor.
   expect("tap ad at 150,125", "ok tapped ad at 150,125");
   const std::string event =
-      "\"Half price on everything\" 2027-04-01T08:00:00Z to 2027-04-01T16:00:00Z at \"Main Street 1\" notes \"Spring sale\"";
+      "\"Half price on everything\" 2027-04-01T08:00:00Z to 2027-04-01T16:00:00Z at \"Main Street 1\" "
+      "notes \"Spring sale\"";
   const std::string shown = askUntil("screen", "full screen EKEventEditViewController");
   EXPECT_NE(shown.find("full screen EKEventEditViewController event " + event), std::string::npos) << shown;
   expect("wait ad adViewWillPresentScreen", "ok ad adViewWillPresentScreen:");
@@ -360,20 +375,12 @@ TEST_F(MRAIDHost, AnInterstitialWithItsOwnCloseControlClosesByIt) {
                        "close-button at 325,0 50x50"),
             std::string::npos)
       << shown;
-  auto cornerIsClear = [&] {
-    auto shot = screen();
-    if (!shot) return false;
+  EXPECT_TRUE(screenUntil([&](const uikit::Image& shot) {
     for (double x = 327; x < 375; x += 4)
       for (double y = 2; y < 50; y += 4)
-        if (!near(colourAt(*shot, x, y), kDark)) return false;
+        if (!near(colourAt(shot, x, y), kDark)) return false;
     return true;
-  };
-  bool clear = cornerIsClear();
-  for (int i = 0; i < 100 && !clear; ++i) {
-    expect("clock advance 0.05", "ok clock");
-    clear = cornerIsClear();
-  }
-  EXPECT_TRUE(clear) << "a close button is drawn over the creative";
+  })) << "a close button is drawn over the creative";
   auto shot = screen();
   ASSERT_TRUE(shot);
   expectColour(*shot, 187, 400, kDark);
