@@ -203,6 +203,8 @@ TEST_F(MRAIDHost, ABannersSecondPartOpensOverTheScreenAndClosesBackToTheBanner) 
     seen = colourAt(shot, 187, 400);
     return near(seen, kSecondPart);
   })) << text(seen);
+  // The banner is expanded while its second part is up (told once the part has appeared).
+  EXPECT_EQ(until("ad", "mraid.getState()", "expanded"), "expanded") << send("log");
   expect("close", "ok closed QMASupplementalAdAppViewController");
   expect("wait ad adViewDidDismissScreen", "ok ad adViewDidDismissScreen:");
   EXPECT_EQ(send("screen").find("full screen"), std::string::npos);
@@ -210,7 +212,8 @@ TEST_F(MRAIDHost, ABannersSecondPartOpensOverTheScreenAndClosesBackToTheBanner) 
   ASSERT_TRUE(back);
   expectColour(*back, 120, 125, kBanner);
   expectColour(*back, 187, 400, kSecondPart, false);
-  EXPECT_EQ(js("ad", "mraid.getState() + ' ' + failures.length"), "default 0");
+  EXPECT_EQ(until("ad", "mraid.getState()", "default"), "default");
+  EXPECT_EQ(js("ad", "states.join(',') + ' ' + failures.length"), "default,expanded,default 0");
 }
 
 TEST_F(MRAIDHost, ABannerResizesInsideTheScreenAndIsRefusedBeyondIt) {
