@@ -123,6 +123,19 @@ class MRAIDHost : public adhost_test::HostedAdsTest {
     }
   }
 
+  // Until the script's value is `want`, the hand clock moving 0.1 s a try (the viewability
+  // monitor samples on it), at most 20 s of real time; the last value seen.
+  std::string untilOnTheClock(const std::string& name, const std::string& script, const std::string& want) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::string seen;
+    for (;;) {
+      seen = js(name, script);
+      if (seen == want || std::chrono::steady_clock::now() >= deadline) return seen;
+      send("clock advance 0.1");
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
   int shots_ = 0;
 };
 
@@ -214,6 +227,48 @@ TEST_F(MRAIDHost, ABannersSecondPartOpensOverTheScreenAndClosesBackToTheBanner) 
   expectColour(*back, 187, 400, kSecondPart, false);
   EXPECT_EQ(until("ad", "mraid.getState()", "default"), "default");
   EXPECT_EQ(js("ad", "states.join(',') + ' ' + failures.length"), "default,expanded,default 0");
+}
+
+// The MRAID side of viewability: a banner on screen is viewable, hidden or scrolled away it
+// is not; after its own full-screen ad (expanded, or its second part over it) it is back in
+// its place and still viewable, and still watched.
+TEST_F(MRAIDHost, AShownBannerIsViewableUntilHiddenOrScrolledAwayAndStaysWatchedAfterItsFullScreenAds) {
+  show("ad", "expandable", "banner");
+  const std::string viewable = "mraid.isViewable() + ' ' + viewables.join(',')";
+  EXPECT_EQ(untilOnTheClock("ad", viewable, "true true"), "true true") << send("log");
+  expect("hide ad", "ok ad hidden");
+  EXPECT_EQ(untilOnTheClock("ad", viewable, "false true,false"), "false true,false");
+  expect("show ad", "ok ad shown");
+  EXPECT_EQ(untilOnTheClock("ad", viewable, "true true,false,true"), "true true,false,true");
+  expect("scroll 0,400", "ok scrolled to 0,400");
+  EXPECT_EQ(untilOnTheClock("ad", viewable, "false true,false,true,false"), "false true,false,true,false");
+  expect("scroll 0,0", "ok scrolled to 0,0");
+  EXPECT_EQ(untilOnTheClock("ad", "mraid.isViewable()", "true"), "true");
+
+  struct FullScreen {
+    const char* name;
+    const char* tap;
+    const char* controller;
+  } const fullScreens[] = {{"expanded", "tap ad at 120,25", "QMAExpandedAdAppViewController"},
+                           {"second part", "tap ad at 280,25", "QMASupplementalAdAppViewController"}};
+  for (const auto& full : fullScreens) {
+    SCOPED_TRACE(full.name);
+    js("ad", "viewables = []");
+    expect(full.tap, "ok tapped ad");
+    EXPECT_EQ(untilOnTheClock("ad", "mraid.getState()", "expanded"), "expanded") << send("log");
+    expect("close", std::string("ok closed ") + full.controller);
+    expect("wait ad adViewDidDismissScreen", "ok ad adViewDidDismissScreen:");
+    EXPECT_EQ(untilOnTheClock("ad", "mraid.getState()", "default"), "default");
+    // Back in its place and on screen: never heard to be out of sight.
+    for (int i = 0; i < 5; ++i) expect("clock advance 0.5", "ok clock");
+    EXPECT_EQ(js("ad", "mraid.isViewable() + ' ' + viewables.indexOf(false)"), "true -1");
+    // Still watched: hidden, it hears so; shown again, it is viewable.
+    expect("hide ad", "ok ad hidden");
+    EXPECT_EQ(untilOnTheClock("ad", "mraid.isViewable()", "false"), "false");
+    expect("show ad", "ok ad shown");
+    EXPECT_EQ(untilOnTheClock("ad", "mraid.isViewable()", "true"), "true");
+  }
+  EXPECT_EQ(js("ad", "failures.length"), "0");
 }
 
 TEST_F(MRAIDHost, ABannerResizesInsideTheScreenAndIsRefusedBeyondIt) {
