@@ -189,8 +189,20 @@ void QMAAdAppViewController::viewDidAppear(bool animated) {
 void QMAAdAppViewController::viewWillDisappear(bool animated) {
   WV_DCHECK_MAIN_THREAD();
   QMAViewController::viewWillDisappear(animated);
-  if (auto s = slot()) s->interstitialViewWillDisappear();
-  if (auto handler = MRAIDEventHandlerOf(slot())) handler->updateVisibility(false);
+  auto s = slot();
+  // Only an ad that leaves the screen with this controller stops being watched and hears it
+  // is out of sight. A banner given back to its place (expanded or resized) or uncovered by
+  // its second part, and an interstitial under its second part, are still on screen: their
+  // monitor goes on sampling, and only it tells the creative when that changes. Stopping it
+  // here left a banner back in place "not viewable" for good, as nothing started it again.
+  if (s && slotAdViewStaysOnScreenWithout(*s)) return;
+  if (s) s->interstitialViewWillDisappear();
+  if (auto handler = MRAIDEventHandlerOf(s)) handler->updateVisibility(false);
+}
+
+bool QMAAdAppViewController::slotAdViewStaysOnScreenWithout(const QMAPresentationSlot& slot) {
+  auto shown = slot.adView();
+  return shown && shown->window() && !shown->isDescendantOfView(view().get());
 }
 
 void QMAAdAppViewController::viewChangedToOrientation(long orientation) {

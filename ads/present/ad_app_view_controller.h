@@ -3,7 +3,9 @@
 // whole screen with a close button (32 x 32 in the top-left corner, or an MRAID creative's
 // 50 x 50 close area at its chosen position), wires the web-app delegate of its ad view on
 // the first appearance and loads what it was given, and tells the slot and the MRAID
-// creative when the ad view appears and disappears. QMAInterstitialViewController shows a
+// creative when the ad view appears and when it disappears with the controller (a slot's
+// ad view that stays on screen, a banner given back or uncovered, goes on being watched by
+// the slot's viewability monitor). QMAInterstitialViewController shows a
 // loaded interstitial slot's own ad view: the public interstitial makes it and presents it
 // once; while it is up it keeps the interstitial alive and tells the creative "onshow" and
 // "onhide". QMASupplementalAdAppViewController shows a second web app a creative opens;
@@ -69,6 +71,9 @@ class QMAAdAppViewController : public QMAViewController, public QMAAdAppScreen {
 
  protected:
   void positionMRAIDCloseButton();
+  // Whether the slot's ad view is in a window outside this controller's view, so that it
+  // stays on screen when this controller goes.
+  bool slotAdViewStaysOnScreenWithout(const QMAPresentationSlot& slot);
   bool isMRAIDAd() const;
   QMAAdAppViewController() = default;
   void initWithAdViewSteps(const std::shared_ptr<QMAAdView>& adView);

@@ -296,6 +296,13 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     c.event = std::string(line.substr(static_cast<std::size_t>(w[1].data() - line.data())));
     return c;
   }
+  if (verb == "calendar") {
+    c.verb = Verb::Calendar;
+    if (w.size() == 1) return c;
+    if (w.size() != 2 || (w[1] != "grant" && w[1] != "deny")) return usage("calendar [grant|deny]");
+    c.event = std::string(w[1]);
+    return c;
+  }
   if (verb == "js") {
     c.verb = Verb::Script;
     if (auto e = needName(1, "js NAME SCRIPT")) return *e;
@@ -426,7 +433,8 @@ std::string helpLine() {
          "[no-root] [sizes SIZE,...] [manual-impressions] [custom-rendering] | interstitial NAME [unit UNIT] | "
          "kvr-interstitial NAME [unit UNIT] [custom-rendering] | load NAME [KEY=VALUE ...] | present NAME | "
          "cancel NAME | reward load UNIT [USER] | reward present | tap NAME [LINK | ASSET | at X,Y] | close | "
-         "browse NAME URL | js NAME SCRIPT | answer TITLE | frame NAME X,Y WxH | scroll X,Y | swipe NAME X,Y X,Y [cancelled] | "
+         "browse NAME URL | js NAME SCRIPT | answer TITLE | calendar [grant|deny] | frame NAME X,Y WxH | scroll X,Y | "
+         "swipe NAME X,Y X,Y [cancelled] | "
          "native NAME content|app-install|custom[,...] [unit UNIT] [templates ID,...] [multiple-images] [no-images] | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "

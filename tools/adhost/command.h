@@ -39,7 +39,10 @@ enum class Verb {
   Close,            // close: the close button of the full-screen ad on top (a store page, composer or
                     // event editor an ad opened closes as its user would)
   Browse,           // browse NAME URL: the ad's creative opens the URL in the in-app browser
-  Answer,           // answer TITLE...: taps the button of that title on the alert on screen
+  Answer,           // answer TITLE...: taps the button of that title on the alert on screen (or "Add" or
+                    // "Cancel" of the event editor on top)
+  Calendar,         // calendar [grant|deny]: the calendar's access and events; what the user answers when
+                    // an application asks for the calendar (an answer already given changes to it)
   Script,           // js NAME SCRIPT...: runs script in the ad's page (wherever the ad view is) and answers its result
   Frame,            // frame NAME X,Y WxH
   Size,             // size NAME SIZE

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "ads/slots/mobile_ads.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/eventkit/event_edit_view_controller.h"
+#include "platform/eventkit/event_store.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/calendar.h"
 #include "platform/foundation/clock.h"
@@ -76,6 +78,33 @@ bool reachable(const std::shared_ptr<View>& target, std::shared_ptr<View>* hit =
   auto touched = uikit::Window::hitTestScreen(middleOnScreen(*target));
   if (hit) *hit = touched;
   return touched && touched->isDescendantOfView(target.get());
+}
+
+// A moment as UTC text, yyyy-MM-ddTHH:mm:ssZ (whole seconds); "none" without one.
+std::string utcText(const std::optional<foundation::Date>& date) {
+  if (!date || !std::isfinite(date->timeIntervalSince1970)) return "none";
+  const std::time_t seconds = static_cast<std::time_t>(std::floor(date->timeIntervalSince1970));
+  std::tm parts{};
+  if (!::gmtime_r(&seconds, &parts)) return "none";
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return buf;
+}
+
+// One calendar event as a person reads it: title, start and end, place and notes.
+std::string eventText(const eventkit::Event& event) {
+  return quoted(event.title.value_or("")) + " " + utcText(event.startDate) + " to " + utcText(event.endDate) +
+         " at " + quoted(event.location.value_or("")) + " notes " + quoted(event.notes.value_or(""));
+}
+
+std::string authorizationText(eventkit::AuthorizationStatus status) {
+  switch (status) {
+    case eventkit::AuthorizationStatusNotDetermined: return "not-determined";
+    case eventkit::AuthorizationStatusRestricted: return "restricted";
+    case eventkit::AuthorizationStatusDenied: return "denied";
+    case eventkit::AuthorizationStatusAuthorized: return "authorized";
+  }
+  return "unknown";
 }
 
 // The most pixels a picture may have on either side.
@@ -339,7 +368,33 @@ struct TextDriver::Impl {
       if (!alert->chooseActionWithTitle(title)) return "error: the alert has no button " + title;
       return "ok answered " + title;
     }
+    // The event editor's own buttons: "Add" saves the event as shown, "Cancel" drops it.
+    if (auto editor = std::dynamic_pointer_cast<eventkit::EKEventEditViewController>(topFullScreen())) {
+      if (title != "Add" && title != "Cancel") return "error: the event editor has no button " + title;
+      editor->completeWithAction(title == "Add" ? eventkit::EKEventEditViewActionSaved
+                                                : eventkit::EKEventEditViewActionCanceled);
+      return "ok answered " + title;
+    }
     return "error: no alert on screen";
+  }
+
+  // The calendar as the user set it up: whether applications may use it, what the user
+  // answers when one asks (with grant or deny; an answer given before changes to it, as in
+  // the settings), and the events saved in it, oldest first.
+  std::string calendar(const Command& c) {
+    using namespace eventkit;
+    if (c.event) {
+      const bool grant = *c.event == "grant";
+      EventStore::setAnswerToAccessRequest(grant);
+      if (EventStore::authorizationStatusForEntityType(EntityTypeEvent) != AuthorizationStatusNotDetermined)
+        EventStore::setAuthorizationStatus(EntityTypeEvent,
+                                           grant ? AuthorizationStatusAuthorized : AuthorizationStatusDenied);
+    }
+    const auto events = EventStore::savedEvents();
+    std::string s = "ok calendar " + authorizationText(EventStore::authorizationStatusForEntityType(EntityTypeEvent)) +
+                    " events " + std::to_string(events.size());
+    for (std::size_t i = 0; i < events.size(); ++i) s += (i == 0 ? ": " : " | ") + eventText(events[i]);
+    return s;
   }
 
   // Script in the ad's page, where its ad view is now (in its banner, or expanded or
@@ -559,6 +614,8 @@ struct TextDriver::Impl {
           s += " close-button " + rectText(vc->closeButton()->frame());
       } else if (auto video = std::dynamic_pointer_cast<RewardVideoViewController>(top)) {
         s += " network " + quoted(video->network) + (video->finished ? " finished" : " playing");
+      } else if (auto editor = std::dynamic_pointer_cast<eventkit::EKEventEditViewController>(top)) {
+        if (editor->event()) s += " event " + eventText(*editor->event());
       }
     }
     // Other applications the ad opened, oldest first.
@@ -732,6 +789,7 @@ struct TextDriver::Impl {
       case Verb::Browse: return browse(c);
       case Verb::Script: return script(c);
       case Verb::Answer: return answer(*c.event);
+      case Verb::Calendar: return calendar(c);
       case Verb::Frame:
         if (auto e = banner(c, &b); !e.empty()) return e;
         b->setFrame({*c.origin, *c.frameSize});

@@ -134,6 +134,11 @@ TEST_F(MRAIDScript, EachCallBecomesItsBridgeMessage) {
        "qomb://mraid/open?custom_close=1&a=webapp&u=https%3A%2F%2Fads.example%2Fbig.html"},
       {"mraid.open('https://ads.example/land')", "qomb://mraid/open?a=browser&u=https%3A%2F%2Fads.example%2Fland"},
       {"mraid.playVideo('https://ads.example/v.mp4')", "qomb://mraid/open?a=video&u=https%3A%2F%2Fads.example%2Fv.mp4"},
+      // Relative addresses are the page's: native code gets them whole.
+      {"mraid.playVideo('/media/v.mp4')", "qomb://mraid/open?a=video&u=https%3A%2F%2Fads.example%2Fmedia%2Fv.mp4"},
+      {"mraid.open('land?x=1')", "qomb://mraid/open?a=browser&u=https%3A%2F%2Fads.example%2Fland%3Fx%3D1"},
+      {"mraid.storePicture('p.png')", "qomb://mraid/mraid?a=storePicture&iurl=https%3A%2F%2Fads.example%2Fp.png"},
+      {"mraid.open('tel:5550100')", "qomb://mraid/open?a=browser&u=tel%3A5550100"},
       {"mraid.storePicture('https://ads.example/p.png')",
        "qomb://mraid/mraid?a=storePicture&iurl=https%3A%2F%2Fads.example%2Fp.png"},
       {"mraid.setResizeProperties({width: 320, height: 100, offsetX: 0, offsetY: -20, customClosePosition: 'center', "
@@ -177,6 +182,9 @@ TEST_F(MRAIDScript, RefusedCallsGiveTheCreativeAnErrorNamingTheAction) {
       // What the native side refuses comes back as its own error event.
       {"QVRA_ReceiveMessage('onError', {message: 'Received invalid resize properties', action: 'resize'})",
        "error(Received invalid resize properties,resize)"},
+      // The user kept the ad from the calendar.
+      {"QVRA_ReceiveMessage('onCalendarEventCanceled')",
+       "error(The user did not allow access to the calendar,createCalendarEvent)"},
   };
   for (const auto& c : cases) {
     run(c.call);
@@ -240,6 +248,8 @@ TEST(MRAIDCreatives, EachTestCreativeAsksForWhatItShows) {
     const char* messages;
   } cases[] = {
       {"expandable-banner.html", "inline", "wvTap()", "qomb://mraid/open?custom_close=0&a=expand"},
+      {"expandable-banner.html", "inline", "wvTapSecondPart()",
+       "qomb://mraid/open?custom_close=0&a=webapp&u=https%3A%2F%2Fads.example%2Fcreatives%2Fexpanded-page.html"},
       {"resizing-banner.html", "inline", "wvTap()",
        "qomb://mraid/mraid?a=resize&width=320&height=250&offsetX=0&offsetY=0&customClosePosition=top-right&"
        "allowOffscreen=false"},
@@ -247,14 +257,16 @@ TEST(MRAIDCreatives, EachTestCreativeAsksForWhatItShows) {
        "qomb://mraid/mraid?a=resize&width=5000&height=5000&offsetX=0&offsetY=0&customClosePosition=top-right&"
        "allowOffscreen=false"},
       {"interstitial-custom-close.html", "interstitial", "wvClose()", "qomb://mraid/close"},
-      {"store-picture.html", "inline", "wvTap()", "qomb://mraid/mraid?a=storePicture&iurl=%2Fcreatives%2Fpicture.png"},
+      {"store-picture.html", "inline", "wvTap()",
+       "qomb://mraid/mraid?a=storePicture&iurl=https%3A%2F%2Fads.example%2Fcreatives%2Fpicture.png"},
       {"calendar-event.html", "inline", "wvTap()",
        "qomb://mraid/mraid?a=createCalendarEvent&start=2027-04-01T10%3A00%3A00%2B02%3A00&"
        "end=2027-04-01T18%3A00%3A00%2B02%3A00&summary=Spring%20sale&description=Half%20price%20on%20everything&"
        "location=Main%20Street%201"},
       {"calendar-event.html", "inline", "wvTapBadDates()",
        "qomb://mraid/mraid?a=createCalendarEvent&start=next%20Tuesday&end=&summary=Spring%20sale"},
-      {"video.html", "inline", "wvTap()", "qomb://mraid/open?a=video&u=%2Fcreatives%2Ftrailer.mp4"},
+      {"video.html", "inline", "wvTap()",
+       "qomb://mraid/open?a=video&u=https%3A%2F%2Fads.example%2Fcreatives%2Ftrailer.mp4"},
   };
   for (const auto& c : cases) {
     const auto served = adserver::testCreative(std::string("/creatives/") + c.file);

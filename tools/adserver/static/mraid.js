@@ -138,6 +138,10 @@
       };
     },
     onStateChanged: function (p) { if (state !== 'loading') setState(p.state); },
+    // The user kept the ad from the calendar (now or before): the event was not made.
+    onCalendarEventCanceled: function () {
+      error('The user did not allow access to the calendar', 'createCalendarEvent');
+    },
     onError: function (p) { error(String(p.message), String(p.action)); }
   };
 
@@ -166,6 +170,18 @@
     offset = Math.abs(offset);
     return d.getFullYear() + '-' + two(d.getMonth() + 1) + '-' + two(d.getDate()) + 'T' + two(d.getHours()) + ':' +
         two(d.getMinutes()) + ':' + two(d.getSeconds()) + sign + two(Math.floor(offset / 60)) + ':' + two(offset % 60);
+  }
+  // An address as the page itself would follow it: a relative one (a creative's
+  // "/video.mp4") against the page's own, since native code has no page to resolve it by.
+  function absolute(url) {
+    var text = String(url);
+    try {
+      var a = window.document.createElement('a');
+      a.href = text;
+      return a.href || text;
+    } catch (e) {
+      return text;
+    }
   }
   function usable(action) {
     if (state === 'loading') { error('The ad is not ready yet', action); return false; }
@@ -199,7 +215,7 @@
 
     open: function (url) {
       if (!url) { error('No URL to open', 'open'); return; }
-      send('open', { a: 'browser', u: String(url) });
+      send('open', { a: 'browser', u: absolute(url) });
     },
     expand: function (url) {
       if (PLACEMENT === 'interstitial') { error('An interstitial cannot expand', 'expand'); return; }
@@ -207,7 +223,7 @@
       var params = { o: orientationLetter(), custom_close: expandProperties.useCustomClose ? '1' : '0' };
       if (url) {
         params.a = 'webapp';
-        params.u = String(url);
+        params.u = absolute(url);
       } else {
         params.a = 'expand';
       }
@@ -299,7 +315,7 @@
       if (!usable('storePicture')) return;
       if (!features.storePicture) { error('Storing pictures is not supported', 'storePicture'); return; }
       if (!url) { error('No picture URL', 'storePicture'); return; }
-      send('mraid', { a: 'storePicture', iurl: String(url) });
+      send('mraid', { a: 'storePicture', iurl: absolute(url) });
     },
     createCalendarEvent: function (p) {
       if (!usable('createCalendarEvent')) return;
@@ -313,7 +329,7 @@
     playVideo: function (url) {
       if (!usable('playVideo')) return;
       if (!url) { error('No video URL', 'playVideo'); return; }
-      send('open', { a: 'video', u: String(url) });
+      send('open', { a: 'video', u: absolute(url) });
     }
   };
 
