@@ -12,6 +12,7 @@
 #include "ads/mediation/ad_manager.h"
 #include "ads/mediation/custom_event_adapter.h"
 #include "ads/mediation/test_adapters.h"
+#include "ads/mediation/waterfall_test_support.h"
 #include "ads/model/ad_size.h"
 #include "ads/model/ad_type.h"
 #include "ads/slots/native/native_test_support.h"
@@ -151,10 +152,7 @@ struct NativeWaterfall : native_test::NativeFixture {
     return pings.size() >= n ? pings[n - 1].query : "";
   }
   static std::string valueIn(const std::string& query, const std::string& key) {
-    const auto at = ("&" + query).find("&" + key + "=");
-    if (at == std::string::npos) return "(absent)";
-    const auto start = at + key.size() + 1;
-    return query.substr(start, query.find('&', start) - start);
+    return waterfall_test::queryValue(query, key);
   }
   static std::shared_ptr<TestForwardingAd> forwardingAdOf(const std::shared_ptr<QMANativeAppInstallAdSource>& source) {
     return std::dynamic_pointer_cast<TestForwardingAd>(source ? source->forwardingNativeAppInstallAd() : nullptr);

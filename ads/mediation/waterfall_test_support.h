@@ -22,6 +22,14 @@ using mediation_test::kTwiceAdapter;
 using mediation_test::TestAdapter;
 using nlohmann::json;
 
+// The value of `key` in a ping's query, as sent (not unescaped); "(absent)" without it.
+inline std::string queryValue(const std::string& query, const std::string& key) {
+  const auto at = ("&" + query).find("&" + key + "=");
+  if (at == std::string::npos) return "(absent)";
+  const auto start = at + key.size() + 1;
+  return query.substr(start, query.find('&', start) - start);
+}
+
 inline json networkEntry(const std::string& id, const char* adapter, json data = json::object()) {
   return {{"id", id}, {"data", std::move(data)}, {"adapters", json::array({"NoSuchAdapter", adapter})}};
 }
@@ -61,12 +69,7 @@ struct Waterfall : FormatFixture {
     const auto pings = server->requestsForPath(path);
     return pings.size() >= n ? pings[n - 1].query : "";
   }
-  static std::string valueIn(const std::string& query, const std::string& key) {
-    const auto at = ("&" + query).find("&" + key + "=");
-    if (at == std::string::npos) return "(absent)";
-    const auto start = at + key.size() + 1;
-    return query.substr(start, query.find('&', start) - start);
-  }
+  static std::string valueIn(const std::string& query, const std::string& key) { return queryValue(query, key); }
 };
 
 }  // namespace waterfall_test

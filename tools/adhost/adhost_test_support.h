@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -50,6 +51,22 @@ class HostedAdsTest : public ::testing::Test {
   void expect(const std::string& line, const std::string& start) {
     const std::string answer = send(line);
     EXPECT_EQ(answer.rfind(start, 0), 0u) << line << "\n  answered: " << answer;
+  }
+  // Asks `line` until its answer holds `what` (a page's message takes a turn of the host's
+  // loop or two to arrive, a presentation its animation), at most 30 s of real time; the
+  // hand clock moves 0.1 s a try, 3 s at most. The last answer.
+  std::string askUntil(const std::string& line, const std::string& what) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::string answer;
+    for (int tries = 0;; ++tries) {
+      answer = send(line);
+      if (answer.find(what) != std::string::npos || std::chrono::steady_clock::now() >= deadline) return answer;
+      if (tries < 30) {
+        send("clock advance 0.1");
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
   }
   // The scenario file `name` of adserver's scenarios folder.
   static nlohmann::json scenarioFile(const std::string& name) {

@@ -82,22 +82,6 @@ class MRAIDHost : public adhost_test::HostedAdsTest {
                                       << text(colour);
   }
 
-  // Asks `line` until its answer holds `what` (a page's message takes a turn of the host's
-  // loop or two to arrive, a presentation its animation), at most 30 s of real time; the
-  // hand clock moves 0.1 s a try, 3 s at most. The last answer.
-  std::string askUntil(const std::string& line, const std::string& what) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    std::string answer;
-    for (int tries = 0;; ++tries) {
-      answer = send(line);
-      if (answer.find(what) != std::string::npos || std::chrono::steady_clock::now() >= deadline) return answer;
-      if (tries < 30) {
-        send("clock advance 0.1");
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-    }
-  }
   // The requests of the path the server has seen, once at least `atLeast` came (at most
   // 30 s of real time).
   std::size_t hits(const std::string& path, std::size_t atLeast = 1) const {

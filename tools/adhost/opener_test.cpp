@@ -19,24 +19,7 @@ namespace adhost_opener_test {
 class OpenerLinks : public adhost_test::HostedAdsTest {
  protected:
   nlohmann::json scenario() const override { return scenarioFile("opener.json"); }
-  // Asks `line` until its answer holds `what` (the page's messages take a turn of the
-  // host's loop or two, and a presentation its animation, to arrive), at most 30 s of real
-  // time; the hand clock moves 0.1 s a try, 3 s at most. The last answer.
-  std::string askUntil(const std::string& line, const std::string& what) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    std::string answer;
-    for (int tries = 0;; ++tries) {
-      answer = send(line);
-      if (answer.find(what) != std::string::npos || std::chrono::steady_clock::now() >= deadline) return answer;
-      if (tries < 30) {
-        send("clock advance 0.1");
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-    }
-  }
   std::string screenShowing(const std::string& what) { return askUntil("screen", what); }
-
 };
 
 TEST_F(OpenerLinks, MailTextStoreAndPurchaseLinksOpenInsideTheHost) {
