@@ -11,26 +11,11 @@ using foundation::Dictionary;
 using foundation::Value;
 
 void QMAMAdURLAdapter::registerClass() {
-  if (runtime::objc_getClass(kQMAMAdURLAdapterClassName)) return;
-  auto cls = runtime::Class::make(kQMAMAdURLAdapterClassName);
-  cls->addProtocol(kQMAMAdNetworkAdapterProtocol);
-  auto self = [](const runtime::Id& object) { return std::dynamic_pointer_cast<QMAMAdURLAdapter>(object); };
-  cls->addMethod<void(QMAAdSize)>("getBannerWithSize:", [self](const runtime::Id& o, QMAAdSize size) {
-    if (auto adapter = self(o)) adapter->getBannerWithSize(size);
-  });
-  cls->addMethod<void()>("getInterstitial", [self](const runtime::Id& o) {
-    if (auto adapter = self(o)) adapter->getInterstitial();
-  });
-  cls->addMethod<void(const std::shared_ptr<uikit::ViewController>&)>(
-      "presentInterstitialFromRootViewController:", [self](const runtime::Id& o, const std::shared_ptr<uikit::ViewController>& root) {
-        if (auto adapter = self(o)) adapter->presentInterstitialFromRootViewController(root);
-      });
-  cls->addMethod<void(QMAAdSize)>("changeAdSizeTo:", [self](const runtime::Id& o, QMAAdSize size) {
-    if (auto adapter = self(o)) adapter->changeAdSizeTo(size);
-  });
+  auto cls = makeAdapterClass<QMAMAdURLAdapter>(kQMAMAdURLAdapterClassName);
+  if (!cls) return;
+  addChangeAdSizeTo<QMAMAdURLAdapter>(cls);
   cls->addClassMethod<std::string()>("adapterVersion", [] { return adapterVersion(); });
   cls->addClassMethod<std::string()>("networkExtrasClass", [] { return networkExtrasClass(); });
-  cls->setFactory([](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<QMAMAdURLAdapter>(c); });
   runtime::objc_registerClassPair(cls);
 }
 

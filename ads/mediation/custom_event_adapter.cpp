@@ -47,27 +47,13 @@ QMACustomEventRequest::QMACustomEventRequest(const QMAMAdNetworkConnectorProtoco
 // ---- the adapter class
 
 void QMAMAdapterCustomEvents::registerClass() {
-  if (runtime::objc_getClass(kQMAMAdapterCustomEventsClassName)) return;
-  auto cls = runtime::Class::make(kQMAMAdapterCustomEventsClassName);
-  cls->addProtocol(kQMAMAdNetworkAdapterProtocol);
-  cls->addMethod<void(QMAAdSize)>("getBannerWithSize:", [](const runtime::Id& self, QMAAdSize size) {
-    if (auto adapter = std::dynamic_pointer_cast<QMAMAdapterCustomEvents>(self)) adapter->getBannerWithSize(size);
-  });
-  cls->addMethod<void()>("getInterstitial", [](const runtime::Id& self) {
-    if (auto adapter = std::dynamic_pointer_cast<QMAMAdapterCustomEvents>(self)) adapter->getInterstitial();
-  });
+  auto cls = makeAdapterClass<QMAMAdapterCustomEvents>(kQMAMAdapterCustomEventsClassName);
+  if (!cls) return;
   cls->addMethod<void()>(kQMAMGetNativeAdSelector, [](const runtime::Id& self) {
     if (auto adapter = std::dynamic_pointer_cast<QMAMAdapterCustomEvents>(self)) adapter->getNativeAd();
   });
-  cls->addMethod<void(const std::shared_ptr<uikit::ViewController>&)>(
-      "presentInterstitialFromRootViewController:",
-      [](const runtime::Id& self, const std::shared_ptr<uikit::ViewController>& root) {
-        if (auto adapter = std::dynamic_pointer_cast<QMAMAdapterCustomEvents>(self))
-          adapter->presentInterstitialFromRootViewController(root);
-      });
   cls->addClassMethod<std::string()>("adapterVersion", [] { return std::string(kQMASDKVersion); });
   cls->addClassMethod<std::string()>("networkExtrasClass", [] { return std::string(QMACustomEventExtras::kClassName); });
-  cls->setFactory([](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<QMAMAdapterCustomEvents>(c); });
   runtime::objc_registerClassPair(cls);
 }
 

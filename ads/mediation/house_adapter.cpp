@@ -101,26 +101,11 @@ void QMARequestMediationAdditions::configureNetworkExtrasWithConnectorAdapter(
 // ---- the adapter class
 
 void QMAMAdapterQuillonPelmarkAds::registerClass() {
-  if (runtime::objc_getClass(kQMAMAdapterQuillonPelmarkAdsClassName)) return;
-  auto cls = runtime::Class::make(kQMAMAdapterQuillonPelmarkAdsClassName);
-  cls->addProtocol(kQMAMAdNetworkAdapterProtocol);
-  auto self = [](const runtime::Id& object) { return std::dynamic_pointer_cast<QMAMAdapterQuillonPelmarkAds>(object); };
-  cls->addMethod<void(QMAAdSize)>("getBannerWithSize:", [self](const runtime::Id& o, QMAAdSize size) {
-    if (auto adapter = self(o)) adapter->getBannerWithSize(size);
-  });
-  cls->addMethod<void()>("getInterstitial", [self](const runtime::Id& o) {
-    if (auto adapter = self(o)) adapter->getInterstitial();
-  });
-  cls->addMethod<void(const std::shared_ptr<uikit::ViewController>&)>(
-      "presentInterstitialFromRootViewController:", [self](const runtime::Id& o, const std::shared_ptr<uikit::ViewController>& root) {
-        if (auto adapter = self(o)) adapter->presentInterstitialFromRootViewController(root);
-      });
-  cls->addMethod<void(QMAAdSize)>("changeAdSizeTo:", [self](const runtime::Id& o, QMAAdSize size) {
-    if (auto adapter = self(o)) adapter->changeAdSizeTo(size);
-  });
+  auto cls = makeAdapterClass<QMAMAdapterQuillonPelmarkAds>(kQMAMAdapterQuillonPelmarkAdsClassName);
+  if (!cls) return;
+  addChangeAdSizeTo<QMAMAdapterQuillonPelmarkAds>(cls);
   cls->addClassMethod<std::string()>("adapterVersion", [] { return adapterVersion(); });
   cls->addClassMethod<std::string()>("networkExtrasClass", [] { return networkExtrasClass(); });
-  cls->setFactory([](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<QMAMAdapterQuillonPelmarkAds>(c); });
   runtime::objc_registerClassPair(cls);
 }
 

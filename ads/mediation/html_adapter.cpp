@@ -53,23 +53,10 @@ void QMAMWebViewRenderedChecker::checkIsContentRenderedInWebView() {
 // ---- the adapter class
 
 void QMAMAdapterHTML::registerClass() {
-  if (runtime::objc_getClass(kQMAMAdapterHTMLClassName)) return;
-  auto cls = runtime::Class::make(kQMAMAdapterHTMLClassName);
-  cls->addProtocol(kQMAMAdNetworkAdapterProtocol);
-  auto self = [](const runtime::Id& object) { return std::dynamic_pointer_cast<QMAMAdapterHTML>(object); };
-  cls->addMethod<void(QMAAdSize)>("getBannerWithSize:", [self](const runtime::Id& o, QMAAdSize size) {
-    if (auto adapter = self(o)) adapter->getBannerWithSize(size);
-  });
-  cls->addMethod<void()>("getInterstitial", [self](const runtime::Id& o) {
-    if (auto adapter = self(o)) adapter->getInterstitial();
-  });
-  cls->addMethod<void(const std::shared_ptr<uikit::ViewController>&)>(
-      "presentInterstitialFromRootViewController:", [self](const runtime::Id& o, const std::shared_ptr<uikit::ViewController>& root) {
-        if (auto adapter = self(o)) adapter->presentInterstitialFromRootViewController(root);
-      });
+  auto cls = makeAdapterClass<QMAMAdapterHTML>(kQMAMAdapterHTMLClassName);
+  if (!cls) return;
   cls->addClassMethod<std::string()>("adapterVersion", [] { return adapterVersion(); });
   // No "networkExtrasClass": the network takes no extras.
-  cls->setFactory([](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<QMAMAdapterHTML>(c); });
   runtime::objc_registerClassPair(cls);
 }
 

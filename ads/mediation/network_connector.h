@@ -68,6 +68,38 @@ class QMAMAdNetworkAdapterInternalProtocol {
   virtual void getNativeAd() = 0;
 };
 
+// The runtime class `name` of the built-in adapter `Adapter`, adopting the adapter
+// protocol and answering what every adapter answers (banner, interstitial, presenting
+// it); the caller adds the rest its class answers, then registers it. Null when a class
+// of that name is already registered.
+template <class Adapter>
+runtime::ClassRef makeAdapterClass(const char* name) {
+  if (runtime::objc_getClass(name)) return nullptr;
+  auto cls = runtime::Class::make(name);
+  cls->addProtocol(kQMAMAdNetworkAdapterProtocol);
+  cls->addMethod<void(QMAAdSize)>("getBannerWithSize:", [](const runtime::Id& o, QMAAdSize size) {
+    if (auto adapter = std::dynamic_pointer_cast<Adapter>(o)) adapter->getBannerWithSize(size);
+  });
+  cls->addMethod<void()>("getInterstitial", [](const runtime::Id& o) {
+    if (auto adapter = std::dynamic_pointer_cast<Adapter>(o)) adapter->getInterstitial();
+  });
+  cls->addMethod<void(const std::shared_ptr<uikit::ViewController>&)>(
+      "presentInterstitialFromRootViewController:",
+      [](const runtime::Id& o, const std::shared_ptr<uikit::ViewController>& root) {
+        if (auto adapter = std::dynamic_pointer_cast<Adapter>(o)) adapter->presentInterstitialFromRootViewController(root);
+      });
+  cls->setFactory([](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<Adapter>(c); });
+  return cls;
+}
+
+// Adds "changeAdSizeTo:" to an adapter class made by makeAdapterClass.
+template <class Adapter>
+void addChangeAdSizeTo(const runtime::ClassRef& cls) {
+  cls->addMethod<void(QMAAdSize)>("changeAdSizeTo:", [](const runtime::Id& o, QMAAdSize size) {
+    if (auto adapter = std::dynamic_pointer_cast<Adapter>(o)) adapter->changeAdSizeTo(size);
+  });
+}
+
 // What an adapter may call on its connector.
 class QMAMAdNetworkConnectorProtocol {
  public:

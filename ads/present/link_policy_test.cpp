@@ -6,31 +6,19 @@
 
 #include "ads/present/browser_view_controller.h"
 #include "ads/present/opener.h"
+#include "ads/render/rendering_slot_stub.h"
 #include "ads/services/test_support.h"
 #include "platform/uikit/application.h"
 #include "platform/uikit/window.h"
 
 namespace {
 
-struct LinkSlot : QMARenderingSlot {
+struct LinkSlot : render_test::StubSlot<> {
   bool mraid = false;
   std::vector<std::string> calls;
-  std::int64_t state() const override { return 6; }
-  std::uint64_t timeLastLoaded() const override { return 0; }
-  std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
-  std::shared_ptr<QMARequest> request() const override { return nullptr; }
-  std::shared_ptr<QMAAdView> adView() const override { return nullptr; }
   bool isMRAIDEnabled() const override { return mraid; }
-  void didReceiveValidAd() override {}
-  void didLoadAdHTMLInWebView() override {}
-  void didMakeAdImpression() override {}
-  void adFinishedLoadingContent() override {}
-  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>&, bool) override {}
-  void adWasClicked() override {}
-  net::URL gestureClickURLWithURL(const net::URL& url) override { return url; }
   void pingClickURLs() override { calls.push_back("ping"); }
   void adWillLeaveApplication() override { calls.push_back("leave"); }
-  void willLeaveAppDueToClick() override {}
 };
 
 struct LinkPolicy : qma_test::DeviceRootTest {

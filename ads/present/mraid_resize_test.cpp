@@ -9,6 +9,7 @@
 #include "ads/present/mraid_resize_overlay_presenter.h"
 #include "ads/present/opener.h"
 #include "ads/render/ad_view_delegate.h"
+#include "ads/render/rendering_slot_stub.h"
 #include "ads/services/test_support.h"
 #include "platform/system/screen_facts.h"
 #include "platform/uikit/application.h"
@@ -16,28 +17,15 @@
 
 namespace {
 
-struct ResizeSlot : QMAPresentationSlot, QMAMRAIDEventHandling {
+struct ResizeSlot : render_test::StubSlot<QMAPresentationSlot>, QMAMRAIDEventHandling {
   std::vector<std::string> errors;
   int clickPings = 0;
   std::weak_ptr<QMAIntermission> held;
   std::shared_ptr<QMAAd> current = QMAAd::initWithDictionary({});
   std::shared_ptr<QMAAdView> banner;
-  std::int64_t state() const override { return 6; }
-  std::uint64_t timeLastLoaded() const override { return 0; }
-  std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
-  std::shared_ptr<QMARequest> request() const override { return nullptr; }
   std::shared_ptr<QMAAdView> adView() const override { return banner; }
   bool isMRAIDEnabled() const override { return true; }
-  void didReceiveValidAd() override {}
-  void didLoadAdHTMLInWebView() override {}
-  void didMakeAdImpression() override {}
-  void adFinishedLoadingContent() override {}
-  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>&, bool) override {}
-  void adWasClicked() override {}
-  net::URL gestureClickURLWithURL(const net::URL& url) override { return url; }
   void pingClickURLs() override { ++clickPings; }
-  void adWillLeaveApplication() override {}
-  void willLeaveAppDueToClick() override {}
   std::shared_ptr<QMAIntermission> intermission() const override { return held.lock(); }
   void setIntermission(std::weak_ptr<QMAIntermission> i) override { held = std::move(i); }
   void adWillPresentScreen() override {}

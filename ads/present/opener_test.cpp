@@ -10,6 +10,7 @@
 #include "ads/render/ad_view.h"
 #include "platform/uikit/window.h"
 #include "ads/render/rendering_slot.h"
+#include "ads/render/rendering_slot_stub.h"
 #include "ads/render/sdk_core_controller.h"
 #include "ads/services/test_support.h"
 #include "platform/foundation/user_defaults.h"
@@ -18,21 +19,8 @@
 
 namespace {
 
-struct Slot : QMARenderingSlot {
+struct Slot : render_test::StubSlot<> {
   std::vector<std::string> calls;
-  std::int64_t state() const override { return 6; }
-  std::uint64_t timeLastLoaded() const override { return 0; }
-  std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
-  std::shared_ptr<QMARequest> request() const override { return nullptr; }
-  std::shared_ptr<QMAAdView> adView() const override { return nullptr; }
-  bool isMRAIDEnabled() const override { return false; }
-  void didReceiveValidAd() override {}
-  void didLoadAdHTMLInWebView() override {}
-  void didMakeAdImpression() override {}
-  void adFinishedLoadingContent() override {}
-  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>&, bool) override {}
-  void adWasClicked() override {}
-  net::URL gestureClickURLWithURL(const net::URL& url) override { return url; }
   void pingClickURLs() override { calls.push_back("ping"); }
   void adWillLeaveApplication() override { calls.push_back("willLeave"); }
   void willLeaveAppDueToClick() override { calls.push_back("leftDueToClick"); }

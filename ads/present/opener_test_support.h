@@ -10,6 +10,7 @@
 #include "ads/present/presentation_slot.h"
 #include "ads/present/view_controller.h"
 #include "ads/render/ad_view.h"
+#include "ads/render/rendering_slot_stub.h"
 #include "ads/services/test_support.h"
 #include "platform/eventkit/event_store.h"
 #include "platform/messageui/compose_view_controller.h"
@@ -18,27 +19,14 @@
 
 namespace opener_test {
 
-struct Slot : QMAPresentationSlot, QMAMRAIDEventHandling {
+struct Slot : render_test::StubSlot<QMAPresentationSlot>, QMAMRAIDEventHandling {
   std::vector<std::string> heard;
   std::vector<std::shared_ptr<QMAInAppPurchase>> purchases;
   std::weak_ptr<QMAIntermission> held;
   std::shared_ptr<QMAAd> none = QMAAd::initWithDictionary({});
-  std::int64_t state() const override { return 6; }
-  std::uint64_t timeLastLoaded() const override { return 0; }
-  std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
-  std::shared_ptr<QMARequest> request() const override { return nullptr; }
-  std::shared_ptr<QMAAdView> adView() const override { return nullptr; }
   bool isMRAIDEnabled() const override { return true; }
-  void didReceiveValidAd() override {}
-  void didLoadAdHTMLInWebView() override {}
-  void didMakeAdImpression() override {}
-  void adFinishedLoadingContent() override {}
-  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>&, bool) override {}
-  void adWasClicked() override {}
-  net::URL gestureClickURLWithURL(const net::URL& url) override { return url; }
   void pingClickURLs() override { heard.push_back("ping"); }
   void adWillLeaveApplication() override { heard.push_back("willLeave"); }
-  void willLeaveAppDueToClick() override {}
   std::shared_ptr<QMAIntermission> intermission() const override { return held.lock(); }
   void setIntermission(std::weak_ptr<QMAIntermission> i) override { held = std::move(i); }
   void adWillPresentScreen() override { heard.push_back("willPresent"); }

@@ -15,6 +15,7 @@
 #include "ads/present/view_controller.h"
 #include "platform/system/device_facts.h"
 #include "platform/system/screen_facts.h"
+#include "ads/render/rendering_slot_stub.h"
 #include "ads/services/ad_settings_parameters.h"
 #include "ads/services/logging.h"
 #include "ads/services/test_support.h"
@@ -25,28 +26,14 @@
 
 namespace {
 
-struct TakeoverSlot : QMAPresentationSlot {
+struct TakeoverSlot : render_test::StubSlot<QMAPresentationSlot> {
   std::vector<std::string> heard;
   std::weak_ptr<QMAIntermission> held;
   std::shared_ptr<QMAAd> none = QMAAd::initWithDictionary({});
-  std::int64_t state() const override { return 6; }
-  std::uint64_t timeLastLoaded() const override { return 0; }
-  std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
-  std::shared_ptr<QMARequest> request() const override { return nullptr; }
   std::shared_ptr<QMAAdView> banner;
   std::shared_ptr<QMAAdView> adView() const override { return banner; }
   bool mraid = false;
   bool isMRAIDEnabled() const override { return mraid; }
-  void didReceiveValidAd() override {}
-  void didLoadAdHTMLInWebView() override {}
-  void didMakeAdImpression() override {}
-  void adFinishedLoadingContent() override {}
-  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>&, bool) override {}
-  void adWasClicked() override {}
-  net::URL gestureClickURLWithURL(const net::URL& url) override { return url; }
-  void pingClickURLs() override {}
-  void adWillLeaveApplication() override {}
-  void willLeaveAppDueToClick() override {}
   std::shared_ptr<QMAIntermission> intermission() const override { return held.lock(); }
   void setIntermission(std::weak_ptr<QMAIntermission> i) override { held = std::move(i); }
   void adWillPresentScreen() override { heard.push_back("willPresent"); }

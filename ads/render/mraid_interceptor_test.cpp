@@ -10,29 +10,15 @@
 #include "ads/model/ad_type.h"
 #include "ads/render/ad_view.h"
 #include "ads/render/banner_ad_view_delegate.h"
+#include "ads/render/rendering_slot_stub.h"
 #include "ads/services/test_support.h"
 #include "tools/adserver/ad_server.h"
 
 namespace {
 
-struct TypedSlot : QMARenderingSlot {
+struct TypedSlot : render_test::StubSlot<> {
   std::shared_ptr<QMAAdType> type;
-  std::int64_t state() const override { return 6; }
-  std::uint64_t timeLastLoaded() const override { return 0; }
   std::shared_ptr<QMAAdType> adType() const override { return type; }
-  std::shared_ptr<QMARequest> request() const override { return nullptr; }
-  std::shared_ptr<QMAAdView> adView() const override { return nullptr; }
-  bool isMRAIDEnabled() const override { return false; }
-  void didReceiveValidAd() override {}
-  void didLoadAdHTMLInWebView() override {}
-  void didMakeAdImpression() override {}
-  void adFinishedLoadingContent() override {}
-  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>&, bool) override {}
-  void adWasClicked() override {}
-  net::URL gestureClickURLWithURL(const net::URL& url) override { return url; }
-  void pingClickURLs() override {}
-  void adWillLeaveApplication() override {}
-  void willLeaveAppDueToClick() override {}
 };
 
 // Records a protocol's reports, which arrive on a loading thread.

@@ -7,6 +7,7 @@
 #include "ads/model/ad_collaborators.h"
 #include "ads/render/mraid_resize_properties.h"
 #include "ads/render/rendering_slot.h"
+#include "ads/render/rendering_slot_stub.h"
 #include "ads/services/test_support.h"
 #include "platform/net/test_server.h"
 #include "platform/photos/photo_album.h"
@@ -14,24 +15,9 @@
 
 namespace {
 
-struct MRAIDSlot : QMARenderingSlot, QMAMRAIDEventHandling {
+struct MRAIDSlot : render_test::StubSlot<>, QMAMRAIDEventHandling {
   std::vector<std::string> heard;
-  std::int64_t state() const override { return 6; }
-  std::uint64_t timeLastLoaded() const override { return 0; }
-  std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
-  std::shared_ptr<QMARequest> request() const override { return nullptr; }
-  std::shared_ptr<QMAAdView> adView() const override { return nullptr; }
   bool isMRAIDEnabled() const override { return true; }
-  void didReceiveValidAd() override {}
-  void didLoadAdHTMLInWebView() override {}
-  void didMakeAdImpression() override {}
-  void adFinishedLoadingContent() override {}
-  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>&, bool) override {}
-  void adWasClicked() override {}
-  net::URL gestureClickURLWithURL(const net::URL& url) override { return url; }
-  void pingClickURLs() override {}
-  void adWillLeaveApplication() override {}
-  void willLeaveAppDueToClick() override {}
   void MRAIDAdDidLoad() override { heard.push_back("load"); }
   void MRAIDAdDidUnload() override { heard.push_back("unload"); }
   void updateVisibility(bool) override {}

@@ -10,33 +10,20 @@
 #include "ads/render/ad_view_delegate.h"
 #include "ads/render/banner_ad_view_delegate.h"
 #include "ads/render/rendering_slot.h"
+#include "ads/render/rendering_slot_stub.h"
 #include "ads/services/click_tracker_collection.h"
 #include "ads/services/test_support.h"
 #include "platform/uikit/window.h"
 
 namespace opener_handler_test {
 
-struct Slot : QMARenderingSlot {
+struct Slot : render_test::StubSlot<> {
   std::vector<std::string> calls;
-  std::int64_t state() const override { return 6; }
-  std::uint64_t timeLastLoaded() const override { return 0; }
-  std::shared_ptr<QMAAdType> adType() const override { return nullptr; }
-  std::shared_ptr<QMARequest> request() const override { return nullptr; }
-  std::shared_ptr<QMAAdView> adView() const override { return nullptr; }
-  bool isMRAIDEnabled() const override { return false; }
-  void didReceiveValidAd() override {}
-  void didLoadAdHTMLInWebView() override {}
-  void didMakeAdImpression() override {}
-  void adFinishedLoadingContent() override {}
-  void didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>&, bool) override {}
   void adWasClicked() override { calls.push_back("counted"); }
   // The slot's click URL wraps the creative's.
   net::URL gestureClickURLWithURL(const net::URL& url) override {
     return *net::URL::fromString("http://127.0.0.1:9/click?to=" + url.absoluteString());
   }
-  void pingClickURLs() override {}
-  void adWillLeaveApplication() override {}
-  void willLeaveAppDueToClick() override {}
 };
 
 // Records every request as one line.
