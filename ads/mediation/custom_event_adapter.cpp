@@ -90,7 +90,7 @@ runtime::ClassRef QMAMAdapterCustomEvents::customEventClassWithCredentials(bool 
   }
   auto cls = runtime::objc_getClass(*className);
   if (!cls) {
-    const std::string message = foundation::stringWithFormat("Cannot find Custom Event class named %@.", *className);
+    const std::string message = foundation::stringWithFormat("Cannot find Custom Event class named %@.", QMALogQuote(*className));
     QMALogger::sharedInstance()->logPublicMessage(message);
     callBackToConnectorWithErrorIsInterstitial(message, isInterstitial);
     return nullptr;

@@ -97,6 +97,16 @@ std::set<std::string> QMAMAdNetworkAdapterClasses::availableAdapterNamesInSet(co
 
 std::shared_ptr<QMAMAdNetworkConfig> QMAMAdNetworkConfig::initWithDictionaryError(const Dictionary& dictionary,
                                                                                   std::optional<QMARequestError>* error) {
+  return initWithDictionaryErrorNamesAlreadyReported(dictionary, error, nullptr);
+}
+
+std::shared_ptr<QMAMAdNetworkConfig> QMAMAdNetworkConfig::initWithDictionaryErrorNamesAlreadyReported(
+    const Dictionary& dictionary, std::optional<QMARequestError>* error, std::set<std::string>* namesAlreadyReported) {
+  // A name the server sent goes into a message once per configuration, and never longer
+  // than a log line can carry.
+  auto firstReport = [namesAlreadyReported](const std::string& name) {
+    return !namesAlreadyReported || namesAlreadyReported->insert(name).second;
+  };
   std::shared_ptr<QMAMAdNetworkConfig> config(new QMAMAdNetworkConfig());
   const Value* id = valueForKey(dictionary, "id");
   if (!id) {
@@ -149,21 +159,39 @@ std::shared_ptr<QMAMAdNetworkConfig> QMAMAdNetworkConfig::initWithDictionaryErro
   if (error) {
     if (!oldInterface.empty()) {
       std::string list;
-      for (const auto& name : oldInterface) list += (list.empty() ? "" : ", ") + name;
+      std::size_t named = 0;
+      for (const auto& name : oldInterface) {
+        if (!firstReport(name)) continue;
+        list += (list.empty() ? "" : ", ") + QMALogQuote(name);
+        ++named;
+      }
       const std::string tail = config->adapterClass_ ? "" : " No valid adapters found for this ad network.";
-      *error = QMARequestError::errorWithCodeCustomMessage(
-          QMARequestErrorCodeNoAdapter,
-          foundation::stringWithFormat(oldInterface.size() == 1
-                                           ? "Ad network adapter %@ implements an old API. Please update the adapter.%@"
-                                           : "Ad network adapters (%@) implement an old API. Please update the adapters.%@",
-                                       list, tail));
+      if (named > 0)
+        *error = QMARequestError::errorWithCodeCustomMessage(
+            QMARequestErrorCodeNoAdapter,
+            foundation::stringWithFormat(named == 1
+                                             ? "Ad network adapter %@ implements an old API. Please update the adapter.%@"
+                                             : "Ad network adapters (%@) implement an old API. Please update the adapters.%@",
+                                         list, tail));
     } else if (!config->adapterClass_) {
-      *error = QMARequestError::errorWithCodeCustomMessage(
-          QMARequestErrorCodeNoAdapter,
-          foundation::stringWithFormat(
-              "Cannot find an ad network adapter with the name(s): %@. Remember to link all required ad network "
-              "adapters and SDKs, and set -ObjC in the 'Other Linker Flags' setting of your build target.",
-              config->adapterList_ ? Value(*config->adapterList_) : Value()));
+      std::optional<Array> names;
+      bool anyNew = !config->adapterList_ || config->adapterList_->empty();
+      if (config->adapterList_) {
+        names.emplace();
+        for (const auto& entry : *config->adapterList_) {
+          const std::string text = entry.asString() ? *entry.asString() : foundation::description(entry);
+          if (!firstReport(text)) continue;
+          anyNew = true;
+          names->push_back(Value(QMALogQuote(text)));
+        }
+      }
+      if (anyNew)
+        *error = QMARequestError::errorWithCodeCustomMessage(
+            QMARequestErrorCodeNoAdapter,
+            foundation::stringWithFormat(
+                "Cannot find an ad network adapter with the name(s): %@. Remember to link all required ad network "
+                "adapters and SDKs, and set -ObjC in the 'Other Linker Flags' setting of your build target.",
+                names ? Value(*names) : Value()));
     }
   }
   return config;
@@ -242,20 +270,33 @@ std::shared_ptr<QMAMConfig> QMAMConfig::initWithAppKeyConfigDictError(const std:
     if (error) *error = QMARequestError::errorWithCode(QMARequestErrorCodeInvalidMediationResponse);
     return nullptr;
   }
+  // The server decides how many networks and names an answer holds: the log gets each
+  // name once and a bounded number of lines, then one line for the rest.
+  std::set<std::string> namesReported;
+  std::size_t linesWritten = 0;
+  std::size_t linesLeftOut = 0;
   for (const auto& element : *networks->asArray()) {
     const Dictionary* network = element.asDictionary();
     if (!network) continue;
     std::optional<QMARequestError> networkError;
-    auto entry = QMAMAdNetworkConfig::initWithDictionaryError(*network, &networkError);
+    auto entry = QMAMAdNetworkConfig::initWithDictionaryErrorNamesAlreadyReported(*network, &networkError, &namesReported);
     if (entry) parsed->adNetworkConfigs_.push_back(entry);
     if (!networkError) continue;
     if (networkError->code == QMARequestErrorCodeNoAdapter) {
-      QMALogger::sharedInstance()->logPublicMessage(networkError->localizedDescription());
+      if (linesWritten < kMaximumAdapterLogLines) {
+        QMALogger::sharedInstance()->logPublicMessage(networkError->localizedDescription());
+        ++linesWritten;
+      } else {
+        ++linesLeftOut;
+      }
       continue;
     }
     if (error) *error = *networkError;
     return nullptr;
   }
+  if (linesLeftOut > 0)
+    QMALogger::sharedInstance()->logPublicMessage(foundation::stringWithFormat(
+        "%lu more ad networks of this mediation response have no usable adapter.", static_cast<unsigned long>(linesLeftOut)));
   return parsed;
 }
 

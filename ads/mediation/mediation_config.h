@@ -35,6 +35,13 @@ class QMAMAdNetworkConfig {
   // no usable adapter class).
   static std::shared_ptr<QMAMAdNetworkConfig> initWithDictionaryError(const foundation::Dictionary& dictionary,
                                                                       std::optional<QMARequestError>* error);
+  // The same, for one configuration's networks in turn: a code-8 message names only the
+  // adapter names not in `namesAlreadyReported` (and adds them there), and none at all
+  // when every name it would give was reported already. Names are cut to a readable length
+  // (QMALogQuote) in every message.
+  static std::shared_ptr<QMAMAdNetworkConfig> initWithDictionaryErrorNamesAlreadyReported(
+      const foundation::Dictionary& dictionary, std::optional<QMARequestError>* error,
+      std::set<std::string>* namesAlreadyReported);
 
   const std::optional<std::string>& networkID() const { return networkID_; }
   const std::optional<foundation::Dictionary>& credentials() const { return credentials_; }
@@ -74,6 +81,9 @@ class QMAMConfig {
   static constexpr std::int64_t kDefaultBannerAnimationType = 8;
   // Refresh intervals from this many seconds on mean no refresh.
   static constexpr double kRefreshIntervalLimit = 30000;
+  // Adapter problems of one configuration that reach the log line by line; the rest are
+  // counted in one line.
+  static constexpr std::size_t kMaximumAdapterLogLines = 10;
 
   // The configuration, or null with the error.
   static std::shared_ptr<QMAMConfig> initWithAppKeyConfigDictError(const std::optional<std::string>& appKey,

@@ -32,15 +32,16 @@ struct Mediation : qma_test::DeviceRootTest {
       std::lock_guard lock(mu);
       lines.push_back(line);
     });
-    for (const char* name : {"MedNewAdapter", "MedOldAdapter", "MedNotAnAdapter"}) {
+    for (const char* name : {"MedNewAdapter", "MedOldAdapter", "MedOlderAdapter", "MedNotAnAdapter"}) {
       auto cls = runtime::Class::make(name);
-      if (std::string(name) != "MedOldAdapter") cls->addMethod<void()>("getInterstitial", [](const runtime::Id&) {});
+      if (!std::string(name).starts_with("MedOld")) cls->addMethod<void()>("getInterstitial", [](const runtime::Id&) {});
       if (std::string(name) != "MedNotAnAdapter") cls->addProtocol(kQMAMAdNetworkAdapterProtocol);
       runtime::objc_registerClassPair(cls);
     }
   }
   void TearDown() override {
-    for (const char* name : {"MedNewAdapter", "MedOldAdapter", "MedNotAnAdapter"}) runtime::objc_disposeClassPair(name);
+    for (const char* name : {"MedNewAdapter", "MedOldAdapter", "MedOlderAdapter", "MedNotAnAdapter"})
+      runtime::objc_disposeClassPair(name);
     QMALogQueue()->sync([] {});
     foundation::setLogSink(previous);
     DeviceRootTest::TearDown();
@@ -119,7 +120,7 @@ TEST_F(Mediation, TheAdapterIsTheFirstNamedClassOfTheCurrentInterfaceAndProblems
       "unit",
       parse(R"({"ad_type": "interstitial", "ad_networks": [
         {"id": "1", "adapters": ["Missing", "MedOldAdapter", "MedNotAnAdapter", "MedNewAdapter"]},
-        {"id": "2", "adapters": ["MedOldAdapter"]},
+        {"id": "2", "adapters": ["MedOldAdapter", "MedOlderAdapter"]},
         {"id": "3"}]})"),
       &error);
   ASSERT_TRUE(config);
@@ -137,10 +138,56 @@ TEST_F(Mediation, TheAdapterIsTheFirstNamedClassOfTheCurrentInterfaceAndProblems
     return false;
   };
   EXPECT_TRUE(has("Ad network adapter MedOldAdapter implements an old API. Please update the adapter."));
-  EXPECT_TRUE(has("Please update the adapter. No valid adapters found for this ad network."));
+  // The second network names the old adapter reported already, and one more.
+  EXPECT_TRUE(has("Ad network adapter MedOlderAdapter implements an old API. Please update the adapter. No valid "
+                  "adapters found for this ad network."));
   EXPECT_TRUE(has("Cannot find an ad network adapter with the name(s): "));
   EXPECT_EQ(QMAMAdNetworkAdapterClasses::availableAdapterNamesInSet({"MedNewAdapter", "MedNotAnAdapter", "Missing"}),
             (std::set<std::string>{"MedNewAdapter"}));
+}
+
+// The server decides how many networks and names an answer holds: each name reaches the
+// log once, cut to a readable length, and the lines of one answer are bounded.
+TEST_F(Mediation, AnAnswersAdapterNamesReachTheLogOnceEachCutAndInBoundedLines) {
+  const std::string longName = "Ghost" + std::string(10000, 'x');
+  nlohmann::json networks = nlohmann::json::array();
+  for (int i = 0; i < 3000; ++i) networks.push_back({{"id", std::to_string(i)}, {"adapters", {longName, "Missing"}}});
+  networks.push_back({{"id", "old"}, {"adapters", {"MedOldAdapter"}}});
+  networks.push_back({{"id", "old-again"}, {"adapters", {"MedOldAdapter", "MedNewAdapter"}}});
+  for (int i = 0; i < 20; ++i) networks.push_back({{"id", "n" + std::to_string(i)}, {"adapters", {"Name" + std::to_string(i)}}});
+  std::optional<QMARequestError> error;
+  auto config = QMAMConfig::initWithAppKeyConfigDictError(
+      "unit", parse(nlohmann::json({{"ad_networks", networks}}).dump()), &error);
+  ASSERT_TRUE(config);
+  EXPECT_FALSE(error);
+  ASSERT_EQ(config->adNetworkConfigs().size(), 3022u);
+  EXPECT_EQ(config->adNetworkConfigs()[3001]->adapterClass()->name(), "MedNewAdapter");
+
+  const auto lines = logged();
+  std::size_t ghost = 0, old = 0, named = 0, summary = 0;
+  for (const auto& line : lines) {
+    if (line.find("adapter") != std::string::npos) {
+      EXPECT_LT(line.size(), 400u) << line.substr(0, 400);
+    }
+    if (line.find("Ghost") != std::string::npos) ++ghost;
+    if (line.find("MedOldAdapter") != std::string::npos) ++old;
+    if (line.find("Cannot find") != std::string::npos || line.find("old API") != std::string::npos) ++named;
+    if (line.find("more ad networks of this mediation response have no usable adapter") != std::string::npos) {
+      ++summary;
+      EXPECT_NE(line.find(" 12 more"), std::string::npos) << line;
+    }
+  }
+  EXPECT_EQ(ghost, 1u);
+  EXPECT_EQ(old, 1u);
+  EXPECT_EQ(named, QMAMConfig::kMaximumAdapterLogLines);
+  EXPECT_EQ(summary, 1u);
+
+  // A network entry alone (no answer around it) still names its adapters, cut.
+  std::optional<QMARequestError> alone;
+  QMAMAdNetworkConfig::initWithDictionaryError(parse(nlohmann::json({{"id", "1"}, {"adapters", {longName}}}).dump()), &alone);
+  ASSERT_TRUE(alone);
+  EXPECT_LT(alone->localizedDescription().size(), 400u);
+  EXPECT_NE(alone->localizedDescription().find("Ghostxxx"), std::string::npos);
 }
 
 TEST_F(Mediation, TheAdaptersSentWithRequestsAreBannerAndInterstitialAdaptersOnly) {

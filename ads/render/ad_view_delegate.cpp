@@ -10,6 +10,7 @@
 #include "ads/render/video_qomb_handler.h"
 #include "ads/render/default_qomb_handler.h"
 #include "ads/render/rendering_slot.h"
+#include "ads/services/logging.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/notification_center.h"
@@ -129,10 +130,12 @@ void QMAAdViewDelegate::handleQOMBURLAdView(const net::URL& url, const std::shar
   auto handlers = qombHandlers_;
   dispatch::Queue::main()->async([self, handlers, url, adView] {
     auto note = QMANotification::initWithNotificationURL(url);
-    if (note) {
-      for (const auto& handler : handlers)
-        if (handler->handleNotificationAdView(note, adView)) return;
+    if (!note) {
+      QMALog("Bridge message without a name dropped: %@", QMALogQuote(url.absoluteString()));
+      return;
     }
+    for (const auto& handler : handlers)
+      if (handler->handleNotificationAdView(note, adView)) return;
     qma_postNotificationFromURLObjectWithDelay(foundation::NotificationCenter::defaultCenter(), url, adView, 0);
   });
 }

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/dispatch/queue.h"
 #include "platform/foundation/format.h"
@@ -20,6 +21,12 @@ template <class... Args>
 void QMALog(std::string_view format, Args&&... args) {
   QMALogText(foundation::stringWithFormat(format, std::forward<Args>(args)...));
 }
+
+// Text from outside (a page's message, a server's class name) as a log line may quote it:
+// at most `limit` bytes, cut on a character boundary and marked "..." when cut, with line
+// breaks and other control characters shown as spaces, so one quote stays one short line.
+inline constexpr std::size_t kQMALogQuoteLimit = 100;
+std::string QMALogQuote(std::string_view text, std::size_t limit = kQMALogQuoteLimit);
 
 class QMALogger {
  public:

@@ -45,3 +45,24 @@ TEST_F(LogCapture, LinesFromManyThreadsStayWholeAndInOrderPerThread) {
     EXPECT_EQ(i, next[t]++);
   }
 }
+
+// Text from outside quoted in a line: short, on a character boundary, one line.
+TEST(LogQuote, CutsOnACharacterBoundaryMarksTheCutAndKeepsOneLine) {
+  struct Row {
+    std::string text;
+    std::size_t limit;
+    std::string quoted;
+  };
+  const Row rows[] = {
+      {"short", 100, "short"},
+      {"exactly", 7, "exactly"},
+      {"one more", 7, "one mor..."},
+      {"two\nlines\r\tand\x7f", 100, "two lines  and "},
+      {"caf\xC3\xA9 au lait", 4, "caf..."},         // never half of the two-byte é
+      {"caf\xC3\xA9 au lait", 5, "caf\xC3\xA9..."},
+      {"\xE2\x82\xAC\xE2\x82\xAC", 4, "\xE2\x82\xAC..."},  // never part of a three-byte €
+      {"", 100, ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(QMALogQuote(row.text, row.limit), row.quoted) << row.text;
+  EXPECT_EQ(QMALogQuote(std::string(10000, 'x')).size(), kQMALogQuoteLimit + 3);
+}

@@ -125,6 +125,28 @@ TEST_F(WebViewTest, BridgeChannelMessagesEachReachTheDelegateInOrderAndLoadNothi
   EXPECT_EQ(recorder->events, (std::vector<std::string>{"start", "finish"}));
 }
 
+// A message the engine never offers (over its bound, empty, not text) still leaves one
+// short line in the page's log saying why, the big one quoted by its start only.
+TEST_F(WebViewTest, ABridgeMessageTheEngineDropsLeavesOneShortLineSayingWhy) {
+  ASSERT_TRUE(loadHTML("<body>hi</body>"));
+  recorder->questions.clear();
+  eval("var channel = window.webkit.messageHandlers.wardvaneBridge;"
+       "channel.postMessage('qomb://x/big?v=\"' + 'a'.repeat(4 * 1024 * 1024));"
+       "channel.postMessage(42); channel.postMessage('');"
+       "channel.postMessage('qomb://x/after');");
+  ASSERT_TRUE(waitFor([&] { return !recorder->questions.empty(); }));
+  EXPECT_EQ(urlsAsked(), std::vector<std::string>{"qomb://x/after"});
+  std::vector<std::string> dropped;
+  for (const auto& line : view->consoleMessages())
+    if (line.find("bridge message dropped") != std::string::npos) dropped.push_back(line);
+  ASSERT_EQ(dropped.size(), 3u);
+  EXPECT_NE(dropped[0].find("4194320 bytes, over the bound of 4194304: qomb://x/big?v=?aaa"), std::string::npos)
+      << dropped[0];
+  EXPECT_LT(dropped[0].size(), 300u);
+  EXPECT_NE(dropped[1].find("not a string"), std::string::npos);
+  EXPECT_NE(dropped[2].find("empty"), std::string::npos);
+}
+
 // What the engine does with several assignments to location.href in one script turn: like
 // every browser, only the last one leaves (docs/webkit.md says what pages do instead).
 TEST_F(WebViewTest, AssignmentsToTheLocationInOneTurnAreCoalesced) {

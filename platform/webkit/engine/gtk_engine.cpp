@@ -382,14 +382,42 @@ void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
 // of type "other" and, like a window.open, never loaded here whatever the answer. One
 // message, one question, in the order the page posted them: unlike assignments to
 // location.href, several in one turn are not coalesced, and no frame is made for each.
+// A message the host never hears of still leaves one line in the page's log saying why,
+// quoting no more than the message's start (ASCII only, so the line stays one JSON text).
+void tellBridgeMessageDropped(View* v, const std::string& why, const char* url) {
+  if (!engine().host.message) return;
+  std::string text = "bridge message dropped: " + why;
+  if (url && *url) {
+    text += ": ";
+    constexpr std::size_t kQuoted = 120;
+    std::size_t i = 0;
+    for (; url[i] && i < kQuoted; ++i) {
+      const unsigned char c = static_cast<unsigned char>(url[i]);
+      text += c < 0x20 || c >= 0x7f || c == '"' || c == '\\' ? '?' : static_cast<char>(c);
+    }
+    if (url[i]) text += "...";
+  }
+  const std::string json = "{\"kind\":\"error\",\"text\":\"" + text + "\"}";
+  engine().host.message(v->host, json.c_str());
+}
+
 void onBridgeMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
   auto* v = static_cast<View*>(data);
   if (!v || !result) return;
   JSCValue* value = webkit_javascript_result_get_js_value(result);
-  if (!value || !jsc_value_is_string(value)) return;
+  if (!value || !jsc_value_is_string(value)) {
+    tellBridgeMessageDropped(v, "not a string", nullptr);
+    return;
+  }
   char* url = jsc_value_to_string(value);
-  if (url && *url && std::strlen(url) <= kMaxBridgeMessage)
+  const std::size_t size = url ? std::strlen(url) : 0;
+  if (size == 0) {
+    tellBridgeMessageDropped(v, "empty", nullptr);
+  } else if (size > kMaxBridgeMessage) {
+    tellBridgeMessageDropped(v, std::to_string(size) + " bytes, over the bound of " + std::to_string(kMaxBridgeMessage), url);
+  } else {
     engine().host.navigation(v->host, url, WEBKIT_NAVIGATION_TYPE_OTHER, 1, 0);
+  }
   g_free(url);
 }
 
