@@ -390,6 +390,15 @@ void QMAAdView::webViewDidFailLoadWithError(webkit::WebView&, const foundation::
   if (auto d = delegate_.lock()) d->adViewDidFailLoadWithError(*this, error);
 }
 
+void QMAAdView::webViewWebContentProcessDidTerminate(webkit::WebView&) {
+  WV_DCHECK_MAIN_THREAD();
+  auto keep = self();
+  // The page that would have run them is gone: events wait for the next document.
+  suspendEventQueue();
+  orientation_ = 0;
+  if (auto d = delegate_.lock()) d->adViewWebContentProcessDidTerminate(*this);
+}
+
 void QMAAdView::resetUserAgentCaptureForTesting() { userAgentCaptured = false; }
 
 // ---- the reuse cache's class side

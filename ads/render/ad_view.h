@@ -34,7 +34,7 @@ class ViewController;
 }
 
 // The protocol `QMAAdViewDelegate`. The suffix keeps it apart from the class of the same
-// name (the base ad view delegate), which adopts it. All four messages are optional; the
+// name (the base ad view delegate), which adopts it. All its messages are optional; the
 // ad view sends each only when the delegate implements it.
 class QMAAdViewDelegateProtocol {
  public:
@@ -47,6 +47,10 @@ class QMAAdViewDelegateProtocol {
   virtual void adViewDidStartLoad(QMAAdView&) {}
   virtual void adViewDidFinishLoad(QMAAdView&) {}
   virtual void adViewDidFailLoadWithError(QMAAdView&, const foundation::Error&) {}
+  // The loaded page's web process ended (a crash, its memory bound, the watchdog): the view
+  // shows nothing until something loads in it again. A process that ends while a page
+  // loads fails that load instead.
+  virtual void adViewWebContentProcessDidTerminate(QMAAdView&) {}
 };
 
 // The saved placement while a full-screen controller borrows the ad view.
@@ -172,6 +176,7 @@ class QMAAdView : public uikit::View, public webkit::WebViewDelegate, public QMA
   void webViewDidStartLoad(webkit::WebView&) override;
   void webViewDidFinishLoad(webkit::WebView&) override;
   void webViewDidFailLoadWithError(webkit::WebView&, const foundation::Error&) override;
+  void webViewWebContentProcessDidTerminate(webkit::WebView&) override;
 
   // The native video player (video_player.cpp): one per ad view, made by the first
   // source; its picture in the video view, the ad view's first subview, below the page.

@@ -5,8 +5,10 @@
 
 #include "ads/render/ad_app_qomb_handler.h"
 #include "ads/render/app_event_qomb_handler.h"
+#include "ads/render/mraid_interceptor.h"
 #include "ads/render/swipe_qomb_handler.h"
 #include "ads/services/absolute_time.h"
+#include "ads/services/logging.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/net/http.h"
 
@@ -25,6 +27,10 @@ std::shared_ptr<QMABannerAdViewDelegate> QMABannerAdViewDelegate::initWithSlot(s
   auto delegate = std::make_shared<QMABannerAdViewDelegate>();
   delegate->setUpWithSlot(std::move(slot));
   return delegate;
+}
+
+QMABannerAdViewDelegate::~QMABannerAdViewDelegate() {
+  if (holdsMRAIDInterceptorShare_) QMAMRAIDInterceptor::disableCanInitWithRequest();
 }
 
 void QMABannerAdViewDelegate::setUpWithSlot(std::weak_ptr<QMARenderingSlot> slot) {
@@ -78,9 +84,12 @@ void QMABannerAdViewDelegate::adViewDidFinishLoad(QMAAdView& adView) {
   loadFinished_ = true;
   if (loadDelayed_) return;
   auto keep = shared_from_this();
+  // The shown ad is back after its web process ended: the same ad, so no new impression.
+  if (reloadingAfterProcessEnd_) endReloadAfterProcessEnd();
   QMAAdViewDelegate::adViewDidFinishLoad(adView);
   auto s = slot();
   if (!s || s->state() != 5) return;
+  reloadsAfterProcessEnd_ = 0;
   s->didReceiveValidAd();
   s->didLoadAdHTMLInWebView();
   adView.setHidden(false);
@@ -91,11 +100,59 @@ void QMABannerAdViewDelegate::adViewDidFinishLoad(QMAAdView& adView) {
 
 void QMABannerAdViewDelegate::adViewDidFailLoadWithError(QMAAdView& adView, const foundation::Error& error) {
   WV_DCHECK_MAIN_THREAD();
+  auto keep = shared_from_this();
   QMAAdViewDelegate::adViewDidFailLoadWithError(adView, error);
   auto s = slot();
+  if (reloadingAfterProcessEnd_) {
+    endReloadAfterProcessEnd();
+    // The ad could not be shown again: it is over, whatever the slot does next.
+    if (s && s->state() != 5) {
+      s->adWebContentDidEnd();
+      return;
+    }
+  }
   if (!s || s->state() == 6) return;
   s->didFailToReceiveAdWithErrorShouldCancelPendingActions(
       QMARequestError::errorWithCodeRequest(QMARequestErrorCodeNetworkError, s->request()), false);
+}
+
+void QMABannerAdViewDelegate::adViewWebContentProcessDidTerminate(QMAAdView& adView) {
+  WV_DCHECK_MAIN_THREAD();
+  auto keep = shared_from_this();
+  auto s = slot();
+  if (!s) return;
+  const auto state = s->state();
+  if (state == 8) return;
+  if (state == 5) {
+    // Still rendering (a delayed finish, say): the load failed.
+    adViewDidFailLoadWithError(adView, net::makeLoadError(webkit::kErrorWebProcessTerminated,
+                                                          "The ad's web process ended while it loaded."));
+    return;
+  }
+  if (reloadsAfterProcessEnd_ >= kMaximumReloadsAfterProcessEnd) {
+    QMALog("The ad's web process ended %d times; the ad is over.", reloadsAfterProcessEnd_ + 1);
+    s->adWebContentDidEnd();
+    return;
+  }
+  ++reloadsAfterProcessEnd_;
+  QMALog("The ad's web process ended; the ad is loaded again (%d of %d).", reloadsAfterProcessEnd_,
+         kMaximumReloadsAfterProcessEnd);
+  loadFinished_ = false;
+  loadDelayed_ = false;
+  if (!reloadingAfterProcessEnd_ && s->isMRAIDEnabled()) {
+    holdsMRAIDInterceptorShare_ = true;
+    QMAMRAIDInterceptor::enableCanInitWithRequest();
+  }
+  reloadingAfterProcessEnd_ = true;
+  adView.reload();
+}
+
+void QMABannerAdViewDelegate::endReloadAfterProcessEnd() {
+  reloadingAfterProcessEnd_ = false;
+  if (holdsMRAIDInterceptorShare_) {
+    holdsMRAIDInterceptorShare_ = false;
+    QMAMRAIDInterceptor::disableCanInitWithRequest();
+  }
 }
 
 void QMABannerAdViewDelegate::loadHandlerDidChangeDelayFromTo(QMADelayPageLoadQOMBHandler&, long from, long to) {

@@ -14,6 +14,12 @@
 // A click's URL is decided without touching the ad view's recorded page: the click never
 // loads there.
 //
+// A shown ad whose web process ends is loaded again in place, at most
+// kMaximumReloadsAfterProcessEnd times per ad: the reload is no new ad (no impression, no
+// pings; the slot stays ready). When the page cannot be brought back (its reload fails, or
+// its process keeps ending) the slot hears that the ad is over. A process that ends while
+// the ad's HTML is still being rendered fails that load, as any failed load does.
+//
 // Threads: main thread (checked).
 
 #include <memory>
@@ -26,19 +32,25 @@ class QMABannerAdViewDelegate : public QMAAdViewDelegate, public QMADelayLoadDel
  public:
   // A click needs at least this long since the ad loaded.
   static constexpr double kMinimumSecondsFromLoadToClick = 0.15;
+  // How often one ad's page is loaded again after its web process ended.
+  static constexpr int kMaximumReloadsAfterProcessEnd = 2;
 
   static std::shared_ptr<QMABannerAdViewDelegate> initWithSlot(std::weak_ptr<QMARenderingSlot> slot);
   static std::shared_ptr<QMABannerAdViewDelegate> init() { return initWithSlot({}); }
+  ~QMABannerAdViewDelegate() override;
 
   std::shared_ptr<QMARenderingSlot> slot() const { return slot_.lock(); }
   bool isLoadDelayed() const { return loadDelayed_; }
   bool isLoadFinished() const { return loadFinished_; }
+  // Reloads of the current ad after its web process ended; reset by the next ad.
+  int reloadsAfterProcessEnd() const { return reloadsAfterProcessEnd_; }
 
   bool isClick(webkit::NavigationType type) const;
   std::optional<bool> adViewShouldStartLoadWithRequestNavigationType(QMAAdView& adView, const net::URLRequest& request,
                                                                      webkit::NavigationType type) override;
   void adViewDidFinishLoad(QMAAdView& adView) override;
   void adViewDidFailLoadWithError(QMAAdView& adView, const foundation::Error& error) override;
+  void adViewWebContentProcessDidTerminate(QMAAdView& adView) override;
 
   // The page's delay count changed (from the delay-page-load handler).
   void loadHandlerDidChangeDelayFromTo(QMADelayPageLoadQOMBHandler& handler, long from, long to) override;
@@ -53,4 +65,9 @@ class QMABannerAdViewDelegate : public QMAAdViewDelegate, public QMADelayLoadDel
   std::weak_ptr<QMARenderingSlot> slot_;
   bool loadDelayed_ = false;
   bool loadFinished_ = false;
+  int reloadsAfterProcessEnd_ = 0;
+  bool reloadingAfterProcessEnd_ = false;
+  // The reload holds a share of the MRAID interceptor's counter, as the ad's first load did.
+  bool holdsMRAIDInterceptorShare_ = false;
+  void endReloadAfterProcessEnd();
 };

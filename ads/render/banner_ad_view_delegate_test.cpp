@@ -40,6 +40,7 @@ struct Slot : QMARenderingSlot {
   void pingClickURLs() override {}
   void adWillLeaveApplication() override {}
   void willLeaveAppDueToClick() override {}
+  void adWebContentDidEnd() override { calls.push_back("ended"); }
 };
 
 // The opener a delegate owns, recording what it is asked to open.
@@ -210,6 +211,83 @@ TEST_F(BannerDelegate, TheHandlerListStartsWithTheOpenersHandlerAndEndsWithTheBa
       EXPECT_TRUE(names.insert(entry.first).second) << entry.first;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A shown ad whose web process ends, with a real page in the ad view.
+struct EndedProcess : BannerDelegate {
+  void SetUp() override {
+    BannerDelegate::SetUp();
+    slot->view->setDelegate(std::static_pointer_cast<QMAAdViewDelegateProtocol>(delegate));
+  }
+  bool pump(const std::function<bool()>& done) { return qma_test::pumpMainLoop(done); }
+  // Shows the ad as the slot renders one, then holds it as shown (state 6).
+  void show() {
+    slot->view->loadHTMLStringBaseURL("<body style='margin:0;background:#2050e0'>Shown ad</body>",
+                                      net::URL::fromString("https://ads.example/ad"));
+    ASSERT_TRUE(pump([&] { return slot->calls.size() == 4; }));
+    ASSERT_EQ(slot->calls, (std::vector<std::string>{"valid", "loaded", "impression", "finished"}));
+    slot->currentState = 6;
+    slot->calls.clear();
+  }
+  // Ends the page's process and waits until the ad view has heard of it (a reload starts,
+  // or the slot is told).
+  void endProcess() {
+    const int reloads = delegate->reloadsAfterProcessEnd();
+    const std::size_t told = slot->calls.size();
+    slot->view->webView()->terminateWebProcess();
+    ASSERT_TRUE(pump([&] { return delegate->reloadsAfterProcessEnd() != reloads || slot->calls.size() != told; }));
+  }
+  bool showsTheAd() { return slot->view->stringByEvaluatingJavaScriptFromString("document.body.textContent") == "Shown ad"; }
+};
+
+TEST_F(EndedProcess, TheShownAdIsLoadedAgainInPlaceWithoutASecondImpression) {
+  show();
+  endProcess();
+  EXPECT_EQ(delegate->reloadsAfterProcessEnd(), 1);
+  ASSERT_TRUE(pump([&] { return !slot->view->isLoading() && delegate->isLoadFinished(); }));
+  EXPECT_TRUE(showsTheAd());
+  EXPECT_TRUE(slot->view->webView()->hasDrawnContent());
+  // The same ad again: the slot hears nothing, so no impression, ping or new request.
+  EXPECT_TRUE(slot->calls.empty());
+}
+
+TEST_F(EndedProcess, APageWhoseProcessKeepsEndingIsOverAfterItsReloads) {
+  show();
+  for (int reload = 1; reload <= QMABannerAdViewDelegate::kMaximumReloadsAfterProcessEnd; ++reload) {
+    endProcess();
+    ASSERT_EQ(delegate->reloadsAfterProcessEnd(), reload);
+    ASSERT_TRUE(pump([&] { return !slot->view->isLoading() && delegate->isLoadFinished(); }));
+    ASSERT_TRUE(showsTheAd());
+  }
+  endProcess();
+  EXPECT_EQ(slot->calls, std::vector<std::string>{"ended"});
+  EXPECT_EQ(delegate->reloadsAfterProcessEnd(), QMABannerAdViewDelegate::kMaximumReloadsAfterProcessEnd);
+
+  // The next ad starts with its own allowance.
+  slot->currentState = 5;
+  slot->calls.clear();
+  show();
+  EXPECT_EQ(delegate->reloadsAfterProcessEnd(), 0);
+}
+
+TEST_F(EndedProcess, AReloadThatFailsEndsTheAdAndAnAdStillRenderingFailsItsLoad) {
+  show();
+  endProcess();
+  // The reload's own process ends before it finishes: the ad cannot be brought back.
+  delegate->adViewDidFailLoadWithError(*slot->view, net::makeLoadError(net::kErrorTimedOut, "lost again"));
+  EXPECT_EQ(slot->calls, std::vector<std::string>{"ended"});
+  ASSERT_TRUE(pump([&] { return !slot->view->isLoading(); }));
+
+  // While the slot still renders the ad (a held finish), the process's end fails the load.
+  slot->currentState = 5;
+  slot->calls.clear();
+  delegate->adViewWebContentProcessDidTerminate(*slot->view);
+  ASSERT_EQ(slot->calls, std::vector<std::string>{"failed"});
+  EXPECT_EQ(slot->error->code, QMARequestErrorCodeNetworkError);
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ class QMARenderingSlot {
   virtual void adWillLeaveApplication() = 0;
   virtual void willLeaveAppDueToClick() = 0;
 
+  // The shown ad's page lost its web process and could not be shown again: the ad is over.
+  virtual void adWebContentDidEnd() {}
   // The ad's HTML is in the ad view and being drawn (state 5).
   virtual void willLoadAdHTMLInWebView() {}
   // The slot asks for a new ad once its reload interval has passed.

@@ -66,6 +66,7 @@ void QMASDKCoreController::setUp() {
   activeSDKCoreWebView_ = QMASDKCoreWebView::init();
   activeSDKCoreWebView_->SDKCoreQOMBHandler()->setDelegate(
       std::static_pointer_cast<QMASDKCoreQOMBHandlerDelegate>(shared_from_this()));
+  activeSDKCoreWebView_->setPageLossObserver(std::static_pointer_cast<QMASDKCoreWebViewNotification>(shared_from_this()));
 }
 
 QMASDKCoreController::~QMASDKCoreController() {
@@ -167,8 +168,39 @@ void QMASDKCoreController::asynchronouslyRequestURLForDelegate(
         parameters->count("quillon-ad-url-mediation") ? "QVRA_getAdapterLessMediationAd" : "QVRA_getAd";
     const std::string command = std::string(function) + "(" + QMAScriptSafeJSON(*json) + ");";
     self->lockQueue_->sync([&] { self->pendingBuildAdURLDelegates_[requestID] = std::move(requester); });
-    self->activeSDKCoreWebView_->enqueueJavaScriptCommand(command);
+    // A call the page never runs (it failed or was lost before the call reached it) would
+    // leave the requester waiting for an answer that cannot come.
+    std::weak_ptr<QMASDKCoreController> weakSelf = self;
+    self->activeSDKCoreWebView_->enqueueJavaScriptCommand(command, [weakSelf, requestID] {
+      dispatch::Queue::main()->async([weakSelf, requestID] {
+        if (auto controller = weakSelf.lock()) controller->failSentRequest(requestID);
+      });
+    });
   });
+}
+
+void QMASDKCoreController::failSentRequest(const std::string& requestID) {
+  WV_DCHECK_MAIN_THREAD();
+  auto requester = takePendingRequester(requestID);
+  if (!requester) return;
+  if (auto recorder = QMACSI::loadAdRecorder())
+    recorder->cancelTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
+  std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
+  requester.reset();
+  dispatch::Queue::main()->async([weak, requestID] {
+    if (auto r = weak.lock(); r && r->wantsAnswerForRequestID(requestID)) r->failedJavaScriptFileForRequestID(requestID);
+  });
+}
+
+void QMASDKCoreController::SDKCoreWebViewDidLosePage(const std::shared_ptr<QMASDKCoreWebView>& page) {
+  WV_DCHECK_MAIN_THREAD();
+  if (page != activeSDKCoreWebView_) return;
+  std::vector<std::string> lost;
+  lockQueue_->sync([&] {
+    for (const auto& [requestID, requester] : pendingBuildAdURLDelegates_) lost.push_back(requestID);
+  });
+  if (!lost.empty()) QMALog("%lu ad requests were lost with the SDK-core page.", static_cast<unsigned long>(lost.size()));
+  for (const auto& requestID : lost) failSentRequest(requestID);
 }
 
 std::shared_ptr<QMASDKCoreControllerDelegate> QMASDKCoreController::takePendingRequester(

@@ -51,6 +51,10 @@ class QMASDKCoreControllerDelegate {
   virtual void loadAdHeaders(const std::shared_ptr<QMAAd>& ad, const std::optional<foundation::Dictionary>& headers) = 0;
   virtual void invalidJavaScriptRequest() = 0;
   virtual void failedJavaScriptFile() = 0;
+  // Main queue: the page was given the request with this ID but will never answer it (its
+  // web process ended, or the call was dropped before it ran). The same as a page that
+  // failed to load unless the requester tells its requests apart.
+  virtual void failedJavaScriptFileForRequestID(const std::string& requestID) { failedJavaScriptFile(); }
 };
 
 // The headers of a mediation answer: the ad's own, with "x-qvra-mediation" 1 and
@@ -108,6 +112,9 @@ class QMASDKCoreController : public QMASDKCoreWebViewNotification,
 
   // The page's notices and answers (main queue).
   void didFinishLoadingSDKCoreInSDKCoreWebView(const std::shared_ptr<QMASDKCoreWebView>& page) override;
+  // The active page's web process ended: the requests it was given fail now, and the next
+  // request loads the page again.
+  void SDKCoreWebViewDidLosePage(const std::shared_ptr<QMASDKCoreWebView>& page) override;
   void SDKCoreQOMBHandlerLoadAdURLWithRequestIDParameters(QMASDKCoreQOMBHandler&, const std::optional<std::string>& requestID,
                                                           const foundation::Dictionary& parameters) override;
   void SDKCoreQOMBHandlerLoadAdWithRequestIDParameters(QMASDKCoreQOMBHandler&, const std::optional<std::string>& requestID,
@@ -122,6 +129,8 @@ class QMASDKCoreController : public QMASDKCoreWebViewNotification,
   QMASDKCoreController() = default;
   void setUp();
   std::shared_ptr<QMASDKCoreControllerDelegate> takePendingRequester(const std::optional<std::string>& requestID);
+  // Main thread: the request will get no answer from the page; its requester hears so.
+  void failSentRequest(const std::string& requestID);
   void applySDKConstants(const foundation::Dictionary& constants);
 
   dispatch::QueuePtr lockQueue_;

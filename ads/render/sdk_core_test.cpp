@@ -9,6 +9,8 @@
 #include "ads/render/mraid_interceptor.h"
 #include "ads/render/server_constants.h"
 #include "ads/services/absolute_time.h"
+#include "ads/services/logging.h"
+#include "platform/foundation/log.h"
 #include "ads/services/test_support.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/net/url.h"
@@ -246,6 +248,102 @@ TEST_F(SDKCoreTest, TheCommandQueueKeepsTheNewestFiftyAndDropsCommandsAfterAFail
   page->setState(4);
   page->enqueueJavaScriptCommand("window.late = 1;");
   EXPECT_TRUE(page->pendingJavaScriptCommands().empty());
+}
+
+// A command that will never run says so: refused after a failure, or pushed out by the
+// fifty-first; one that runs does not.
+TEST_F(SDKCoreTest, ACommandThePageNeverRunsIsReportedDroppedOnce) {
+  startServer(nlohmann::json::object());
+  auto page = QMASDKCoreWebView::init();
+  std::vector<int> dropped;  // touched on the page's lock queue, read after a wait on it
+  auto note = [&](int i) { return [&dropped, i] { dropped.push_back(i); }; };
+  for (int i = 0; i < 52; ++i) page->enqueueJavaScriptCommand("void 0;", note(i));
+  EXPECT_EQ(page->pendingJavaScriptCommands().size(), 50u);
+  EXPECT_EQ(dropped, (std::vector<int>{0, 1}));
+  page->refreshSDKCoreAndNotifyObserver(nullptr);
+  ASSERT_TRUE(pump([&] { return page->state() == 3 && page->pendingJavaScriptCommands().empty(); }));
+  page->setState(4);
+  page->enqueueJavaScriptCommand("void 0;", note(99));
+  EXPECT_TRUE(page->pendingJavaScriptCommands().empty());
+  EXPECT_EQ(dropped, (std::vector<int>{0, 1, 99}));
+}
+
+// A message the page sends before it has loaded is refused, each with one short line.
+TEST_F(SDKCoreTest, MessagesOfAPageNotYetLoadedAreRefusedWithOneShortLineEach) {
+  startServer(nlohmann::json::object());
+  std::mutex mu;
+  std::vector<std::string> lines;
+  auto previous = foundation::setLogSink([&](const std::string& line) {
+    std::lock_guard lock(mu);
+    lines.push_back(line);
+  });
+  auto page = QMASDKCoreWebView::init();
+  auto ask = [&](const std::string& url) {
+    return page->adViewShouldStartLoadWithRequestNavigationType(*page->adView(), net::URLRequest(*net::URL::fromString(url)),
+                                                                webkit::NavigationType::Other);
+  };
+  EXPECT_EQ(ask("qomb://x/loadAdURL?request_id=1&url=" + std::string(5000, 'a')), std::optional<bool>(false));
+  EXPECT_EQ(ask("https://elsewhere.example/"), std::optional<bool>(false));  // no message: no line
+  QMALogQueue()->sync([] {});
+  foundation::setLogSink(previous);
+  std::vector<std::string> refused;
+  for (const auto& line : lines)
+    if (line.find("SDK-core page message refused") != std::string::npos) refused.push_back(line);
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_NE(refused[0].find("qomb://x/loadAdURL?request_id=1&url=aaa"), std::string::npos);
+  EXPECT_LT(refused[0].size(), 300u);
+}
+
+// The page's web process ends (a crash, its memory bound, the watchdog) after it loaded:
+// a request it was given fails at once rather than at the requester's time-out, the page
+// counts as failed, and the next request loads it again and is answered there.
+TEST_F(SDKCoreTest, APageWhoseProcessEndsFailsItsUnansweredRequestsAndTheNextRequestLoadsItAgain) {
+  startServer({{"answers", {{{"when", {{"slotname", "quiet"}}}, {"answer", "silence"}}}}});
+  auto first = requester({{"slotname", "a"}});
+  controller->buildAdURL(first);
+  ASSERT_TRUE(pump([&] { return first->answers.size() == 1; }));
+  auto quiet = requester({{"slotname", "quiet"}});
+  controller->buildAdURL(quiet);
+  ASSERT_TRUE(pump([&] { return controller->pendingRequestCount() == 1; }));
+
+  controller->activeSDKCoreWebView()->adView()->webView()->terminateWebProcess();
+  // The controller itself never times a request out: without word of the loss it would
+  // wait for good.
+  ASSERT_TRUE(pump([&] { return quiet->answers.size() == 1; }));
+  EXPECT_EQ(quiet->answers, std::vector<std::string>{"failedJavaScriptFile"});
+  EXPECT_EQ(controller->pendingRequestCount(), 0u);
+  EXPECT_EQ(controller->activeSDKCoreWebView()->state(), 4);
+
+  auto next = requester({{"slotname", "b"}});
+  controller->buildAdURL(next);
+  ASSERT_TRUE(pump([&] { return next->answers.size() == 1; }));
+  EXPECT_EQ(next->answers, std::vector<std::string>{"loadAdURL"});
+  EXPECT_EQ(server->requestsForPath(adserver::AdServer::kPagePath).size(), 2u);
+  EXPECT_EQ(controller->activeSDKCoreWebView()->state(), 3);
+  EXPECT_TRUE(first->answers.size() == 1 && quiet->answers.size() == 1);
+}
+
+// The viewability slots of a lost page stop waiting for it; the process of a page that is
+// still loading is the load's to report (its failure), so nothing else happens then.
+TEST_F(SDKCoreTest, ALostPageStopsItsViewabilityObserversAndALoadingPageIsLeftToItsLoad) {
+  startServer(nlohmann::json::object());
+  struct Observer : QMAAdViewVistraceMonitoring {
+    int stopped = 0;
+    void adViewDidChangeVistraceVisibility(bool) override {}
+    void adViewDidStopVistraceMonitoring() override { ++stopped; }
+  };
+  auto page = QMASDKCoreWebView::init();
+  auto observer = std::make_shared<Observer>();
+  page->adViewWebContentProcessDidTerminate(*page->adView());  // never loaded: nothing to lose
+  EXPECT_EQ(page->state(), 0);
+  page->refreshSDKCoreAndNotifyObserver(nullptr);
+  ASSERT_TRUE(pump([&] { return page->state() == 3; }));
+  page->setVistraceObserverForVistraceID(observer, 5);
+  ASSERT_TRUE(page->isVistraceRunning());
+  page->adView()->webView()->terminateWebProcess();
+  ASSERT_TRUE(pump([&] { return page->state() == 4; }));
+  EXPECT_EQ(observer->stopped, 1);
+  EXPECT_FALSE(page->isVistraceRunning());
 }
 
 TEST_F(SDKCoreTest, TheSharedViewabilityPageIsReusedUnlessItsLoadFailed) {

@@ -4,11 +4,15 @@
 
 #include "ads/render/sdk_core_qomb_handler.h"
 #include "ads/services/csi.h"
+#include "ads/services/logging.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/net/ad_network.h"
 
 namespace {
 
+void logRefusedMessage(const net::URL& url, const char* why) {
+  QMALog("SDK-core page message refused (%s): %@", why, QMALogQuote(url.absoluteString()));
+}
 
 }  // namespace
 
@@ -63,7 +67,9 @@ void QMASDKCoreWebView::setHasSDKCoreLoadedAtLeastOnce(bool loaded) {
 std::vector<std::string> QMASDKCoreWebView::pendingJavaScriptCommands() {
   WV_DCHECK_NOT_ON_QUEUE(lockQueue_);
   std::vector<std::string> copy;
-  lockQueue_->sync([&] { copy = pendingJSCommands_; });
+  lockQueue_->sync([&] {
+    for (const auto& command : pendingJSCommands_) copy.push_back(command.script);
+  });
   return copy;
 }
 
@@ -125,13 +131,19 @@ void QMASDKCoreWebView::notifyAllLocked() {
   SDKCoreObservers_.clear();
 }
 
-void QMASDKCoreWebView::enqueueJavaScriptCommand(std::string command) {
+void QMASDKCoreWebView::enqueueJavaScriptCommand(std::string command, std::function<void()> whenDropped) {
   auto self = shared_from_this();
-  lockQueue_->async([self, command = std::move(command)]() mutable {
-    if (self->state_ == 4) return;
-    if (self->pendingJSCommands_.size() >= kMaximumPendingJavaScriptCommands)
+  lockQueue_->async([self, command = std::move(command), whenDropped = std::move(whenDropped)]() mutable {
+    if (self->state_ == 4) {
+      if (whenDropped) whenDropped();
+      return;
+    }
+    if (self->pendingJSCommands_.size() >= kMaximumPendingJavaScriptCommands) {
+      auto oldest = std::move(self->pendingJSCommands_.front());
       self->pendingJSCommands_.erase(self->pendingJSCommands_.begin());
-    self->pendingJSCommands_.push_back(std::move(command));
+      if (oldest.whenDropped) oldest.whenDropped();
+    }
+    self->pendingJSCommands_.push_back({std::move(command), std::move(whenDropped)});
     self->dispatchPendingLocked();
   });
 }
@@ -144,7 +156,8 @@ void QMASDKCoreWebView::dispatchPendingJavaScriptCommands() {
 void QMASDKCoreWebView::dispatchPendingLocked() {
   WV_DCHECK_ON_QUEUE(lockQueue_);
   if (state_ != 3 || pendingJSCommands_.empty()) return;
-  auto commands = std::move(pendingJSCommands_);
+  std::vector<std::string> commands;
+  for (auto& command : pendingJSCommands_) commands.push_back(std::move(command.script));
   pendingJSCommands_.clear();
   auto adView = adView_;
   dispatch::Queue::main()->async([adView, commands = std::move(commands)] {
@@ -197,12 +210,19 @@ std::optional<bool> QMASDKCoreWebView::adViewShouldStartLoadWithRequestNavigatio
                                                                                       webkit::NavigationType type) {
   WV_DCHECK_MAIN_THREAD();
   const long current = state();
-  if (current == 2) return false;
+  const bool message = QMANotification::isNotificationURL(request.url);
+  if (current == 2) {
+    if (message) logRefusedMessage(request.url, "the page is still loading");
+    return false;
+  }
   if (request.url.absoluteString() == QMASDKCorePageAddress()) {
     setState(2);
     return true;
   }
-  if (current != 3) return false;
+  if (current != 3) {
+    if (message) logRefusedMessage(request.url, "the page is not loaded");
+    return false;
+  }
   if (QMANotification::isNotificationURL(request.url)) {
     auto view = std::static_pointer_cast<QMAAdView>(adView.shared_from_this());
     // Handlers run here, in the navigation callback: the page's own messages keep the
@@ -241,6 +261,19 @@ void QMASDKCoreWebView::adViewDidFailLoadWithError(QMAAdView& adView, const foun
   if (pageAddress || current == 1 || current == 2) pageFailed();
   adViewDelegate_->adViewDidFailLoadWithError(adView, error);
   notifyAllObserversOnlyOnceThatSDKCoreRequestIsFinished();
+}
+
+void QMASDKCoreWebView::adViewWebContentProcessDidTerminate(QMAAdView&) {
+  WV_DCHECK_MAIN_THREAD();
+  // Only a loaded page can be lost: a load in progress ends by its own failure or time-out.
+  if (state() != 3) return;
+  QMALog("The SDK-core page's web process ended; the next ad request loads the page again.");
+  auto self = shared_from_this();
+  setState(4);
+  // The page that tracked them is gone: their slots stop waiting for its reports.
+  clearAllVistraceInstances();
+  notifyAllObserversOnlyOnceThatSDKCoreRequestIsFinished();
+  if (auto observer = pageLossObserver_.lock()) observer->SDKCoreWebViewDidLosePage(self);
 }
 
 void QMASDKCoreWebView::vistraceQOMBHandlerDidReceiveUntrackNotificationForVistraceID(QMAVistraceQOMBHandler&,

@@ -8,7 +8,10 @@
 // through this page.
 //
 // A load attempt always ends: a finish of the page address is a success; any failure
-// while loading, or no end within kLoadTimeout seconds, is a failure (state 4).
+// while loading, or no end within kLoadTimeout seconds, is a failure (state 4). A loaded
+// page whose web process ends is lost: the state becomes 4 (so the next request loads the
+// page again), its viewability observers are told that monitoring stopped, and the
+// page-loss observer hears of it, so requests the lost page never answered fail at once.
 //
 // Threads: made and driven on the main thread (it owns an ad view). Its mutable state is
 // read and written only on its serial queue "com.quillon.pelmark.sdk-core-web-view":
@@ -19,6 +22,7 @@
 // on the main queue, never on the lock queue.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -38,6 +42,9 @@ class QMASDKCoreWebViewNotification {
  public:
   virtual ~QMASDKCoreWebViewNotification() = default;
   virtual void didFinishLoadingSDKCoreInSDKCoreWebView(const std::shared_ptr<QMASDKCoreWebView>& webView) = 0;
+  // The loaded page's web process ended (main queue); every call it was given and has not
+  // answered is lost. Heard by the page-loss observer only.
+  virtual void SDKCoreWebViewDidLosePage(const std::shared_ptr<QMASDKCoreWebView>&) {}
 };
 
 // A slot watching viewability through the page.
@@ -68,7 +75,9 @@ class QMASDKCoreWebView : public QMAAdViewDelegateProtocol,
   void addObserverForOneTimeNotification(std::shared_ptr<QMASDKCoreWebViewNotification> observer);
   void removeObserver(const QMASDKCoreWebViewNotification* observer);
   void notifyAllObserversOnlyOnceThatSDKCoreRequestIsFinished();
-  void enqueueJavaScriptCommand(std::string command);
+  // `whenDropped` (optional) runs on the lock queue if the command is never sent to the
+  // page: refused in state 4, or pushed out by a newer one.
+  void enqueueJavaScriptCommand(std::string command, std::function<void()> whenDropped = nullptr);
   void dispatchPendingJavaScriptCommands();
   // Sent to the page at once (main thread).
   void postJSNotificationUserInfo(const std::string& name, const std::optional<foundation::Dictionary>& userInfo);
@@ -84,6 +93,9 @@ class QMASDKCoreWebView : public QMAAdViewDelegateProtocol,
   void setHasSDKCoreLoadedAtLeastOnce(bool loaded);
   std::shared_ptr<QMASDKCoreQOMBHandler> SDKCoreQOMBHandler() const { return SDKCoreQOMBHandler_; }
   void setSDKCoreQOMBHandler(std::shared_ptr<QMASDKCoreQOMBHandler> handler) { SDKCoreQOMBHandler_ = std::move(handler); }
+  // Who hears that the loaded page was lost (the controller, for its active page); held
+  // weakly. Main thread.
+  void setPageLossObserver(std::weak_ptr<QMASDKCoreWebViewNotification> observer) { pageLossObserver_ = std::move(observer); }
   const std::shared_ptr<QMAAdView>& adView() const { return adView_; }
   const dispatch::QueuePtr& lockQueue() const { return lockQueue_; }
   // Commands waiting for the page (a copy, read on the lock queue).
@@ -94,6 +106,7 @@ class QMASDKCoreWebView : public QMAAdViewDelegateProtocol,
                                                                      webkit::NavigationType type) override;
   void adViewDidFinishLoad(QMAAdView& adView) override;
   void adViewDidFailLoadWithError(QMAAdView& adView, const foundation::Error& error) override;
+  void adViewWebContentProcessDidTerminate(QMAAdView& adView) override;
 
   // The viewability handler's delegate (main thread).
   void vistraceQOMBHandlerDidReceiveVisibilityNotificationForVistraceID(QMAVistraceQOMBHandler&, bool visible,
@@ -109,7 +122,11 @@ class QMASDKCoreWebView : public QMAAdViewDelegateProtocol,
 
   long state_ = 0;
   bool hasSDKCoreLoadedAtLeastOnce_ = false;
-  std::vector<std::string> pendingJSCommands_;
+  struct PendingCommand {
+    std::string script;
+    std::function<void()> whenDropped;
+  };
+  std::vector<PendingCommand> pendingJSCommands_;
   dispatch::QueuePtr lockQueue_;
   std::vector<std::shared_ptr<QMASDKCoreWebViewNotification>> SDKCoreObservers_;
   std::shared_ptr<QMAAdViewDelegate> adViewDelegate_;
@@ -119,4 +136,5 @@ class QMASDKCoreWebView : public QMAAdViewDelegateProtocol,
   std::set<std::uint64_t> runningVistraceObservers_;
   std::shared_ptr<QMASDKCoreQOMBHandler> SDKCoreQOMBHandler_;
   std::uint64_t loadAttempt_ = 0;  // main thread
+  std::weak_ptr<QMASDKCoreWebViewNotification> pageLossObserver_;  // main thread
 };

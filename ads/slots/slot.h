@@ -398,6 +398,7 @@ class QMASlot : public QMAPresentationSlot,
   void logRequestTestAdInstructions();
   void scheduleAdReloadTimer() override;
   void deactivateReloadTimer();
+  bool refreshedEarlyAfterEndedAd() const { return refreshedEarlyAfterEndedAd_; }
   void reloadCurrentRequest();
   // The once-per-process test-device hint, for tests that play a new process.
   static void resetTestAdInstructionsForTesting();
@@ -410,6 +411,12 @@ class QMASlot : public QMAPresentationSlot,
   void loadAdHeaders(const std::shared_ptr<QMAAd>& ad, const std::optional<foundation::Dictionary>& headers) override;
   void invalidJavaScriptRequest() override;
   void failedJavaScriptFile() override;
+  void failedJavaScriptFileForRequestID(const std::string& requestID) override;
+  // The shown ad's page is gone for good (its web process ended and it could not be shown
+  // again): the owner hears that the ad failed (request error 11); a refreshing
+  // slot asks for its next ad at once, though not twice in a row without an ordinary
+  // refresh in between.
+  void adWebContentDidEnd() override;
   // An ad-network JavaScript ad: its HTML straight into the ad view (no fetch).
   void loadAdNetworkJavaScriptRequest(const std::shared_ptr<QMAAd>& ad);
   // "320x50|300x250": each valid boxed size as its point size in whole points.
@@ -520,6 +527,8 @@ class QMASlot : public QMAPresentationSlot,
   std::string adResponseKey_, netWorkLatencyKey_, adRenderingKey_, totalTimeKey_;
   bool hasAutoRefreshed_ = false;
   bool reloadable_ = false;
+  // The last request was made early, because the ad before it ended with its page.
+  bool refreshedEarlyAfterEndedAd_ = false;
   bool manualImpressionsEnabled_ = false;
   bool swipeToViewControllerEnabled_ = false;
   bool swipeToViewControllerAnimationControllerInitialized_ = false;

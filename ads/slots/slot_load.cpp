@@ -158,13 +158,40 @@ void QMASlot::scheduleAdReloadTimer() {
   std::weak_ptr<QMASlot> weak = shared_from_this();
   reloadTimer_ = QMATimer::qma_scheduledTimerWithTimeIntervalRepeatsToleranceBlock(
       reloadInterval_, false, 0.0, [weak](const std::shared_ptr<QMATimer>&) {
-        if (auto slot = weak.lock()) slot->reloadCurrentRequest();
+        auto slot = weak.lock();
+        if (!slot) return;
+        slot->refreshedEarlyAfterEndedAd_ = false;
+        slot->reloadCurrentRequest();
       });
 }
 
 void QMASlot::deactivateReloadTimer() {
   if (reloadTimer_) reloadTimer_->invalidate();
   reloadTimer_.reset();
+}
+
+void QMASlot::adWebContentDidEnd() {
+  WV_DCHECK_MAIN_THREAD();
+  if (state_ == QMASlotStateInvalidated) return;
+  auto keep = self();
+  // An empty banner is never left on screen with its owner unaware. The ad view stays
+  // where it is (a banner refreshes only while its ad view can be seen) and shows the
+  // next ad when it comes.
+  if (state_ == QMASlotStateAdReady || !isMakingRequest()) {
+    didFailToReceiveAdWithErrorShouldCancelPendingActions(
+        QMARequestError::errorWithCodeCustomMessage(QMARequestErrorCodeInternalError,
+                                                    "The ad's page ended and could not be shown again."),
+        false);
+  }
+  if (isMakingRequest()) return;  // the next ad is on its way already
+  // One early request; an ad that ends again waits for the ordinary refresh, so a creative
+  // that always ends its process cannot drive requests back to back.
+  if (!refreshedEarlyAfterEndedAd_ && reloadable_ && reloadInterval_ > 0.0 && slotHasAttemptedAnAdRequestAtLeastOnce_) {
+    refreshedEarlyAfterEndedAd_ = true;
+    reloadCurrentRequest();
+  } else {
+    scheduleAdReloadTimer();
+  }
 }
 
 void QMASlot::reloadCurrentRequest() {

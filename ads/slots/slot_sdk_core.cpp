@@ -231,6 +231,14 @@ void QMASlot::failedJavaScriptFile() {
   didFailToRetrieveSDKCoreWithError(QMARequestError::errorWithCode(QMARequestErrorCodeNetworkError));
 }
 
+void QMASlot::failedJavaScriptFileForRequestID(const std::string& requestID) {
+  WV_DCHECK_MAIN_THREAD();
+  // The page given this very request is gone: it fails now, as a page that failed to load
+  // does, rather than at the answer's time-out.
+  if (!wantsAnswerForRequestID(requestID)) return;
+  didFailToRetrieveSDKCoreWithError(QMARequestError::errorWithCode(QMARequestErrorCodeNetworkError));
+}
+
 void QMASlot::loadAdNetworkJavaScriptRequest(const std::shared_ptr<QMAAd>& ad) {
   WV_DCHECK_MAIN_THREAD();
   auto keep = self();
