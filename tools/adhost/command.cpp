@@ -410,6 +410,18 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     c.file = std::string(w.back());
     return c;
   }
+  // Web processes ending.
+  if (verb == "crash") {
+    c.verb = Verb::Crash;
+    if (auto e = needName(1, "crash NAME")) return *e;
+    if (auto e = only(2, "crash NAME")) return *e;
+    return c;
+  }
+  if (verb == "crash-sdk-core") {
+    if (w.size() != 1) return usage("crash-sdk-core");
+    c.verb = Verb::CrashSDKCore;
+    return c;
+  }
   struct PlainVerb {
     const char* word;
     Verb verb;
@@ -438,7 +450,8 @@ std::string helpLine() {
          "native NAME content|app-install|custom[,...] [unit UNIT] [templates ID,...] [multiple-images] [no-images] | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "
-         "background | foreground | screen | snapshot [NAME] FILE.png | snapshot NAME | events [NAME] | wait NAME [EVENT] | log | help | quit; "
+         "background | foreground | screen | snapshot [NAME] FILE.png | snapshot NAME | events [NAME] | wait NAME [EVENT] | log | help | quit | "
+         "crash NAME | crash-sdk-core; "
          "SIZE: banner largebanner mrec fullbanner leaderboard skyscraper smart smart-landscape WxH";
 }
 

@@ -66,6 +66,9 @@ enum class Verb {
   Log,              // log
   Help,             // help
   Quit,             // quit
+  // Web processes ending, as a crash would.
+  Crash,            // crash NAME: the web process of the ad's page
+  CrashSDKCore,     // crash-sdk-core: the web process of the hidden SDK-core page
 };
 
 struct Command {

@@ -14,6 +14,7 @@
 #include "ads/present/browser_view_controller.h"
 #include "ads/present/swipeable_store_product_view_controller.h"
 #include "ads/render/ad_view_delegate.h"
+#include "ads/render/sdk_core_controller.h"
 #include "ads/services/logging.h"
 #include "ads/slots/mobile_ads.h"
 #include "platform/dispatch/run_loop.h"
@@ -411,6 +412,28 @@ struct TextDriver::Impl {
     }
     if (!adView) return "error: " + c.name + " shows no ad";
     return "ok " + c.name + " js " + adView->stringByEvaluatingJavaScriptFromString(*c.script);
+  }
+
+  // Ends a web process as a crash would; what follows is the component's to handle.
+  std::string crash(const Command& c) {
+    std::shared_ptr<QMAAdView> adView;
+    if (c.verb == Verb::CrashSDKCore) {
+      adView = QMASDKCoreController::sharedInstance()->activeSDKCoreWebView()->adView();
+    } else {
+      auto* hosted = host()->ad(c.name);
+      if (!hosted || (!hosted->banner && !hosted->interstitial)) return "error: no banner or interstitial named " + c.name;
+      if (hosted->banner) adView = std::dynamic_pointer_cast<QMAAdView>(hosted->banner->rootAdView());
+      if (hosted->interstitial) {
+        auto vc = std::dynamic_pointer_cast<QMAInterstitialViewController>(topFullScreen());
+        if (vc && vc->slot() == std::static_pointer_cast<QMAPresentationSlot>(hosted->interstitial->slot()))
+          adView = vc->adView();
+      }
+    }
+    const std::string what = c.verb == Verb::CrashSDKCore ? std::string("the SDK-core page") : c.name;
+    if (!adView || !adView->webView() || adView->webView()->documentURL() == "about:blank")
+      return "error: " + what + " shows no page";
+    adView->webView()->terminateWebProcess();
+    return "ok crashed " + what;
   }
 
   std::string browse(const Command& c) {
@@ -861,6 +884,8 @@ struct TextDriver::Impl {
       case Verb::Wait: return wait(c);
       case Verb::Log: return log();
       case Verb::Help: return "ok " + helpLine();
+      case Verb::Crash:
+      case Verb::CrashSDKCore: return crash(c);
       case Verb::Quit:
         quitting = true;
         application->terminate();
