@@ -6,6 +6,7 @@
 // state, any thread.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,6 +67,9 @@ enum class Verb {
   Log,              // log
   Help,             // help
   Quit,             // quit
+  // The device and the store, as the system around the host plays them.
+  Rotate,           // rotate portrait|landscape-left|landscape-right|upside-down: the device turns
+  StorePage,        // store fail|load ITEM: the store's product page of that item fails to load, or loads
 };
 
 struct Command {
@@ -97,6 +101,10 @@ struct Command {
   bool multipleImages = false;
   bool noImages = false;
   std::optional<std::string> asset;
+  // rotate: the device orientation (1 portrait, 2 upside down, 3 landscape left, 4 landscape right).
+  std::optional<long> deviceOrientation;
+  // store: the item whose page fails (on) or loads again (off).
+  std::optional<std::int64_t> storeItem;
 };
 
 struct ParseError {
