@@ -6,9 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
+
+#include "platform/uikit/image.h"
 
 #include "tools/adhost/adhost_test_support.h"
 #include "tools/adhost/command.h"
@@ -61,6 +67,28 @@ class Landscape : public adhost_test::HostedAdsTest {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return all;
+  }
+  // Pictures of the screen until the colour at a point (in points, on a screen
+  // `screenWidth` wide) is `rgb` (at most 30 s of real time; the engine draws when it gets
+  // to it); whether it came.
+  bool screenShows(double x, double y, std::array<int, 3> rgb, double screenWidth) {
+    const auto file = root_ / "shot.png";
+    for (int i = 0; i < 300; ++i) {
+      expect("snapshot " + file.string(), "ok snapshot screen ");
+      std::ifstream in(file, std::ios::binary);
+      foundation::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      auto image = uikit::Image::imageWithData(bytes);
+      if (image) {
+        const double scale = image->pixelWidth() / screenWidth;
+        const auto px = static_cast<std::size_t>(x * scale), py = static_cast<std::size_t>(y * scale);
+        const std::size_t at = (py * image->pixelWidth() + px) * 4;
+        if (at + 2 < image->rgba().size() && std::abs(image->rgba()[at] - rgb[0]) <= 6 &&
+            std::abs(image->rgba()[at + 1] - rgb[1]) <= 6 && std::abs(image->rgba()[at + 2] - rgb[2]) <= 6)
+          return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
   }
   void showInterstitial(const std::string& name, const std::string& unit) {
     expect("interstitial " + name + " unit " + unit, "ok " + name + " QMAInterstitial unit=" + unit);
@@ -124,6 +152,9 @@ TEST_F(Landscape, AnInterstitialTurnsWithTheDevice) {
   EXPECT_NE(reports.find("screenOrientation=3"), std::string::npos) << reports;
   const std::string picture = (root_ / "landscape.png").string();
   expect("snapshot " + picture, "ok snapshot screen 1334x750 " + picture);
+  // The page fills the landscape screen: its white corner sits at the bottom right of it.
+  EXPECT_TRUE(screenShows(640, 350, {255, 255, 255}, 667));
+  EXPECT_TRUE(screenShows(300, 200, {0x33, 0x66, 0xcc}, 667));
 
   // The other way round, then upside down, which a phone's application does not take.
   expect("rotate landscape-right", "ok rotated landscape-right: interface landscape-left (4), screen 667x375");
