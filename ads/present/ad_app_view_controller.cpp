@@ -205,6 +205,11 @@ bool QMAAdAppViewController::slotAdViewStaysOnScreenWithout(const QMAPresentatio
   return shown && shown->window() && !shown->isDescendantOfView(view().get());
 }
 
+void QMAAdAppViewController::didRotateFromInterfaceOrientation(long) {
+  WV_DCHECK_MAIN_THREAD();
+  viewChangedToOrientation(interfaceOrientation());
+}
+
 void QMAAdAppViewController::viewChangedToOrientation(long orientation) {
   WV_DCHECK_MAIN_THREAD();
   if (adView_) adView_->didRotateToOrientation(orientation);

@@ -68,6 +68,8 @@ class QMAAdAppViewController : public QMAViewController, public QMAAdAppScreen {
   void viewDidAppear(bool animated) override;
   void viewWillDisappear(bool animated) override;
   void viewChangedToOrientation(long orientation) override;
+  // The page hears the new orientation, without an event.
+  void didRotateFromInterfaceOrientation(long fromInterfaceOrientation) override;
 
  protected:
   void positionMRAIDCloseButton();

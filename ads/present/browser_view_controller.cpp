@@ -180,6 +180,6 @@ void QMABrowserViewController::viewWillAppear(bool animated) {
   refreshToolbar();
 }
 
-void QMABrowserViewController::didRotateFromInterfaceOrientation() {
+void QMABrowserViewController::didRotateFromInterfaceOrientation(long) {
   if (adView_) adView_->didRotateToOrientation(static_cast<long>(system_facts::screen().orientation));
 }

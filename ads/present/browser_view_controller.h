@@ -62,7 +62,7 @@ class QMABrowserViewController : public QMAViewController {
 
   void viewDidLoad() override;
   void viewWillAppear(bool animated) override;
-  void didRotateFromInterfaceOrientation();
+  void didRotateFromInterfaceOrientation(long fromInterfaceOrientation) override;
 
   const std::optional<net::URL>& URLToLoad() const { return URLToLoad_; }
   const std::optional<net::URL>& referringURLToLoad() const { return referringURLToLoad_; }

@@ -369,6 +369,10 @@ bool QMAAdView::webViewShouldStartLoadWithRequestNavigationType(webkit::WebView&
 void QMAAdView::webViewDidStartLoad(webkit::WebView&) {
   WV_DCHECK_MAIN_THREAD();
   auto keep = self();
+  // A document the page goes to itself (a link, a script, a form, back or forward) comes
+  // without the old one's orientation getter too: the next orientation given must reach
+  // it, even when it is the one the old document had.
+  orientation_ = 0;
   if (auto d = delegate_.lock()) d->adViewDidStartLoad(*this);
 }
 

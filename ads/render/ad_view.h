@@ -112,6 +112,7 @@ class QMAAdView : public uikit::View, public webkit::WebViewDelegate, public QMA
   void setAdDebugDialog(std::optional<std::string> text) { adDebugDialog_ = std::move(text); }
   bool showDebug() const { return showDebug_; }
   void setShowDebug(bool show) { showDebug_ = show; }
+  // The orientation last given to the page now shown; 0 while its document has been told none.
   long orientation() const { return orientation_; }
   const std::shared_ptr<QMAUIWebViewGestureDelegate>& gestureDelegate() const { return gestureDelegate_; }
   const std::shared_ptr<QMAImpressionTicketGestureRecognizer>& gesture() const { return gesture_; }

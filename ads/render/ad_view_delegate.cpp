@@ -14,6 +14,7 @@
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/notification_center.h"
+#include "platform/uikit/application.h"
 
 namespace {
 
@@ -142,7 +143,8 @@ void QMAAdViewDelegate::handleQOMBURLAdView(const net::URL& url, const std::shar
 
 void QMAAdViewDelegate::adViewDidFinishLoad(QMAAdView& adView) {
   WV_DCHECK_MAIN_THREAD();
-  // The headless screen is portrait; its status bar never turns.
-  adView.forceRotateToOrientation(1);
+  // Every document hears where the interface stands, a new one of a page shown in
+  // landscape included.
+  adView.forceRotateToOrientation(uikit::Application::sharedApplication()->statusBarOrientation());
   hasLoadedAtLeastOnce_ = true;
 }

@@ -7,6 +7,8 @@
 #include "ads/render/web_view_cache.h"
 #include "ads/services/test_support.h"
 #include "platform/foundation/user_defaults.h"
+#include "platform/system/screen_facts.h"
+#include "tools/adserver/ad_server.h"
 
 namespace {
 
@@ -78,6 +80,28 @@ TEST_F(AdViewTest, EveryNewDocumentGetsTheOrientationAgain) {
   EXPECT_EQ(eval("typeof window.orientation"), "undefined");
   view->forceRotateToOrientation(4);
   EXPECT_TRUE(pump([&] { return eval("window.orientation") == "-90"; }));
+}
+
+// The delegate tells each finished document where the interface stands, and so a page shown
+// in landscape reads landscape in every document, one it went to itself included.
+TEST_F(AdViewTest, EveryDocumentOfAPageReadsTheInterfaceOrientation) {
+  auto facts = system_facts::screen();
+  facts.orientation = system_facts::InterfaceOrientation::LandscapeLeft;
+  system_facts::setScreen(facts);
+  adserver::AdServer server(adserver::AdServer::parseScenario(R"({"files": {
+      "/first": {"content_type": "text/html", "body": "<body><script>var first = 1;</script></body>"},
+      "/second": {"content_type": "text/html", "body": "<body>second</body>"}}})"));
+  ASSERT_TRUE(server.start());
+  auto delegate = QMAAdViewDelegate::init();
+  view->setDelegate(delegate);
+  view->loadRequest(net::URLRequest(*net::URL::fromString(server.baseURL() + "/first")));
+  ASSERT_TRUE(pump([&] { return eval("window.orientation") == "-90"; })) << eval("window.orientation");
+  eval("location.href = '/second'");  // the page goes on by itself
+  ASSERT_TRUE(pump([&] { return eval("typeof first") == "undefined" && eval("document.body.textContent") == "second"; }));
+  EXPECT_TRUE(pump([&] { return eval("window.orientation") == "-90"; })) << eval("window.orientation");
+  EXPECT_EQ(view->orientation(), 4);
+  view->setDelegate({});
+  server.stop();
 }
 
 struct OrderHandler : QMAQOMBHandler {

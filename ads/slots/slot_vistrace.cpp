@@ -9,6 +9,7 @@
 #include "ads/services/utilities.h"
 #include "ads/slots/slot.h"
 #include "platform/dispatch/thread_checks.h"
+#include "platform/uikit/application.h"
 #include "platform/uikit/window.h"
 
 using foundation::Dictionary;
@@ -111,8 +112,7 @@ Dictionary QMASlot::vistraceParametersVistraceUnloaded(QMAVistraceMonitor& monit
   unit["globalVisibleBox"] = dictionaryForBounds(monitor.monitoredViewVisibleBounds());
   unit["viewBox"] = dictionaryForBounds(window ? window->bounds() : uikit::Rect{});
   unit["screenDimension"] = dictionaryForBounds(QMAApplicationFrame(uikit::Screen::mainScreen()));
-  // The headless screen is held upright; its status bar never turns.
-  unit["screenOrientation"] = 1;
+  unit["screenOrientation"] = Value(uikit::Application::sharedApplication()->statusBarOrientation());
   const bool onScreen = window && !window->isHidden() && QMAApplication::sharedInstance()->isAppActive();
   unit["isSubViewOfVisibleWindow"] = onScreen ? "1" : "0";
   unit["isVisible"] = monitor.monitoredViewVisible() ? "1" : "0";

@@ -6,6 +6,7 @@
 #include "ads/render/vistrace_monitor.h"
 #include "ads/slots/slot.h"
 #include "ads/slots/slot_test_support.h"
+#include "platform/uikit/application.h"
 #include "platform/uikit/scroll_view.h"
 #include "platform/uikit/window.h"
 
@@ -165,6 +166,34 @@ TEST_F(Vistrace, ASlotReportsItsBannerScrolledAwayAndBackAndUnloadsWithTheSameID
   slot->finishVistraceReporting();
   EXPECT_FALSE(slot->vistraceMonitor());
   EXPECT_FALSE(slot->SDKCoreWebView());
+}
+
+// The report says where the interface stands and what the screen offers in it: a banner
+// seen in landscape is reported as seen in landscape.
+TEST_F(Vistrace, ReportsFollowTheInterfaceAsItTurns) {
+  useScenario({{"ads", {{"ad", {{"body", "<body>Seen</body>"}, {"headers", {{"X-Qvra-Vistrace", "{\"unit\": 1}"}}}}}}},
+               {"default_ad", "ad"}});
+  auto slot = makeSlot();
+  slot->adView()->setFrame({{0, 100}, {320, 50}});
+  window->addSubview(slot->adView());
+  slot->loadRequest(QMARequest::request());
+  ASSERT_TRUE(pump([&] { return owner->count("finished") > 0; }));
+  ASSERT_TRUE(slot->vistraceMonitor());
+  struct Case {
+    long orientation;
+    double width, height;  // the screen in that orientation, status bar included
+  } cases[] = {{3, 667, 375}, {4, 667, 375}, {2, 375, 667}, {1, 375, 667}};
+  for (const auto& c : cases) {
+    uikit::Application::sharedApplication()->setStatusBarOrientation(c.orientation);
+    tick();
+    auto report = slot->vistraceParametersVistraceUnloaded(*slot->vistraceMonitor(), false);
+    const Value unit = (*report["units"].asArray())[0];
+    EXPECT_EQ(*unit.get("screenOrientation"), Value(c.orientation));
+    EXPECT_EQ(*unit.get("screenDimension"),
+              Value(Dictionary{{"top", 20.0}, {"bottom", c.height}, {"left", 0.0}, {"right", c.width}}))
+        << c.orientation;
+  }
+  slot->finishVistraceReporting();
 }
 
 }  // namespace

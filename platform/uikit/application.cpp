@@ -10,6 +10,8 @@
 #include "platform/foundation/notification_center.h"
 #include "platform/system/device_facts.h"
 #include "platform/system/screen_facts.h"
+#include "platform/uikit/device.h"
+#include "platform/uikit/screen.h"
 
 namespace uikit {
 namespace {
@@ -145,14 +147,44 @@ void Application::setStatusBarHidden(bool hidden) {
   system_facts::setScreen(facts);
 }
 
+long Application::statusBarOrientation() const { return static_cast<long>(system_facts::screen().orientation); }
+
 void Application::setStatusBarOrientation(long orientation) {
   if (orientation < 1 || orientation > 4) return;
   auto facts = system_facts::screen();
-  if (static_cast<long>(facts.orientation) == orientation) return;
+  const long from = static_cast<long>(facts.orientation);
+  if (from == orientation) return;
+  const Rect before = Screen::mainScreen().bounds();
   facts.orientation = static_cast<system_facts::InterfaceOrientation>(orientation);
   system_facts::setScreen(facts);
+  const Rect after = Screen::mainScreen().bounds();
+  // A window that fills the screen turns with it; its views follow by their autoresizing
+  // masks and their own layout. A smaller window stays as its owner placed it.
+  const auto windows = Window::allWindows();
+  for (const auto& window : windows) {
+    if (window->frame() != before) continue;
+    window->setFrame(after);
+    window->layoutIfNeeded();
+  }
   foundation::NotificationCenter::defaultCenter().postNotificationName(kUIApplicationDidChangeStatusBarOrientationNotification,
                                                                        shared_from_this());
+  for (const auto& window : Window::visibleWindows())
+    if (auto root = window->rootViewController()) root->interfaceDidRotateFromOrientation(from);
+}
+
+void Application::followDeviceOrientation() {
+  WV_DCHECK_MAIN_THREAD();
+  const long wanted = static_cast<long>(Device::currentDevice()->orientation());
+  if (wanted < 1 || wanted > 4) return;
+  // The device's landscape left (turned clockwise) is the interface's landscape right:
+  // the two enumerations share their numbers.
+  auto window = keyWindow();
+  std::uint64_t mask = supportedInterfaceOrientationsForWindow(window);
+  auto top = window ? window->rootViewController() : nullptr;
+  while (top && top->presentedViewController()) top = top->presentedViewController();
+  if (top) mask &= top->supportedInterfaceOrientations();
+  if (!(mask & (std::uint64_t{1} << wanted))) return;
+  setStatusBarOrientation(wanted);
 }
 
 bool Application::openURL(const std::string& url) {

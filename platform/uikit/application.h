@@ -90,10 +90,19 @@ class Application : public std::enable_shared_from_this<Application> {
   // else every orientation but upside down on a phone and every one on a tablet.
   std::uint64_t supportedInterfaceOrientationsForWindow(const std::shared_ptr<Window>& window);
 
-  // Turns the interface (the screen facts' orientation, 1 to 4) and posts
-  // kUIApplicationDidChangeStatusBarOrientationNotification; nothing for the orientation
-  // it already has or one outside 1 to 4.
+  // Main thread. The interface's orientation (1 to 4), where the status bar stands.
+  long statusBarOrientation() const;
+  // Turns the interface (the screen facts' orientation, 1 to 4) as the system does: the
+  // screen's bounds swap, every window that filled the screen takes the new bounds and
+  // lays its views out again, kUIApplicationDidChangeStatusBarOrientationNotification is
+  // posted, then the controllers of the visible windows hear
+  // didRotateFromInterfaceOrientation. Nothing for the orientation it already has or one
+  // outside 1 to 4.
   void setStatusBarOrientation(long orientation);
+  // Main thread. The device has turned (Device::setOrientation): the interface follows
+  // when both the application (for the key window) and the controller on top of the key
+  // window support the device's orientation; face up, face down and unknown leave it.
+  void followDeviceOrientation();
 
   // Lifecycle, as the system drives it: launch once, then leave for the background
   // and come back. Each call is ignored when the application is not in the state it

@@ -76,6 +76,14 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   // while the interface stands in an orientation it does not support turns the interface
   // to one it does, as the system does.
   virtual std::uint64_t supportedInterfaceOrientations() const { return 30; }
+  // The interface's orientation (1 to 4): where the status bar stands.
+  long interfaceOrientation() const;
+  // The interface has turned from `fromInterfaceOrientation` while this controller was on
+  // screen; its view has its new size already.
+  virtual void didRotateFromInterfaceOrientation(long fromInterfaceOrientation) {}
+  // Tells this controller, the children it shows and what it presents that the interface
+  // turned (the application does, for the controllers of its visible windows).
+  void interfaceDidRotateFromOrientation(long fromInterfaceOrientation);
 
   // Modal presentation. The presentation belongs to the outermost parent of this
   // controller; its view goes on top of that parent's window. Refused (logged on

@@ -287,6 +287,21 @@ TEST_F(WebViewTest, DrawsThePageIntoTheBitmap) {
   EXPECT_TRUE(view->hasDrawnContent());
 }
 
+// The page takes the view's size whichever way it changes: a view turned from portrait to
+// landscape is wider and lower, and lower means smaller than it was made.
+TEST_F(WebViewTest, ThePageFollowsTheViewsSizeDownAsWellAsUp) {
+  ASSERT_TRUE(loadHTML("<body></body>"));
+  const struct {
+    double width, height;
+    const char* inner;
+  } sizes[] = {{200, 120, "200x120"}, {300, 60, "300x60"}, {80, 40, "80x40"}, {250, 200, "250x200"}};
+  for (const auto& s : sizes) {
+    view->setFrame({{0, 0}, {s.width, s.height}});
+    EXPECT_TRUE(waitFor([&] { return eval("window.innerWidth + 'x' + window.innerHeight") == s.inner; }))
+        << s.inner << ": " << eval("window.innerWidth + 'x' + window.innerHeight");
+  }
+}
+
 // A view that is not opaque has no page background of the engine's: where the page paints
 // nothing, what lies under the view shows; an opaque one shows the engine's white there.
 TEST_F(WebViewTest, AViewThatIsNotOpaqueLeavesWhatThePagePaintsNotTransparent) {

@@ -422,6 +422,29 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
     c.verb = Verb::CrashSDKCore;
     return c;
   }
+  // ---- the device and the store
+  if (verb == "rotate") {
+    constexpr const char* form = "rotate portrait|landscape-left|landscape-right|upside-down";
+    c.verb = Verb::Rotate;
+    if (w.size() != 2) return usage(form);
+    static const std::pair<std::string_view, long> orientations[] = {
+        {"portrait", 1}, {"upside-down", 2}, {"landscape-left", 3}, {"landscape-right", 4}};
+    for (const auto& [word, value] : orientations)
+      if (w[1] == word) c.deviceOrientation = value;
+    if (!c.deviceOrientation) return usage(form);
+    return c;
+  }
+  if (verb == "store") {
+    constexpr const char* form = "store fail|load ITEM";
+    c.verb = Verb::StorePage;
+    if (w.size() != 3 || (w[1] != "fail" && w[1] != "load")) return usage(form);
+    std::int64_t item = 0;
+    auto [end, ec] = std::from_chars(w[2].data(), w[2].data() + w[2].size(), item);
+    if (ec != std::errc() || end != w[2].data() + w[2].size() || item < 0) return usage(form);
+    c.storeItem = item;
+    c.on = w[1] == "fail";
+    return c;
+  }
   struct PlainVerb {
     const char* word;
     Verb verb;
@@ -451,7 +474,8 @@ std::string helpLine() {
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "
          "background | foreground | screen | snapshot [NAME] FILE.png | snapshot NAME | events [NAME] | wait NAME [EVENT] | log | help | quit | "
-         "crash NAME | crash-sdk-core; "
+         "crash NAME | crash-sdk-core | "
+         "rotate portrait|landscape-left|landscape-right|upside-down | store fail|load ITEM; "
          "SIZE: banner largebanner mrec fullbanner leaderboard skyscraper smart smart-landscape WxH";
 }
 

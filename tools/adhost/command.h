@@ -6,6 +6,7 @@
 // state, any thread.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -69,6 +70,9 @@ enum class Verb {
   // Web processes ending, as a crash would.
   Crash,            // crash NAME: the web process of the ad's page
   CrashSDKCore,     // crash-sdk-core: the web process of the hidden SDK-core page
+  // The device and the store, as the system around the host plays them.
+  Rotate,           // rotate portrait|landscape-left|landscape-right|upside-down: the device turns
+  StorePage,        // store fail|load ITEM: the store's product page of that item fails to load, or loads
 };
 
 struct Command {
@@ -100,6 +104,10 @@ struct Command {
   bool multipleImages = false;
   bool noImages = false;
   std::optional<std::string> asset;
+  // rotate: the device orientation (1 portrait, 2 upside down, 3 landscape left, 4 landscape right).
+  std::optional<long> deviceOrientation;
+  // store: the item whose page fails (on) or loads again (off).
+  std::optional<std::int64_t> storeItem;
 };
 
 struct ParseError {

@@ -12,6 +12,8 @@
 
 #include "ads/model/kvr_request.h"
 #include "ads/present/browser_view_controller.h"
+#include "ads/present/mraid_resize_overlay_presenter.h"
+#include "ads/present/overlay_presenters.h"
 #include "ads/present/swipeable_store_product_view_controller.h"
 #include "ads/render/ad_view_delegate.h"
 #include "ads/render/sdk_core_controller.h"
@@ -30,6 +32,7 @@
 #include "platform/storekit/store_product_view_controller.h"
 #include "platform/uikit/application.h"
 #include "platform/uikit/controls.h"
+#include "platform/uikit/device.h"
 #include "platform/uikit/graphics_context.h"
 #include "platform/uikit/image.h"
 #include "platform/uikit/screen.h"
@@ -202,7 +205,45 @@ struct TextDriver::Impl {
     auto top = h && h->rootViewController() ? h->rootViewController()->presentedViewController() : nullptr;
     // The top of the stack: a browser opened from an interstitial is presented by it.
     while (top && top->presentedViewController()) top = top->presentedViewController();
+    // A full-screen ad with a transparent background is laid straight into the window over
+    // what it covers, not presented: it is on top unless something was presented over it.
+    auto overlaid = overlaidFullScreen();
+    if (overlaid && (!top || !top->isViewLoaded() || placeInWindow(overlaid->view()) > placeInWindow(top->view())))
+      return overlaid;
     return top;
+  }
+
+  // The full-screen ad a transparent overlay shows in the host's window, frontmost first;
+  // none when there is none (an MRAID resize's overlay leaves its banner a banner).
+  std::shared_ptr<uikit::ViewController> overlaidFullScreen() {
+    auto h = host();
+    auto window = h ? h->window() : nullptr;
+    if (!window) return nullptr;
+    std::shared_ptr<uikit::ViewController> found;
+    std::function<bool(const std::shared_ptr<View>&)> look = [&](const std::shared_ptr<View>& v) {
+      auto vc = std::dynamic_pointer_cast<QMAAdAppViewController>(v->viewController());
+      if (vc && vc->view() == v && std::dynamic_pointer_cast<QMATransparentOverlayPresenter>(vc->presenter()) &&
+          !std::dynamic_pointer_cast<QMAMRAIDResizeOverlayPresenter>(vc->presenter()) && !vc->presentingViewController()) {
+        found = vc;
+        return true;
+      }
+      const auto subs = v->subviews();
+      for (auto it = subs.rbegin(); it != subs.rend(); ++it)
+        if (look(*it)) return true;
+      return false;
+    };
+    look(window);
+    return found;
+  }
+
+  // Where a view's branch stands among its window's subviews (front is larger); -1 outside.
+  static long placeInWindow(const std::shared_ptr<View>& v) {
+    auto window = v ? v->window() : nullptr;
+    if (!window) return -1;
+    std::shared_ptr<View> branch = v;
+    while (branch->superview() && branch->superview() != window) branch = branch->superview();
+    const auto& subs = window->subviews();
+    return static_cast<long>(std::find(subs.begin(), subs.end(), branch) - subs.begin());
   }
 
   // ---- making ads
@@ -599,7 +640,9 @@ struct TextDriver::Impl {
     auto h = host();
     const Rect bounds = h->window()->bounds();
     std::string s = "ok screen " + sizeText(bounds.size) + " status-bar=" +
-                    (uikit::Application::sharedApplication()->isStatusBarHidden() ? "hidden" : "shown");
+                    (uikit::Application::sharedApplication()->isStatusBarHidden() ? "hidden" : "shown") +
+                    " interface=" + interfaceOrientationText(uikit::Application::sharedApplication()->statusBarOrientation()) +
+                    " device=" + deviceOrientationText(uikit::Device::currentDevice()->orientation());
     for (const auto& name : h->adNames()) {
       auto* hosted = h->ad(name);
       if (!hosted) continue;
@@ -756,6 +799,50 @@ struct TextDriver::Impl {
     return "ok log " + foundation::jsonSerialize(foundation::Value(lines));
   }
 
+  // ---- the device and the store
+
+  // Interface orientations by their number; the device's landscape left is the
+  // interface's landscape right.
+  static std::string interfaceOrientationText(long o) {
+    switch (o) {
+      case 1: return "portrait";
+      case 2: return "upside-down";
+      case 3: return "landscape-right";
+      case 4: return "landscape-left";
+      default: return "unknown";
+    }
+  }
+  static std::string deviceOrientationText(uikit::DeviceOrientation o) {
+    switch (o) {
+      case uikit::DeviceOrientation::Portrait: return "portrait";
+      case uikit::DeviceOrientation::PortraitUpsideDown: return "upside-down";
+      case uikit::DeviceOrientation::LandscapeLeft: return "landscape-left";
+      case uikit::DeviceOrientation::LandscapeRight: return "landscape-right";
+      default: return "flat";
+    }
+  }
+
+  // The user turns the phone; the interface follows where the host and the controller on
+  // top allow, and the views on screen lay out again (and settle, as a turn is animated).
+  std::string rotate(const Command& c) {
+    auto application = uikit::Application::sharedApplication();
+    uikit::Device::currentDevice()->setOrientation(static_cast<uikit::DeviceOrientation>(*c.deviceOrientation));
+    settle();
+    const long after = application->statusBarOrientation();
+    const std::string device = deviceOrientationText(uikit::Device::currentDevice()->orientation());
+    const Rect bounds = uikit::Screen::mainScreen().bounds();
+    std::string s = "ok rotated " + device + ": interface " + interfaceOrientationText(after) + " (" +
+                    std::to_string(after) + ")";
+    if (after != *c.deviceOrientation) s += " stays: the host or the screen on top does not turn there";
+    return s + ", screen " + sizeText(bounds.size);
+  }
+
+  // What the store answers for an item's product page from now on.
+  std::string storePage(const Command& c) {
+    storekit::SKTestProductPages::setPageFails(*c.storeItem, c.on);
+    return "ok store page " + std::to_string(*c.storeItem) + (c.on ? " fails to load" : " loads");
+  }
+
   // ---- dispatch
 
   std::string run(const std::string& line) {
@@ -886,6 +973,8 @@ struct TextDriver::Impl {
       case Verb::Help: return "ok " + helpLine();
       case Verb::Crash:
       case Verb::CrashSDKCore: return crash(c);
+      case Verb::Rotate: return rotate(c);
+      case Verb::StorePage: return storePage(c);
       case Verb::Quit:
         quitting = true;
         application->terminate();

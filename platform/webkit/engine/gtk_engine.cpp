@@ -606,6 +606,9 @@ void viewResize(void* opaque, int width, int height) {
   width = width > 0 ? width : 1;
   height = height > 0 ? height : 1;
   gtk_widget_set_size_request(GTK_WIDGET(v->web), width, height);
+  // An offscreen window never gets smaller than its default size: a view that shrinks (a
+  // page turned to landscape, a banner given back its place) would keep its old height.
+  gtk_window_set_default_size(GTK_WINDOW(v->window), width, height);
   gtk_window_resize(GTK_WINDOW(v->window), width, height);
 }
 

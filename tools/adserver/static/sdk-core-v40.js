@@ -11,7 +11,9 @@
  *   answers    rules [{when: {param: value}, answer: "loadAdURL" | "loadAd" | "invalidRequest"
  *              | "fetchAd" | "silence", ad: {...fetched_ad keys}, extra: {...more loadAdURL params},
  *              is_mediation: bool}], the first whose "when" matches wins; default loadAdURL
- *   constants  server constants, name to text
+ *   constants  server constants, name to text; "vistrace_report_path" (ours, not the
+ *              network's) has the page GET that path with a unit's geometry whenever the
+ *              unit's screenOrientation changes, for tests to read what native code reported
  */
 (function (g) {
   var PAGE_PATH = '/qads/static/sdk/native/sdk-core-v40.html';
@@ -136,6 +138,17 @@
       (g.QVRA_blockedNavigations = g.QVRA_blockedNavigations || []).push(message || {});
     }
   };
+  var reportedOrientation = {};
+  function reportGeometry(id, u) {
+    var path = config.constants && config.constants.vistrace_report_path;
+    if (!path || reportedOrientation[id] === u.screenOrientation) return;
+    reportedOrientation[id] = u.screenOrientation;
+    var x = new XMLHttpRequest();
+    x.open('GET', base() + path + '?' + query({ hashCode: u.hashCode, adFormat: u.adFormat,
+      screenOrientation: u.screenOrientation, screenDimension: u.screenDimension, adBox: u.adBox,
+      viewBox: u.viewBox }, true));
+    x.send();
+  }
   g.QVRA_updateVistrace = function (arg) {
     open();
     var list = (arg && arg.units) || [];
@@ -147,6 +160,7 @@
         send('untrackVistraceUnit', { hashCode: id });
         continue;
       }
+      reportGeometry(id, u);
       var visible = u.isVisible === '1' ? '1' : '0';
       if (!known || known.visible !== visible) send('visibilityChanged', { hashCode: id, isVisible: visible });
       units[id] = { visible: visible };
