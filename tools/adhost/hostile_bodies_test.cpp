@@ -31,8 +31,9 @@ class HostileBodiesTest : public adhost_test::HostedAdsTest {
   void expectUsualSize() {
     const long peak = peakMiB();
     EXPECT_GT(peak, 0);
-    // Its usual size is a few hundred megabytes; the endless bodies served run to gigabytes.
-    EXPECT_LT(peak, 1024) << "adhost held " << peak << " MiB at its peak";
+    // Its usual size is about 200 MiB (more under a sanitizer); the endless bodies served
+    // run to gigabytes.
+    EXPECT_LT(peak, 1536) << "adhost held " << peak << " MiB at its peak";
   }
   bool requested(const std::string& path) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -79,7 +80,7 @@ TEST_F(HostileBodiesTest, ADripEndsAtTheLoadsTimeOutWhileTheHostAnswers) {
     moved += 10;
   }
   EXPECT_GE(moved, 290);
-  EXPECT_LE(moved, 310);
+  EXPECT_LE(moved, 340);
   EXPECT_NE(events.find("d1 adView:didFailToReceiveAdWithError: code=2 "), std::string::npos) << events;
 }
 
