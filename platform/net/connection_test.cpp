@@ -483,6 +483,20 @@ struct EndlessServer {
       };
     };
     s.Get("/endless", endless(false));
+    // Text the server compresses (the client accepts gzip): small on the wire, endless
+    // once decoded.
+    s.Get("/endless-text", [count = count](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("text/plain", [count](std::size_t, httplib::DataSink& sink) {
+        static const std::string piece(64 << 10, 't');
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until)
+          if (!sink.write(piece.data(), piece.size())) {
+            count->cut = true;
+            return false;
+          }
+        return false;
+      });
+    });
     s.Get("/announced", endless(true));
     s.Get("/to-endless", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/endless", 302); });
     s.Get("/endless-redirect", [count = count](const httplib::Request&, httplib::Response& res) {
@@ -530,6 +544,7 @@ TEST(BoundedBodies, AnAnswerOverItsBoundFailsAtOnceAndItsTransferIsCut) {
       {"/announced", "a length announced over the bound"},
       {"/to-endless", "an endless body after a redirect"},
       {"/endless-redirect", "a redirect whose own body never ends"},
+      {"/endless-text", "a compressed body, counted as it decodes"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
