@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -18,9 +19,13 @@ namespace {
 
 struct BodiesRecorder : WebViewDelegate {
   std::vector<std::string> events;
+  std::optional<foundation::Error> error;
   void webViewDidStartLoad(WebView&) override { events.push_back("start"); }
   void webViewDidFinishLoad(WebView&) override { events.push_back("finish"); }
-  void webViewDidFailLoadWithError(WebView&, const foundation::Error&) override { events.push_back("fail"); }
+  void webViewDidFailLoadWithError(WebView&, const foundation::Error& e) override {
+    events.push_back("fail");
+    error = e;
+  }
   bool ended() const { return !events.empty() && (events.back() == "finish" || events.back() == "fail"); }
 };
 
@@ -168,6 +173,17 @@ TEST_F(BodiesWebViewTest, ABodyReachesThePageAsItArrives) {
   EXPECT_EQ(eval("first"), "4096");
   held->setOpen(true);
   ASSERT_TRUE(waitFor([&] { return eval("total") == "all 8192"; }));
+}
+
+// An endless document fails as too large, as one over the bound always did, and its
+// transfer is cut.
+TEST_F(BodiesWebViewTest, AnEndlessDocumentFailsAsTooLarge) {
+  ASSERT_TRUE(load("/endless.bin"));
+  EXPECT_EQ(recorder->events.back(), "fail");
+  ASSERT_TRUE(recorder->error);
+  EXPECT_EQ(recorder->error->code, kErrorDocumentTooLarge);
+  EXPECT_TRUE(waitOnServer([&] { return endless->cut.load(); }));
+  EXPECT_LT(endless->written.load(), std::uint64_t{64} << 20);
 }
 
 }  // namespace
