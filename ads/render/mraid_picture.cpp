@@ -43,6 +43,7 @@ void QMAMRAIDPicture::downloadImageWithURL(const std::optional<net::URL>& url) {
   }
   net::URLRequest request(*url);
   request.timeoutInterval = kDownloadTimeout;
+  request.maxBodySize = kMaxPictureBytes;
   downloadStarted_ = true;
   auto self = shared_from_this();
   net::sendAsynchronousRequest(

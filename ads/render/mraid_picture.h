@@ -6,6 +6,7 @@
 // Threads: main thread. The download's completion arrives on the main operation queue
 // and keeps the picture alive until it has run.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,9 @@ class QMAMRAIDPictureDelegate {
 class QMAMRAIDPicture : public uikit::AlertViewDelegate, public std::enable_shared_from_this<QMAMRAIDPicture> {
  public:
   static constexpr double kDownloadTimeout = 60.0;
+  // A picture a creative asks to keep is a photo of a few megabytes at most; an answer
+  // without end is cut here, not held.
+  static constexpr std::size_t kMaxPictureBytes = std::size_t{16} << 20;
 
   static std::shared_ptr<QMAMRAIDPicture> initWithURL(std::optional<net::URL> url);
 

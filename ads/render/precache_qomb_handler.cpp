@@ -11,6 +11,10 @@
 
 namespace {
 
+constexpr std::size_t kMaxPrecacheBytes = std::size_t{256} << 20;
+// As long as that takes on a slow network.
+constexpr double kPrecacheTimeout = 30 * 60;
+
 std::string newUUIDString() {
   static std::mutex mu;
   static std::mt19937_64 random{std::random_device{}()};
@@ -85,6 +89,10 @@ void QMAPrecacheQOMBHandler::preload() {
   cacheOperationQueue_ = dispatch::OperationQueue::create("precache");
   cacheOperationQueue_->setMaxConcurrentOperationCount(1);
   net::URLRequest request(*source);
+  // Precached media goes to a file as it comes, never into memory: its bound is the disk
+  // a creative's video may take, well over the tens of megabytes of the longest one.
+  request.maxBodySize = kMaxPrecacheBytes;
+  request.resourceTimeoutInterval = kPrecacheTimeout;
   if (auto agent = QMADevice::sharedInstance()->userAgentString()) request.headers.set("User-Agent", *agent);
   preloadConnection_ = net::URLConnection::create(
       std::move(request), std::static_pointer_cast<QMAPrecacheQOMBHandler>(shared_from_this()),

@@ -41,6 +41,14 @@ Deliver deliverOn(std::shared_ptr<foundation::Executor> executor) {
 
 namespace {
 constexpr int kMaximumRedirects = 16;
+// The header fields of one answer: libcurl bounds each line; this bounds them all.
+constexpr std::size_t kMaxHeaderBytes = 256u << 10;
+
+Error tooLargeError(const URLRequest& request) {
+  return makeLoadError(kErrorDataLengthExceedsMaximum, "The answer of " + request.url.absoluteString() +
+                                                            " is longer than the " +
+                                                            std::to_string(request.maxBodySize) + " bytes allowed.");
+}
 
 std::string trim(std::string s) {
   auto notSpace = [](unsigned char c) { return !std::isspace(c); };
@@ -110,6 +118,7 @@ struct URLConnection::Impl {
   bool started = false;   // (callbackMutex)
   std::uint64_t generation = 0;  // one per request sent; reports of older ones are dropped
   int redirects = 0;
+  double loadStarted = 0;  // process clock, when the first request went out (callbackMutex)
   mutable std::mutex stateMu;
   URLRequest current;
   std::shared_ptr<URLProtocol> protocol;
@@ -212,16 +221,22 @@ struct Transfer {
   char errorText[CURL_ERROR_SIZE] = {};
   double timeout = 60;
   double lastActivity = 0;
+  double deadline = 0;  // the whole load's end, however the server keeps it busy
 
   int status = 0;
   HTTPHeaders headers;
+  std::size_t headerBytes = 0;  // of the answer now arriving
   std::int64_t received = 0;  // body bytes of the final answer
+  bool tooLarge = false;        // the answer went over the request's bound: the transfer was cut
   bool headersDone = false;
   bool redirect = false;
   Bytes redirectBody;
   URLResponsePtr response;
 
   explicit Transfer(URLRequest r) : request(std::move(r)) {}
+  // When the transfer fails as timed out: once the server was silent for the request's
+  // time-out, or at the whole load's deadline, whichever comes first.
+  double expiry() const { return std::min(lastActivity + timeout, deadline); }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
   ~Transfer() {
@@ -280,7 +295,7 @@ class Engine {
         released.push_back(std::move(t->connection));
       } else {
         CURL* easy = t->easy;
-        const double deadline = t->lastActivity + t->timeout;
+        const double deadline = t->expiry();
         active_[easy] = std::move(t);
         detail::curl().multi_add_handle(multi_, easy);
         runDueTimer();
@@ -440,6 +455,7 @@ class Engine {
     return 0;
   }
 
+  // Returning short of `n` from either callback cuts the transfer at once.
   static size_t onHeader(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
     size_t n = size * count;
@@ -449,12 +465,17 @@ class Engine {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (line.rfind("HTTP/", 0) == 0) {
       t->headers = HTTPHeaders();
+      t->headerBytes = 0;
       t->headersDone = false;
       auto space = line.find(' ');
       t->status = space == std::string::npos ? 0 : std::atoi(line.c_str() + space + 1);
       return n;
     }
     if (!line.empty()) {
+      // Header fields of one answer count against a bound of their own: a server that
+      // never ends its headers is as endless as one that never ends its body.
+      t->headerBytes += n;
+      if (t->headerBytes > kMaxHeaderBytes) return tooLarge(*t);
       auto colon = line.find(':');
       if (colon != std::string::npos) t->headers.add(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
       return n;
@@ -468,6 +489,13 @@ class Engine {
       r.response = t->response;
       shared().outbox_.push_back(std::move(r));
     }
+    // A length announced over the bound fails before any of the body is read, as a body
+    // that goes over it does: after its response. (With a compression the announced length
+    // is the coded one, which says nothing of the decoded bytes: those are counted as they
+    // come.)
+    if (t->response->expectedContentLength > 0 && !t->headers.has("Content-Encoding") &&
+        static_cast<std::uint64_t>(t->response->expectedContentLength) > t->request.maxBodySize)
+      return tooLarge(*t);
     return n;
   }
 
@@ -476,6 +504,9 @@ class Engine {
     size_t n = size * count;
     if (t->impl->cancelled) return 0;
     t->lastActivity = Clock::monotonic();
+    if (static_cast<std::uint64_t>(t->received) + (t->redirect ? t->redirectBody.size() : 0) + n >
+        t->request.maxBodySize)
+      return tooLarge(*t);
     if (t->redirect) {
       const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
       t->redirectBody.insert(t->redirectBody.end(), bytes, bytes + n);
@@ -496,6 +527,12 @@ class Engine {
     outbox.back().data.insert(outbox.back().data.end(), bytes, bytes + n);
     t->received += static_cast<std::int64_t>(n);
     return n;
+  }
+
+  // Marks the transfer as over its bound and answers what makes curl cut it.
+  static size_t tooLarge(Transfer& t) {
+    t.tooLarge = true;
+    return 0;
   }
 
   bool prepare(Transfer& t) {
@@ -544,6 +581,8 @@ class Engine {
     detail::curl().easy_setopt(e, CURLOPT_HTTPHEADER, t.headerList);
     t.timeout = t.request.timeoutInterval > 0 ? t.request.timeoutInterval : 60.0;
     t.lastActivity = Clock::monotonic();
+    t.deadline = t.impl->loadStarted + (t.request.resourceTimeoutInterval > 0 ? t.request.resourceTimeoutInterval
+                                                                              : kDefaultResourceTimeoutInterval);
     return true;
   }
 
@@ -579,6 +618,11 @@ class Engine {
   }
 
   Report outcome(Transfer& t, CURLcode result) {
+    if (t.tooLarge) {
+      Report r = t.report(Report::Kind::Fail);
+      r.error = tooLargeError(t.request);
+      return r;
+    }
     if (result != CURLE_OK) {
       Report r = t.report(Report::Kind::Fail);
       r.error = errorForCurl(result, t.errorText);
@@ -617,7 +661,7 @@ class Engine {
     double next = 1.0;
     for (auto it = active_.begin(); it != active_.end();) {
       Transfer& t = *it->second;
-      const double left = t.lastActivity + t.timeout - now;
+      const double left = t.expiry() - now;
       if (left > 0) {
         next = std::min(next, left);
         ++it;
@@ -643,7 +687,7 @@ class Engine {
   void readUnreadAnswers(double now) {
     bool due = false;
     for (const auto& [easy, t] : active_)
-      if (t->loop && t->lastActivity + t->timeout <= now) due = true;
+      if (t->loop && t->expiry() <= now) due = true;
     if (!due) return;
     std::vector<curl_socket_t> readable;
     for (const auto& [socket, watch] : watched_) {
@@ -786,8 +830,13 @@ void reportRedirect(const std::shared_ptr<URLConnection>& connection, URLConnect
 
 class ProtocolClient : public URLProtocolClient {
  public:
-  ProtocolClient(std::shared_ptr<URLConnection> c, URLConnection::Impl* impl, std::uint64_t generation, URLRequest r)
-      : connection_(std::move(c)), impl_(impl), generation_(generation), request_(std::move(r)) {}
+  ProtocolClient(std::shared_ptr<URLConnection> c, URLConnection::Impl* impl, std::uint64_t generation, URLRequest r,
+                 std::weak_ptr<URLProtocol> protocol)
+      : connection_(std::move(c)),
+        impl_(impl),
+        generation_(generation),
+        request_(std::move(r)),
+        protocol_(std::move(protocol)) {}
 
   void protocolWasRedirected(URLRequest newRequest, URLResponsePtr redirectResponse) override {
     askAndSend(connection_, impl_, generation_, std::move(newRequest), std::move(redirectResponse), {});
@@ -797,12 +846,24 @@ class ProtocolClient : public URLProtocolClient {
                [response](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidReceiveResponse(c, response); });
   }
   void protocolDidLoadData(Bytes data) override {
+    // A protocol's body is held to the request's bound as it comes, as the network's is.
+    if (over_) return;
+    if (received_.fetch_add(data.size()) + data.size() > request_.maxBodySize) {
+      if (over_.exchange(true)) return;
+      postReport(connection_, impl_, generation_, true,
+                 [protocol = protocol_, error = tooLargeError(request_)](URLConnection& c, URLConnectionDelegate& d) {
+                   if (auto p = protocol.lock()) p->stopLoading();
+                   d.connectionDidFailWithError(c, error);
+                 });
+      return;
+    }
     postReport(connection_, impl_, generation_, false,
                [data = std::move(data)](URLConnection& c, URLConnectionDelegate& d) {
                  d.connectionDidReceiveData(c, data);
                });
   }
   void protocolDidFinishLoading() override {
+    if (over_) return;
     postReport(connection_, impl_, generation_, true,
                [](URLConnection& c, URLConnectionDelegate& d) { d.connectionDidFinishLoading(c); });
   }
@@ -816,10 +877,14 @@ class ProtocolClient : public URLProtocolClient {
   URLConnection::Impl* impl_;
   std::uint64_t generation_;
   URLRequest request_;
+  std::weak_ptr<URLProtocol> protocol_;
+  std::atomic<std::size_t> received_{0};
+  std::atomic<bool> over_{false};  // the body went over the bound: the failure is on its way
 };
 
 // Runs on the delivery thread under the callback lock.
 void beginLoad(const std::shared_ptr<URLConnection>& connection, URLConnection::Impl* impl, URLRequest request) {
+  if (impl->generation == 0) impl->loadStarted = Clock::monotonic();
   std::uint64_t generation = ++impl->generation;
   {
     std::lock_guard lock(impl->stateMu);
@@ -831,7 +896,7 @@ void beginLoad(const std::shared_ptr<URLConnection>& connection, URLConnection::
   }
   if (auto protocol = URLProtocolRegistry::protocolForRequest(request)) {
     impl->protocol = protocol;
-    auto client = std::make_shared<ProtocolClient>(connection, impl, generation, request);
+    auto client = std::make_shared<ProtocolClient>(connection, impl, generation, request, protocol);
     impl->deliver([connection, impl, generation, protocol, client, request] {
       std::lock_guard lock(impl->callbackMutex);
       if (impl->cancelled || impl->finished || generation != impl->generation) return;

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <thread>
@@ -441,6 +443,224 @@ TEST_F(Connections, CookiesAreKeptForRequestsThatHandleThem) {
   auto without = request(server.url("/show-cookie"));
   without.handlesCookies = false;
   EXPECT_EQ(text(sendSynchronousRequest(without).data), "");
+}
+
+// A server that never ends its answers: each endless endpoint writes 64 KiB pieces until
+// the client hangs up (or ten seconds pass), and tells how much it wrote and whether the
+// client cut it.
+struct EndlessServer {
+  struct Count {
+    std::atomic<std::uint64_t> written{0};
+    std::atomic<bool> cut{false};
+  };
+  TestServer server;
+  std::shared_ptr<Count> count = std::make_shared<Count>();
+
+  EndlessServer() {
+    auto& s = server.server();
+    auto endless = [count = count](bool announce) {
+      return [count, announce](const httplib::Request&, httplib::Response& res) {
+        auto provider = [count](std::size_t, httplib::DataSink& sink) {
+          static const std::string piece(64 << 10, 'x');
+          const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+          while (std::chrono::steady_clock::now() < until) {
+            if (!sink.write(piece.data(), piece.size())) {
+              count->cut = true;
+              return false;
+            }
+            count->written += piece.size();
+          }
+          return false;
+        };
+        if (announce) {
+          res.set_content_provider(std::size_t{1} << 40, "application/octet-stream",
+                                   [provider](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                     return provider(offset, sink);
+                                   });
+        } else {
+          res.set_chunked_content_provider("application/octet-stream", provider);
+        }
+      };
+    };
+    s.Get("/endless", endless(false));
+    // Text the server compresses (the client accepts gzip): small on the wire, endless
+    // once decoded.
+    s.Get("/endless-text", [count = count](const httplib::Request&, httplib::Response& res) {
+      res.set_chunked_content_provider("text/plain", [count](std::size_t, httplib::DataSink& sink) {
+        static const std::string piece(64 << 10, 't');
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until)
+          if (!sink.write(piece.data(), piece.size())) {
+            count->cut = true;
+            return false;
+          }
+        return false;
+      });
+    });
+    s.Get("/announced", endless(true));
+    s.Get("/to-endless", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/endless", 302); });
+    s.Get("/endless-redirect", [count = count](const httplib::Request&, httplib::Response& res) {
+      res.status = 302;
+      res.set_header("Location", "/endless");
+      res.set_chunked_content_provider("text/html", [count](std::size_t, httplib::DataSink& sink) {
+        static const std::string piece(64 << 10, 'r');
+        for (int i = 0; i < 4096; ++i)
+          if (!sink.write(piece.data(), piece.size())) {
+            count->cut = true;
+            return false;
+          }
+        return false;
+      });
+    });
+    s.Get("/drip", [count = count](const httplib::Request&, httplib::Response& res) {
+      // Of a type the server does not compress: a compressor would hold the drops back.
+      res.set_chunked_content_provider("application/octet-stream", [count](std::size_t, httplib::DataSink& sink) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until) {
+          if (!sink.write("d", 1)) {
+            count->cut = true;
+            return false;
+          }
+          ++count->written;
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+      });
+    });
+    s.Get("/exact", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(std::string(1 << 20, 'e'), "application/octet-stream");
+    });
+    server.start();
+  }
+};
+
+TEST(BoundedBodies, AnAnswerOverItsBoundFailsAtOnceAndItsTransferIsCut) {
+  struct Case {
+    const char* path;
+    const char* what;
+  };
+  const Case cases[] = {
+      {"/endless", "an endless body of unknown length"},
+      {"/announced", "a length announced over the bound"},
+      {"/to-endless", "an endless body after a redirect"},
+      {"/endless-redirect", "a redirect whose own body never ends"},
+      {"/endless-text", "a compressed body, counted as it decodes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EndlessServer endless;
+    dispatch::RunLoop loop;
+    auto recorder = std::make_shared<Recorder>();
+    auto r = request(endless.server.url(c.path));
+    r.maxBodySize = 1 << 20;
+    auto connection = URLConnection::create(r, recorder, deliverOnRunLoop(loop));
+    connection->start();
+    // The server stops on its own only after ten seconds: an end before that is the cut.
+    ASSERT_TRUE(loop.runUntil([&] { return recorder->done; }, 8));
+    ASSERT_TRUE(recorder->error);
+    EXPECT_EQ(recorder->error->code, kErrorDataLengthExceedsMaximum);
+    EXPECT_EQ(recorder->error->domain, kErrorDomain);
+    EXPECT_LE(recorder->body.size(), std::size_t{1} << 20);
+    // Nothing more is read: the server's writes fail once the socket's buffers are full.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (!endless.count->cut && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(endless.count->cut);
+    EXPECT_LT(endless.count->written.load(), std::uint64_t{64} << 20);
+  }
+}
+
+TEST(BoundedBodies, AnAnswerOfExactlyTheBoundLoadsAndCompletionsAreBoundedToo) {
+  EndlessServer endless;
+  dispatch::RunLoop loop;
+  auto exact = request(endless.server.url("/exact"));
+  exact.maxBodySize = 1 << 20;
+  auto recorder = std::make_shared<Recorder>();
+  URLConnection::create(exact, recorder, deliverOnRunLoop(loop))->start();
+  ASSERT_TRUE(loop.runUntil([&] { return recorder->done; }, 8));
+  EXPECT_FALSE(recorder->error);
+  EXPECT_EQ(recorder->body.size(), std::size_t{1} << 20);
+
+  exact.maxBodySize = (1 << 20) - 1;
+  auto over = sendSynchronousRequest(exact);
+  ASSERT_TRUE(over.error);
+  EXPECT_EQ(over.error->code, kErrorDataLengthExceedsMaximum);
+  EXPECT_TRUE(over.data.empty());
+
+  // Every request is bounded unless it says otherwise.
+  EXPECT_EQ(request("http://127.0.0.1/").maxBodySize, kDefaultMaxBodySize);
+  auto endlessLoad = sendSynchronousRequest(request(endless.server.url("/endless")));
+  ASSERT_TRUE(endlessLoad.error);
+  EXPECT_EQ(endlessLoad.error->code, kErrorDataLengthExceedsMaximum);
+}
+
+// A byte now and then is no silence, but the whole load still ends at its own time-out.
+TEST(BoundedBodies, ADripFailsAtTheWholeLoadsTimeOutOnTheProcessClock) {
+  EndlessServer endless;
+  dispatch::RunLoop loop;
+  Clock::useManual(1'000'000);
+  auto recorder = std::make_shared<Recorder>();
+  auto r = request(endless.server.url("/drip"));
+  r.timeoutInterval = 5;
+  r.resourceTimeoutInterval = 30;
+  URLConnection::create(r, recorder, deliverOnRunLoop(loop))->start();
+  bool dripping = true;
+  for (int step = 0; step < 7 && dripping; ++step) {  // 28 s of dripping
+    const std::size_t had = recorder->body.size();
+    dripping = loop.runUntil([&] { return recorder->body.size() > had || recorder->done; }, 5) && !recorder->done;
+    Clock::advance(4);
+  }
+  loop.runOnce(0.05);
+  const bool doneEarly = recorder->done;
+  for (int step = 0; step < 2 && !recorder->done; ++step) {
+    const std::size_t had = recorder->body.size();
+    loop.runUntil([&] { return recorder->body.size() > had || recorder->done; }, 5);
+    Clock::advance(4);
+  }
+  loop.runUntil([&] { return recorder->done; }, 5);
+  Clock::useSystem();
+  EXPECT_TRUE(dripping) << ::testing::PrintToString(recorder->events);
+  EXPECT_FALSE(doneEarly);
+  ASSERT_TRUE(recorder->error);
+  EXPECT_EQ(recorder->error->code, kErrorTimedOut);
+  EXPECT_TRUE(
+      loop.runUntil([&] { return endless.count->cut.load(); }, 5));  // and the transfer is gone
+}
+
+TEST(BoundedBodies, AProtocolThatNeverEndsItsBodyIsStoppedAndTheLoadFails) {
+  // Sends a 256 KiB piece each turn of the run loop until it is stopped.
+  struct Endless : URLProtocol, std::enable_shared_from_this<Endless> {
+    dispatch::RunLoop* loop = nullptr;
+    std::shared_ptr<std::atomic<bool>> stopped = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<int>> pieces = std::make_shared<std::atomic<int>>(0);
+    void startLoading(const URLRequest& r, std::shared_ptr<URLProtocolClient> client) override {
+      client->protocolDidReceiveResponse(std::make_shared<URLResponse>(URLResponse{r.url, false, 0, {}, "text/x", -1}));
+      next(std::move(client));
+    }
+    void next(std::shared_ptr<URLProtocolClient> client) {
+      if (*stopped || *pieces > 4096) return;
+      ++*pieces;
+      client->protocolDidLoadData(Bytes(256 << 10, 'p'));
+      loop->performBlock([self = shared_from_this(), client] { self->next(client); });
+    }
+    void stopLoading() override { *stopped = true; }
+  };
+  dispatch::RunLoop loop;
+  auto made = std::make_shared<Endless>();
+  made->loop = &loop;
+  int token = URLProtocolRegistry::registerClass(
+      {[](const URLRequest& r) { return r.url.scheme() == "endless"; }, [made] { return made; }});
+  auto recorder = std::make_shared<Recorder>();
+  auto r = request("endless://h/x");
+  r.maxBodySize = 1 << 20;
+  URLConnection::create(r, recorder, deliverOnRunLoop(loop))->start();
+  ASSERT_TRUE(loop.runUntil([&] { return recorder->done; }, 8));
+  URLProtocolRegistry::unregisterClass(token);
+  ASSERT_TRUE(recorder->error);
+  EXPECT_EQ(recorder->error->code, kErrorDataLengthExceedsMaximum);
+  EXPECT_LE(recorder->body.size(), std::size_t{1} << 20);
+  EXPECT_TRUE(*made->stopped);
+  EXPECT_LT(*made->pieces, 16);
 }
 
 TEST(AdNetwork, BaseURLComesFromTheEnvironmentAndDefaultsToAReservedName) {

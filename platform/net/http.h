@@ -1,6 +1,7 @@
 #pragma once
 // Requests, responses, header fields and load errors.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,6 +32,7 @@ enum ErrorCode : long {
   kErrorNetworkConnectionLost = -1005,
   kErrorTooManyRedirects = -1007,
   kErrorBadServerResponse = -1011,
+  kErrorDataLengthExceedsMaximum = -1103,
   kErrorSecureConnectionFailed = -1200,
 };
 Error makeLoadError(long code, std::string description);
@@ -60,6 +62,14 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 // Cache policies of a request. Nothing here keeps a disk cache: both load from the
 // network; the value travels with the request for the caller's own use.
+// The most body bytes a request takes unless it says otherwise: far more than any ad
+// answer, page, script, configuration or report answer, and little enough that a server
+// sending without end costs the process nothing it would miss.
+inline constexpr std::size_t kDefaultMaxBodySize = std::size_t{8} << 20;
+
+// Five minutes: a page, an answer or a picture takes seconds even on a slow network.
+inline constexpr double kDefaultResourceTimeoutInterval = 300.0;
+
 enum class CachePolicy : std::uint64_t { UseProtocolCachePolicy = 0, ReloadIgnoringLocalCacheData = 1 };
 
 struct URLRequest {
@@ -69,8 +79,16 @@ struct URLRequest {
   HTTPHeaders headers;
   std::optional<Bytes> body;
   double timeoutInterval = 60.0;  // seconds without any answer from the server
+  // The longest the whole load may take, redirects included, however the server keeps it
+  // busy (a byte now and then is no silence); it then fails as timed out.
+  double resourceTimeoutInterval = kDefaultResourceTimeoutInterval;
   CachePolicy cachePolicy = CachePolicy::UseProtocolCachePolicy;
   bool handlesCookies = true;
+  // The most body bytes one answer may bring (each answer of a redirect chain alike),
+  // counted as they arrive, after decoding. One more fails the load at once with
+  // kErrorDataLengthExceedsMaximum and cuts the transfer; an announced Content-Length
+  // over it fails before any of the body is read. URL protocols are held to it too.
+  std::size_t maxBodySize = kDefaultMaxBodySize;
 };
 
 struct URLResponse {

@@ -66,7 +66,12 @@ namespace {
 
 constexpr const char* kLibraryName = "libwardvane-webkitgtk.so";
 constexpr const char* kExtensionFolder = "webkit-extension";
+// The most bytes a page's resource may bring: a rich-media creative's video or picture runs
+// to a few megabytes, an endless answer is cut here. The body streams to the engine as it
+// arrives, so this process never holds much of it at once.
 constexpr std::size_t kMaxResourceBytes = 32u << 20;
+// And the longest it may take: that much on a slow network, not an answer that drips.
+constexpr double kResourceTimeout = 600;
 
 struct State {
   bool tried = false;
@@ -126,6 +131,80 @@ void giveBackDocumentReferer(const std::string& documentURL, net::URLRequest& r)
   r.headers.set("Referer", whole);
 }
 
+// One request of a page, loaded through the URL-protocol registry or the network. The
+// answer's headers go to the engine as soon as they are in, and its body piece by piece
+// as it arrives; an answer over its bound, or one that fails on the way, ends in the page
+// as a network error does in a browser. A page that stops reading stops the load. On the
+// main thread throughout.
+class ResourceLoad : public net::URLConnectionDelegate {
+ public:
+  static void start(const wv_engine_api* engine, void* request, net::URLRequest r) {
+    auto load = std::make_shared<ResourceLoad>(engine, request);
+    auto connection = net::URLConnection::create(std::move(r), load, net::deliverOnRunLoop(dispatch::RunLoop::main()));
+    if (!connection) {
+      engine->request_fail(request, "unsupported URL");
+      return;
+    }
+    load->keepAlive_ = load;
+    load->connection_ = connection;
+    connection->startImmediately();
+  }
+
+  ResourceLoad(const wv_engine_api* engine, void* request) : engine_(engine), request_(request) {}
+
+  void connectionDidReceiveResponse(net::URLConnection&, const net::URLResponsePtr& response) override {
+    WV_DCHECK_MAIN_THREAD();
+    if (!request_ || !response) return;
+    std::vector<std::string> fields;
+    for (const auto& [k, v] : response->headers.fields()) {
+      fields.push_back(k);
+      fields.push_back(v);
+    }
+    std::vector<const char*> flat;
+    for (const auto& f : fields) flat.push_back(f.c_str());
+    flat.push_back(nullptr);
+    body_ = engine_->request_begin(request_, response->statusCode ? response->statusCode : 200, flat.data(),
+                                   response->mimeType.c_str());
+    request_ = nullptr;
+  }
+  void connectionDidReceiveData(net::URLConnection& connection, const net::Bytes& data) override {
+    WV_DCHECK_MAIN_THREAD();
+    if (!body_ || data.empty()) return;
+    if (engine_->request_body_write(body_, data.data(), data.size())) return;
+    // Nobody reads any more (the page went away or gave up on it).
+    connection.cancel();
+    end("cancelled");
+  }
+  void connectionDidFinishLoading(net::URLConnection&) override {
+    WV_DCHECK_MAIN_THREAD();
+    end(nullptr);
+  }
+  void connectionDidFailWithError(net::URLConnection&, const foundation::Error& error) override {
+    WV_DCHECK_MAIN_THREAD();
+    end(error.localizedDescription().c_str());
+  }
+
+ private:
+  // `message` null: the whole body is in.
+  void end(const char* message) {
+    if (request_) {
+      engine_->request_fail(request_, message ? message : "no response");
+      request_ = nullptr;
+    } else if (body_) {
+      engine_->request_body_end(body_, message);
+      body_ = nullptr;
+    }
+    connection_.reset();
+    keepAlive_.reset();  // the report that called holds the delegate until it returns
+  }
+
+  const wv_engine_api* engine_;
+  void* request_;          // until the answer's headers are in
+  void* body_ = nullptr;   // then the body being streamed to the page
+  std::shared_ptr<net::URLConnection> connection_;
+  std::shared_ptr<ResourceLoad> keepAlive_;
+};
+
 void onRequest(void* host, void* request, const char* uri, const char* method, const char* const* headers,
                const unsigned char* body, size_t bodySize) {
   const wv_engine_api* engine = state().api;
@@ -147,28 +226,9 @@ void onRequest(void* host, void* request, const char* uri, const char* method, c
   // The engine calls with the view of the page, alive for the call.
   if (host) giveBackDocumentReferer(static_cast<WebView*>(host)->documentURL(), r);
   if (body && bodySize) r.body = net::Bytes(body, body + bodySize);
-  net::sendAsynchronousRequest(
-      std::move(r), net::deliverOnRunLoop(dispatch::RunLoop::main()),
-      [engine, request](net::URLResponsePtr response, net::Bytes data, std::optional<foundation::Error> error) {
-        if (error || !response) {
-          engine->request_fail(request, error ? error->localizedDescription().c_str() : "no response");
-          return;
-        }
-        if (data.size() > kMaxResourceBytes) {
-          engine->request_fail(request, "too large");
-          return;
-        }
-        std::vector<std::string> fields;
-        for (const auto& [k, v] : response->headers.fields()) {
-          fields.push_back(k);
-          fields.push_back(v);
-        }
-        std::vector<const char*> flat;
-        for (const auto& f : fields) flat.push_back(f.c_str());
-        flat.push_back(nullptr);
-        engine->request_finish(request, response->statusCode ? response->statusCode : 200, flat.data(),
-                               response->mimeType.c_str(), data.data(), data.size());
-      });
+  r.maxBodySize = kMaxResourceBytes;
+  r.resourceTimeoutInterval = kResourceTimeout;
+  ResourceLoad::start(engine, request, std::move(r));
 }
 
 }  // namespace

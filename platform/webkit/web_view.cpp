@@ -179,6 +179,9 @@ class WebView::LoadClient : public net::URLConnectionDelegate {
   void connectionDidFailWithError(net::URLConnection&, const foundation::Error& error) override {
     auto view = live();
     if (!view || ended()) return;
+    // The transfer cut at the document's bound: the document is too large, as when the
+    // bound is met here.
+    if (error.domain == net::kErrorDomain && error.code == net::kErrorDataLengthExceedsMaximum) return tooLarge(*view);
     fail(error);
   }
 
@@ -345,6 +348,9 @@ void WebView::beginLoad(net::URLRequest request, NavigationType type, std::optio
   }
   auto client = std::make_shared<LoadClient>(weak, generation);
   load_->client = client;
+  // Bounded as it arrives: a document over the bound is cut off in the transfer, not read
+  // whole first.
+  request.maxBodySize = WebViewLimits::current().maxDocumentBytes;
   auto connection = net::URLConnection::create(request, client, net::deliverOnRunLoop(loop));
   if (!connection) {
     load_->ended = true;

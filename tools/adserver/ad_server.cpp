@@ -16,6 +16,11 @@ namespace {
 
 constexpr std::size_t kMaximumRecorded = 10000;
 constexpr int kMaximumDelayMilliseconds = 30000;
+// An endless or dripping answer ends by itself after this long at most (default 30 s), so
+// nothing a scenario serves outlives its test.
+constexpr int kMaximumStreamSeconds = 120;
+constexpr int kDefaultStreamSeconds = 30;
+constexpr int kMaximumDripMilliseconds = 10000;
 
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -27,7 +32,7 @@ void requireObject(const nlohmann::json& j, const char* where) {
 }
 
 // Each response a scenario describes: {"status", "content_type", "headers", "body",
-// "response_type", "delay_ms", "hang", "truncate"}.
+// "response_type", "delay_ms", "hang", "truncate", "endless", "drip_ms", "stream_seconds"}.
 void checkResponse(const nlohmann::json& r, const std::string& where) {
   requireObject(r, where.c_str());
   if (r.contains("response_type")) {
@@ -39,8 +44,20 @@ void checkResponse(const nlohmann::json& r, const std::string& where) {
       (!r["delay_ms"].is_number_integer() || r["delay_ms"].get<long long>() < 0 ||
        r["delay_ms"].get<long long>() > kMaximumDelayMilliseconds))
     throw ScenarioError(where + ".delay_ms must be an integer from 0 to " + std::to_string(kMaximumDelayMilliseconds));
-  for (const char* flag : {"hang", "truncate"})
+  for (const char* flag : {"hang", "truncate", "endless"})
     if (r.contains(flag) && !r[flag].is_boolean()) throw ScenarioError(where + "." + flag + " must be true or false");
+  if (r.contains("drip_ms") &&
+      (!r["drip_ms"].is_number_integer() || r["drip_ms"].get<long long>() < 1 ||
+       r["drip_ms"].get<long long>() > kMaximumDripMilliseconds))
+    throw ScenarioError(where + ".drip_ms must be an integer from 1 to " + std::to_string(kMaximumDripMilliseconds));
+  if (r.contains("stream_seconds") &&
+      (!r["stream_seconds"].is_number_integer() || r["stream_seconds"].get<long long>() < 1 ||
+       r["stream_seconds"].get<long long>() > kMaximumStreamSeconds))
+    throw ScenarioError(where + ".stream_seconds must be an integer from 1 to " + std::to_string(kMaximumStreamSeconds));
+  int streams = 0;
+  for (const char* way : {"endless", "drip_ms", "truncate"})
+    if (r.contains(way) && r[way] != false) ++streams;
+  if (streams > 1) throw ScenarioError(where + " may be only one of endless, drip_ms and truncate");
   if (r.contains("status") && !r["status"].is_number_integer()) throw ScenarioError(where + ".status must be an integer");
   if (r.contains("body") && !r["body"].is_string()) throw ScenarioError(where + ".body must be a string");
   if (r.contains("body_file")) {
@@ -381,7 +398,7 @@ void AdServer::handle(const httplib::Request& req, httplib::Response& res) {
       }
     }
   }
-  if (serveFile(req.path, scenario, res)) return;
+  if (serveFile(req, scenario, res)) return;
   if (req.path == kPagePath) {
     res.set_content(sdkCorePageHTML(), "text/html");
   } else if (req.path == kScriptPath) {
@@ -436,13 +453,14 @@ void AdServer::handle(const httplib::Request& req, httplib::Response& res) {
   }
 }
 
-bool AdServer::serveFile(const std::string& path, const nlohmann::json& scenario, httplib::Response& res) {
+bool AdServer::serveFile(const httplib::Request& req, const nlohmann::json& scenario, httplib::Response& res) {
+  const std::string& path = req.path;
   if (!scenario.contains("files") || !scenario["files"].contains(path)) return false;
-  respond(scenario["files"][path], res);
+  respond(req, scenario["files"][path], res);
   return true;
 }
 
-void AdServer::respond(const nlohmann::json& described, httplib::Response& res) {
+void AdServer::respond(const httplib::Request& req, const nlohmann::json& described, httplib::Response& res) {
   // "{base}" in a body or a header value is this server's address, so an ad can name its
   // own click and impression URLs before the port is known.
   nlohmann::json r = described;
@@ -482,6 +500,43 @@ void AdServer::respond(const nlohmann::json& described, httplib::Response& res) 
     stopping_.wait_for(lock, std::chrono::milliseconds(delay), [this] { return stopped_; });
   }
   applyResponse(r, res, "text/html");
+  if (r.value("endless", false) || r.contains("drip_ms")) stream(req, r, res);
+}
+
+// A body without end (or one byte at a time) after the described body, of no announced
+// length, until the client hangs up, the server stops, or `stream_seconds` pass.
+void AdServer::stream(const httplib::Request& req, const nlohmann::json& r, httplib::Response& res) {
+  // httplib picks a compression from the request's Accept-Encoding once the handler has
+  // returned, and a compressor holds bytes back until it has a block's worth: these go on
+  // the wire as they are, a drip byte by byte. (The request is httplib's own object, not
+  // a constant one.)
+  const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
+  std::string contentType = res.get_header_value("Content-Type");
+  res.headers.erase("Content-Type");
+  auto body = std::make_shared<std::string>(std::move(res.body));
+  res.body.clear();
+  const int drip = r.value("drip_ms", 0);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(r.value("stream_seconds", kDefaultStreamSeconds));
+  res.set_chunked_content_provider(contentType, [this, body, drip, until](std::size_t offset, httplib::DataSink& sink) {
+    {
+      std::lock_guard lock(mu_);
+      if (stopped_) return false;
+    }
+    if (std::chrono::steady_clock::now() >= until) {
+      sink.done();
+      return true;
+    }
+    if (drip == 0) {
+      static const std::string filler(64 << 10, ' ');
+      if (offset < body->size()) return sink.write(body->data() + offset, body->size() - offset);
+      return sink.write(filler.data(), filler.size());
+    }
+    const char next = offset < body->size() ? (*body)[offset] : ' ';
+    if (!sink.write(&next, 1)) return false;
+    std::unique_lock lock(mu_);
+    stopping_.wait_for(lock, std::chrono::milliseconds(drip), [this] { return stopped_; });
+    return !stopped_;
+  });
 }
 
 void AdServer::serveAd(const httplib::Request& req, const nlohmann::json& scenario, httplib::Response& res) {
@@ -514,7 +569,7 @@ void AdServer::serveAd(const httplib::Request& req, const nlohmann::json& scenar
     res.status = 200;  // no fill: an empty answer
     return;
   }
-  respond(ads[*chosen], res);
+  respond(req, ads[*chosen], res);
 }
 
 }  // namespace adserver

@@ -92,11 +92,13 @@ class AdServer {
  private:
   void handle(const httplib::Request& req, httplib::Response& res);
   void record(const httplib::Request& req);
-  bool serveFile(const std::string& path, const nlohmann::json& scenario, httplib::Response& res);
+  bool serveFile(const httplib::Request& req, const nlohmann::json& scenario, httplib::Response& res);
   void serveAd(const httplib::Request& req, const nlohmann::json& scenario, httplib::Response& res);
   // One described response: after its delay, or never (hang) until the server stops.
-  void respond(const nlohmann::json& response, httplib::Response& res);
+  void respond(const httplib::Request& req, const nlohmann::json& response, httplib::Response& res);
   void waitWhileHanging();
+  // An endless or dripping body (a scenario's "endless" or "drip_ms").
+  void stream(const httplib::Request& req, const nlohmann::json& response, httplib::Response& res);
 
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;

@@ -29,6 +29,8 @@ class DrivenProcess {
   // The next line of output without its newline; "<no answer>" when none comes within
   // the time-out, "<closed>" when the program closed its output.
   std::string readLine();
+  // The program's process id (for a test that looks at its use of the machine).
+  pid_t pid() const { return pid_; }
 
  private:
   std::string path_;

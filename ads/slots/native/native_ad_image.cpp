@@ -57,6 +57,7 @@ void QMANativeAdImage::loadImageWithCompletionHandler(CompletionHandler handler)
   }
   net::URLRequest request(imageURL_);
   request.timeoutInterval = kRequestTimeout;
+  request.maxBodySize = kMaxImageBytes;
   auto self = shared_from_this();
   net::sendAsynchronousRequest(
       request, net::deliverOn(dispatch::OperationQueue::mainQueue()),

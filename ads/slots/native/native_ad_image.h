@@ -8,6 +8,7 @@
 // Threads: built and read on the main thread; a download's handler always runs on the
 // main queue.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,6 +25,9 @@
 class QMANativeAdImage : public std::enable_shared_from_this<QMANativeAdImage> {
  public:
   static constexpr double kRequestTimeout = 60.0;
+  // A picture's file: an ad's photo is well under a megabyte or two; an answer without end
+  // is cut here, not held.
+  static constexpr std::size_t kMaxImageBytes = std::size_t{16} << 20;
   using CompletionHandler = std::function<void(const std::optional<foundation::Error>& error)>;
 
   // From an image object: {"url": text that makes a URL (required), "require": Boolean

@@ -15,7 +15,7 @@
 extern "C" {
 #endif
 
-enum { WV_ENGINE_API_VERSION = 2 };
+enum { WV_ENGINE_API_VERSION = 3 };
 
 // What the engine tells the view's owner. `view` is the host's pointer given to view_new.
 enum wv_load_event { WV_LOAD_STARTED = 0, WV_LOAD_COMMITTED = 1, WV_LOAD_FINISHED = 2, WV_LOAD_FAILED = 3 };
@@ -32,8 +32,8 @@ struct wv_engine_host {
   // A message a page's script posted to the host's channel: console lines, errors, bridge.
   void (*message)(void* view, const char* json);
   void (*process_ended)(void* view, int reason);
-  // A request of a page for an http(s) resource. The host answers with request_finish
-  // or request_fail, now or later; `request` stays valid until then.
+  // A request of a page for an http(s) resource. The host answers with request_finish,
+  // request_begin or request_fail, now or later; `request` stays valid until then.
   void (*request)(void* view, void* request, const char* uri, const char* method, const char* const* headers,
                   const unsigned char* body, size_t body_size);
 };
@@ -81,6 +81,18 @@ struct wv_engine_api {
   // 1: the page's own background is see-through where the page paints none (a view that
   // is not opaque); 0: the engine's white, as a browser shows a page.
   void (*view_set_transparent)(void* view, int transparent);
+
+  // An answer whose body arrives in pieces: the status and headers go to the page now,
+  // and the answer's body is a handle the host writes each piece to as it comes, then
+  // ends once. `request` is answered with this (as with request_finish); the body handle
+  // stays valid until request_body_end.
+  void* (*request_begin)(void* request, int status, const char* const* headers, const char* mime_type);
+  // 1 while the page may still read the body; 0 once it stopped reading (it went away or
+  // gave up), so the host can stop fetching. The bytes are copied.
+  int (*request_body_write)(void* body, const unsigned char* data, size_t size);
+  // The end of the body: `message` null when it is whole, else the page sees a network
+  // error where the body stops. Releases the handle.
+  void (*request_body_end)(void* body, const char* message);
 };
 
 // The library's one exported symbol.

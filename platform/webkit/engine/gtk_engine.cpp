@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/webkit/engine/body_stream.h"
 #include "platform/webkit/engine/engine_api.h"
 
 namespace {
@@ -239,12 +240,12 @@ void onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
                         body.empty() ? nullptr : body.data(), body.size());
 }
 
-void requestFinish(void* opaque, int status, const char* const* headers, const char* mimeType,
-                   const unsigned char* body, size_t size) {
+// Answers the page's request with the host's status and headers and a body the engine
+// reads from `stream` (`length` bytes, or -1 when not known ahead).
+void respond(void* opaque, int status, const char* const* headers, const char* mimeType, GInputStream* stream,
+             gint64 length) {
   auto* request = static_cast<WebKitURISchemeRequest*>(opaque);
-  GBytes* bytes = g_bytes_new(body ? body : reinterpret_cast<const unsigned char*>(""), size);
-  GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(size));
+  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, length);
   webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), nullptr);
   if (mimeType && *mimeType) webkit_uri_scheme_response_set_content_type(response, mimeType);
   SoupMessageHeaders* out = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
@@ -269,9 +270,34 @@ void requestFinish(void* opaque, int status, const char* const* headers, const c
   webkit_uri_scheme_response_set_http_headers(response, out);
   webkit_uri_scheme_request_finish_with_response(request, response);
   g_object_unref(response);
+  g_object_unref(request);
+}
+
+void requestFinish(void* opaque, int status, const char* const* headers, const char* mimeType,
+                   const unsigned char* body, size_t size) {
+  GBytes* bytes = g_bytes_new(body ? body : reinterpret_cast<const unsigned char*>(""), size);
+  GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+  respond(opaque, status, headers, mimeType, stream, static_cast<gint64>(size));
   g_object_unref(stream);
   g_bytes_unref(bytes);
-  g_object_unref(request);
+}
+
+// A body the host streams as it arrives: of a length not known ahead, so the engine reads
+// until the host ends it.
+void* requestBegin(void* opaque, int status, const char* const* headers, const char* mimeType) {
+  GInputStream* stream = wv_engine::bodyStreamNew();
+  respond(opaque, status, headers, mimeType, stream, -1);
+  return stream;  // the host's reference, given up at requestBodyEnd
+}
+
+int requestBodyWrite(void* body, const unsigned char* data, size_t size) {
+  return wv_engine::bodyStreamWrite(static_cast<GInputStream*>(body), data, size) ? 1 : 0;
+}
+
+void requestBodyEnd(void* body, const char* message) {
+  auto* stream = static_cast<GInputStream*>(body);
+  wv_engine::bodyStreamEnd(stream, message);
+  g_object_unref(stream);
 }
 
 void requestFail(void* opaque, const char* message) {
@@ -773,6 +799,7 @@ const wv_engine_api kApi = {
     WV_ENGINE_API_VERSION, start,       prepare,     dispatch,    viewNew,          viewFree,
     viewResize,            viewSetUserAgent, viewLoadHTML, viewStop, viewEvaluate, viewSnapshot,
     viewClick,             viewTerminate, viewProcessId, requestFinish, requestFail, viewSetTransparent,
+    requestBegin,          requestBodyWrite, requestBodyEnd,
 };
 
 }  // namespace
