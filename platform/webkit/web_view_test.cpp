@@ -373,6 +373,13 @@ struct ServedWebViewTest : WebViewTest {
       record(req);
       res.set_content("{\"n\": 5}", "application/json");
     });
+    // "Café crème" in Latin-1, declared by the answer or by the page's own meta.
+    server.server().Get("/latin1-header.html", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("<body><p id=t>Caf\xE9 cr\xE8me</p></body>", "text/html; charset=iso-8859-1");
+    });
+    server.server().Get("/latin1-meta.html", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("<head><meta charset=\"iso-8859-1\"></head><body><p id=t>Caf\xE9 cr\xE8me</p></body>", "text/html");
+    });
     server.server().Get("/missing.html", [](const httplib::Request&, httplib::Response& res) {
       res.status = 404;
       res.set_content("nope", "text/html");
@@ -440,6 +447,19 @@ TEST_F(ServedWebViewTest, LoadsPagesAndTheirResourcesThroughOurStack) {
   EXPECT_EQ(seen[2], "/data.json " + page);
   // Another origin hears of the whole page too, as from the phone's web view.
   EXPECT_EQ(registryReferer, page);
+}
+
+// A document is read by the charset its answer or its own <meta> declares: the engine is
+// handed the text in UTF-8 and keeps to it.
+TEST_F(ServedWebViewTest, DocumentsAreReadByTheCharsetTheyDeclare) {
+  for (const char* path : {"/latin1-header.html", "/latin1-meta.html"}) {
+    SCOPED_TRACE(path);
+    recorder->events.clear();
+    view->loadRequest(net::URLRequest(*net::URL::fromString(server.url(path))));
+    ASSERT_TRUE(waitEnd());
+    ASSERT_EQ(recorder->events.back(), "finish");
+    EXPECT_EQ(eval("document.getElementById('t').textContent"), "Caf\xC3\xA9 cr\xC3\xA8me");
+  }
 }
 
 TEST_F(ServedWebViewTest, APageLeavingForAnotherIsLoadedByUsWithItsTrueURL) {
