@@ -233,6 +233,8 @@ void* WebView::engineView() {
   const uikit::Rect b = bounds();
   engineView_ = api->view_new(this, static_cast<int>(b.size.width), static_cast<int>(b.size.height),
                               defaultUserAgent().c_str());
+  const auto& limits = WebViewLimits::current();
+  if (engineView_) api->view_set_memory_limit(engineView_, limits.memoryLimitMegabytes, limits.memoryKillThreshold);
   return engineView_;
 }
 
@@ -361,6 +363,11 @@ void WebView::beginLoad(net::URLRequest request, NavigationType type, std::optio
   }
   load_->connection = connection;
   connection->start();
+}
+
+int WebView::webProcessIdentifier() {
+  WV_DCHECK_MAIN_THREAD();
+  return engineView_ ? engine::api()->view_process_id(engineView_) : 0;
 }
 
 void WebView::loadFailed(std::uint64_t generation, foundation::Error error) {

@@ -15,7 +15,7 @@
 extern "C" {
 #endif
 
-enum { WV_ENGINE_API_VERSION = 2 };
+enum { WV_ENGINE_API_VERSION = 3 };
 
 // What the engine tells the view's owner. `view` is the host's pointer given to view_new.
 enum wv_load_event { WV_LOAD_STARTED = 0, WV_LOAD_COMMITTED = 1, WV_LOAD_FINISHED = 2, WV_LOAD_FAILED = 3 };
@@ -72,15 +72,20 @@ struct wv_engine_api {
                         void* context);
   void (*view_click)(void* view, double x, double y);
   void (*view_terminate)(void* view);
-  // Process id of the view's web process, 0 when none.
+  // Process id of the view's web process, 0 when none (or not yet known).
   int (*view_process_id)(void* view);
 
+  // `headers`: name, value, ..., null. The pseudo-field ":url" (no header can be named so)
+  // gives the URL the answer came from after redirects.
   void (*request_finish)(void* request, int status, const char* const* headers, const char* mime_type,
                          const unsigned char* body, size_t size);
   void (*request_fail)(void* request, const char* message);
   // 1: the page's own background is see-through where the page paints none (a view that
   // is not opaque); 0: the engine's white, as a browser shows a page.
   void (*view_set_transparent)(void* view, int transparent);
+  // The bound on the resident memory of the view's web process (`megabytes` times
+  // `kill_threshold`), held from the next process the view starts on.
+  void (*view_set_memory_limit)(void* view, unsigned megabytes, double kill_threshold);
 };
 
 // The library's one exported symbol.
