@@ -128,8 +128,9 @@ constexpr Label kLabels[] = {
 };
 
 // Labels no browser decodes by: script could hide in them past filters that read UTF-8.
-constexpr const char* kRefused[] = {"utf-7", "utf7", "unicode-1-1-utf-7", "csunicode11utf7", "scsu", "bocu-1",
-                                    "imap-mailbox-name", "utf-32", "utf-32le", "utf-32be", "utf32", "cesu-8", "x-user-defined"};
+constexpr const char* kRefused[] = {"utf-7",    "utf7",     "unicode-1-1-utf-7", "csunicode11utf7", "scsu",
+                                    "bocu-1",   "imap-mailbox-name", "utf-32",   "utf-32le", "utf-32be",
+                                    "utf32",    "cesu-8",   "x-user-defined"};
 
 bool isUTF16(const std::string& converter) { return converter == "UTF-16LE" || converter == "UTF-16BE"; }
 

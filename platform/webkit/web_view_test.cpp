@@ -374,8 +374,12 @@ TEST_F(WebViewTest, APageAllocatingInATightLoopIsEndedBeforeTwiceItsBound) {
     EXPECT_LT(peak.peakMegabytes(), 2 * 256);
     EXPECT_GT(peak.peakMegabytes(), 0.5 * 256) << "the page did allocate";
   }
-  EXPECT_NE(view->consoleMessages().back().find("it went over its memory bound"), std::string::npos)
-      << view->consoleMessages().back();
+  // Over its bound; on a machine so slow that the page needs over 3 s to reach it, the
+  // watchdog ends it first, which holds the bound as well.
+  const std::string why = view->consoleMessages().back();
+  EXPECT_TRUE(why.find("it went over its memory bound") != std::string::npos ||
+              why.find("it stopped answering") != std::string::npos)
+      << why;
 
   recorder->events.clear();
   view->loadHTMLStringBaseURL("<body><script>var k = []; for (;;) k.push(new Array(1 << 20).fill(7));</script></body>",

@@ -629,7 +629,8 @@ gboolean onUserMessage(WebKitWebView* web, WebKitUserMessage* message, gpointer)
   View* v = viewOf(web);
   if (!v || g_strcmp0(webkit_user_message_get_name(message), "wardvane-process") != 0) return FALSE;
   GVariant* pid = webkit_user_message_get_parameters(message);
-  if (pid && g_variant_is_of_type(pid, G_VARIANT_TYPE_INT32)) watchProcess(v, static_cast<pid_t>(g_variant_get_int32(pid)), v->memoryBoundBytes);
+  if (pid && g_variant_is_of_type(pid, G_VARIANT_TYPE_INT32))
+    watchProcess(v, static_cast<pid_t>(g_variant_get_int32(pid)), v->memoryBoundBytes);
   return TRUE;
 }
 
