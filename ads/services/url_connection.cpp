@@ -10,6 +10,7 @@
 #include "platform/foundation/format.h"
 #include "platform/crypto/md5.h"
 #include "platform/net/http_date.h"
+#include "platform/unicode/charset.h"
 
 namespace {
 
@@ -23,10 +24,31 @@ foundation::Error requestError(long code, const std::string& message) {
           {{foundation::kLocalizedDescriptionKey, message}, {foundation::kLocalizedFailureReasonErrorKey, message}}};
 }
 
-std::optional<std::string> utf8Text(const foundation::Bytes& data) {
-  std::string text(data.begin(), data.end());
-  if (!net::isValidUTF8(text)) return std::nullopt;
-  return text;
+// Whether an answer of this Content-Type is text (an untyped one counts as text).
+bool isTextType(std::string contentType) {
+  contentType = contentType.substr(0, contentType.find(';'));
+  for (auto& c : contentType) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  while (!contentType.empty() && contentType.back() == ' ') contentType.pop_back();
+  while (!contentType.empty() && contentType.front() == ' ') contentType.erase(0, 1);
+  auto endsWith = [&](std::string_view tail) {
+    return contentType.size() >= tail.size() && contentType.compare(contentType.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  return contentType.empty() || contentType.rfind("text/", 0) == 0 || endsWith("/json") || endsWith("+json") ||
+         endsWith("/xml") || endsWith("+xml") || endsWith("/javascript") || endsWith("/ecmascript");
+}
+
+// The answer's text as a browser reads it: by the charset its Content-Type or its own
+// <meta> declares, UTF-8 otherwise; bytes not valid there become replacement characters
+// (an ad is never refused for them). An answer typed as something other than text (a
+// picture, octet-stream) has text only when its bytes are UTF-8.
+std::optional<std::string> documentText(const foundation::Bytes& data, const net::URLResponsePtr& response) {
+  const std::string contentType = response ? response->headers.get("Content-Type").value_or("") : std::string();
+  const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+  if (!isTextType(contentType)) {
+    if (!net::isValidUTF8(bytes)) return std::nullopt;
+    return std::string(bytes);
+  }
+  return unicode::decodeDocument(bytes, contentType);
 }
 
 foundation::Date currentDate() { return foundation::Date{foundation::Clock::now()}; }
@@ -150,7 +172,8 @@ bool QMAURLConnection::answerFromCache(const std::shared_ptr<QMAURLConnectionDel
   if (!entry) return false;
   if (delegate) {
     delegate->connectionLoadDidReceiveCachedResponse(*this, entry->response());
-    delegate->connectionLoadDidFinishBaseURL(*this, utf8Text(entry->data()), entry->destinationURL());
+    delegate->connectionLoadDidFinishBaseURL(*this, documentText(entry->data(), entry->response()),
+                                             entry->destinationURL());
   }
   return true;
 }
@@ -239,7 +262,7 @@ void QMAURLConnection::connectionDidFinishLoading(net::URLConnection&) {
   auto self = shared_from_this();
   if (allowCache_) tryToStoreResponseAndData();
   if (auto delegate = delegate_.lock()) {
-    delegate->connectionLoadDidFinishBaseURL(*this, utf8Text(receivedData_.value_or(foundation::Bytes{})),
+    delegate->connectionLoadDidFinishBaseURL(*this, documentText(receivedData_.value_or(foundation::Bytes{}), response_),
                                              destinationURL_);
   }
   stop();

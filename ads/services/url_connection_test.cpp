@@ -127,6 +127,17 @@ struct URLConnectionTest : qma_test::DeviceRootTest {
     s.Get("/binary", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(std::string("\xff\xfe", 2), "application/octet-stream");
     });
+    // "Café crème" in Latin-1, declared by the answer or by the page's own meta, and text
+    // with bytes that are not UTF-8.
+    s.Get("/latin1", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("Caf\xE9 cr\xE8me", "text/html; charset=ISO-8859-1");
+    });
+    s.Get("/latin1-meta", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("<meta charset=latin1>Caf\xE9", "text/html");
+    });
+    s.Get("/not-utf8", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("ad \xFF!", "text/html");
+    });
     s.Get("/broken", [](const httplib::Request&, httplib::Response& res) {
       res.status = 503;
       res.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
@@ -254,6 +265,26 @@ TEST_F(URLConnectionTest, StatusesBodiesAndBrokenTransfers) {
   ASSERT_TRUE(c->startWithRequestURLDelegateError(net::URLRequest(url(dead)), recorder));
   runUntilDone();
   EXPECT_EQ(recorder->events.back(), "fail -1 net.load");
+}
+
+// A text answer is read by the charset it declares; bytes not valid there never cost it
+// its text. A binary answer has text only when its bytes are UTF-8.
+TEST_F(URLConnectionTest, TextIsReadByItsDeclaredCharset) {
+  const struct {
+    const char* path;
+    std::optional<std::string> body;
+  } cases[] = {
+      {"/latin1", "Caf\xC3\xA9 cr\xC3\xA8me"},
+      {"/latin1-meta", "<meta charset=latin1>Caf\xC3\xA9"},
+      {"/not-utf8", "ad \xEF\xBF\xBD!"},
+      {"/binary", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto connection = QMAURLConnection::create();
+    ASSERT_TRUE(start(connection, c.path));
+    runUntilDone();
+    EXPECT_EQ(recorder->body, c.body) << c.path;
+  }
 }
 
 TEST_F(URLConnectionTest, CancelSilencesTheDelegateAndStopKeepsIt) {

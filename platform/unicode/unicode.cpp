@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <unicode/uchar.h>
+#include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 #include <unicode/uvernum.h>
 
@@ -25,6 +26,9 @@ struct ICU {
   decltype(&::u_strFromUTF8WithSub) strFromUTF8WithSub = nullptr;
   decltype(&::u_strToLower) strToLower = nullptr;
   decltype(&::u_charType) charType = nullptr;
+  decltype(&::ucnv_open) converterOpen = nullptr;
+  decltype(&::ucnv_close) converterClose = nullptr;
+  decltype(&::ucnv_toUnicode) converterToUnicode = nullptr;
 };
 
 const ICU& icu() {
@@ -43,6 +47,9 @@ const ICU& icu() {
     resolve(loaded.strFromUTF8WithSub, WV_UNICODE_NAME(u_strFromUTF8WithSub));
     resolve(loaded.strToLower, WV_UNICODE_NAME(u_strToLower));
     resolve(loaded.charType, WV_UNICODE_NAME(u_charType));
+    resolve(loaded.converterOpen, WV_UNICODE_NAME(ucnv_open));
+    resolve(loaded.converterClose, WV_UNICODE_NAME(ucnv_close));
+    resolve(loaded.converterToUnicode, WV_UNICODE_NAME(ucnv_toUnicode));
   });
   return loaded;
 }
@@ -58,6 +65,28 @@ std::u16string utf16FromUTF8(std::string_view utf8) {
   if (U_FAILURE(err)) return {};
   out.resize(static_cast<size_t>(length));
   return out;
+}
+
+bool utf16FromCharset(std::string_view bytes, const char* converterName, std::u16string& out) {
+  out.clear();
+  UErrorCode err = U_ZERO_ERROR;
+  UConverter* converter = icu().converterOpen(converterName, &err);
+  if (U_FAILURE(err) || !converter) return false;
+  // In pieces through a fixed buffer: no input is too long for ICU's 32-bit counts. ICU's
+  // default for bytes it cannot map is the replacement character.
+  const char* source = bytes.data();
+  const char* const sourceLimit = bytes.data() + bytes.size();
+  UChar buffer[4096];
+  for (;;) {
+    UChar* target = buffer;
+    err = U_ZERO_ERROR;
+    icu().converterToUnicode(converter, &target, buffer + 4096, &source, sourceLimit, nullptr, true, &err);
+    out.append(reinterpret_cast<const char16_t*>(buffer), static_cast<std::size_t>(target - buffer));
+    if (err == U_BUFFER_OVERFLOW_ERROR) continue;
+    break;
+  }
+  icu().converterClose(converter);
+  return true;
 }
 
 void appendUTF8FromUTF16(std::u16string_view s, std::string& out) {

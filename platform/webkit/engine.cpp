@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 
@@ -152,10 +154,11 @@ class ResourceLoad : public net::URLConnectionDelegate {
 
   ResourceLoad(const wv_engine_api* engine, void* request) : engine_(engine), request_(request) {}
 
-  void connectionDidReceiveResponse(net::URLConnection&, const net::URLResponsePtr& response) override {
+  void connectionDidReceiveResponse(net::URLConnection& connection, const net::URLResponsePtr& response) override {
     WV_DCHECK_MAIN_THREAD();
     if (!request_ || !response) return;
-    std::vector<std::string> fields;
+    // Where the answer came from after redirects: the engine reads it as its origin's.
+    std::vector<std::string> fields{":url", response->url.absoluteString()};
     for (const auto& [k, v] : response->headers.fields()) {
       fields.push_back(k);
       fields.push_back(v);
@@ -166,6 +169,12 @@ class ResourceLoad : public net::URLConnectionDelegate {
     body_ = engine_->request_begin(request_, response->statusCode ? response->statusCode : 200, flat.data(),
                                    response->mimeType.c_str());
     request_ = nullptr;
+    // The page may not read this answer (the request was failed instead): stop fetching.
+    if (!body_) {
+      connection.cancel();
+      connection_.reset();
+      keepAlive_.reset();
+    }
   }
   void connectionDidReceiveData(net::URLConnection& connection, const net::Bytes& data) override {
     WV_DCHECK_MAIN_THREAD();
@@ -205,6 +214,108 @@ class ResourceLoad : public net::URLConnectionDelegate {
   std::shared_ptr<ResourceLoad> keepAlive_;
 };
 
+// ---- the preflight a browser sends before a request to another origin
+
+std::string lowerASCII(std::string_view text) {
+  std::string out(text);
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The origin of an http(s) URL as the engine writes it in "Origin".
+std::string originOf(const net::URL& url) {
+  const std::string scheme = lowerASCII(url.scheme().value_or(""));
+  const std::string host = lowerASCII(url.host().value_or(""));
+  if ((scheme != "http" && scheme != "https") || host.empty()) return "";
+  std::string out = scheme + "://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host);
+  if (auto port = url.port(); port && !((scheme == "http" && *port == 80) || (scheme == "https" && *port == 443)))
+    out += ":" + std::to_string(*port);
+  return out;
+}
+
+// A header a page's script may send to another origin without asking it first.
+bool isSafelistedHeader(std::string_view name, std::string_view value) {
+  // What the engine itself puts on every request (a page may set none of these).
+  for (const char* engines : {"accept-encoding", "origin", "referer", "user-agent", "sec-fetch-dest",
+                              "sec-fetch-mode", "sec-fetch-site", "sec-fetch-user", "content-length"})
+    if (net::equalsIgnoringCase(name, engines)) return true;
+  if (value.size() > 128) return false;
+  if (net::equalsIgnoringCase(name, "accept") || net::equalsIgnoringCase(name, "accept-language") ||
+      net::equalsIgnoringCase(name, "content-language"))
+    return true;
+  if (net::equalsIgnoringCase(name, "content-type")) {
+    const std::string mime = lowerASCII(value.substr(0, value.find(';')));
+    std::string_view trimmed = mime;
+    while (!trimmed.empty() && trimmed.back() == ' ') trimmed.remove_suffix(1);
+    while (!trimmed.empty() && trimmed.front() == ' ') trimmed.remove_prefix(1);
+    return trimmed == "application/x-www-form-urlencoded" || trimmed == "multipart/form-data" ||
+           trimmed == "text/plain";
+  }
+  return false;
+}
+
+// Whether `list` (a header's comma-separated tokens) holds `item`, or "*" where that counts.
+bool listAllows(const std::optional<std::string>& list, std::string_view item, bool wildcard) {
+  if (!list) return false;
+  std::string_view rest = *list;
+  while (!rest.empty()) {
+    const auto comma = rest.find(',');
+    std::string_view token = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    while (!token.empty() && (token.front() == ' ' || token.front() == '\t')) token.remove_prefix(1);
+    while (!token.empty() && (token.back() == ' ' || token.back() == '\t')) token.remove_suffix(1);
+    if (net::equalsIgnoringCase(token, item) || (wildcard && token == "*")) return true;
+  }
+  return false;
+}
+
+// The engine counts our scheme as a scheme of its own and sends no preflight through it.
+// So a script's request to another origin that a browser would ask that origin about
+// first (a method other than GET, HEAD and POST, or a header beyond the safelisted ones)
+// is asked about here, as a browser asks: OPTIONS with the page's origin, the method and
+// the headers; the request leaves only when the answer allows all three. The answer to
+// the request itself is then read by the engine's own CORS rules. Nothing is cached: each
+// such request pays its preflight.
+std::optional<net::URLRequest> preflightFor(const net::URLRequest& r) {
+  const auto origin = r.headers.get("Origin");
+  const auto mode = r.headers.get("Sec-Fetch-Mode");
+  if (!origin || !mode || *mode != "cors" || originOf(r.url) == *origin) return std::nullopt;
+  const bool simpleMethod = r.method == "GET" || r.method == "HEAD" || r.method == "POST";
+  std::vector<std::string> unsafe;
+  for (const auto& [name, value] : r.headers.fields())
+    if (!isSafelistedHeader(name, value)) unsafe.push_back(lowerASCII(name));
+  if (simpleMethod && unsafe.empty()) return std::nullopt;
+  std::sort(unsafe.begin(), unsafe.end());
+  net::URLRequest preflight(r.url);
+  preflight.method = "OPTIONS";
+  preflight.headers.set("Origin", *origin);
+  preflight.headers.set("Access-Control-Request-Method", r.method);
+  std::string names;
+  for (const auto& n : unsafe) names += (names.empty() ? "" : ",") + n;
+  if (!names.empty()) preflight.headers.set("Access-Control-Request-Headers", names);
+  preflight.headers.set("Accept", "*/*");
+  for (const char* copied : {"User-Agent", "Referer"})
+    if (auto v = r.headers.get(copied)) preflight.headers.set(copied, *v);
+  preflight.headers.set("Sec-Fetch-Mode", "cors");
+  return preflight;
+}
+
+bool preflightAllows(const net::URLRequest& r, const net::URLResponse& answer) {
+  if (answer.statusCode < 200 || answer.statusCode > 299) return false;
+  const auto allowOrigin = answer.headers.get("Access-Control-Allow-Origin");
+  if (!allowOrigin || (*allowOrigin != "*" && *allowOrigin != r.headers.get("Origin"))) return false;
+  const bool simpleMethod = r.method == "GET" || r.method == "HEAD" || r.method == "POST";
+  if (!simpleMethod && !listAllows(answer.headers.get("Access-Control-Allow-Methods"), r.method, true)) return false;
+  for (const auto& [name, value] : r.headers.fields()) {
+    if (isSafelistedHeader(name, value)) continue;
+    // "*" never stands for Authorization.
+    const bool wildcard = !net::equalsIgnoringCase(name, "authorization");
+    if (!listAllows(answer.headers.get("Access-Control-Allow-Headers"), name, wildcard)) return false;
+  }
+  return true;
+}
+
+
 void onRequest(void* host, void* request, const char* uri, const char* method, const char* const* headers,
                const unsigned char* body, size_t bodySize) {
   const wv_engine_api* engine = state().api;
@@ -228,6 +339,19 @@ void onRequest(void* host, void* request, const char* uri, const char* method, c
   if (body && bodySize) r.body = net::Bytes(body, body + bodySize);
   r.maxBodySize = kMaxResourceBytes;
   r.resourceTimeoutInterval = kResourceTimeout;
+  if (auto preflight = preflightFor(r)) {
+    net::sendAsynchronousRequest(
+        std::move(*preflight), net::deliverOnRunLoop(dispatch::RunLoop::main()),
+        [engine, request, r = std::move(r)](net::URLResponsePtr response, net::Bytes,
+                                            std::optional<foundation::Error> error) mutable {
+          if (error || !response || !preflightAllows(r, *response)) {
+            engine->request_fail(request, "the other origin did not allow the request");
+            return;
+          }
+          ResourceLoad::start(engine, request, std::move(r));
+        });
+    return;
+  }
   ResourceLoad::start(engine, request, std::move(r));
 }
 

@@ -11,6 +11,7 @@
 #include "platform/foundation/log.h"
 #include "platform/uikit/graphics_context.h"
 #include "platform/uikit/image.h"
+#include "platform/unicode/charset.h"
 #include "platform/webkit/engine.h"
 
 namespace webkit {
@@ -168,7 +169,11 @@ class WebView::LoadClient : public net::URLConnectionDelegate {
     auto view = live();
     if (!view || ended()) return;
     view->load_->ended = true;
-    std::string html(body_.begin(), body_.end());
+    // The engine is handed UTF-8: the document's bytes are read here by the charset its
+    // answer or its own <meta> declares.
+    std::string html = unicode::decodeDocument(
+        std::string_view(reinterpret_cast<const char*>(body_.data()), body_.size()),
+        response_ ? response_->headers.get("Content-Type").value_or("") : std::string());
     const std::string url = response_ ? response_->url.absoluteString() : view->load_->request.url.absoluteString();
     std::weak_ptr<WebView> weak = view;
     const auto generation = generation_;
@@ -231,6 +236,8 @@ void* WebView::engineView() {
   const uikit::Rect b = bounds();
   engineView_ = api->view_new(this, static_cast<int>(b.size.width), static_cast<int>(b.size.height),
                               defaultUserAgent().c_str());
+  const auto& limits = WebViewLimits::current();
+  if (engineView_) api->view_set_memory_limit(engineView_, limits.memoryLimitMegabytes, limits.memoryKillThreshold);
   return engineView_;
 }
 
@@ -342,7 +349,7 @@ void WebView::beginLoad(net::URLRequest request, NavigationType type, std::optio
           return;
         }
       }
-      v->commit(generation, text, url);
+      v->commit(generation, unicode::decodeDocument(text, ""), url);
     });
     return;
   }
@@ -362,6 +369,11 @@ void WebView::beginLoad(net::URLRequest request, NavigationType type, std::optio
   }
   load_->connection = connection;
   connection->start();
+}
+
+int WebView::webProcessIdentifier() {
+  WV_DCHECK_MAIN_THREAD();
+  return engineView_ ? engine::api()->view_process_id(engineView_) : 0;
 }
 
 void WebView::loadFailed(std::uint64_t generation, foundation::Error error) {

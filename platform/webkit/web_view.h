@@ -45,7 +45,9 @@ inline constexpr const char* kURLErrorKey = "NSURLErrorKey";
 inline constexpr const char* kErrorFailingURLStringKey = "NSErrorFailingURLStringKey";
 
 // Bounds on what one page may make the host do. Process-wide; tests narrow them. The
-// memory bound and the watchdog take effect when the engine starts (the first web view).
+// watchdog and the engine's own memory settings take effect when the engine starts (the
+// first web view); the bound on a web process's resident size when a view first shows a
+// page.
 struct WebViewLimits {
   std::size_t maxDocumentBytes = 4u << 20;
   std::size_t maxScriptBytes = 2u << 20;
@@ -136,6 +138,8 @@ class WebView : public uikit::WebView {
   // A finger at `point` of the view: pointer down and up there.
   void tapAtPoint(uikit::Point point);
   DocumentParts documentParts();
+  // The process id of the web process showing the page, 0 while none is known.
+  int webProcessIdentifier();
 
   // Property holders of the platform's web view.
   bool scalesPageToFit = false;

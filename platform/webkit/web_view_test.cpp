@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -358,6 +362,79 @@ TEST_F(WebViewTest, APageThatEatsMemoryIsEnded) {
   EXPECT_EQ(eval("small"), "yes");
 }
 
+// The highest resident size a process reached, read from /proc every millisecond while
+// it lives (at most 60 s): VmHWM is the kernel's own high-water mark.
+class PeakResident {
+ public:
+  explicit PeakResident(int pid) : thread_([this, pid] { watch(pid); }) {}
+  ~PeakResident() {
+    if (thread_.joinable()) thread_.join();
+  }
+  // Waits until the process is gone; its peak in MiB.
+  double peakMegabytes() {
+    if (thread_.joinable()) thread_.join();
+    return static_cast<double>(peakKiB_) / 1024;
+  }
+
+ private:
+  void watch(int pid) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const std::string path = "/proc/" + std::to_string(pid) + "/status";
+    while (std::chrono::steady_clock::now() < until) {
+      std::ifstream in(path);
+      std::string line;
+      bool live = false;
+      while (std::getline(in, line)) {
+        if (line.rfind("VmHWM:", 0) != 0) continue;
+        live = true;
+        peakKiB_ = std::max(peakKiB_, std::stoll(line.substr(6)));
+      }
+      if (!live) return;  // gone, or a zombie whose memory is freed
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  long long peakKiB_ = 0;
+  std::thread thread_;
+};
+
+// A page allocating as fast as it can is ended before its process reaches twice its
+// bound, loaded (the owner hears the process ended) and while it loads (the load fails);
+// the view loads again afterwards.
+TEST_F(WebViewTest, APageAllocatingInATightLoopIsEndedBeforeTwiceItsBound) {
+  WebViewLimits::current().memoryLimitMegabytes = 256;
+  ASSERT_TRUE(loadHTML("<body><script>var ready = 'yes';</script></body>"));
+  ASSERT_TRUE(waitFor([&] { return view->webProcessIdentifier() != 0; }));
+  {
+    PeakResident peak(view->webProcessIdentifier());
+    eval("setTimeout(function () { var k = []; for (;;) k.push(new Array(1 << 20).fill(7)); }, 0)");
+    ASSERT_TRUE(waitFor([&] { return recorder->terminated == 1; }, 60));
+    EXPECT_LT(peak.peakMegabytes(), 2 * 256);
+    EXPECT_GT(peak.peakMegabytes(), 0.5 * 256) << "the page did allocate";
+  }
+  // Over its bound; on a machine so slow that the page needs over 3 s to reach it, the
+  // watchdog ends it first, which holds the bound as well.
+  const std::string why = view->consoleMessages().back();
+  EXPECT_TRUE(why.find("it went over its memory bound") != std::string::npos ||
+              why.find("it stopped answering") != std::string::npos)
+      << why;
+
+  recorder->events.clear();
+  view->loadHTMLStringBaseURL("<body><script>var k = []; for (;;) k.push(new Array(1 << 20).fill(7));</script></body>",
+                              net::URL::fromString("https://ads.example/hoard"));
+  ASSERT_TRUE(waitFor([&] { return view->webProcessIdentifier() != 0 || recorder->ended(); }, 60));
+  {
+    PeakResident peak(view->webProcessIdentifier());
+    ASSERT_TRUE(waitEnd());
+    EXPECT_LT(peak.peakMegabytes(), 2 * 256);
+  }
+  EXPECT_EQ(recorder->events.back(), "fail");
+  EXPECT_EQ(recorder->lastError->code, kErrorWebProcessTerminated);
+  EXPECT_EQ(recorder->terminated, 1);
+
+  ASSERT_TRUE(loadHTML("<body><script>var small = 'yes';</script></body>"));
+  EXPECT_EQ(eval("small"), "yes");
+}
+
 TEST_F(WebViewTest, DocumentsOverTheSizeBoundFail) {
   WebViewLimits::current().maxDocumentBytes = 1000;
   view->loadHTMLStringBaseURL(std::string(2000, 'x'), net::URL::fromString("https://ads.example/big"));
@@ -409,6 +486,13 @@ struct ServedWebViewTest : WebViewTest {
     server.server().Get("/data.json", [record](const httplib::Request& req, httplib::Response& res) {
       record(req);
       res.set_content("{\"n\": 5}", "application/json");
+    });
+    // "Café crème" in Latin-1, declared by the answer or by the page's own meta.
+    server.server().Get("/latin1-header.html", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("<body><p id=t>Caf\xE9 cr\xE8me</p></body>", "text/html; charset=iso-8859-1");
+    });
+    server.server().Get("/latin1-meta.html", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("<head><meta charset=\"iso-8859-1\"></head><body><p id=t>Caf\xE9 cr\xE8me</p></body>", "text/html");
     });
     server.server().Get("/missing.html", [](const httplib::Request&, httplib::Response& res) {
       res.status = 404;
@@ -479,6 +563,19 @@ TEST_F(ServedWebViewTest, LoadsPagesAndTheirResourcesThroughOurStack) {
   EXPECT_EQ(registryReferer, page);
 }
 
+// A document is read by the charset its answer or its own <meta> declares: the engine is
+// handed the text in UTF-8 and keeps to it.
+TEST_F(ServedWebViewTest, DocumentsAreReadByTheCharsetTheyDeclare) {
+  for (const char* path : {"/latin1-header.html", "/latin1-meta.html"}) {
+    SCOPED_TRACE(path);
+    recorder->events.clear();
+    view->loadRequest(net::URLRequest(*net::URL::fromString(server.url(path))));
+    ASSERT_TRUE(waitEnd());
+    ASSERT_EQ(recorder->events.back(), "finish");
+    EXPECT_EQ(eval("document.getElementById('t').textContent"), "Caf\xC3\xA9 cr\xC3\xA8me");
+  }
+}
+
 TEST_F(ServedWebViewTest, APageLeavingForAnotherIsLoadedByUsWithItsTrueURL) {
   recorder->events.clear();
   view->loadRequest(net::URLRequest(*net::URL::fromString(server.url("/frame.html"))));
@@ -518,6 +615,215 @@ TEST_F(ServedWebViewTest, StoppedAndSupersededLoadsReportNothing) {
   for (int i = 0; i < 20; ++i) dispatch::RunLoop::main().runOnce(0.01);
   EXPECT_EQ(recorder->events, (std::vector<std::string>{"start", "finish"}));
   EXPECT_EQ(view->documentURL(), "about:blank");
+}
+
+
+// A 1x1 opaque red PNG, for pictures a page draws into a canvas.
+std::string redPixelPNG() {
+  static const unsigned char png[] = {
+      0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+      0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x90, 0x77, 0x53, 0xDE, 0x00, 0x00, 0x00,
+      0x0C, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00, 0xC9,
+      0xFE, 0x92, 0xEF, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+  return std::string(reinterpret_cast<const char*>(png), sizeof png);
+}
+
+// Pages keep the browser's same-origin rule although every request of theirs comes
+// through our scheme: a page reads its own origin, and another origin only where that
+// origin's answer allows it (credentials only where it allows credentials). Pictures and
+// scripts of any origin still load; one of another origin drawn into a canvas without
+// CORS makes the canvas unreadable, one of the page's own origin does not.
+struct SameOriginTest : ServedWebViewTest {
+  // Another local service: it sends CORS headers only on the paths that say so.
+  net::testing::TestServer other;
+  std::vector<std::string> otherSeen;  // method, path and Origin of each request it got
+  void SetUp() override {
+    ServedWebViewTest::SetUp();
+    auto record = [this](const httplib::Request& req) {
+      std::lock_guard lock(mu);
+      otherSeen.push_back(req.method + " " + req.path + " " + req.get_header_value("Origin"));
+    };
+    other.server().Get("/secret.json", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.set_content("{\"secret\": 1}", "application/json");
+    });
+    other.server().Get("/star.json", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.set_header("Access-Control-Allow-Origin", "*");
+      res.set_content("{\"star\": 2}", "application/json");
+    });
+    other.server().Get("/echo.json", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.set_header("Access-Control-Allow-Origin", req.get_header_value("Origin"));
+      res.set_header("Access-Control-Allow-Credentials", "true");
+      res.set_content("{\"echo\": 3}", "application/json");
+    });
+    other.server().Get("/red.png", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      if (req.has_header("Origin")) res.set_header("Access-Control-Allow-Origin", "*");
+      res.set_content(redPixelPNG(), "image/png");
+    });
+    // PUT with a header of the page's own: /put.json never agrees to it, /agreed.json does.
+    for (const char* path : {"/put.json", "/agreed.json"}) {
+      other.server().Put(path, [record](const httplib::Request& req, httplib::Response& res) {
+        record(req);
+        res.set_header("Access-Control-Allow-Origin", "*");
+        res.set_content("{\"put\": \"" + req.body + "\"}", "application/json");
+      });
+    }
+    other.server().Options("/put.json", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.status = 204;
+    });
+    other.server().Options("/agreed.json", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.status = 204;
+      res.set_header("Access-Control-Allow-Origin", req.get_header_value("Origin"));
+      res.set_header("Access-Control-Allow-Methods", "GET, " + req.get_header_value("Access-Control-Request-Method"));
+      res.set_header("Access-Control-Allow-Headers", req.get_header_value("Access-Control-Request-Headers"));
+    });
+    other.server().Get("/lib.js", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("var otherScript = 'ran';", "application/javascript");
+    });
+    other.start();
+    server.server().Get("/red.png", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(redPixelPNG(), "image/png");
+    });
+    // A frame of the page's origin reads as its own document does, and tells its parent.
+    server.server().Get("/reader.html", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(R"(<script>
+          var other = decodeURIComponent(location.search.slice(7));
+          function read(url) { return fetch(url).then(function (r) { return r.text(); }, function () { return 'refused'; }); }
+          Promise.all([read('/data.json'), read(other + '/secret.json'), read(other + '/star.json')]).then(function (got) {
+            parent.postMessage({frameOwn: got[0], frameOther: got[1], frameStar: got[2]}, '*');
+          });
+        </script>)",
+                      "text/html");
+    });
+    // The page's own server sends it on to the other service.
+    server.server().Get("/bounce", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect(other.url("/secret.json"));
+    });
+    server.server().Post("/submit", [this](const httplib::Request& req, httplib::Response& res) {
+      {
+        std::lock_guard lock(mu);
+        seen.push_back("POST /submit " + req.body);
+      }
+      res.set_content("{\"posted\": true}", "application/json");
+    });
+    server.server().Options("/submit", [this](const httplib::Request&, httplib::Response& res) {
+      {
+        std::lock_guard lock(mu);
+        seen.push_back("OPTIONS /submit");
+      }
+      res.status = 405;
+    });
+  }
+};
+
+TEST_F(SameOriginTest, PagesReadOnlyWhatTheirOriginMayRead) {
+  const std::string page = server.url("/page.html");
+  view->loadRequest(net::URLRequest(*net::URL::fromString(page)));
+  ASSERT_TRUE(waitEnd());
+  ASSERT_EQ(recorder->events.back(), "finish");
+  const std::string o = other.url("");
+  eval(R"(
+    var results = {};
+    var pending = 0;
+    function note(name, p) {
+      pending++;
+      p.then(function (v) { results[name] = v; }, function (e) { results[name] = 'refused'; })
+       .then(function () { pending--; });
+    }
+    function viaFetch(url, init) { return fetch(url, init).then(function (r) { return r.text(); }); }
+    function viaXHR(url, withCredentials) {
+      return new Promise(function (resolve, reject) {
+        var x = new XMLHttpRequest();
+        x.open('GET', url);
+        x.withCredentials = !!withCredentials;
+        x.onload = function () { resolve(x.responseText); };
+        x.onerror = function () { reject(new Error('xhr')); };
+        x.send();
+      });
+    }
+    function canvasRead(src, crossOrigin) {
+      return new Promise(function (resolve, reject) {
+        var img = new Image();
+        if (crossOrigin) img.crossOrigin = crossOrigin;
+        img.onload = function () {
+          var c = document.createElement('canvas');
+          c.width = c.height = 1;
+          var g = c.getContext('2d');
+          g.drawImage(img, 0, 0);
+          try { resolve('pixel ' + Array.prototype.join.call(g.getImageData(0, 0, 1, 1).data, ',')); }
+          catch (e) { resolve('tainted ' + e.name); }
+        };
+        img.onerror = function () { reject(new Error('img')); };
+        img.src = src;
+      });
+    }
+    var other = ')" + o + R"(';
+    note('ownFetch', viaFetch('/data.json'));
+    note('ownXHR', viaXHR('/data.json'));
+    note('ownFetchWithCredentials', viaFetch('/data.json', {credentials: 'include'}));
+    note('ownPostJSON', viaFetch('/submit', {method: 'POST', headers: {'Content-Type': 'application/json', 'X-Ours': '1'}, body: '{"a":1}'}));
+    note('otherFetch', viaFetch(other + '/secret.json'));
+    note('otherXHR', viaXHR(other + '/secret.json'));
+    note('otherStar', viaFetch(other + '/star.json'));
+    note('otherStarXHR', viaXHR(other + '/star.json'));
+    note('otherStarWithCredentials', viaFetch(other + '/star.json', {credentials: 'include'}));
+    note('otherEchoWithCredentials', viaFetch(other + '/echo.json', {credentials: 'include'}));
+    note('otherEchoXHRWithCredentials', viaXHR(other + '/echo.json', true));
+    note('otherPut', viaFetch(other + '/put.json', {method: 'PUT', headers: {'X-Custom': '1'}, body: 'x'}));
+    note('otherPutAgreed', viaFetch(other + '/agreed.json', {method: 'PUT', headers: {'X-Custom': '1'}, body: 'y'}));
+    note('ownRedirectedToOther', viaFetch('/bounce'));
+    note('ownCanvas', canvasRead('/red.png'));
+    note('otherCanvas', canvasRead(other + '/red.png'));
+    note('otherCanvasCORS', canvasRead(other + '/red.png', 'anonymous'));
+    var s = document.createElement('script'); s.src = other + '/lib.js'; document.head.appendChild(s);
+    pending++;
+    window.addEventListener('message', function (e) {
+      for (var k in e.data) results[k] = e.data[k];
+      pending--;
+    });
+    var f = document.createElement('iframe'); f.src = '/reader.html?other=' + encodeURIComponent(other);
+    document.body.appendChild(f);
+  )");
+  ASSERT_TRUE(waitFor([&] { return eval("pending === 0 && typeof otherScript") == "string"; }, 20))
+      << eval("JSON.stringify(results)");
+  EXPECT_EQ(eval("results.ownFetch"), "{\"n\": 5}");
+  EXPECT_EQ(eval("results.ownXHR"), "{\"n\": 5}");
+  EXPECT_EQ(eval("results.ownFetchWithCredentials"), "{\"n\": 5}");
+  EXPECT_EQ(eval("results.ownPostJSON"), "{\"posted\": true}");
+  EXPECT_EQ(eval("results.otherFetch"), "refused");
+  EXPECT_EQ(eval("results.otherXHR"), "refused");
+  EXPECT_EQ(eval("results.otherStar"), "{\"star\": 2}");
+  EXPECT_EQ(eval("results.otherStarXHR"), "{\"star\": 2}");
+  EXPECT_EQ(eval("results.otherStarWithCredentials"), "refused");
+  EXPECT_EQ(eval("results.otherEchoWithCredentials"), "{\"echo\": 3}");
+  EXPECT_EQ(eval("results.otherEchoXHRWithCredentials"), "{\"echo\": 3}");
+  EXPECT_EQ(eval("results.ownCanvas"), "pixel 255,0,0,255");
+  EXPECT_EQ(eval("results.otherCanvas"), "tainted SecurityError");
+  EXPECT_EQ(eval("results.otherCanvasCORS"), "pixel 255,0,0,255");
+  EXPECT_EQ(eval("otherScript"), "ran");
+  EXPECT_EQ(eval("results.frameOwn"), "{\"n\": 5}");
+  EXPECT_EQ(eval("results.frameOther"), "refused");
+  EXPECT_EQ(eval("results.frameStar"), "{\"star\": 2}");
+  EXPECT_EQ(eval("results.otherPut"), "refused");
+  EXPECT_EQ(eval("results.otherPutAgreed"), "{\"put\": \"y\"}");
+  EXPECT_EQ(eval("results.ownRedirectedToOther"), "refused");
+  std::lock_guard lock(mu);
+  // A request another origin did not agree to never reaches it: only its preflight does.
+  const std::string pageOrigin = server.url("");
+  EXPECT_NE(std::find(otherSeen.begin(), otherSeen.end(), "OPTIONS /put.json " + pageOrigin), otherSeen.end());
+  EXPECT_EQ(std::find(otherSeen.begin(), otherSeen.end(), "PUT /put.json " + pageOrigin), otherSeen.end());
+  EXPECT_NE(std::find(otherSeen.begin(), otherSeen.end(), "OPTIONS /agreed.json " + pageOrigin), otherSeen.end());
+  EXPECT_NE(std::find(otherSeen.begin(), otherSeen.end(), "PUT /agreed.json " + pageOrigin), otherSeen.end());
+  // The other service hears the page's true origin; a same-origin request never costs
+  // the page's own server a preflight.
+  EXPECT_NE(std::find(otherSeen.begin(), otherSeen.end(), "GET /echo.json " + server.url("")), otherSeen.end());
+  EXPECT_NE(std::find(seen.begin(), seen.end(), "POST /submit {\"a\":1}"), seen.end());
+  EXPECT_EQ(std::find(seen.begin(), seen.end(), "OPTIONS /submit"), seen.end());
 }
 
 }  // namespace

@@ -72,9 +72,11 @@ struct wv_engine_api {
                         void* context);
   void (*view_click)(void* view, double x, double y);
   void (*view_terminate)(void* view);
-  // Process id of the view's web process, 0 when none.
+  // Process id of the view's web process, 0 when none (or not yet known).
   int (*view_process_id)(void* view);
 
+  // `headers`: name, value, ..., null. The pseudo-field ":url" (no header can be named so)
+  // gives the URL the answer came from after redirects.
   void (*request_finish)(void* request, int status, const char* const* headers, const char* mime_type,
                          const unsigned char* body, size_t size);
   void (*request_fail)(void* request, const char* message);
@@ -93,6 +95,9 @@ struct wv_engine_api {
   // The end of the body: `message` null when it is whole, else the page sees a network
   // error where the body stops. Releases the handle.
   void (*request_body_end)(void* body, const char* message);
+  // The bound on the resident memory of the view's web process (`megabytes` times
+  // `kill_threshold`), held from the next process the view starts on.
+  void (*view_set_memory_limit)(void* view, unsigned megabytes, double kill_threshold);
 };
 
 // The library's one exported symbol.

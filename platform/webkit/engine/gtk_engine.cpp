@@ -7,16 +7,22 @@
 #include <fcntl.h>
 #include <gtk/gtk.h>
 #include <libsoup/soup.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/webkit/engine/body_stream.h"
@@ -72,6 +78,8 @@ struct View {
   // (the view still shows the old URL then).
   std::string lastAllowed;
   bool loading = false;
+  // The bound on the resident size of its web process (bytes).
+  unsigned long long memoryBoundBytes = 0;
 };
 
 View* viewOf(WebKitWebView* web) { return static_cast<View*>(g_object_get_data(G_OBJECT(web), "wardvane-view")); }
@@ -85,6 +93,167 @@ std::string originalURI(const char* uri) {
   std::string s = uri ? uri : "";
   if (s.rfind(kSchemePrefix, 0) == 0) s.erase(0, std::strlen(kSchemePrefix));
   return s;
+}
+
+// ---- origins
+
+// The origin (scheme, host, port) of an http(s) URL or an origin text, normalized so two
+// of them compare as browsers compare origins; "" for anything else (an opaque "null").
+std::string originOf(const std::string& text) {
+  GUri* uri = g_uri_parse(text.c_str(), static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_NON_DNS), nullptr);
+  if (!uri) return "";
+  std::string out;
+  const char* scheme = g_uri_get_scheme(uri);
+  const char* host = g_uri_get_host(uri);
+  if (scheme && host && *host) {
+    gchar* s = g_ascii_strdown(scheme, -1);
+    gchar* h = g_ascii_strdown(host, -1);
+    const std::string lowerScheme = s;
+    int port = g_uri_get_port(uri);
+    if ((lowerScheme == "http" && port == 80) || (lowerScheme == "https" && port == 443)) port = -1;
+    if (lowerScheme == "http" || lowerScheme == "https") {
+      out = lowerScheme + "://" + (std::strchr(h, ':') ? "[" + std::string(h) + "]" : std::string(h));
+      if (port > 0) out += ":" + std::to_string(port);
+    }
+    g_free(s);
+    g_free(h);
+  }
+  g_uri_unref(uri);
+  return out;
+}
+
+// What the engine calls the page's origin (its "Origin" header: the document's true one,
+// or our scheme's form for a frame's document, which came through our scheme) as the
+// page's servers know it.
+std::string trueOrigin(const char* engineOrigin) {
+  return engineOrigin && *engineOrigin ? originOf(originalURI(engineOrigin)) : std::string();
+}
+
+// ---- the memory bound, held from a thread of our own
+
+// The engine's own memory check runs on the web process's main thread, which a page in a
+// tight loop never gives back: gigabytes go by before it looks. So a thread of ours reads
+// the resident size of every web process (/proc/PID/statm) every kMemoryTickMs and ends one
+// over its bound at once. (A kernel limit cannot stand in: the engine reserves some 70 GB
+// of address space, all of it counted as data, before a page runs.) A process is held by
+// a pidfd, so a reused process id is never read nor killed.
+constexpr int kMemoryTickMs = 10;
+
+struct MemoryWatch {
+  struct Process {
+    int pidfd = -1;
+    pid_t pid = 0;
+    unsigned long long boundBytes = 0;
+    bool overBound = false;  // ended by us for its memory
+  };
+  std::mutex mu;
+  std::condition_variable wake;
+  std::map<const void*, Process> processes;  // by view
+  bool started = false;
+};
+
+MemoryWatch& memoryWatch() {
+  static MemoryWatch* w = new MemoryWatch();
+  return *w;
+}
+
+bool hasExited(int pidfd) {
+  pollfd p{pidfd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+// Resident bytes of a live process, 0 when unreadable.
+unsigned long long residentBytes(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/statm", static_cast<int>(pid));
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[128];
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (n <= 0) return 0;
+  text[n] = '\0';
+  unsigned long long size = 0, resident = 0;
+  if (std::sscanf(text, "%llu %llu", &size, &resident) != 2) return 0;
+  return resident * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
+}
+
+void watchMemory() {
+  auto& w = memoryWatch();
+  std::unique_lock lock(w.mu);
+  for (;;) {
+    if (w.processes.empty()) {
+      w.wake.wait(lock, [&] { return !w.processes.empty(); });
+      continue;
+    }
+    for (auto& [view, p] : w.processes) {
+      if (p.overBound || hasExited(p.pidfd)) continue;
+      if (residentBytes(p.pid) <= p.boundBytes) continue;
+      p.overBound = true;
+      syscall(SYS_pidfd_send_signal, p.pidfd, SIGKILL, nullptr, 0);
+    }
+    w.wake.wait_for(lock, std::chrono::milliseconds(kMemoryTickMs));
+  }
+}
+
+// A child of ours that runs WebKit's web process (a page's claim about itself is checked).
+bool isOurWebProcess(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  gchar* text = nullptr;
+  if (!g_file_get_contents(path, &text, nullptr, nullptr)) return false;
+  bool ours = false;
+  // "PID (COMM) STATE PPID ...": COMM may hold anything, so from its last ')'.
+  const char* open = std::strchr(text, '(');
+  const char* close = std::strrchr(text, ')');
+  if (open && close && close > open) {
+    const std::string comm(open + 1, close);
+    char state = 0;
+    int ppid = 0;
+    ours = std::sscanf(close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() &&
+           comm.rfind("WebKitWebProc", 0) == 0;
+  }
+  g_free(text);
+  return ours;
+}
+
+void watchProcess(const void* view, pid_t pid, unsigned long long boundBytes) {
+  auto& w = memoryWatch();
+  if (pid <= 0 || pid == getpid() || boundBytes == 0 || !isOurWebProcess(pid)) return;
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd < 0) return;
+  std::lock_guard lock(w.mu);
+  auto& p = w.processes[view];
+  if (p.pidfd >= 0 && p.pid == pid) {
+    ::close(pidfd);  // several pages of one process: the same one
+    return;
+  }
+  if (p.pidfd >= 0) ::close(p.pidfd);
+  p = MemoryWatch::Process{pidfd, pid, boundBytes, false};
+  if (!w.started) {
+    w.started = true;
+    std::thread(watchMemory).detach();
+  }
+  w.wake.notify_all();
+}
+
+pid_t watchedProcess(const void* view) {
+  auto& w = memoryWatch();
+  std::lock_guard lock(w.mu);
+  auto it = w.processes.find(view);
+  return it == w.processes.end() || hasExited(it->second.pidfd) ? 0 : it->second.pid;
+}
+
+// Forgets the view's process; whether we ended it for its memory.
+bool unwatchProcess(const void* view) {
+  auto& w = memoryWatch();
+  std::lock_guard lock(w.mu);
+  auto it = w.processes.find(view);
+  if (it == w.processes.end()) return false;
+  const bool over = it->second.overBound;
+  ::close(it->second.pidfd);
+  w.processes.erase(it);
+  return over;
 }
 
 // ---- the private display server
@@ -192,6 +361,20 @@ void dispatch(pollfd* fds, int count) {
 
 // ---- requests of pages
 
+const char* requestHeader(WebKitURISchemeRequest* request, const char* name) {
+  SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request);
+  return headers ? soup_message_headers_get_one(headers, name) : nullptr;
+}
+
+// Whether the page that made the request may read its answer as its own: the request's
+// true URL is of the page's true origin. Only then does the answer get the CORS headers
+// the engine needs to see through our scheme; any other origin's answer is read by the
+// engine's CORS rules on that origin's own headers, as in a browser.
+bool isSameOrigin(WebKitURISchemeRequest* request, const std::string& uri) {
+  const std::string page = trueOrigin(requestHeader(request, "Origin"));
+  return !page.empty() && page == originOf(uri);
+}
+
 void onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
   WebKitWebView* web = webkit_uri_scheme_request_get_web_view(request);
   View* v = web ? viewOf(web) : nullptr;
@@ -217,7 +400,10 @@ void onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
     const char* value;
     while (soup_message_headers_iter_next(&it, &name, &value)) {
       lines.emplace_back(name);
-      lines.emplace_back(value);
+      // A frame's document came through our scheme, so the engine names its origin and
+      // address in our scheme's form: its servers hear the true ones.
+      const bool address = g_ascii_strcasecmp(name, "Origin") == 0 || g_ascii_strcasecmp(name, "Referer") == 0;
+      lines.emplace_back(address ? originalURI(value) : std::string(value));
     }
   }
   std::vector<const char*> flat;
@@ -240,37 +426,83 @@ void onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
                         body.empty() ? nullptr : body.data(), body.size());
 }
 
+void requestFail(void* opaque, const char* message);
+
+// Our stack follows redirects, so the engine never sees one: a request it counts as the
+// page's own (it then checks nothing) may have been answered by another origin. A browser
+// reads such an answer to a script's request only where that origin allows anyone (the
+// request's origin is "null" after the hop); pictures, scripts and frames load as before.
+bool mayReadRedirected(WebKitURISchemeRequest* request, const char* const* headers) {
+  const char* mode = requestHeader(request, "Sec-Fetch-Mode");
+  const char* site = requestHeader(request, "Sec-Fetch-Site");
+  const bool script = mode && g_ascii_strcasecmp(mode, "cors") == 0;
+  // The engine checks CORS itself where it counts the request as another origin's.
+  const bool engineChecks =
+      site ? g_ascii_strcasecmp(site, "same-origin") != 0 : requestHeader(request, "Origin") != nullptr;
+  if (!script || engineChecks) return true;
+  for (int i = 0; headers && headers[i] && headers[i + 1]; i += 2)
+    if (g_ascii_strcasecmp(headers[i], "Access-Control-Allow-Origin") == 0)
+      return std::strcmp(headers[i + 1], "*") == 0 || std::strcmp(headers[i + 1], "null") == 0;
+  return false;
+}
+
 // Answers the page's request with the host's status and headers and a body the engine
-// reads from `stream` (`length` bytes, or -1 when not known ahead).
-void respond(void* opaque, int status, const char* const* headers, const char* mimeType, GInputStream* stream,
+// reads from `stream` (`length` bytes, or -1 when not known ahead). False, with the request
+// failed instead, where the page may not read the answer.
+bool respond(void* opaque, int status, const char* const* headers, const char* mimeType, GInputStream* stream,
              gint64 length) {
   auto* request = static_cast<WebKitURISchemeRequest*>(opaque);
+  // The page's own origin only when both its request and the answer (after redirects,
+  // which our stack followed) are of it: a redirect to another origin answers as that one.
+  std::string answeredFrom;
+  for (int i = 0; headers && headers[i] && headers[i + 1]; i += 2)
+    if (std::strcmp(headers[i], ":url") == 0) answeredFrom = headers[i + 1];
+  const std::string uri = originalURI(webkit_uri_scheme_request_get_uri(request));
+  const bool redirectedAway = !answeredFrom.empty() && originOf(answeredFrom) != originOf(uri);
+  if (redirectedAway && !mayReadRedirected(request, headers)) {
+    requestFail(opaque, "the other origin does not allow the page to read its answer");
+    return false;
+  }
   WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, length);
   webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), nullptr);
   if (mimeType && *mimeType) webkit_uri_scheme_response_set_content_type(response, mimeType);
   SoupMessageHeaders* out = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-  bool allowOrigin = false;
+  const char* engineOrigin = requestHeader(request, "Origin");
+  const bool own = !redirectedAway && isSameOrigin(request, uri);
+  const std::string pageOrigin = own ? std::string() : trueOrigin(engineOrigin);
+  std::string names;
   for (int i = 0; headers && headers[i] && headers[i + 1]; i += 2) {
-    if (g_ascii_strcasecmp(headers[i], "Access-Control-Allow-Origin") == 0) allowOrigin = true;
-    if (g_ascii_strcasecmp(headers[i], "Content-Length") == 0 ||
-        g_ascii_strcasecmp(headers[i], "Content-Encoding") == 0 ||
-        g_ascii_strcasecmp(headers[i], "Transfer-Encoding") == 0)
+    const char* name = headers[i];
+    if (name[0] == ':') continue;
+    if (g_ascii_strcasecmp(name, "Content-Length") == 0 || g_ascii_strcasecmp(name, "Content-Encoding") == 0 ||
+        g_ascii_strcasecmp(name, "Transfer-Encoding") == 0)
       continue;
-    soup_message_headers_append(out, headers[i], headers[i + 1]);
+    const bool cors = g_ascii_strncasecmp(name, "Access-Control-", 15) == 0;
+    // The page's own answer: what its server says about other origins is not about it.
+    if (own && cors) continue;
+    if (!own && cors && g_ascii_strcasecmp(name, "Access-Control-Allow-Origin") == 0 && engineOrigin &&
+        !pageOrigin.empty() && pageOrigin == headers[i + 1]) {
+      // Another origin allows the page by its true origin; the engine knows a frame's by
+      // our scheme's form of it.
+      soup_message_headers_append(out, name, engineOrigin);
+      continue;
+    }
+    soup_message_headers_append(out, name, headers[i + 1]);
+    if (own) names += std::string(names.empty() ? "" : ", ") + name;
   }
-  // The page asked its own server, as far as it knows; the answer reaches it through our
-  // scheme, which a browser would call another origin.
-  if (!allowOrigin) {
-    const char* origin = nullptr;
-    if (SoupMessageHeaders* in = webkit_uri_scheme_request_get_http_headers(request))
-      origin = soup_message_headers_get_one(in, "Origin");
-    soup_message_headers_append(out, "Access-Control-Allow-Origin", origin && *origin ? origin : "*");
-    if (origin && *origin) soup_message_headers_append(out, "Access-Control-Allow-Credentials", "true");
+  // The page asked its own origin; the answer reaches it through our scheme, which the
+  // engine counts as another origin: the answer allows the page, with credentials, and
+  // shows it every header, as its own origin's answer is read in a browser.
+  if (own) {
+    soup_message_headers_append(out, "Access-Control-Allow-Origin", engineOrigin);
+    soup_message_headers_append(out, "Access-Control-Allow-Credentials", "true");
+    if (!names.empty()) soup_message_headers_append(out, "Access-Control-Expose-Headers", names.c_str());
   }
   webkit_uri_scheme_response_set_http_headers(response, out);
   webkit_uri_scheme_request_finish_with_response(request, response);
   g_object_unref(response);
   g_object_unref(request);
+  return true;
 }
 
 void requestFinish(void* opaque, int status, const char* const* headers, const char* mimeType,
@@ -283,10 +515,14 @@ void requestFinish(void* opaque, int status, const char* const* headers, const c
 }
 
 // A body the host streams as it arrives: of a length not known ahead, so the engine reads
-// until the host ends it.
+// until the host ends it. Null where the page may not read the answer (the request is
+// failed then): the host stops fetching.
 void* requestBegin(void* opaque, int status, const char* const* headers, const char* mimeType) {
   GInputStream* stream = wv_engine::bodyStreamNew();
-  respond(opaque, status, headers, mimeType, stream, -1);
+  if (!respond(opaque, status, headers, mimeType, stream, -1)) {
+    g_object_unref(stream);
+    return nullptr;
+  }
   return stream;  // the host's reference, given up at requestBodyEnd
 }
 
@@ -386,6 +622,7 @@ void onProcessTerminated(WebKitWebView* web, WebKitWebProcessTerminationReason r
   int why = reason == WEBKIT_WEB_PROCESS_CRASHED                   ? WV_PROCESS_CRASHED
             : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? WV_PROCESS_MEMORY
                                                                    : WV_PROCESS_BY_HOST;
+  if (unwatchProcess(v)) why = WV_PROCESS_MEMORY;
   if (g_object_get_data(G_OBJECT(web), "wardvane-unresponsive")) {
     g_object_set_data(G_OBJECT(web), "wardvane-unresponsive", nullptr);
     why = WV_PROCESS_UNRESPONSIVE;
@@ -445,6 +682,16 @@ void onBridgeMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
     engine().host.navigation(v->host, url, WEBKIT_NAVIGATION_TYPE_OTHER, 1, 0);
   }
   g_free(url);
+}
+
+// The page's web process names itself (web_extension.cpp): its memory is watched from now.
+gboolean onUserMessage(WebKitWebView* web, WebKitUserMessage* message, gpointer) {
+  View* v = viewOf(web);
+  if (!v || g_strcmp0(webkit_user_message_get_name(message), "wardvane-process") != 0) return FALSE;
+  GVariant* pid = webkit_user_message_get_parameters(message);
+  if (pid && g_variant_is_of_type(pid, G_VARIANT_TYPE_INT32))
+    watchProcess(v, static_cast<pid_t>(g_variant_get_int32(pid)), v->memoryBoundBytes);
+  return TRUE;
 }
 
 // window.open: offered to the host like any navigation; no second window ever opens.
@@ -608,6 +855,7 @@ void* viewNew(void* hostView, int width, int height, const char* userAgent) {
   g_signal_connect(v->web, "context-menu", G_CALLBACK(onContextMenu), nullptr);
   g_signal_connect(v->web, "script-dialog", G_CALLBACK(onScriptDialog), nullptr);
   g_signal_connect(v->web, "permission-request", G_CALLBACK(onPermission), nullptr);
+  g_signal_connect(v->web, "user-message-received", G_CALLBACK(onUserMessage), nullptr);
   // Below the engine's own sources, so an answer already in is taken before the tick.
   v->watchdog = g_timeout_add_full(G_PRIORITY_LOW, kWatchdogTickMs, onWatchdog, v, nullptr);
   return v;
@@ -617,6 +865,7 @@ void viewFree(void* opaque) {
   auto* v = static_cast<View*>(opaque);
   if (!v) return;
   g_source_remove(v->watchdog);
+  unwatchProcess(v);
   g_cancellable_cancel(v->cancellable);
   g_signal_handlers_disconnect_by_data(v->content, v);
   g_object_set_data(G_OBJECT(v->web), "wardvane-view", nullptr);
@@ -786,7 +1035,14 @@ void viewClick(void* opaque, double x, double y) {
 
 void viewTerminate(void* opaque) { webkit_web_view_terminate_web_process(static_cast<View*>(opaque)->web); }
 
-int viewProcessId(void*) { return 0; }
+int viewProcessId(void* opaque) { return static_cast<int>(watchedProcess(opaque)); }
+
+void viewSetMemoryLimit(void* opaque, unsigned megabytes, double killThreshold) {
+  auto* v = static_cast<View*>(opaque);
+  const double share = killThreshold > 0 && killThreshold <= 1 ? killThreshold : 0.9;
+  v->memoryBoundBytes =
+      static_cast<unsigned long long>(static_cast<double>((megabytes ? megabytes : 512) * (1ull << 20)) * share);
+}
 
 void viewSetTransparent(void* opaque, int transparent) {
   auto* v = static_cast<View*>(opaque);
@@ -799,7 +1055,7 @@ const wv_engine_api kApi = {
     WV_ENGINE_API_VERSION, start,       prepare,     dispatch,    viewNew,          viewFree,
     viewResize,            viewSetUserAgent, viewLoadHTML, viewStop, viewEvaluate, viewSnapshot,
     viewClick,             viewTerminate, viewProcessId, requestFinish, requestFail, viewSetTransparent,
-    requestBegin,          requestBodyWrite, requestBodyEnd,
+    requestBegin,          requestBodyWrite, requestBodyEnd, viewSetMemoryLimit,
 };
 
 }  // namespace

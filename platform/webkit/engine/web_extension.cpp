@@ -1,9 +1,11 @@
 // The web process extension: every http(s) request a page makes (scripts, images, style
 // sheets, XHR, fetch, frames) leaves on our scheme, "wardvane-" before the page's own URL,
 // so the host answers it through its own network stack. The main frame's document never
-// comes here: the host fetches it and loads it with its true URL.
+// comes here: the host fetches it and loads it with its true URL. Each page also tells
+// the host which process it runs in.
 
 #include <libsoup/soup.h>
+#include <unistd.h>
 #include <webkit2/webkit-web-extension.h>
 
 #include <cstring>
@@ -31,6 +33,11 @@ gboolean onSendRequest(WebKitWebPage* page, WebKitURIRequest* request, WebKitURI
 
 void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
   g_signal_connect(page, "send-request", G_CALLBACK(onSendRequest), nullptr);
+  // The host holds this process to its memory bound from a thread of its own, which needs
+  // to know the process; it checks the claim (a child of its own, a web process).
+  WebKitUserMessage* message =
+      webkit_user_message_new("wardvane-process", g_variant_new_int32(static_cast<gint32>(getpid())));
+  webkit_web_page_send_message_to_view(page, message, nullptr, nullptr, nullptr);
 }
 
 }  // namespace
