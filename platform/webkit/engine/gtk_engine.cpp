@@ -578,6 +578,9 @@ void viewResize(void* opaque, int width, int height) {
   width = width > 0 ? width : 1;
   height = height > 0 ? height : 1;
   gtk_widget_set_size_request(GTK_WIDGET(v->web), width, height);
+  // The window never gets smaller than its default size: a view that shrinks below the
+  // size it was made with (a resized ad made narrower) would keep the old one.
+  gtk_window_set_default_size(GTK_WINDOW(v->window), width, height);
   gtk_window_resize(GTK_WINDOW(v->window), width, height);
 }
 
