@@ -332,5 +332,19 @@ void QMAExpandedAdAppViewController::configureView() {
 void QMAExpandedAdAppViewController::relinquishScreenWithCompletion(Completion completion) {
   WV_DCHECK_MAIN_THREAD();
   if (adView_ && adView_->viewController().get() == static_cast<uikit::ViewController*>(this)) adView_->restoreState();
+  // The resize leaves first: when this one leaves, the takeover ends (the host hears it,
+  // the status bar comes back) before the creative hears it is back in its default state.
+  relinquishResizedViewController();
   QMAAdAppViewController::relinquishScreenWithCompletion(std::move(completion));
+}
+
+void QMAExpandedAdAppViewController::finishDismissal() {
+  relinquishResizedViewController();
+  QMAAdAppViewController::finishDismissal();
+}
+
+void QMAExpandedAdAppViewController::relinquishResizedViewController() {
+  // Its content was this ad view, already back in the banner (the saved state is the
+  // banner's, taken when the resize borrowed the view): it only leaves the screen.
+  if (auto resized = std::exchange(resizedViewController_, {}).lock()) resized->relinquishScreenWithCompletion(nullptr);
 }

@@ -138,14 +138,25 @@ class QMAExpandedAdAppViewController : public QMAAdAppViewController {
   std::string className() const override { return "QMAExpandedAdAppViewController"; }
 
   bool isLoaded() const override { return true; }
-  // Puts the live ad view back into the banner at once, then relinquishes.
+  // Puts the live ad view back into the banner at once, then relinquishes; the resized ad
+  // it grew out of gives the screen back with it.
   void relinquishScreenWithCompletion(Completion completion) override;
   const std::shared_ptr<uikit::ImageView>& renderedBanner() const { return renderedBanner_; }
+  // The resized ad (its full-screen controller) this one was expanded from, held weakly.
+  // One takeover: when this one goes, so does that one, and the ad is back in its banner.
+  std::shared_ptr<QMAViewController> resizedViewController() const { return resizedViewController_.lock(); }
+  void setResizedViewController(std::weak_ptr<QMAViewController> controller) {
+    resizedViewController_ = std::move(controller);
+  }
+  // A dismissal nobody asked for (the platform took it down) ends the resize as well.
+  void finishDismissal() override;
 
  protected:
   void configureView() override;
 
  private:
   QMAExpandedAdAppViewController() = default;
+  void relinquishResizedViewController();
   std::shared_ptr<uikit::ImageView> renderedBanner_;
+  std::weak_ptr<QMAViewController> resizedViewController_;
 };

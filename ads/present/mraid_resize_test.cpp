@@ -28,9 +28,10 @@ struct ResizeSlot : render_test::StubSlot<QMAPresentationSlot>, QMAMRAIDEventHan
   void pingClickURLs() override { ++clickPings; }
   std::shared_ptr<QMAIntermission> intermission() const override { return held.lock(); }
   void setIntermission(std::weak_ptr<QMAIntermission> i) override { held = std::move(i); }
-  void adWillPresentScreen() override {}
-  void adWillDismissScreen() override {}
-  void adDidDismissScreen() override {}
+  std::vector<std::string> takeover;
+  void adWillPresentScreen() override { takeover.push_back("willPresent"); }
+  void adWillDismissScreen() override { takeover.push_back("willDismiss"); }
+  void adDidDismissScreen() override { takeover.push_back("didDismiss"); }
   void interstitialViewWillAppear() override {}
   void interstitialViewWillDisappear() override {}
   const std::shared_ptr<QMAAd>& ad() const override { return current; }
@@ -38,7 +39,12 @@ struct ResizeSlot : render_test::StubSlot<QMAPresentationSlot>, QMAMRAIDEventHan
   void MRAIDAdDidLoad() override {}
   void MRAIDAdDidUnload() override {}
   void updateVisibility(bool) override {}
-  void updatePositionFromView(const std::shared_ptr<uikit::View>&) override {}
+  // As the slot does: the ad view's size reaches its page.
+  void updatePositionFromView(const std::shared_ptr<uikit::View>& view) override {
+    if (view && banner)
+      banner->dispatchSDKEventParameters("onSizeChanged", foundation::Dictionary{{"width", view->bounds().size.width},
+                                                                                 {"height", view->bounds().size.height}});
+  }
   void handleErrorAction(const std::string& message, const std::string& action) override {
     errors.push_back(action + ": " + message);
   }
@@ -190,7 +196,8 @@ TEST_F(Resize, TheAdGrowsOverTheHostMovesInPlaceAndGoesBackToItsDefaultState) {
   EXPECT_EQ(slot->clickPings, 0) << "the click counts once the ad is shown";
   settle();
   EXPECT_EQ(slot->clickPings, 1);
-  EXPECT_EQ(heard(2), "onStateChanged resized|onSizeChanged 320x250");
+  // The state comes after the ad view's new size.
+  EXPECT_EQ(heard(3), "onSizeChanged 320x250|onStateChanged resized|onSizeChanged 320x250");
 
   // Resized again from inside: in place, no new click.
   auto inside = QMAOpener::init();
@@ -200,8 +207,13 @@ TEST_F(Resize, TheAdGrowsOverTheHostMovesInPlaceAndGoesBackToItsDefaultState) {
   inside->openWebAppWithResizeProperties(resize(200, 100, 10, -40, "top-center", false));
   EXPECT_EQ(resized(), vc);
   EXPECT_EQ(vc->view()->frame(), (uikit::Rect{10, 40, 200, 100}));
+  // The ad view and its page take the new size, narrower than the banner they came from.
+  EXPECT_EQ(slot->banner->frame(), (uikit::Rect{0, 0, 200, 100}));
+  auto pageSize = [&] { return slot->banner->stringByEvaluatingJavaScriptFromString("innerWidth + 'x' + innerHeight"); };
+  EXPECT_TRUE(qma_test::pumpMainLoop([&] { return pageSize() == "200x100"; })) << pageSize();
   EXPECT_EQ(vc->customClosePosition(), QMAMRAIDCustomClosePositionTopCenter);
-  EXPECT_EQ(heard(4), "onStateChanged resized|onSizeChanged 320x250|onStateChanged resized|onSizeChanged 200x100");
+  EXPECT_EQ(heard(6), "onSizeChanged 320x250|onStateChanged resized|onSizeChanged 320x250|onSizeChanged 200x100|"
+                      "onStateChanged resized|onSizeChanged 200x100");
   // Refused in place: the creative hears why, and nothing moves or reports a resize.
   inside->openWebAppWithResizeProperties(resize(5000, 5000, 0, 0, "top-right", false));
   inside->openWebAppWithResizeProperties(nullptr);
@@ -216,7 +228,8 @@ TEST_F(Resize, TheAdGrowsOverTheHostMovesInPlaceAndGoesBackToItsDefaultState) {
   vc->closeButtonPressed();
   settle();
   EXPECT_EQ(slot->banner->superview(), bannerView);
-  EXPECT_EQ(heard(5).substr(heard(5).rfind('|') + 1), "onStateChanged default");
+  const std::string all = heard(8);
+  EXPECT_EQ(all.substr(all.rfind("onSizeChanged")), "onSizeChanged 320x50|onStateChanged default");
 }
 
 TEST_F(Resize, ARefusedFirstResizeIsHeardAndShowsNothing) {
@@ -290,7 +303,51 @@ TEST_F(Resize, AnAdThatExpandsOrOpensMoreWhileResizedNoLongerFallsBackToDefault)
   EXPECT_FALSE(p->dismissToDefaultState());
   vc->closeButtonPressed();
   settle();
-  EXPECT_EQ(heard(2), "onStateChanged resized|onSizeChanged 320x250") << "no \"default\" after all";
+  EXPECT_EQ(heard(3), "onSizeChanged 320x250|onStateChanged resized|onSizeChanged 320x250") << "no \"default\" after all";
+}
+
+// Expanded from its resized state, the ad is one takeover: closing the expanded ad ends the
+// resize beneath it too. The live ad view is back in its banner in its default state, the
+// host hears the end once, the status bar is back, and nothing is left over the banner.
+TEST_F(Resize, AnAdExpandedFromItsResizedStateClosesBackIntoItsBanner) {
+  auto app = uikit::Application::sharedApplication();
+  const bool statusBarHidden = app->isStatusBarHidden();
+  const auto bannerController = slot->banner->viewController();
+  opener->openWebAppWithResizeProperties(resize(320, 250, 0, 0, "top-right", false));
+  auto vc = resized();
+  ASSERT_TRUE(vc);
+  settle();
+  EXPECT_TRUE(vc->renderedBanner()->isHidden()) << "in place, the live ad shows itself";
+  auto inside = QMAOpener::init();
+  inside->setViewController(vc);
+  inside->setAdView(slot->banner);
+  inside->setSlot(std::static_pointer_cast<QMARenderingSlot>(slot));
+  inside->expandToWebAppWithSupportedOrientationsUsingCustomClose(kQMAInterfaceOrientationMaskAll, false);
+  auto expanded = std::dynamic_pointer_cast<QMAExpandedAdAppViewController>(root->presentedViewController());
+  ASSERT_TRUE(expanded);
+  EXPECT_EQ(expanded->resizedViewController(), vc);
+  EXPECT_EQ(slot->banner->superview(), expanded->view());
+  EXPECT_TRUE(app->isStatusBarHidden());
+  // "expanding" first, then the full-screen size, then the state.
+  std::string all = heard(6);
+  EXPECT_EQ(all.substr(all.find("expanding")), "expanding |onSizeChanged 375x667|onStateChanged expanded");
+
+  expanded->closeButtonPressed();
+  settle();
+  EXPECT_EQ(slot->banner->superview(), bannerView);
+  EXPECT_EQ(slot->banner->frame(), (uikit::Rect{0, 0, 320, 50}));
+  EXPECT_EQ(slot->banner->viewController(), bannerController);
+  EXPECT_FALSE(root->presentedViewController());
+  EXPECT_FALSE(vc->view()->window()) << "the resize is gone with it";
+  EXPECT_FALSE(vc->isHoldingItself());
+  EXPECT_EQ(slot->takeover, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
+  EXPECT_EQ(app->isStatusBarHidden(), statusBarHidden);
+  all = heard(9);
+  EXPECT_EQ(all.substr(all.find("collapsed")), "collapsed |onSizeChanged 320x50|onStateChanged default");
+  // Nothing over the banner takes its touches: a finger there reaches the live ad.
+  auto hit = window->hitTest({160, 125});
+  EXPECT_TRUE(hit && (hit == slot->banner || hit->isDescendantOfView(slot->banner.get())))
+      << (hit ? hit->className() : "nothing");
 }
 
 // "setOrientationProperties" through the opener: the full-screen controller takes the

@@ -236,19 +236,37 @@ void QMAOpener::expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uin
   auto keep = shared_from_this();
   auto expanded = QMAExpandedAdAppViewController::initWithAdView(view);
   configureOverlayOrientationsUsingCustomClose(expanded, mask, useCustomClose);
+  // Grown out of its resized state: the takeover is one, and closing the expanded ad ends
+  // the resize beneath it too (left up, it would cover the banner without its ad view).
+  if (showingResizePresenter())
+    expanded->setResizedViewController(std::dynamic_pointer_cast<QMAViewController>(viewController()));
   std::weak_ptr<QMAAdView> weakView = view;
-  expanded->setDismissalCompletion([weakView] {
+  std::weak_ptr<QMAMRAIDEventHandling> handler = MRAIDEventHandler();
+  expanded->setDismissalCompletion([weakView, handler] {
     auto v = weakView.lock();
     if (!v) return;
     v->dispatchSDKEventParameters("collapsed", std::nullopt);
-    v->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "default"}});
+    reportState(v, "default", handler);
   });
-  const bool shown = present(expanded, [weakView] {
-    if (auto v = weakView.lock()) v->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "expanded"}});
-  });
+  const bool shown = present(expanded, [weakView, handler] { reportState(weakView.lock(), "expanded", handler); });
   if (!shown) return;
   view->dispatchSDKEventParameters("expanding", std::nullopt);
   didOpenInApp();
+}
+
+std::shared_ptr<QMAMRAIDEventHandling> QMAOpener::MRAIDEventHandler() const {
+  auto s = std::dynamic_pointer_cast<QMAPresentationSlot>(slot());
+  auto ad = s ? s->ad() : nullptr;
+  std::shared_ptr<QMAMRAIDEventHandling> handler = ad ? ad->MRAIDEventHandler() : nullptr;
+  if (!handler) handler = std::dynamic_pointer_cast<QMAMRAIDEventHandling>(slot());
+  return handler;
+}
+
+void QMAOpener::reportState(const std::shared_ptr<QMAAdView>& view, const char* state,
+                            const std::weak_ptr<QMAMRAIDEventHandling>& handler) {
+  if (!view) return;
+  if (auto h = handler.lock()) h->updatePositionFromView(view);
+  view->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", state}});
 }
 
 // ---- MRAID resize
@@ -263,19 +281,17 @@ void QMAOpener::disableAutoCollapseForResize() {
   if (auto resize = showingResizePresenter()) resize->setDismissToDefaultState(false);
 }
 
-void QMAOpener::reportResized(const std::shared_ptr<QMAAdView>& view, const QMAMRAIDResizeProperties& properties) {
+void QMAOpener::reportResized(const std::shared_ptr<QMAAdView>& view, const QMAMRAIDResizeProperties& properties,
+                              const std::weak_ptr<QMAMRAIDEventHandling>& handler) {
   if (!view) return;
-  view->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "resized"}});
+  reportState(view, "resized", handler);
   view->dispatchSDKEventParameters(
       "onSizeChanged", foundation::Dictionary{{"width", properties.size().width}, {"height", properties.size().height}});
 }
 
 void QMAOpener::openWebAppWithResizeProperties(const std::shared_ptr<QMAMRAIDResizeProperties>& properties) {
   WV_DCHECK_MAIN_THREAD();
-  auto s = std::dynamic_pointer_cast<QMAPresentationSlot>(slot());
-  auto ad = s ? s->ad() : nullptr;
-  std::shared_ptr<QMAMRAIDEventHandling> handler = ad ? ad->MRAIDEventHandler() : nullptr;
-  if (!handler) handler = std::dynamic_pointer_cast<QMAMRAIDEventHandling>(slot());
+  std::shared_ptr<QMAMRAIDEventHandling> handler = MRAIDEventHandler();
   if (!shouldPerformOpenAction()) {
     if (handler) handler->handleErrorAction("Resizing an ad is not allowed until the user interacts with the ad.", "resize");
     return;
@@ -297,7 +313,7 @@ void QMAOpener::openWebAppWithResizeProperties(const std::shared_ptr<QMAMRAIDRes
     resize->repositionContentIfNeeded();
     if (auto app = std::dynamic_pointer_cast<QMAAdAppViewController>(controller))
       app->setCustomClosePosition(properties->customClosePosition());
-    reportResized(view, *properties);
+    reportResized(view, *properties, handler);
     return;
   }
   auto expanded = QMAExpandedAdAppViewController::initWithAdView(view);
@@ -311,15 +327,19 @@ void QMAOpener::openWebAppWithResizeProperties(const std::shared_ptr<QMAMRAIDRes
   expanded->setCustomClosePosition(properties->customClosePosition());
   std::weak_ptr<QMAAdView> weakView = view;
   std::weak_ptr<QMAMRAIDResizeOverlayPresenter> weakResize = resize;
-  expanded->setDismissalCompletion([weakView, weakResize] {
+  std::weak_ptr<QMAMRAIDEventHandling> weakHandler = handler;
+  expanded->setDismissalCompletion([weakView, weakResize, weakHandler] {
     auto r = weakResize.lock();
-    auto v = weakView.lock();
-    if (r && v && r->dismissToDefaultState())
-      v->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "default"}});
+    if (r && r->dismissToDefaultState()) reportState(weakView.lock(), "default", weakHandler);
   });
   std::weak_ptr<QMAOpener> weakSelf = keep;
-  present(expanded, [weakView, weakSelf, properties] {
-    reportResized(weakView.lock(), *properties);
+  std::weak_ptr<QMAExpandedAdAppViewController> weakExpanded = expanded;
+  present(expanded, [weakView, weakSelf, properties, weakHandler, weakExpanded] {
+    // In place, the live ad shows itself. The picture of the banner covered its place while
+    // the ad slid in; left there it would show beside (or under) an ad resized smaller than
+    // the banner, a stale second copy of it.
+    if (auto e = weakExpanded.lock(); e && e->renderedBanner()) e->renderedBanner()->setHidden(true);
+    reportResized(weakView.lock(), *properties, weakHandler);
     if (auto self = weakSelf.lock()) self->didOpenInApp();
   });
 }

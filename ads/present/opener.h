@@ -31,6 +31,7 @@
 #include "platform/uikit/alert_view.h"
 
 class QMAAdAppViewController;
+class QMAMRAIDEventHandling;
 class QMAPresentationSlot;
 class QMASupplementalAdAppViewController;
 class QMAViewController;
@@ -94,7 +95,10 @@ class QMAOpener : public uikit::AlertViewDelegate,
   void openWebAppWithHTMLSupportedOrientationsUsingCustomClose(const std::optional<std::string>& html,
                                                                std::uint64_t mask, bool useCustomClose) override;
   // MRAID expand: the ad's own view full screen ("expanding", then "onStateChanged"
-  // "expanded"; "collapsed" and "default" once it is back).
+  // "expanded"; "collapsed" and "default" once it is back). Each state reaches the
+  // creative after the ad view's new frame ("onSizeChanged"), so a creative reading its
+  // position when it hears the state reads the new one. An ad expanded from its resized
+  // state ends the resize with it: closed, the ad is back in its banner.
   void expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uint64_t mask, bool useCustomClose) override;
 
   // MRAID resize: the ad's own view at the size and place the properties ask for, over
@@ -187,8 +191,15 @@ class QMAOpener : public uikit::AlertViewDelegate,
   void reportExpandRefused();
   // The resize presenter of the full-screen controller presenting from here, if any.
   std::shared_ptr<class QMAMRAIDResizeOverlayPresenter> showingResizePresenter() const;
-  // "onStateChanged" resized and "onSizeChanged" with the properties' size.
-  static void reportResized(const std::shared_ptr<QMAAdView>& view, const QMAMRAIDResizeProperties& properties);
+  // The ad view's frame (through the MRAID event handler), "onStateChanged" resized and
+  // "onSizeChanged" with the properties' size.
+  static void reportResized(const std::shared_ptr<QMAAdView>& view, const QMAMRAIDResizeProperties& properties,
+                            const std::weak_ptr<QMAMRAIDEventHandling>& handler);
+  // "onStateChanged" with the state, after the ad view's frame as it stands now.
+  static void reportState(const std::shared_ptr<QMAAdView>& view, const char* state,
+                          const std::weak_ptr<QMAMRAIDEventHandling>& handler);
+  // The MRAID event handler of the slot's current ad (the slot itself as a fallback).
+  std::shared_ptr<QMAMRAIDEventHandling> MRAIDEventHandler() const;
   void presentWebApp(const std::shared_ptr<QMAAdAppViewController>& overlay);
   // Presents from the view controller; NO when the platform refused.
   bool present(const std::shared_ptr<QMAViewController>& controller, std::function<void()> completion);

@@ -362,6 +362,8 @@ TEST_F(OnScreen, AnOverlayProxyTakesPartForASystemControllerAndNeverWithoutOneTo
   EXPECT_FALSE(proxy->intermission());
   proxy->presentFromViewControllerCompletion(root, [&] { ++shown; });
   proxy->presentFromViewControllerCompletion(root, [&] { ++shown; });  // on screen already: nothing
+  EXPECT_EQ(shown, 0) << "once the transition has ended";
+  drainMain();
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(root->presentedViewController(), system);
   EXPECT_EQ(slot->heard, std::vector<std::string>{"willPresent"});
@@ -533,6 +535,7 @@ TEST_F(OnScreen, TheCloseButtonFollowsCustomCloseAndTheMRAIDClosePosition) {
     vc->setUseCustomClose(c.customClose);
     vc->loadHTMLBaseURL("<body>app</body>", std::nullopt);
     vc->presentFromViewControllerCompletion(root, nullptr);
+    drainMain();  // on screen: the controller takes touches
     const auto& button = vc->closeButton();
     EXPECT_EQ(button->superview() == vc->view(), c.shown);
     EXPECT_EQ(button->accessibilityLabel(), "Close Advertisement");

@@ -341,13 +341,20 @@ class QMASlot : public QMAPresentationSlot,
   void MRAIDAdDidUnload() override;
   // Queued: "onAdVisibilityChanged".
   void updateVisibility(bool visible) override;
-  // After each viewability sample: the screen info when the usable frame changed, the ad
-  // view's frame ("onSizeChanged") and the slot's own frame ("onDefaultPositionReceived")
-  // when they changed.
+  // After each viewability sample, and from the opener before each change of the MRAID
+  // state: the screen info when the usable frame changed, the ad view's frame
+  // ("onSizeChanged") and the slot's own frame ("onDefaultPositionReceived") when they
+  // changed. The slot's frame is the banner's resting place: while the slot's ads hold the
+  // screen (its intermission) it is kept as it was, since a takeover that hides the status
+  // bar moves the application frame, not the banner.
   void updatePositionFromView(const std::shared_ptr<uikit::View>& view) override;
   // Queued: "onError" with the message and the action of the refused request.
   void handleErrorAction(const std::string& message, const std::string& action) override;
   void notifyOrientationToMRAIDCreative();
+  // At once, ahead of "ready": the ad view's frame and the slot's frame as they stand, so a
+  // creative that reads its position when it hears "ready" reads the real one (no sample
+  // has been taken yet). Out of any window the ad view's own size at the origin.
+  void notifyPositionToMRAIDCreative();
   void notifyDeviceFeatures();
   void SDKDidBecomeReady();
   static foundation::Dictionary creativePositionDictionaryForVistraceBounds(uikit::Rect bounds);
@@ -500,6 +507,8 @@ class QMASlot : public QMAPresentationSlot,
  private:
   QMASlot() = default;
   void initWithFrameSteps(uikit::Rect frame);
+  // The position events of updatePositionFromView, queued or sent at once.
+  void sendPositionFromView(const std::shared_ptr<uikit::View>& view, bool atOnce);
   void addObservers();
   std::shared_ptr<QMASlot> self() { return shared_from_this(); }
   void armSDKCoreAnswerTimer();

@@ -36,6 +36,7 @@ void QMASlot::MRAIDAdDidLoad() {
   notifyOrientationToMRAIDCreative();
   beginListeningToDeviceOrientationChangeEvent();
   notifyDeviceFeatures();
+  notifyPositionToMRAIDCreative();
   SDKDidBecomeReady();
 }
 
@@ -56,22 +57,46 @@ void QMASlot::handleErrorAction(const std::string& message, const std::string& a
 
 void QMASlot::updatePositionFromView(const std::shared_ptr<uikit::View>& view) {
   WV_DCHECK_MAIN_THREAD();
+  sendPositionFromView(view, false);
+}
+
+void QMASlot::notifyPositionToMRAIDCreative() {
+  WV_DCHECK_MAIN_THREAD();
+  sendPositionFromView(adView_, true);
+}
+
+void QMASlot::sendPositionFromView(const std::shared_ptr<uikit::View>& view, bool atOnce) {
   const uikit::Rect applicationFrame = QMADevice::sharedInstance()->standardizedOrientedApplicationFrame();
   if (applicationFrame != usableInterfaceFrame_) notifyOrientationToMRAIDCreative();
-  if (view && view->window()) {
-    uikit::Rect frame = view->convertRectToView(view->bounds(), nullptr);
-    frame = QMAInterfaceOrientedRect(frame).offsetBy(-applicationFrame.origin.x, -applicationFrame.origin.y);
-    if (frame != creativeWebViewFrame_) {
-      creativeWebViewFrame_ = frame;
-      if (adView_) adView_->dispatchSDKEventParameters("onSizeChanged", rectParameters(frame));
+  auto send = [this, atOnce](const char* name, const uikit::Rect& frame) {
+    if (!adView_) return;
+    if (atOnce) {
+      adView_->postJSNotificationUserInfo(name, rectParameters(frame));
+    } else {
+      adView_->dispatchSDKEventParameters(name, rectParameters(frame));
     }
+  };
+  std::optional<uikit::Rect> frame;
+  if (view && view->window()) {
+    frame = view->convertRectToView(view->bounds(), nullptr);
+    frame = QMAInterfaceOrientedRect(*frame).offsetBy(-applicationFrame.origin.x, -applicationFrame.origin.y);
+  } else if (view && atOnce) {
+    // Not on screen yet: where it will show is unknown, its size is not.
+    frame = uikit::Rect{{0, 0}, view->bounds().size};
   }
+  if (frame && *frame != creativeWebViewFrame_) {
+    creativeWebViewFrame_ = *frame;
+    send("onSizeChanged", *frame);
+  }
+  // The banner's resting place: a takeover by the slot's own ads (which may hide the status
+  // bar, and so move the application frame) leaves it where it was.
+  if (intermission()) return;
   if (auto owner = slotDelegate()) {
     if (auto inInterface = owner->frameInInterface(); inInterface && *inInterface != uikit::RectZero) {
-      const uikit::Rect frame = inInterface->offsetBy(-applicationFrame.origin.x, -applicationFrame.origin.y);
-      if (frame != creativeAdFrame_) {
-        creativeAdFrame_ = frame;
-        if (adView_) adView_->dispatchSDKEventParameters("onDefaultPositionReceived", rectParameters(frame));
+      const uikit::Rect position = inInterface->offsetBy(-applicationFrame.origin.x, -applicationFrame.origin.y);
+      if (position != creativeAdFrame_) {
+        creativeAdFrame_ = position;
+        send("onDefaultPositionReceived", position);
       }
     }
   }

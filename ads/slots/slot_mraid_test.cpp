@@ -24,6 +24,7 @@ constexpr const char* kCreative =
     "mraid.addEventListener('ready', function () { states.push('ready:' + mraid.getState()); });"
     "mraid.addEventListener('viewableChange', function (v) { states.push('viewable:' + v); });"
     "mraid.addEventListener('error', function (m, a) { errors.push(a + ':' + m); });"
+    "mraid.addEventListener('sizeChange', function (w, h) { states.push('size:' + w + 'x' + h); });"
     "</script>MRAID ad</body></html>";
 
 struct SlotMRAID : SlotFixture {
@@ -86,6 +87,20 @@ TEST_F(SlotMRAID, TheCreativesLoadStartsItsEventsAndItBecomesReady) {
   foundation::NotificationCenter::defaultCenter().postNotificationName(
       uikit::kUIApplicationDidChangeStatusBarOrientationNotification);
   ASSERT_TRUE(pumpUntilHeard("onScreenInfoChanged", screens + 1));
+}
+
+// A creative that reads its position when it hears "ready" finds its ad view's size (no
+// viewability sample has run yet): the position goes out at once, ahead of "ready".
+TEST_F(SlotMRAID, TheCreativeFindsItsSizeWhenItBecomesReady) {
+  ASSERT_TRUE(pumpUntilHeard("onReadyEventReceived", 1));
+  const std::string order = js("heard.join()");
+  EXPECT_LT(order.find("onSizeChanged"), order.find("onReadyEventReceived")) << order;
+  const auto size = slot->adView()->bounds().size;
+  ASSERT_GT(size.width, 0);
+  EXPECT_EQ(js("var p = mraid.getCurrentPosition(); p.width + 'x' + p.height"),
+            std::to_string(static_cast<int>(size.width)) + "x" + std::to_string(static_cast<int>(size.height)));
+  // Heard before "ready", the size is no change of size to the creative.
+  EXPECT_EQ(js("states.join()"), "ready:default");
 }
 
 TEST_F(SlotMRAID, AnUnloadedAdStopsFollowingTheOrientation) {

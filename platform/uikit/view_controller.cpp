@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/dispatch/queue.h"
 #include "platform/system/screen_facts.h"
 #include "platform/uikit/application.h"
 #include "platform/uikit/navigation_controller.h"
@@ -148,7 +149,9 @@ bool ViewController::presentViewController(const std::shared_ptr<ViewController>
       break;
     }
   }
-  if (completion) completion();
+  // As on the device, the completion belongs to the end of the transition, a later turn of
+  // the main run loop: whatever the presenter does right after this call comes first.
+  if (completion) dispatch::Queue::main()->async(std::move(completion));
   return true;
 }
 

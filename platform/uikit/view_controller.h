@@ -89,7 +89,8 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
   // controller; its view goes on top of that parent's window. Refused (logged on
   // standard error, answers false) when that parent already presents a controller,
   // when `vc` is already shown somewhere, or when this controller is not in a window.
-  // The completion runs once the controller is shown.
+  // The completion runs once the transition has ended: from the main queue, after the
+  // caller's own turn, as on the device (even without animation).
   // Subclasses may pass the call on to another controller.
   virtual bool presentViewController(const std::shared_ptr<ViewController>& vc, bool animated, Completion completion);
   // Whether presentViewController would accept `vc` now (nothing is logged).

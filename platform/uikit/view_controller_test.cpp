@@ -71,14 +71,19 @@ TEST_F(ViewControllerTest, PresentsOneControllerAtATimeAndRefusesTheRest) {
   window->setRootViewController(root);
   window->setHidden(false);
   int completions = 0;
+  dispatch::RunLoop::main();  // this thread is the main one
   EXPECT_TRUE(root->presentViewController(first, true, [&] { ++completions; }));
-  EXPECT_EQ(completions, 1);
+  // Shown at once; the completion comes after the caller's turn, as the transition ends.
   EXPECT_EQ(root->presentedViewController(), first);
   EXPECT_EQ(first->presentingViewController(), root);
   EXPECT_EQ(first->log, "load wa da ");
   EXPECT_EQ(first->view()->superview(), window);
+  EXPECT_EQ(completions, 0);
+  dispatch::RunLoop::main().drain();
+  EXPECT_EQ(completions, 1);
   // Already presenting: refused with a log line, nothing changes, no completion.
   EXPECT_FALSE(root->presentViewController(second, true, [&] { ++completions; }));
+  dispatch::RunLoop::main().drain();
   EXPECT_EQ(completions, 1);
   EXPECT_EQ(root->presentedViewController(), first);
   EXPECT_FALSE(second->isViewLoaded());

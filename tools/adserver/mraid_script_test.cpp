@@ -220,6 +220,29 @@ TEST_F(MRAIDScript, NativeEventsMoveStateViewabilityAndGeometry) {
   EXPECT_EQ(run("took()"), "viewableChange(false) exposureChange(0,,)");
 }
 
+// Native code sends the ad's position ahead of "ready": the creative finds it there when it
+// starts, and it is no change of size.
+TEST_F(MRAIDScript, APositionHeardBeforeReadyIsThereAtReady) {
+  load("inline");
+  run("settle(); listen('sizeChange'); "
+      "mraid.addEventListener('ready', function () { heard.push('ready ' + JSON.stringify(mraid.getCurrentPosition())); })");
+  run("QVRA_ReceiveMessage('onSizeChanged', {x: 0, y: 80, width: 320, height: 50}); ready()");
+  EXPECT_EQ(run("took()"), R"(ready {"x":0,"y":80,"width":320,"height":50})");
+  run("QVRA_ReceiveMessage('onSizeChanged', {x: 0, y: 0, width: 375, height: 667})");
+  EXPECT_EQ(run("took()"), "sizeChange(375,667)");
+}
+
+// A banner that closes itself in its default state no longer shows: its page draws nothing.
+TEST_F(MRAIDScript, ABannerClosedInItsDefaultStateDrawsNothing) {
+  load("inline");
+  run("settle(); ready(); listen('stateChange')");
+  EXPECT_EQ(run("getComputedStyle(document.documentElement).display"), "block");
+  run("mraid.close()");
+  EXPECT_EQ(run("took()"), "stateChange(hidden)");
+  EXPECT_EQ(run("getComputedStyle(document.documentElement).display"), "none");
+  EXPECT_EQ(run("settle()"), "") << "nothing for native code to close";
+}
+
 TEST_F(MRAIDScript, AnInterstitialNeitherExpandsNorResizesAndClosesThroughNativeCode) {
   load("interstitial");
   run("settle(); ready(); listen('error'); listen('stateChange')");

@@ -129,6 +129,8 @@
         x: number(p.x, before.x), y: number(p.y, before.y),
         width: number(p.width, before.width), height: number(p.height, before.height)
       };
+      // Before "ready" the size is part of what the creative finds when it starts.
+      if (state === 'loading') return;
       if (currentPosition.width !== before.width || currentPosition.height !== before.height)
         fire('sizeChange', [currentPosition.width, currentPosition.height]);
     },
@@ -182,6 +184,12 @@
     } catch (e) {
       return text;
     }
+  }
+  // "hidden": the banner no longer shows. The page draws nothing from now on (the ad's view
+  // is see-through where its page draws nothing); a new ad in the view is a new page.
+  function hideAd() {
+    var root = window.document.documentElement;
+    if (root && root.style) root.style.setProperty('display', 'none', 'important');
   }
   function usable(action) {
     if (state === 'loading') { error('The ad is not ready yet', action); return false; }
@@ -248,7 +256,11 @@
     },
     close: function () {
       if (state === 'loading' || state === 'hidden') { error('Cannot close in the state ' + state, 'close'); return; }
-      if (state === 'default' && PLACEMENT === 'inline') { setState('hidden'); return; }
+      if (state === 'default' && PLACEMENT === 'inline') {
+        hideAd();
+        setState('hidden');
+        return;
+      }
       send('close');
       if (PLACEMENT === 'interstitial') setState('hidden');
     },
