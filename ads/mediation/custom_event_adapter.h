@@ -111,6 +111,8 @@ class QMACustomEventInterstitialDelegate {
   virtual void customEventInterstitialWillDismiss(QMACustomEventInterstitial& event) = 0;
   virtual void customEventInterstitialDidDismiss(QMACustomEventInterstitial& event) = 0;
   virtual void customEventInterstitialWillLeaveApplication(QMACustomEventInterstitial& event) = 0;
+  // The older form of customEventInterstitialDidReceiveAd; the object means nothing.
+  virtual void customEventInterstitialDidReceiveAd(QMACustomEventInterstitial& event, const runtime::Id& ad) = 0;
 };
 
 // What a native custom event calls on its delegate.
@@ -215,6 +217,9 @@ class QMAMAdapterCustomEvents : public runtime::Object,
   void customEventInterstitialWillDismiss(QMACustomEventInterstitial&) override;
   void customEventInterstitialDidDismiss(QMACustomEventInterstitial&) override;
   void customEventInterstitialWillLeaveApplication(QMACustomEventInterstitial&) override;
+  void customEventInterstitialDidReceiveAd(QMACustomEventInterstitial& event, const runtime::Id&) override {
+    customEventInterstitialDidReceiveAd(event);
+  }
 
   // ---- QMACustomEventNativeAdDelegate
   // Forwarded to a native connector only; any other connector gets request error 11.

@@ -1,7 +1,5 @@
 #include "ads/mediation/mediation_config.h"
 
-#include <cctype>
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -30,23 +28,6 @@ std::optional<double> doubleValueOf(const Value& value) {
   if (const auto* r = value.asReal()) return *r;
   if (const auto* s = value.asString()) return QMAStringDoubleValue(*s).value_or(std::numeric_limits<double>::quiet_NaN());
   return std::nullopt;
-}
-
-// As doubleValueOf, except that text which is not a number as a whole is not a number
-// (read without the locale).
-std::optional<double> timeoutMillisOf(const Value& value) {
-  if (const auto* s = value.asString()) {
-    std::string_view text = *s;
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    double parsed = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
-      return std::numeric_limits<double>::quiet_NaN();
-    return parsed;
-  }
-  return doubleValueOf(value);
 }
 
 std::optional<std::vector<std::string>> stringArray(const Value* value) {
@@ -248,9 +229,10 @@ std::shared_ptr<QMAMConfig> QMAMConfig::initWithAppKeyConfigDictError(const std:
     if (const Value* refresh = valueForKey(settings, "refresh"))
       if (auto seconds = doubleValueOf(*refresh)) parsed->setRefreshInterval(*seconds);
     if (const Value* timeout = valueForKey(settings, "ad_network_timeout_millis"))
-      if (auto millis = timeoutMillisOf(*timeout)) {
-        // The server's value becomes a timer: one that is not a number, negative or beyond
-        // any network's patience falls back to the default. 0 stays: no network waits.
+      if (auto millis = doubleValueOf(*timeout)) {
+        // The server's value becomes a timer: one that is not a number (text too large for a
+        // double), negative or beyond any network's patience falls back to the default. 0
+        // stays, text that is no number included (it reads as 0): no network waits.
         const double seconds = *millis / 1000;
         const bool sane = std::isfinite(seconds) && seconds >= 0 && seconds <= kMaxAdNetworkTimeout;
         parsed->adNetworkTimeout_ = sane ? seconds : kDefaultAdNetworkTimeout;

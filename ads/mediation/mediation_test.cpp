@@ -63,12 +63,19 @@ TEST_F(Mediation, SettingsTakeOnlyValuesOfTheirTypeWithinTheirLimits) {
       {R"({})", 0, 10, 8},
       {R"({"refresh": 29999.5, "ad_network_timeout_millis": 2500, "ad_transition_anim": 0})", 29999.5, 2.5, 0},
       {R"({"refresh": 30000, "ad_transition_anim": 9})", 0, 10, 8},
-      {R"({"refresh": "60", "ad_network_timeout_millis": "abc", "ad_transition_anim": -1})", 60, 10, 8},
+      {R"({"refresh": "60", "ad_network_timeout_millis": "abc", "ad_transition_anim": -1})", 60, 0, 8},
+      // Text reads as its leading number, none being 0.
+      {R"({"ad_network_timeout_millis": " 2500 "})", 0, 2.5, 8},
+      {R"({"ad_network_timeout_millis": "1500ms"})", 0, 1.5, 8},
+      {R"({"ad_network_timeout_millis": ""})", 0, 0, 8},
       {R"({"refresh": [1], "ad_network_timeout_millis": null})", 0, 10, 8},
       // Time-outs that would make no sane timer take the default; 0 is kept.
       {R"({"ad_network_timeout_millis": -2500})", 0, 10, 8},
       {R"({"ad_network_timeout_millis": 1e300})", 0, 10, 8},
       {R"({"ad_network_timeout_millis": 300001})", 0, 10, 8},
+      {R"({"ad_network_timeout_millis": "-2500"})", 0, 10, 8},
+      {R"({"ad_network_timeout_millis": "1e999"})", 0, 10, 8},
+      {R"({"ad_network_timeout_millis": "300001"})", 0, 10, 8},
       {R"({"ad_network_timeout_millis": "0"})", 0, 0, 8},
   };
   for (const auto& row : rows) {

@@ -245,7 +245,11 @@ TEST_F(RewardTest, AnAdapterThatAnswersOnAnotherThreadIsHeardOnTheMainThread) {
 
 TEST_F(RewardTest, ALoadWhoseSDKCoreAnswerNeverComesFailsWithErrorFiveAndTheNextLoadIsTaken) {
   useScenario({{"answers", {{{"answer", "silence"}}}}});
+  // Unanswered requests stay with the SDK-core controller: counted from here.
+  auto controller = QMASDKCoreController::sharedInstance();
+  const std::size_t pending = controller->pendingRequestCount();
   ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-r", "user-7");
+  ASSERT_TRUE(pump([&] { return controller->pendingRequestCount() == pending + 1; })) << "the request reached the page";
   drainMain();
   foundation::Clock::advance(QMASlot::kSDKCoreAnswerTimeout - 1);
   drainMain();
@@ -260,6 +264,12 @@ TEST_F(RewardTest, ALoadWhoseSDKCoreAnswerNeverComesFailsWithErrorFiveAndTheNext
   ad->loadRequestWithAdUnitIDUserID(QMARequest::request(), "unit-next", "user-7");
   EXPECT_TRUE(ad->requestInProgress());
   EXPECT_EQ(ad->adUnitID(), std::optional<std::string>("unit-next"));
+  // The test ends once the next load's request has reached the page: its parameters are
+  // built on the controller's request queue, from the process's device facts, bundle and
+  // store, which the fixture resets as the test ends and the process's exit destroys. Left
+  // running (on a loaded machine the queue's turn comes late), that work can meet them
+  // being taken down and abort the process.
+  ASSERT_TRUE(pump([&] { return controller->pendingRequestCount() == pending + 2; })) << "the next request reached the page";
 }
 
 TEST_F(RewardTest, AnEarlierRequestsTimeOutNeverEndsALaterRequestOfTheSameConnector) {

@@ -275,13 +275,20 @@ struct CustomBanner : runtime::Object, QMACustomEventBanner {
   }
 };
 
+// Fills in the current form, or (olderForm) in the older one with an object that means nothing.
 struct CustomInterstitial : runtime::Object, QMACustomEventInterstitial {
-  using runtime::Object::Object;
+  CustomInterstitial(const runtime::ClassRef& c, bool olderForm) : runtime::Object(c), olderForm(olderForm) {}
+  bool olderForm;
   std::weak_ptr<QMACustomEventInterstitialDelegate> delegate;
   void setDelegate(std::weak_ptr<QMACustomEventInterstitialDelegate> d) override { delegate = std::move(d); }
   void requestInterstitialAdWithParameterLabelRequest(const std::optional<std::string>&, const std::optional<std::string>&,
                                                       const std::shared_ptr<QMACustomEventRequest>&) override {
-    if (auto d = delegate.lock()) d->customEventInterstitialDidReceiveAd(*this);
+    auto d = delegate.lock();
+    if (!d) return;
+    if (olderForm)
+      d->customEventInterstitialDidReceiveAd(*this, std::make_shared<runtime::Object>(runtime::ClassRef{}));
+    else
+      d->customEventInterstitialDidReceiveAd(*this);
   }
   void presentFromRootViewController(const std::shared_ptr<uikit::ViewController>&) override {
     if (auto d = delegate.lock()) d->customEventInterstitialWillPresent(*this);
@@ -298,8 +305,13 @@ struct CustomEvents : Waterfall {
     runtime::objc_registerClassPair(banner);
     auto interstitial = runtime::Class::make("PublisherCustomInterstitial");
     interstitial->addProtocol(kQMACustomEventInterstitialProtocol);
-    interstitial->setFactory([](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<CustomInterstitial>(c); });
+    interstitial->setFactory(
+        [](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<CustomInterstitial>(c, false); });
     runtime::objc_registerClassPair(interstitial);
+    auto older = runtime::Class::make("PublisherOlderCustomInterstitial");
+    older->addProtocol(kQMACustomEventInterstitialProtocol);
+    older->setFactory([](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<CustomInterstitial>(c, true); });
+    runtime::objc_registerClassPair(older);
     auto stranger = runtime::Class::make("PublisherSomethingElse");
     stranger->setFactory([this](const runtime::ClassRef& c) -> runtime::Id {
       ++strangersMade;
@@ -308,7 +320,8 @@ struct CustomEvents : Waterfall {
     runtime::objc_registerClassPair(stranger);
   }
   void TearDown() override {
-    for (const char* name : {"PublisherCustomBanner", "PublisherCustomInterstitial", "PublisherSomethingElse"})
+    for (const char* name :
+         {"PublisherCustomBanner", "PublisherCustomInterstitial", "PublisherOlderCustomInterstitial", "PublisherSomethingElse"})
       runtime::objc_disposeClassPair(name);
     CustomBanner::lastRequest().reset();
     Waterfall::TearDown();
@@ -347,18 +360,25 @@ TEST_F(CustomEvents, APublisherBannerNamedByClassServesTheWaterfallWithItsExtras
   EXPECT_TRUE(logged("Custom Event class PublisherSomethingElse does not conform to the QMACustomEventBanner protocol."));
 }
 
+// Either form of "received" fills the waterfall.
 TEST_F(CustomEvents, APublisherInterstitialIsPresentedThroughTheAdapter) {
-  useScenario(waterfall_test::waterfallScenario(waterfall_test::configFor(
-      "interstitial", json::array({customNetwork("1", {{"class_name", "PublisherCustomBanner"}}),
-                                   customNetwork("2", {{"class_name", "PublisherCustomInterstitial"}})}))));
-  auto interstitial = QMAInterstitial::initWithAdUnitID("unit-1");
-  interstitial->setDelegate(host);
-  interstitial->loadRequest(QMARequest::request());
-  ASSERT_TRUE(pumpUntilHeard(QMAInterstitialDelegate::kInterstitialDidReceiveAd));
-  interstitial->presentFromRootViewController(root);
-  drainMain();
-  EXPECT_EQ(host->count(QMAInterstitialDelegate::kInterstitialWillPresentScreen), 1);
-  EXPECT_EQ(valueIn(ping("/imp"), "aec"), "2,0");
+  for (const char* className : {"PublisherCustomInterstitial", "PublisherOlderCustomInterstitial"}) {
+    SCOPED_TRACE(className);
+    host = std::make_shared<formats_test::Host>();
+    useScenario(waterfall_test::waterfallScenario(waterfall_test::configFor(
+        "interstitial", json::array({customNetwork("1", {{"class_name", "PublisherCustomBanner"}}),
+                                     customNetwork("2", {{"class_name", className}})}))));
+    auto interstitial = QMAInterstitial::initWithAdUnitID("unit-1");
+    interstitial->setDelegate(host);
+    interstitial->loadRequest(QMARequest::request());
+    ASSERT_TRUE(pumpUntilHeard(QMAInterstitialDelegate::kInterstitialDidReceiveAd));
+    interstitial->presentFromRootViewController(root);
+    drainMain();
+    EXPECT_EQ(host->count(QMAInterstitialDelegate::kInterstitialWillPresentScreen), 1);
+    EXPECT_EQ(valueIn(ping("/imp"), "aec"), "2,0");
+    if (root->presentedViewController()) root->dismissViewControllerAnimated(false, nullptr);
+    drainMain();
+  }
 }
 
 }  // namespace custom_event_test

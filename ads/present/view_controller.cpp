@@ -64,7 +64,7 @@ void QMAViewController::presentFromViewControllerCompletion(const std::shared_pt
   if (!presenter_) setPresenter(QMAModalOverlayPresenter::init());
   if (!presenter_->isReadyToPresent()) return;
   // Asked before anything is announced: the host hears of no screen that never shows.
-  if (!presenter_->canPresentFromViewController(from))
+  if (presentationWouldBeRefusedFromViewController(from))
     throw QMAPresentationRefused("the platform refused to present " + className() + " from " + from->className());
   auto me = self();
   view()->setUserInteractionEnabled(false);
@@ -91,6 +91,15 @@ void QMAViewController::presentFromViewControllerCompletion(const std::shared_pt
     finishDismissal();
     throw;
   }
+}
+
+bool QMAViewController::presentationWouldBeRefusedFromViewController(const std::shared_ptr<uikit::ViewController>& from) {
+  WV_DCHECK_MAIN_THREAD();
+  // The cases presenting leaves without a word are no refusal.
+  if (!from || retainCycle_ || relinquishing_) return false;
+  // Without a presenter yet, the modal one presenting would make asks the platform so.
+  if (!presenter_) return !QMACanPresentViewControllerFrom(from, self());
+  return presenter_->isReadyToPresent() && !presenter_->canPresentFromViewController(from);
 }
 
 bool QMAViewController::presentViewController(const std::shared_ptr<uikit::ViewController>& vc, bool animated,

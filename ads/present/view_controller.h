@@ -91,6 +91,10 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting, 
   // not present it from that controller (it presents something else already).
   void presentFromViewControllerCompletion(const std::shared_ptr<uikit::ViewController>& viewController,
                                            Completion completion) override;
+  // Whether presenting from `viewController` now would throw QMAPresentationRefused: what a
+  // caller asks before it counts the presentation anywhere (an impression of an ad the
+  // platform never shows is no impression).
+  bool presentationWouldBeRefusedFromViewController(const std::shared_ptr<uikit::ViewController>& viewController);
   void relinquishScreenWithCompletion(Completion completion) override;
   bool shouldDismissOnApplicationEnteringForeground() override { return true; }
 

@@ -131,6 +131,21 @@ TEST_F(Interceptor, AnswersOnlyWhileAllowedLoadingAndAskedByARegisteredPage) {
   EXPECT_FALSE(QMAMRAIDInterceptor::canInitWithRequest(mraidRequest(script, page))) << "the page went away";
 }
 
+// A disable that no enable matched is lost, so it cannot hide the next load in flight.
+TEST_F(Interceptor, TheLoadsInFlightCounterStopsAtZero) {
+  const std::string script = "https://cdn.example/lib/mraid.js";
+  QMAAdURLStash::addURLForView(*net::URL::fromString(page), view);
+  QMAMRAIDInterceptor::disableCanInitWithRequest();
+  QMAMRAIDInterceptor::disableCanInitWithRequest();
+  EXPECT_EQ(QMAMRAIDInterceptor::canInitWithRequestCounter(), 0);
+  EXPECT_FALSE(QMAMRAIDInterceptor::canInitWithRequest(mraidRequest(script, page))) << "no load in flight";
+  QMAMRAIDInterceptor::enableCanInitWithRequest();
+  EXPECT_EQ(QMAMRAIDInterceptor::canInitWithRequestCounter(), 1);
+  EXPECT_TRUE(QMAMRAIDInterceptor::canInitWithRequest(mraidRequest(script, page))) << "the load after them";
+  QMAMRAIDInterceptor::disableCanInitWithRequest();
+  EXPECT_FALSE(QMAMRAIDInterceptor::canInitWithRequest(mraidRequest(script, page))) << "that load ended";
+}
+
 TEST_F(Interceptor, ThePageGetsTheScriptOfItsKindOfAd) {
   QMAAdURLStash::addURLForView(*net::URL::fromString(page), view);
   const std::string script = "https://cdn.example/mraid.js";

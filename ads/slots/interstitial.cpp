@@ -148,7 +148,10 @@ void QMAInterstitial::presentFromRootViewController(const std::shared_ptr<uikit:
       controller->setSupportedInterfaceOrientations(ad ? ad->supportedOrientations() : 0);
       controller->setSlot(slot_);
     }
-    slot_->didMakeAdImpression();
+    // The impression is counted before the presentation, but not for one the platform
+    // refuses: that ad is never seen (the refusal still reaches the host below).
+    if (!controller || !controller->presentationWouldBeRefusedFromViewController(rootViewController))
+      slot_->didMakeAdImpression();
     try {
       if (controller) controller->presentFromViewControllerCompletion(rootViewController, nullptr);
     } catch (const std::exception& exception) {

@@ -162,7 +162,7 @@ TEST_F(InterstitialTest, PresentingWhileTheNextAdLoadsOnlyLogsAndLaterPresentsIt
 }
 
 TEST_F(InterstitialTest, APresentationThePlatformRefusesIsOnlyAFailureWithEleven) {
-  useScenario(htmlScenario("<body>Ad</body>"));
+  useScenario(htmlScenario("<body>Ad</body>", {{"X-Qvra-Tracking-Urls", "{base}/ping/impression"}}));
   loadReady();
   auto other = std::make_shared<uikit::ViewController>();
   ASSERT_TRUE(root->presentViewController(other, false, nullptr));  // the host shows something already
@@ -180,6 +180,10 @@ TEST_F(InterstitialTest, APresentationThePlatformRefusesIsOnlyAFailureWithEleven
   EXPECT_TRUE(interstitial->hasBeenUsed());
   EXPECT_EQ(root->presentedViewController(), other);
   EXPECT_FALSE(uikit::Application::sharedApplication()->isIdleTimerDisabled());
+  // An ad the platform never showed was not seen.
+  EXPECT_FALSE(interstitial->slot()->viewHasMadeImpression());
+  drainMain();
+  EXPECT_TRUE(server->requestsForPath("/ping/impression").empty());
 }
 
 TEST_F(InterstitialTest, AClickOnTheShownAdIsPingedAndReachesOnlyADelegateThatImplementsIt) {

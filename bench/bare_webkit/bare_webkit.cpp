@@ -6,6 +6,7 @@
 #include <webkit2/webkit2.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <set>
@@ -25,6 +26,15 @@ struct BareWebKitView::Impl {
   static void onLoad(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
     if (event == WEBKIT_LOAD_FINISHED) static_cast<Impl*>(data)->finished = true;
   }
+  int bridged = 0;
+  // What our engine does with a bridge message short of handing it on: its text.
+  static void onBridge(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer data) {
+    JSCValue* value = result ? webkit_javascript_result_get_js_value(result) : nullptr;
+    if (!value || !jsc_value_is_string(value)) return;
+    char* text = jsc_value_to_string(value);
+    if (text && *text) ++static_cast<Impl*>(data)->bridged;
+    g_free(text);
+  }
   static void onEvaluated(GObject* source, GAsyncResult* result, gpointer data) {
     JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
     if (value) g_object_unref(value);
@@ -35,8 +45,13 @@ struct BareWebKitView::Impl {
 BareWebKitView::BareWebKitView(int width, int height) : impl_(std::make_unique<Impl>()) {
   webkit::engine::api();  // the display, GTK and the main loop's hook
   WebKitWebContext* context = webkit_web_context_new();
-  impl_->view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, nullptr));
+  WebKitUserContentManager* content = webkit_user_content_manager_new();
+  webkit_user_content_manager_register_script_message_handler(content, "wardvaneBridge");
+  g_signal_connect(content, "script-message-received::wardvaneBridge", G_CALLBACK(Impl::onBridge), impl_.get());
+  impl_->view = WEBKIT_WEB_VIEW(
+      g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager", content, nullptr));
   g_object_unref(context);
+  g_object_unref(content);
   impl_->window = gtk_offscreen_window_new();
   gtk_window_set_default_size(GTK_WINDOW(impl_->window), width, height);
   gtk_container_add(GTK_CONTAINER(impl_->window), GTK_WIDGET(impl_->view));
@@ -46,6 +61,7 @@ BareWebKitView::BareWebKitView(int width, int height) : impl_(std::make_unique<I
 
 BareWebKitView::~BareWebKitView() {
   g_signal_handlers_disconnect_by_data(impl_->view, impl_.get());
+  g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(impl_->view), impl_.get());
   gtk_widget_destroy(impl_->window);
 }
 
@@ -57,14 +73,18 @@ double BareWebKitView::load(const std::string& html, const std::string& baseURI)
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double BareWebKitView::evaluateAll(const std::vector<std::string>& scripts) {
+double BareWebKitView::evaluateAll(const std::vector<std::string>& scripts, int messages) {
   impl_->answered = 0;
+  impl_->bridged = 0;
   const auto start = Clock::now();
   for (const auto& s : scripts)
     webkit_web_view_evaluate_javascript(impl_->view, s.c_str(), static_cast<gssize>(s.size()), nullptr, nullptr,
                                         nullptr, Impl::onEvaluated, impl_.get());
   const int want = static_cast<int>(scripts.size());
-  dispatch::RunLoop::main().runUntil([&] { return impl_->answered == want; }, 60);
+  dispatch::RunLoop::main().runUntil([&] { return impl_->answered == want && impl_->bridged >= messages; }, 60);
+  if (impl_->answered != want || impl_->bridged < messages)
+    std::fprintf(stderr, "bare view: %d of %d evaluations, %d of %d messages\n", impl_->answered, want, impl_->bridged,
+                 messages);
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 

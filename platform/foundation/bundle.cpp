@@ -9,9 +9,11 @@ struct Bundle::State {
   Dictionary info;
 };
 
+// Never destroyed: work still running on other threads while the process exits may read
+// the bundle's facts.
 Bundle& Bundle::main() {
-  static Bundle b;
-  return b;
+  static Bundle* b = new Bundle();
+  return *b;
 }
 
 Bundle::State& Bundle::state() const {

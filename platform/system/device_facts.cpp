@@ -12,9 +12,11 @@ struct State {
   DeviceFacts facts;
   std::optional<std::string> radio;
 };
+// Never destroyed: the ad component's queues read the facts on their own threads, and a
+// block still running there while the process exits must not meet them taken down.
 State& state() {
-  static State s;
-  return s;
+  static State* s = new State();
+  return *s;
 }
 }  // namespace
 

@@ -272,7 +272,7 @@ void QMANativeAdView::didMoveToSuperview() {
 }
 
 std::shared_ptr<QMANativeContentAdView> QMANativeContentAdView::initWithFrame(uikit::Rect frame) {
-  auto view = std::make_shared<QMANativeContentAdView>(frame);
+  auto view = std::make_shared<QMANativeContentAdView>(MadeByInit(), frame);
   view->setUpPolicy(QMANativeContentAdAssetIDs::kAttributionIcon, QMANativeContentAdAssetIDs::kAttributionText);
   return view;
 }
@@ -286,7 +286,7 @@ void QMANativeContentAdView::setNativeContentAd(const std::shared_ptr<QMANativeC
 }
 
 std::shared_ptr<QMANativeAppInstallAdView> QMANativeAppInstallAdView::initWithFrame(uikit::Rect frame) {
-  auto view = std::make_shared<QMANativeAppInstallAdView>(frame);
+  auto view = std::make_shared<QMANativeAppInstallAdView>(MadeByInit(), frame);
   view->setUpPolicy(QMANativeAppInstallAdAssetIDs::kAttributionIcon, QMANativeAppInstallAdAssetIDs::kAttributionText);
   return view;
 }

@@ -132,7 +132,11 @@ struct QMANativeAppInstallAdAssetIDs {
   static constexpr const char* kAttributionText = "2010";
 };
 
-// What both views share: the policy, created with the view.
+// What both views share: the policy, created with the view. The policy needs the view
+// shared (it keeps it weakly and hands it to its tap recognizer and monitor), so it cannot
+// be made in a constructor: the views are made only by their initWithFrame and
+// initWithCoder (and the runtime's class messages of those names), never by a constructor
+// of the host's, which would give a view without a policy.
 class QMANativeAdView : public uikit::View {
  public:
   // Both views as classes of the runtime, found by name as a layout file names its views:
@@ -146,6 +150,13 @@ class QMANativeAdView : public uikit::View {
   void didMoveToSuperview() override;
 
  protected:
+  // Held only by the views' own makers; what std::make_shared needs a public constructor
+  // for, and what keeps that constructor out of any other hands.
+  class MadeByInit {
+    explicit MadeByInit() = default;
+    friend class QMANativeContentAdView;
+    friend class QMANativeAppInstallAdView;
+  };
   explicit QMANativeAdView(uikit::Rect frame) : uikit::View(frame) {}
   void setUpPolicy(const char* iconAssetName, const char* textAssetName);
   void setOutlet(std::weak_ptr<uikit::View>& outlet, const char* assetName, const std::shared_ptr<uikit::View>& view) {
@@ -178,7 +189,7 @@ class QMANativeContentAdView : public QMANativeAdView {
   QMA_NATIVE_AD_OUTLET(callToActionView, setCallToActionView, QMANativeContentAdAssetIDs::kCallToAction)
   QMA_NATIVE_AD_OUTLET(advertiserView, setAdvertiserView, QMANativeContentAdAssetIDs::kAdvertiser)
 
-  explicit QMANativeContentAdView(uikit::Rect frame) : QMANativeAdView(frame) {}
+  QMANativeContentAdView(MadeByInit, uikit::Rect frame) : QMANativeAdView(frame) {}
 
  private:
   std::weak_ptr<uikit::View> headlineView_, bodyView_, imageView_, logoView_, callToActionView_, advertiserView_;
@@ -202,7 +213,7 @@ class QMANativeAppInstallAdView : public QMANativeAdView {
   QMA_NATIVE_AD_OUTLET(imageView, setImageView, QMANativeAppInstallAdAssetIDs::kImage)
   QMA_NATIVE_AD_OUTLET(starRatingView, setStarRatingView, QMANativeAppInstallAdAssetIDs::kStarRating)
 
-  explicit QMANativeAppInstallAdView(uikit::Rect frame) : QMANativeAdView(frame) {}
+  QMANativeAppInstallAdView(MadeByInit, uikit::Rect frame) : QMANativeAdView(frame) {}
 
  private:
   std::shared_ptr<QMANativeAppInstallAd> nativeAppInstallAd_;

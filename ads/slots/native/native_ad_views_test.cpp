@@ -1,6 +1,9 @@
 // The native ad views: taps to asset IDs, the attribution badge, and the impression check.
 
 #include "ads/slots/native/native_ad_views.h"
+
+#include <type_traits>
+
 #include "ads/slots/native/native_test_support.h"
 #include "platform/runtime/runtime.h"
 #include "platform/uikit/window.h"
@@ -148,6 +151,44 @@ TEST_F(NativeAdViews, ImpressionOnceTheViewIsOnScreen) {
   }
   EXPECT_TRUE(later->hasRecordedImpression());
   EXPECT_FALSE(offScreen->nativeAdViewPolicy()->impressionMonitor());
+}
+
+// A view made by a constructor of the host's would have no policy: its asset views and its
+// ad would go nowhere. There is no such constructor.
+static_assert(!std::is_constructible_v<QMANativeContentAdView, uikit::Rect>);
+static_assert(!std::is_default_constructible_v<QMANativeContentAdView>);
+static_assert(!std::is_constructible_v<QMANativeAppInstallAdView, uikit::Rect>);
+static_assert(!std::is_default_constructible_v<QMANativeAppInstallAdView>);
+
+// Every way there is to make a view gives one that registers its asset views, takes its ad,
+// clicks and counts the impression.
+TEST_F(NativeAdViews, EveryWayToMakeAViewGivesAWorkingOne) {
+  const uikit::Rect frame{0, 0, 300, 200};
+  auto byName = [&](const char* selector) {
+    return std::dynamic_pointer_cast<QMANativeContentAdView>(runtime::msgSendClass<std::shared_ptr<uikit::View>(uikit::Rect)>(
+        runtime::objc_getClass("QMANativeContentAdView"), selector, frame));
+  };
+  const std::pair<const char*, std::shared_ptr<QMANativeContentAdView>> ways[] = {
+      {"initWithFrame", QMANativeContentAdView::initWithFrame(frame)},
+      {"initWithCoder", QMANativeContentAdView::initWithCoder(frame)},
+      {"the class's initWithFrame:", byName("initWithFrame:")},
+      {"the class's initWithCoder:", byName("initWithCoder:")},
+  };
+  for (const auto& [name, view] : ways) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(view);
+    auto ad = contentAdWithPage(false);
+    window->addSubview(view);
+    auto headline = std::make_shared<uikit::View>(uikit::Rect{0, 0, 300, 40});
+    view->addSubview(headline);
+    view->setHeadlineView(headline);
+    EXPECT_EQ(view->headlineView(), headline);
+    view->setNativeContentAd(ad);
+    EXPECT_EQ(view->nativeContentAd(), ad);
+    EXPECT_TRUE(ad->hasRecordedImpression());
+    EXPECT_EQ(tap(view, {10, 20}), "1001");
+    view->removeFromSuperview();
+  }
 }
 
 TEST(NativeAdViewClasses, AreFoundByNameAndMakeTheirViewsWithTheFrameGiven) {
