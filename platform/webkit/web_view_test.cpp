@@ -326,18 +326,6 @@ TEST_F(WebViewTest, AViewThatIsNotOpaqueLeavesWhatThePagePaintsNotTransparent) {
   EXPECT_EQ(white.pixelAt(150, 100), (std::array<std::uint8_t, 4>{255, 255, 255, 255}));
 }
 
-// The page follows the view's size both ways, below the size the view was made with too.
-TEST_F(WebViewTest, ThePageTakesEachNewSizeOfTheViewSmallerOrLarger) {
-  ASSERT_TRUE(loadHTML("<body style='margin:0'>size</body>"));
-  auto size = [&] { return eval("innerWidth + 'x' + innerHeight"); };
-  ASSERT_TRUE(waitFor([&] { return size() == "200x120"; })) << size();
-  for (const auto& [w, h] : std::vector<std::pair<int, int>>{{320, 250}, {300, 200}, {150, 60}, {200, 120}}) {
-    view->setFrame({{0, 0}, {static_cast<double>(w), static_cast<double>(h)}});
-    const std::string want = std::to_string(w) + "x" + std::to_string(h);
-    EXPECT_TRUE(waitFor([&] { return size() == want; })) << "wanted " << want << ", the page is " << size();
-  }
-}
-
 // A page that never answers: evaluation returns empty at its bound, the watchdog ends
 // the page, the owner hears of it, and the view loads again.
 TEST_F(WebViewTest, APageThatLoopsForeverIsEndedAndTheViewLoadsAgain) {
