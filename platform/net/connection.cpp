@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -38,6 +40,47 @@ Deliver deliverOnRunLoop(dispatch::RunLoop& loop) { return RunLoopDelivery{&loop
 Deliver deliverOn(std::shared_ptr<foundation::Executor> executor) {
   return [executor = std::move(executor)](std::function<void()> block) { executor->execute(std::move(block)); };
 }
+
+namespace {
+// A connection's reports leave the transfer in several blocks (the answer's head as soon as
+// it is in, its body and end later). On a concurrent queue two blocks may run side by side
+// or the later first, and a delegate would hear the end before the answer. So a
+// connection hands its deliverer one block at a time, which runs what is waiting in order.
+// A run loop runs its blocks in order already, and a report that runs the loop nested must
+// still see the next report there, so its deliveries stay as they are.
+Deliver inOrder(Deliver deliver) {
+  if (!deliver || deliver.target<RunLoopDelivery>()) return deliver;
+  struct Line {
+    std::mutex mu;
+    std::deque<std::function<void()>> waiting;
+    bool running = false;
+  };
+  auto line = std::make_shared<Line>();
+  return [line, deliver = std::move(deliver)](std::function<void()> block) {
+    {
+      std::lock_guard lock(line->mu);
+      line->waiting.push_back(std::move(block));
+      if (line->running) return;
+      line->running = true;
+    }
+    deliver([line] {
+      for (;;) {
+        std::function<void()> next;
+        {
+          std::lock_guard lock(line->mu);
+          if (line->waiting.empty()) {
+            line->running = false;
+            return;
+          }
+          next = std::move(line->waiting.front());
+          line->waiting.pop_front();
+        }
+        next();
+      }
+    });
+  };
+}
+}  // namespace
 
 namespace {
 constexpr int kMaximumRedirects = 16;
@@ -922,7 +965,7 @@ void beginLoad(const std::shared_ptr<URLConnection>& connection, URLConnection::
 URLConnection::URLConnection(URLRequest request, std::weak_ptr<URLConnectionDelegate> delegate, Deliver deliver)
     : impl_(std::make_unique<Impl>(request)), original_(std::move(request)) {
   impl_->delegate = std::move(delegate);
-  impl_->deliver = std::move(deliver);
+  impl_->deliver = inOrder(std::move(deliver));
 }
 
 URLConnection::~URLConnection() = default;

@@ -410,6 +410,51 @@ TEST_F(Connections, RegisteredProtocolsAnswerBeforeTheNetworkAndMayRedirectToIt)
   EXPECT_FALSE(URLConnection::create(request("canned://h/x"), recorder, deliverOnRunLoop(loop)));
 }
 
+// A queue that runs its blocks whenever and in whatever order it likes (here: the newest
+// first, as a concurrent queue may): a connection's reports still arrive in order.
+TEST_F(Connections, ReportsToAConcurrentQueueArriveInTheOrderTheyWereMade) {
+  struct NewestFirst : foundation::Executor {
+    std::vector<std::function<void()>> blocks;
+    void execute(std::function<void()> block) override { blocks.push_back(std::move(block)); }
+    bool runsOnCurrentThread() const override { return false; }
+    void drain() {
+      while (!blocks.empty()) {
+        auto block = std::move(blocks.back());
+        blocks.pop_back();
+        block();
+      }
+    }
+  };
+  struct Pieces : URLProtocol {
+    void startLoading(const URLRequest& r, std::shared_ptr<URLProtocolClient> client) override {
+      client->protocolDidReceiveResponse(std::make_shared<URLResponse>(URLResponse{r.url, false, 0, {}, "text/x", 6}));
+      client->protocolDidLoadData(Bytes{'p', 'i', 'e'});
+      client->protocolDidLoadData(Bytes{'c', 'e', 's'});
+      client->protocolDidFinishLoading();
+    }
+  };
+  int token = URLProtocolRegistry::registerClass(
+      {[](const URLRequest& r) { return r.url.scheme() == "pieces"; }, [] { return std::make_shared<Pieces>(); }});
+  auto queue = std::make_shared<NewestFirst>();
+  URLResponsePtr response;
+  std::string body;
+  std::optional<Error> error;
+  bool called = false;
+  sendAsynchronousRequest(request("pieces://h/x"), deliverOn(queue),
+                          [&](URLResponsePtr r, Bytes d, std::optional<Error> e) {
+                            called = true;
+                            response = r;
+                            body = text(d);
+                            error = e;
+                          });
+  queue->drain();
+  URLProtocolRegistry::unregisterClass(token);
+  ASSERT_TRUE(called);
+  EXPECT_FALSE(error) << error->localizedDescription();
+  ASSERT_TRUE(response);
+  EXPECT_EQ(body, "pieces");
+}
+
 TEST_F(Connections, CompletionLoadsAndSynchronousLoads) {
   URLResponsePtr response;
   std::string body;

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -15,10 +17,29 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/uikit/image.h"
 #include "tools/adserver/ad_server.h"
 #include "tools/testsupport/driven_process.h"
 
 namespace adhost_test {
+
+using Colour = std::array<int, 3>;
+
+// The colour at a point (in points) of a picture `pointsWide` points wide: the middle of
+// its device pixel.
+inline Colour colourAt(const uikit::Image& image, double x, double y, double pointsWide = 375) {
+  const double scale = image.pixelWidth() / pointsWide;
+  const auto px = static_cast<std::size_t>(x * scale + scale / 2), py = static_cast<std::size_t>(y * scale + scale / 2);
+  const std::size_t at = (py * image.pixelWidth() + px) * 4;
+  return {image.rgba()[at], image.rgba()[at + 1], image.rgba()[at + 2]};
+}
+
+// Within the rounding of the engine's colour conversions.
+inline bool near(const Colour& a, const Colour& b) {
+  for (int i = 0; i < 3; ++i)
+    if (std::abs(a[i] - b[i]) > 6) return false;
+  return true;
+}
 
 class HostedAdsTest : public ::testing::Test {
  protected:
@@ -67,6 +88,13 @@ class HostedAdsTest : public ::testing::Test {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
     }
+  }
+  // The value of `script` in the page of `name`.
+  std::string js(const std::string& name, const std::string& script) {
+    const std::string answer = send("js " + name + " " + script);
+    const std::string head = "ok " + name + " js ";
+    EXPECT_EQ(answer.rfind(head, 0), 0u) << answer;
+    return answer.rfind(head, 0) == 0 ? answer.substr(head.size()) : answer;
   }
   // The scenario file `name` of adserver's scenarios folder.
   static nlohmann::json scenarioFile(const std::string& name) {

@@ -21,7 +21,9 @@
 
 namespace {
 
-using Colour = std::array<int, 3>;
+using adhost_test::Colour;
+using adhost_test::colourAt;
+using adhost_test::near;
 
 // A point of the 300 x 250 ad (in points) and the colour the creative draws there.
 struct Spot {
@@ -89,25 +91,13 @@ class CreativesTest : public adhost_test::HostedAdsTest {
     foundation::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return uikit::Image::imageWithData(bytes);
   }
-  // The colour at a point of a 300-point-wide picture (the middle of its device pixel).
-  static Colour colourAt(const uikit::Image& image, double x, double y) {
-    const double scale = image.pixelWidth() / 300.0;
-    const auto px = static_cast<std::size_t>(x * scale + scale / 2), py = static_cast<std::size_t>(y * scale + scale / 2);
-    const std::size_t at = (py * image.pixelWidth() + px) * 4;
-    return {image.rgba()[at], image.rgba()[at + 1], image.rgba()[at + 2]};
-  }
-  static bool near(const Colour& a, const Colour& b) {
-    for (int i = 0; i < 3; ++i)
-      if (std::abs(a[i] - b[i]) > 6) return false;
-    return true;
-  }
   static std::string text(const Colour& c) {
     return std::to_string(c[0]) + " " + std::to_string(c[1]) + " " + std::to_string(c[2]);
   }
   void expectSpots(const uikit::Image& image, const std::string& unit, const std::vector<Spot>& spots) {
     ASSERT_EQ(image.pixelWidth() * 250, image.pixelHeight() * 300) << "a 300 x 250 ad";
     for (const auto& spot : spots) {
-      const Colour seen = colourAt(image, spot.x, spot.y);
+      const Colour seen = colourAt(image, spot.x, spot.y, 300.0);
       EXPECT_TRUE(near(seen, spot.colour)) << unit << " at " << spot.x << "," << spot.y << ": " << text(seen)
                                            << ", not " << text(spot.colour);
     }

@@ -42,13 +42,6 @@ class HostilePagesTest : public adhost_test::HostedAdsTest {
         {"files", {{"/own/data.json", {{"content_type", "application/json"}, {"body", "{\"own\":1}"}}}}},
     };
   }
-  // The value of `script` in the page of `name`.
-  std::string js(const std::string& name, const std::string& script) {
-    const std::string answer = send("js " + name + " " + script);
-    const std::string head = "ok " + name + " js ";
-    EXPECT_EQ(answer.rfind(head, 0), 0u) << answer;
-    return answer.rfind(head, 0) == 0 ? answer.substr(head.size()) : answer;
-  }
   // The value of `script` once it is not empty (at most 20 s of real time: the page's
   // requests run on real time).
   std::string until(const std::string& name, const std::string& script) {

@@ -25,13 +25,6 @@ namespace {
 class Landscape : public adhost_test::HostedAdsTest {
  protected:
   nlohmann::json scenario() const override { return scenarioFile("landscape.json"); }
-  // The value of script in the page of `name`.
-  std::string js(const std::string& name, const std::string& script) {
-    const std::string answer = send("js " + name + " " + script);
-    const std::string head = "ok " + name + " js ";
-    EXPECT_EQ(answer.rfind(head, 0), 0u) << answer;
-    return answer.rfind(head, 0) == 0 ? answer.substr(head.size()) : answer;
-  }
   // Until the script's value is `want` (at most 20 s of real time; the hand clock moves a
   // little each try, for the turn's animations); the last value seen.
   std::string until(const std::string& name, const std::string& script, const std::string& want) {

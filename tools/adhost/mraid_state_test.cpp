@@ -19,7 +19,9 @@
 
 namespace {
 
-using Colour = std::array<int, 3>;
+using adhost_test::Colour;
+using adhost_test::colourAt;
+using adhost_test::near;
 
 constexpr Colour kAd{204, 102, 170};  // #c6a, the state banner
 constexpr Colour kHost{255, 255, 255};
@@ -27,12 +29,7 @@ constexpr Colour kHost{255, 255, 255};
 class MRAIDStateHost : public adhost_test::HostedAdsTest {
  protected:
   nlohmann::json scenario() const override { return scenarioFile("mraid-state.json"); }
-  std::string js(const std::string& script) {
-    const std::string answer = send("js ad " + script);
-    const std::string head = "ok ad js ";
-    EXPECT_EQ(answer.rfind(head, 0), 0u) << answer;
-    return answer.rfind(head, 0) == 0 ? answer.substr(head.size()) : answer;
-  }
+  std::string js(const std::string& script) { return HostedAdsTest::js("ad", script); }
   // Until the script's value is `want`, the hand clock moving 0.05 s a try (slide-ins and
   // fades run on it), at most 20 s of real time; the last value seen.
   std::string until(const std::string& script, const std::string& want) {
@@ -60,17 +57,6 @@ class MRAIDStateHost : public adhost_test::HostedAdsTest {
     std::ifstream in(file, std::ios::binary);
     foundation::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return uikit::Image::imageWithData(bytes);
-  }
-  static Colour colourAt(const uikit::Image& image, double x, double y) {
-    const double scale = image.pixelWidth() / 375.0;
-    const auto px = static_cast<std::size_t>(x * scale + scale / 2), py = static_cast<std::size_t>(y * scale + scale / 2);
-    const std::size_t at = (py * image.pixelWidth() + px) * 4;
-    return {image.rgba()[at], image.rgba()[at + 1], image.rgba()[at + 2]};
-  }
-  static bool near(const Colour& a, const Colour& b) {
-    for (int i = 0; i < 3; ++i)
-      if (std::abs(a[i] - b[i]) > 6) return false;
-    return true;
   }
   // Snapshots until the colour at the point is (or is not) `colour`, the hand clock moving
   // 0.05 s a try: a page draws when the engine gets to it. At most 20 s of real time.

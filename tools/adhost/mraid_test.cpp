@@ -23,18 +23,13 @@
 
 namespace {
 
-using Colour = std::array<int, 3>;
+using adhost_test::Colour;
+using adhost_test::colourAt;
+using adhost_test::near;
 
 class MRAIDHost : public adhost_test::HostedAdsTest {
  protected:
   nlohmann::json scenario() const override { return scenarioFile("mraid.json"); }
-  // The value of script in the page of `name`.
-  std::string js(const std::string& name, const std::string& script) {
-    const std::string answer = send("js " + name + " " + script);
-    const std::string head = "ok " + name + " js ";
-    EXPECT_EQ(answer.rfind(head, 0), 0u) << answer;
-    return answer.rfind(head, 0) == 0 ? answer.substr(head.size()) : answer;
-  }
   // Until the script's value is `want` (at most 20 s of real time: the page's own timers
   // and the engine run on real time); the last value seen.
   std::string until(const std::string& name, const std::string& script, const std::string& want) {
@@ -60,18 +55,6 @@ class MRAIDHost : public adhost_test::HostedAdsTest {
     std::ifstream in(file, std::ios::binary);
     foundation::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return uikit::Image::imageWithData(bytes);
-  }
-  // The colour at a point of the screen (in points).
-  static Colour colourAt(const uikit::Image& image, double x, double y, double screenWidth = 375) {
-    const double scale = image.pixelWidth() / screenWidth;
-    const auto px = static_cast<std::size_t>(x * scale + scale / 2), py = static_cast<std::size_t>(y * scale + scale / 2);
-    const std::size_t at = (py * image.pixelWidth() + px) * 4;
-    return {image.rgba()[at], image.rgba()[at + 1], image.rgba()[at + 2]};
-  }
-  static bool near(const Colour& a, const Colour& b) {
-    for (int i = 0; i < 3; ++i)
-      if (std::abs(a[i] - b[i]) > 6) return false;
-    return true;
   }
   static std::string text(const Colour& c) {
     return std::to_string(c[0]) + " " + std::to_string(c[1]) + " " + std::to_string(c[2]);
