@@ -1,3 +1,4 @@
+#include "platform/webkit/under_thread_sanitizer.h"
 #include "platform/webkit/web_view.h"
 
 #include <gtest/gtest.h>
@@ -52,7 +53,12 @@ struct WebViewTest : ::testing::Test {
   std::shared_ptr<WebView> view = WebView::create({{0, 0}, {200, 120}});
   std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
   void SetUp() override { view->setDelegate(recorder); }
-  void TearDown() override { WebViewLimits::current() = WebViewLimits{}; }
+  // The watchdog's bound is the program's: the engine reads it once, when it starts.
+  void TearDown() override {
+    const double watchdog = WebViewLimits::current().watchdogSeconds;
+    WebViewLimits::current() = WebViewLimits{};
+    WebViewLimits::current().watchdogSeconds = watchdog;
+  }
   bool loadHTML(const std::string& html, const std::string& base = "https://ads.example/page") {
     recorder->events.clear();
     view->loadHTMLStringBaseURL(html, net::URL::fromString(base));
@@ -132,6 +138,13 @@ TEST_F(WebViewTest, BridgeChannelMessagesEachReachTheDelegateInOrderAndLoadNothi
 // A message the engine never offers (over its bound, empty, not text) still leaves one
 // short line in the page's log saying why, the big one quoted by its start only.
 TEST_F(WebViewTest, ABridgeMessageTheEngineDropsLeavesOneShortLineSayingWhy) {
+#if WV_UNDER_THREAD_SANITIZER
+  // The multi-megabyte message lands in this process's script heap, whose collector then
+  // stops the engine's threads by signal to scan them; under ThreadSanitizer's runtime,
+  // which holds signals back inside the engine's (uninstrumented) waits, that stop never
+  // completes and the program hangs. Nothing of ours is involved.
+  GTEST_SKIP() << "the script collector's thread suspension hangs under ThreadSanitizer";
+#endif
   ASSERT_TRUE(loadHTML("<body>hi</body>"));
   recorder->questions.clear();
   eval("var channel = window.webkit.messageHandlers.wardvaneBridge;"
