@@ -181,14 +181,8 @@ void QMASDKCoreController::asynchronouslyRequestURLForDelegate(
 
 void QMASDKCoreController::failSentRequest(const std::string& requestID) {
   WV_DCHECK_MAIN_THREAD();
-  auto requester = takePendingRequester(requestID);
-  if (!requester) return;
-  if (auto recorder = QMACSI::loadAdRecorder())
-    recorder->cancelTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
-  std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
-  requester.reset();
-  dispatch::Queue::main()->async([weak, requestID] {
-    if (auto r = weak.lock(); r && r->wantsAnswerForRequestID(requestID)) r->failedJavaScriptFileForRequestID(requestID);
+  abandonRequest(requestID, [](QMASDKCoreControllerDelegate& r, const std::string& id) {
+    r.failedJavaScriptFileForRequestID(id);
   });
 }
 
@@ -201,6 +195,19 @@ void QMASDKCoreController::SDKCoreWebViewDidLosePage(const std::shared_ptr<QMASD
   });
   if (!lost.empty()) QMALog("%lu ad requests were lost with the SDK-core page.", static_cast<unsigned long>(lost.size()));
   for (const auto& requestID : lost) failSentRequest(requestID);
+}
+
+void QMASDKCoreController::abandonRequest(const std::optional<std::string>& requestID,
+                                          std::function<void(QMASDKCoreControllerDelegate&, const std::string&)> tell) {
+  auto requester = takePendingRequester(requestID);
+  if (!requester) return;
+  if (auto recorder = QMACSI::loadAdRecorder())
+    recorder->cancelTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
+  std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
+  requester.reset();
+  dispatch::Queue::main()->async([weak, id = *requestID, tell = std::move(tell)] {
+    if (auto r = weak.lock(); r && r->wantsAnswerForRequestID(id)) tell(*r, id);
+  });
 }
 
 std::shared_ptr<QMASDKCoreControllerDelegate> QMASDKCoreController::takePendingRequester(
@@ -257,15 +264,7 @@ void QMASDKCoreController::SDKCoreQOMBHandlerDidReceiveInvalidAdWithRequestIDPar
     QMASDKCoreQOMBHandler&, const std::optional<std::string>& requestID, const foundation::Dictionary& parameters) {
   WV_DCHECK_MAIN_THREAD();
   QMALogger::sharedInstance()->logPublicMessage("Invalid Request: " + foundation::jsonSerialize(parameters));
-  auto requester = takePendingRequester(requestID);
-  if (!requester) return;
-  if (auto recorder = QMACSI::loadAdRecorder())
-    recorder->cancelTimingVariableWithNameKey("rur_ios", "rur_ios" + std::to_string(requester->CSIIdentifier()));
-  std::weak_ptr<QMASDKCoreControllerDelegate> weak = requester;
-  requester.reset();
-  dispatch::Queue::main()->async([weak, id = *requestID] {
-    if (auto r = weak.lock(); r && r->wantsAnswerForRequestID(id)) r->invalidJavaScriptRequest();
-  });
+  abandonRequest(requestID, [](QMASDKCoreControllerDelegate& r, const std::string&) { r.invalidJavaScriptRequest(); });
 }
 
 void QMASDKCoreController::SDKCoreQOMBHandlerDidLoadSDKConstants(QMASDKCoreQOMBHandler&,

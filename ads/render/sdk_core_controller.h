@@ -129,6 +129,10 @@ class QMASDKCoreController : public QMASDKCoreWebViewNotification,
   QMASDKCoreController() = default;
   void setUp();
   std::shared_ptr<QMASDKCoreControllerDelegate> takePendingRequester(const std::optional<std::string>& requestID);
+  // Main thread: the request gets no answer. Its requester, if one waits, has its timing
+  // cancelled and hears `tell` from the main queue, while it still wants this request's answer.
+  void abandonRequest(const std::optional<std::string>& requestID,
+                      std::function<void(QMASDKCoreControllerDelegate&, const std::string&)> tell);
   // Main thread: the request will get no answer from the page; its requester hears so.
   void failSentRequest(const std::string& requestID);
   void applySDKConstants(const foundation::Dictionary& constants);
