@@ -217,4 +217,6 @@ void bodyStreamEnd(GInputStream* stream, const char* message) {
 
 std::size_t bodyStreamUnread(GInputStream* stream) { return stateOf(stream).unread(); }
 
+bool isBodyStream(GInputStream* stream) { return G_TYPE_CHECK_INSTANCE_TYPE(stream, wv_body_stream_get_type()); }
+
 }  // namespace wv_engine

@@ -20,5 +20,7 @@ bool bodyStreamWrite(GInputStream* stream, const unsigned char* data, std::size_
 void bodyStreamEnd(GInputStream* stream, const char* message);
 // Bytes written and not read yet.
 std::size_t bodyStreamUnread(GInputStream* stream);
+// Whether `stream` is one of these (not, say, a whole body in memory).
+bool isBodyStream(GInputStream* stream);
 
 }  // namespace wv_engine

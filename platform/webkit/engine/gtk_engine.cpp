@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <condition_variable>
@@ -53,6 +54,8 @@ Engine& engine() {
   return *e;
 }
 
+struct HeldAnswer;
+
 struct View {
   void* host = nullptr;
   GtkWidget* window = nullptr;
@@ -78,6 +81,9 @@ struct View {
   // (the view still shows the old URL then).
   std::string lastAllowed;
   bool loading = false;
+  // Frame documents answered from another address than the one asked, each waiting for
+  // its frame to come and ask for that address (see "frames sent on"), oldest first.
+  std::vector<HeldAnswer*> held;
   // The bound on the resident size of its web process (bytes).
   unsigned long long memoryBoundBytes = 0;
 };
@@ -375,6 +381,9 @@ bool isSameOrigin(WebKitURISchemeRequest* request, const std::string& uri) {
   return !page.empty() && page == originOf(uri);
 }
 
+bool isNavigation(WebKitURISchemeRequest* request);
+bool answerFromHeld(View* v, WebKitURISchemeRequest* request, const std::string& uri);
+
 void onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
   WebKitWebView* web = webkit_uri_scheme_request_get_web_view(request);
   View* v = web ? viewOf(web) : nullptr;
@@ -392,6 +401,7 @@ void onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
     g_error_free(err);
     return;
   }
+  if (isNavigation(request) && answerFromHeld(v, request, uri)) return;
   std::vector<std::string> lines;
   if (SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request)) {
     SoupMessageHeadersIter it;
@@ -427,28 +437,200 @@ void onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
 }
 
 void requestFail(void* opaque, const char* message);
+bool respond(void* opaque, int status, const char* const* headers, const char* mimeType, GInputStream* stream,
+             gint64 length);
+
+bool hasHeader(WebKitURISchemeRequest* request, const char* name, const char* value) {
+  const char* got = requestHeader(request, name);
+  return got && g_ascii_strcasecmp(got, value) == 0;
+}
+
+// A frame's document (a navigation of a frame: our scheme never sees the main frame's).
+bool isNavigation(WebKitURISchemeRequest* request) { return hasHeader(request, "Sec-Fetch-Mode", "navigate"); }
+
+// What an answer is matched by: its origin, then its path and query with escapes undone,
+// without fragment, so our stack's and the engine's spelling of one address compare equal.
+std::string addressKey(const std::string& text) {
+  std::string key = originOf(text);
+  GUri* uri = key.empty() ? nullptr
+                          : g_uri_parse(text.c_str(), static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_NON_DNS),
+                                        nullptr);
+  if (!uri) return text;
+  auto unescaped = [](const char* part) {
+    gchar* plain = g_uri_unescape_string(part, nullptr);
+    std::string out = plain ? plain : part;  // a broken escape stays as written
+    g_free(plain);
+    return out;
+  };
+  const char* path = g_uri_get_path(uri);
+  key += unescaped(path && *path ? path : "/");
+  if (const char* query = g_uri_get_query(uri)) key += "?" + unescaped(query);
+  g_uri_unref(uri);
+  return key;
+}
+
+// ---- frames sent on
+
+// An answer given to the engine through our scheme cannot redirect, and our stack follows
+// redirects itself: a frame's document would be shown under the address the frame asked
+// for, with that address's origin, so a frame sent on to another origin would be read by
+// its parent as its own, and relative addresses in it would resolve against the wrong
+// place. So such a document is held, and the frame gets a document that at once sends it
+// on to where the answer came from, replacing itself as a redirect leaves no history; the
+// frame's request for that address gets the held answer, so nothing is fetched twice. A
+// frame that runs no script (a sandbox without scripts) stays on that empty document.
+// Held answers nobody came for within kHeldSeconds, and the one whose next piece takes a
+// view's held bytes over the document bound, are dropped, and the host stops fetching them.
+// A view holds kMaxHeldPerView at most; a frame sent on beyond that fails instead, which
+// also ends any loop of frames sent on.
+constexpr std::size_t kMaxHeldPerView = 32;
+constexpr guint kHeldSeconds = 30;
+constexpr std::size_t kMaxHeldUnread = 4u << 20;
+constexpr const char* kHeldData = "wardvane-held";
+
+struct HeldAnswer {
+  View* view = nullptr;
+  std::string key;                  // addressKey of where the answer came from
+  int status = 200;
+  std::vector<std::string> fields;  // name, value, ..., as the host gave them
+  std::string mimeType;
+  GInputStream* stream = nullptr;   // our reference
+  gint64 length = -1;
+  guint expiry = 0;
+};
+
+// Takes `h` off its view's list; the caller owns it then.
+void unlistHeld(HeldAnswer* h) {
+  auto& list = h->view->held;
+  list.erase(std::remove(list.begin(), list.end(), h), list.end());
+  if (h->expiry) g_source_remove(h->expiry);
+  h->expiry = 0;
+  g_object_set_data(G_OBJECT(h->stream), kHeldData, nullptr);
+}
+
+// Lets go of an answer nobody came for: its stream is closed, so the host hears at its next
+// piece that nobody reads.
+void dropHeld(HeldAnswer* h) {
+  unlistHeld(h);
+  g_input_stream_close(h->stream, nullptr, nullptr);
+  g_object_unref(h->stream);
+  delete h;
+}
+
+gboolean onHeldExpired(gpointer data) {
+  auto* h = static_cast<HeldAnswer*>(data);
+  h->expiry = 0;
+  dropHeld(h);
+  return G_SOURCE_REMOVE;
+}
+
+// Answers the frame's request of a held answer's address with it. False where none is held.
+bool answerFromHeld(View* v, WebKitURISchemeRequest* request, const std::string& uri) {
+  const std::string key = addressKey(uri);
+  auto it = std::find_if(v->held.begin(), v->held.end(), [&](HeldAnswer* h) { return h->key == key; });
+  if (it == v->held.end()) return false;
+  HeldAnswer* h = *it;
+  unlistHeld(h);
+  std::vector<const char*> flat;
+  for (const auto& f : h->fields) flat.push_back(f.c_str());
+  flat.push_back(nullptr);
+  g_object_ref(request);  // respond() gives up the reference the host would hold
+  respond(request, h->status, flat.data(), h->mimeType.c_str(), h->stream, h->length);
+  g_object_unref(h->stream);
+  delete h;
+  return true;
+}
+
+// The one-line document that sends a frame on to `to`. The address is written as a script
+// string no byte of which can end the script: ASCII outside a URL's own characters as
+// escapes of the string, other bytes as a URL escapes them.
+std::string sendingOnDocument(const std::string& to) {
+  std::string quoted;
+  for (const unsigned char c : to) {
+    char escape[8];
+    if (c >= 0x80) {
+      std::snprintf(escape, sizeof escape, "%%%02X", c);
+      quoted += escape;
+    } else if (g_ascii_isalnum(static_cast<gchar>(c)) || std::strchr(":/?#[]@!$&()*+,;=-._~%", c)) {
+      quoted += static_cast<char>(c);
+    } else {
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      quoted += escape;
+    }
+  }
+  return "<!DOCTYPE html><script>location.replace(\"" + quoted + "\")</script>";
+}
+
+// Holds the frame's answer that came from `from` and answers the frame with a document
+// that sends it there. False, with the request failed instead, where the view holds its
+// most already.
+bool sendFrameOn(WebKitURISchemeRequest* request, View* v, const std::string& from, int status,
+                 const char* const* headers, const char* mimeType, GInputStream* stream, gint64 length) {
+  if (v->held.size() >= kMaxHeldPerView) {
+    requestFail(request, "too many frames sent on at once");
+    return false;
+  }
+  auto* h = new HeldAnswer();
+  h->view = v;
+  h->key = addressKey(from);
+  h->status = status;
+  for (int i = 0; headers && headers[i] && headers[i + 1]; i += 2) {
+    h->fields.emplace_back(headers[i]);
+    h->fields.emplace_back(headers[i + 1]);
+  }
+  h->mimeType = mimeType ? mimeType : "";
+  h->stream = G_INPUT_STREAM(g_object_ref(stream));
+  h->length = length;
+  h->expiry = g_timeout_add_seconds(kHeldSeconds, onHeldExpired, h);
+  g_object_set_data(G_OBJECT(stream), kHeldData, h);
+  v->held.push_back(h);
+
+  const std::string document = sendingOnDocument(from);
+  GBytes* bytes = g_bytes_new(document.data(), document.size());
+  GInputStream* in = g_memory_input_stream_new_from_bytes(bytes);
+  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(in, static_cast<gint64>(document.size()));
+  webkit_uri_scheme_response_set_content_type(response, "text/html");
+  webkit_uri_scheme_request_finish_with_response(request, response);
+  g_object_unref(response);
+  g_object_unref(in);
+  g_bytes_unref(bytes);
+  g_object_unref(request);
+  return true;
+}
 
 // Our stack follows redirects, so the engine never sees one: a request it counts as the
-// page's own (it then checks nothing) may have been answered by another origin. A browser
-// reads such an answer to a script's request only where that origin allows anyone (the
-// request's origin is "null" after the hop); pictures, scripts and frames load as before.
-bool mayReadRedirected(WebKitURISchemeRequest* request, const char* const* headers) {
-  const char* mode = requestHeader(request, "Sec-Fetch-Mode");
-  const char* site = requestHeader(request, "Sec-Fetch-Site");
-  const bool script = mode && g_ascii_strcasecmp(mode, "cors") == 0;
+// page's own (it then checks nothing) may have been answered by another origin. What the
+// page gets of that answer, as a browser gives it after a hop to another origin:
+enum class AfterHop {
+  Readable,  // pictures, scripts, style sheets load; the engine applies CORS where it counts
+             // the request as another origin's
+  Refused,   // a script's request that origin does not open to anyone (the request's origin
+             // is "null" after the hop), and a request that must stay on its origin (a worker)
+  Withheld,  // a script's no-cors request: a browser's answer is opaque, so the page gets
+             // an empty one, neither status nor body of the other origin's
+};
+
+AfterHop afterHop(WebKitURISchemeRequest* request, const char* const* headers) {
   // The engine checks CORS itself where it counts the request as another origin's.
+  const char* site = requestHeader(request, "Sec-Fetch-Site");
   const bool engineChecks =
       site ? g_ascii_strcasecmp(site, "same-origin") != 0 : requestHeader(request, "Origin") != nullptr;
-  if (!script || engineChecks) return true;
+  if (hasHeader(request, "Sec-Fetch-Mode", "same-origin")) return AfterHop::Refused;
+  if (engineChecks) return AfterHop::Readable;
+  if (hasHeader(request, "Sec-Fetch-Mode", "no-cors"))
+    return hasHeader(request, "Sec-Fetch-Dest", "empty") ? AfterHop::Withheld : AfterHop::Readable;
+  if (!hasHeader(request, "Sec-Fetch-Mode", "cors")) return AfterHop::Readable;
   for (int i = 0; headers && headers[i] && headers[i + 1]; i += 2)
     if (g_ascii_strcasecmp(headers[i], "Access-Control-Allow-Origin") == 0)
-      return std::strcmp(headers[i + 1], "*") == 0 || std::strcmp(headers[i + 1], "null") == 0;
-  return false;
+      return std::strcmp(headers[i + 1], "*") == 0 || std::strcmp(headers[i + 1], "null") == 0 ? AfterHop::Readable
+                                                                                                : AfterHop::Refused;
+  return AfterHop::Refused;
 }
 
 // Answers the page's request with the host's status and headers and a body the engine
-// reads from `stream` (`length` bytes, or -1 when not known ahead). False, with the request
-// failed instead, where the page may not read the answer.
+// reads from `stream` (`length` bytes, or -1 when not known ahead). False where the page
+// gets nothing more of this answer (the request was failed or answered otherwise): the
+// host stops fetching its body.
 bool respond(void* opaque, int status, const char* const* headers, const char* mimeType, GInputStream* stream,
              gint64 length) {
   auto* request = static_cast<WebKitURISchemeRequest*>(opaque);
@@ -458,9 +640,23 @@ bool respond(void* opaque, int status, const char* const* headers, const char* m
   for (int i = 0; headers && headers[i] && headers[i + 1]; i += 2)
     if (std::strcmp(headers[i], ":url") == 0) answeredFrom = headers[i + 1];
   const std::string uri = originalURI(webkit_uri_scheme_request_get_uri(request));
-  const bool redirectedAway = !answeredFrom.empty() && originOf(answeredFrom) != originOf(uri);
-  if (redirectedAway && !mayReadRedirected(request, headers)) {
+  const bool moved = !answeredFrom.empty() && addressKey(answeredFrom) != addressKey(uri);
+  WebKitWebView* web = webkit_uri_scheme_request_get_web_view(request);
+  if (View* v = web ? viewOf(web) : nullptr; moved && v && isNavigation(request))
+    return sendFrameOn(request, v, answeredFrom, status, headers, mimeType, stream, length);
+  const bool redirectedAway = moved && originOf(answeredFrom) != originOf(uri);
+  const AfterHop hop = redirectedAway ? afterHop(request, headers) : AfterHop::Readable;
+  if (hop == AfterHop::Refused) {
     requestFail(opaque, "the other origin does not allow the page to read its answer");
+    return false;
+  }
+  if (hop == AfterHop::Withheld) {
+    GInputStream* empty = g_memory_input_stream_new();
+    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(empty, 0);
+    webkit_uri_scheme_request_finish_with_response(request, response);
+    g_object_unref(response);
+    g_object_unref(empty);
+    g_object_unref(request);
     return false;
   }
   WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, length);
@@ -527,7 +723,17 @@ void* requestBegin(void* opaque, int status, const char* const* headers, const c
 }
 
 int requestBodyWrite(void* body, const unsigned char* data, size_t size) {
-  return wv_engine::bodyStreamWrite(static_cast<GInputStream*>(body), data, size) ? 1 : 0;
+  auto* stream = static_cast<GInputStream*>(body);
+  if (!wv_engine::bodyStreamWrite(stream, data, size)) return 0;
+  // Frame documents held for their frames are bounded together as one document is.
+  auto* held = static_cast<HeldAnswer*>(g_object_get_data(G_OBJECT(stream), kHeldData));
+  if (!held) return 1;
+  std::size_t unread = 0;
+  for (const HeldAnswer* h : held->view->held)
+    if (wv_engine::isBodyStream(h->stream)) unread += wv_engine::bodyStreamUnread(h->stream);
+  if (unread <= kMaxHeldUnread) return 1;
+  dropHeld(held);
+  return 0;
 }
 
 void requestBodyEnd(void* body, const char* message) {
@@ -866,6 +1072,7 @@ void viewFree(void* opaque) {
   if (!v) return;
   g_source_remove(v->watchdog);
   unwatchProcess(v);
+  while (!v->held.empty()) dropHeld(v->held.front());
   g_cancellable_cancel(v->cancellable);
   g_signal_handlers_disconnect_by_data(v->content, v);
   g_object_set_data(G_OBJECT(v->web), "wardvane-view", nullptr);
