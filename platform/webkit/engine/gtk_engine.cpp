@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtk/gtk.h>
 #include <libsoup/soup.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -47,6 +48,7 @@ struct Engine {
   std::vector<GPollFD> gfds;
   bool started = false;
   pid_t displayPid = 0;
+  guint trim = 0;  // the pending return of freed memory
 };
 
 Engine& engine() {
@@ -260,6 +262,29 @@ bool unwatchProcess(const void* view) {
   ::close(it->second.pidfd);
   w.processes.erase(it);
   return over;
+}
+
+// ---- memory given back
+
+// A page that goes (replaced, or its view released) takes its engine objects and its
+// requests with their bodies along, but the allocator keeps the freed pages for reuse: in
+// the arena of every thread that used them, and in the heap, where buffers that once grew
+// past its mmap threshold come from later. With adhost reloading hostile banners, our
+// process's resident size climbed by about 100 MB and stayed there while the heap in use
+// did not grow: held, not leaked, and all of it handed back by malloc_trim. So a while
+// after a page or a view goes (the engine frees part of it later, from its own callbacks),
+// the pages nobody uses go back to the system; several going at once share one return.
+// One costs a few milliseconds of the main thread (docs/webkit.md).
+constexpr guint kTrimDelaySeconds = 2;
+
+gboolean onTrim(gpointer) {
+  engine().trim = 0;
+  malloc_trim(0);
+  return G_SOURCE_REMOVE;
+}
+
+void trimSoon() {
+  if (!engine().trim) engine().trim = g_timeout_add_seconds(kTrimDelaySeconds, onTrim, nullptr);
 }
 
 // ---- the private display server
@@ -800,6 +825,7 @@ void onLoadChanged(WebKitWebView* web, WebKitLoadEvent event, gpointer) {
   if (event == WEBKIT_LOAD_COMMITTED) {
     v->ownLoad.clear();
     v->pingEnabled = true;
+    trimSoon();  // the page it replaced is going, with its requests
   }
   if (event == WEBKIT_LOAD_FINISHED) v->loading = false;
   if (event == WEBKIT_LOAD_REDIRECTED) return;
@@ -1081,6 +1107,7 @@ void viewFree(void* opaque) {
   g_object_unref(v->content);
   g_object_unref(v->cancellable);
   delete v;
+  trimSoon();
 }
 
 void viewResize(void* opaque, int width, int height) {
