@@ -53,7 +53,17 @@ struct RedirectedOriginTest : ::testing::Test {
     };
     // Frame A of the site's own, frame B sent on to the service, frame C the same in a
     // sandbox that keeps its origin but runs no script.
-    site.server().Get("/frames.html", html(R"(<body><script>var bLoads = 0;</script>
+    // What the frames tell the page is kept from the start: the service's page may tell it
+    // before the page's own load has ended.
+    site.server().Get("/frames.html", html(R"(<body><script>
+        var bLoads = 0, told = '', fromA = {};
+        window.addEventListener('message', function (e) {
+          if (e.source === frames[0]) fromA = e.data; else told = JSON.stringify(e.data);
+        });
+        function ask() {
+          frames[0].postMessage('read', '*');
+          return fromA.own === 'own' && document.readyState === 'complete' ? 'in' : '';
+        }</script>
         <iframe id="a" src="/a.html"></iframe>
         <iframe id="b" src="/to-service" onload="bLoads++"></iframe>
         <iframe id="c" sandbox="allow-same-origin" src="/to-service"></iframe>
@@ -143,13 +153,6 @@ struct RedirectedOriginTest : ::testing::Test {
 
 TEST_F(RedirectedOriginTest, AFrameSentToAnotherOriginTakesThatOrigin) {
   ASSERT_TRUE(load(site.url("/frames.html")));
-  eval(R"(
-    var told = '', fromA = {};
-    window.addEventListener('message', function (e) {
-      if (e.source === frames[0]) fromA = e.data; else told = JSON.stringify(e.data);
-    });
-    function ask() { frames[0].postMessage('read', '*'); return fromA.own === 'own' && document.readyState === 'complete' ? 'in' : ''; }
-  )");
   // The service's page runs as the service's: it reads its own data.
   EXPECT_EQ(until("told"),
             "{\"href\":\"wardvane-" + service.url("/secret.html") + "\",\"own\":\"{\\\"service\\\": 2}\"}");

@@ -39,12 +39,12 @@ class RedirectedFramesTest : public adhost_test::HostedAdsTest {
         {"ads",
          {{"frames",
            {{"body",
-             "<body style='margin:0'><iframe src='{base}/own/a.html'></iframe>"
-             "<iframe src='{base}/own/to-service'></iframe><script>"
+             "<body style='margin:0'><script>"
              "var seen = {}; window.addEventListener('message', function (e) {"
              "  for (var k in e.data) seen[k] = e.data[k]; });"
              "function ask() { frames[0].postMessage('read', '*'); }"
-             "window.creativeState = 'ready';</script></body>"}}}}},
+             "window.creativeState = 'ready';</script>"
+             "<iframe src='{base}/own/a.html'></iframe><iframe src='{base}/own/to-service'></iframe></body>"}}}}},
         {"ad_rules", {{{"when", {{"slotname", "frames"}}}, {"ad", "frames"}}}},
         {"files",
          {{"/own/to-service", {{"status", 302}, {"headers", {{"Location", service_->baseURL() + "/secret.html"}}}}},
