@@ -216,6 +216,27 @@ void QMASlot::armSDKCoreAnswerTimer() {
       });
 }
 
+void QMASlot::armAdPageLoadTimer() {
+  if (adPageLoadTimer_) adPageLoadTimer_->invalidate();
+  std::weak_ptr<QMASlot> weak = shared_from_this();
+  const std::uint64_t generation = ++adPageLoadGeneration_;
+  adPageLoadTimer_ = QMATimer::qma_scheduledTimerWithTimeIntervalRepeatsToleranceBlock(
+      adPageLoadTimeout_, false, 0.0, [weak, generation](const std::shared_ptr<QMATimer>&) {
+        if (auto slot = weak.lock()) slot->adPageLoadTimedOut(generation);
+      });
+}
+
+void QMASlot::adPageLoadTimedOut(std::uint64_t generation) {
+  WV_DCHECK_MAIN_THREAD();
+  if (state_ != QMASlotStateRendering || generation != adPageLoadGeneration_) return;
+  // Something of the page (a picture that drips, a frame that never ends) holds its load
+  // open: the ad fails as a page that failed to load, and what it still loads is cut.
+  QMALog("The ad's page did not finish loading within %.0f s; the ad failed.", adPageLoadTimeout_);
+  if (adView_) adView_->stopLoading();
+  didFailToReceiveAdWithErrorShouldCancelPendingActions(
+      QMARequestError::errorWithCodeRequest(QMARequestErrorCodeNetworkError, request_), false);
+}
+
 void QMASlot::SDKCoreAnswerTimedOut(std::uint64_t generation) {
   WV_DCHECK_MAIN_THREAD();
   if (state_ != QMASlotStateRequestingAdURL || generation != requestGeneration_) return;

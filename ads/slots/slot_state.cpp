@@ -45,6 +45,10 @@ void QMASlot::setState(std::int64_t state) {
     SDKCoreAnswerTimer_->invalidate();
     SDKCoreAnswerTimer_.reset();
   }
+  if (state_ == QMASlotStateRendering && adPageLoadTimer_) {
+    adPageLoadTimer_->invalidate();
+    adPageLoadTimer_.reset();
+  }
   const std::int64_t previous = state_;
   state_ = state;
   if (stateChangeHandler_) stateChangeHandler_(previous, state);
@@ -120,7 +124,11 @@ void QMASlot::willProcessMediationResponse() {
 
 void QMASlot::willStartAdRendering() { setState(QMASlotStateRendering); }
 
-void QMASlot::willLoadAdHTMLInWebView() { willStartAdRendering(); }
+void QMASlot::willLoadAdHTMLInWebView() {
+  const bool starts = state_ != QMASlotStateRendering;
+  willStartAdRendering();
+  if (starts && state_ == QMASlotStateRendering) armAdPageLoadTimer();
+}
 
 void QMASlot::didReceiveValidAd() {
   WV_DCHECK_MAIN_THREAD();
