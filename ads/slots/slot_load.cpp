@@ -5,6 +5,7 @@
 #include <any>
 
 #include "ads/model/kvr_request.h"
+#include "ads/render/ad_network_javascript_ad_view_delegate.h"
 #include "ads/render/mraid_interceptor.h"
 #include "ads/services/csi.h"
 #include "ads/services/device.h"
@@ -228,10 +229,15 @@ void QMASlot::armAdPageLoadTimer() {
 
 void QMASlot::adPageLoadTimedOut(std::uint64_t generation) {
   WV_DCHECK_MAIN_THREAD();
-  if (state_ != QMASlotStateRendering || generation != adPageLoadGeneration_) return;
+  if ((state_ != QMASlotStateFetchingAd && state_ != QMASlotStateRendering) || generation != adPageLoadGeneration_)
+    return;
+  auto keep = self();
   // Something of the page (a picture that drips, a frame that never ends) holds its load
-  // open: the ad fails as a page that failed to load, and what it still loads is cut.
+  // open: the ad fails as a page that failed to load, and what it still loads is cut. A
+  // network script's check of what it drew ends with it.
   QMALog("The ad's page did not finish loading within %.0f s; the ad failed.", adPageLoadTimeout_);
+  if (auto script = std::dynamic_pointer_cast<QMAAdNetworkJavaScriptAdViewDelegate>(adViewDelegate_))
+    script->stopRenderingTimer();
   if (adView_) adView_->stopLoading();
   didFailToReceiveAdWithErrorShouldCancelPendingActions(
       QMARequestError::errorWithCodeRequest(QMARequestErrorCodeNetworkError, request_), false);

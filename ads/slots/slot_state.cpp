@@ -45,7 +45,9 @@ void QMASlot::setState(std::int64_t state) {
     SDKCoreAnswerTimer_->invalidate();
     SDKCoreAnswerTimer_.reset();
   }
-  if (state_ == QMASlotStateRendering && adPageLoadTimer_) {
+  // The ad page's load ends with any state but its own two (another network's script
+  // loads its page while the slot still fetches, and is checked for what it drew after).
+  if (adPageLoadTimer_ && state != QMASlotStateFetchingAd && state != QMASlotStateRendering) {
     adPageLoadTimer_->invalidate();
     adPageLoadTimer_.reset();
   }
@@ -125,9 +127,9 @@ void QMASlot::willProcessMediationResponse() {
 void QMASlot::willStartAdRendering() { setState(QMASlotStateRendering); }
 
 void QMASlot::willLoadAdHTMLInWebView() {
-  const bool starts = state_ != QMASlotStateRendering;
   willStartAdRendering();
-  if (starts && state_ == QMASlotStateRendering) armAdPageLoadTimer();
+  // Once per ad page: a script ad's page was bounded from its start.
+  if (state_ == QMASlotStateRendering && !adPageLoadTimer_) armAdPageLoadTimer();
 }
 
 void QMASlot::didReceiveValidAd() {
