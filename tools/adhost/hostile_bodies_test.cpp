@@ -116,7 +116,7 @@ TEST_F(HostileBodiesTest, APictureThatNeverEndsFailsItsAdAtThePageLoadBound) {
     moved += 10;
   }
   EXPECT_GE(moved, 50);
-  EXPECT_LE(moved, 70);
+  EXPECT_LE(moved, 80);
   EXPECT_NE(events.find("p1 adView:didFailToReceiveAdWithError: code=2 "), std::string::npos) << events;
   EXPECT_EQ(events.find("adViewDidReceiveAd"), std::string::npos) << events;
 }
