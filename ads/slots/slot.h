@@ -593,7 +593,8 @@ class QMASlot : public QMAPresentationSlot,
   bool holdsMRAIDInterceptorShare_ = false;
   std::shared_ptr<QMATimer> SDKCoreAnswerTimer_;
   std::uint64_t requestGeneration_ = 0;
-  // The bound of the ad page's load, armed while the HTML loads (state 5).
+  // The bound of the ad page's load, armed while its HTML loads (state 5; from state 4 for
+  // another network's script, whose page loads before the slot renders).
   std::shared_ptr<QMATimer> adPageLoadTimer_;
   std::uint64_t adPageLoadGeneration_ = 0;
   double adPageLoadTimeout_ = kAdPageLoadTimeout;
