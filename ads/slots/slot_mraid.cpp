@@ -124,14 +124,17 @@ void QMASlot::sendPositionFromView(const std::shared_ptr<uikit::View>& view, boo
   // Each change of state brings its own frame (MRAIDValuesFromView); samples then bring
   // only what a turn of the interface changed.
   const bool onTheWay = !atOnce && intermission() && usableFrame == positionUsableFrame_;
+  // The resting frame first: it fires no event of its own, and a "sizeChange" listener
+  // reads it.
+  if (auto position = creativeDefaultPosition(usableFrame, onTheWay ? std::nullopt : frame);
+      position && *position != creativeAdFrame_) {
+    creativeAdFrame_ = *position;
+    send("onDefaultPositionReceived", *position);
+  }
   if (frame && *frame != creativeWebViewFrame_ && !onTheWay) {
     creativeWebViewFrame_ = *frame;
     positionUsableFrame_ = usableFrame;
     send("onSizeChanged", *frame);
-  }
-  if (auto position = creativeDefaultPosition(usableFrame, frame); position && *position != creativeAdFrame_) {
-    creativeAdFrame_ = *position;
-    send("onDefaultPositionReceived", *position);
   }
 }
 
