@@ -138,9 +138,8 @@
     onDeviceFeaturesReceived: function (p) {
       for (var k in features) if (Object.prototype.hasOwnProperty.call(p, k)) features[k] = p[k] === true || p[k] === '1';
     },
-    onReadyEventReceived: function (p) {
+    onReadyEventReceived: function () {
       if (state !== 'loading') return;
-      take(p);
       state = 'default';
       fire('ready', []);
       fire('stateChange', [state]);
