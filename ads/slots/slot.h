@@ -353,6 +353,11 @@ class QMASlot : public QMAPresentationSlot,
   // screen (its intermission) it is kept as it was, since a takeover that hides the status
   // bar moves the application frame, not the banner.
   void updatePositionFromView(const std::shared_ptr<uikit::View>& view) override;
+  // What the creative reads, sampled now and kept as sent: the ad view's frame, the resting
+  // frame (the banner's; an interstitial's is its full-screen frame), the usable frame's size
+  // and the screen's. Before an interstitial is shown, its full-screen frame in the present
+  // orientation.
+  foundation::Dictionary MRAIDValuesFromView(const std::shared_ptr<uikit::View>& view) override;
   // Queued: "onError" with the message and the action of the refused request.
   void handleErrorAction(const std::string& message, const std::string& action) override;
   void notifyOrientationToMRAIDCreative();
@@ -518,6 +523,18 @@ class QMASlot : public QMAPresentationSlot,
   void initWithFrameSteps(uikit::Rect frame);
   // The position events of updatePositionFromView, queued or sent at once.
   void sendPositionFromView(const std::shared_ptr<uikit::View>& view, bool atOnce);
+  // An MRAID ad shown full screen (an interstitial) rather than in a banner.
+  bool showsMRAIDAdFullScreen() const;
+  // The frame a creative may fill (its maximum size): the application frame, or the whole
+  // screen for an interstitial not yet shown.
+  uikit::Rect creativeUsableFrame() const;
+  // The view's frame in the usable frame; off screen only an interstitial's (its whole
+  // usable frame) and, when asked, the view's size at the origin.
+  std::optional<uikit::Rect> creativeFrameOfView(const std::shared_ptr<uikit::View>& view,
+                                                 const uikit::Rect& usableFrame, bool evenOffScreen) const;
+  // The resting frame to report now, nullopt to keep the one sent.
+  std::optional<uikit::Rect> creativeDefaultPosition(const uikit::Rect& usableFrame,
+                                                     const std::optional<uikit::Rect>& viewFrame);
   void addObservers();
   std::shared_ptr<QMASlot> self() { return shared_from_this(); }
   void armSDKCoreAnswerTimer();
@@ -542,6 +559,8 @@ class QMASlot : public QMAPresentationSlot,
   foundation::NotificationCenter::ObserverToken statusBarOrientationObserver_;
   foundation::NotificationCenter::ObserverToken creativeOrientationObserver_;
   uikit::Rect usableInterfaceFrame_, creativeWebViewFrame_, creativeAdFrame_;
+  // The usable frame the creative's last frame was sent with.
+  uikit::Rect positionUsableFrame_;
   bool viewHasMadeImpression_ = false;
   long CSIIdentifier_ = 0;
   std::string adResponseKey_, netWorkLatencyKey_, adRenderingKey_, totalTimeKey_;
