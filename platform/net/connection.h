@@ -95,4 +95,12 @@ struct SynchronousResult {
 // from the thread that a protocol in use delivers to.
 SynchronousResult sendSynchronousRequest(URLRequest request);
 
+// The pages' line now (URLRequest::waitsInPagesLine): requests gone out, and waiting.
+// For tests and benches. Any thread.
+struct PagesLineState {
+  std::size_t running = 0;
+  std::size_t waiting = 0;
+};
+PagesLineState pagesLineState();
+
 }  // namespace net

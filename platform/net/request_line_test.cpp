@@ -1,10 +1,24 @@
 #include "platform/net/request_line.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <random>
+#include <thread>
+
+#include "platform/dispatch/run_loop.h"
+#include "platform/foundation/clock.h"
+#include "platform/net/connection.h"
+#include "platform/net/test_server.h"
 
 namespace net {
 namespace {
@@ -164,6 +178,232 @@ TEST(RequestLine, RandomSequencesFollowTheRules) {
       }
     }
   }
+}
+
+// A server on 127.0.0.1 that takes every connection and never answers, except a request
+// for a path under /head/, which gets its answer's head and then nothing. It writes down
+// the path of each request in the order they arrive, and knows how many connections are
+// open: a client's close is seen at once.
+class SilentServer {
+ public:
+  SilentServer() {
+    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 64) != 0 ||
+        getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("silent server could not listen on 127.0.0.1");
+    port_ = ntohs(address.sin_port);
+    stop_ = eventfd(0, EFD_CLOEXEC);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~SilentServer() {
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto n = write(stop_, &one, sizeof one);
+    thread_.join();
+    for (auto& [fd, c] : open_) close(fd);
+    close(listen_);
+    close(stop_);
+  }
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  // Waits (ten seconds at most) until `ready` holds of the open count and the paths.
+  bool waitFor(const std::function<bool(int open, const std::vector<std::string>& paths)>& ready) {
+    std::unique_lock lock(mu_);
+    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return ready(openCount_, paths_); });
+  }
+  std::vector<std::string> paths() {
+    std::lock_guard lock(mu_);
+    return paths_;
+  }
+
+ private:
+  void serve() {
+    for (;;) {
+      std::vector<pollfd> fds{{stop_, POLLIN, 0}, {listen_, POLLIN, 0}};
+      for (const auto& [fd, c] : open_) fds.push_back({fd, POLLIN, 0});
+      if (poll(fds.data(), fds.size(), -1) < 0) continue;
+      if (fds[0].revents) return;
+      std::lock_guard lock(mu_);
+      if (fds[1].revents & POLLIN) {
+        for (int fd; (fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) open_[fd];
+      }
+      for (std::size_t i = 2; i < fds.size(); ++i) {
+        if (!fds[i].revents) continue;
+        char buffer[4096];
+        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+        if (n <= 0) {
+          close(fds[i].fd);
+          open_.erase(fds[i].fd);
+          continue;
+        }
+        std::string& received = open_[fds[i].fd];
+        received.append(buffer, static_cast<std::size_t>(n));
+        const auto end = received.find("\r\n\r\n");
+        if (end == std::string::npos) continue;
+        const auto space = received.find(' ');
+        const std::string path = received.substr(space + 1, received.find(' ', space + 1) - space - 1);
+        received.erase(0, end + 4);
+        paths_.push_back(path);
+        if (path.rfind("/head/", 0) == 0) {
+          static constexpr char kHead[] = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n\r\nx";
+          [[maybe_unused]] auto w = write(fds[i].fd, kHead, sizeof kHead - 1);
+        }
+      }
+      openCount_ = static_cast<int>(open_.size());
+      cv_.notify_all();
+    }
+  }
+
+  int listen_ = -1;
+  int stop_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::map<int, std::string> open_;  // the server's thread only
+  std::mutex mu_;
+  std::condition_variable cv_;
+  int openCount_ = 0;
+  std::vector<std::string> paths_;
+};
+
+struct Listener : URLConnectionDelegate {
+  std::vector<std::string> events;
+  void connectionDidReceiveResponse(URLConnection&, const URLResponsePtr& r) override {
+    events.push_back("response " + std::to_string(r->statusCode));
+  }
+  void connectionDidFinishLoading(URLConnection&) override { events.push_back("finish"); }
+  void connectionDidFailWithError(URLConnection&, const Error& e) override {
+    events.push_back("fail " + std::to_string(e.code));
+  }
+  bool ended() const {
+    return !events.empty() && (events.back() == "finish" || events.back().rfind("fail", 0) == 0);
+  }
+};
+
+// Page loads of one test, all cancelled when it ends so the line is empty for the next.
+struct PagesLine : ::testing::Test {
+  dispatch::RunLoop loop;
+  std::vector<std::shared_ptr<Listener>> listeners;
+  std::vector<std::shared_ptr<URLConnection>> loads;
+
+  std::size_t load(const std::string& url, bool page = true, double timeout = 60, double whole = 300) {
+    URLRequest r(*URL::fromString(url));
+    r.waitsInPagesLine = page;
+    r.timeoutInterval = timeout;
+    r.resourceTimeoutInterval = whole;
+    listeners.push_back(std::make_shared<Listener>());
+    loads.push_back(URLConnection::create(std::move(r), listeners.back(), deliverOnRunLoop(loop)));
+    loads.back()->startImmediately();
+    return loads.size() - 1;
+  }
+  void TearDown() override {
+    for (auto& c : loads) c->cancel();
+    loop.drain();
+    const auto state = pagesLineState();
+    EXPECT_EQ(state.running + state.waiting, 0u);
+  }
+  static std::vector<std::string> numbered(int from, int to) {
+    std::vector<std::string> out;
+    for (int i = from; i < to; ++i) out.push_back("/" + std::to_string(i));
+    return out;
+  }
+};
+
+TEST_F(PagesLine, AHostThatNeverAnswersHoldsItsSixConnectionsAndTheRestWaitInOrder) {
+  SilentServer silent;
+  testing::TestServer other;
+  other.server().Get("/hello", [](const httplib::Request&, httplib::Response& res) { res.set_content("hi", "text/plain"); });
+  other.start();
+
+  for (int i = 0; i < 20; ++i) load(silent.url("/" + std::to_string(i)));
+  ASSERT_TRUE(silent.waitFor([](int open, const auto& paths) { return open == 6 && paths.size() == 6; }));
+  auto first = silent.paths();
+  std::sort(first.begin(), first.end());
+  EXPECT_EQ(first, (std::vector<std::string>{"/0", "/1", "/2", "/3", "/4", "/5"}));
+  EXPECT_EQ(pagesLineState().running, 6u);
+  EXPECT_EQ(pagesLineState().waiting, 14u);
+
+  // Another host's page request passes them; the component's own request to the silent
+  // host takes no place in the line.
+  const auto passing = load(other.url("/hello"));
+  ASSERT_TRUE(loop.runUntil([&] { return listeners[passing]->ended(); }, 10));
+  EXPECT_EQ(listeners[passing]->events, (std::vector<std::string>{"response 200", "finish"}));
+  load(silent.url("/own"), false);
+  ASSERT_TRUE(silent.waitFor([](int open, const auto& paths) { return open == 7 && paths.size() == 7; }));
+
+  // Leaving the line frees nothing; leaving a connection lets the earliest waiting go.
+  loads[6]->cancel();
+  loads[7]->cancel();
+  EXPECT_EQ(pagesLineState().waiting, 12u);
+  loads[0]->cancel();
+  loads[3]->cancel();
+  ASSERT_TRUE(silent.waitFor([](int open, const auto& paths) { return open == 7 && paths.size() == 9; }));
+  const auto paths = silent.paths();
+  EXPECT_EQ(std::vector<std::string>(paths.begin() + 7, paths.end()), (std::vector<std::string>{"/8", "/9"}));
+
+  // A page that goes away cancels its newest first: those in line leave before a
+  // connection frees, so none of them goes out only to be cut.
+  for (int i = 19; i >= 0; --i) loads[static_cast<std::size_t>(i)]->cancel();
+  EXPECT_EQ(pagesLineState().running + pagesLineState().waiting, 0u);
+  ASSERT_TRUE(silent.waitFor([](int open, const auto&) { return open == 1; }));  // the component's own
+  EXPECT_EQ(silent.paths().size(), 9u);
+  for (const auto& l : listeners) EXPECT_TRUE(l->events.empty() || l == listeners[passing]);
+}
+
+// A page load cancelled wherever it is closes its connection at once, and one cancelled
+// in line never goes out.
+TEST_F(PagesLine, ACancelledLoadEndsWhereverItIs) {
+  SilentServer silent;
+  for (int i = 0; i < 5; ++i) load(silent.url("/hold" + std::to_string(i)));
+  const auto head = load(silent.url("/head/a"));
+  const auto waiting = load(silent.url("/never"));
+  const auto after = load(silent.url("/after"));
+  ASSERT_TRUE(silent.waitFor([](int open, const auto& paths) { return open == 6 && paths.size() == 6; }));
+  ASSERT_TRUE(loop.runUntil([&] { return !listeners[head]->events.empty(); }, 10));
+  EXPECT_EQ(listeners[head]->events, std::vector<std::string>{"response 200"});
+
+  loads[waiting]->cancel();
+  loads[head]->cancel();  // its body under way
+  ASSERT_TRUE(silent.waitFor([](int open, const auto& paths) { return open == 6 && paths.size() == 7; }));
+  EXPECT_EQ(silent.paths().back(), "/after");
+  loads[0]->cancel();  // waiting for its answer's head
+  ASSERT_TRUE(silent.waitFor([](int open, const auto&) { return open == 5; }));
+  loop.drain();
+  for (const auto i : {waiting, std::size_t{0}, after}) EXPECT_TRUE(listeners[i]->events.empty());
+  EXPECT_EQ(listeners[head]->events, std::vector<std::string>{"response 200"});
+}
+
+// Silence is counted from when a request goes out, not while it waits its turn; the
+// whole load's time runs from its start, in line or not.
+TEST_F(PagesLine, AWaitingRequestsTimeOutsRunFromWhereTheyBelong) {
+  using foundation::Clock;
+  SilentServer silent;
+  struct ManualClock {
+    ManualClock() { Clock::useManual(1'000'000); }
+    ~ManualClock() { Clock::useSystem(); }
+  } manual;
+  for (int i = 0; i < 6; ++i) load(silent.url("/" + std::to_string(i)), true, 5);
+  const auto silentOne = load(silent.url("/6"), true, 5);
+  const auto wholeBound = load(silent.url("/7"), true, 60, 8);
+  ASSERT_TRUE(silent.waitFor([](int open, const auto& paths) { return open == 6 && paths.size() == 6; }));
+  Clock::advance(4);
+  loop.drain();
+  ASSERT_EQ(pagesLineState().waiting, 2u);
+  Clock::advance(1.5);  // the six fail as silent; the two waiting go out
+  ASSERT_TRUE(loop.runUntil([&] { return listeners[5]->ended(); }, 10));
+  ASSERT_TRUE(silent.waitFor([](int, const auto& paths) { return paths.size() == 8; }));
+  Clock::advance(3);  // 3 s silent, 8.5 s since the start
+  ASSERT_TRUE(loop.runUntil([&] { return listeners[wholeBound]->ended(); }, 10));
+  loop.drain();
+  EXPECT_TRUE(listeners[silentOne]->events.empty());
+  Clock::advance(2.5);
+  ASSERT_TRUE(loop.runUntil([&] { return listeners[silentOne]->ended(); }, 10));
+  const std::vector<std::string> timedOut{"fail " + std::to_string(kErrorTimedOut)};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(listeners[static_cast<std::size_t>(i)]->events, timedOut) << i;
 }
 
 }  // namespace
