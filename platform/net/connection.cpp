@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/socket.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -589,6 +590,13 @@ class Engine {
     return n;
   }
 
+  // Every connection closes on exec: a process started meanwhile (a web process, which
+  // inherits its parent's descriptors) would otherwise hold it open after the transfer
+  // ended, and a page's process would hold the host's connections.
+  static curl_socket_t openSocket(void*, curlsocktype, curl_sockaddr* address) {
+    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  }
+
   // Marks the transfer as over its bound and answers what makes curl cut it.
   static size_t tooLarge(Transfer& t) {
     t.tooLarge = true;
@@ -601,6 +609,7 @@ class Engine {
     CURL* e = t.easy;
     detail::curl().easy_setopt(e, CURLOPT_URL, t.request.url.absoluteString().c_str());
     detail::curl().easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    detail::curl().easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Engine::openSocket);
     // Four times libcurl's default: a large answer is read in a quarter of the calls and
     // handed over in a quarter of the pieces.
     detail::curl().easy_setopt(e, CURLOPT_BUFFERSIZE, 65536L);

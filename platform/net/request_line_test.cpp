@@ -1,19 +1,15 @@
 #include "platform/net/request_line.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <map>
-#include <mutex>
 #include <random>
-#include <thread>
 
 #include "platform/dispatch/run_loop.h"
 #include "platform/foundation/clock.h"
@@ -180,95 +176,23 @@ TEST(RequestLine, RandomSequencesFollowTheRules) {
   }
 }
 
-// A server on 127.0.0.1 that takes every connection and never answers, except a request
-// for a path under /head/, which gets its answer's head and then nothing. It writes down
-// the path of each request in the order they arrive, and knows how many connections are
-// open: a client's close is seen at once.
-class SilentServer {
- public:
-  SilentServer() {
-    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 64) != 0 ||
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      throw std::runtime_error("silent server could not listen on 127.0.0.1");
-    port_ = ntohs(address.sin_port);
-    stop_ = eventfd(0, EFD_CLOEXEC);
-    thread_ = std::thread([this] { serve(); });
+// This process's connections to `port` on 127.0.0.1.
+std::vector<int> socketsTo(int port) {
+  std::vector<int> out;
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return out;
+  while (dirent* entry = readdir(dir)) {
+    const int fd = std::atoi(entry->d_name);
+    if (fd <= 2 || fd == dirfd(dir)) continue;
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET &&
+        ntohs(peer.sin_port) == port)
+      out.push_back(fd);
   }
-  ~SilentServer() {
-    std::uint64_t one = 1;
-    [[maybe_unused]] auto n = write(stop_, &one, sizeof one);
-    thread_.join();
-    for (auto& [fd, c] : open_) close(fd);
-    close(listen_);
-    close(stop_);
-  }
-  SilentServer(const SilentServer&) = delete;
-  SilentServer& operator=(const SilentServer&) = delete;
-
-  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  // Waits (ten seconds at most) until `ready` holds of the open count and the paths.
-  bool waitFor(const std::function<bool(int open, const std::vector<std::string>& paths)>& ready) {
-    std::unique_lock lock(mu_);
-    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return ready(openCount_, paths_); });
-  }
-  std::vector<std::string> paths() {
-    std::lock_guard lock(mu_);
-    return paths_;
-  }
-
- private:
-  void serve() {
-    for (;;) {
-      std::vector<pollfd> fds{{stop_, POLLIN, 0}, {listen_, POLLIN, 0}};
-      for (const auto& [fd, c] : open_) fds.push_back({fd, POLLIN, 0});
-      if (poll(fds.data(), fds.size(), -1) < 0) continue;
-      if (fds[0].revents) return;
-      std::lock_guard lock(mu_);
-      if (fds[1].revents & POLLIN) {
-        for (int fd; (fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) open_[fd];
-      }
-      for (std::size_t i = 2; i < fds.size(); ++i) {
-        if (!fds[i].revents) continue;
-        char buffer[4096];
-        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-        if (n <= 0) {
-          close(fds[i].fd);
-          open_.erase(fds[i].fd);
-          continue;
-        }
-        std::string& received = open_[fds[i].fd];
-        received.append(buffer, static_cast<std::size_t>(n));
-        const auto end = received.find("\r\n\r\n");
-        if (end == std::string::npos) continue;
-        const auto space = received.find(' ');
-        const std::string path = received.substr(space + 1, received.find(' ', space + 1) - space - 1);
-        received.erase(0, end + 4);
-        paths_.push_back(path);
-        if (path.rfind("/head/", 0) == 0) {
-          static constexpr char kHead[] = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n\r\nx";
-          [[maybe_unused]] auto w = write(fds[i].fd, kHead, sizeof kHead - 1);
-        }
-      }
-      openCount_ = static_cast<int>(open_.size());
-      cv_.notify_all();
-    }
-  }
-
-  int listen_ = -1;
-  int stop_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-  std::map<int, std::string> open_;  // the server's thread only
-  std::mutex mu_;
-  std::condition_variable cv_;
-  int openCount_ = 0;
-  std::vector<std::string> paths_;
-};
+  closedir(dir);
+  return out;
+}
 
 struct Listener : URLConnectionDelegate {
   std::vector<std::string> events;
@@ -314,7 +238,7 @@ struct PagesLine : ::testing::Test {
 };
 
 TEST_F(PagesLine, AHostThatNeverAnswersHoldsItsSixConnectionsAndTheRestWaitInOrder) {
-  SilentServer silent;
+  testing::SilentServer silent;
   testing::TestServer other;
   other.server().Get("/hello", [](const httplib::Request&, httplib::Response& res) { res.set_content("hi", "text/plain"); });
   other.start();
@@ -326,6 +250,10 @@ TEST_F(PagesLine, AHostThatNeverAnswersHoldsItsSixConnectionsAndTheRestWaitInOrd
   EXPECT_EQ(first, (std::vector<std::string>{"/0", "/1", "/2", "/3", "/4", "/5"}));
   EXPECT_EQ(pagesLineState().running, 6u);
   EXPECT_EQ(pagesLineState().waiting, 14u);
+  // A process started now (a web process, say) inherits none of them.
+  const auto mine = socketsTo(silent.port());
+  EXPECT_EQ(mine.size(), 6u);
+  for (int fd : mine) EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << fd;
 
   // Another host's page request passes them; the component's own request to the silent
   // host takes no place in the line.
@@ -357,7 +285,7 @@ TEST_F(PagesLine, AHostThatNeverAnswersHoldsItsSixConnectionsAndTheRestWaitInOrd
 // A page load cancelled wherever it is closes its connection at once, and one cancelled
 // in line never goes out.
 TEST_F(PagesLine, ACancelledLoadEndsWhereverItIs) {
-  SilentServer silent;
+  testing::SilentServer silent;
   for (int i = 0; i < 5; ++i) load(silent.url("/hold" + std::to_string(i)));
   const auto head = load(silent.url("/head/a"));
   const auto waiting = load(silent.url("/never"));
@@ -381,7 +309,7 @@ TEST_F(PagesLine, ACancelledLoadEndsWhereverItIs) {
 // whole load's time runs from its start, in line or not.
 TEST_F(PagesLine, AWaitingRequestsTimeOutsRunFromWhereTheyBelong) {
   using foundation::Clock;
-  SilentServer silent;
+  testing::SilentServer silent;
   struct ManualClock {
     ManualClock() { Clock::useManual(1'000'000); }
     ~ManualClock() { Clock::useSystem(); }
