@@ -27,6 +27,7 @@
 #include "platform/foundation/clock.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
+#include "platform/net/connection.h"
 #include "platform/uikit/alert_controller.h"
 #include "platform/messageui/compose_view_controller.h"
 #include "platform/storekit/store_product_view_controller.h"
@@ -967,6 +968,10 @@ struct TextDriver::Impl {
         application->enterForeground();
         return "ok in the foreground";
       case Verb::Screen: return screen();
+      case Verb::Requests: {
+        const auto pages = net::pagesLineState();
+        return "ok requests running=" + std::to_string(pages.running) + " waiting=" + std::to_string(pages.waiting);
+      }
       case Verb::Events: return events(c.name.empty() ? std::nullopt : std::optional<std::string>(c.name));
       case Verb::Wait: return wait(c);
       case Verb::Log: return log();
