@@ -21,14 +21,28 @@ constexpr int kBurst = 15000;
 class HostileRequestsTest : public adhost_test::HostedAdsTest {
  protected:
   nlohmann::json scenario() const override {
-    const std::string burst = "<body>Burst<script>window.sent = 0;"
-                              "for (let i = 0; i < " + std::to_string(kBurst) + "; i++) {"
-                              "  fetch('" + silent_.url("/") + "' + i).catch(() => {}); window.sent++; }"
-                              "</script></body>";
-    return {{"ads", {{"burst", {{"body", burst}}}, {"plain", {{"body", "<body>Plain</body>"}}}}},
+    auto burst = [this](int n) {
+      return "<body>Burst<script>window.sent = 0;"
+             "for (let i = 0; i < " + std::to_string(n) + "; i++) {"
+             "  fetch('" + silent_.url("/") + "' + i).catch(() => {}); window.sent++; }"
+             "</script></body>";
+    };
+    return {{"ads",
+             {{"burst", {{"body", burst(kBurst)}}},
+              {"small-burst", {{"body", burst(2000)}}},
+              {"plain", {{"body", "<body>Plain</body>"}}},
+              {"endless-picture",
+               {{"body", "<body style='margin:0'><div>Still here</div><img src='{base}/hostile/endless.png'></body>"}}},
+              {"to-endless", {{"status", 302}, {"headers", {{"Location", "{base}/hostile/endless-answer"}}}}}}},
+            {"files",
+             {{"/hostile/endless-answer", {{"body", "<body>"}, {"endless", true}}},
+              {"/hostile/endless.png", {{"content_type", "image/png"}, {"endless", true}}}}},
             {"ad_rules",
              {{{"when", {{"slotname", "burst"}}}, {"ad", "burst"}},
-              {{"when", {{"slotname", "plain"}}}, {"ad", "plain"}}}}};
+              {{"when", {{"slotname", "small-burst"}}}, {"ad", "small-burst"}},
+              {{"when", {{"slotname", "plain"}}}, {"ad", "plain"}},
+              {{"when", {{"slotname", "endless-picture"}}}, {"ad", "endless-picture"}},
+              {{"when", {{"slotname", "endless-answer"}}}, {"ad", "to-endless"}}}}};
   }
   // The descriptors adhost holds now.
   int descriptors() const {
@@ -83,6 +97,36 @@ TEST_F(HostileRequestsTest, ABurstToASilentServerHoldsSixConnectionsAndEndsWithI
   while (descriptors() > usual + 8 && std::chrono::steady_clock::now() < deadline) expect("screen", "ok screen");
   EXPECT_LE(descriptors(), usual + 8) << "usual " << usual << ", at the burst's height " << most;
   EXPECT_EQ(silent_.paths().size(), 6u);
+}
+
+// Twenty banners at once, most of them hostile (bursts of requests to a server that never
+// answers, an endless picture, an answer that never ends): each ends as it would alone,
+// shown or failed, while the bursts share six connections to their server.
+TEST_F(HostileRequestsTest, TwentyHostileBannersAtOnceEachEndAsAlone) {
+  struct Kind {
+    const char* unit;
+    const char* ending;
+  };
+  const Kind kinds[] = {{"small-burst", "adViewDidReceiveAd:"},
+                        {"plain", "adViewDidReceiveAd:"},
+                        {"endless-picture", "adViewDidReceiveAd:"},
+                        {"endless-answer", "adView:didFailToReceiveAdWithError: code=2 "}};
+  constexpr int kBanners = 20;
+  for (int i = 0; i < kBanners; ++i) {
+    const std::string name = "h" + std::to_string(i);
+    expect("banner " + name + " unit " + kinds[i % 4].unit, "ok " + name);
+  }
+  for (int i = 0; i < kBanners; ++i) expect("load h" + std::to_string(i), "ok loading");
+  for (int i = 0; i < kBanners; ++i) {
+    const std::string name = "h" + std::to_string(i);
+    SCOPED_TRACE(name + " " + kinds[i % 4].unit);
+    expect("wait " + name, "ok " + name + " " + kinds[i % 4].ending);
+  }
+  EXPECT_LE(silent_.openConnections(), 6);
+  for (int i = 0; i < kBanners; ++i) expect("remove h" + std::to_string(i), "ok removed h" + std::to_string(i));
+  ASSERT_TRUE(silent_.waitFor([](int open, const auto&) { return open == 0; }));
+  EXPECT_LE(silent_.paths().size(), 6u * 5);
+  expect("requests", "ok requests running=0 waiting=0");
 }
 
 }  // namespace
