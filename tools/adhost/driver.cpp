@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -179,11 +180,18 @@ struct TextDriver::Impl {
   std::shared_ptr<AdHost> host() { return AdHost::shared(); }
 
   // Lets what is ready run (queued blocks, due timers), as the screen would before the
-  // next touch, and lays the windows out.
+  // next touch, and lays the windows out. A host that never runs out of ready work (a
+  // page's thousands of requests arriving, a page's endless timers) would never let the
+  // command through: past kSettleSeconds of real time the command goes, and the rest runs
+  // between commands.
   void settle() {
-    dispatch::RunLoop::main().drain();
+    auto& loop = dispatch::RunLoop::main();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSettleSeconds);
+    while (loop.runOnce(0) && std::chrono::steady_clock::now() < until) {
+    }
     for (auto& w : uikit::Window::visibleWindows()) w->layoutIfNeeded();
   }
+  static constexpr double kSettleSeconds = 0.25;
 
   // Runs the main run loop until `done`, at most the wait limit of real time; a hand clock
   // is moved only to timers due within 50 ms.

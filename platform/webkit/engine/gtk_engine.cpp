@@ -15,13 +15,13 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <queue>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -390,8 +390,8 @@ struct HeldRequests {
   std::uint64_t nextSerial = 1;
   std::unordered_map<WebKitURISchemeRequest*, Entry> held;
   std::unordered_map<GInputStream*, WebKitURISchemeRequest*> bodies;
-  std::vector<WebKitURISchemeRequest*> dropped;  // told at the next pass
-  bool sorted = true;
+  // Told at the next passes, newest (highest serial) first.
+  std::priority_queue<std::pair<std::uint64_t, WebKitURISchemeRequest*>> dropped;
   guint idle = 0;
 };
 
@@ -408,21 +408,12 @@ gboolean tellDropped(gpointer) {
   auto& h = heldRequests();
   // Newest first: a page's requests still waiting for a connection leave before those
   // that hold one, so freed connections do not go to requests about to be dropped too.
-  if (!h.sorted) {
-    auto serial = [&h](WebKitURISchemeRequest* r) {
-      auto found = h.held.find(r);
-      return found == h.held.end() ? std::uint64_t{0} : found->second.serial;
-    };
-    std::sort(h.dropped.begin(), h.dropped.end(),
-              [&](WebKitURISchemeRequest* a, WebKitURISchemeRequest* b) { return serial(a) < serial(b); });
-    h.sorted = true;
-  }
   for (std::size_t n = 0; n < kDropsPerPass && !h.dropped.empty(); ++n) {
-    WebKitURISchemeRequest* request = h.dropped.back();
-    h.dropped.pop_back();
+    const auto [serial, request] = h.dropped.top();
+    h.dropped.pop();
     auto found = h.held.find(request);
     // Answered meanwhile, or no longer only ours (an address used again).
-    if (found == h.held.end() || G_OBJECT(request)->ref_count != 1) continue;
+    if (found == h.held.end() || found->second.serial != serial || G_OBJECT(request)->ref_count != 1) continue;
     void* handle = found->second.body ? static_cast<void*>(found->second.body) : static_cast<void*>(request);
     if (engine().host.request_dropped) engine().host.request_dropped(handle);
   }
@@ -435,8 +426,10 @@ gboolean tellDropped(gpointer) {
 void onToggle(gpointer, GObject* object, gboolean isLast) {
   if (!isLast) return;
   auto& h = heldRequests();
-  h.dropped.push_back(WEBKIT_URI_SCHEME_REQUEST(object));
-  h.sorted = false;
+  auto* request = WEBKIT_URI_SCHEME_REQUEST(object);
+  auto found = h.held.find(request);
+  if (found == h.held.end()) return;  // being answered: the engine let go on our answer
+  h.dropped.emplace(found->second.serial, request);
   if (!h.idle) h.idle = g_idle_add_full(G_PRIORITY_HIGH, tellDropped, nullptr, nullptr);
 }
 
