@@ -1,14 +1,17 @@
-// Twenty hostile banners in one adhost at once, on the real clock, against adserver and a
-// 127.0.0.1 server that takes connections and never answers: five creatives that each
-// start 15,000 requests to that server, five with a picture that never ends, five whose
-// answer never ends, five plain ones. While they load, the host is asked one command
-// after another (`clock`, and `events NAME` to see which ads ended): how long each
-// command took to be answered, when each ad ended (shown or failed) and how, the most
-// descriptors adhost held, and what was left in the pages' line.
+// Banners loading together in one adhost, on the real clock, against adserver and a
+// 127.0.0.1 server that takes connections and never answers. Four rounds, each in a fresh
+// adhost: twenty plain banners (the yardstick); one creative that starts 15,000 requests
+// to that server with a plain banner meanwhile; twenty hostile banners (that creative,
+// four that start 2,000 requests each, five with a picture that never ends, five whose
+// answer never ends, five plain); five creatives of 15,000 requests each with five plain
+// banners. While they load the host is asked one command after another (`clock`, and
+// `events NAME` to see which ads ended): how long each command took to be answered, when
+// each ad ended (shown or failed) and how, the most descriptors adhost held, and what was
+// left in the pages' line.
 // Target: every command answered within a second; every ad ended within its documented
 // bounds (here: seconds, well inside its 60 s silence and 600 s resource bounds).
 //
-//   bench_hostile_banners [seconds]   (the most real time to wait for the ads; default 120)
+//   bench_hostile_banners [seconds]   (the most real time to wait for a round's ads; default 120)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -33,13 +36,20 @@ struct Kind {
   const char* unit;
   int count;
 };
-constexpr Kind kKinds[] = {{"burst", 5}, {"endless-picture", 5}, {"endless-answer", 5}, {"plain", 5}};
+using Mix = std::vector<Kind>;
+const Mix kPlain = {{"plain", 20}};
+const Mix kOneBurst = {{"burst", 1}, {"plain", 1}};
+const Mix kHostile = {{"burst", 1}, {"small-burst", 4}, {"endless-picture", 5}, {"endless-answer", 5}, {"plain", 5}};
+const Mix kBursts = {{"burst", 5}, {"plain", 5}};
 
 nlohmann::json scenario(const std::string& silent) {
-  const std::string burst = "<body>Burst<script>for (let i = 0; i < " + std::to_string(kBurst) + "; i++)"
-                            "  fetch('" + silent + "/' + i).catch(() => {});</script></body>";
+  auto burst = [&silent](int n) {
+    return "<body>Burst<script>for (let i = 0; i < " + std::to_string(n) + "; i++)"
+           "  fetch('" + silent + "/' + i).catch(() => {});</script></body>";
+  };
   return {{"ads",
-           {{"burst", {{"body", burst}}},
+           {{"burst", {{"body", burst(kBurst)}}},
+            {"small-burst", {{"body", burst(2000)}}},
             {"plain", {{"body", "<body>Plain</body>"}}},
             {"endless-picture",
              {{"body", "<body style='margin:0'><div>Still here</div><img src='{base}/hostile/endless.png'></body>"}}},
@@ -49,6 +59,7 @@ nlohmann::json scenario(const std::string& silent) {
             {"/hostile/endless.png", {{"content_type", "image/png"}, {"endless", true}}}}},
           {"ad_rules",
            {{{"when", {{"slotname", "burst"}}}, {"ad", "burst"}},
+            {{"when", {{"slotname", "small-burst"}}}, {"ad", "small-burst"}},
             {{"when", {{"slotname", "plain"}}}, {"ad", "plain"}},
             {{"when", {{"slotname", "endless-picture"}}}, {"ad", "endless-picture"}},
             {{"when", {{"slotname", "endless-answer"}}}, {"ad", "to-endless"}}}}};
@@ -108,16 +119,9 @@ double percentile(std::vector<double> values, double p) {
   return values[std::min(values.size() - 1, static_cast<std::size_t>(p * static_cast<double>(values.size())))];
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const double limit = argc > 1 ? std::atof(argv[1]) : 120;
-  net::testing::SilentServer silent;
-  adserver::AdServer server(scenario(silent.url("")));
-  if (!server.start()) {
-    std::fprintf(stderr, "adserver did not start\n");
-    return 1;
-  }
+// Loads the banners of `mix` at once in a fresh adhost and prints what it saw.
+void run(const char* title, const Mix& mix, double limit, net::testing::SilentServer& silent,
+         adserver::AdServer& server) {
   const auto root = std::filesystem::temp_directory_path() / ("wv-bench-hostile-" + std::to_string(getpid()));
   std::filesystem::create_directories(root);
   int most = 0;
@@ -133,7 +137,7 @@ int main(int argc, char** argv) {
       double endedAfter = -1;
     };
     std::vector<Ad> ads;
-    for (const auto& kind : kKinds)
+    for (const auto& kind : mix)
       for (int i = 0; i < kind.count; ++i) ads.push_back({std::string(kind.unit) + "-" + std::to_string(i), kind.unit, "", -1});
     for (const auto& ad : ads) host.send("banner " + ad.name + " unit " + ad.unit);
     const auto start = Clock::now();
@@ -157,10 +161,10 @@ int main(int argc, char** argv) {
       }
     }
     const auto& l = host.latencies();
-    std::printf("commands answered: %zu; median %.1f ms, 95th percentile %.1f ms, slowest %.1f ms\n", l.size(),
-                percentile(l, 0.5), percentile(l, 0.95), l.empty() ? 0.0 : *std::max_element(l.begin(), l.end()));
-    std::printf("the slowest: \"%s\"\n", host.slowest().second.c_str());
-    for (const auto& kind : kKinds) {
+    std::printf("== %s\n", title);
+    std::printf("commands answered: %zu; median %.1f ms, 95th percentile %.1f ms, slowest %.1f ms (%s)\n", l.size(),
+                percentile(l, 0.5), percentile(l, 0.95), host.slowest().first, host.slowest().second.c_str());
+    for (const auto& kind : mix) {
       double slowest = 0;
       int endedOfKind = 0;
       std::string how;
@@ -181,5 +185,21 @@ int main(int argc, char** argv) {
                 host.send("requests").c_str(), silent.openConnections());
   }
   std::filesystem::remove_all(root);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double limit = argc > 1 ? std::atof(argv[1]) : 120;
+  net::testing::SilentServer silent;
+  adserver::AdServer server(scenario(silent.url("")));
+  if (!server.start()) {
+    std::fprintf(stderr, "adserver did not start\n");
+    return 1;
+  }
+  run("twenty plain banners at once (the yardstick)", kPlain, limit, silent, server);
+  run("a creative starting 15,000 requests, and a plain banner meanwhile", kOneBurst, limit, silent, server);
+  run("twenty hostile banners at once", kHostile, limit, silent, server);
+  run("five creatives starting 15,000 requests each, and five plain banners", kBursts, limit, silent, server);
   return 0;
 }
