@@ -384,10 +384,9 @@ class Engine {
     if (wake) wakeUp();
   }
 
-  // For tests and benches: requests of pages going out now, and waiting in line.
-  std::pair<std::size_t, std::size_t> pagesLine() {
+  PagesLineState pagesLine() {
     std::lock_guard lock(mu_);
-    return {line_.running(), line_.waiting()};
+    return {line_.running(), line_.waiting(), line_.added(), line_.ended()};
   }
 
  private:
@@ -1150,10 +1149,7 @@ void sendAsynchronousRequest(URLRequest request, Deliver deliver, CompletionHand
   connection->startImmediately();
 }
 
-PagesLineState pagesLineState() {
-  auto [running, waiting] = Engine::shared().pagesLine();
-  return {running, waiting};
-}
+PagesLineState pagesLineState() { return Engine::shared().pagesLine(); }
 
 SynchronousResult sendSynchronousRequest(URLRequest request) {
   struct Shared {

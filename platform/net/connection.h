@@ -100,6 +100,9 @@ SynchronousResult sendSynchronousRequest(URLRequest request);
 struct PagesLineState {
   std::size_t running = 0;
   std::size_t waiting = 0;
+  // Requests that took their place in line, and that left it, since the process started.
+  std::uint64_t added = 0;
+  std::uint64_t ended = 0;
 };
 PagesLineState pagesLineState();
 

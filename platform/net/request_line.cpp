@@ -32,6 +32,7 @@ void RequestLine::remove(Ticket ticket, std::vector<Ticket>& started) {
     host.waiting.erase(found->second.place);
   }
   entries_.erase(found);
+  ++ended_;
   refresh(host);
   promote(started);
   forget(host);

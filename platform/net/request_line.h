@@ -42,6 +42,9 @@ class RequestLine {
   bool isRunning(Ticket ticket) const;
   std::size_t running() const { return running_; }
   std::size_t waiting() const { return entries_.size() - running_; }
+  // Requests added and ended so far: what moved in the line, whatever it holds now.
+  std::uint64_t added() const { return next_ - 1; }
+  std::uint64_t ended() const { return ended_; }
   const Limits& limits() const { return limits_; }
 
  private:
@@ -65,6 +68,7 @@ class RequestLine {
 
   Limits limits_;
   Ticket next_ = 1;
+  std::uint64_t ended_ = 0;
   std::size_t running_ = 0;
   std::unordered_map<std::string, Host> hosts_;
   std::unordered_map<Ticket, Entry> entries_;

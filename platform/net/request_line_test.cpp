@@ -166,6 +166,7 @@ TEST(RequestLine, RandomSequencesFollowTheRules) {
         ASSERT_EQ(started, model.settle());
       }
       ASSERT_EQ(line.running(), model.running());
+      ASSERT_EQ(line.added() - line.ended(), model.entries.size());
       ASSERT_LE(line.running(), limits.total);
       ASSERT_EQ(line.waiting(), model.entries.size() - model.running());
       for (const auto& [t, e] : model.entries) {

@@ -180,14 +180,19 @@ struct TextDriver::Impl {
   std::shared_ptr<AdHost> host() { return AdHost::shared(); }
 
   // Lets what is ready run (queued blocks, due timers), as the screen would before the
-  // next touch, and lays the windows out. A host that never runs out of ready work (a
-  // page's thousands of requests arriving, a page's endless timers) would never let the
-  // command through: past kSettleSeconds of real time the command goes, and the rest runs
-  // between commands.
+  // next touch, and lays the windows out. A page's thousands of requests arriving (or
+  // leaving with it) keep the loop from ever running dry: once passes that moved pages'
+  // requests have run for kSettleSeconds of real time, the command goes, and the rest
+  // runs between commands. Other work is let run to its end, as before.
   void settle() {
     auto& loop = dispatch::RunLoop::main();
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSettleSeconds);
-    while (loop.runOnce(0) && std::chrono::steady_clock::now() < until) {
+    for (;;) {
+      const auto before = net::pagesLineState();
+      if (!loop.runOnce(0)) break;
+      const auto after = net::pagesLineState();
+      const bool traffic = after.added != before.added || after.ended != before.ended;
+      if (traffic && std::chrono::steady_clock::now() >= until) break;
     }
     for (auto& w : uikit::Window::visibleWindows()) w->layoutIfNeeded();
   }
