@@ -191,6 +191,11 @@ class QMASlot : public QMAPresentationSlot,
   static constexpr double kDefaultReloadInterval = 60.0;
   // How long the slot waits for the SDK core's answer once it asked for an ad URL.
   static constexpr double kSDKCoreAnswerTimeout = 60.0;
+  // The longest an ad's HTML may take to load in the ad view, its pictures, scripts and
+  // frames and any delay the page asks for included, before the load fails as a failed
+  // page load does (request error 2): the platform's request time-out, as long as any one
+  // request of the ad is given.
+  static constexpr double kAdPageLoadTimeout = 60.0;
   static constexpr const char* kAdClickDomainsKey = "/quillon/ads/as_domains";
   // The ad network's click hosts when the server has not named them.
   static const std::vector<std::string>& builtInAdClickDomains();
@@ -396,6 +401,10 @@ class QMASlot : public QMAPresentationSlot,
   // that show the road a request takes.
   using StateChangeHandler = std::function<void(std::int64_t from, std::int64_t to)>;
   void setStateChangeHandler(StateChangeHandler handler) { stateChangeHandler_ = std::move(handler); }
+  // The bound of an ad's page load for this slot's later loads (kAdPageLoadTimeout unless
+  // set; tests set a short one). Main thread.
+  double adPageLoadTimeout() const { return adPageLoadTimeout_; }
+  void setAdPageLoadTimeout(double seconds) { adPageLoadTimeout_ = seconds; }
 
   // ---- load path and reload timer (4.103)
   void loadRequest(const std::shared_ptr<QMARequest>& request);
@@ -513,6 +522,8 @@ class QMASlot : public QMAPresentationSlot,
   std::shared_ptr<QMASlot> self() { return shared_from_this(); }
   void armSDKCoreAnswerTimer();
   void SDKCoreAnswerTimedOut(std::uint64_t generation);
+  void armAdPageLoadTimer();
+  void adPageLoadTimedOut(std::uint64_t generation);
   void takeMRAIDInterceptorShare();
   void giveBackMRAIDInterceptorShare();
   foundation::Dictionary requestParametersOnMainThread(const std::optional<std::string>& token,
@@ -582,6 +593,11 @@ class QMASlot : public QMAPresentationSlot,
   bool holdsMRAIDInterceptorShare_ = false;
   std::shared_ptr<QMATimer> SDKCoreAnswerTimer_;
   std::uint64_t requestGeneration_ = 0;
+  // The bound of the ad page's load, armed while its HTML loads (state 5; from state 4 for
+  // another network's script, whose page loads before the slot renders).
+  std::shared_ptr<QMATimer> adPageLoadTimer_;
+  std::uint64_t adPageLoadGeneration_ = 0;
+  double adPageLoadTimeout_ = kAdPageLoadTimeout;
   StateChangeHandler stateChangeHandler_;
 };
 
