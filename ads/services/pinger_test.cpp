@@ -53,7 +53,7 @@ struct PingerTest : qma_test::DeviceRootTest {
     // a success and with a server error. The server stops at 256 MiB whatever happens.
     bodyCut->setOpen(true);
     for (const auto& [path, status] : {std::pair{"/endless", 200}, std::pair{"/endless-error", 503}}) {
-      s.Get(path, [cut = bodyCut, status](const httplib::Request&, httplib::Response& res) {
+      s.Get(path, [cut = bodyCut, status = status](const httplib::Request&, httplib::Response& res) {
         res.status = status;
         res.set_chunked_content_provider("text/html", [cut](size_t offset, httplib::DataSink& sink) {
           return offset < (256u << 20) && writeOrNoteTheCut(sink, *cut);
@@ -61,7 +61,7 @@ struct PingerTest : qma_test::DeviceRootTest {
       });
     }
     for (const auto& [path, status] : {std::pair{"/huge", 200}, std::pair{"/huge-error", 500}}) {
-      s.Get(path, [cut = bodyCut, status](const httplib::Request&, httplib::Response& res) {
+      s.Get(path, [cut = bodyCut, status = status](const httplib::Request&, httplib::Response& res) {
         res.status = status;
         res.set_content_provider(64u << 20, "application/octet-stream",
                                  [cut](size_t, size_t, httplib::DataSink& sink) { return writeOrNoteTheCut(sink, *cut); });
