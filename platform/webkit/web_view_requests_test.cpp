@@ -82,7 +82,7 @@ TEST_F(PageRequestsTest, ABurstHoldsSixConnectionsAndEndsWithItsPage) {
     ASSERT_TRUE(waitFor([] { return inLine() == 0; }, 20)) << inLine() << " in line";
     // Not structured bindings: the lambdas below capture them, which clang refuses.
     auto opened = open("/burst.html?n=" + std::to_string(kBurst));
-    auto view = opened.first;
+    auto view = std::move(opened.first);
     auto recorder = opened.second;
     ASSERT_TRUE(waitFor([&] { return inLine() == kBurst + 1; }));
     EXPECT_EQ(net::pagesLineState().running, net::kPageConnectionsPerHost);
