@@ -145,7 +145,9 @@ void QMAInterstitial::presentFromRootViewController(const std::shared_ptr<uikit:
     const auto& ad = slot_->ad();
     auto controller = std::move(viewController_);
     if (controller) {
-      controller->setSupportedInterfaceOrientations(ad ? ad->supportedOrientations() : 0);
+      // What the creative asked for before it was shown is what it is shown in.
+      controller->setSupportedInterfaceOrientations(
+          controller->creativeSupportedInterfaceOrientations().value_or(ad ? ad->supportedOrientations() : 0));
       controller->setSlot(slot_);
     }
     // The impression is counted before the presentation, but not for one the platform

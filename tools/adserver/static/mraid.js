@@ -30,6 +30,8 @@
   var defaultPosition = { x: 0, y: 0, width: 0, height: 0 };
   var maxSize = { width: 0, height: 0 };
   var screenSize = { width: 0, height: 0 };
+  // A resize or expand sent to native code whose state change has not come back yet.
+  var pending = null;
 
   function has(list, value) {
     for (var i = 0; i < list.length; i++) if (list[i] === value) return true;
@@ -139,12 +141,21 @@
         x: number(p.x, 0), y: number(p.y, 0), width: number(p.width, 0), height: number(p.height, 0)
       };
     },
-    onStateChanged: function (p) { if (state !== 'loading') setState(p.state); },
+    // A hidden ad stays hidden: what native code reports of a change it was asked for
+    // before the close is not the creative's any more.
+    onStateChanged: function (p) {
+      pending = null;
+      if (state !== 'loading' && state !== 'hidden') setState(p.state);
+    },
     // The user kept the ad from the calendar (now or before): the event was not made.
     onCalendarEventCanceled: function () {
       error('The user did not allow access to the calendar', 'createCalendarEvent');
     },
-    onError: function (p) { error(String(p.message), String(p.action)); }
+    onError: function (p) {
+      var action = String(p.action);
+      if (pending === action || (pending === 'resize' && action === 'setResizeProperties')) pending = null;
+      error(String(p.message), action);
+    }
   };
 
   var previousReceiver = window.QVRA_ReceiveMessage;
@@ -235,6 +246,7 @@
       } else {
         params.a = 'expand';
       }
+      pending = 'expand';
       send('open', params);
     },
     // Unset sizes are the whole of the space the ad may take.
@@ -257,8 +269,17 @@
     close: function () {
       if (state === 'loading' || state === 'hidden') { error('Cannot close in the state ' + state, 'close'); return; }
       if (state === 'default' && PLACEMENT === 'inline') {
+        // A close that crosses the ad's own resize or expand on its way wins: the ad is
+        // hidden, and the change is dropped (a hidden ad neither expands nor resizes).
+        // Native code takes down whatever of it has begun.
+        var dropped = pending;
+        pending = null;
         hideAd();
         setState('hidden');
+        if (dropped) {
+          send('close');
+          error('The ad was closed before it could ' + dropped, dropped);
+        }
         return;
       }
       send('close');
@@ -288,6 +309,7 @@
       if (state !== 'default' && state !== 'resized') { error('Cannot resize in the state ' + state, 'resize'); return; }
       if (!resizeProperties) { error('Set the resize properties before resizing', 'resize'); return; }
       var r = resizeProperties;
+      pending = 'resize';
       send('mraid', {
         a: 'resize', width: r.width, height: r.height, offsetX: r.offsetX, offsetY: r.offsetY,
         customClosePosition: r.customClosePosition, allowOffscreen: r.allowOffscreen ? 'true' : 'false'

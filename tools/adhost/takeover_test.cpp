@@ -1,0 +1,207 @@
+// Takeovers that end in the orders creatives, hosts and the system produce them, in the real
+// adhost against adserver: a resize or an expand crossed by the creative's own close, a web
+// app opened over a resize, a web process that ends under a takeover, a host that takes
+// its banner away, an interstitial that forces landscape. After each ending nothing of the
+// ad is left over the host (a finger reaches the second banner beneath the resize's place),
+// the host heard one end for its one beginning, the status bar and the interface are the
+// host's again, and the ad is in its banner in the state the ending leads to.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "tools/adhost/adhost_test_support.h"
+
+namespace {
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+class Takeover : public adhost_test::HostedAdsTest {
+ protected:
+  nlohmann::json scenario() const override { return scenarioFile("takeover.json"); }
+  // Until the script's value in the ad's page is `want`, the hand clock moving 0.05 s a try
+  // (slide-ins and fades run on it), at most 20 s of real time; the last value seen.
+  std::string until(const std::string& name, const std::string& script, const std::string& want) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::string seen;
+    for (;;) {
+      seen = js(name, script);
+      if (seen == want || std::chrono::steady_clock::now() >= deadline) return seen;
+      send("clock advance 0.05");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  // A state banner of that name ready at 0,100 ("ad") or 0,200 ("b2": under the place of
+  // the ad's 320 x 250 resize).
+  void showBanner(const std::string& name) {
+    expect("kvr-banner " + name + " banner at 0," + (name == "b2" ? "200" : "100") + " unit state",
+           "ok " + name + " KVRBannerView");
+    expect("load " + name, "ok loading");
+    expect("wait " + name + " adViewDidReceiveAd", "ok " + name + " adViewDidReceiveAd:");
+    ASSERT_EQ(until(name, "typeof mraid === 'object' ? mraid.getState() : 'no script'", "default"), "default")
+        << send("log");
+  }
+  void showBanners() {
+    showBanner("ad");
+    showBanner("b2");
+  }
+  void resize() {
+    js("ad", "wvResize(320, 250)");
+    ASSERT_EQ(until("ad", "mraid.getState() + ' ' + innerWidth + 'x' + innerHeight", "resized 320x250"),
+              "resized 320x250");
+  }
+  void expand() {
+    js("ad", "wvExpand()");
+    ASSERT_EQ(until("ad", "mraid.getState()", "expanded"), "expanded");
+  }
+  // What must hold once the takeover of `name` is over: each beginning the host heard has
+  // its end, will-dismiss before did-dismiss (the host's record of a name holds every ad
+  // shown under it); nothing is presented; the status bar and the
+  // interface are the host's (portrait, as the device stands); a finger reaches b2.
+  void expectEnded(const std::string& name, const char* will = "adViewWillPresentScreen",
+                   const char* willDismiss = "adViewWillDismissScreen", const char* did = "adViewDidDismissScreen") {
+    expect("clock advance 1", "ok clock");  // fades and slides run out
+    const std::string events = send("events " + name);
+    EXPECT_EQ(count(events, will), count(events, did)) << events;
+    EXPECT_EQ(count(events, willDismiss), count(events, did)) << events;
+    if (count(events, did) > 0) {
+      EXPECT_LT(events.rfind(will), events.rfind(willDismiss)) << events;
+      EXPECT_LT(events.rfind(willDismiss), events.rfind(did)) << events;
+    }
+    const std::string shown = send("screen");
+    EXPECT_EQ(shown.find("full screen"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("status-bar=shown interface=portrait device=portrait"), std::string::npos) << shown;
+    if (name != "b2" && send("screen").find("b2 ") != std::string::npos) {
+      EXPECT_EQ(send("tap b2").rfind("ok ", 0), 0u) << "something of the takeover covers b2";
+    }
+  }
+};
+
+// The creative's close crosses its own resize or expand on the way: close wins. The ad is
+// hidden, the change is dropped with an error for it, and whatever of it had begun is
+// taken down.
+TEST_F(Takeover, ACloseThatCrossesItsOwnResizeOrExpandHidesTheAdAndDropsTheChange) {
+  showBanners();
+  struct Case {
+    const char* script;
+    const char* failure;
+  };
+  for (const Case& c : {Case{"wvResize(320, 250); mraid.close()", "resize: The ad was closed before it could resize"},
+                        Case{"mraid.expand(); mraid.close()", "expand: The ad was closed before it could expand"}}) {
+    SCOPED_TRACE(c.script);
+    // A new ad each time: a hidden one stays hidden.
+    expect("remove ad", "ok removed ad");
+    showBanner("ad");
+    js("ad", c.script);
+    for (int i = 0; i < 20; ++i) send("clock advance 0.1");
+    EXPECT_EQ(js("ad", "mraid.getState()"), "hidden");
+    EXPECT_EQ(js("ad", "failures.join('|')"), c.failure);
+    EXPECT_EQ(js("ad", "heard.filter(function (h) { return h.indexOf('stateChange') === 0; })"
+                       ".map(function (h) { return h.split(' ')[1]; }).join('|')"),
+              "default|hidden");
+    expectEnded("ad");
+  }
+}
+
+// A web app opened from the resized state, closed from its close button: the resize goes
+// with it, and the ad is back in its banner, in its default state, taking touches.
+TEST_F(Takeover, AWebAppOpenedOverAResizeTakesTheResizeWithItWhenClosed) {
+  showBanners();
+  resize();
+  js("ad", "mraid.expand('/creatives/expanded-page.html')");
+  const std::string up = askUntil("screen", "full screen QMASupplementalAdAppViewController");
+  ASSERT_NE(up.find("full screen QMASupplementalAdAppViewController"), std::string::npos) << up;
+  expect("close", "ok closed QMASupplementalAdAppViewController");
+  EXPECT_EQ(until("ad", "mraid.getState() + ' ' + innerWidth + 'x' + innerHeight", "default 320x50"), "default 320x50");
+  expectEnded("ad");
+  EXPECT_EQ(count(send("events ad"), "adViewDidDismissScreen"), 1u);
+  // The banner takes touches again: it grows as before.
+  expect("tap ad at 160,25", "ok tapped ad at 160,25");
+  EXPECT_EQ(until("ad", "mraid.getState()", "resized"), "resized");
+}
+
+// The ad's web process ends under its resize or its expand: the takeover ends, the host
+// hears it, and the ad is loaded again in its banner.
+TEST_F(Takeover, AWebProcessThatEndsUnderATakeoverEndsItAndTheAdIsLoadedAgainInItsBanner) {
+  showBanners();
+  for (const char* how : {"resize", "expand"}) {
+    SCOPED_TRACE(how);
+    if (std::string(how) == "resize") {
+      resize();
+    } else {
+      expand();
+    }
+    expect("crash ad", "ok crashed ad");
+    EXPECT_EQ(until("ad", "typeof mraid === 'object' ? mraid.getState() + ' ' + innerWidth + 'x' + innerHeight : ''",
+                    "default 320x50"),
+              "default 320x50");
+    expectEnded("ad");
+  }
+  EXPECT_EQ(count(send("events ad"), "adViewDidDismissScreen"), 2u);
+}
+
+// The host takes the banner away while its ad is expanded or resized: the takeover ends with
+// it, and the host hears its end.
+TEST_F(Takeover, AHostThatRemovesItsBannerUnderATakeoverHearsItsEnd) {
+  showBanners();
+  resize();
+  expect("remove ad", "ok removed ad");
+  expectEnded("ad");
+  EXPECT_EQ(count(send("events ad"), "adViewDidDismissScreen"), 1u) << send("events ad");
+
+  showBanner("ad");
+  expand();
+  expect("remove ad", "ok removed ad");
+  expectEnded("ad");
+  EXPECT_EQ(count(send("events ad"), "adViewDidDismissScreen"), 2u) << send("events ad");
+}
+
+// A presented interstitial whose web process ends is taken down, the host hearing it go;
+// never a black screen left up.
+TEST_F(Takeover, APresentedInterstitialWhoseWebProcessEndsIsTakenDown) {
+  expect("interstitial full unit landscape", "ok full QMAInterstitial unit=landscape");
+  expect("load full", "ok loading full");
+  expect("wait full interstitialDidReceiveAd", "ok full interstitialDidReceiveAd:");
+  expect("present full", "ok full full screen: QMAInterstitialViewController");
+  expect("wait full interstitialWillPresentScreen", "ok full interstitialWillPresentScreen:");
+  expect("crash full", "ok crashed full");
+  expect("wait full interstitialDidDismissScreen", "ok full interstitialDidDismissScreen:");
+  expectEnded("full", "interstitialWillPresentScreen", "interstitialWillDismissScreen", "interstitialDidDismissScreen");
+}
+
+// An interstitial that forces landscape when it hears "ready", before the host presents it,
+// is shown in landscape every time; closed, it leaves the host upright again, as the phone
+// stands. A resized banner's request for landscape turns nothing.
+TEST_F(Takeover, AForcedOrientationIsKeptFromBeforeThePresentationAndEndsWithTheTakeover) {
+  for (const std::string name : {"one", "two", "three"}) {
+    SCOPED_TRACE(name);
+    expect("interstitial " + name + " unit landscape", "ok " + name + " QMAInterstitial unit=landscape");
+    expect("load " + name, "ok loading " + name);
+    expect("wait " + name + " interstitialDidReceiveAd", "ok " + name + " interstitialDidReceiveAd:");
+    // The creative has heard "ready" and asked for landscape before it is presented.
+    expect("clock advance 0.5", "ok clock");
+    expect("present " + name, "ok " + name + " full screen: QMAInterstitialViewController");
+    const std::string shown = askUntil("screen", "interface=landscape");
+    EXPECT_NE(shown.find("interface=landscape-left device=portrait"), std::string::npos) << shown;
+    expect("close", "ok closed QMAInterstitialViewController");
+    expect("wait " + name + " interstitialDidDismissScreen", "ok " + name + " interstitialDidDismissScreen:");
+    expectEnded(name, "interstitialWillPresentScreen", "interstitialWillDismissScreen", "interstitialDidDismissScreen");
+  }
+
+  showBanners();
+  resize();
+  js("ad", "mraid.setOrientationProperties({ allowOrientationChange: false, forceOrientation: 'landscape' })");
+  for (int i = 0; i < 10; ++i) send("clock advance 0.1");
+  EXPECT_NE(send("screen").find("interface=portrait"), std::string::npos);
+  js("ad", "mraid.close()");
+  EXPECT_EQ(until("ad", "mraid.getState()", "default"), "default");
+  expectEnded("ad");
+}
+
+}  // namespace
