@@ -4,13 +4,17 @@
 // its banner away, an interstitial that forces landscape. After each ending nothing of the
 // ad is left over the host (a finger reaches the second banner beneath the resize's place),
 // the host heard one end for its one beginning, the status bar and the interface are the
-// host's again, and the ad is in its banner in the state the ending leads to.
+// host's again, and the ad is in its banner in the state the ending leads to. The same
+// holds over random sequences of what creatives, hosts and the system do, from a seed.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tools/adhost/adhost_test_support.h"
 
@@ -202,6 +206,168 @@ TEST_F(Takeover, AForcedOrientationIsKeptFromBeforeThePresentationAndEndsWithThe
   js("ad", "mraid.close()");
   EXPECT_EQ(until("ad", "mraid.getState()", "default"), "default");
   expectEnded("ad");
+}
+
+// ---- random sequences
+
+// What a creative, the host or the system does, one step of a sequence.
+enum class Act {
+  Expand, ExpandURL, ResizeGood, ResizeBad, CreativeClose, CloseButton, WebProcessEnds, Remove, Rotate,
+  BackgroundAndForeground, Refresh, BrowserAndBack
+};
+
+const char* actName(Act a) {
+  static const char* const kNames[] = {"expand",        "expand(url)",       "resize",         "resize-refused",
+                                       "close()",       "close-button",      "process-ends",   "remove",
+                                       "rotate",        "background+foreground", "refresh",    "browser+back"};
+  return kNames[static_cast<int>(a)];
+}
+
+class TakeoverSequences : public Takeover {
+ protected:
+  // Lets what a step set going come to rest: the page's messages, slide-ins and fades.
+  void settle(const std::string& name) {
+    for (int i = 0; i < 4; ++i) {
+      send("clock advance 0.25");
+      send("js " + name + " 1");
+    }
+  }
+  // The device's orientation as the interface names it (the device's landscape left is the
+  // interface's landscape right).
+  static std::string interfaceFor(const std::string& device) {
+    if (device == "landscape-left") return "landscape-right";
+    if (device == "landscape-right") return "landscape-left";
+    return device;
+  }
+  // One step on the ad `name`; what it answered does not matter (a close with nothing up, a
+  // script in an ad that is gone): only where it all ends does.
+  void act(Act a, const std::string& name, std::mt19937& random, std::string& device) {
+    switch (a) {
+      case Act::Expand: send("js " + name + " mraid.expand()"); break;
+      case Act::ExpandURL: send("js " + name + " mraid.expand('/creatives/expanded-page.html')"); break;
+      case Act::ResizeGood: send("js " + name + " wvResize(320, 250)"); break;
+      case Act::ResizeBad: send("js " + name + " wvResize(2000, 2000)"); break;
+      case Act::CreativeClose: send("js " + name + " mraid.close()"); break;
+      case Act::CloseButton: send("close"); break;
+      case Act::WebProcessEnds: send("crash " + name); break;
+      case Act::Remove: send("remove " + name); break;
+      case Act::Rotate: {
+        static const char* const kDevices[] = {"portrait", "landscape-left", "landscape-right"};
+        device = kDevices[std::uniform_int_distribution<int>(0, 2)(random)];
+        send("rotate " + device);
+        break;
+      }
+      case Act::BackgroundAndForeground:
+        send("background");
+        send("foreground");
+        break;
+      case Act::Refresh: send("load " + name); break;
+      case Act::BrowserAndBack:
+        if (send("browse " + name + " " + server_->baseURL() + "/creatives/landing.html").find("QMABrowserViewController") !=
+            std::string::npos) {
+          settle(name);
+          send("close");
+        }
+        break;
+    }
+    settle(name);
+  }
+  // The invariants of every ending, once the host's close button has taken down whatever
+  // the sequence left up: nothing of ours over the host, the host's screen events paired
+  // and in order, the status bar and the interface the host's and the device's, the ad in
+  // its banner in "default" (or "hidden" by its own close, or over with the host told).
+  void expectWhole(const std::string& name, bool banner, const std::string& device) {
+    for (int i = 0; i < 4 && send("screen").find("full screen") != std::string::npos; ++i) {
+      send("close");
+      settle(name);
+    }
+    const std::string shown = send("screen");
+    EXPECT_EQ(shown.find("full screen"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("status-bar=shown interface=" + interfaceFor(device) + " device=" + device), std::string::npos)
+        << shown;
+    const std::string present = banner ? "adViewWillPresentScreen" : "interstitialWillPresentScreen";
+    const std::string willDismiss = banner ? "adViewWillDismissScreen" : "interstitialWillDismissScreen";
+    const std::string didDismiss = banner ? "adViewDidDismissScreen" : "interstitialDidDismissScreen";
+    const std::string events = send("events " + name);
+    // Each beginning, then its two ends, before the next beginning.
+    std::string order;
+    for (std::size_t at = 0; at < events.size();) {
+      const auto p = events.find(present, at), w = events.find(willDismiss, at), d = events.find(didDismiss, at);
+      const auto next = std::min({p, w, d});
+      if (next == std::string::npos) break;
+      order += next == p ? "P" : next == w ? "W" : "D";
+      at = next + 1;
+    }
+    std::string paired;
+    for (std::size_t i = 0; i < order.size() / 3; ++i) paired += "PWD";
+    EXPECT_EQ(order, paired) << events;
+    EXPECT_EQ(send("tap b2").rfind("ok ", 0), 0u) << "something of the takeover covers b2";
+    if (!banner || shown.find("; " + name + " ") == std::string::npos) return;  // the host took it away
+    const std::string state = send("js " + name + " typeof mraid === 'object' ? mraid.getState() : 'no page'");
+    const auto failed = events.rfind("adView:didFailToReceiveAdWithError:");
+    const bool told = failed != std::string::npos && failed > events.rfind("adViewDidReceiveAd:");
+    if (state == "ok " + name + " js default") {
+      EXPECT_EQ(until(name, "innerWidth + 'x' + innerHeight", "320x50"), "320x50");
+      EXPECT_EQ(send("tap " + name).rfind("ok ", 0), 0u) << "the banner takes no touch";
+    } else if (state != "ok " + name + " js hidden") {
+      // A page that cannot be brought back: the host heard the ad failed.
+      EXPECT_TRUE(told) << state << "\n" << events;
+    }
+  }
+};
+
+// From a seed, random sequences on a banner beside a second one and on an interstitial
+// forcing landscape; after each, the invariants of an ending. A failing sequence prints its
+// seed; WV_TAKEOVER_SEED=N runs that one alone.
+TEST_F(TakeoverSequences, RandomSequencesAlwaysEndWithTheHostWhole) {
+  showBanner("b2");
+  std::vector<unsigned> seeds;
+  if (const char* only = std::getenv("WV_TAKEOVER_SEED")) {
+    seeds.push_back(static_cast<unsigned>(std::strtoul(only, nullptr, 10)));
+  } else {
+    for (unsigned seed = 1; seed <= 24; ++seed) seeds.push_back(seed);
+  }
+  const std::vector<Act> onBanner = {Act::Expand,        Act::ExpandURL,      Act::ResizeGood,
+                                     Act::ResizeBad,     Act::CreativeClose,  Act::CloseButton,
+                                     Act::WebProcessEnds, Act::Remove,        Act::Rotate,
+                                     Act::BackgroundAndForeground, Act::Refresh, Act::BrowserAndBack};
+  const std::vector<Act> onInterstitial = {Act::CreativeClose, Act::CloseButton, Act::WebProcessEnds,
+                                           Act::Rotate, Act::BackgroundAndForeground, Act::BrowserAndBack};
+  for (const unsigned seed : seeds) {
+    std::mt19937 random(seed);
+    // Every third sequence is an interstitial's.
+    const bool banner = seed % 3 != 0;
+    const std::string name = (banner ? "a" : "i") + std::to_string(seed);
+    std::string device = "portrait";
+    std::string steps;
+    if (banner) {
+      expect("kvr-banner " + name + " banner at 0,100 unit state", "ok " + name + " KVRBannerView");
+      expect("load " + name, "ok loading");
+      expect("wait " + name + " adViewDidReceiveAd", "ok " + name + " adViewDidReceiveAd:");
+      ASSERT_EQ(until(name, "typeof mraid === 'object' ? mraid.getState() : 'no script'", "default"), "default");
+    } else {
+      expect("interstitial " + name + " unit landscape", "ok " + name + " QMAInterstitial unit=landscape");
+      expect("load " + name, "ok loading " + name);
+      expect("wait " + name + " interstitialDidReceiveAd", "ok " + name + " interstitialDidReceiveAd:");
+      expect("present " + name, "ok " + name + " full screen: QMAInterstitialViewController");
+      settle(name);
+    }
+    const auto& acts = banner ? onBanner : onInterstitial;
+    const int length = std::uniform_int_distribution<int>(2, 7)(random);
+    for (int i = 0; i < length; ++i) {
+      const Act a = acts[std::uniform_int_distribution<std::size_t>(0, acts.size() - 1)(random)];
+      steps += std::string(steps.empty() ? "" : ", ") + actName(a);
+      act(a, name, random, device);
+      if (a == Act::Remove) break;
+    }
+    {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " (WV_TAKEOVER_SEED=" + std::to_string(seed) + " replays it): " + steps);
+      expectWhole(name, banner, device);
+    }
+    send("remove " + name);
+    send("rotate portrait");
+    settle("b2");
+  }
 }
 
 }  // namespace
