@@ -239,8 +239,6 @@ void QMASlot::cancelPendingActions() {
 void QMASlot::cancelPendingAndFutureActions() {
   WV_DCHECK_MAIN_THREAD();
   auto keep = self();
-  // While the owner can still hear its end.
-  endTakeover();
   cancelPendingActions();
   slotDelegate_.reset();
   reloadable_ = false;

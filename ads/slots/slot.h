@@ -336,7 +336,7 @@ class QMASlot : public QMAPresentationSlot,
   bool isMRAIDEnabled() const override;
   void cancelLoad();
   void cancelPendingActions();
-  // The owner goes away: nothing of the slot runs for it again, and its takeover ends.
+  // The owner goes away: nothing of the slot runs for it again.
   void cancelPendingAndFutureActions();
   void invalidate();
   void resetRequestState();
