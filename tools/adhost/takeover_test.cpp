@@ -261,7 +261,10 @@ class TakeoverSequences : public Takeover {
         send("background");
         send("foreground");
         break;
-      case Act::Refresh: send("load " + name); break;
+      case Act::Refresh:
+        send("load " + name);
+        send("wait " + name + " adViewDidReceiveAd");
+        break;
       case Act::BrowserAndBack:
         if (send("browse " + name + " " + server_->baseURL() + "/creatives/landing.html").find("QMABrowserViewController") !=
             std::string::npos) {
@@ -303,7 +306,16 @@ class TakeoverSequences : public Takeover {
     EXPECT_EQ(order, paired) << events;
     EXPECT_EQ(send("tap b2").rfind("ok ", 0), 0u) << "something of the takeover covers b2";
     if (!banner || shown.find("; " + name + " ") == std::string::npos) return;  // the host took it away
-    const std::string state = send("js " + name + " typeof mraid === 'object' ? mraid.getState() : 'no page'");
+    // A new ad the sequence asked for may still be on its way in.
+    std::string state;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+      state = send("js " + name + " typeof mraid === 'object' ? mraid.getState() : 'no page'");
+      const bool coming = state == "ok " + name + " js loading" || state == "ok " + name + " js no page";
+      if (!coming || std::chrono::steady_clock::now() >= deadline) break;
+      send("clock advance 0.05");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     const auto failed = events.rfind("adView:didFailToReceiveAdWithError:");
     const bool told = failed != std::string::npos && failed > events.rfind("adViewDidReceiveAd:");
     if (state == "ok " + name + " js default") {
@@ -311,7 +323,7 @@ class TakeoverSequences : public Takeover {
       EXPECT_EQ(send("tap " + name).rfind("ok ", 0), 0u) << "the banner takes no touch";
     } else if (state != "ok " + name + " js hidden") {
       // A page that cannot be brought back: the host heard the ad failed.
-      EXPECT_TRUE(told) << state << "\n" << events;
+      EXPECT_TRUE(told) << state << "\n" << events << "\n" << send("log");
     }
   }
 };
@@ -358,7 +370,9 @@ TEST_F(TakeoverSequences, RandomSequencesAlwaysEndWithTheHostWhole) {
       const Act a = acts[std::uniform_int_distribution<std::size_t>(0, acts.size() - 1)(random)];
       steps += std::string(steps.empty() ? "" : ", ") + actName(a);
       act(a, name, random, device);
-      if (a == Act::Remove) break;
+      // The ad is gone; or a new one replaced it (with whatever of the old one's takeover
+      // was up): what follows would be the new ad's own sequence.
+      if (a == Act::Remove || a == Act::Refresh) break;
     }
     {
       SCOPED_TRACE("seed " + std::to_string(seed) + " (WV_TAKEOVER_SEED=" + std::to_string(seed) + " replays it): " + steps);
