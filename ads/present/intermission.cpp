@@ -145,33 +145,33 @@ void QMAIntermission::didEnd() {
 void QMAIntermission::restoreInterfaceOrientation() {
   // A controller of ours that forced an orientation turned the interface when it came; the
   // system turns it back only at the next turn of the device. Back where it was, unless
-  // the user turned the device meanwhile (then where the device points, if the host goes
-  // there); and where the host goes, if it stands in none of its orientations. Once the
-  // last controller's dismissal is over: until then it is still the one on top.
-  const long atBegin = interfaceOrientationAtBegin_;
-  const long deviceAtBegin = deviceOrientationAtBegin_;
-  dispatch::Queue::main()->async([atBegin, deviceAtBegin] {
-    auto app = uikit::Application::sharedApplication();
-    const long device = static_cast<long>(uikit::Device::currentDevice()->orientation());
-    if (app->statusBarOrientation() != atBegin) {
-      if (device == deviceAtBegin && atBegin >= 1 && atBegin <= 4) {
-        app->setStatusBarOrientation(atBegin);
-      } else {
-        app->followDeviceOrientation();
-      }
-    }
-    auto window = app->keyWindow();
-    std::uint64_t mask = app->supportedInterfaceOrientationsForWindow(window);
-    auto top = window ? window->rootViewController() : nullptr;
-    while (top && top->presentedViewController()) top = top->presentedViewController();
-    if (top) mask &= top->supportedInterfaceOrientations();
-    if (mask == 0 || (mask & (std::uint64_t{1} << app->statusBarOrientation()))) return;
-    for (long o : {1L, 4L, 3L, 2L}) {
-      if (!(mask & (std::uint64_t{1} << o))) continue;
-      app->setStatusBarOrientation(o);
-      return;
-    }
-  });
+  // the user turned the device meanwhile (then where the device points); in either case
+  // only where the host and what stays presented allow, else where they first allow. The
+  // controller whose dismissal ends the takeover may still be presented, on its way out:
+  // it has no say.
+  auto app = uikit::Application::sharedApplication();
+  auto window = app->keyWindow();
+  std::uint64_t mask = app->supportedInterfaceOrientationsForWindow(window);
+  auto top = window ? window->rootViewController() : nullptr;
+  while (top) {
+    auto next = top->presentedViewController();
+    if (!next || next->isBeingDismissed()) break;
+    top = next;
+  }
+  if (top) mask &= top->supportedInterfaceOrientations();
+  if (mask == 0) return;
+  auto allowed = [mask](long o) { return o >= 1 && o <= 4 && (mask & (std::uint64_t{1} << o)); };
+  const long now = app->statusBarOrientation();
+  const long device = static_cast<long>(uikit::Device::currentDevice()->orientation());
+  long wanted = now;
+  if (now != interfaceOrientationAtBegin_)
+    wanted = device == deviceOrientationAtBegin_ ? interfaceOrientationAtBegin_ : device;
+  if (!allowed(wanted)) wanted = allowed(now) ? now : 0;
+  for (long o : {1L, 4L, 3L, 2L}) {
+    if (wanted != 0) break;
+    if (allowed(o)) wanted = o;
+  }
+  if (wanted != now) app->setStatusBarOrientation(wanted);
 }
 
 void QMAIntermission::endTakeover() {

@@ -94,9 +94,9 @@ class QMAIntermission : public std::enable_shared_from_this<QMAIntermission> {
   void resumeDeactivations();
   void runNextDeactivation();
   void stopObserving();
-  // The interface turns back to what the device and the host allow, once nothing of the
-  // takeover forces an orientation any more: the orientation it had when the takeover
-  // began while the device has not turned since, else the device's.
+  // The interface turns back to what the device and the host allow, as the takeover's last
+  // controller leaves: the orientation it had when the takeover began while the device has
+  // not turned since, else the device's.
   void restoreInterfaceOrientation();
 
   bool publisherIdleTimerDisabled_ = false;
