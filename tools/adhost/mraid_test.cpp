@@ -157,7 +157,6 @@ TEST_F(MRAIDHost, ABannerExpandsOverTheWholeScreenAndClosesBackToItsPlace) {
     EXPECT_EQ(until("ad", "mraid.getState()", "default"), "default") << send("log");
     expect("wait ad adViewDidDismissScreen", "ok ad adViewDidDismissScreen:");
     EXPECT_EQ(send("screen").find("full screen"), std::string::npos);
-    // The page takes its banner's size when the engine has laid it out anew.
     EXPECT_EQ(until("ad", "innerWidth + 'x' + innerHeight", "320x50"), "320x50");
     auto back = screen();
     ASSERT_TRUE(back);
