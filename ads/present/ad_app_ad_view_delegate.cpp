@@ -5,6 +5,7 @@
 #include "ads/render/app_event_qomb_handler.h"
 #include "ads/render/mraid_interceptor.h"
 #include "ads/services/absolute_time.h"
+#include "ads/services/logging.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/user_defaults.h"
@@ -82,4 +83,16 @@ void QMAAdAppAdViewDelegate::endLoad() {
   if (loadsInFlight_ <= 0) return;
   --loadsInFlight_;
   QMAMRAIDInterceptor::disableCanInitWithRequest();
+}
+
+void QMAAdAppAdViewDelegate::adViewWebContentProcessDidTerminate(QMAAdView& adView) {
+  WV_DCHECK_MAIN_THREAD();
+  auto controller = webAppViewController();
+  if (!controller) return;
+  auto keep = shared_from_this();
+  auto view = std::static_pointer_cast<QMAAdView>(adView.shared_from_this());
+  QMALog("The web process of a full-screen ad ended; its takeover ends.");
+  controller->endTakeover();
+  if (auto banner = view->delegate(); banner && banner.get() != static_cast<QMAAdViewDelegateProtocol*>(this))
+    banner->adViewWebContentProcessDidTerminate(*view);
 }

@@ -3,7 +3,8 @@
 // among them). Links the user taps ping the ad's click URLs (unless the server switched that
 // off); a landing page's start and end are timed on the ad's statistics; while a page of
 // the ad view loads, the MRAID script may be served. For an interstitial slot it also
-// carries the creative's app events to the host.
+// carries the creative's app events to the host. Its page's web process ending ends the
+// takeover.
 //
 // Threads: main thread (checked).
 
@@ -33,6 +34,11 @@ class QMAAdAppAdViewDelegate : public QMAAdViewDelegate {
   void adViewDidStartLoad(QMAAdView& adView) override;
   void adViewDidFinishLoad(QMAAdView& adView) override;
   void adViewDidFailLoadWithError(QMAAdView& adView, const foundation::Error& error) override;
+  // The page of a takeover can no longer draw or hear its close: the takeover ends (an
+  // interstitial leaves the screen, the host hearing it go), and a banner's own ad view,
+  // back in its banner, is handed to the banner's delegate, which loads it again in place
+  // or reports it over.
+  void adViewWebContentProcessDidTerminate(QMAAdView& adView) override;
 
  private:
   void endLoad();

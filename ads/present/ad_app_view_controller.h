@@ -53,7 +53,9 @@ class QMAAdAppViewController : public QMAViewController, public QMAAdAppScreen {
   bool isFileAccessAllowed() const;
   void setFileAccessAllowed(bool allowed);
 
-  void closeButtonPressed() { relinquishScreenWithCompletion(nullptr); }
+  // The whole takeover ends, not only this controller: a web app opened over a resized ad
+  // takes the resize with it.
+  void closeButtonPressed() { endTakeover(); }
   // Whether the page has loaded once.
   virtual bool isLoaded() const;
   // YES with custom close; NO once after the user left for another application through

@@ -6,6 +6,8 @@
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/uikit/application.h"
+#include "platform/uikit/device.h"
+#include "platform/uikit/window.h"
 
 std::shared_ptr<QMAIntermission> QMAIntermission::initWithSlot(const std::shared_ptr<QMAPresentationSlot>& slot) {
   WV_DCHECK_MAIN_THREAD();
@@ -104,11 +106,17 @@ void QMAIntermission::participantDidRelinquishScreen(const std::shared_ptr<QMAIn
 }
 
 void QMAIntermission::begin() {
-  if (auto s = slot()) s->adWillPresentScreen();
+  if (auto s = slot()) {
+    heldSlot_ = s;
+    heldOwner_ = s->takeoverOwner();
+    s->adWillPresentScreen();
+  }
   auto app = uikit::Application::sharedApplication();
   publisherIdleTimerDisabled_ = app->isIdleTimerDisabled();
   app->setIdleTimerDisabled(true);
   statusBarWasOriginallyHidden_ = app->isStatusBarHidden();
+  interfaceOrientationAtBegin_ = app->statusBarOrientation();
+  deviceOrientationAtBegin_ = static_cast<long>(uikit::Device::currentDevice()->orientation());
   if (!foregroundObserver_) {
     std::weak_ptr<QMAIntermission> weak = shared_from_this();
     foregroundObserver_ = foundation::NotificationCenter::defaultCenter().addObserverForName(
@@ -128,7 +136,54 @@ void QMAIntermission::willEnd() {
 
 void QMAIntermission::didEnd() {
   stopObserving();
+  restoreInterfaceOrientation();
   if (auto s = slot()) s->adDidDismissScreen();
+  heldOwner_.reset();
+  heldSlot_.reset();
+}
+
+void QMAIntermission::restoreInterfaceOrientation() {
+  // A controller of ours that forced an orientation turned the interface when it came; the
+  // system turns it back only at the next turn of the device. Back where it was, unless
+  // the user turned the device meanwhile (then where the device points); in either case
+  // only where the host and what stays presented allow, else where they first allow. The
+  // controller whose dismissal ends the takeover may still be presented, on its way out:
+  // it has no say.
+  auto app = uikit::Application::sharedApplication();
+  auto window = app->keyWindow();
+  std::uint64_t mask = app->supportedInterfaceOrientationsForWindow(window);
+  auto top = window ? window->rootViewController() : nullptr;
+  while (top) {
+    auto next = top->presentedViewController();
+    if (!next || next->isBeingDismissed()) break;
+    top = next;
+  }
+  if (top) mask &= top->supportedInterfaceOrientations();
+  if (mask == 0) return;
+  auto allowed = [mask](long o) { return o >= 1 && o <= 4 && (mask & (std::uint64_t{1} << o)); };
+  const long now = app->statusBarOrientation();
+  const long device = static_cast<long>(uikit::Device::currentDevice()->orientation());
+  long wanted = now;
+  if (now != interfaceOrientationAtBegin_)
+    wanted = device == deviceOrientationAtBegin_ ? interfaceOrientationAtBegin_ : device;
+  if (!allowed(wanted)) wanted = allowed(now) ? now : 0;
+  for (long o : {1L, 4L, 3L, 2L}) {
+    if (wanted != 0) break;
+    if (allowed(o)) wanted = o;
+  }
+  if (wanted != now) app->setStatusBarOrientation(wanted);
+}
+
+void QMAIntermission::endTakeover() {
+  WV_DCHECK_MAIN_THREAD();
+  cleanUpDeallocatedParticipants();
+  auto keep = shared_from_this();
+  deactivationQueue_.clear();
+  std::vector<std::shared_ptr<QMAIntermitting>> active;
+  for (const auto& p : activeParticipants_)
+    if (auto object = p.object.lock()) active.push_back(object);
+  // The one on top first: what a participant presented leaves before it.
+  for (auto it = active.rbegin(); it != active.rend(); ++it) (*it)->relinquishScreenWithCompletion(nullptr);
 }
 
 void QMAIntermission::stopObserving() {

@@ -2,7 +2,7 @@
 // One takeover of the screen by a slot's full-screen ads. However many full-screen
 // controllers come and go on top of each other, the host hears once at the start that the
 // ad will present a screen and once at the end that it will dismiss and then did dismiss
-// it. The intermission keeps the participants on screen (active) and those whose dismissal
+// it. The intermission is the one owner of the takeover's end (endTakeover). It keeps the participants on screen (active) and those whose dismissal
 // has started (deactivating), switches the idle timer off for the time and puts it back,
 // puts the status bar back when a participant hid it, and when the application returns to
 // the foreground takes down, one after the other, the participants that ask for it.
@@ -71,6 +71,12 @@ class QMAIntermission : public std::enable_shared_from_this<QMAIntermission> {
   void participantDidRelinquishScreen(const std::shared_ptr<QMAIntermitting>& participant);
   // The application comes back to the foreground (also what the observer runs).
   void applicationWillEnterForeground();
+  // Ends the whole takeover, whatever asked for it (the creative's close, a close button,
+  // the ad's web process ending, the host taking the banner away): every participant still
+  // on screen gives it back, the one on top first. The end steps run as each leaves, once
+  // the last has gone: the host hears the will-dismiss and did-dismiss of the one takeover,
+  // the status bar and the interface orientation are the host's and the device's again.
+  void endTakeover();
 
  private:
   struct Participant {
@@ -88,6 +94,10 @@ class QMAIntermission : public std::enable_shared_from_this<QMAIntermission> {
   void resumeDeactivations();
   void runNextDeactivation();
   void stopObserving();
+  // The interface turns back to what the device and the host allow, as the takeover's last
+  // controller leaves: the orientation it had when the takeover began while the device has
+  // not turned since, else the device's.
+  void restoreInterfaceOrientation();
 
   bool publisherIdleTimerDisabled_ = false;
   std::weak_ptr<QMAPresentationSlot> slot_;
@@ -100,5 +110,11 @@ class QMAIntermission : public std::enable_shared_from_this<QMAIntermission> {
   bool deactivationSuspended_ = false;
   bool deactivationScheduled_ = false;
   bool statusBarOverridden_ = false;
+  // From the beginning to the end of the takeover: the slot and its public ad object, so
+  // the host hears the end even when it let its banner go meanwhile.
+  std::shared_ptr<QMAPresentationSlot> heldSlot_;
+  std::shared_ptr<void> heldOwner_;
+  long interfaceOrientationAtBegin_ = 0;
+  long deviceOrientationAtBegin_ = 0;
   std::optional<foundation::NotificationCenter::ObserverToken> foregroundObserver_;
 };

@@ -78,7 +78,8 @@ void QMAMRAIDResizeOverlayPresenter::repositionContentIfNeeded() {
   dispatch::OperationQueue::mainQueue()->addOperationWithBlock([handler, weakPresented] {
     if (auto h = handler.lock())
       h->handleErrorAction("Resize properties became invalid after device rotation.", "resize");
-    if (auto vc = weakPresented.lock()) vc->relinquishScreenWithCompletion(nullptr);
+    // The whole takeover ends, with whatever the resized ad opened over itself.
+    if (auto vc = weakPresented.lock()) vc->endTakeover();
   });
 }
 

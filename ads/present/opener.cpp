@@ -59,7 +59,9 @@ bool QMAOpener::setMRAIDSupportedInterfaceOrientations(std::uint64_t mask) {
   WV_DCHECK_MAIN_THREAD();
   auto controller = std::dynamic_pointer_cast<QMAViewController>(viewController());
   if (!controller || mask == 0) return false;
-  controller->setSupportedInterfaceOrientations(mask);
+  // A resized banner is still part of the host's screen: its request turns nothing.
+  if (std::dynamic_pointer_cast<QMAMRAIDResizeOverlayPresenter>(controller->presenter())) return false;
+  controller->setCreativeSupportedInterfaceOrientations(mask);
   turnInterfaceIntoOrientationsOf(controller);
   return true;
 }

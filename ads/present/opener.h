@@ -113,7 +113,9 @@ class QMAOpener : public uikit::AlertViewDelegate,
   // Leaves the application for the URL, after the gate and, for schemes that ask for
   // one, the user's confirmation.
   void openApp(const std::optional<net::URL>& url) override;
-  // The full-screen controller that shows the ad takes the creative's orientations.
+  // The full-screen controller that shows the ad takes the creative's orientations (and
+  // keeps them for its presentation when it is not shown yet). A resized banner's request
+  // changes nothing: NO.
   bool setMRAIDSupportedInterfaceOrientations(std::uint64_t mask) override;
   // The interface turns into the controller's orientations when it stands in none of them
   // (on the main queue, after the creative's message).

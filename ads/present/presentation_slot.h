@@ -31,6 +31,10 @@ class QMAPresentationSlot : public QMARenderingSlot {
   // The full-screen ad view will appear or disappear (viewability sampling).
   virtual void interstitialViewWillAppear() = 0;
   virtual void interstitialViewWillDisappear() = 0;
+  // The public ad object (banner view, interstitial) whose host hears the takeover's
+  // messages; a takeover keeps it, so a host that takes its banner away still hears the
+  // end of what it heard begin. Null when there is none.
+  virtual std::shared_ptr<void> takeoverOwner() const { return nullptr; }
   // The public interstitial whose slot this is; null for other formats or once it has gone.
   virtual std::shared_ptr<QMAInterstitial> interstitial() const = 0;
   // A purchase the ad offers, handed on the main thread to whoever carries it out: the

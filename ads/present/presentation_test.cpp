@@ -22,6 +22,7 @@
 #include "platform/foundation/log.h"
 #include "platform/foundation/notification_center.h"
 #include "platform/uikit/application.h"
+#include "platform/uikit/device.h"
 #include "platform/uikit/window.h"
 
 namespace {
@@ -305,6 +306,52 @@ TEST_F(OnScreen, ABrowserOnTopOfAnInterstitialJoinsItsTakeoverWhichEndsOnlyWhenB
   interstitial->relinquishScreenWithCompletion(nullptr);
   EXPECT_EQ(slot->heard, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
   EXPECT_FALSE(root->presentedViewController());
+}
+
+// Whichever participant asks (the ad's close button under a browser, the browser's page
+// closing its ad), the whole takeover ends: nothing is left presented, the host hears one
+// end, and a presentation ended on its way in never reports its arrival.
+TEST_F(OnScreen, EndingTheTakeoverFromAnyParticipantTakesDownTheWholeStackOnce) {
+  for (const bool fromTop : {false, true}) {
+    SCOPED_TRACE(fromTop ? "from the top" : "from the bottom");
+    slot->heard.clear();
+    auto interstitial = adController(), browser = adController();
+    interstitial->presentFromViewControllerCompletion(root, nullptr);
+    bool arrived = false;
+    browser->presentFromViewControllerCompletion(interstitial, [&] { arrived = true; });
+    (fromTop ? browser : interstitial)->endTakeover();
+    drainMain();
+    EXPECT_FALSE(arrived) << "a controller taken down on its way in reported its arrival";
+    EXPECT_FALSE(root->presentedViewController());
+    EXPECT_FALSE(interstitial->isHoldingItself());
+    EXPECT_FALSE(browser->isHoldingItself());
+    EXPECT_EQ(slot->heard, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
+  }
+}
+
+// A takeover that forced an orientation gives the interface back when it ends: where it was
+// while the device stood still, where the device points when it turned meanwhile.
+TEST_F(OnScreen, AnOrientationTheTakeoverForcedEndsWithIt) {
+  auto device = uikit::Device::currentDevice();
+  struct Case {
+    uikit::DeviceOrientation turnedTo;  // during the takeover
+    long interfaceAfter;
+  };
+  for (const Case& c : {Case{uikit::DeviceOrientation::Portrait, 1}, Case{uikit::DeviceOrientation::LandscapeLeft, 3}}) {
+    SCOPED_TRACE(static_cast<long>(c.turnedTo));
+    device->setOrientation(uikit::DeviceOrientation::Portrait);
+    app->setStatusBarOrientation(1);
+    auto vc = adController();
+    vc->setCreativeSupportedInterfaceOrientations(24);  // landscape only
+    vc->presentFromViewControllerCompletion(root, nullptr);
+    EXPECT_EQ(app->statusBarOrientation(), 4);
+    device->setOrientation(c.turnedTo);
+    vc->endTakeover();
+    drainMain();
+    EXPECT_EQ(app->statusBarOrientation(), c.interfaceAfter);
+  }
+  device->setOrientation(uikit::DeviceOrientation::Portrait);
+  app->setStatusBarOrientation(1);
 }
 
 TEST_F(OnScreen, AControllerThePlatformPresentsAndDismissesStillJoinsAndLeavesTheTakeover) {

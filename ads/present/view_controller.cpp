@@ -76,7 +76,9 @@ void QMAViewController::presentFromViewControllerCompletion(const std::shared_pt
   try {
     presenter_->presentFromViewControllerCompletion(from, [weak, completion] {
       auto vc = weak.lock();
-      if (!vc) return;
+      // Ended on its way in (a close crossing the presentation): it never arrives, and
+      // nobody hears that it did.
+      if (!vc || vc->relinquishing_) return;
       vc->finishAppearing();
       if (completion) completion();
     });
@@ -144,6 +146,18 @@ void QMAViewController::relinquishScreenWithCompletion(Completion completion) {
   }
   foundation::NotificationCenter::defaultCenter().postNotificationName(kQMAAdModalViewControllerDidDismissFullScreen,
                                                                        me);
+}
+
+void QMAViewController::endTakeover() {
+  WV_DCHECK_MAIN_THREAD();
+  auto me = self();
+  if (auto joined = intermission_) {
+    joined->endTakeover();
+    // A controller that never joined (or whose intermission let it go already) still leaves.
+    if (!relinquishing_) relinquishScreenWithCompletion(nullptr);
+    return;
+  }
+  relinquishScreenWithCompletion(nullptr);
 }
 
 void QMAViewController::finishDismissal() {

@@ -74,6 +74,15 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting, 
   void setSupportedInterfaceOrientations(std::uint64_t mask) { supportedInterfaceOrientations_ = mask; }
   // Only a mask that is not 0.
   void setSupportedOrientations(std::uint64_t mask);
+  // The orientations its creative asked for (MRAID orientation properties), also before the
+  // controller is presented: whoever presents it keeps them over the ad's own.
+  const std::optional<std::uint64_t>& creativeSupportedInterfaceOrientations() const {
+    return creativeSupportedInterfaceOrientations_;
+  }
+  void setCreativeSupportedInterfaceOrientations(std::uint64_t mask) {
+    creativeSupportedInterfaceOrientations_ = mask;
+    supportedInterfaceOrientations_ = mask;
+  }
   std::shared_ptr<QMAPresentationSlot> slot() const { return slot_.lock(); }
   void setSlot(std::weak_ptr<QMAPresentationSlot> slot) { slot_ = std::move(slot); }
   const std::shared_ptr<QMAOverlayPresenting>& presenter() const { return presenter_; }
@@ -97,6 +106,11 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting, 
   bool presentationWouldBeRefusedFromViewController(const std::shared_ptr<uikit::ViewController>& viewController);
   void relinquishScreenWithCompletion(Completion completion) override;
   bool shouldDismissOnApplicationEnteringForeground() override { return true; }
+  // The whole takeover this controller is part of ends (its intermission's end): what the
+  // ad's close button, the creative's "close" and its web process ending ask for. A
+  // controller in no takeover gives its own screen back.
+  void endTakeover();
+  void closeFullScreenAd() override { endTakeover(); }
 
   // Steps the subclasses extend (calling these).
   virtual void finishAppearing();
@@ -131,6 +145,7 @@ class QMAViewController : public uikit::ViewController, public QMAIntermitting, 
 
  private:
   std::uint64_t supportedInterfaceOrientations_ = kQMAInterfaceOrientationMaskAll;
+  std::optional<std::uint64_t> creativeSupportedInterfaceOrientations_;
   std::weak_ptr<QMAPresentationSlot> slot_;
   std::shared_ptr<QMAOverlayPresenting> presenter_;
   std::shared_ptr<QMAIntermission> intermission_;

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "ads/render/ad_view.h"
+#include "ads/render/ad_view_delegate.h"
 #include "ads/render/full_screen_ad.h"
 #include "ads/services/click_tracker_collection.h"
 #include "ads/services/device.h"
@@ -118,7 +119,15 @@ void QMADefaultQOMBHandler::didReceiveCloseNotification(const QMAQOMBArguments& 
   WV_DCHECK_MAIN_THREAD();
   auto controller = arguments.adView ? std::dynamic_pointer_cast<QMAFullScreenAd>(arguments.adView->viewController())
                                      : nullptr;
-  if (controller) controller->relinquishScreenWithCompletion(nullptr);
+  if (controller) {
+    controller->closeFullScreenAd();
+    return;
+  }
+  // A banner's page closes while what it asked for is on its way in, or shown in a screen
+  // of its own (a web app from its URL): the slot's takeover ends all the same.
+  auto delegate = arguments.adView ? std::dynamic_pointer_cast<QMAAdViewDelegate>(arguments.adView->delegate()) : nullptr;
+  auto opener = delegate ? delegate->opener() : nullptr;
+  if (auto slot = opener ? opener->slot() : nullptr) slot->endTakeover();
 }
 
 // ---- QMADelayPageLoadQOMBHandler

@@ -56,6 +56,9 @@ class QMARenderingSlot {
 
   // The shown ad's page lost its web process and could not be shown again: the ad is over.
   virtual void adWebContentDidEnd() {}
+  // Whatever the slot's ad has laid over the host (a resize, an expand, a web app of its
+  // creative, the in-app browser) ends now, through the one owner of that takeover.
+  virtual void endTakeover() {}
   // The ad's HTML is in the ad view and being drawn (state 5).
   virtual void willLoadAdHTMLInWebView() {}
   // The slot asks for a new ad once its reload interval has passed.

@@ -146,6 +146,9 @@ QMABannerView::~QMABannerView() {
   auto slot = std::move(slot_);
   if (!slot) return;
   QMARunOnMainThread([slot] {
+    // A takeover keeps its ad object until it ends, so none is normally left; should one
+    // be, it ends with the object.
+    slot->endTakeover();
     slot->finishVistraceReporting();
     slot->cancelPendingAndFutureActions();
   });

@@ -75,6 +75,9 @@ QMAInterstitial::~QMAInterstitial() {
   auto slot = std::move(slot_);
   if (!slot) return;
   QMARunOnMainThread([slot] {
+    // A takeover keeps its ad object until it ends, so none is normally left; should one
+    // be, it ends with the object.
+    slot->endTakeover();
     slot->finishVistraceReporting();
     if (auto view = slot->adView()) view->setViewController({});
     slot->setInterstitial({});
@@ -145,7 +148,9 @@ void QMAInterstitial::presentFromRootViewController(const std::shared_ptr<uikit:
     const auto& ad = slot_->ad();
     auto controller = std::move(viewController_);
     if (controller) {
-      controller->setSupportedInterfaceOrientations(ad ? ad->supportedOrientations() : 0);
+      // What the creative asked for before it was shown is what it is shown in.
+      controller->setSupportedInterfaceOrientations(
+          controller->creativeSupportedInterfaceOrientations().value_or(ad ? ad->supportedOrientations() : 0));
       controller->setSlot(slot_);
     }
     // The impression is counted before the presentation, but not for one the platform

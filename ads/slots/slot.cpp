@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "ads/present/intermission.h"
 #include "ads/render/mraid_interceptor.h"
 #include "ads/services/logging.h"
 #include "ads/services/utilities.h"
@@ -192,6 +193,12 @@ void QMASlot::bannerDidMoveToWindow(const std::shared_ptr<uikit::Window>& window
     vistraceMonitor_->stopMonitoring();
   }
   foundation::NotificationCenter::defaultCenter().postNotificationName(kQMASlotDidLeaveWindowNotification, self());
+  endTakeover();
+}
+
+void QMASlot::endTakeover() {
+  WV_DCHECK_MAIN_THREAD();
+  if (auto takeover = intermission()) takeover->endTakeover();
 }
 
 void QMASlot::interstitialViewWillAppear() {

@@ -265,6 +265,7 @@ class QMASlot : public QMAPresentationSlot,
   const std::shared_ptr<QMASlotStatistics>& slotStats() const { return slotStats_; }
   void setSlotStats(std::shared_ptr<QMASlotStatistics> stats) { slotStats_ = std::move(stats); }
   std::shared_ptr<QMAIntermission> intermission() const override { return intermission_.lock(); }
+  std::shared_ptr<void> takeoverOwner() const override { return adEventDelegate(); }
   void setIntermission(std::weak_ptr<QMAIntermission> intermission) override { intermission_ = std::move(intermission); }
   std::shared_ptr<QMAInterstitial> interstitial() const override { return interstitial_.lock(); }
   void setInterstitial(std::weak_ptr<QMAInterstitial> interstitial) { interstitial_ = std::move(interstitial); }
@@ -328,8 +329,13 @@ class QMASlot : public QMAPresentationSlot,
   // was made, the next one loads.
   void setAdTypeAndReloadRequest(const std::shared_ptr<QMAAdType>& type, bool reload);
   void mediatedAdNetworkAutoRefreshed() { hasAutoRefreshed_ = true; }
-  // The banner view moved into a window (or out of every window: null).
+  // The banner view moved into a window (or out of every window: null, which ends the
+  // slot's takeover: nothing of a banner the host took away stays over it).
   void bannerDidMoveToWindow(const std::shared_ptr<uikit::Window>& window);
+  // Ends the slot's takeover of the screen, if it has one, through its one owner (the
+  // intermission): the host taking the banner away or releasing it, a new ad replacing
+  // the page, the creative's close crossing its own resize or expand.
+  void endTakeover() override;
   void interstitialViewWillAppear() override;
   void interstitialViewWillDisappear() override;
   bool isMRAIDEnabled() const override;

@@ -141,6 +141,8 @@ void QMASlot::processAdResponse(const std::shared_ptr<QMAAd>& ad) {
         QMARequestError::errorWithCodeRequest(QMARequestErrorCodeNoAd, request_), false);
     return;
   }
+  // The page a takeover shows is about to be replaced: the takeover ends first.
+  endTakeover();
   willLoadAdHTMLInWebView();
   // After another network's JavaScript ad the slot's own delegate takes the ad view back:
   // that ad's delegate finished its one page.

@@ -251,6 +251,7 @@ void QMASlot::loadAdNetworkJavaScriptRequest(const std::shared_ptr<QMAAd>& ad) {
     scheduleAdReloadTimer();
     return;
   }
+  endTakeover();
   // The network's script draws late or passes back: its own delegate watches for both
   // and finishes the load only once something shows.
   adViewDelegate_ = QMAAdNetworkJavaScriptAdViewDelegate::initWithSlotPassbackURL(

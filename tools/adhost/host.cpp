@@ -132,6 +132,7 @@ void AdHost::applicationWillTerminate(const std::shared_ptr<uikit::Application>&
   WV_DCHECK_MAIN_THREAD();
   if (root_ && root_->presentedViewController()) root_->dismissViewControllerAnimated(false, nullptr);
   for (const auto& name : std::vector<std::string>(order_)) remove(name);
+  retiredRecorders_.clear();
   QMARewardBasedVideoAd::sharedInstance()->setDelegate({});
   if (window_) window_->setHidden(true);
   window_.reset();
@@ -164,6 +165,7 @@ void AdHost::remove(const std::string& name) {
   if (it->second.banner) it->second.banner->removeFromSuperview();
   if (it->second.customView) it->second.customView->removeFromSuperview();
   if (it->second.nativeView) it->second.nativeView->removeFromSuperview();
+  if (it->second.recorder) retiredRecorders_.push_back(it->second.recorder);
   ads_.erase(it);
   std::erase(order_, name);
 }

@@ -100,6 +100,9 @@ class AdHost : public uikit::ApplicationDelegate, public std::enable_shared_from
   std::map<std::string, HostedAd> ads_;
   std::vector<std::string> order_;
   std::vector<Event> events_;
+  // The recorders of ads taken away: a host's delegate (its view controller, say) outlives
+  // a banner it removes, and hears what the banner still has to say.
+  std::vector<std::shared_ptr<Recorder>> retiredRecorders_;
 };
 
 // The delegate of every kind of ad: it records each message it hears, and answers that it

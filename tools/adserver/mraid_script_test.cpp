@@ -149,7 +149,9 @@ TEST_F(MRAIDScript, EachCallBecomesItsBridgeMessage) {
        "qomb://mraid/mraid?a=setOrientationProperties&allowOrientationChange=false&forceOrientation=landscape"},
       {"mraid.createCalendarEvent({summary: 'Sale', start: '2026-05-01T10:00:00+02:00', location: 'Shop'})",
        "qomb://mraid/mraid?a=createCalendarEvent&start=2026-05-01T10%3A00%3A00%2B02%3A00&summary=Sale&location=Shop"},
-      {"mraid.close()", ""},  // a banner in its default state hides itself
+      // The resize above has come back (here: as no change): a banner in its default state
+      // hides itself.
+      {"QVRA_ReceiveMessage('onStateChanged', {state: 'default'}); mraid.close()", ""},
   };
   for (const auto& c : cases) {
     run("settle()");
@@ -157,6 +159,45 @@ TEST_F(MRAIDScript, EachCallBecomesItsBridgeMessage) {
     EXPECT_EQ(run("settle()"), c.message) << c.call;
   }
   EXPECT_EQ(run("mraid.getState()"), "hidden");
+}
+
+// A close that crosses the banner's own resize or expand on its way wins: the ad is hidden
+// at once, the change is dropped with an error for it, native code hears "close" to take
+// down what had begun, and what it reports of that change afterwards moves nothing. Once
+// the change has come back (taken or refused), a close is the ordinary one.
+TEST_F(MRAIDScript, ACloseThatCrossesAResizeOrExpandOnItsWayHidesTheAdAndDropsTheChange) {
+  struct Case {
+    const char* before;   // the change, and what native code said of it before the close
+    const char* sent;     // what the close sends
+    const char* heard;    // what the creative hears from the close on
+    const char* state;    // once native code reported the change's end
+  } cases[] = {
+      {"mraid.resize()", "qomb://mraid/close",
+       "stateChange(hidden) error(The ad was closed before it could resize,resize)", "hidden"},
+      {"mraid.expand()", "qomb://mraid/close",
+       "stateChange(hidden) error(The ad was closed before it could expand,expand)", "hidden"},
+      {"mraid.resize(); settle(); QVRA_ReceiveMessage('onStateChanged', {state: 'resized'}); took()",
+       "qomb://mraid/close", "stateChange(default)", "default"},
+      {"mraid.resize(); settle(); QVRA_ReceiveMessage('onError', {message: 'no room', action: 'setResizeProperties'});"
+       " took()",
+       "", "stateChange(hidden)", "hidden"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.before);
+    ScriptHeap fresh;
+    std::swap(ctx, fresh);
+    load("inline");
+    run("settle(); ready(); listen('stateChange'); listen('error');"
+        "mraid.setResizeProperties({width: 320, height: 250, offsetX: 0, offsetY: 0}); settle()");
+    run(c.before);
+    run("settle()");
+    run("mraid.close()");
+    EXPECT_EQ(run("settle()"), c.sent);
+    // Native code ends what it had begun: the ad's state comes back as "default".
+    run("QVRA_ReceiveMessage('onStateChanged', {state: 'default'})");
+    EXPECT_EQ(run("took()"), c.heard);
+    EXPECT_EQ(run("mraid.getState()"), c.state);
+  }
 }
 
 TEST_F(MRAIDScript, RefusedCallsGiveTheCreativeAnErrorNamingTheAction) {

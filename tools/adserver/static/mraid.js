@@ -30,6 +30,8 @@
   var defaultPosition = { x: 0, y: 0, width: 0, height: 0 };
   var maxSize = { width: 0, height: 0 };
   var screenSize = { width: 0, height: 0 };
+  // A resize or expand sent to native code whose state change has not come back yet.
+  var pending = null;
 
   function has(list, value) {
     for (var i = 0; i < list.length; i++) if (list[i] === value) return true;
@@ -154,9 +156,12 @@
     },
     onDefaultPositionReceived: function (p) { defaultPosition = rect(p, { x: 0, y: 0, width: 0, height: 0 }); },
     // The new state comes with all the creative reads of its ad then: every value is taken
-    // in before any event fires, so no listener of the change reads an old one.
+    // in before any event fires, so no listener of the change reads an old one. A hidden ad
+    // stays hidden: what native code reports of a change it was asked for before the close
+    // is not the creative's any more.
     onStateChanged: function (p) {
-      if (state === 'loading') return;
+      pending = null;
+      if (state === 'loading' || state === 'hidden') return;
       var before = currentPosition, was = state;
       take(p);
       if (has(STATES, p.state)) state = p.state;
@@ -167,7 +172,11 @@
     onCalendarEventCanceled: function () {
       error('The user did not allow access to the calendar', 'createCalendarEvent');
     },
-    onError: function (p) { error(String(p.message), String(p.action)); }
+    onError: function (p) {
+      var action = String(p.action);
+      if (pending === action || (pending === 'resize' && action === 'setResizeProperties')) pending = null;
+      error(String(p.message), action);
+    }
   };
 
   var previousReceiver = window.QVRA_ReceiveMessage;
@@ -282,6 +291,7 @@
       } else {
         params.a = 'expand';
       }
+      pending = 'expand';
       send('open', params);
     },
     // Unset sizes are the whole of the space the ad may take.
@@ -304,8 +314,17 @@
     close: function () {
       if (state === 'loading' || state === 'hidden') { error('Cannot close in the state ' + state, 'close'); return; }
       if (state === 'default' && PLACEMENT === 'inline') {
+        // A close that crosses the ad's own resize or expand on its way wins: the ad is
+        // hidden, and the change is dropped (a hidden ad neither expands nor resizes).
+        // Native code takes down whatever of it has begun.
+        var dropped = pending;
+        pending = null;
         hideAd();
         setState('hidden');
+        if (dropped) {
+          send('close');
+          error('The ad was closed before it could ' + dropped, dropped);
+        }
         return;
       }
       send('close');
@@ -335,6 +354,7 @@
       if (state !== 'default' && state !== 'resized') { error('Cannot resize in the state ' + state, 'resize'); return; }
       if (!resizeProperties) { error('Set the resize properties before resizing', 'resize'); return; }
       var r = resizeProperties;
+      pending = 'resize';
       send('mraid', {
         a: 'resize', width: r.width, height: r.height, offsetX: r.offsetX, offsetY: r.offsetY,
         customClosePosition: r.customClosePosition, allowOffscreen: r.allowOffscreen ? 'true' : 'false'
