@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -68,7 +69,10 @@ class TestServer {
  private:
   httplib::Server server_;
   std::thread thread_;
-  int port_ = 0;
+  // Atomic: one server's handler may name another server (a redirect to a second origin),
+  // and the request reaches it through the web engine's own processes, which order the two
+  // threads in fact but not in anything the race detector can see.
+  std::atomic<int> port_ = 0;
 };
 
 // A server on 127.0.0.1 that takes every connection and never answers, except a request
