@@ -140,7 +140,8 @@ TEST_F(MRAIDHost, ABannerExpandsOverTheWholeScreenAndClosesBackToItsPlace) {
     expect("wait ad adViewWillPresentScreen", "ok ad adViewWillPresentScreen:");
     const std::string shown = askUntil("screen", "full screen QMAExpandedAdAppViewController");
     EXPECT_NE(shown.find("full screen QMAExpandedAdAppViewController"), std::string::npos) << shown;
-    EXPECT_EQ(js("ad", "innerWidth + 'x' + innerHeight"), "375x667");
+    // The page hears of its new size from its own process, after the host's change.
+    EXPECT_EQ(until("ad", "innerWidth + 'x' + innerHeight", "375x667"), "375x667");
     auto expanded = screen();
     ASSERT_TRUE(expanded);
     // Its face fills the screen, its own close control at the top left.
@@ -157,7 +158,7 @@ TEST_F(MRAIDHost, ABannerExpandsOverTheWholeScreenAndClosesBackToItsPlace) {
     EXPECT_EQ(until("ad", "mraid.getState()", "default"), "default") << send("log");
     expect("wait ad adViewDidDismissScreen", "ok ad adViewDidDismissScreen:");
     EXPECT_EQ(send("screen").find("full screen"), std::string::npos);
-    EXPECT_EQ(js("ad", "innerWidth + 'x' + innerHeight"), "320x50");
+    EXPECT_EQ(until("ad", "innerWidth + 'x' + innerHeight", "320x50"), "320x50");
     auto back = screen();
     ASSERT_TRUE(back);
     // The banner at its place, the host round it as it was.
