@@ -71,6 +71,23 @@ std::string adText(const std::shared_ptr<QMAAdView>& adView) {
   return visibleText(adView->webView()->documentParts().bodyHTML);
 }
 
+// While it lives, a page read synchronously (a script's value, the text it shows) is
+// waited for up to `seconds` instead of the usual second: a healthy page on a loaded
+// machine can wait for a core that long, and its read then answers "" for what the page
+// has. Only a page that never answers (the watchdog ends one that hangs) is given up on.
+class PatientReads {
+ public:
+  explicit PatientReads(double seconds) : usual_(webkit::WebViewLimits::current().maxRunSeconds) {
+    webkit::WebViewLimits::current().maxRunSeconds = std::max(usual_, seconds);
+  }
+  ~PatientReads() { webkit::WebViewLimits::current().maxRunSeconds = usual_; }
+  PatientReads(const PatientReads&) = delete;
+  PatientReads& operator=(const PatientReads&) = delete;
+
+ private:
+  double usual_;
+};
+
 // The screen point a finger aims at to touch the middle of the view.
 uikit::Point middleOnScreen(const View& v) {
   const Rect b = v.bounds();
@@ -453,16 +470,8 @@ struct TextDriver::Impl {
         adView = vc->adView();
     }
     if (!adView) return "error: " + c.name + " shows no ad";
-    // The page's own answer, however late a busy machine brings it: the synchronous
-    // evaluation's usual bound (a second) can pass while a healthy page waits for a core,
-    // and it then answers "" for a value the page has. Here only a page that never answers
-    // is given up on, at the wait limit.
-    auto& limits = webkit::WebViewLimits::current();
-    const double usual = limits.maxRunSeconds;
-    limits.maxRunSeconds = std::max(usual, waitLimit);
-    std::string value = adView->stringByEvaluatingJavaScriptFromString(*c.script);
-    limits.maxRunSeconds = usual;
-    return "ok " + c.name + " js " + value;
+    PatientReads patient(waitLimit);
+    return "ok " + c.name + " js " + adView->stringByEvaluatingJavaScriptFromString(*c.script);
   }
 
   // Ends a web process as a crash would; what follows is the component's to handle.
@@ -976,7 +985,10 @@ struct TextDriver::Impl {
         if (application->applicationState() != uikit::ApplicationState::Background) return "error: not in the background";
         application->enterForeground();
         return "ok in the foreground";
-      case Verb::Screen: return screen();
+      case Verb::Screen: {
+        PatientReads patient(waitLimit);
+        return screen();
+      }
       case Verb::Events: return events(c.name.empty() ? std::nullopt : std::optional<std::string>(c.name));
       case Verb::Wait: return wait(c);
       case Verb::Log: return log();
