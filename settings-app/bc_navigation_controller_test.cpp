@@ -116,7 +116,7 @@ TEST_F(AppTest, DriverPrintsTheScreenAndActsOnlyWhereAFingerCanReach) {
             "row 2 \"End Time\" \"07:05\"\n"
             "=== end");
   EXPECT_EQ(driver.execute("theme"),
-            "theme \"Light\" bar=36,194,103 tint=255,255,255 title=255,255,255 background=227,227,227 "
+            "ok theme \"Light\" bar=36,194,103 tint=255,255,255 title=255,255,255 background=227,227,227 "
             "separator=227,227,227 cell=237,237,237 text=0,0,0");
   EXPECT_EQ(driver.execute("back"), "ok");
   EXPECT_EQ(driver.execute("back"), "error: nothing to go back to");

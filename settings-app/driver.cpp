@@ -198,7 +198,7 @@ struct TextDriver::Impl {
     if (!a || !n) return "error: not launched";
     auto bar = n->navigationBar();
     std::ostringstream s;
-    s << "theme " << quoted(a->themeName()) << " bar=" << rgb(bar->barTintColor()) << " tint=" << rgb(bar->tintColor())
+    s << "ok theme " << quoted(a->themeName()) << " bar=" << rgb(bar->barTintColor()) << " tint=" << rgb(bar->tintColor())
       << " title=" << rgb(bar->titleTextColor());
     if (auto table = visibleTable()) {
       s << " background=" << rgb(table->backgroundColor()) << " separator=" << rgb(table->separatorColor());

@@ -159,12 +159,12 @@ TEST_F(TwoProcessesTest, SortOrdersHiddenAppsAndThemeChangeWhatTheListShows) {
   EXPECT_EQ(app->send("tap 4"), "ok");
   EXPECT_EQ(app->send("choose Dark"), "ok");
   EXPECT_EQ(app->send("theme"),
-            "theme \"Dark\" bar=36,36,36 tint=36,194,103 title=36,194,103 background=24,24,24 separator=16,16,16 "
+            "ok theme \"Dark\" bar=36,36,36 tint=36,194,103 title=36,194,103 background=24,24,24 separator=16,16,16 "
             "cell=24,24,24 text=170,170,170");
   EXPECT_EQ(app->send("back"), "ok");
   EXPECT_EQ(names(), "atlas,Game,Notes,SpringBoard");
   EXPECT_NE(app->send("screen").find("row 3 \"SpringBoard\" \"com.apple.springboard\""), std::string::npos);
-  EXPECT_EQ(app->send("theme").rfind("theme \"Dark\" bar=36,36,36", 0), 0u);
+  EXPECT_EQ(app->send("theme").rfind("ok theme \"Dark\" bar=36,36,36", 0), 0u);
   EXPECT_EQ(settings()->at("uiTheme"), Value(1));
   EXPECT_EQ(settings()->at("showHiddenApps"), Value(true));
 }

@@ -257,6 +257,15 @@ void QMAMAdManager::adRequestFailedFromConnectorWithError(QMAMAdNetworkConnector
   auto keep = shared_from_this();
   auto hold = connector.shared_from_this();
   if (!shouldProcessResponseFromConnector(connector)) return;
+  if (auto presented = presentedConnector_.lock(); presented && presented.get() == &connector) {
+    // The interstitial the host asked to show did not show. The host was told of an ad and
+    // an interstitial shows once, so the waterfall does not go on behind its back: it hears
+    // this failure, as from an interstitial of the component's own.
+    presentedConnector_.reset();
+    requestingConnector_.reset();
+    if (auto s = slot()) s->didFailToReceiveAdWithErrorShouldCancelPendingActions(presentationError(error), true);
+    return;
+  }
   const bool onRefresh = connector.didNetworkRefresh();
   if (requestingConnector_ && requestingConnector_ != receivedConnector_) {
     if (requestingConnector_->adManager().get() == this) cancelPendingActions();
@@ -302,6 +311,7 @@ void QMAMAdManager::cancel() {
   });
   auto requesting = std::exchange(requestingConnector_, nullptr);
   auto received = std::exchange(receivedConnector_, nullptr);
+  presentedConnector_.reset();
   for (const auto& connector : {requesting, received}) {
     if (!connector) continue;
     connector->askAdapterToStopBeingDelegate();
@@ -330,7 +340,17 @@ void QMAMAdManager::presentInterstitialFromRootViewController(const std::shared_
   WV_DCHECK_MAIN_THREAD();
   const auto& object = receivedConnector_ ? receivedConnector_->adapterObject() : nullptr;
   if (!object || !runtime::respondsToSelector(object, "presentInterstitialFromRootViewController:")) return;
-  receivedConnector_->adapter()->presentInterstitialFromRootViewController(root);
+  presentedConnector_ = receivedConnector_;
+  auto keep = receivedConnector_;
+  keep->adapter()->presentInterstitialFromRootViewController(root);
+}
+
+QMARequestError QMAMAdManager::presentationError(const foundation::Error& error) {
+  // The component's own interstitials fail with their request error (11 for a presentation
+  // the platform refused), which goes on unchanged; another network's error is described.
+  if (error.domain == kQMAErrorDomain)
+    return QMARequestError::errorWithCodeCustomMessage(error.code, error.localizedDescription());
+  return QMARequestError::errorWithCodeUnderlyingError(QMARequestErrorCodeInternalError, error);
 }
 
 std::optional<std::string> QMAMAdManager::receivedAdapterClassName() const {

@@ -11,6 +11,12 @@
 // any connector the manager let go of (after a time-out, a cancel, a failure) changes
 // nothing, not even the time-out of the network being asked now.
 //
+// Once the host has asked to present a mediated interstitial, a failure from its network
+// is the presentation's: the slot hears it with its pending actions cancelled (a request
+// error of the component's own domain unchanged, 11 for one in the platform's refusal;
+// another network's as 11 describing it), and the waterfall does not go on. What the host
+// hears when a network's own code presents is what that network reports.
+//
 // The slot has the manager made when it is made, by the maker install() puts in; the slot
 // cancels it before it loads any new ad and when it cancels its pending actions.
 //
@@ -87,6 +93,7 @@ class QMAMAdManager : public QMASlotMediationManager, public std::enable_shared_
   void endWaterfallWithError(long code);
   void becomeReceivedConnector(QMAMAdNetworkConnector& connector);
   void adNetworkTimedOut();
+  static QMARequestError presentationError(const foundation::Error& error);
   // Lets a connector go: it reports to this manager no more.
   void release(const std::shared_ptr<QMAMAdNetworkConnector>& connector);
 
@@ -95,6 +102,8 @@ class QMAMAdManager : public QMASlotMediationManager, public std::enable_shared_
   std::shared_ptr<QMAAdType> adType_;
   std::shared_ptr<QMAMAdNetworkConnector> requestingConnector_;
   std::shared_ptr<QMAMAdNetworkConnector> receivedConnector_;
+  // The received connector once the host asked to present its interstitial.
+  std::weak_ptr<QMAMAdNetworkConnector> presentedConnector_;
   std::shared_ptr<QMATimer> adNetworkTimeoutTimer_;
   std::deque<std::shared_ptr<QMAMAdNetworkConfig>> networkQueue_;
   bool requestInProgress_ = false;

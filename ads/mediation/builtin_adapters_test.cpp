@@ -8,8 +8,11 @@
 #include "ads/mediation/ad_url_adapter.h"
 #include "ads/mediation/house_adapter.h"
 #include "ads/mediation/waterfall_test_support.h"
+#include "ads/present/view_controller.h"
 #include "ads/services/device.h"
 #include "ads/services/geometry.h"
+#include "platform/foundation/clock.h"
+#include "platform/foundation/notification_center.h"
 #include "platform/system/device_facts.h"
 
 namespace builtin_adapters_test {
@@ -298,6 +301,56 @@ TEST_F(BuiltInAdapters, TheHouseAdapterServesAnInterstitialThatItsInnerInterstit
   ASSERT_TRUE(pumpUntilHeard(QMAInterstitialDelegate::kInterstitialWillPresentScreen));
   EXPECT_TRUE(house->interstitial()->hasBeenUsed());
   EXPECT_EQ(valueIn(ping("/imp"), "aec"), "0");
+}
+
+// Refused by the platform (the host shows something already), the house network's
+// interstitial fails as one of the component's own does: the host hears no will-present,
+// only request error 11; no impression is counted or pinged, the inner one's nor the
+// mediation's; and the waterfall does not go on to the next network behind the host's back.
+TEST_F(BuiltInAdapters, AHouseInterstitialThePlatformRefusesIsOnlyAFailureWithEleven) {
+  json scenario = houseScenario(configFor(
+      "interstitial", json::array({houseNetwork("1", {{"pubid", "house-unit"}}), waterfall_test::networkEntry("2", waterfall_test::kFillAdapter)})));
+  scenario["ads"]["house"]["headers"] = {{"X-Qvra-Tracking-Urls", "{base}/ping/impression"}};
+  useScenario(scenario);
+  auto interstitial = QMAInterstitial::initWithAdUnitID("unit-1");
+  interstitial->setDelegate(host);
+  interstitial->loadRequest(QMARequest::request());
+  ASSERT_TRUE(pumpUntilHeard(QMAInterstitialDelegate::kInterstitialDidReceiveAd));
+  auto manager = managerOf(interstitial->slot());
+  auto house = std::dynamic_pointer_cast<QMAMAdapterQuillonPelmarkAds>(manager->receivedConnector()->adapterObject());
+  ASSERT_TRUE(house && house->interstitial() && house->interstitial()->isReady());
+  auto other = std::make_shared<uikit::ViewController>();
+  ASSERT_TRUE(root->presentViewController(other, false, nullptr));
+  std::size_t fullScreenNotices = 0;
+  auto token = foundation::NotificationCenter::defaultCenter().addObserverForName(
+      kQMAAdModalViewControllerWillPresentFullScreen, nullptr, nullptr,
+      [&](const foundation::Notification&) { ++fullScreenNotices; });
+
+  interstitial->presentFromRootViewController(root);
+  drainMain();
+  foundation::NotificationCenter::defaultCenter().removeObserver(token);
+  EXPECT_EQ(host->heard, (std::vector<std::string>{QMAInterstitialDelegate::kInterstitialDidReceiveAd,
+                                                   "interstitial:didFailToReceiveAdWithError: 11"}));
+  ASSERT_FALSE(host->errors.empty());
+  EXPECT_EQ(host->errors.back().domain, kQMAErrorDomain);
+  EXPECT_NE(host->errors.back().localizedDescription().find("Presenting the interstitial threw exception: "),
+            std::string::npos);
+  EXPECT_EQ(fullScreenNotices, 0u);
+  EXPECT_EQ(root->presentedViewController(), other);
+  EXPECT_TRUE(interstitial->hasBeenUsed());
+  EXPECT_FALSE(interstitial->isReady());
+  EXPECT_FALSE(house->interstitial()->slot()->viewHasMadeImpression());
+  EXPECT_TRUE(waterfall_test::TestAdapter::live().empty());  // the second network was never asked
+  EXPECT_FALSE(manager->receivedConnector());
+  EXPECT_FALSE(manager->requestingConnector());
+  foundation::Clock::advance(60);  // past any network's time-out
+  drainMain();
+  EXPECT_TRUE(waterfall_test::TestAdapter::live().empty());
+  EXPECT_EQ(host->heard.size(), 2u);
+  EXPECT_TRUE(server->requestsForPath("/ping/impression").empty());
+  EXPECT_TRUE(server->requestsForPath("/imp").empty());
+  root->dismissViewControllerAnimated(false, nullptr);
+  drainMain();
 }
 
 // ---- the ad-URL adapter

@@ -8,6 +8,7 @@
 
 #include "ads/mediation/custom_event_adapter.h"
 #include "ads/mediation/waterfall_test_support.h"
+#include "platform/foundation/clock.h"
 
 namespace waterfall_test {
 
@@ -244,6 +245,8 @@ TEST_F(Waterfall, AnAdapterAnsweringOnAnotherThreadIsHeardOnTheMainThread) {
 
 namespace custom_event_test {
 
+using mediation_test::kFillAdapter;
+using mediation_test::TestAdapter;
 using nlohmann::json;
 using waterfall_test::Waterfall;
 
@@ -295,6 +298,17 @@ struct CustomInterstitial : runtime::Object, QMACustomEventInterstitial {
   }
 };
 
+// Fills, and at its presentation fails with its own network's error, as another network's
+// code does when it cannot show.
+struct FailingToPresentInterstitial : CustomInterstitial {
+  explicit FailingToPresentInterstitial(const runtime::ClassRef& c) : CustomInterstitial(c, false) {}
+  void presentFromRootViewController(const std::shared_ptr<uikit::ViewController>&) override {
+    if (auto d = delegate.lock())
+      d->customEventInterstitialDidFailAd(
+          *this, foundation::Error{"com.publisher.ads", 7, {{foundation::kLocalizedDescriptionKey, "Cannot show over another screen."}}});
+  }
+};
+
 struct CustomEvents : Waterfall {
   int strangersMade = 0;
   void SetUp() override {
@@ -312,6 +326,11 @@ struct CustomEvents : Waterfall {
     older->addProtocol(kQMACustomEventInterstitialProtocol);
     older->setFactory([](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<CustomInterstitial>(c, true); });
     runtime::objc_registerClassPair(older);
+    auto failing = runtime::Class::make("PublisherFailingToPresentInterstitial");
+    failing->addProtocol(kQMACustomEventInterstitialProtocol);
+    failing->setFactory(
+        [](const runtime::ClassRef& c) -> runtime::Id { return std::make_shared<FailingToPresentInterstitial>(c); });
+    runtime::objc_registerClassPair(failing);
     auto stranger = runtime::Class::make("PublisherSomethingElse");
     stranger->setFactory([this](const runtime::ClassRef& c) -> runtime::Id {
       ++strangersMade;
@@ -321,7 +340,8 @@ struct CustomEvents : Waterfall {
   }
   void TearDown() override {
     for (const char* name :
-         {"PublisherCustomBanner", "PublisherCustomInterstitial", "PublisherOlderCustomInterstitial", "PublisherSomethingElse"})
+         {"PublisherCustomBanner", "PublisherCustomInterstitial", "PublisherOlderCustomInterstitial",
+          "PublisherFailingToPresentInterstitial", "PublisherSomethingElse"})
       runtime::objc_disposeClassPair(name);
     CustomBanner::lastRequest().reset();
     Waterfall::TearDown();
@@ -378,6 +398,60 @@ TEST_F(CustomEvents, APublisherInterstitialIsPresentedThroughTheAdapter) {
     EXPECT_EQ(valueIn(ping("/imp"), "aec"), "2,0");
     if (root->presentedViewController()) root->dismissViewControllerAnimated(false, nullptr);
     drainMain();
+  }
+}
+
+// Code of another network presents by itself over a host that shows something already: the
+// component cannot tell whether a screen showed, so the host hears what that code reports.
+// A will-present is a presentation (the impression is pinged); a failure is the
+// presentation's failure, heard as request error 11 that describes it, and the waterfall
+// does not go on to the next network.
+TEST_F(CustomEvents, WhatAnInterstitialThatPresentsByItselfReportsIsWhatTheHostHears) {
+  struct Row {
+    const char* className;
+    std::vector<std::string> heard;
+    bool impressionPinged;
+  };
+  const Row rows[] = {
+      {"PublisherCustomInterstitial",
+       {QMAInterstitialDelegate::kInterstitialDidReceiveAd, QMAInterstitialDelegate::kInterstitialWillPresentScreen},
+       true},
+      {"PublisherFailingToPresentInterstitial",
+       {QMAInterstitialDelegate::kInterstitialDidReceiveAd, "interstitial:didFailToReceiveAdWithError: 11"},
+       false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.className);
+    host = std::make_shared<formats_test::Host>();
+    useScenario(waterfall_test::waterfallScenario(waterfall_test::configFor(
+        "interstitial", json::array({customNetwork("1", {{"class_name", row.className}}),
+                                     waterfall_test::networkEntry("2", kFillAdapter)}))));
+    auto interstitial = QMAInterstitial::initWithAdUnitID("unit-1");
+    interstitial->setDelegate(host);
+    interstitial->loadRequest(QMARequest::request());
+    ASSERT_TRUE(pumpUntilHeard(QMAInterstitialDelegate::kInterstitialDidReceiveAd));
+    auto other = std::make_shared<uikit::ViewController>();
+    ASSERT_TRUE(root->presentViewController(other, false, nullptr));
+    interstitial->presentFromRootViewController(root);
+    drainMain();
+    EXPECT_EQ(host->heard, row.heard);
+    EXPECT_TRUE(TestAdapter::live().empty());  // the second network is never asked
+    if (row.impressionPinged) {
+      EXPECT_EQ(valueIn(ping("/imp"), "aec"), "0");
+    } else {
+      ASSERT_FALSE(host->errors.empty());
+      EXPECT_EQ(host->errors.back().domain, kQMAErrorDomain);
+      EXPECT_NE(host->errors.back().localizedDescription().find("Cannot show over another screen."), std::string::npos)
+          << host->errors.back().localizedDescription();
+      foundation::Clock::advance(60);  // past any network's time-out
+      drainMain();
+      EXPECT_EQ(host->heard, row.heard);
+      EXPECT_TRUE(TestAdapter::live().empty());
+      EXPECT_TRUE(server->requestsForPath("/imp").empty());
+    }
+    root->dismissViewControllerAnimated(false, nullptr);
+    drainMain();
+    server->clearRequests();
   }
 }
 

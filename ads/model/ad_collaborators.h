@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/foundation/value.h"
+
 class QMAAd;
 namespace uikit {
 class View;
@@ -22,6 +24,13 @@ class QMAMRAIDEventHandling {
   // The ad's view became visible or hidden (its full-screen view, or a viewability sample).
   virtual void updateVisibility(bool visible) = 0;
   virtual void updatePositionFromView(const std::shared_ptr<uikit::View>& view) = 0;
+  // Everything the creative reads of its ad, as it stands now, for a change of its MRAID
+  // state about to reach it: "currentPosition" (the view's frame), "defaultPosition",
+  // "maxSize" and "screenSize". They go out in the same message as the new state, so every
+  // listener of the change (its "stateChange" and its "sizeChange") reads the new values,
+  // never the ones from before. From then on they count as sent: a later sample that
+  // finds them unchanged sends nothing. Empty when the handler keeps no such values.
+  virtual foundation::Dictionary MRAIDValuesFromView(const std::shared_ptr<uikit::View>&) { return {}; }
   // The creative hears of a failed MRAID action ("onError" with the message and action).
   virtual void handleErrorAction(const std::string& message, const std::string& action) = 0;
 };

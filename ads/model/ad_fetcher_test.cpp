@@ -67,7 +67,7 @@ struct AdFetcher : model_test::ModelTest {
     int status = 200;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body = "<html>ad</html>";
-    std::string contentType = "text/html";
+    std::string contentType = "text/html";  // empty: no Content-Type at all
     bool numbered = false;  // the body gets the number of the request appended
   };
   std::map<std::string, Answer> answers;
@@ -89,7 +89,12 @@ struct AdFetcher : model_test::ModelTest {
       }
       res.status = a.status;
       for (const auto& [k, v] : a.headers) res.set_header(k, v);
-      res.set_content(a.numbered ? a.body + std::to_string(hit) : a.body, a.contentType);
+      const std::string body = a.numbered ? a.body + std::to_string(hit) : a.body;
+      if (a.contentType.empty()) {
+        res.body = body;  // an untyped answer
+      } else {
+        res.set_content(body, a.contentType);
+      }
     });
     server.start();
   }
@@ -331,12 +336,30 @@ TEST_F(AdFetcher, StatusesOf400AndAboveAreFailuresNeverAds) {
                 "<Quillon> Server rejected ad parameters. Typically this is because the ad unit ID is incorrect."});
 }
 
-TEST_F(AdFetcher, AnEmptyBodyIsNoAd) {
-  answer("/empty", [&](Answer& a) { a.body = ""; });
-  fetch("/empty");
-  ASSERT_TRUE(recorder->error);
-  EXPECT_EQ(recorder->error->code, 1);
-  EXPECT_EQ(recorder->responseCode, 0u);
+// A body with no text is no ad: empty, or bytes that are not UTF-8 in an answer that
+// declares no other charset.
+TEST_F(AdFetcher, ABodyWithoutTextIsNoAd) {
+  const struct {
+    const char* path;
+    std::string body;
+    std::string contentType;
+  } cases[] = {
+      {"/empty", "", "text/html"},
+      {"/picture", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\xFF\xD8", 18), ""},
+      {"/latin", "<p>Caf\xE9</p>", "text/html"},
+  };
+  for (const auto& c : cases) {
+    answer(c.path, [&](Answer& a) {
+      a.body = c.body;
+      a.contentType = c.contentType;
+    });
+    recorder = std::make_shared<Recorder>();
+    fetch(c.path);
+    EXPECT_FALSE(recorder->fetched) << c.path;
+    ASSERT_TRUE(recorder->error) << c.path;
+    EXPECT_EQ(recorder->error->code, 1) << c.path;
+    EXPECT_EQ(recorder->responseCode, 0u) << c.path;
+  }
 }
 
 TEST_F(AdFetcher, NoResponseAtAllIsAnInvalidResponse) {

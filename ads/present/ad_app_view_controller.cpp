@@ -4,7 +4,9 @@
 #include "ads/present/ad_app_ad_view_delegate.h"
 #include "ads/present/intrinsic_images.h"
 #include "ads/present/overlay_presenters.h"
+#include "ads/model/ad.h"
 #include "ads/render/mraid_resize_properties.h"
+#include "ads/render/mraid_state.h"
 #include "ads/services/ad_settings_parameters.h"
 #include "ads/services/geometry.h"
 #include "platform/dispatch/thread_checks.h"
@@ -271,6 +273,15 @@ namespace {
 std::shared_ptr<QMAAdView> slotAdView(const std::shared_ptr<QMAPresentationSlot>& slot) {
   return slot ? slot->adView() : nullptr;
 }
+
+// The banner's creative hears the state its second part gives it together with all it reads
+// of its ad at that moment.
+void reportBannerState(const std::shared_ptr<QMAPresentationSlot>& slot, const char* state) {
+  auto banner = slotAdView(slot);
+  if (!banner) return;
+  const auto& ad = slot->ad();
+  QMADispatchMRAIDState(banner, state, ad ? ad->MRAIDEventHandler() : nullptr);
+}
 }  // namespace
 
 void QMASupplementalAdAppViewController::finishAppearing() {
@@ -279,8 +290,7 @@ void QMASupplementalAdAppViewController::finishAppearing() {
     adView_->dispatchSDKEventParameters("onReadyEventReceived", foundation::Dictionary{{"js", QMARequest::sdkVersion()}});
     adView_->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "expanded"}});
   }
-  if (auto banner = slotAdView(slot()))
-    banner->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "expanded"}});
+  reportBannerState(slot(), "expanded");
 }
 
 void QMASupplementalAdAppViewController::finishDismissal() {
@@ -288,8 +298,7 @@ void QMASupplementalAdAppViewController::finishDismissal() {
   QMAAdAppViewController::finishDismissal();
   // Once, however many times the dismissal is finished.
   if (!wasDismissing) return;
-  if (auto banner = slotAdView(slot()))
-    banner->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", "default"}});
+  reportBannerState(slot(), "default");
 }
 
 void QMASupplementalAdAppViewController::viewDidAppear(bool animated) {

@@ -39,11 +39,12 @@ struct ResizeSlot : render_test::StubSlot<QMAPresentationSlot>, QMAMRAIDEventHan
   void MRAIDAdDidLoad() override {}
   void MRAIDAdDidUnload() override {}
   void updateVisibility(bool) override {}
-  // As the slot does: the ad view's size reaches its page.
-  void updatePositionFromView(const std::shared_ptr<uikit::View>& view) override {
-    if (view && banner)
-      banner->dispatchSDKEventParameters("onSizeChanged", foundation::Dictionary{{"width", view->bounds().size.width},
-                                                                                 {"height", view->bounds().size.height}});
+  void updatePositionFromView(const std::shared_ptr<uikit::View>&) override {}
+  // As the slot does: the ad view's size reaches its page with each state.
+  foundation::Dictionary MRAIDValuesFromView(const std::shared_ptr<uikit::View>& view) override {
+    if (!view) return {};
+    return {{"currentPosition", foundation::Dictionary{{"width", view->bounds().size.width},
+                                                       {"height", view->bounds().size.height}}}};
   }
   void handleErrorAction(const std::string& message, const std::string& action) override {
     errors.push_back(action + ": " + message);
@@ -94,7 +95,8 @@ struct Resize : qma_test::DeviceRootTest {
     slot->banner->setDelegate(watcher);
     slot->banner->loadHTMLStringBaseURL(
         "<body><script>var got = []; function QVRA_ReceiveMessage(n, m) {"
-        " got.push(n + ' ' + (m.state || (m.width !== undefined ? m.width + 'x' + m.height : ''))); }</script></body>",
+        " var p = m.currentPosition; got.push(n + ' ' + (m.state ? m.state + (p ? ' ' + p.width + 'x' + p.height : '')"
+        " : (m.width !== undefined ? m.width + 'x' + m.height : ''))); }</script></body>",
         net::URL::fromString("https://ads.example/banner"));
     ASSERT_TRUE(qma_test::pumpMainLoop([&] { return loaded; }));
     slot->banner->setDelegate({});
@@ -197,7 +199,7 @@ TEST_F(Resize, TheAdGrowsOverTheHostMovesInPlaceAndGoesBackToItsDefaultState) {
   settle();
   EXPECT_EQ(slot->clickPings, 1);
   // The state comes after the ad view's new size.
-  EXPECT_EQ(heard(3), "onSizeChanged 320x250|onStateChanged resized|onSizeChanged 320x250");
+  EXPECT_EQ(heard(2), "onStateChanged resized 320x250|onSizeChanged 320x250");
 
   // Resized again from inside: in place, no new click.
   auto inside = QMAOpener::init();
@@ -212,8 +214,8 @@ TEST_F(Resize, TheAdGrowsOverTheHostMovesInPlaceAndGoesBackToItsDefaultState) {
   auto pageSize = [&] { return slot->banner->stringByEvaluatingJavaScriptFromString("innerWidth + 'x' + innerHeight"); };
   EXPECT_TRUE(qma_test::pumpMainLoop([&] { return pageSize() == "200x100"; })) << pageSize();
   EXPECT_EQ(vc->customClosePosition(), QMAMRAIDCustomClosePositionTopCenter);
-  EXPECT_EQ(heard(6), "onSizeChanged 320x250|onStateChanged resized|onSizeChanged 320x250|onSizeChanged 200x100|"
-                      "onStateChanged resized|onSizeChanged 200x100");
+  EXPECT_EQ(heard(4), "onStateChanged resized 320x250|onSizeChanged 320x250|onStateChanged resized 200x100|"
+                      "onSizeChanged 200x100");
   // Refused in place: the creative hears why, and nothing moves or reports a resize.
   inside->openWebAppWithResizeProperties(resize(5000, 5000, 0, 0, "top-right", false));
   inside->openWebAppWithResizeProperties(nullptr);
@@ -228,8 +230,8 @@ TEST_F(Resize, TheAdGrowsOverTheHostMovesInPlaceAndGoesBackToItsDefaultState) {
   vc->closeButtonPressed();
   settle();
   EXPECT_EQ(slot->banner->superview(), bannerView);
-  const std::string all = heard(8);
-  EXPECT_EQ(all.substr(all.rfind("onSizeChanged")), "onSizeChanged 320x50|onStateChanged default");
+  const std::string all = heard(5);
+  EXPECT_EQ(all.substr(all.rfind("onStateChanged")), "onStateChanged default 320x50");
 }
 
 TEST_F(Resize, ARefusedFirstResizeIsHeardAndShowsNothing) {
@@ -303,7 +305,7 @@ TEST_F(Resize, AnAdThatExpandsOrOpensMoreWhileResizedNoLongerFallsBackToDefault)
   EXPECT_FALSE(p->dismissToDefaultState());
   vc->closeButtonPressed();
   settle();
-  EXPECT_EQ(heard(3), "onSizeChanged 320x250|onStateChanged resized|onSizeChanged 320x250") << "no \"default\" after all";
+  EXPECT_EQ(heard(2), "onStateChanged resized 320x250|onSizeChanged 320x250") << "no \"default\" after all";
 }
 
 // Expanded from its resized state, the ad is one takeover: closing the expanded ad ends the
@@ -329,8 +331,8 @@ TEST_F(Resize, AnAdExpandedFromItsResizedStateClosesBackIntoItsBanner) {
   EXPECT_EQ(slot->banner->superview(), expanded->view());
   EXPECT_TRUE(app->isStatusBarHidden());
   // "expanding" first, then the full-screen size, then the state.
-  std::string all = heard(6);
-  EXPECT_EQ(all.substr(all.find("expanding")), "expanding |onSizeChanged 375x667|onStateChanged expanded");
+  std::string all = heard(4);
+  EXPECT_EQ(all.substr(all.find("expanding")), "expanding |onStateChanged expanded 375x667");
 
   expanded->closeButtonPressed();
   settle();
@@ -342,8 +344,8 @@ TEST_F(Resize, AnAdExpandedFromItsResizedStateClosesBackIntoItsBanner) {
   EXPECT_FALSE(vc->isHoldingItself());
   EXPECT_EQ(slot->takeover, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
   EXPECT_EQ(app->isStatusBarHidden(), statusBarHidden);
-  all = heard(9);
-  EXPECT_EQ(all.substr(all.find("collapsed")), "collapsed |onSizeChanged 320x50|onStateChanged default");
+  all = heard(6);
+  EXPECT_EQ(all.substr(all.find("collapsed")), "collapsed |onStateChanged default 320x50");
   // Nothing over the banner takes its touches: a finger there reaches the live ad.
   auto hit = window->hitTest({160, 125});
   EXPECT_TRUE(hit && (hit == slot->banner || hit->isDescendantOfView(slot->banner.get())))

@@ -5,6 +5,7 @@
 #include "ads/present/browser_view_controller.h"
 #include "ads/present/mraid_resize_overlay_presenter.h"
 #include "ads/render/mraid_resize_properties.h"
+#include "ads/render/mraid_state.h"
 #include "ads/render/ad_view.h"
 #include "ads/render/ad_view_delegate.h"
 #include "ads/services/geometry.h"
@@ -264,9 +265,7 @@ std::shared_ptr<QMAMRAIDEventHandling> QMAOpener::MRAIDEventHandler() const {
 
 void QMAOpener::reportState(const std::shared_ptr<QMAAdView>& view, const char* state,
                             const std::weak_ptr<QMAMRAIDEventHandling>& handler) {
-  if (!view) return;
-  if (auto h = handler.lock()) h->updatePositionFromView(view);
-  view->dispatchSDKEventParameters("onStateChanged", foundation::Dictionary{{"state", state}});
+  QMADispatchMRAIDState(view, state, handler.lock());
 }
 
 // ---- MRAID resize

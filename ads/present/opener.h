@@ -96,8 +96,8 @@ class QMAOpener : public uikit::AlertViewDelegate,
                                                                std::uint64_t mask, bool useCustomClose) override;
   // MRAID expand: the ad's own view full screen ("expanding", then "onStateChanged"
   // "expanded"; "collapsed" and "default" once it is back). Each state reaches the
-  // creative after the ad view's new frame ("onSizeChanged"), so a creative reading its
-  // position when it hears the state reads the new one. An ad expanded from its resized
+  // creative in one message with all it reads of the ad then (QMADispatchMRAIDState), so
+  // its listeners of the change read the new state, position and sizes together. An ad expanded from its resized
   // state ends the resize with it: closed, the ad is back in its banner.
   void expandToWebAppWithSupportedOrientationsUsingCustomClose(std::uint64_t mask, bool useCustomClose) override;
 
@@ -191,11 +191,11 @@ class QMAOpener : public uikit::AlertViewDelegate,
   void reportExpandRefused();
   // The resize presenter of the full-screen controller presenting from here, if any.
   std::shared_ptr<class QMAMRAIDResizeOverlayPresenter> showingResizePresenter() const;
-  // The ad view's frame (through the MRAID event handler), "onStateChanged" resized and
-  // "onSizeChanged" with the properties' size.
+  // "onStateChanged" resized with the ad's new frame, then "onSizeChanged" with the
+  // properties' size.
   static void reportResized(const std::shared_ptr<QMAAdView>& view, const QMAMRAIDResizeProperties& properties,
                             const std::weak_ptr<QMAMRAIDEventHandling>& handler);
-  // "onStateChanged" with the state, after the ad view's frame as it stands now.
+  // "onStateChanged" with the state and the ad's values as they stand now.
   static void reportState(const std::shared_ptr<QMAAdView>& view, const char* state,
                           const std::weak_ptr<QMAMRAIDEventHandling>& handler);
   // The MRAID event handler of the slot's current ad (the slot itself as a fallback).

@@ -1,5 +1,8 @@
 #include "ads/render/opener_qomb_handler.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "ads/render/rendering_slot.h"
 #include "ads/render/vistrace_qomb_handler.h"
 #include "ads/services/click_tracker_collection.h"
@@ -51,6 +54,17 @@ std::optional<net::URL> QMAOpenerQOMBHandler::URLFromParams(const QMANotificatio
   auto text = note.parameter("u");
   if (!text) return std::nullopt;
   return net::URL::fromString(*text);
+}
+
+std::optional<net::URL> QMAOpenerQOMBHandler::openableURLFromParams(const QMANotification& note) {
+  auto url = URLFromParams(note);
+  if (!url) return std::nullopt;
+  std::string scheme = url->scheme().value_or("");
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (scheme.empty() || scheme == "javascript" || scheme == "file") return std::nullopt;
+  if (url->isHTTP() && !url->host()) return std::nullopt;
+  return url;
 }
 
 std::uint64_t QMAOpenerQOMBHandler::orientationFromParams(const QMANotification& note, bool statusBarIsLandscape) {
@@ -144,9 +158,15 @@ void QMAOpenerQOMBHandler::actionOpenInAppPurchase(const QMAQOMBArguments& argum
 void QMAOpenerQOMBHandler::actionOpenBrowser(const QMAQOMBArguments& arguments) {
   WV_DCHECK_MAIN_THREAD();
   if (!arguments.note || !opener_) return;
-  auto url = URLFromParams(*arguments.note);
-  if (!url) return;
-  opener_->openBrowserToURLSupportedOrientations(url, orientationFromParams(*arguments.note));
+  const auto& note = *arguments.note;
+  if (!note.parameter("u")) return;
+  auto url = openableURLFromParams(note);
+  if (!url) {
+    // An empty browser, or a script run in it, is no open: the creative hears it.
+    opener_->reportMRAIDError(kNotOpenableMessage, note.parameter("a") == "video" ? "playVideo" : "open");
+    return;
+  }
+  opener_->openBrowserToURLSupportedOrientations(url, orientationFromParams(note));
 }
 
 void QMAOpenerQOMBHandler::actionOpenWebApp(const QMAQOMBArguments& arguments) {
@@ -155,7 +175,12 @@ void QMAOpenerQOMBHandler::actionOpenWebApp(const QMAQOMBArguments& arguments) {
   const auto& note = *arguments.note;
   const std::uint64_t mask = orientationFromParams(note);
   const bool customClose = shouldUseCustomClose(note);
-  if (auto url = URLFromParams(note)) {
+  if (note.parameter("u")) {
+    auto url = openableURLFromParams(note);
+    if (!url) {
+      opener_->reportMRAIDError(kNotOpenableMessage, "expand");
+      return;
+    }
     opener_->openWebAppSupportedOrientationsUsingCustomClose(url, mask, customClose);
   } else if (auto html = note.parameter("html")) {
     opener_->openWebAppWithHTMLSupportedOrientationsUsingCustomClose(html, mask, customClose);

@@ -6,7 +6,11 @@
 // "in_app_purchase", "browser" and "video" (the in-app browser), "webapp", "expand", and
 // "call", "app", any other value or none (the application leaves for the URL, a counted
 // click). Parameters that are missing or unusable make an action do nothing; the creative
-// hears of refusals from the opener itself.
+// hears of refusals from the opener itself. The exception is an address given to the
+// in-app browser, the video player or a web app that is no address they may open (text
+// that is no URL, a relative one, one that runs script or reads the device's files): it
+// opens nothing and the creative hears an MRAID "error" for its call ("open", "playVideo",
+// "expand").
 //
 // Threads: main thread, where the router runs actions.
 
@@ -32,6 +36,12 @@ class QMAOpenerQOMBHandler : public QMAQOMBHandler {
 
   // "u" as a URL; nullopt when missing or no URL.
   static std::optional<net::URL> URLFromParams(const QMANotification& note);
+  // "u" as an address the in-app browser, the video player or a web app may open: an
+  // absolute URL, neither "javascript:" (script run in whatever page shows it) nor "file:"
+  // (the device's own files), with a host when it is http or https. Nullopt otherwise.
+  static std::optional<net::URL> openableURLFromParams(const QMANotification& note);
+  // The error message a creative hears for such an address.
+  static constexpr const char* kNotOpenableMessage = "Not an address that can be opened";
   // "o": missing 30 (all), "p" 6, "l" 24, "c" the present one (24 in landscape, else 6),
   // anything else 30.
   static std::uint64_t orientationFromParams(const QMANotification& note, bool statusBarIsLandscape);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ads/model/ad_collaborators.h"
 #include "ads/render/ad_app_qomb_handler.h"
 #include "ads/render/ad_view.h"
 #include "ads/render/ad_view_delegate.h"
@@ -17,9 +18,18 @@
 
 namespace opener_handler_test {
 
-struct Slot : render_test::StubSlot<> {
+struct Slot : render_test::StubSlot<>, QMAMRAIDEventHandling {
   std::vector<std::string> calls;
   void adWasClicked() override { calls.push_back("counted"); }
+  void adWillLeaveApplication() override { calls.push_back("left"); }
+  // The MRAID errors the creative would hear.
+  void MRAIDAdDidLoad() override {}
+  void MRAIDAdDidUnload() override {}
+  void updateVisibility(bool) override {}
+  void updatePositionFromView(const std::shared_ptr<uikit::View>&) override {}
+  void handleErrorAction(const std::string& message, const std::string& action) override {
+    calls.push_back("error " + action + ": " + message);
+  }
   // The slot's click URL wraps the creative's.
   net::URL gestureClickURLWithURL(const net::URL& url) override {
     return *net::URL::fromString("http://127.0.0.1:9/click?to=" + url.absoluteString());
@@ -125,6 +135,57 @@ TEST_F(OpenerHandler, EachOpenActionReachesTheOpenerWithItsParameters) {
     }
   }
   EXPECT_TRUE(slot->calls.empty()) << "only leaving for another application counts a click here";
+}
+
+// The in-app browser, the video player and a web app open only an address they can show: a
+// script, a device file or text that makes no address opens nothing (no empty browser, no
+// script run in it) and the creative hears an MRAID error for its call.
+TEST_F(OpenerHandler, AnAddressThatCannotBeOpenedIsRefusedWithAnMRAIDError) {
+  struct Case {
+    const char* query;
+    const char* asked;  // "" for nothing
+    const char* error;  // the action of the error heard, "" for none
+  } cases[] = {
+      {"open?a=browser&u=javascript%3Aalert(1)", "", "open"},
+      {"open?a=browser&u=JavaScript%3Aalert(1)", "", "open"},
+      {"open?a=browser&u=file%3A%2F%2F%2Fetc%2Fpasswd", "", "open"},
+      {"open?a=browser&u=FILE%3A%2Fetc%2Fpasswd", "", "open"},
+      {"open?a=browser&u=not%20an%20address", "", "open"},
+      {"open?a=browser&u=land%2Fpage.html", "", "open"},  // relative: no page to resolve it by
+      {"open?a=browser&u=https%3A%2F%2F", "", "open"},
+      {"open?a=browser&u=http%3Aland.example", "", "open"},
+      {"open?a=browser&u=", "", "open"},
+      {"open?a=video&u=javascript%3Avoid(0)", "", "playVideo"},
+      {"open?a=video&u=file%3A%2F%2F%2Fvar%2Fv.mp4", "", "playVideo"},
+      {"open?a=webapp&u=javascript%3Ax&html=%3Cb%3E", "", "expand"},
+      {"open?a=webapp&u=file%3A%2F%2F%2Fetc%2Fhosts", "", "expand"},
+      {"open?a=webapp&u=%5B%5D", "", "expand"},
+      // What may open still opens: the web, and the schemes other applications take.
+      {"open?a=browser&u=HTTPS%3A%2F%2Fland.example%2F", "browser HTTPS://land.example/ 30", ""},
+      {"open?a=browser&u=tel%3A5550100", "browser tel:5550100 30", ""},
+      {"open?a=video&u=http%3A%2F%2F127.0.0.1%3A8080%2Fv.mp4", "browser http://127.0.0.1:8080/v.mp4 30", ""},
+      {"open?a=webapp&u=https%3A%2F%2Fapp.example%2Fjavascript%3Ax", "webapp https://app.example/javascript:x 30", ""},
+      // Nothing asked is nothing refused.
+      {"open?a=browser", "", ""},
+      {"open?a=video", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.query);
+    EXPECT_TRUE(send(c.query));
+    const auto got = asked();
+    if (*c.asked) {
+      EXPECT_EQ(got, std::vector<std::string>{c.asked});
+    } else {
+      EXPECT_TRUE(got.empty());
+    }
+    const auto calls = std::exchange(slot->calls, {});
+    if (*c.error) {
+      EXPECT_EQ(calls, std::vector<std::string>{std::string("error ") + c.error + ": " +
+                                                QMAOpenerQOMBHandler::kNotOpenableMessage});
+    } else {
+      EXPECT_TRUE(calls.empty());
+    }
+  }
 }
 
 TEST_F(OpenerHandler, APurchaseOfferNeedsAProductAndOneToTenItemsAndKeepsOnlyNonEmptyReportTemplates) {

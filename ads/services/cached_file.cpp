@@ -207,6 +207,9 @@ void QMACachedFile::connectionDidReceiveResponse(net::URLConnection&, const net:
   if (response->statusCode == 304) {
     if (delegate) delegate->cachedFileDownloadDidEnd(*this);
     cleanUp();
+  } else if (response->statusCode == 200 && !keepsBody_) {
+    if (delegate) delegate->cachedFileDownloadDidEnd(*this);
+    cleanUp();
   } else if (response->statusCode == 200) {
     receivedModificationDate_ = response->headers.get("Last-Modified");
     if (receivedModificationDate_) {

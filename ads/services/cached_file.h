@@ -55,6 +55,11 @@ class QMACachedFile : public net::URLConnectionDelegate, public std::enable_shar
   net::CachePolicy cachePolicy() const { return cachePolicy_; }
   // For later downloads.
   void setCachePolicy(net::CachePolicy policy) { cachePolicy_ = policy; }
+  // Whether a download keeps the answer's body (the default). Without it a 200 ends the
+  // download at its head: the body is never read, nothing is stored, and an answer of any
+  // size ends alike. For callers that want the status alone (pings).
+  bool keepsBody() const { return keepsBody_; }
+  void setKeepsBody(bool keeps) { keepsBody_ = keeps; }
   const net::URL& HTTPDestinationURL() const { return HTTPDestinationURL_; }
   std::int64_t HTTPStatusCode() const { return HTTPStatusCode_; }
   const net::HTTPHeaders& HTTPHeaders() const { return HTTPHeaders_; }
@@ -78,6 +83,7 @@ class QMACachedFile : public net::URLConnectionDelegate, public std::enable_shar
   std::weak_ptr<QMACachedFileDelegate> delegate_;
   net::URL sourceURL_;
   net::CachePolicy cachePolicy_ = net::CachePolicy::UseProtocolCachePolicy;
+  bool keepsBody_ = true;
   net::URL HTTPDestinationURL_;
   std::int64_t HTTPStatusCode_ = 0;
   net::HTTPHeaders HTTPHeaders_;

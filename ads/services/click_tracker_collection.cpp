@@ -71,6 +71,9 @@ void QMAClickTracker::trackURL(const std::optional<net::URL>& url) {
   if (!download_) return;
   download_->setDelegate(std::static_pointer_cast<QMACachedFileDelegate>(shared_from_this()));
   if (!cacheEnabled_) download_->setCachePolicy(net::CachePolicy::ReloadIgnoringLocalCacheData);
+  // A ping is judged by its status alone: the page it lands on, of whatever size, is not
+  // read or stored.
+  download_->setKeepsBody(false);
   download_->validate();
 }
 

@@ -5,7 +5,9 @@
 // ends or leaves HTTP, keeps the application alive for it in a background task, and tells
 // the collection once that it is done, after which the collection drops it on the next
 // main-queue turn. Nobody waits for a ping and no result reaches the caller; there is no
-// retry (pings that must survive a relaunch go through QMAPinger).
+// retry (pings that must survive a relaunch go through QMAPinger). The last answer's status
+// is all a tracker reads: a 200 ends it at its head, whatever body follows, and nothing is
+// stored.
 //
 // Only http and https URLs are fetched: a page's "httpTrack" may name any URL, and the
 // download must never read local files or other schemes.

@@ -59,6 +59,29 @@ struct ClickTrackerTest : qma_test::DeviceRootTest {
       record(req);
       res.status = 404;
     });
+    // Landing pages no ping needs to read: one that never ends and one that announces
+    // 64 MiB, and an error page that never ends. The server stops at 256 MiB regardless.
+    const struct {
+      const char* path;
+      int status;
+    } endless[] = {{"/endless", 200}, {"/endless-error", 500}};
+    for (const auto& e : endless) {
+      s.Get(e.path, [record, status = e.status](const httplib::Request& req, httplib::Response& res) {
+        record(req);
+        res.status = status;
+        res.set_chunked_content_provider("text/html", [](size_t offset, httplib::DataSink& sink) {
+          static const std::string chunk(64u << 10, 'x');
+          return offset < (256u << 20) && sink.write(chunk.data(), chunk.size());
+        });
+      });
+    }
+    s.Get("/huge", [record](const httplib::Request& req, httplib::Response& res) {
+      record(req);
+      res.set_content_provider(64u << 20, "application/octet-stream", [](size_t, size_t, httplib::DataSink& sink) {
+        static const std::string chunk(64u << 10, 'x');
+        return sink.write(chunk.data(), chunk.size());
+      });
+    });
     server.start();
     QMADevice::sharedInstance()->setUserAgentString("WardvaneTest/1.0 (headless)");
   }
@@ -76,7 +99,7 @@ struct ClickTrackerTest : qma_test::DeviceRootTest {
   }
 };
 
-TEST_F(ClickTrackerTest, FollowsRedirectsToTheLastPageWithTheUserAgentAndDeletesTheBodyWhenGone) {
+TEST_F(ClickTrackerTest, FollowsRedirectsToTheLastPageWithTheUserAgentAndStoresNoBody) {
   auto heard = std::make_shared<Heard>();
   auto tracker = QMAClickTracker::init();
   tracker->setDelegate(heard);
@@ -89,12 +112,27 @@ TEST_F(ClickTrackerTest, FollowsRedirectsToTheLastPageWithTheUserAgentAndDeletes
     std::lock_guard lock(mu);
     for (const auto& ua : userAgents) EXPECT_EQ(ua, "WardvaneTest/1.0 (headless)");
   }
-  // The report ended the background task; the stored body goes with the tracker.
+  // The report ended the background task; the landing page was never stored.
   EXPECT_EQ(tracker->backgroundTaskIdentifier(), uikit::Application::kBackgroundTaskInvalid);
-  const std::string body = tracker->download()->filePath();
-  EXPECT_TRUE(std::filesystem::exists(body));
-  tracker.reset();
-  EXPECT_FALSE(std::filesystem::exists(body));
+  EXPECT_FALSE(std::filesystem::exists(tracker->download()->filePath()));
+}
+
+// The last answer's status alone decides: a 200 whose body never ends, or is far larger than
+// any page, is a tracked ping at once; an error status with such a body is a failure.
+TEST_F(ClickTrackerTest, TheLandingPagesBodyNeverDecidesAPing) {
+  const struct {
+    const char* path;
+    bool tracked;
+  } cases[] = {{"/endless", true}, {"/huge", true}, {"/endless-error", false}};
+  for (const auto& c : cases) {
+    auto heard = std::make_shared<Heard>();
+    auto tracker = QMAClickTracker::init();
+    tracker->setDelegate(heard);
+    tracker->trackURL(net::URL::fromString(server.url(c.path)));
+    ASSERT_TRUE(settle(tracker)) << c.path;
+    EXPECT_EQ(heard->events, std::vector<std::string>{c.tracked ? "redirect " + server.url(c.path) : "fail"}) << c.path;
+    EXPECT_FALSE(std::filesystem::exists(tracker->download()->filePath())) << c.path;
+  }
 }
 
 TEST_F(ClickTrackerTest, StopsAtARedirectOutOfHTTPAndReportsItOnce) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "ads/services/ping_request.h"
 #include "ads/services/sdk_version.h"
 #include "platform/dispatch/operation_queue.h"
 #include "platform/foundation/bundle.h"
@@ -305,11 +306,10 @@ void QMACSIReporter::reportTimeRecorderCompletionBlock(const std::shared_ptr<QMA
   if (!url) return;
   net::URLRequest request(*url);
   request.headers.set("User-Agent", configuration_->userAgent());
-  net::sendAsynchronousRequest(request, net::deliverOn(dispatch::OperationQueue::mainQueue()),
-                               [completion](net::URLResponsePtr response, foundation::Bytes,
-                                            std::optional<foundation::Error> error) {
-                                 if (completion) completion(response, error);
-                               });
+  QMASendPingRequest(request, net::deliverOn(dispatch::OperationQueue::mainQueue()),
+                     [completion](net::URLResponsePtr response, std::optional<foundation::Error> error) {
+                       if (completion) completion(response, error);
+                     });
 }
 
 // ---- the entry point

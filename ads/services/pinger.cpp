@@ -4,6 +4,7 @@
 #include <cmath>
 #include <thread>
 
+#include "ads/services/ping_request.h"
 #include "platform/dispatch/operation_queue.h"
 #include "platform/dispatch/thread_checks.h"
 #include "platform/foundation/user_defaults.h"
@@ -140,10 +141,10 @@ void QMAPinger::pingURLStringCompletionBlock(const std::string& urlString, std::
   pingedURLs_.insert(urlString);
   auto queue = lockQueue_;
   std::weak_ptr<QMAPinger> weak = shared_from_this();
-  net::sendAsynchronousRequest(
+  // The answer's body is never read: its status alone says whether the ping arrived.
+  QMASendPingRequest(
       net::URLRequest(*url), net::deliverOn(dispatch::OperationQueue::mainQueue()),
-      [queue, weak, urlString, completionBlock](net::URLResponsePtr response, foundation::Bytes,
-                                                std::optional<foundation::Error> error) {
+      [queue, weak, urlString, completionBlock](net::URLResponsePtr response, std::optional<foundation::Error> error) {
         bool success = !error && response && response->isHTTP && response->statusCode >= 200 &&
                        response->statusCode <= 299;
         queue->async([weak, urlString, completionBlock, success] {

@@ -24,6 +24,8 @@ struct PingerTest : qma_test::DeviceRootTest {
   std::mutex seenMu;
   std::optional<Dictionary> seenByServer;  // the store as the "/seen" handler found it
   std::shared_ptr<net::testing::Gate> slow = std::make_shared<net::testing::Gate>();  // holds "/slow"
+  // Passed (never held) by each endless or huge body once its client has gone away.
+  std::shared_ptr<net::testing::Gate> bodyCut = std::make_shared<net::testing::Gate>();
   net::testing::TestServer server;  // after what its handlers touch, so it stops first
   std::shared_ptr<QMAPinger> pinger;
 
@@ -47,7 +49,32 @@ struct PingerTest : qma_test::DeviceRootTest {
       ++flakyHits;
       res.status = healthy ? 200 : 500;
     });
+    // Bodies no ping needs: one that never ends and one that announces 64 MiB, each with
+    // a success and with a server error. The server stops at 256 MiB whatever happens.
+    bodyCut->setOpen(true);
+    for (const auto& [path, status] : {std::pair{"/endless", 200}, std::pair{"/endless-error", 503}}) {
+      s.Get(path, [cut = bodyCut, status](const httplib::Request&, httplib::Response& res) {
+        res.status = status;
+        res.set_chunked_content_provider("text/html", [cut](size_t offset, httplib::DataSink& sink) {
+          return offset < (256u << 20) && writeOrNoteTheCut(sink, *cut);
+        });
+      });
+    }
+    for (const auto& [path, status] : {std::pair{"/huge", 200}, std::pair{"/huge-error", 500}}) {
+      s.Get(path, [cut = bodyCut, status](const httplib::Request&, httplib::Response& res) {
+        res.status = status;
+        res.set_content_provider(64u << 20, "application/octet-stream",
+                                 [cut](size_t, size_t, httplib::DataSink& sink) { return writeOrNoteTheCut(sink, *cut); });
+      });
+    }
     server.start();
+  }
+
+  static bool writeOrNoteTheCut(httplib::DataSink& sink, net::testing::Gate& cut) {
+    static const std::string chunk(64u << 10, 'x');
+    if (sink.write(chunk.data(), chunk.size())) return true;
+    cut.pass();
+    return false;
   }
 
   void launch() { pinger = QMAPinger::create(); }
@@ -208,6 +235,27 @@ TEST_F(PingerTest, PingsOfNothingCompleteWithNoOnThePingersQueue) {
   settle();
   EXPECT_FALSE(group());
   EXPECT_EQ(okHits, 0);
+}
+
+// A ping is judged by its answer's status alone: a 2xx of any size, even one whose body
+// never ends, delivers it and empties its entry; a server error still leaves it for the
+// retries. The bodies are cut, not read to their end.
+TEST_F(PingerTest, TheAnswersBodyNeverDecidesAPing) {
+  launch();
+  const struct {
+    const char* path;
+    bool delivered;
+  } cases[] = {{"/endless", true}, {"/huge", true}, {"/endless-error", false}, {"/huge-error", false}};
+  int cuts = 0;
+  for (const auto& c : cases) {
+    const std::string url = server.url(c.path);
+    file(url);
+    settle();
+    EXPECT_EQ(retriesLeft(url), c.delivered ? std::nullopt : std::optional<long long>(3)) << c.path;
+    EXPECT_TRUE(bodyCut->waitForArrivals(++cuts)) << c.path << ": the body was not cut";
+  }
+  EXPECT_EQ(group(), (Dictionary{{server.url("/endless-error"), Dictionary{{kQMARetryCountKey, 3}}},
+                                 {server.url("/huge-error"), Dictionary{{kQMARetryCountKey, 3}}}}));
 }
 
 }  // namespace

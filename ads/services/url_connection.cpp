@@ -37,10 +37,12 @@ bool isTextType(std::string contentType) {
          endsWith("/xml") || endsWith("+xml") || endsWith("/javascript") || endsWith("/ecmascript");
 }
 
-// The answer's text as a browser reads it: by the charset its Content-Type or its own
-// <meta> declares, UTF-8 otherwise; bytes not valid there become replacement characters
-// (an ad is never refused for them). An answer typed as something other than text (a
-// picture, octet-stream) has text only when its bytes are UTF-8.
+// The answer's text. UTF-8 unless the answer declares another charset (by its
+// Content-Type, its own <meta> or a byte order mark), and then UTF-8 strictly: bytes that
+// are not UTF-8 give no text, so binary bytes served untyped are no ad. A declared charset
+// other than UTF-8 is read as a browser reads it, bytes not valid there becoming
+// replacement characters. An answer typed as something other than text (a picture,
+// octet-stream) has text only when its bytes are UTF-8.
 std::optional<std::string> documentText(const foundation::Bytes& data, const net::URLResponsePtr& response) {
   const std::string contentType = response ? response->headers.get("Content-Type").value_or("") : std::string();
   const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
@@ -48,6 +50,8 @@ std::optional<std::string> documentText(const foundation::Bytes& data, const net
     if (!net::isValidUTF8(bytes)) return std::nullopt;
     return std::string(bytes);
   }
+  const std::string charset = unicode::documentCharset(bytes, contentType);
+  if ((charset.empty() || charset == "UTF-8") && !net::isValidUTF8(bytes)) return std::nullopt;
   return unicode::decodeDocument(bytes, contentType);
 }
 

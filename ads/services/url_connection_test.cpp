@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
 
 #include "ads/services/test_support.h"
 #include "platform/net/http_date.h"
@@ -18,6 +26,40 @@ net::URL url(const std::string& text) { return *net::URL::fromString(text); }
 constexpr double kNow = 1'500'000'000;  // the fixture's hand-driven wall clock
 
 std::string httpDate(double t) { return net::formatHTTPDateWithoutZone(t) + " GMT"; }
+
+// "Café" as UTF-8 and as Latin-1 bytes (which are not UTF-8), and the start of a picture.
+const std::string kCafeUTF8 = "Caf\xC3\xA9";
+const std::string kCafeLatin1 = "Caf\xE9";
+const std::string kPicture("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\xFF", 17);
+
+struct TextCase {
+  const char* what;
+  const char* contentType;  // none: the answer has no Content-Type
+  std::string bytes;
+  std::optional<std::string> text;
+};
+const TextCase kTextCases[] = {
+    {"untyped UTF-8", nullptr, kCafeUTF8, kCafeUTF8},
+    {"untyped, not UTF-8", nullptr, kCafeLatin1, std::nullopt},
+    {"untyped picture bytes", nullptr, kPicture, std::nullopt},
+    {"no charset, UTF-8", "text/html", kCafeUTF8, kCafeUTF8},
+    {"no charset, not UTF-8", "text/html", kCafeLatin1, std::nullopt},
+    {"UTF-8 declared, UTF-8", "text/html; charset=utf-8", kCafeUTF8, kCafeUTF8},
+    {"UTF-8 declared, not UTF-8", "text/html; charset=UTF-8", kCafeLatin1, std::nullopt},
+    {"UTF-8 by its byte order mark, not UTF-8", "text/html", "\xEF\xBB\xBF" + kCafeLatin1, std::nullopt},
+    {"Latin-1 declared, Latin-1", "text/html; charset=ISO-8859-1", kCafeLatin1, kCafeUTF8},
+    {"Latin-1 declared, UTF-8 bytes", "text/html; charset=latin1", kCafeUTF8, "Caf\xC3\x83\xC2\xA9"},
+    {"Latin-1 by the page's meta", "text/html", "<meta charset=latin1>" + kCafeLatin1,
+     "<meta charset=latin1>" + kCafeUTF8},
+    {"untyped, Latin-1 by the page's meta", nullptr, "<meta charset=latin1>" + kCafeLatin1,
+     "<meta charset=latin1>" + kCafeUTF8},
+    {"bogus charset, UTF-8", "text/html; charset=no-such-thing", kCafeUTF8, kCafeUTF8},
+    {"bogus charset, not UTF-8", "text/html; charset=no-such-thing", kCafeLatin1, std::nullopt},
+    {"UTF-7 is never honoured: UTF-8 rules", "text/html; charset=utf-7", kCafeLatin1, std::nullopt},
+    {"typed binary, not UTF-8", "application/octet-stream", "\xFF\xFE", std::nullopt},
+    {"typed binary, UTF-8", "application/octet-stream", kCafeUTF8, kCafeUTF8},
+    {"empty", nullptr, "", ""},
+};
 
 TEST(ResponseExpiry, FollowsPragmaCacheControlAndExpiresAgainstTheServerDate) {
   qma_test::ScopedManualClock clock(kNow);
@@ -106,6 +148,71 @@ struct Recorder : QMAURLConnectionDelegate {
   }
 };
 
+// A bare HTTP/1.1 server on 127.0.0.1 that answers "/text/N" with the Nth case of the text
+// table exactly as the case says, with no Content-Type at all when it has none (which
+// httplib would add), one request per connection, then closes it.
+class TextServer {
+ public:
+  TextServer() {
+    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 16) != 0 ||
+        getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      throw std::runtime_error("text server could not listen on 127.0.0.1");
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~TextServer() {
+    shutdown(listen_, SHUT_RDWR);
+    thread_.join();
+    close(listen_);
+  }
+  TextServer(const TextServer&) = delete;
+  TextServer& operator=(const TextServer&) = delete;
+  std::string url(std::size_t n) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/text/" + std::to_string(n);
+  }
+
+ private:
+  void serve() {
+    for (;;) {
+      const int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      std::string request;
+      char buffer[4096];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(n));
+      }
+      const auto at = request.find("/text/");
+      const std::size_t index = at == std::string::npos ? SIZE_MAX : std::strtoul(request.c_str() + at + 6, nullptr, 10);
+      std::string answer;
+      if (index < std::size(kTextCases)) {
+        const auto& c = kTextCases[index];
+        answer = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + std::to_string(c.bytes.size()) + "\r\n";
+        if (c.contentType) answer += std::string("Content-Type: ") + c.contentType + "\r\n";
+        answer += "\r\n" + c.bytes;
+      } else {
+        answer = "HTTP/1.1 404 Not Found\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+      }
+      for (std::size_t done = 0; done < answer.size();) {
+        const ssize_t n = write(fd, answer.data() + done, answer.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+      }
+      close(fd);
+    }
+  }
+
+  int listen_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
 struct URLConnectionTest : qma_test::DeviceRootTest {
   net::testing::TestServer server;
   std::atomic<int> hits{0};
@@ -126,17 +233,6 @@ struct URLConnectionTest : qma_test::DeviceRootTest {
     });
     s.Get("/binary", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(std::string("\xff\xfe", 2), "application/octet-stream");
-    });
-    // "Café crème" in Latin-1, declared by the answer or by the page's own meta, and text
-    // with bytes that are not UTF-8.
-    s.Get("/latin1", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("Caf\xE9 cr\xE8me", "text/html; charset=ISO-8859-1");
-    });
-    s.Get("/latin1-meta", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("<meta charset=latin1>Caf\xE9", "text/html");
-    });
-    s.Get("/not-utf8", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("ad \xFF!", "text/html");
     });
     s.Get("/broken", [](const httplib::Request&, httplib::Response& res) {
       res.status = 503;
@@ -269,21 +365,18 @@ TEST_F(URLConnectionTest, StatusesBodiesAndBrokenTransfers) {
 
 // A text answer is read by the charset it declares; bytes not valid there never cost it
 // its text. A binary answer has text only when its bytes are UTF-8.
-TEST_F(URLConnectionTest, TextIsReadByItsDeclaredCharset) {
-  const struct {
-    const char* path;
-    std::optional<std::string> body;
-  } cases[] = {
-      {"/latin1", "Caf\xC3\xA9 cr\xC3\xA8me"},
-      {"/latin1-meta", "<meta charset=latin1>Caf\xC3\xA9"},
-      {"/not-utf8", "ad \xEF\xBF\xBD!"},
-      {"/binary", std::nullopt},
-  };
-  for (const auto& c : cases) {
+// An answer that declares no charset is UTF-8, and bytes that are not give no text (binary
+// bytes served untyped are no ad); so is one that declares UTF-8 or a charset no browser
+// knows. Another declared charset is read as a browser reads it.
+TEST_F(URLConnectionTest, TextIsUTF8UnlessTheAnswerDeclaresAnotherCharset) {
+  TextServer texts;
+  for (std::size_t i = 0; i < std::size(kTextCases); ++i) {
+    const auto& c = kTextCases[i];
     auto connection = QMAURLConnection::create();
-    ASSERT_TRUE(start(connection, c.path));
+    recorder->done = false;
+    ASSERT_TRUE(connection->startWithRequestURLDelegateError(net::URLRequest(url(texts.url(i))), recorder));
     runUntilDone();
-    EXPECT_EQ(recorder->body, c.body) << c.path;
+    EXPECT_EQ(recorder->body, c.text) << c.what;
   }
 }
 

@@ -105,7 +105,8 @@ QMASlot::~QMASlot() {
   auto manager = std::move(mediationManager_);
   auto monitor = std::move(vistraceMonitor_);
   auto page = std::move(SDKCoreWebView_);
-  auto timers = std::vector<std::shared_ptr<QMATimer>>{std::move(reloadTimer_), std::move(SDKCoreAnswerTimer_)};
+  auto timers = std::vector<std::shared_ptr<QMATimer>>{std::move(reloadTimer_), std::move(SDKCoreAnswerTimer_),
+                                                       std::move(adPageLoadTimer_)};
   const bool heldShare = holdsMRAIDInterceptorShare_;
   const std::uint64_t vistraceID = vistraceID_;
   auto statistics = std::move(pendingAdStatistics_);

@@ -191,6 +191,11 @@ class QMASlot : public QMAPresentationSlot,
   static constexpr double kDefaultReloadInterval = 60.0;
   // How long the slot waits for the SDK core's answer once it asked for an ad URL.
   static constexpr double kSDKCoreAnswerTimeout = 60.0;
+  // The longest an ad's HTML may take to load in the ad view, its pictures, scripts and
+  // frames and any delay the page asks for included, before the load fails as a failed
+  // page load does (request error 2): the platform's request time-out, as long as any one
+  // request of the ad is given.
+  static constexpr double kAdPageLoadTimeout = 60.0;
   static constexpr const char* kAdClickDomainsKey = "/quillon/ads/as_domains";
   // The ad network's click hosts when the server has not named them.
   static const std::vector<std::string>& builtInAdClickDomains();
@@ -348,6 +353,11 @@ class QMASlot : public QMAPresentationSlot,
   // screen (its intermission) it is kept as it was, since a takeover that hides the status
   // bar moves the application frame, not the banner.
   void updatePositionFromView(const std::shared_ptr<uikit::View>& view) override;
+  // What the creative reads, sampled now and kept as sent: the ad view's frame, the resting
+  // frame (the banner's; an interstitial's is its full-screen frame), the usable frame's size
+  // and the screen's. Before an interstitial is shown, its full-screen frame in the present
+  // orientation.
+  foundation::Dictionary MRAIDValuesFromView(const std::shared_ptr<uikit::View>& view) override;
   // Queued: "onError" with the message and the action of the refused request.
   void handleErrorAction(const std::string& message, const std::string& action) override;
   void notifyOrientationToMRAIDCreative();
@@ -396,6 +406,10 @@ class QMASlot : public QMAPresentationSlot,
   // that show the road a request takes.
   using StateChangeHandler = std::function<void(std::int64_t from, std::int64_t to)>;
   void setStateChangeHandler(StateChangeHandler handler) { stateChangeHandler_ = std::move(handler); }
+  // The bound of an ad's page load for this slot's later loads (kAdPageLoadTimeout unless
+  // set; tests set a short one). Main thread.
+  double adPageLoadTimeout() const { return adPageLoadTimeout_; }
+  void setAdPageLoadTimeout(double seconds) { adPageLoadTimeout_ = seconds; }
 
   // ---- load path and reload timer (4.103)
   void loadRequest(const std::shared_ptr<QMARequest>& request);
@@ -509,10 +523,24 @@ class QMASlot : public QMAPresentationSlot,
   void initWithFrameSteps(uikit::Rect frame);
   // The position events of updatePositionFromView, queued or sent at once.
   void sendPositionFromView(const std::shared_ptr<uikit::View>& view, bool atOnce);
+  // An MRAID ad shown full screen (an interstitial) rather than in a banner.
+  bool showsMRAIDAdFullScreen() const;
+  // The frame a creative may fill (its maximum size): the application frame, or the whole
+  // screen for an interstitial not yet shown.
+  uikit::Rect creativeUsableFrame() const;
+  // The view's frame in the usable frame; off screen only an interstitial's (its whole
+  // usable frame) and, when asked, the view's size at the origin.
+  std::optional<uikit::Rect> creativeFrameOfView(const std::shared_ptr<uikit::View>& view,
+                                                 const uikit::Rect& usableFrame, bool evenOffScreen) const;
+  // The resting frame to report now, nullopt to keep the one sent.
+  std::optional<uikit::Rect> creativeDefaultPosition(const uikit::Rect& usableFrame,
+                                                     const std::optional<uikit::Rect>& viewFrame);
   void addObservers();
   std::shared_ptr<QMASlot> self() { return shared_from_this(); }
   void armSDKCoreAnswerTimer();
   void SDKCoreAnswerTimedOut(std::uint64_t generation);
+  void armAdPageLoadTimer();
+  void adPageLoadTimedOut(std::uint64_t generation);
   void takeMRAIDInterceptorShare();
   void giveBackMRAIDInterceptorShare();
   foundation::Dictionary requestParametersOnMainThread(const std::optional<std::string>& token,
@@ -531,6 +559,8 @@ class QMASlot : public QMAPresentationSlot,
   foundation::NotificationCenter::ObserverToken statusBarOrientationObserver_;
   foundation::NotificationCenter::ObserverToken creativeOrientationObserver_;
   uikit::Rect usableInterfaceFrame_, creativeWebViewFrame_, creativeAdFrame_;
+  // The usable frame the creative's last frame was sent with.
+  uikit::Rect positionUsableFrame_;
   bool viewHasMadeImpression_ = false;
   long CSIIdentifier_ = 0;
   std::string adResponseKey_, netWorkLatencyKey_, adRenderingKey_, totalTimeKey_;
@@ -582,6 +612,11 @@ class QMASlot : public QMAPresentationSlot,
   bool holdsMRAIDInterceptorShare_ = false;
   std::shared_ptr<QMATimer> SDKCoreAnswerTimer_;
   std::uint64_t requestGeneration_ = 0;
+  // The bound of the ad page's load, armed while its HTML loads (state 5; from state 4 for
+  // another network's script, whose page loads before the slot renders).
+  std::shared_ptr<QMATimer> adPageLoadTimer_;
+  std::uint64_t adPageLoadGeneration_ = 0;
+  double adPageLoadTimeout_ = kAdPageLoadTimeout;
   StateChangeHandler stateChangeHandler_;
 };
 

@@ -72,6 +72,33 @@ TEST_F(JavaScriptAds, AnAdThatNeverDrawsFailsAfterItsChecksAndANewAdGetsTheSlots
   EXPECT_FALSE(std::dynamic_pointer_cast<QMAAdNetworkJavaScriptAdViewDelegate>(slot->adViewDelegate()));
 }
 
+// A network script's page that never finishes loading (its picture drips without end) is
+// bounded from its start, though the slot still counts it as fetching: at the bound it
+// fails once, as a failed page load, and no check of what it drew ever starts.
+TEST_F(JavaScriptAds, APageThatNeverFinishesLoadingFailsAtTheBound) {
+  json ad = networkAd("draw=never");
+  ad["ad_html"] = "<body style=\"margin:0\"><img src=\"{base}/drip.png\"></body>";
+  useScenario({{"answers", json::array({{{"answer", "loadAd"}, {"ad", ad}}})},
+               {"files", {{"/drip.png", {{"content_type", "image/png"}, {"drip_ms", 1000}, {"stream_seconds", 120}}}}}});
+  slot = makeSlot();
+  slot->setAdPageLoadTimeout(5);
+  slot->loadRequest(QMARequest::request());
+  ASSERT_TRUE(pump([&] { return !server->requestsForPath("/drip.png").empty(); }));
+  for (int i = 0; i < 5; ++i) dispatch::RunLoop::main().runOnce(0.01);
+  EXPECT_FALSE(ended());
+  EXPECT_EQ(slot->state(), QMASlotStateFetchingAd);
+  foundation::Clock::advance(5.5);
+  ASSERT_TRUE(pump([&] { return ended(); }));
+  for (int i = 0; i < 5; ++i) dispatch::RunLoop::main().runOnce(0.01);
+  drainMain();
+  EXPECT_EQ(endings(), (std::vector<std::string>{"failed 2"}));
+  EXPECT_EQ(slot->state(), QMASlotStateFailed);
+  auto d = std::dynamic_pointer_cast<QMAAdNetworkJavaScriptAdViewDelegate>(slot->adViewDelegate());
+  ASSERT_TRUE(d);
+  EXPECT_FALSE(d->renderingCheckHasStarted());
+  EXPECT_FALSE(slot->adView()->isLoading());
+}
+
 TEST_F(JavaScriptAds, APassbackBySchemeOrByURLIsNoFill) {
   for (const std::string query : {"pass=url&to=%2Fpassback", "pass=scheme"}) {
     SCOPED_TRACE(query);

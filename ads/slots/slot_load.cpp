@@ -5,6 +5,7 @@
 #include <any>
 
 #include "ads/model/kvr_request.h"
+#include "ads/render/ad_network_javascript_ad_view_delegate.h"
 #include "ads/render/mraid_interceptor.h"
 #include "ads/services/csi.h"
 #include "ads/services/device.h"
@@ -214,6 +215,32 @@ void QMASlot::armSDKCoreAnswerTimer() {
       kSDKCoreAnswerTimeout, false, 0.0, [weak, generation](const std::shared_ptr<QMATimer>&) {
         if (auto slot = weak.lock()) slot->SDKCoreAnswerTimedOut(generation);
       });
+}
+
+void QMASlot::armAdPageLoadTimer() {
+  if (adPageLoadTimer_) adPageLoadTimer_->invalidate();
+  std::weak_ptr<QMASlot> weak = shared_from_this();
+  const std::uint64_t generation = ++adPageLoadGeneration_;
+  adPageLoadTimer_ = QMATimer::qma_scheduledTimerWithTimeIntervalRepeatsToleranceBlock(
+      adPageLoadTimeout_, false, 0.0, [weak, generation](const std::shared_ptr<QMATimer>&) {
+        if (auto slot = weak.lock()) slot->adPageLoadTimedOut(generation);
+      });
+}
+
+void QMASlot::adPageLoadTimedOut(std::uint64_t generation) {
+  WV_DCHECK_MAIN_THREAD();
+  if ((state_ != QMASlotStateFetchingAd && state_ != QMASlotStateRendering) || generation != adPageLoadGeneration_)
+    return;
+  auto keep = self();
+  // Something of the page (a picture that drips, a frame that never ends) holds its load
+  // open: the ad fails as a page that failed to load, and what it still loads is cut. A
+  // network script's check of what it drew ends with it.
+  QMALog("The ad's page did not finish loading within %.0f s; the ad failed.", adPageLoadTimeout_);
+  if (auto script = std::dynamic_pointer_cast<QMAAdNetworkJavaScriptAdViewDelegate>(adViewDelegate_))
+    script->stopRenderingTimer();
+  if (adView_) adView_->stopLoading();
+  didFailToReceiveAdWithErrorShouldCancelPendingActions(
+      QMARequestError::errorWithCodeRequest(QMARequestErrorCodeNetworkError, request_), false);
 }
 
 void QMASlot::SDKCoreAnswerTimedOut(std::uint64_t generation) {

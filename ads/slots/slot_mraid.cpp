@@ -19,6 +19,10 @@ Dictionary rectParameters(const uikit::Rect& r) {
                     {"y", Value(r.origin.y)}};
 }
 
+Dictionary sizeParameters(const uikit::Size& s) {
+  return Dictionary{{"width", Value(s.width)}, {"height", Value(s.height)}};
+}
+
 }  // namespace
 
 Dictionary QMASlot::creativePositionDictionaryForVistraceBounds(uikit::Rect bounds) {
@@ -31,7 +35,7 @@ void QMASlot::MRAIDAdDidLoad() {
   if (ad_) ad_->setMRAIDEventHandler(self);
   if (loadingAd_) loadingAd_->setMRAIDEventHandler(self);
   addCreativeOrientationChangeObserver([](QMASlot& slot) { slot.notifyOrientationToMRAIDCreative(); });
-  usableInterfaceFrame_ = creativeWebViewFrame_ = creativeAdFrame_ = uikit::RectZero;
+  usableInterfaceFrame_ = creativeWebViewFrame_ = creativeAdFrame_ = positionUsableFrame_ = uikit::RectZero;
   startVistraceReportingIfEnabled();
   notifyOrientationToMRAIDCreative();
   beginListeningToDeviceOrientationChangeEvent();
@@ -65,9 +69,47 @@ void QMASlot::notifyPositionToMRAIDCreative() {
   sendPositionFromView(adView_, true);
 }
 
+bool QMASlot::showsMRAIDAdFullScreen() const { return adType_ && adType_->isInterstitial(); }
+
+uikit::Rect QMASlot::creativeUsableFrame() const {
+  auto& device = QMADevice::sharedInstance();
+  // An interstitial fills the screen, the status bar hidden. Before it is shown (at
+  // "ready") its creative reads what it will have then, not the host's frame of the moment
+  // nor the place its view waits in.
+  if (showsMRAIDAdFullScreen()) return device->standardizedOrientedScreenBounds();
+  return device->standardizedOrientedApplicationFrame();
+}
+
+std::optional<uikit::Rect> QMASlot::creativeFrameOfView(const std::shared_ptr<uikit::View>& view,
+                                                       const uikit::Rect& usableFrame, bool evenOffScreen) const {
+  if (!view) return std::nullopt;
+  if (showsMRAIDAdFullScreen()) return uikit::Rect{{0, 0}, usableFrame.size};
+  if (view->window()) {
+    const uikit::Rect inWindow = view->convertRectToView(view->bounds(), nullptr);
+    return QMAInterfaceOrientedRect(inWindow).offsetBy(-usableFrame.origin.x, -usableFrame.origin.y);
+  }
+  // Not on screen (yet): only the size is known.
+  if (evenOffScreen) return uikit::Rect{{0, 0}, view->bounds().size};
+  return std::nullopt;
+}
+
+std::optional<uikit::Rect> QMASlot::creativeDefaultPosition(const uikit::Rect& usableFrame,
+                                                           const std::optional<uikit::Rect>& viewFrame) {
+  // An interstitial rests where it shows: the whole screen.
+  if (showsMRAIDAdFullScreen()) return viewFrame;
+  // The banner's resting place: a takeover by the slot's own ads (which may hide the status
+  // bar, and so move the application frame) leaves it where it was.
+  if (intermission()) return std::nullopt;
+  auto owner = slotDelegate();
+  if (!owner) return std::nullopt;
+  auto inInterface = owner->frameInInterface();
+  if (!inInterface || *inInterface == uikit::RectZero) return std::nullopt;
+  return inInterface->offsetBy(-usableFrame.origin.x, -usableFrame.origin.y);
+}
+
 void QMASlot::sendPositionFromView(const std::shared_ptr<uikit::View>& view, bool atOnce) {
-  const uikit::Rect applicationFrame = QMADevice::sharedInstance()->standardizedOrientedApplicationFrame();
-  if (applicationFrame != usableInterfaceFrame_) notifyOrientationToMRAIDCreative();
+  const uikit::Rect usableFrame = creativeUsableFrame();
+  if (usableFrame != usableInterfaceFrame_) notifyOrientationToMRAIDCreative();
   auto send = [this, atOnce](const char* name, const uikit::Rect& frame) {
     if (!adView_) return;
     if (atOnce) {
@@ -76,30 +118,40 @@ void QMASlot::sendPositionFromView(const std::shared_ptr<uikit::View>& view, boo
       adView_->dispatchSDKEventParameters(name, rectParameters(frame));
     }
   };
-  std::optional<uikit::Rect> frame;
-  if (view && view->window()) {
-    frame = view->convertRectToView(view->bounds(), nullptr);
-    frame = QMAInterfaceOrientedRect(*frame).offsetBy(-applicationFrame.origin.x, -applicationFrame.origin.y);
-  } else if (view && atOnce) {
-    // Not on screen yet: where it will show is unknown, its size is not.
-    frame = uikit::Rect{{0, 0}, view->bounds().size};
+  const std::optional<uikit::Rect> frame = creativeFrameOfView(view, usableFrame, atOnce);
+  // While the slot's ads hold the screen the ad view moves as its takeover comes and goes:
+  // a sample taken on the way would make the creative hear the new size in its old state.
+  // Each change of state brings its own frame (MRAIDValuesFromView); samples then bring
+  // only what a turn of the interface changed.
+  const bool onTheWay = !atOnce && intermission() && usableFrame == positionUsableFrame_;
+  // The resting frame first: it fires no event of its own, and a "sizeChange" listener
+  // reads it.
+  if (auto position = creativeDefaultPosition(usableFrame, onTheWay ? std::nullopt : frame);
+      position && *position != creativeAdFrame_) {
+    creativeAdFrame_ = *position;
+    send("onDefaultPositionReceived", *position);
   }
-  if (frame && *frame != creativeWebViewFrame_) {
+  if (frame && *frame != creativeWebViewFrame_ && !onTheWay) {
     creativeWebViewFrame_ = *frame;
+    positionUsableFrame_ = usableFrame;
     send("onSizeChanged", *frame);
   }
-  // The banner's resting place: a takeover by the slot's own ads (which may hide the status
-  // bar, and so move the application frame) leaves it where it was.
-  if (intermission()) return;
-  if (auto owner = slotDelegate()) {
-    if (auto inInterface = owner->frameInInterface(); inInterface && *inInterface != uikit::RectZero) {
-      const uikit::Rect position = inInterface->offsetBy(-applicationFrame.origin.x, -applicationFrame.origin.y);
-      if (position != creativeAdFrame_) {
-        creativeAdFrame_ = position;
-        send("onDefaultPositionReceived", position);
-      }
-    }
+}
+
+Dictionary QMASlot::MRAIDValuesFromView(const std::shared_ptr<uikit::View>& view) {
+  WV_DCHECK_MAIN_THREAD();
+  auto& device = QMADevice::sharedInstance();
+  usableInterfaceFrame_ = creativeUsableFrame();
+  const uikit::Rect screen = device->standardizedOrientedScreenBounds();
+  if (auto frame = creativeFrameOfView(view, usableInterfaceFrame_, false)) {
+    creativeWebViewFrame_ = *frame;
+    positionUsableFrame_ = usableInterfaceFrame_;
+    if (auto position = creativeDefaultPosition(usableInterfaceFrame_, frame)) creativeAdFrame_ = *position;
   }
+  return Dictionary{{"currentPosition", Value(rectParameters(creativeWebViewFrame_))},
+                    {"defaultPosition", Value(rectParameters(creativeAdFrame_))},
+                    {"maxSize", Value(sizeParameters(usableInterfaceFrame_.size))},
+                    {"screenSize", Value(sizeParameters(screen.size))}};
 }
 
 void QMASlot::notifyOrientationToMRAIDCreative() {
@@ -109,7 +161,7 @@ void QMASlot::notifyOrientationToMRAIDCreative() {
   const bool loadingMRAIDAd = loadingAd_ && loadingAd_->MRAIDEventHandler();
   if (!isMRAIDEnabled() && !loadingMRAIDAd) return;
   auto& device = QMADevice::sharedInstance();
-  usableInterfaceFrame_ = device->standardizedOrientedApplicationFrame();
+  usableInterfaceFrame_ = creativeUsableFrame();
   const uikit::Rect screen = device->standardizedOrientedScreenBounds();
   if (!adView_) return;
   adView_->postJSNotificationUserInfo(

@@ -8,6 +8,7 @@
 #include "ads/services/device.h"
 #include "ads/slots/slot_test_support.h"
 #include "platform/eventkit/event_store.h"
+#include "platform/system/screen_facts.h"
 #include "platform/uikit/application.h"
 
 namespace {
@@ -29,12 +30,14 @@ constexpr const char* kCreative =
 
 struct SlotMRAID : SlotFixture {
   std::shared_ptr<QMASlot> slot;
+  virtual bool interstitial() const { return false; }
   void SetUp() override {
     SlotFixture::SetUp();
     server->setScenario(json{{"ads", {{"ad", {{"body", kCreative}}}}}, {"default_ad", "ad"}});
     // The script URLs on this test's ad server.
     QMAMRAIDInterceptor::resetToDefaultPaths();
-    slot = makeSlot();
+    slot = makeSlot(nullptr, interstitial());
+    if (interstitial()) slot->setAdType(QMAAdType::interstitialAdType());
     slot->loadRequest(QMARequest::request());
     ASSERT_TRUE(pump([&] { return owner->count("finished") == 1 || owner->count("failed") == 1; }));
     ASSERT_EQ(owner->count("finished"), 1);
@@ -121,6 +124,79 @@ TEST_F(SlotMRAID, AnUnloadedAdStopsFollowingTheOrientation) {
   slot->didChangeDeviceOrientation();
   drainMain();
   EXPECT_EQ(view->stringByEvaluatingJavaScriptFromString("heard.length"), before);
+}
+
+std::string rectText(const foundation::Value& v) {
+  const auto* d = v.asDictionary();
+  if (!d) return "none";
+  auto number = [&](const char* key) {
+    auto it = d->find(key);
+    return it == d->end() ? std::string("-") : std::to_string(static_cast<int>(it->second.doubleValue().value_or(-1)));
+  };
+  return (d->count("x") ? number("x") + "," + number("y") + "," : std::string()) + number("width") + "x" +
+         number("height");
+}
+
+std::string valuesText(const foundation::Dictionary& values) {
+  std::string text;
+  for (const char* key : {"currentPosition", "defaultPosition", "maxSize", "screenSize"}) {
+    auto it = values.find(key);
+    text += std::string(text.empty() ? "" : " ") + key + "=" + (it == values.end() ? "none" : rectText(it->second));
+  }
+  return text;
+}
+
+// A banner's values for a state change: its frame as it stands, in the application frame
+// (under the status bar), the host's application frame and the screen. Once given they
+// count as sent: the next sample finds nothing new to send.
+TEST_F(SlotMRAID, AStateChangeCarriesEveryValueTheCreativeReads) {
+  ASSERT_TRUE(pumpUntilHeard("onReadyEventReceived", 1));
+  // Not yet placed by a host: the view waits at its frame in a window of its own.
+  auto view = slot->adView();
+  ASSERT_TRUE(view->window());
+  view->setFrame({{100, 120}, {300, 250}});
+  drainMain();
+  const int sizes = heardCount("onSizeChanged");
+  EXPECT_EQ(valuesText(slot->MRAIDValuesFromView(view)),
+            "currentPosition=100,100,300x250 defaultPosition=0,0,0x0 maxSize=375x647 screenSize=375x667");
+  slot->updatePositionFromView(view);
+  drainMain();
+  EXPECT_EQ(heardCount("onSizeChanged"), sizes);
+}
+
+struct SlotMRAIDInterstitial : SlotMRAID {
+  bool interstitial() const override { return true; }
+};
+
+// An interstitial is shown full screen with the status bar hidden: from "ready" on, before
+// it is shown, its creative reads that frame in the present orientation (never the host's
+// application frame nor where its view waits), and it rests there.
+TEST_F(SlotMRAIDInterstitial, ItsCreativeReadsItsFullScreenFrameFromReadyOnInEitherOrientation) {
+  ASSERT_TRUE(pumpUntilHeard("onReadyEventReceived", 1));
+  EXPECT_EQ(js("[mraid.getCurrentPosition(), mraid.getDefaultPosition(), mraid.getMaxSize(), mraid.getScreenSize()]"
+               ".map(function (r) { return (r.x !== undefined ? r.x + ',' + r.y + ',' : '') + r.width + 'x' + r.height; })"
+               ".join(' ')"),
+            "0,0,375x667 0,0,375x667 375x667 375x667");
+  EXPECT_EQ(js("states.join()"), "ready:default");
+  struct Case {
+    system_facts::InterfaceOrientation orientation;
+    const char* values;
+  } cases[] = {
+      {system_facts::InterfaceOrientation::LandscapeRight,
+       "currentPosition=0,0,667x375 defaultPosition=0,0,667x375 maxSize=667x375 screenSize=667x375"},
+      {system_facts::InterfaceOrientation::LandscapeLeft,
+       "currentPosition=0,0,667x375 defaultPosition=0,0,667x375 maxSize=667x375 screenSize=667x375"},
+      {system_facts::InterfaceOrientation::Portrait,
+       "currentPosition=0,0,375x667 defaultPosition=0,0,375x667 maxSize=375x667 screenSize=375x667"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.values);
+    auto facts = system_facts::screen();
+    facts.orientation = c.orientation;
+    system_facts::setScreen(facts);
+    QMADevice::sharedInstance()->isOrientationLandscape();  // the device reads the turn
+    EXPECT_EQ(valuesText(slot->MRAIDValuesFromView(slot->adView())), c.values);
+  }
 }
 
 TEST_F(SlotMRAID, ACalendarTheUserRefusedIsNoFeature) {

@@ -138,6 +138,54 @@ TEST_F(SlotRoads, EveryRoadOfARequestEndsInItsStatesAndWhatTheOwnerHears) {
   }
 }
 
+// A page whose load never ends (its one picture drips a byte a second) would hold the ad for
+// as long as the picture lasts: at the slot's bound the load fails as a failed page load
+// does, and what the page still loads is cut. A page that loaded in time is not touched by
+// the bound later. The bound is short here and the hand clock crosses it.
+TEST_F(SlotRoads, AnAdsPageLoadEndsAtTheBound) {
+  const struct {
+    const char* name;
+    json picture;
+    std::vector<std::int64_t> states;
+    std::string heard;
+  } cases[] = {
+      {"a picture that drips", {{"content_type", "image/png"}, {"drip_ms", 1000}, {"stream_seconds", 120}},
+       {kIdle, kRequesting, kReceivedURL, kIdle, kFetching, kRendering, kFailed}, "failed 2"},
+      {"a picture that comes", {{"content_type", "image/png"}, {"body", "not much of a picture"}},
+       {kIdle, kRequesting, kReceivedURL, kIdle, kFetching, kRendering, kReady}, "finished"},
+  };
+  constexpr double kBound = 5;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    owner = std::make_shared<slots_test::Owner>();
+    useScenario(scenarioWithAd({{"body", "<html><body>Picture: <img src='{base}/picture.png'></body></html>"}},
+                               {{"files", {{"/picture.png", c.picture}}}}));
+    std::vector<std::int64_t> states;
+    auto slot = makeSlot(&states);
+    slot->setAdPageLoadTimeout(kBound);
+    slot->loadRequest(QMARequest::request());
+    ASSERT_TRUE(pump([&] { return !server->requestsForPath("/picture.png").empty() && slot->state() == kRendering; }))
+        << ::testing::PrintToString(states);
+    if (c.heard == "finished") {
+      ASSERT_TRUE(pumpUntilTheOwnerHears());
+    }
+    // Just short of the bound nothing has changed.
+    foundation::Clock::advance(kBound - 1);
+    for (int i = 0; i < 5; ++i) dispatch::RunLoop::main().runOnce(0.01);
+    EXPECT_EQ(owner->count(c.heard), c.heard == "finished" ? 1 : 0);
+    foundation::Clock::advance(1.5);
+    ASSERT_TRUE(pumpUntilTheOwnerHears()) << ::testing::PrintToString(states);
+    for (int i = 0; i < 5; ++i) dispatch::RunLoop::main().runOnce(0.01);
+    drainMain();
+    EXPECT_EQ(states, c.states);
+    EXPECT_EQ(owner->events.back(), c.heard);
+    EXPECT_EQ(owner->errors.size(), c.heard == "finished" ? 0u : 1u);
+    EXPECT_FALSE(slot->adView()->isLoading());
+    server->stop();
+    slot->cancelPendingActions();
+  }
+}
+
 TEST_F(SlotRoads, AShownAdPingsItsImpressionOnceAndHoldsItsHeadersProperties) {
   server->setScenario(scenarioWithAd({{"body", "<html><body>Ad</body></html>"},
                               {"headers",

@@ -258,6 +258,7 @@ void QMASlot::loadAdNetworkJavaScriptRequest(const std::shared_ptr<QMAAd>& ad) {
   if (adView_) {
     adView_->setDelegate(std::static_pointer_cast<QMAAdViewDelegateProtocol>(adViewDelegate_));
     adView_->loadHTMLStringBaseURL(*ad->adHTML(), ad->adBaseURL());
+    armAdPageLoadTimer();
   }
   setViewForAdUsingView(adView_);
 }

@@ -45,6 +45,12 @@ void QMASlot::setState(std::int64_t state) {
     SDKCoreAnswerTimer_->invalidate();
     SDKCoreAnswerTimer_.reset();
   }
+  // The ad page's load ends with any state but its own two (another network's script
+  // loads its page while the slot still fetches, and is checked for what it drew after).
+  if (adPageLoadTimer_ && state != QMASlotStateFetchingAd && state != QMASlotStateRendering) {
+    adPageLoadTimer_->invalidate();
+    adPageLoadTimer_.reset();
+  }
   const std::int64_t previous = state_;
   state_ = state;
   if (stateChangeHandler_) stateChangeHandler_(previous, state);
@@ -120,7 +126,11 @@ void QMASlot::willProcessMediationResponse() {
 
 void QMASlot::willStartAdRendering() { setState(QMASlotStateRendering); }
 
-void QMASlot::willLoadAdHTMLInWebView() { willStartAdRendering(); }
+void QMASlot::willLoadAdHTMLInWebView() {
+  willStartAdRendering();
+  // Once per ad page: a script ad's page was bounded from its start.
+  if (state_ == QMASlotStateRendering && !adPageLoadTimer_) armAdPageLoadTimer();
+}
 
 void QMASlot::didReceiveValidAd() {
   WV_DCHECK_MAIN_THREAD();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ads/services/content.h"
+#include "bench/options/options.h"
 #include "platform/unicode/unicode.h"
 
 namespace {
@@ -51,7 +52,8 @@ double medianMicroseconds(F&& f, int runs) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::parseOptionsOrExit(argc, argv, {}, 0, "bench_fingerprint");
   const std::string screen = makeScreen(5000);
   size_t sink = 0;
   QMAContent::tokenize(u"warm up");  // builds the character sets once

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/options/options.h"
 #include "hooklib/icon_cache.h"
 #include "hooklib/shared/settings_file.h"
 #include "hooklib/shared/string_table.h"
@@ -67,12 +68,15 @@ double percentile(std::vector<double> v, double q) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int clients = argc > 1 ? std::atoi(argv[1]) : 50;
-  int appCount = argc > 2 ? std::atoi(argv[2]) : 300;
-  if (clients <= 0 || appCount <= 0) {
-    std::fprintf(stderr, "usage: bench_app_list_clients [clients] [apps]\n");
-    return 2;
-  }
+  constexpr const char* kUsage = "bench_app_list_clients [CLIENTS (50)] [APPS (300)]";
+  const auto options = bench::parseOptionsOrExit(argc, argv, {}, 2, kUsage);
+  const auto& given = options.positional;
+  const int clients = given.size() > 0
+                          ? static_cast<int>(bench::wholeNumberOrExit("bench_app_list_clients", "CLIENTS", given[0], 1, 1000, kUsage))
+                          : 50;
+  const int appCount = given.size() > 1
+                           ? static_cast<int>(bench::wholeNumberOrExit("bench_app_list_clients", "APPS", given[1], 1, 10000, kUsage))
+                           : 300;
   auto root = std::filesystem::temp_directory_path() / ("wv-bench-clients-" + std::to_string(::getpid()));
   std::filesystem::create_directories(root);
   ::setenv("WARDVANE_DEVICE_ROOT", root.c_str(), 1);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <vector>
 
+#include "bench/options/options.h"
 #include "hooklib/shared/settings_file.h"
 #include "hooklib/wardvane.h"
 #include "platform/foundation/calendar.h"
@@ -51,7 +52,8 @@ bool report(const char* what, double subject, double baseline) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::parseOptionsOrExit(argc, argv, {}, 0, "bench_hooklib");
   auto root = std::filesystem::temp_directory_path() / ("wv-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(root);
   ::setenv("WARDVANE_DEVICE_ROOT", root.c_str(), 1);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ads/mediation/ad_manager.h"
+#include "bench/options/options.h"
 #include "ads/mediation/test_adapters.h"
 #include "ads/slots/slot.h"
 #include "platform/dispatch/run_loop.h"
@@ -56,7 +57,8 @@ double median(std::vector<double> v) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::parseOptionsOrExit(argc, argv, {}, 0, "bench_mediation");
   // The statistics the waterfall keeps are written through to the preferences file; a
   // memory file system keeps the disk out of the figure.
   char root[] = "/dev/shm/wv-bench-mediation-XXXXXX";

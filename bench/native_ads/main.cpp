@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ads/services/utilities.h"
+#include "bench/options/options.h"
 #include "ads/slots/native/ad_loader.h"
 
 namespace {
@@ -78,7 +79,8 @@ double medianMicroseconds(F&& f, int runs) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::parseOptionsOrExit(argc, argv, {}, 0, "bench_native_ads");
   std::vector<std::string> responses;
   std::size_t bytes = 0;
   for (int i = 0; i < 1000; ++i) {

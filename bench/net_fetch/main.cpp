@@ -7,9 +7,9 @@
 // connection kept alive), making the same request (the same accepted encodings).
 // Target: every ratio at most 1.3.
 //
-//   bench_net_fetch [rounds]          all of it (default 100 rounds)
-//   bench_net_fetch --only NAME N     N fetches of one kind alone, for a profiler
-//                                     (NAME: delegate-small, block-large, easy-new-small...)
+//   bench_net_fetch [ROUNDS]           all of it (default 100 rounds)
+//   bench_net_fetch --only NAME [N]    N fetches of one kind alone (100), for a profiler
+//                                      (NAME: delegate-small, block-large, easy-new-small...)
 #include <curl/curl.h>
 #include <httplib.h>
 
@@ -21,10 +21,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/options/options.h"
 #include "platform/dispatch/run_loop.h"
 #include "platform/net/connection.h"
 
@@ -136,6 +138,21 @@ struct Kind {
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr const char* kUsage =
+      "bench_net_fetch [ROUNDS (100)] | bench_net_fetch --only KIND-SIZE [FETCHES (100)]\n"
+      "  KIND: delegate, block, easy-new, easy-reused; SIZE: small, large";
+  const auto options = bench::parseOptionsOrExit(argc, argv, {{"--only", true}}, 1, kUsage);
+  const std::optional<std::string> only = options.value("--only");
+  if (only) {
+    bool known = false;
+    for (const char* kind : {"delegate", "block", "easy-new", "easy-reused"})
+      for (const char* size : {"small", "large"}) known = known || *only == std::string(kind) + "-" + size;
+    if (!known) bench::refuse("bench_net_fetch", "--only names no kind of fetch: \"" + *only + "\"", kUsage);
+  }
+  const int count = options.positional.empty()
+                        ? 100
+                        : static_cast<int>(bench::wholeNumberOrExit("bench_net_fetch", only ? "FETCHES" : "ROUNDS",
+                                                                    options.positional[0], 1, 1000000, kUsage));
   dispatch::RunLoop::main();
   curl_global_init(CURL_GLOBAL_DEFAULT);
 
@@ -170,22 +187,20 @@ int main(int argc, char** argv) {
   };
 
   int status = 0;
-  if (argc == 4 && std::strcmp(argv[1], "--only") == 0) {
-    const std::string only = argv[2];
-    const int count = std::atoi(argv[3]);
+  if (only) {
     for (auto& kind : kinds)
       for (const auto& [size, answer] : answers)
-        if (kind.name + "-" + size == only) {
+        if (kind.name + "-" + size == *only) {
           std::vector<double> times;
           for (int i = 0; i < count; ++i) {
             const auto start = Clock::now();
             if (kind.fetch(answer.first) != answer.second) status = 1;
             times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
           }
-          std::printf("%s: %.1f us (median of %d)\n", only.c_str(), median(times) * 1e6, count);
+          std::printf("%s: %.1f us (median of %d)\n", only->c_str(), median(times) * 1e6, count);
         }
   } else {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
+    const int rounds = count;
     // Rounds of every kind in turn, so a machine busy with other work slows all alike.
     // A ratio is taken within each round (medians of the round's fetches) and the median
     // of the rounds' ratios is printed: a burst of load elsewhere moves one round, not the

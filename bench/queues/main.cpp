@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ads/services/scheduler.h"
+#include "bench/options/options.h"
 #include "platform/dispatch/queue.h"
 #include "platform/dispatch/run_loop.h"
 
@@ -161,7 +162,8 @@ double timerLateness() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::parseOptionsOrExit(argc, argv, {}, 0, "bench_queues");
   double bare = bareThroughput();
   double serial = serialThroughput();
   double mainQ = mainThroughput();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ads/render/sdk_core_controller.h"
+#include "bench/options/options.h"
 #include "ads/services/utilities.h"
 #include "platform/dispatch/run_loop.h"
 #include "bench/bare_webkit/bare_webkit.h"
@@ -115,7 +116,8 @@ FirstWebView firstWebView(const std::string& url) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::parseOptionsOrExit(argc, argv, {}, 0, "bench_sdk_core");
   adserver::AdServer server;
   if (!server.start()) return 1;
   setenv("WARDVANE_AD_NETWORK_URL", server.baseURL().c_str(), 1);

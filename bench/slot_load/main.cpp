@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "ads/render/sdk_core_controller.h"
+#include "bench/options/options.h"
 #include "ads/services/application.h"
 #include "ads/services/device.h"
 #include "ads/services/utilities.h"
@@ -155,7 +156,8 @@ long residentKiB() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::parseOptionsOrExit(argc, argv, {}, 0, "bench_slot_load");
   dispatch::RunLoop::main();
   char root[] = "/tmp/wv-bench-slot-XXXXXX";
   setenv("WARDVANE_DEVICE_ROOT", mkdtemp(root), 1);

@@ -42,6 +42,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/options/options.h"
 #include "tools/testsupport/spawn_on_pipes.h"
 
 namespace {
@@ -293,26 +294,14 @@ bool compareOutputs(const fs::path& work, bool print) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int runs = 40;
-  bool compare = true;
-  bool printScript = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--runs" && i + 1 < argc) {
-      runs = std::atoi(argv[++i]);
-    } else if (a == "--no-compare") {
-      compare = false;
-    } else if (a == "--print-script") {
-      printScript = true;
-    } else {
-      std::fprintf(stderr, "usage: bench_startup [--runs N] [--no-compare] [--print-script]\n");
-      return 2;
-    }
-  }
-  if (runs < 1) {
-    std::fprintf(stderr, "bench_startup: --runs needs a positive number\n");
-    return 2;
-  }
+  constexpr const char* kUsage = "bench_startup [--runs N (40)] [--no-compare] [--print-script]";
+  const auto options =
+      bench::parseOptionsOrExit(argc, argv, {{"--runs", true}, {"--no-compare"}, {"--print-script"}}, 0, kUsage);
+  const int runs = options.has("--runs") ? static_cast<int>(bench::wholeNumberOrExit(
+                                               "bench_startup", "--runs", *options.value("--runs"), 1, 10000, kUsage))
+                                         : 40;
+  const bool compare = !options.has("--no-compare");
+  const bool printScript = options.has("--print-script");
 
   auto work = fs::temp_directory_path() / ("wv-bench-startup-" + std::to_string(::getpid()));
   fs::create_directories(work);

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/socket.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -17,11 +18,14 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/foundation/clock.h"
 #include "platform/net/curl_library.h"
+#include "platform/net/request_line.h"
 
 namespace net {
 
@@ -265,6 +269,9 @@ struct Transfer {
   double timeout = 60;
   double lastActivity = 0;
   double deadline = 0;  // the whole load's end, however the server keeps it busy
+  RequestLine::Ticket ticket = 0;  // its place in the pages' line, if it takes one
+  bool inCurl = false;             // gone out (else waiting in the line)
+  double expiryKey = 0;            // where it sits in the engine's time-outs
 
   int status = 0;
   HTTPHeaders headers;
@@ -278,8 +285,9 @@ struct Transfer {
 
   explicit Transfer(URLRequest r) : request(std::move(r)) {}
   // When the transfer fails as timed out: once the server was silent for the request's
-  // time-out, or at the whole load's deadline, whichever comes first.
-  double expiry() const { return std::min(lastActivity + timeout, deadline); }
+  // time-out, or at the whole load's deadline, whichever comes first. A request waiting
+  // in line asked no server yet: only the deadline counts for it.
+  double expiry() const { return inCurl ? std::min(lastActivity + timeout, deadline) : deadline; }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
   ~Transfer() {
@@ -320,7 +328,8 @@ class Engine {
     return *engine;
   }
 
-  // Any thread. Sends the request before it returns when the connection allows.
+  // Any thread. Sends the request before it returns when the connection allows and, for
+  // a page's request, when the pages' line lets it go; else it waits its turn there.
   void add(std::unique_ptr<Transfer> t) {
     bool wake = false;
     std::vector<std::shared_ptr<URLConnection>> released;
@@ -331,49 +340,53 @@ class Engine {
         return;
       }
       if (auto* delivery = t->impl->deliver.target<RunLoopDelivery>()) t->loop = delivery->loop;
-      if (!prepare(*t)) {
-        Report failure = t->report(Report::Kind::Fail);
-        failure.error = makeLoadError(kErrorUnknown, "The transfer could not be set up.");
-        outbox_.push_back(std::move(failure));
-        released.push_back(std::move(t->connection));
-      } else {
-        CURL* easy = t->easy;
-        const double deadline = t->expiry();
-        active_[easy] = std::move(t);
-        detail::curl().multi_add_handle(multi_, easy);
+      t->timeout = t->request.timeoutInterval > 0 ? t->request.timeoutInterval : 60.0;
+      t->deadline = t->impl->loadStarted + (t->request.resourceTimeoutInterval > 0 ? t->request.resourceTimeoutInterval
+                                                                                    : kDefaultResourceTimeoutInterval);
+      // A connection has one transfer at a time; an older one left behind goes quietly.
+      if (auto old = transfers_.find(t->impl); old != transfers_.end()) discard(*old->second);
+      Transfer& added = *t;
+      transfers_.emplace(t->impl, std::move(t));
+      bool goesNow = true;
+      if (added.request.waitsInPagesLine) {
+        auto [ticket, now] = line_.add(lineKey(added.request.url));
+        added.ticket = ticket;
+        goesNow = now;
+        if (!now) waiting_.emplace(ticket, &added);
+      }
+      if (goesNow) {
+        sendOut(added);
         runDueTimer();
         collectDone();
-        if (deadline < sleepUntil_) wake = true;  // sooner than the engine looks again
+      } else {
+        setExpiry(added);
       }
+      if (!expiries_.empty() && expiries_.begin()->first < sleepUntil_) wake = true;  // sooner than the engine looks
       // Reports made here (a refused connection) go out from the engine's thread: the
       // caller holds its connection's report lock and must not run others' reports.
-      if (!outbox_.empty()) wake = true;
-      released.insert(released.end(), std::make_move_iterator(released_.begin()),
-                      std::make_move_iterator(released_.end()));
-      released_.clear();
+      if (!outbox_.empty() || timerDue_) wake = true;
+      released.swap(released_);
     }
     if (wake) wakeUp();
   }
 
-  // Any thread. No report of the connection's transfers is made after this.
+  // Any thread. No report of the connection's transfers is made after this; its place
+  // in the pages' line goes to the next in turn.
   void remove(URLConnection::Impl* impl) {
     std::vector<std::shared_ptr<URLConnection>> released;
     bool wake = false;
     {
       std::lock_guard lock(mu_);
-      for (auto it = active_.begin(); it != active_.end();) {
-        if (it->second->impl == impl) {
-          detail::curl().multi_remove_handle(multi_, it->first);
-          retire(std::move(it->second));
-          it = active_.erase(it);
-        } else {
-          ++it;
-        }
-      }
-      wake = timerDue_;
+      if (auto found = transfers_.find(impl); found != transfers_.end()) discard(*found->second);
+      wake = timerDue_ || !outbox_.empty();
       released.swap(released_);
     }
     if (wake) wakeUp();
+  }
+
+  PagesLineState pagesLine() {
+    std::lock_guard lock(mu_);
+    return {line_.running(), line_.waiting(), line_.added(), line_.ended()};
   }
 
  private:
@@ -399,6 +412,10 @@ class Engine {
     detail::curl().multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
     detail::curl().multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Engine::onTimer);
     detail::curl().multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+    // Kept-alive connections waiting for their next request: enough for every host the
+    // process talks to at once, and not the four per transfer ever added that libcurl
+    // would keep by default (each an open descriptor).
+    detail::curl().multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 64L);
     Clock::addListener([this] { onClockMoved(); });
     std::thread([this] { run(); }).detach();
   }
@@ -572,6 +589,13 @@ class Engine {
     return n;
   }
 
+  // Every connection closes on exec: a process started meanwhile (a web process, which
+  // inherits its parent's descriptors) would otherwise hold it open after the transfer
+  // ended, and a page's process would hold the host's connections.
+  static curl_socket_t openSocket(void*, curlsocktype, curl_sockaddr* address) {
+    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  }
+
   // Marks the transfer as over its bound and answers what makes curl cut it.
   static size_t tooLarge(Transfer& t) {
     t.tooLarge = true;
@@ -584,6 +608,7 @@ class Engine {
     CURL* e = t.easy;
     detail::curl().easy_setopt(e, CURLOPT_URL, t.request.url.absoluteString().c_str());
     detail::curl().easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    detail::curl().easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Engine::openSocket);
     // Four times libcurl's default: a large answer is read in a quarter of the calls and
     // handed over in a quarter of the pieces.
     detail::curl().easy_setopt(e, CURLOPT_BUFFERSIZE, 65536L);
@@ -622,11 +647,67 @@ class Engine {
       t.headerList = detail::curl().slist_append(t.headerList, line.c_str());
     }
     detail::curl().easy_setopt(e, CURLOPT_HTTPHEADER, t.headerList);
-    t.timeout = t.request.timeoutInterval > 0 ? t.request.timeoutInterval : 60.0;
-    t.lastActivity = Clock::monotonic();
-    t.deadline = t.impl->loadStarted + (t.request.resourceTimeoutInterval > 0 ? t.request.resourceTimeoutInterval
-                                                                              : kDefaultResourceTimeoutInterval);
     return true;
+  }
+
+  // The host a page's request counts against: scheme, host and port.
+  static std::string lineKey(const URL& url) {
+    std::string key = url.scheme().value_or("") + "://" + url.host().value_or("");
+    for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const int port = url.port().value_or(key.rfind("https:", 0) == 0 ? 443 : 80);
+    return key + ":" + std::to_string(port);
+  }
+
+  // Under the lock: files the transfer under when it times out next.
+  void setExpiry(Transfer& t) {
+    if (t.expiryKey != 0) expiries_.erase({t.expiryKey, &t});
+    t.expiryKey = t.expiry();
+    expiries_.emplace(t.expiryKey, &t);
+  }
+
+  // Under the lock: the request goes out (its answer is read as it comes). A transfer that
+  // cannot be set up fails.
+  void sendOut(Transfer& t) {
+    if (!prepare(t)) {
+      Report failure = t.report(Report::Kind::Fail);
+      failure.error = makeLoadError(kErrorUnknown, "The transfer could not be set up.");
+      outbox_.push_back(std::move(failure));
+      discard(t);
+      return;
+    }
+    t.inCurl = true;
+    t.lastActivity = Clock::monotonic();
+    setExpiry(t);
+    active_.emplace(t.easy, &t);
+    detail::curl().multi_add_handle(multi_, t.easy);
+  }
+
+  // Under the lock: the transfer is over (done, failed, timed out or cancelled; its report,
+  // if any, already made). It leaves curl and the line, and whoever waited next goes.
+  void discard(Transfer& t) {
+    if (t.inCurl) {
+      detail::curl().multi_remove_handle(multi_, t.easy);
+      active_.erase(t.easy);
+      t.inCurl = false;
+    }
+    if (t.expiryKey != 0) expiries_.erase({t.expiryKey, &t});
+    std::vector<RequestLine::Ticket> started;
+    if (t.ticket) {
+      waiting_.erase(t.ticket);
+      line_.remove(t.ticket, started);
+    }
+    auto owned = transfers_.find(t.impl);
+    if (owned != transfers_.end() && owned->second.get() == &t) {
+      retire(std::move(owned->second));
+      transfers_.erase(owned);
+    }
+    for (RequestLine::Ticket ticket : started) {
+      auto next = waiting_.find(ticket);
+      if (next == waiting_.end()) continue;
+      Transfer& going = *next->second;
+      waiting_.erase(next);
+      sendOut(going);
+    }
   }
 
   // Under the lock: the transfer's handle goes now, its hold on the connection once the
@@ -653,11 +734,9 @@ class Engine {
   void finish(CURL* easy, CURLcode result) {
     auto it = active_.find(easy);
     if (it == active_.end()) return;
-    std::unique_ptr<Transfer> t = std::move(it->second);
-    active_.erase(it);
-    detail::curl().multi_remove_handle(multi_, easy);
-    if (!t->impl->cancelled) outbox_.push_back(outcome(*t, result));
-    retire(std::move(t));
+    Transfer& t = *it->second;
+    if (!t.impl->cancelled) outbox_.push_back(outcome(t, result));
+    discard(t);
   }
 
   Report outcome(Transfer& t, CURLcode result) {
@@ -701,25 +780,28 @@ class Engine {
   double expireSilent() {
     double now = Clock::monotonic();
     readUnreadAnswers(now);
-    double next = 1.0;
-    for (auto it = active_.begin(); it != active_.end();) {
-      Transfer& t = *it->second;
-      const double left = t.expiry() - now;
-      if (left > 0) {
-        next = std::min(next, left);
-        ++it;
+    // Keys are where a transfer would time out when filed; news from its server since
+    // moves it on when its key comes up.
+    while (!expiries_.empty() && expiries_.begin()->first <= now) {
+      Transfer& t = *expiries_.begin()->second;
+      if (t.expiry() > now) {
+        setExpiry(t);
         continue;
       }
-      detail::curl().multi_remove_handle(multi_, it->first);
-      auto owned = std::move(it->second);
-      it = active_.erase(it);
-      if (!owned->impl->cancelled) {
-        Report r = owned->report(Report::Kind::Fail);
+      if (!t.impl->cancelled) {
+        Report r = t.report(Report::Kind::Fail);
         r.error = makeLoadError(kErrorTimedOut, "The request timed out.");
         outbox_.push_back(std::move(r));
       }
-      retire(std::move(owned));
+      discard(t);
     }
+    // Transfers let go from the line just now have their curl work due.
+    if (timerDue_) {
+      runDueTimer();
+      collectDone();
+    }
+    double next = 1.0;
+    if (!expiries_.empty()) next = std::min(next, std::max(expiries_.begin()->first - now, 0.001));
     sleepUntil_ = now + next;
     return next;
   }
@@ -729,8 +811,8 @@ class Engine {
   // is called silent, what came for it is read here.
   void readUnreadAnswers(double now) {
     bool due = false;
-    for (const auto& [easy, t] : active_)
-      if (t->loop && t->expiry() <= now) due = true;
+    for (auto it = expiries_.begin(); it != expiries_.end() && it->first <= now && !due; ++it)
+      due = it->second->loop && it->second->inCurl && it->second->expiry() <= now;
     if (!due) return;
     std::vector<curl_socket_t> readable;
     for (const auto& [socket, watch] : watched_) {
@@ -826,7 +908,13 @@ class Engine {
   bool timerDue_ = false;
   bool timerArmed_ = false;  // the timer descriptor is set (it may have fired since)
   double sleepUntil_ = 0;  // when the engine's thread looks at the time-outs next
-  std::map<CURL*, std::unique_ptr<Transfer>> active_;
+  // Every transfer, by its connection; those gone out by their curl handle, those in line
+  // by their ticket; all by when they time out.
+  std::unordered_map<URLConnection::Impl*, std::unique_ptr<Transfer>> transfers_;
+  std::unordered_map<CURL*, Transfer*> active_;
+  std::unordered_map<RequestLine::Ticket, Transfer*> waiting_;
+  std::set<std::pair<double, Transfer*>> expiries_;
+  RequestLine line_{{kPageConnectionsPerHost, kPageConnectionsPerProcess}};
   std::map<curl_socket_t, Watch> watched_;
   bool flushing_ = false;  // a thread is handing reports over
   std::vector<Report> outbox_;
@@ -1060,6 +1148,8 @@ void sendAsynchronousRequest(URLRequest request, Deliver deliver, CompletionHand
   loader->keepAlive = loader;
   connection->startImmediately();
 }
+
+PagesLineState pagesLineState() { return Engine::shared().pagesLine(); }
 
 SynchronousResult sendSynchronousRequest(URLRequest request) {
   struct Shared {

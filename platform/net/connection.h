@@ -95,4 +95,15 @@ struct SynchronousResult {
 // from the thread that a protocol in use delivers to.
 SynchronousResult sendSynchronousRequest(URLRequest request);
 
+// The pages' line now (URLRequest::waitsInPagesLine): requests gone out, and waiting.
+// For tests and benches. Any thread.
+struct PagesLineState {
+  std::size_t running = 0;
+  std::size_t waiting = 0;
+  // Requests that took their place in line, and that left it, since the process started.
+  std::uint64_t added = 0;
+  std::uint64_t ended = 0;
+};
+PagesLineState pagesLineState();
+
 }  // namespace net

@@ -89,7 +89,17 @@ struct URLRequest {
   // kErrorDataLengthExceedsMaximum and cuts the transfer; an announced Content-Length
   // over it fails before any of the body is read. URL protocols are held to it too.
   std::size_t maxBodySize = kDefaultMaxBodySize;
+  // A page's request (a web view's resource): it takes its turn in the pages' line, at
+  // most kPageConnectionsPerHost at once to one host and kPageConnectionsPerProcess in all,
+  // the rest waiting in the order they came. Its silence is counted from when it goes
+  // out; its whole load's time from when it was started. Other requests go out at once.
+  bool waitsInPagesLine = false;
 };
+
+// The pages' line: what browsers allow one host, and far more than the pages of a
+// process's ads need at once while a small share of its descriptors.
+inline constexpr std::size_t kPageConnectionsPerHost = 6;
+inline constexpr std::size_t kPageConnectionsPerProcess = 128;
 
 struct URLResponse {
   URL url;

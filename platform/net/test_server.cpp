@@ -1,5 +1,12 @@
 #include "platform/net/test_server.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <stdexcept>
 
 namespace net::testing {
@@ -28,6 +35,87 @@ void TestServer::stop() {
 
 std::string TestServer::url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+SilentServer::SilentServer() {
+  listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 256) != 0 ||
+      getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("silent server could not listen on 127.0.0.1");
+  port_ = ntohs(address.sin_port);
+  stop_ = eventfd(0, EFD_CLOEXEC);
+  thread_ = std::thread([this] { serve(); });
+}
+
+SilentServer::~SilentServer() {
+  std::uint64_t one = 1;
+  [[maybe_unused]] auto n = write(stop_, &one, sizeof one);
+  thread_.join();
+  for (auto& [fd, received] : open_) close(fd);
+  close(listen_);
+  close(stop_);
+}
+
+std::string SilentServer::url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+bool SilentServer::waitFor(const std::function<bool(int open, const std::vector<std::string>& paths)>& ready) {
+  std::unique_lock lock(mu_);
+  return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return ready(openCount_, paths_); });
+}
+
+int SilentServer::openConnections() {
+  std::lock_guard lock(mu_);
+  return openCount_;
+}
+
+std::vector<std::string> SilentServer::paths() {
+  std::lock_guard lock(mu_);
+  return paths_;
+}
+
+void SilentServer::serve() {
+  for (;;) {
+    std::vector<pollfd> fds{{stop_, POLLIN, 0}, {listen_, POLLIN, 0}};
+    for (const auto& [fd, received] : open_) fds.push_back({fd, POLLIN, 0});
+    if (poll(fds.data(), fds.size(), -1) < 0) continue;
+    if (fds[0].revents) return;
+    std::lock_guard lock(mu_);
+    if (fds[1].revents & POLLIN) {
+      for (int fd; (fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) open_[fd];
+    }
+    for (std::size_t i = 2; i < fds.size(); ++i) {
+      if (!fds[i].revents) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        close(fds[i].fd);
+        open_.erase(fds[i].fd);
+        continue;
+      }
+      std::string& received = open_[fds[i].fd];
+      received.append(buffer, static_cast<std::size_t>(n));
+      const auto end = received.find("\r\n\r\n");
+      if (end == std::string::npos) continue;
+      const auto space = received.find(' ');
+      const std::string path = received.substr(space + 1, received.find(' ', space + 1) - space - 1);
+      received.erase(0, end + 4);
+      paths_.push_back(path);
+      if (path.rfind("/head/", 0) == 0) {
+        static constexpr char kHead[] =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nAccess-Control-Allow-Origin: *\r\n"
+            "Content-Length: 100\r\n\r\nx";
+        [[maybe_unused]] auto w = write(fds[i].fd, kHead, sizeof kHead - 1);
+      }
+    }
+    openCount_ = static_cast<int>(open_.size());
+    cv_.notify_all();
+  }
 }
 
 }  // namespace net::testing

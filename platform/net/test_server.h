@@ -6,9 +6,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace net::testing {
 
@@ -66,6 +69,38 @@ class TestServer {
   httplib::Server server_;
   std::thread thread_;
   int port_ = 0;
+};
+
+// A server on 127.0.0.1 that takes every connection and never answers, except a request
+// for a path under /head/, which gets its answer's head and then nothing. It writes down
+// the path of each request in the order they arrive, and knows how many connections are
+// open: a client's close is seen at once.
+class SilentServer {
+ public:
+  SilentServer();
+  ~SilentServer();
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+
+  std::string url(const std::string& path) const;
+  int port() const { return port_; }
+  // Waits (ten seconds at most) until `ready` holds of the open count and the paths.
+  bool waitFor(const std::function<bool(int open, const std::vector<std::string>& paths)>& ready);
+  int openConnections();
+  std::vector<std::string> paths();
+
+ private:
+  void serve();
+
+  int listen_ = -1;
+  int stop_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::map<int, std::string> open_;  // the server's thread only
+  std::mutex mu_;
+  std::condition_variable cv_;
+  int openCount_ = 0;
+  std::vector<std::string> paths_;
 };
 
 }  // namespace net::testing

@@ -253,16 +253,27 @@ std::string utf8FromCharset(std::string_view bytes, std::string_view charset) {
   return convert(bytes, canonicalCharset(charset));
 }
 
-std::string decodeDocument(std::string_view bytes, std::string_view contentType) {
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return convert(bytes.substr(3), "UTF-8");
-  if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFE\xFF") == 0) return convert(bytes.substr(2), "UTF-16BE");
-  if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFF\xFE") == 0) return convert(bytes.substr(2), "UTF-16LE");
+std::string documentCharset(std::string_view bytes, std::string_view contentType) {
+  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return "UTF-8";
+  if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFE\xFF") == 0) return "UTF-16BE";
+  if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFF\xFE") == 0) return "UTF-16LE";
   std::string converter = canonicalCharset(charsetFromContentType(contentType));
   if (converter.empty()) {
     const std::string mime = lowerASCII(trimmed(contentType.substr(0, contentType.find(';'))));
     if (mime.empty() || mime == "text/html" || mime == "application/xhtml+xml")
       converter = canonicalCharset(charsetFromHTMLPrefix(bytes));
   }
+  return converter;
+}
+
+std::string decodeDocument(std::string_view bytes, std::string_view contentType) {
+  const std::string converter = documentCharset(bytes, contentType);
+  // The byte order mark that named the charset is no part of the text.
+  if (converter == "UTF-8" && bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    return convert(bytes.substr(3), converter);
+  if (isUTF16(converter) && bytes.size() >= 2 &&
+      (bytes.compare(0, 2, "\xFE\xFF") == 0 || bytes.compare(0, 2, "\xFF\xFE") == 0))
+    return convert(bytes.substr(2), converter);
   return convert(bytes, converter);
 }
 

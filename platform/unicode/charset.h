@@ -32,8 +32,13 @@ std::string canonicalCharset(std::string_view label);
 // `bytes` in `charset` (a label) to UTF-8; an unknown label reads as UTF-8.
 std::string utf8FromCharset(std::string_view bytes, std::string_view charset);
 
-// A document's bytes to UTF-8 by its byte order mark, its Content-Type's charset or, when
-// it is HTML (or untyped), its own <meta>; UTF-8 otherwise. A byte order mark is left out.
+// The converter a document is read by: its byte order mark's, its Content-Type's charset
+// or, when it is HTML (or untyped), its own <meta>'s; "" when it declares none a browser
+// honours, so it reads as UTF-8.
+std::string documentCharset(std::string_view bytes, std::string_view contentType);
+
+// A document's bytes to UTF-8 by the charset documentCharset finds; UTF-8 otherwise. A byte
+// order mark is left out.
 std::string decodeDocument(std::string_view bytes, std::string_view contentType);
 
 }  // namespace unicode

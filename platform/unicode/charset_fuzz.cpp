@@ -32,6 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view type = kTypes[data[0] % (sizeof kTypes / sizeof kTypes[0])];
   const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
   if (!wellFormed(unicode::decodeDocument(bytes, type))) std::abort();
+  // The charset a document is read by is one the decoder names as itself.
+  const std::string charset = unicode::documentCharset(bytes, type);
+  if (!charset.empty() && unicode::canonicalCharset(charset) != charset) std::abort();
   const std::string sniffed = unicode::charsetFromHTMLPrefix(bytes);
   if (!sniffed.empty() && unicode::canonicalCharset(sniffed).empty()) std::abort();
   // The bytes as a Content-Type of their own.

@@ -69,6 +69,16 @@ TEST(Charset, DeclarationsAreReadAsBrowsersReadThem) {
   EXPECT_EQ(unicode::canonicalCharset("UTF-7"), "");
   EXPECT_EQ(unicode::canonicalCharset("x\"; rm"), "");
   EXPECT_EQ(unicode::canonicalCharset(std::string(100, 'a')), "");
+
+  // What a document is read by, "" meaning it declares nothing a browser honours.
+  EXPECT_EQ(unicode::documentCharset("\xEF\xBB\xBFx", "text/html; charset=latin1"), "UTF-8");
+  EXPECT_EQ(unicode::documentCharset("\xFF\xFEx", ""), "UTF-16LE");
+  EXPECT_EQ(unicode::documentCharset("x", "text/html; charset=latin1"), "windows-1252");
+  EXPECT_EQ(unicode::documentCharset("x", "text/html; charset=utf-8"), "UTF-8");
+  EXPECT_EQ(unicode::documentCharset("<meta charset=latin1>", ""), "windows-1252");
+  EXPECT_EQ(unicode::documentCharset("<meta charset=latin1>", "application/json"), "");
+  EXPECT_EQ(unicode::documentCharset("x", "text/html; charset=no-such-thing"), "");
+  EXPECT_EQ(unicode::documentCharset("x", "text/plain"), "");
 }
 
 // Text longer than one converter buffer comes out whole.

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/dispatch/run_loop.h"
@@ -133,87 +134,6 @@ void giveBackDocumentReferer(const std::string& documentURL, net::URLRequest& r)
   r.headers.set("Referer", whole);
 }
 
-// One request of a page, loaded through the URL-protocol registry or the network. The
-// answer's headers go to the engine as soon as they are in, and its body piece by piece
-// as it arrives; an answer over its bound, or one that fails on the way, ends in the page
-// as a network error does in a browser. A page that stops reading stops the load. On the
-// main thread throughout.
-class ResourceLoad : public net::URLConnectionDelegate {
- public:
-  static void start(const wv_engine_api* engine, void* request, net::URLRequest r) {
-    auto load = std::make_shared<ResourceLoad>(engine, request);
-    auto connection = net::URLConnection::create(std::move(r), load, net::deliverOnRunLoop(dispatch::RunLoop::main()));
-    if (!connection) {
-      engine->request_fail(request, "unsupported URL");
-      return;
-    }
-    load->keepAlive_ = load;
-    load->connection_ = connection;
-    connection->startImmediately();
-  }
-
-  ResourceLoad(const wv_engine_api* engine, void* request) : engine_(engine), request_(request) {}
-
-  void connectionDidReceiveResponse(net::URLConnection& connection, const net::URLResponsePtr& response) override {
-    WV_DCHECK_MAIN_THREAD();
-    if (!request_ || !response) return;
-    // Where the answer came from after redirects: the engine reads it as its origin's.
-    std::vector<std::string> fields{":url", response->url.absoluteString()};
-    for (const auto& [k, v] : response->headers.fields()) {
-      fields.push_back(k);
-      fields.push_back(v);
-    }
-    std::vector<const char*> flat;
-    for (const auto& f : fields) flat.push_back(f.c_str());
-    flat.push_back(nullptr);
-    body_ = engine_->request_begin(request_, response->statusCode ? response->statusCode : 200, flat.data(),
-                                   response->mimeType.c_str());
-    request_ = nullptr;
-    // The page may not read this answer (the request was failed instead): stop fetching.
-    if (!body_) {
-      connection.cancel();
-      connection_.reset();
-      keepAlive_.reset();
-    }
-  }
-  void connectionDidReceiveData(net::URLConnection& connection, const net::Bytes& data) override {
-    WV_DCHECK_MAIN_THREAD();
-    if (!body_ || data.empty()) return;
-    if (engine_->request_body_write(body_, data.data(), data.size())) return;
-    // Nobody reads any more (the page went away or gave up on it).
-    connection.cancel();
-    end("cancelled");
-  }
-  void connectionDidFinishLoading(net::URLConnection&) override {
-    WV_DCHECK_MAIN_THREAD();
-    end(nullptr);
-  }
-  void connectionDidFailWithError(net::URLConnection&, const foundation::Error& error) override {
-    WV_DCHECK_MAIN_THREAD();
-    end(error.localizedDescription().c_str());
-  }
-
- private:
-  // `message` null: the whole body is in.
-  void end(const char* message) {
-    if (request_) {
-      engine_->request_fail(request_, message ? message : "no response");
-      request_ = nullptr;
-    } else if (body_) {
-      engine_->request_body_end(body_, message);
-      body_ = nullptr;
-    }
-    connection_.reset();
-    keepAlive_.reset();  // the report that called holds the delegate until it returns
-  }
-
-  const wv_engine_api* engine_;
-  void* request_;          // until the answer's headers are in
-  void* body_ = nullptr;   // then the body being streamed to the page
-  std::shared_ptr<net::URLConnection> connection_;
-  std::shared_ptr<ResourceLoad> keepAlive_;
-};
-
 // ---- the preflight a browser sends before a request to another origin
 
 std::string lowerASCII(std::string_view text) {
@@ -316,6 +236,158 @@ bool preflightAllows(const net::URLRequest& r, const net::URLResponse& answer) {
 }
 
 
+// One request of a page, loaded through the URL-protocol registry or the network. The
+// answer's headers go to the engine as soon as they are in, and its body piece by piece
+// as it arrives; an answer over its bound, or one that fails on the way, ends in the page
+// as a network error does in a browser. A page that stops reading stops the load, and one
+// that goes away stops it wherever it is: waiting for its preflight, in the pages' line,
+// for its answer's head or in its body. On the main thread throughout.
+class ResourceLoad : public net::URLConnectionDelegate {
+ public:
+  // `preflight`: asked first; the request goes only where its answer allows it.
+  static void start(const wv_engine_api* engine, void* request, net::URLRequest r,
+                    std::optional<net::URLRequest> preflight) {
+    WV_DCHECK_MAIN_THREAD();
+    auto load = std::make_shared<ResourceLoad>(engine, request, std::move(r));
+    load->keepAlive_ = load;
+    loads()[request] = load.get();
+    if (preflight) {
+      load->ask(std::move(*preflight));
+    } else {
+      load->send();
+    }
+  }
+
+  // The page dropped the request, or the body, named by `handle`.
+  static void drop(void* handle) {
+    WV_DCHECK_MAIN_THREAD();
+    auto found = loads().find(handle);
+    if (found == loads().end()) return;
+    ResourceLoad& load = *found->second;
+    if (load.connection_) load.connection_->cancel();
+    load.end("cancelled");
+  }
+
+  ResourceLoad(const wv_engine_api* engine, void* request, net::URLRequest r)
+      : engine_(engine), request_(request), pending_(std::move(r)) {}
+
+  void connectionDidReceiveResponse(net::URLConnection& connection, const net::URLResponsePtr& response) override {
+    WV_DCHECK_MAIN_THREAD();
+    if (!request_ || !response) return;
+    // Where the answer came from after redirects: the engine reads it as its origin's.
+    std::vector<std::string> fields{":url", response->url.absoluteString()};
+    for (const auto& [k, v] : response->headers.fields()) {
+      fields.push_back(k);
+      fields.push_back(v);
+    }
+    std::vector<const char*> flat;
+    for (const auto& f : fields) flat.push_back(f.c_str());
+    flat.push_back(nullptr);
+    loads().erase(request_);
+    body_ = engine_->request_begin(request_, response->statusCode ? response->statusCode : 200, flat.data(),
+                                   response->mimeType.c_str());
+    request_ = nullptr;
+    // The page may not read this answer (the request was failed instead): stop fetching.
+    if (!body_) {
+      connection.cancel();
+      connection_.reset();
+      keepAlive_.reset();
+      return;
+    }
+    loads()[body_] = this;
+  }
+  void connectionDidReceiveData(net::URLConnection& connection, const net::Bytes& data) override {
+    WV_DCHECK_MAIN_THREAD();
+    if (!body_ || data.empty()) return;
+    if (engine_->request_body_write(body_, data.data(), data.size())) return;
+    // Nobody reads any more (the page went away or gave up on it).
+    connection.cancel();
+    end("cancelled");
+  }
+  void connectionDidFinishLoading(net::URLConnection&) override {
+    WV_DCHECK_MAIN_THREAD();
+    end(nullptr);
+  }
+  void connectionDidFailWithError(net::URLConnection&, const foundation::Error& error) override {
+    WV_DCHECK_MAIN_THREAD();
+    end(error.localizedDescription().c_str());
+  }
+
+ private:
+  // The loads out, by the handle the engine knows them by: the request until its answer's
+  // head is in, then the body.
+  static std::unordered_map<void*, ResourceLoad*>& loads() {
+    static auto* map = new std::unordered_map<void*, ResourceLoad*>();
+    return *map;
+  }
+
+  // The preflight's answer decides; its body is dropped as it comes.
+  class Preflight : public net::URLConnectionDelegate {
+   public:
+    explicit Preflight(std::weak_ptr<ResourceLoad> load) : load_(std::move(load)) {}
+    void connectionDidReceiveResponse(net::URLConnection&, const net::URLResponsePtr& response) override {
+      response_ = response;
+    }
+    void connectionDidFinishLoading(net::URLConnection&) override { answered(response_); }
+    void connectionDidFailWithError(net::URLConnection&, const foundation::Error&) override { answered(nullptr); }
+
+   private:
+    void answered(const net::URLResponsePtr& response) {
+      if (auto load = load_.lock()) load->preflightAnswered(response);
+    }
+    std::weak_ptr<ResourceLoad> load_;
+    net::URLResponsePtr response_;
+  };
+
+  void ask(net::URLRequest preflight) {
+    preflight_ = std::make_shared<Preflight>(keepAlive_);
+    connect(std::move(preflight), preflight_);
+  }
+
+  void preflightAnswered(const net::URLResponsePtr& response) {
+    if (!response || !preflightAllows(pending_, *response)) {
+      end("the other origin did not allow the request");
+      return;
+    }
+    send();
+  }
+
+  void send() { connect(std::move(pending_), keepAlive_); }
+
+  void connect(net::URLRequest r, std::weak_ptr<net::URLConnectionDelegate> delegate) {
+    connection_ = net::URLConnection::create(std::move(r), std::move(delegate),
+                                             net::deliverOnRunLoop(dispatch::RunLoop::main()));
+    if (!connection_) {
+      end("unsupported URL");
+      return;
+    }
+    connection_->startImmediately();
+  }
+
+  // `message` null: the whole body is in.
+  void end(const char* message) {
+    if (request_) {
+      loads().erase(request_);
+      engine_->request_fail(request_, message ? message : "no response");
+      request_ = nullptr;
+    } else if (body_) {
+      loads().erase(body_);
+      engine_->request_body_end(body_, message);
+      body_ = nullptr;
+    }
+    connection_.reset();
+    keepAlive_.reset();  // the report that called holds the delegate until it returns
+  }
+
+  const wv_engine_api* engine_;
+  void* request_;          // until the answer's headers are in
+  void* body_ = nullptr;   // then the body being streamed to the page
+  net::URLRequest pending_;  // the request itself, while its preflight is out
+  std::shared_ptr<Preflight> preflight_;
+  std::shared_ptr<net::URLConnection> connection_;
+  std::shared_ptr<ResourceLoad> keepAlive_;
+};
+
 void onRequest(void* host, void* request, const char* uri, const char* method, const char* const* headers,
                const unsigned char* body, size_t bodySize) {
   const wv_engine_api* engine = state().api;
@@ -339,21 +411,13 @@ void onRequest(void* host, void* request, const char* uri, const char* method, c
   if (body && bodySize) r.body = net::Bytes(body, body + bodySize);
   r.maxBodySize = kMaxResourceBytes;
   r.resourceTimeoutInterval = kResourceTimeout;
-  if (auto preflight = preflightFor(r)) {
-    net::sendAsynchronousRequest(
-        std::move(*preflight), net::deliverOnRunLoop(dispatch::RunLoop::main()),
-        [engine, request, r = std::move(r)](net::URLResponsePtr response, net::Bytes,
-                                            std::optional<foundation::Error> error) mutable {
-          if (error || !response || !preflightAllows(r, *response)) {
-            engine->request_fail(request, "the other origin did not allow the request");
-            return;
-          }
-          ResourceLoad::start(engine, request, std::move(r));
-        });
-    return;
-  }
-  ResourceLoad::start(engine, request, std::move(r));
+  r.waitsInPagesLine = true;
+  auto preflight = preflightFor(r);
+  if (preflight) preflight->waitsInPagesLine = true;
+  ResourceLoad::start(engine, request, std::move(r), std::move(preflight));
 }
+
+void onRequestDropped(void* handle) { ResourceLoad::drop(handle); }
 
 }  // namespace
 
@@ -551,6 +615,7 @@ const wv_engine_api* api() {
   }
   wv_engine_host host = kViewHost;
   host.request = onRequest;
+  host.request_dropped = onRequestDropped;
   const auto& limits = WebViewLimits::current();
   wv_engine_config config{};
   config.extension_dir = s.extensionDir.c_str();

@@ -98,7 +98,8 @@ struct WebView::EngineEvents {
 namespace engine {
 extern const wv_engine_host kViewHost;
 const wv_engine_host kViewHost = {&WebView::EngineEvents::navigation, &WebView::EngineEvents::load,
-                                  &WebView::EngineEvents::message, &WebView::EngineEvents::processEnded, nullptr};
+                                  &WebView::EngineEvents::message, &WebView::EngineEvents::processEnded, nullptr,
+                                  nullptr};
 }  // namespace engine
 
 // ---- the load in progress

@@ -128,6 +128,12 @@ json adHostScenario() {
       {"ad_type", "interstitial"},
       {"ad_networks", {{{"id", "31"}, {"data", {{"error", "yes"}}}, {"adapters", json::array({"WVTestNoFillAdapter"})}},
                        {{"id", "32"}, {"adapters", json::array({"WVTestFillAdapter"})}}}}};
+  // An interstitial of the component's own network (the house adapter loads the unit
+  // "house-big"), then a network that would fill.
+  const json mediatedHouse = {
+      {"ad_type", "interstitial"},
+      {"ad_networks", {{{"id", "41"}, {"data", {{"pubid", "house-big"}}}, {"adapters", json::array({"QMAMAdapterQuillonPelmarkAds"})}},
+                       {{"id", "42"}, {"adapters", json::array({"WVTestFillAdapter"})}}}}};
   const json nativeContent = {
       {"ads",
        {{{"type", "native"},
@@ -179,6 +185,9 @@ json adHostScenario() {
             {"reward", {{"response_type", "mediation"}, {"body", reward.dump()}}},
             {"mbanner", {{"response_type", "mediation"}, {"body", mediatedBanner.dump()}}},
             {"minter", {{"response_type", "mediation"}, {"body", mediatedInterstitial.dump()}}},
+            {"mhouse", {{"response_type", "mediation"}, {"body", mediatedHouse.dump()}}},
+            {"house-big", {{"body", "<body>House screen</body>"},
+                           {"headers", {{"X-Qvra-Tracking-Urls", "{base}/ping/house-impression"}}}}},
             {"native-content", {{"response_type", "native"}, {"body", nativeContent.dump()}}},
             {"native-custom", {{"response_type", "native"}, {"body", nativeCustom.dump()}}},
             {"native-shown", {{"response_type", "native"}, {"body", nativeShown.dump()}}},
@@ -205,6 +214,8 @@ json adHostScenario() {
             {{"when", {{"slotname", "reward"}}}, {"ad", "reward"}},
             {{"when", {{"slotname", "mbanner"}}}, {"ad", "mbanner"}},
             {{"when", {{"slotname", "minter"}}}, {"ad", "minter"}},
+            {{"when", {{"slotname", "mhouse"}}}, {"ad", "mhouse"}},
+            {{"when", {{"slotname", "house-big"}}}, {"ad", "house-big"}},
             {{"when", {{"slotname", "native-content"}}}, {"ad", "native-content"}},
             {{"when", {{"slotname", "native-custom"}}}, {"ad", "native-custom"}},
             {{"when", {{"slotname", "native-shown"}}}, {"ad", "native-shown"}},
@@ -463,6 +474,35 @@ TEST_F(AdHostTest, MediatedBannerAndInterstitialComeFromTheNetworksThatFill) {
   expect("wait i1", "ok i1 interstitialWillPresentScreen:");
   EXPECT_EQ(hits("/imp", 2), 2u);
   EXPECT_NE(server_->requestsForPath("/imp")[1].query.find("aec=2,0"), std::string::npos);
+}
+
+// Over an interstitial already shown, a mediated one whose network's ad is the component's
+// own is refused as a direct one is: the host hears request error 11 and nothing else, no
+// impression is pinged, and no other network is asked.
+TEST_F(AdHostTest, AMediatedHouseInterstitialOverAnotherIsRefusedWithElevenAlone) {
+  expect("interstitial i1 unit big", "ok i1 QMAInterstitial unit=big");
+  expect("load i1", "ok loading i1");
+  expect("wait i1", "ok i1 interstitialDidReceiveAd:");
+  expect("interstitial i2 unit mhouse", "ok i2 QMAInterstitial unit=mhouse");
+  expect("load i2", "ok loading i2");
+  expect("wait i2", "ok i2 interstitialDidReceiveAd:");
+  expect("present i1", "ok i1 full screen: QMAInterstitialViewController");
+  expect("present i2", "error: i2 was refused: QMAInterstitialViewController is presented already");
+  const std::string failure = send("wait i2");
+  EXPECT_EQ(failure.rfind("ok i2 interstitial:didFailToReceiveAdWithError: code=11 Presenting the interstitial threw exception", 0),
+            0u)
+      << failure;
+  expect("close", "ok closed QMAInterstitialViewController");
+  expect("wait i1", "ok i1 interstitialWillPresentScreen:");
+  expect("wait i1", "ok i1 interstitialWillDismissScreen:");
+  expect("wait i1", "ok i1 interstitialDidDismissScreen:");
+  // Heard once each, and nothing after: no will-present, no second ad from the next network.
+  const std::string events = send("events i2");
+  const std::string heard = "ok events i2 interstitialDidReceiveAd: | i2 interstitial:didFailToReceiveAdWithError: code=11 ";
+  EXPECT_EQ(events.rfind(heard, 0), 0u) << events;
+  EXPECT_EQ(events.find(" | ", heard.size()), std::string::npos) << events;
+  EXPECT_TRUE(server_->requestsForPath("/ping/house-impression").empty());
+  EXPECT_TRUE(server_->requestsForPath("/imp").empty());
 }
 
 TEST_F(AdHostTest, AFingerCannotReachWhatIsCovered) {

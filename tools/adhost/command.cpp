@@ -451,7 +451,7 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
   };
   static const PlainVerb plainVerbs[] = {
       {"close", Verb::Close},   {"correlator", Verb::Correlator}, {"background", Verb::Background},
-      {"foreground", Verb::Foreground}, {"screen", Verb::Screen},  {"log", Verb::Log},
+      {"foreground", Verb::Foreground}, {"screen", Verb::Screen},  {"requests", Verb::Requests}, {"log", Verb::Log},
       {"help", Verb::Help},     {"quit", Verb::Quit},
   };
   for (const auto& pv : plainVerbs) {
@@ -473,7 +473,7 @@ std::string helpLine() {
          "native NAME content|app-install|custom[,...] [unit UNIT] [templates ID,...] [multiple-images] [no-images] | "
          "size NAME SIZE | hide NAME | show NAME | remove NAME | autoload NAME on|off | impression NAME | "
          "implements NAME all|none|SELECTOR... | correlator | configure CODE [TRACKING-ID] | clock [advance SECONDS] | "
-         "background | foreground | screen | snapshot [NAME] FILE.png | snapshot NAME | events [NAME] | wait NAME [EVENT] | log | help | quit | "
+         "background | foreground | screen | requests | snapshot [NAME] FILE.png | snapshot NAME | events [NAME] | wait NAME [EVENT] | log | help | quit | "
          "crash NAME | crash-sdk-core | "
          "rotate portrait|landscape-left|landscape-right|upside-down | store fail|load ITEM; "
          "SIZE: banner largebanner mrec fullbanner leaderboard skyscraper smart smart-landscape WxH";

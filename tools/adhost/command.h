@@ -61,6 +61,7 @@ enum class Verb {
   Background,       // background
   Foreground,       // foreground
   Screen,           // screen
+  Requests,         // requests: the pages' requests out and waiting in line
   Snapshot,         // snapshot [NAME] FILE.png, or snapshot NAME: a native ad's asset views in text
   Events,           // events [NAME]
   Wait,             // wait NAME [EVENT]

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -28,6 +29,7 @@
 #include "platform/foundation/clock.h"
 #include "platform/foundation/format.h"
 #include "platform/foundation/json.h"
+#include "platform/net/connection.h"
 #include "platform/uikit/alert_controller.h"
 #include "platform/messageui/compose_view_controller.h"
 #include "platform/storekit/store_product_view_controller.h"
@@ -196,11 +198,23 @@ struct TextDriver::Impl {
   std::shared_ptr<AdHost> host() { return AdHost::shared(); }
 
   // Lets what is ready run (queued blocks, due timers), as the screen would before the
-  // next touch, and lays the windows out.
+  // next touch, and lays the windows out. A page's thousands of requests arriving (or
+  // leaving with it) keep the loop from ever running dry: once passes that moved pages'
+  // requests have run for kSettleSeconds of real time, the command goes, and the rest
+  // runs between commands. Other work is let run to its end, as before.
   void settle() {
-    dispatch::RunLoop::main().drain();
+    auto& loop = dispatch::RunLoop::main();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSettleSeconds);
+    for (;;) {
+      const auto before = net::pagesLineState();
+      if (!loop.runOnce(0)) break;
+      const auto after = net::pagesLineState();
+      const bool traffic = after.added != before.added || after.ended != before.ended;
+      if (traffic && std::chrono::steady_clock::now() >= until) break;
+    }
     for (auto& w : uikit::Window::visibleWindows()) w->layoutIfNeeded();
   }
+  static constexpr double kSettleSeconds = 0.25;
 
   // Runs the main run loop until `done`, at most the wait limit of real time; a hand clock
   // is moved only to timers due within 50 ms.
@@ -988,6 +1002,10 @@ struct TextDriver::Impl {
       case Verb::Screen: {
         PatientReads patient(waitLimit);
         return screen();
+      }
+      case Verb::Requests: {
+        const auto pages = net::pagesLineState();
+        return "ok requests running=" + std::to_string(pages.running) + " waiting=" + std::to_string(pages.waiting);
       }
       case Verb::Events: return events(c.name.empty() ? std::nullopt : std::optional<std::string>(c.name));
       case Verb::Wait: return wait(c);

@@ -20,7 +20,19 @@ using json = nlohmann::json;
 // tools/adserver/scenarios/hostile.json (docs/adserver.md).
 class HostileBodiesTest : public adhost_test::HostedAdsTest {
  protected:
-  json scenario() const override { return scenarioFile("hostile.json"); }
+  // With three ads of its own besides: a creative whose one picture drips without end, and
+  // two answers that are not UTF-8 and declare no charset (a picture served untyped, a
+  // Latin-1 page under a bare "text/html").
+  json scenario() const override {
+    json s = scenarioFile("hostile.json");
+    s["ads"]["drip-picture"] = {{"body", "<body><div>Slowly</div><img src='{base}/hostile/drip.png'></body>"}};
+    s["files"]["/hostile/drip.png"] = {{"content_type", "image/png"}, {"drip_ms", 40}, {"stream_seconds", 120}};
+    s["ads"]["untyped-picture"] = {{"body_file", "picture.png"}, {"content_type", ""}};
+    s["ads"]["bare-latin1"] = {{"body_file", "latin1.html"}, {"content_type", "text/html"}};
+    for (const char* name : {"drip-picture", "untyped-picture", "bare-latin1"})
+      s["ad_rules"].push_back({{"when", {{"slotname", name}}}, {"ad", name}});
+    return s;
+  }
   // The most memory adhost has held at once, in MiB (from the kernel's account of it).
   long peakMiB() const {
     std::ifstream status("/proc/" + std::to_string(host_->pid()) + "/status");
@@ -82,6 +94,43 @@ TEST_F(HostileBodiesTest, ADripEndsAtTheLoadsTimeOutWhileTheHostAnswers) {
   EXPECT_GE(moved, 290);
   EXPECT_LE(moved, 340);
   EXPECT_NE(events.find("d1 adView:didFailToReceiveAdWithError: code=2 "), std::string::npos) << events;
+}
+
+// A creative whose one picture never ends would hold its page's load, and so the ad, until
+// the picture's own ten-minute limit: the ad fails at the page-load bound (60 s on the hand
+// clock) with the load's network error. The picture drips a byte each 40 ms of real time
+// and the clock moves 10 s a turn, so the picture is never silent for its request's
+// time-out, only long.
+TEST_F(HostileBodiesTest, APictureThatNeverEndsFailsItsAdAtThePageLoadBound) {
+  expect("banner p1 unit drip-picture", "ok p1");
+  expect("load p1", "ok loading");
+  ASSERT_TRUE(requested("/hostile/drip.png"));
+  std::string events;
+  double moved = 0;
+  while (moved < 200) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    expect("screen", "ok screen");
+    events = send("events p1");
+    if (events.find("didFailToReceiveAdWithError") != std::string::npos) break;
+    expect("clock advance 10", "ok clock");
+    moved += 10;
+  }
+  EXPECT_GE(moved, 50);
+  EXPECT_LE(moved, 80);
+  EXPECT_NE(events.find("p1 adView:didFailToReceiveAdWithError: code=2 "), std::string::npos) << events;
+  EXPECT_EQ(events.find("adViewDidReceiveAd"), std::string::npos) << events;
+}
+
+// An ad answer that is not UTF-8 and declares no charset has no text: no ad (request
+// error 1), never an ad of replacement characters.
+TEST_F(HostileBodiesTest, AnAnswerThatIsNotUTF8AndDeclaresNoCharsetIsNoAd) {
+  for (const std::string unit : {"untyped-picture", "bare-latin1"}) {
+    SCOPED_TRACE(unit);
+    const std::string name = unit == "bare-latin1" ? "n2" : "n1";
+    expect("banner " + name + " unit " + unit, "ok " + name);
+    expect("load " + name, "ok loading");
+    expect("wait " + name, "ok " + name + " adView:didFailToReceiveAdWithError: code=1 ");
+  }
 }
 
 }  // namespace

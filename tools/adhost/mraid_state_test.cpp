@@ -101,10 +101,10 @@ TEST_F(MRAIDStateHost, TheCreativeReadsItsRealGeometryWhenItHearsEachEvent) {
   expect("close", "ok closed QMAExpandedAdAppViewController");
   const std::string back = "stateChange default state=default" + rest.substr(0, rest.find(" page="));
   EXPECT_EQ(until("last('stateChange default').replace(/ page=.*/, '')", back), back) << js("heard.join('\\n')");
-  // The size changes were heard with the size, each before its state.
+  // Each size change was heard in the state it came with.
   EXPECT_EQ(js("heard.filter(function (h) { return h.indexOf('sizeChange') === 0; }).map(function (h) {"
                " return h.split(' ').slice(0, 3).join(' '); }).join('|')"),
-            "sizeChange 375x667 state=default|sizeChange 320x50 state=expanded");
+            "sizeChange 375x667 state=expanded|sizeChange 320x50 state=default");
 
   // Resized: the state change finds the new frame too.
   js("wvResize(320, 250)");

@@ -140,7 +140,6 @@ TEST_F(MRAIDHost, ABannerExpandsOverTheWholeScreenAndClosesBackToItsPlace) {
     expect("wait ad adViewWillPresentScreen", "ok ad adViewWillPresentScreen:");
     const std::string shown = askUntil("screen", "full screen QMAExpandedAdAppViewController");
     EXPECT_NE(shown.find("full screen QMAExpandedAdAppViewController"), std::string::npos) << shown;
-    // The page hears of its new size from its own process, after the host's change.
     EXPECT_EQ(until("ad", "innerWidth + 'x' + innerHeight", "375x667"), "375x667");
     auto expanded = screen();
     ASSERT_TRUE(expanded);

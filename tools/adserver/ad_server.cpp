@@ -31,10 +31,27 @@ void requireObject(const nlohmann::json& j, const char* where) {
   if (!j.is_object()) throw ScenarioError(std::string(where) + " must be an object");
 }
 
+// A misspelt field would otherwise be taken silently and serve an ordinary answer
+// (a "drip-ms" that never drips), so every object of the scenario's own form names only
+// fields it knows.
+void requireKnownFields(const nlohmann::json& j, const std::string& where,
+                        std::initializer_list<std::string_view> known) {
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    if (std::find(known.begin(), known.end(), it.key()) != known.end()) continue;
+    std::string list;
+    for (const auto& name : known) list += (list.empty() ? "" : ", ") + std::string(name);
+    throw ScenarioError((where.empty() ? "" : where + ".") + it.key() + " is not a field of " +
+                        (where.empty() ? "the scenario" : where) + " (known: " + list + ")");
+  }
+}
+
 // Each response a scenario describes: {"status", "content_type", "headers", "body",
 // "response_type", "delay_ms", "hang", "truncate", "endless", "drip_ms", "stream_seconds"}.
 void checkResponse(const nlohmann::json& r, const std::string& where) {
   requireObject(r, where.c_str());
+  requireKnownFields(r, where,
+                     {"status", "content_type", "headers", "body", "body_file", "response_type", "delay_ms", "hang",
+                      "truncate", "endless", "drip_ms", "stream_seconds"});
   if (r.contains("response_type")) {
     const auto& t = r["response_type"];
     if (!t.is_string() || (t != "html" && t != "mediation" && t != "native" && t != "custom_rendering"))
@@ -208,6 +225,7 @@ nlohmann::json AdServer::parseScenario(std::string_view text) {
   nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
   if (j.is_discarded()) throw ScenarioError("the scenario is not JSON");
   requireObject(j, "the scenario");
+  requireKnownFields(j, "", {"constants", "answers", "ads", "ad_rules", "default_ad", "files", "hang_paths"});
   if (j.contains("constants")) {
     requireObject(j["constants"], "constants");
     for (auto& [k, v] : j["constants"].items())
@@ -220,10 +238,15 @@ nlohmann::json AdServer::parseScenario(std::string_view text) {
       const auto& rule = j["answers"][i];
       const std::string where = "answers[" + std::to_string(i) + "]";
       requireObject(rule, where.c_str());
+      requireKnownFields(rule, where, {"when", "answer", "ad", "extra", "is_mediation"});
       const std::string kind = rule.value("answer", std::string("loadAdURL"));
       if (kind != "loadAdURL" && kind != "loadAd" && kind != "invalidRequest" && kind != "fetchAd" && kind != "silence")
         throw ScenarioError(where + ".answer must be loadAdURL, loadAd, invalidRequest, fetchAd or silence");
       if (rule.contains("when")) requireObject(rule["when"], (where + ".when").c_str());
+      if (rule.contains("ad")) requireObject(rule["ad"], (where + ".ad").c_str());
+      if (rule.contains("extra")) requireObject(rule["extra"], (where + ".extra").c_str());
+      if (rule.contains("is_mediation") && !rule["is_mediation"].is_boolean())
+        throw ScenarioError(where + ".is_mediation must be true or false");
     }
   }
   if (j.contains("ads")) {
@@ -232,22 +255,26 @@ nlohmann::json AdServer::parseScenario(std::string_view text) {
   }
   if (j.contains("ad_rules")) {
     if (!j["ad_rules"].is_array()) throw ScenarioError("ad_rules must be a list");
-    for (const auto& rule : j["ad_rules"]) {
-      requireObject(rule, "ad_rules[]");
+    for (std::size_t i = 0; i < j["ad_rules"].size(); ++i) {
+      const auto& rule = j["ad_rules"][i];
+      const std::string where = "ad_rules[" + std::to_string(i) + "]";
+      requireObject(rule, where.c_str());
+      requireKnownFields(rule, where, {"when", "ad", "ads"});
+      if (rule.contains("when")) requireObject(rule["when"], (where + ".when").c_str());
       // "ad" names one ad; "ads" names several, served in turn.
       std::vector<std::string> names;
       if (rule.contains("ad") && rule["ad"].is_string()) {
         names.push_back(rule["ad"].get<std::string>());
       } else if (rule.contains("ads") && rule["ads"].is_array() && !rule["ads"].empty()) {
         for (const auto& name : rule["ads"]) {
-          if (!name.is_string()) throw ScenarioError("ad_rules[].ads must be a list of ad names");
+          if (!name.is_string()) throw ScenarioError(where + ".ads must be a list of ad names");
           names.push_back(name.get<std::string>());
         }
       } else {
-        throw ScenarioError("ad_rules[].ad must name an ad (or ad_rules[].ads list ads served in turn)");
+        throw ScenarioError(where + ".ad must name an ad (or " + where + ".ads list ads served in turn)");
       }
       for (const auto& name : names)
-        if (!j.contains("ads") || !j["ads"].contains(name)) throw ScenarioError("ad_rules[] names the unknown ad " + name);
+        if (!j.contains("ads") || !j["ads"].contains(name)) throw ScenarioError(where + " names the unknown ad " + name);
     }
   }
   if (j.contains("default_ad") && (!j["default_ad"].is_string() || !j.contains("ads") ||
@@ -355,7 +382,13 @@ void AdServer::record(const httplib::Request& req) {
   r.path = req.path;
   const auto q = req.target.find('?');
   if (q != std::string::npos) r.query = req.target.substr(q + 1);
-  for (const auto& [k, v] : req.headers) r.headers[lower(k)] = v;
+  for (const auto& [k, v] : req.headers) {
+    // The HTTP library files the connection's own addresses among the header fields; they
+    // are not what the client sent.
+    const std::string name = lower(k);
+    if (name == "local_addr" || name == "local_port" || name == "remote_addr" || name == "remote_port") continue;
+    r.headers[name] = v;
+  }
   r.body = req.body;
   std::lock_guard lock(mu_);
   if (!logFile_.empty()) {

@@ -153,6 +153,37 @@ TEST_F(AdServerTest, CreativeFilesAreServedAndAnAdsBodyCanBeOne) {
   std::filesystem::remove(dir.parent_path() / ("wv-adserver-outside-" + std::to_string(::getpid())));
 }
 
+// A creative file is served up to its bound and no further: one byte more answers 404, and
+// 500 as an ad's body_file.
+TEST_F(AdServerTest, CreativeFilesOverTheirBoundAreNotServed) {
+  const auto dir = std::filesystem::temp_directory_path() / ("wv-adserver-bound-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::size_t bound = adserver::AdServer::kMaximumCreativeFileSize;
+  std::ofstream(dir / "fits.js", std::ios::binary) << std::string(bound, 'a');
+  std::ofstream(dir / "over.js", std::ios::binary) << std::string(bound + 1, 'a');
+  start(R"({"ads": {"fits": {"body_file": "fits.js"}, "over": {"body_file": "over.js"}},
+            "ad_rules": [{"when": {"slotname": "over"}, "ad": "over"}], "default_ad": "fits"})");
+  server->setCreativesDirectory(dir.string());
+  struct Row {
+    const char* path;
+    int status;
+    std::size_t size;
+  };
+  const Row rows[] = {{"/creatives/fits.js", 200, bound},
+                      {"/creatives/over.js", 404, 0},
+                      {"/qads/ad?slotname=fits", 200, bound},
+                      {"/qads/ad?slotname=over", 500, 0}};
+  for (const auto& row : rows) {
+    auto r = client->Get(row.path);
+    ASSERT_TRUE(r) << row.path;
+    EXPECT_EQ(r->status, row.status) << row.path;
+    if (row.size) {
+      EXPECT_EQ(r->body.size(), row.size) << row.path;
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
 // The test creatives shipped with the server: each unit of their scenario gets its creative,
 // and every file a creative names on the server is there.
 TEST_F(AdServerTest, TheShippedCreativesAndTheFilesTheyNameAreServed) {
@@ -195,6 +226,18 @@ TEST(AdServerScenario, RefusesAnswerFieldsOfTheWrongKindNamingThem) {
       {R"({"files": {"/x": {"truncate": 1}}})", "files./x.truncate must be true or false"},
       {R"({"ads": {"a": {"body_file": "../secret.html"}}})", "ads.a.body_file must name a file of the creatives"},
       {R"({"ads": {"a": {"body_file": "a.html", "body": "x"}}})", "ads.a has both body and body_file"},
+      // A field the form does not know is refused by name, wherever it stands: a misspelt
+      // one would otherwise serve an ordinary answer.
+      {R"({"nonsense": 1})", "nonsense is not a field of the scenario"},
+      {R"({"ads": {"a": {"bogus": 1}}})", "ads.a.bogus is not a field of ads.a"},
+      {R"({"ads": {"a": {"drip-ms": 40}}})", "ads.a.drip-ms is not a field of ads.a"},
+      {R"({"files": {"/x": {"Status": 404}}})", "files./x.Status is not a field of files./x"},
+      {R"({"answers": [{"answer": "loadAd"}, {"anwser": "silence"}]})", "answers[1].anwser is not a field of answers[1]"},
+      {R"({"ads": {"a": {}}, "ad_rules": [{"ad": "a", "wen": {"slotname": "x"}}]})", "ad_rules[0].wen is not a field"},
+      {R"({"ads": {"a": {}}, "ad_rules": [{"ad": "a"}, {"ad": "b"}]})", "ad_rules[1] names the unknown ad b"},
+      {R"({"ads": {"a": {}}, "ad_rules": [{"ad": "a", "when": ["slotname"]}]})", "ad_rules[0].when must be an object"},
+      {R"({"answers": [{"answer": "loadAd", "ad": "<p>x</p>"}]})", "answers[0].ad must be an object"},
+      {R"({"answers": [{"is_mediation": "yes"}]})", "answers[0].is_mediation must be true or false"},
   };
   for (const auto& c : cases) {
     try {
@@ -204,6 +247,49 @@ TEST(AdServerScenario, RefusesAnswerFieldsOfTheWrongKindNamingThem) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
   }
+}
+
+// Every field of the form at once, and every scenario shipped with the server, is taken;
+// what the form leaves open (the names under "constants", "when", "headers", an answer's
+// "ad" and "extra") takes any name.
+TEST(AdServerScenario, TakesEveryFieldOfTheFormAndTheShippedScenarios) {
+  EXPECT_NO_THROW(adserver::AdServer::parseScenario(R"({
+      "constants": {"ping_interval": "30", "any_name": 1},
+      "answers": [{"when": {"slotname": "d", "any_param": "1"}, "answer": "loadAd", "is_mediation": false,
+                   "ad": {"ad_html": "<p>Ad</p>", "anything": 1}},
+                  {"answer": "loadAdURL", "extra": {"request_scenario": "online_request"}}],
+      "ads": {"full": {"status": 200, "content_type": "text/html", "headers": {"X-Any": "1"}, "body": "b",
+                       "response_type": "native", "delay_ms": 5, "hang": false, "truncate": false,
+                       "endless": true, "stream_seconds": 2},
+              "drip": {"body_file": "dom.html", "drip_ms": 40}},
+      "ad_rules": [{"when": {"slotname": "u"}, "ad": "full"}, {"ads": ["full", "drip"]}],
+      "default_ad": "full",
+      "files": {"/anything": {"status": 404, "body": "gone"}},
+      "hang_paths": ["/qads/static/sdk/native/sdk-core-v40.html"]})"));
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(WV_ADSERVER_SCENARIOS_DIR)) {
+    if (entry.path().extension() != ".json") continue;
+    ++files;
+    EXPECT_NO_THROW(adserver::AdServer::loadScenarioFile(entry.path().string())) << entry.path();
+  }
+  EXPECT_GT(files, 0u);
+}
+
+// A recorded request holds the header fields the client sent, not the connection's own
+// addresses that the HTTP library files among them.
+TEST_F(AdServerTest, RecordedRequestsHoldOnlyTheHeaderFieldsTheClientSent) {
+  start("{}");
+  ASSERT_TRUE(client->Get("/ping?x=1", httplib::Headers{{"X-Sent", "yes"}}));
+  auto list = client->Get(adserver::AdServer::kRequestsPath);
+  ASSERT_TRUE(list);
+  const auto recorded = nlohmann::json::parse(list->body);
+  ASSERT_EQ(recorded.size(), 1u);
+  const auto& headers = recorded[0]["headers"];
+  EXPECT_EQ(headers.value("x-sent", ""), "yes");
+  EXPECT_EQ(headers.value("host", "").rfind("127.0.0.1", 0), 0u) << headers.dump();
+  for (const char* name : {"local_addr", "local_port", "remote_addr", "remote_port"})
+    EXPECT_FALSE(headers.contains(name)) << name << " in " << headers.dump();
+  EXPECT_EQ(server->requests().at(0).headers.count("remote_addr"), 0u);
 }
 
 }  // namespace

@@ -179,6 +179,16 @@ TEST_F(MRAIDScript, RefusedCallsGiveTheCreativeAnErrorNamingTheAction) {
        "error(Unknown orientation: sideways,setOrientationProperties)"},
       {"mraid.addEventListener('tap', function () {})", "error(Unknown event: tap,addEventListener)"},
       {"mraid.playVideo()", "error(No video URL,playVideo)"},
+      // Addresses no call opens: script, the device's files, and text that makes no address.
+      {"mraid.open('javascript:alert(1)')", "error(Not an address that can be opened,open)"},
+      {"mraid.open('  JavaScript:alert(1)')", "error(Not an address that can be opened,open)"},
+      {"mraid.open('file:///etc/passwd')", "error(Not an address that can be opened,open)"},
+      {"mraid.open('http://exa mple.com/')", "error(Not an address that can be opened,open)"},
+      {"mraid.open('https://[::1')", "error(Not an address that can be opened,open)"},
+      {"mraid.playVideo('javascript:void(0)')", "error(Not an address that can be opened,playVideo)"},
+      {"mraid.playVideo('FILE:/private/var/v.mp4')", "error(Not an address that can be opened,playVideo)"},
+      {"mraid.expand('file:///etc/hosts')", "error(Not an address that can be opened,expand)"},
+      {"mraid.expand('javascript:document.write(1)')", "error(Not an address that can be opened,expand)"},
       // What the native side refuses comes back as its own error event.
       {"QVRA_ReceiveMessage('onError', {message: 'Received invalid resize properties', action: 'resize'})",
        "error(Received invalid resize properties,resize)"},
@@ -218,6 +228,52 @@ TEST_F(MRAIDScript, NativeEventsMoveStateViewabilityAndGeometry) {
   run("mraid.addEventListener('viewableChange', function () { throw new Error('creative bug'); }); "
       "QVRA_ReceiveMessage('onAdVisibilityChanged', {visible: '0'})");
   EXPECT_EQ(run("took()"), "viewableChange(false) exposureChange(0,,)");
+}
+
+// A new state comes with everything the creative reads of its ad: inside the listeners of
+// the change (its size first, then its state) every getter gives the new values.
+TEST_F(MRAIDScript, AStateChangeBringsEveryValueBeforeAnyListenerHearsIt) {
+  load("inline");
+  run("settle(); QVRA_ReceiveMessage('onScreenInfoChanged', {width: 375, height: 667, maxSizeWidth: 375, "
+      "maxSizeHeight: 647}); QVRA_ReceiveMessage('onSizeChanged', {x: 0, y: 80, width: 320, height: 50}); "
+      "QVRA_ReceiveMessage('onDefaultPositionReceived', {x: 0, y: 80, width: 320, height: 50}); ready()");
+  run("function values(event) { return function () { heard.push(event + '(' + Array.prototype.slice.call(arguments)"
+      ".join(',') + ') ' + [mraid.getState(), JSON.stringify(mraid.getCurrentPosition()), "
+      "JSON.stringify(mraid.getDefaultPosition()), JSON.stringify(mraid.getMaxSize()), "
+      "JSON.stringify(mraid.getScreenSize())].join(' ')); }; }"
+      "mraid.addEventListener('stateChange', values('stateChange')); "
+      "mraid.addEventListener('sizeChange', values('sizeChange'))");
+  struct Case {
+    const char* message;
+    const char* heard;
+  } cases[] = {
+      {"{state: 'expanded', currentPosition: {x: 0, y: 0, width: 375, height: 667}, defaultPosition: {x: 0, y: 80, "
+       "width: 320, height: 50}, maxSize: {width: 375, height: 667}, screenSize: {width: 375, height: 667}}",
+       R"(sizeChange(375,667) expanded {"x":0,"y":0,"width":375,"height":667} {"x":0,"y":80,"width":320,"height":50})"
+       R"( {"width":375,"height":667} {"width":375,"height":667})"
+       "\n"
+       R"(stateChange(expanded) expanded {"x":0,"y":0,"width":375,"height":667} {"x":0,"y":80,"width":320,"height":50})"
+       R"( {"width":375,"height":667} {"width":375,"height":667})"},
+      // The same state at a new size (a second resize): only the size changes.
+      {"{state: 'expanded', currentPosition: {x: 0, y: 0, width: 667, height: 375}, maxSize: {width: 667, height: 375},"
+       " screenSize: {width: 667, height: 375}}",
+       R"(sizeChange(667,375) expanded {"x":0,"y":0,"width":667,"height":375} {"x":0,"y":80,"width":320,"height":50})"
+       R"( {"width":667,"height":375} {"width":667,"height":375})"},
+      // A state without values keeps the ones the creative has; a position that moves
+      // without a new size is no "sizeChange".
+      {"{state: 'default'}",
+       R"(stateChange(default) default {"x":0,"y":0,"width":667,"height":375} {"x":0,"y":80,"width":320,"height":50})"
+       R"( {"width":667,"height":375} {"width":667,"height":375})"},
+      {"{state: 'default', currentPosition: {x: 5, y: 5, width: 667, height: 375}}", ""},
+      // What is no state or no rectangle changes nothing.
+      {"{state: 'bogus', currentPosition: 'wide', maxSize: null}", ""},
+  };
+  for (const auto& c : cases) {
+    run(std::string("QVRA_ReceiveMessage('onStateChanged', ") + c.message + ")");
+    EXPECT_EQ(run("var h = heard; heard = []; h.join('\\n')"), c.heard) << c.message;
+  }
+  EXPECT_EQ(run("mraid.getState() + ' ' + JSON.stringify(mraid.getCurrentPosition())"),
+            R"(default {"x":5,"y":5,"width":667,"height":375})");
 }
 
 // Native code sends the ad's position ahead of "ready": the creative finds it there when it

@@ -15,7 +15,7 @@
 extern "C" {
 #endif
 
-enum { WV_ENGINE_API_VERSION = 3 };
+enum { WV_ENGINE_API_VERSION = 4 };
 
 // What the engine tells the view's owner. `view` is the host's pointer given to view_new.
 enum wv_load_event { WV_LOAD_STARTED = 0, WV_LOAD_COMMITTED = 1, WV_LOAD_FINISHED = 2, WV_LOAD_FAILED = 3 };
@@ -36,6 +36,12 @@ struct wv_engine_host {
   // request_begin or request_fail, now or later; `request` stays valid until then.
   void (*request)(void* view, void* request, const char* uri, const char* method, const char* const* headers,
                   const unsigned char* body, size_t body_size);
+  // The page no longer wants the answer of `handle` (a request not answered yet, or the
+  // body handle request_begin gave): it went away (navigated, its view released, its web
+  // process ended). The host stops fetching and ends the handle as it would have
+  // (request_fail, request_body_end), which the page no longer hears. Those a page
+  // dropped together come newest first.
+  void (*request_dropped)(void* handle);
 };
 
 struct wv_engine_config {

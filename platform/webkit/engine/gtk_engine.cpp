@@ -21,8 +21,10 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <queue>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/webkit/engine/body_stream.h"
@@ -375,6 +377,83 @@ bool isSameOrigin(WebKitURISchemeRequest* request, const std::string& uri) {
   return !page.empty() && page == originOf(uri);
 }
 
+// The engine keeps each request it hands us until it is answered, or until the page that
+// made it goes away (navigated, its view released, its web process ended): then it lets go
+// of the request without a word, also while its answer's body streams. We hold each by a
+// toggle reference, which tells when ours is the last one left: the host then hears that
+// the page dropped it, so its fetch stops at once instead of at a time-out.
+struct HeldRequests {
+  struct Entry {
+    std::uint64_t serial = 0;
+    GInputStream* body = nullptr;  // once the answer's head went to the page
+  };
+  std::uint64_t nextSerial = 1;
+  std::unordered_map<WebKitURISchemeRequest*, Entry> held;
+  std::unordered_map<GInputStream*, WebKitURISchemeRequest*> bodies;
+  // Told at the next passes, newest (highest serial) first.
+  std::priority_queue<std::pair<std::uint64_t, WebKitURISchemeRequest*>> dropped;
+  guint idle = 0;
+};
+
+HeldRequests& heldRequests() {
+  static HeldRequests* h = new HeldRequests();
+  return *h;
+}
+
+// At most this many drops are told in one pass of the loop: a page that goes away with
+// thousands of requests out does not keep the loop from everything else.
+constexpr std::size_t kDropsPerPass = 256;
+
+gboolean tellDropped(gpointer) {
+  auto& h = heldRequests();
+  // Newest first: a page's requests still waiting for a connection leave before those
+  // that hold one, so freed connections do not go to requests about to be dropped too.
+  for (std::size_t n = 0; n < kDropsPerPass && !h.dropped.empty(); ++n) {
+    const auto [serial, request] = h.dropped.top();
+    h.dropped.pop();
+    auto found = h.held.find(request);
+    // Answered meanwhile, or no longer only ours (an address used again).
+    if (found == h.held.end() || found->second.serial != serial || G_OBJECT(request)->ref_count != 1) continue;
+    void* handle = found->second.body ? static_cast<void*>(found->second.body) : static_cast<void*>(request);
+    if (engine().host.request_dropped) engine().host.request_dropped(handle);
+  }
+  if (!h.dropped.empty()) return G_SOURCE_CONTINUE;
+  h.idle = 0;
+  return G_SOURCE_REMOVE;
+}
+
+// Runs inside the engine's own unref: nothing is answered from here.
+void onToggle(gpointer, GObject* object, gboolean isLast) {
+  if (!isLast) return;
+  auto& h = heldRequests();
+  auto* request = WEBKIT_URI_SCHEME_REQUEST(object);
+  auto found = h.held.find(request);
+  if (found == h.held.end()) return;  // being answered: the engine let go on our answer
+  h.dropped.emplace(found->second.serial, request);
+  if (!h.idle) h.idle = g_idle_add_full(G_PRIORITY_HIGH, tellDropped, nullptr, nullptr);
+}
+
+void holdRequest(WebKitURISchemeRequest* request) {
+  auto& h = heldRequests();
+  h.held[request] = {h.nextSerial++, nullptr};
+  g_object_add_toggle_ref(G_OBJECT(request), onToggle, nullptr);
+}
+
+// The host answered or ended the request: it is ours no longer. Call before answering the
+// engine, so that the engine letting go on the answer is no drop.
+void forgetRequest(WebKitURISchemeRequest* request) {
+  auto& h = heldRequests();
+  auto found = h.held.find(request);
+  if (found == h.held.end()) return;
+  if (found->second.body) h.bodies.erase(found->second.body);
+  h.held.erase(found);
+}
+
+// Our hold goes: the last reference, where the engine let go already.
+void releaseRequest(WebKitURISchemeRequest* request) {
+  g_object_remove_toggle_ref(G_OBJECT(request), onToggle, nullptr);
+}
+
 void onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
   WebKitWebView* web = webkit_uri_scheme_request_get_web_view(request);
   View* v = web ? viewOf(web) : nullptr;
@@ -421,7 +500,7 @@ void onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
     g_object_unref(in);
   }
   const char* method = webkit_uri_scheme_request_get_http_method(request);
-  g_object_ref(request);
+  holdRequest(request);
   engine().host.request(v->host, request, uri.c_str(), method ? method : "GET", flat.data(),
                         body.empty() ? nullptr : body.data(), body.size());
 }
@@ -447,10 +526,11 @@ bool mayReadRedirected(WebKitURISchemeRequest* request, const char* const* heade
 }
 
 // Answers the page's request with the host's status and headers and a body the engine
-// reads from `stream` (`length` bytes, or -1 when not known ahead). False, with the request
-// failed instead, where the page may not read the answer.
+// reads from `stream` (`length` bytes, or -1 when not known ahead; `streamed`: the host
+// writes it as it comes and ends it). False, with the request failed instead, where the
+// page may not read the answer.
 bool respond(void* opaque, int status, const char* const* headers, const char* mimeType, GInputStream* stream,
-             gint64 length) {
+             gint64 length, bool streamed) {
   auto* request = static_cast<WebKitURISchemeRequest*>(opaque);
   // The page's own origin only when both its request and the answer (after redirects,
   // which our stack followed) are of it: a redirect to another origin answers as that one.
@@ -499,9 +579,19 @@ bool respond(void* opaque, int status, const char* const* headers, const char* m
     if (!names.empty()) soup_message_headers_append(out, "Access-Control-Expose-Headers", names.c_str());
   }
   webkit_uri_scheme_response_set_http_headers(response, out);
+  // A streamed body keeps the request held until its end: a page that goes away while it
+  // streams is heard of too.
+  auto& h = heldRequests();
+  if (auto held = h.held.find(request); streamed && held != h.held.end()) {
+    held->second.body = stream;
+    h.bodies[stream] = request;
+  }
   webkit_uri_scheme_request_finish_with_response(request, response);
   g_object_unref(response);
-  g_object_unref(request);
+  if (!streamed) {
+    forgetRequest(request);
+    releaseRequest(request);
+  }
   return true;
 }
 
@@ -509,7 +599,7 @@ void requestFinish(void* opaque, int status, const char* const* headers, const c
                    const unsigned char* body, size_t size) {
   GBytes* bytes = g_bytes_new(body ? body : reinterpret_cast<const unsigned char*>(""), size);
   GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-  respond(opaque, status, headers, mimeType, stream, static_cast<gint64>(size));
+  respond(opaque, status, headers, mimeType, stream, static_cast<gint64>(size), false);
   g_object_unref(stream);
   g_bytes_unref(bytes);
 }
@@ -519,7 +609,7 @@ void requestFinish(void* opaque, int status, const char* const* headers, const c
 // failed then): the host stops fetching.
 void* requestBegin(void* opaque, int status, const char* const* headers, const char* mimeType) {
   GInputStream* stream = wv_engine::bodyStreamNew();
-  if (!respond(opaque, status, headers, mimeType, stream, -1)) {
+  if (!respond(opaque, status, headers, mimeType, stream, -1, true)) {
     g_object_unref(stream);
     return nullptr;
   }
@@ -532,16 +622,23 @@ int requestBodyWrite(void* body, const unsigned char* data, size_t size) {
 
 void requestBodyEnd(void* body, const char* message) {
   auto* stream = static_cast<GInputStream*>(body);
+  auto& h = heldRequests();
+  if (auto found = h.bodies.find(stream); found != h.bodies.end()) {
+    WebKitURISchemeRequest* request = found->second;
+    forgetRequest(request);
+    releaseRequest(request);
+  }
   wv_engine::bodyStreamEnd(stream, message);
   g_object_unref(stream);
 }
 
 void requestFail(void* opaque, const char* message) {
   auto* request = static_cast<WebKitURISchemeRequest*>(opaque);
+  forgetRequest(request);
   GError* err = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED, message ? message : "failed");
   webkit_uri_scheme_request_finish_error(request, err);
   g_error_free(err);
-  g_object_unref(request);
+  releaseRequest(request);
 }
 
 // ---- signals of a view

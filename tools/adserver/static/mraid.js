@@ -108,6 +108,28 @@
     fire('exposureChange', [viewable ? 100 : 0, viewable ? copy(currentPosition) : null, null]);
   }
 
+  function rect(p, fallback) {
+    return {
+      x: number(p.x, fallback.x), y: number(p.y, fallback.y),
+      width: number(p.width, fallback.width), height: number(p.height, fallback.height)
+    };
+  }
+  function size(p, fallback) {
+    return { width: number(p.width, fallback.width), height: number(p.height, fallback.height) };
+  }
+  function isObject(v) { return v !== null && typeof v === 'object'; }
+  // The values native code sends with a change (each one it leaves out stays as it was).
+  function take(p) {
+    if (isObject(p.currentPosition)) currentPosition = rect(p.currentPosition, currentPosition);
+    if (isObject(p.defaultPosition)) defaultPosition = rect(p.defaultPosition, defaultPosition);
+    if (isObject(p.maxSize)) maxSize = size(p.maxSize, maxSize);
+    if (isObject(p.screenSize)) screenSize = size(p.screenSize, screenSize);
+  }
+  function sizeChanged(before) {
+    if (currentPosition.width !== before.width || currentPosition.height !== before.height)
+      fire('sizeChange', [currentPosition.width, currentPosition.height]);
+  }
+
   var fromNative = {
     onScreenInfoChanged: function (p) {
       screenSize = { width: number(p.width, screenSize.width), height: number(p.height, screenSize.height) };
@@ -125,21 +147,22 @@
     onAdVisibilityChanged: function (p) { setViewable(p.visible === '1' || p.visible === true); },
     onSizeChanged: function (p) {
       var before = currentPosition;
-      currentPosition = {
-        x: number(p.x, before.x), y: number(p.y, before.y),
-        width: number(p.width, before.width), height: number(p.height, before.height)
-      };
+      currentPosition = rect(p, before);
       // Before "ready" the size is part of what the creative finds when it starts.
       if (state === 'loading') return;
-      if (currentPosition.width !== before.width || currentPosition.height !== before.height)
-        fire('sizeChange', [currentPosition.width, currentPosition.height]);
+      sizeChanged(before);
     },
-    onDefaultPositionReceived: function (p) {
-      defaultPosition = {
-        x: number(p.x, 0), y: number(p.y, 0), width: number(p.width, 0), height: number(p.height, 0)
-      };
+    onDefaultPositionReceived: function (p) { defaultPosition = rect(p, { x: 0, y: 0, width: 0, height: 0 }); },
+    // The new state comes with all the creative reads of its ad then: every value is taken
+    // in before any event fires, so no listener of the change reads an old one.
+    onStateChanged: function (p) {
+      if (state === 'loading') return;
+      var before = currentPosition, was = state;
+      take(p);
+      if (has(STATES, p.state)) state = p.state;
+      sizeChanged(before);
+      if (state !== was) fire('stateChange', [state]);
     },
-    onStateChanged: function (p) { if (state !== 'loading') setState(p.state); },
     // The user kept the ad from the calendar (now or before): the event was not made.
     onCalendarEventCanceled: function () {
       error('The user did not allow access to the calendar', 'createCalendarEvent');
@@ -185,6 +208,26 @@
       return text;
     }
   }
+  // What `open`, `playVideo` and `expand(url)` may take: an address the page itself could
+  // follow, whole (resolved as the page would resolve it). Text that makes no address, and
+  // addresses that run script or read the device's files, open nothing: null.
+  var REFUSED_SCHEMES = ['javascript:', 'file:'];
+  var NOT_OPENABLE = 'Not an address that can be opened';
+  function openable(url) {
+    var text = String(url), href;
+    if (typeof window.URL === 'function') {
+      try {
+        href = new window.URL(text, window.document.baseURI || window.location.href).href;
+      } catch (e) {
+        return null;
+      }
+    } else {
+      href = absolute(text);
+    }
+    var scheme = /^([a-z][a-z0-9+.\-]*:)/i.exec(href);
+    if (!scheme || has(REFUSED_SCHEMES, scheme[1].toLowerCase())) return null;
+    return href;
+  }
   // "hidden": the banner no longer shows. The page draws nothing from now on (the ad's view
   // is see-through where its page draws nothing); a new ad in the view is a new page.
   function hideAd() {
@@ -223,15 +266,19 @@
 
     open: function (url) {
       if (!url) { error('No URL to open', 'open'); return; }
-      send('open', { a: 'browser', u: absolute(url) });
+      var address = openable(url);
+      if (!address) { error(NOT_OPENABLE, 'open'); return; }
+      send('open', { a: 'browser', u: address });
     },
     expand: function (url) {
       if (PLACEMENT === 'interstitial') { error('An interstitial cannot expand', 'expand'); return; }
       if (state !== 'default' && state !== 'resized') { error('Cannot expand in the state ' + state, 'expand'); return; }
       var params = { o: orientationLetter(), custom_close: expandProperties.useCustomClose ? '1' : '0' };
       if (url) {
+        var address = openable(url);
+        if (!address) { error(NOT_OPENABLE, 'expand'); return; }
         params.a = 'webapp';
-        params.u = absolute(url);
+        params.u = address;
       } else {
         params.a = 'expand';
       }
@@ -341,7 +388,9 @@
     playVideo: function (url) {
       if (!usable('playVideo')) return;
       if (!url) { error('No video URL', 'playVideo'); return; }
-      send('open', { a: 'video', u: absolute(url) });
+      var address = openable(url);
+      if (!address) { error(NOT_OPENABLE, 'playVideo'); return; }
+      send('open', { a: 'video', u: address });
     }
   };
 
