@@ -69,8 +69,8 @@ TEST(ContentQueue, ServingLowersTheScoreUntilNothingIsLeft) {
                                               low->fingerprint(), high->fingerprint()}));
 }
 
-// Runs the main loop until `done`, at most two seconds of real time.
-bool pump(const std::function<bool()>& done) { return dispatch::RunLoop::main().runUntil(done, 2.0); }
+// Runs the main loop until `done`, at most 30 s of real time (a bound against a hang).
+bool pump(const std::function<bool()>& done) { return dispatch::RunLoop::main().runUntil(done, 30.0); }
 
 TEST(ViewHierarchyTraverser, VisitsParentsFirstAndTheLastSubviewFirst) {
   auto root = std::make_shared<uikit::View>();

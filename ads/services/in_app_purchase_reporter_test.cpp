@@ -46,7 +46,7 @@ struct ConversionEndpoint {
   }
   ~ConversionEndpoint() { unsetenv(net::kAdNetworkURLVariable); }
   std::vector<httplib::Params> waitFor(std::size_t n) {
-    dispatch::RunLoop::main().runUntil([&] { std::lock_guard l(lock); return reports.size() >= n; }, 3.0);
+    dispatch::RunLoop::main().runUntil([&] { std::lock_guard l(lock); return reports.size() >= n; }, 30.0);
     std::lock_guard l(lock);
     return reports;
   }
@@ -85,7 +85,7 @@ TEST_F(PurchaseReporting, PurchasedTransactionsAreReportedWithTheirProduct) {
   bool cached = false;
   QMAInAppPurchaseProductCache::sharedInstance().requestProductsWithProductIdentifiersQueueCompletionHandler(
       {"coins"}, dispatch::Queue::main(), [&](auto, auto, auto) { cached = true; });
-  dispatch::RunLoop::main().runUntil([&] { return cached; }, 2.0);
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return cached; }, 30.0));
 
   ASSERT_TRUE(reporter->shouldBeEnabled());
   reporter->enableReporting();

@@ -34,7 +34,7 @@ struct ReportServer {
   }
   std::string templ() { return server.url("/report?status=@status@&q=@quantity@"); }
   std::vector<std::string> waitFor(std::size_t n) {
-    dispatch::RunLoop::main().runUntil([&] { std::lock_guard l(lock); return hits.size() >= n; }, 3.0);
+    dispatch::RunLoop::main().runUntil([&] { std::lock_guard l(lock); return hits.size() >= n; }, 30.0);
     std::lock_guard l(lock);
     return hits;
   }

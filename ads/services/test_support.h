@@ -115,8 +115,9 @@ struct DeviceRootTest : ::testing::Test {
   }
 };
 
-// Runs the main run loop until `done` (or 30 s of real time: a process's first web view
-// starts the web engine's processes, seconds on a loaded machine). When nothing else is
+// Runs the main run loop until `done` (or 60 s of real time, a bound against a hang: a
+// process's first web view starts the display server and the web engine's processes, which
+// took over 30 s with sixteen test programs on two cores). When nothing else is
 // ready and the loop's next timer is due within `timerWindow` on the hand-driven clock
 // (page timers of a few milliseconds), the clock is moved to it. The clock never moves
 // while the loop waits for real I/O, however slow the machine: a test only crosses a
@@ -131,7 +132,7 @@ inline bool pumpMainLoop(const std::function<bool()>& done, double timerWindow =
         if (next >= 0 && wait > 0 && wait <= timerWindow) foundation::Clock::advance(wait + 1e-6);
         return false;
       },
-      30);
+      60);
 }
 
 }  // namespace qma_test

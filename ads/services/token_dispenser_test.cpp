@@ -229,9 +229,10 @@ TEST_F(SignedInAds, ShortLifespansAndErrorAnswers) {
   // An error answer leaves the user without a token, so the next call asks again.
   endpoint.setAnswer(R"({"error":"invalid_grant"})");
   dispenser->refreshToken("short");
-  dispatch::RunLoop::main().runUntil([&] { return endpoint.requests() >= 2 && !dispenser->cacheEntryForUser(*user); }, 3.0);
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil(
+      [&] { return endpoint.requests() >= 2 && !dispenser->cacheEntryForUser(*user); }, 30.0));
   EXPECT_EQ(dispenser->token(), std::nullopt);
-  dispatch::RunLoop::main().runUntil([&] { return endpoint.requests() >= 3; }, 3.0);
+  ASSERT_TRUE(dispatch::RunLoop::main().runUntil([&] { return endpoint.requests() >= 3; }, 30.0));
   EXPECT_EQ(endpoint.requests(), 3u);
 }
 

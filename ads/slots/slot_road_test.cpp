@@ -250,7 +250,9 @@ TEST_F(SlotRoads, AClickOnAShownAdIsCountedPingedAndLeavesTheApplication) {
   EXPECT_EQ(stats->objectForKey("pcc").longLongValue(), 1);
   EXPECT_EQ(stats->objectForKey("pclb"), Value(true));
   EXPECT_FALSE(stats->objectForKey("tclickcurr").isNull());
-  ASSERT_TRUE(pump([&] { return server->requestsForPath("/ping/click").size() == 1; }));
+  ASSERT_TRUE(pump([&] { return server->requestsForPath("/ping/click").size() == 1; }))
+      << server->requestsForPath("/ping/click").size() << " click pings; the hand clock at "
+      << foundation::Clock::monotonic();
   EXPECT_EQ(slot->state(), kReady);
 }
 

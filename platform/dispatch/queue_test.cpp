@@ -133,7 +133,7 @@ TEST(MainQueue, BlocksWaitForTheMainRunLoopAndSyncFromAWorkerIsServedByIt) {
     main->sync([&] { order.push_back(3); });  // after the two queued blocks
     workerDone = true;
   });
-  RunLoop::main().runUntil([&] { return workerDone.load(); }, 2.0);
+  EXPECT_TRUE(RunLoop::main().runUntil([&] { return workerDone.load(); }, 30.0));
   worker.join();
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
   // On the main thread a sync runs at once.

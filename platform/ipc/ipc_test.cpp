@@ -422,7 +422,7 @@ TEST_F(IpcTest, NotificationsReachEveryObserverOfTheName) {
   auto before = center.deliveredCount("com.example.changed");
 
   EXPECT_EQ(center.postNotification("com.example.changed"), 2);
-  dispatch::RunLoop::main().runUntil([&] { return a == 1 && b == 1; }, 2);
+  EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] { return a == 1 && b == 1; }, 30));
   EXPECT_EQ(a, 1);
   EXPECT_EQ(b, 1);
   EXPECT_EQ(other, 0);
@@ -430,7 +430,7 @@ TEST_F(IpcTest, NotificationsReachEveryObserverOfTheName) {
 
   center.removeObserver(tb);
   EXPECT_EQ(center.postNotification("com.example.changed"), 1);
-  dispatch::RunLoop::main().runUntil([&] { return a == 2; }, 2);
+  EXPECT_TRUE(dispatch::RunLoop::main().runUntil([&] { return a == 2; }, 30));
   EXPECT_EQ(b, 1);
   center.removeObserver(ta);
   center.removeObserver(to);

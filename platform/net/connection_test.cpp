@@ -281,7 +281,9 @@ TEST_F(Connections, ReportsAlreadyQueuedAreDroppedByCancel) {
     queue->blocks.push_back(std::move(b));
     queue->cv.notify_all();
   };
-  auto c = URLConnection::create(request(server.url("/hello")), recorder, held);
+  // The server holds the answer until the request's question has run and the drain that
+  // ran it is over; otherwise the answer's reports may join that drain and run in it.
+  auto c = URLConnection::create(request(server.url("/slow")), recorder, held);
   c->start();
   auto runQueued = [&] {
     std::deque<std::function<void()>> now;
@@ -292,14 +294,20 @@ TEST_F(Connections, ReportsAlreadyQueuedAreDroppedByCancel) {
     for (auto& b : now) b();
   };
   runQueued();  // the first request goes out
-  {
+  const bool arrived = slow->waitForArrivals(1);
+  bool queued = false;
+  if (arrived) {
+    slow->setOpen(true);
     // The answer's reports may come in one block or several; at least the first is queued.
     std::unique_lock lock(queue->mu);
-    ASSERT_TRUE(queue->cv.wait_for(lock, std::chrono::seconds(10), [&] { return !queue->blocks.empty(); }));
+    queued = queue->cv.wait_for(lock, std::chrono::seconds(10), [&] { return !queue->blocks.empty(); });
   }
+  slow->setOpen(true);
+  ASSERT_TRUE(arrived);
+  ASSERT_TRUE(queued);
   c->cancel();
   runQueued();
-  EXPECT_EQ(recorder->events, std::vector<std::string>{"send /hello"});
+  EXPECT_EQ(recorder->events, std::vector<std::string>{"send /slow"});
 }
 
 TEST_F(Connections, ServerSilenceLongerThanTheTimeOutFailsTheLoadOnTheProcessClock) {

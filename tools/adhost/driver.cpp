@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -71,6 +72,23 @@ std::string adText(const std::shared_ptr<QMAAdView>& adView) {
   if (!adView || !adView->webView()) return "";
   return visibleText(adView->webView()->documentParts().bodyHTML);
 }
+
+// While it lives, a page read synchronously (a script's value, the text it shows) is
+// waited for up to `seconds` instead of the usual second: a healthy page on a loaded
+// machine can wait for a core that long, and its read then answers "" for what the page
+// has. Only a page that never answers (the watchdog ends one that hangs) is given up on.
+class PatientReads {
+ public:
+  explicit PatientReads(double seconds) : usual_(webkit::WebViewLimits::current().maxRunSeconds) {
+    webkit::WebViewLimits::current().maxRunSeconds = std::max(usual_, seconds);
+  }
+  ~PatientReads() { webkit::WebViewLimits::current().maxRunSeconds = usual_; }
+  PatientReads(const PatientReads&) = delete;
+  PatientReads& operator=(const PatientReads&) = delete;
+
+ private:
+  double usual_;
+};
 
 // The screen point a finger aims at to touch the middle of the view.
 uikit::Point middleOnScreen(const View& v) {
@@ -466,6 +484,7 @@ struct TextDriver::Impl {
         adView = vc->adView();
     }
     if (!adView) return "error: " + c.name + " shows no ad";
+    PatientReads patient(waitLimit);
     return "ok " + c.name + " js " + adView->stringByEvaluatingJavaScriptFromString(*c.script);
   }
 
@@ -980,7 +999,10 @@ struct TextDriver::Impl {
         if (application->applicationState() != uikit::ApplicationState::Background) return "error: not in the background";
         application->enterForeground();
         return "ok in the foreground";
-      case Verb::Screen: return screen();
+      case Verb::Screen: {
+        PatientReads patient(waitLimit);
+        return screen();
+      }
       case Verb::Requests: {
         const auto pages = net::pagesLineState();
         return "ok requests running=" + std::to_string(pages.running) + " waiting=" + std::to_string(pages.waiting);
