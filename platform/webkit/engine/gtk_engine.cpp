@@ -27,6 +27,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/webkit/engine/body_stream.h"
@@ -340,15 +341,23 @@ bool startDisplay(std::string& error) {
     error = "the display server (Xvfb) did not start";
     return false;
   }
+  // A second start replaces a server that was no use.
+  if (engine().displayPid > 0) {
+    kill(engine().displayPid, SIGKILL);
+    waitpid(engine().displayPid, nullptr, 0);
+  }
   engine().displayPid = pid;
   const std::string display = ":" + number;
   setenv("DISPLAY", display.c_str(), 1);
-  std::atexit([] {
-    if (engine().displayPid > 0) {
-      kill(engine().displayPid, SIGTERM);
-      waitpid(engine().displayPid, nullptr, 0);
-    }
-  });
+  static bool stopsAtExit = false;
+  if (!std::exchange(stopsAtExit, true)) {
+    std::atexit([] {
+      if (engine().displayPid > 0) {
+        kill(engine().displayPid, SIGTERM);
+        waitpid(engine().displayPid, nullptr, 0);
+      }
+    });
+  }
   return true;
 }
 
@@ -1122,7 +1131,14 @@ int start(const wv_engine_config* config, const wv_engine_host* host, char* erro
     std::string why;
     if (!startDisplay(why)) return fail(why);
   }
-  if (!gtk_init_check(nullptr, nullptr)) return fail("GTK could not open the display");
+  if (!gtk_init_check(nullptr, nullptr)) {
+    // A display that said it was ready was seen, rarely and only with every core busy, to
+    // refuse the connection a moment later. A private one of our own is the way on, once:
+    // GTK opens whatever DISPLAY names when it is asked again.
+    std::string why;
+    if (!startDisplay(why)) return fail("GTK could not open the display, nor a private one: " + why);
+    if (!gtk_init_check(nullptr, nullptr)) return fail("GTK could not open the display");
+  }
   if (!g_main_context_acquire(g_main_context_default())) return fail("the GLib main context is owned elsewhere");
 
   WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
