@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "platform/net/test_server.h"
+#include "tools/adhost/hostile_requests_scenario.h"
 #include "tools/adserver/ad_server.h"
 #include "tools/testsupport/spawn_on_pipes.h"
 
@@ -41,29 +42,6 @@ const Mix kPlain = {{"plain", 20}};
 const Mix kOneBurst = {{"burst", 1}, {"plain", 1}};
 const Mix kHostile = {{"burst", 1}, {"small-burst", 4}, {"endless-picture", 5}, {"endless-answer", 5}, {"plain", 5}};
 const Mix kBursts = {{"burst", 5}, {"plain", 5}};
-
-nlohmann::json scenario(const std::string& silent) {
-  auto burst = [&silent](int n) {
-    return "<body>Burst<script>for (let i = 0; i < " + std::to_string(n) + "; i++)"
-           "  fetch('" + silent + "/' + i).catch(() => {});</script></body>";
-  };
-  return {{"ads",
-           {{"burst", {{"body", burst(kBurst)}}},
-            {"small-burst", {{"body", burst(2000)}}},
-            {"plain", {{"body", "<body>Plain</body>"}}},
-            {"endless-picture",
-             {{"body", "<body style='margin:0'><div>Still here</div><img src='{base}/hostile/endless.png'></body>"}}},
-            {"to-endless", {{"status", 302}, {"headers", {{"Location", "{base}/hostile/endless-answer"}}}}}}},
-          {"files",
-           {{"/hostile/endless-answer", {{"body", "<body>"}, {"endless", true}}},
-            {"/hostile/endless.png", {{"content_type", "image/png"}, {"endless", true}}}}},
-          {"ad_rules",
-           {{{"when", {{"slotname", "burst"}}}, {"ad", "burst"}},
-            {{"when", {{"slotname", "small-burst"}}}, {"ad", "small-burst"}},
-            {{"when", {{"slotname", "plain"}}}, {"ad", "plain"}},
-            {{"when", {{"slotname", "endless-picture"}}}, {"ad", "endless-picture"}},
-            {{"when", {{"slotname", "endless-answer"}}}, {"ad", "to-endless"}}}}};
-}
 
 class Host {
  public:
@@ -192,7 +170,7 @@ void run(const char* title, const Mix& mix, double limit, net::testing::SilentSe
 int main(int argc, char** argv) {
   const double limit = argc > 1 ? std::atof(argv[1]) : 120;
   net::testing::SilentServer silent;
-  adserver::AdServer server(scenario(silent.url("")));
+  adserver::AdServer server(adhost_test::hostileRequestsScenario(silent.url("/"), kBurst));
   if (!server.start()) {
     std::fprintf(stderr, "adserver did not start\n");
     return 1;

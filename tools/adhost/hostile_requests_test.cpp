@@ -13,6 +13,7 @@
 
 #include "platform/net/test_server.h"
 #include "tools/adhost/adhost_test_support.h"
+#include "tools/adhost/hostile_requests_scenario.h"
 
 namespace {
 
@@ -20,30 +21,7 @@ constexpr int kBurst = 15000;
 
 class HostileRequestsTest : public adhost_test::HostedAdsTest {
  protected:
-  nlohmann::json scenario() const override {
-    auto burst = [this](int n) {
-      return "<body>Burst<script>window.sent = 0;"
-             "for (let i = 0; i < " + std::to_string(n) + "; i++) {"
-             "  fetch('" + silent_.url("/") + "' + i).catch(() => {}); window.sent++; }"
-             "</script></body>";
-    };
-    return {{"ads",
-             {{"burst", {{"body", burst(kBurst)}}},
-              {"small-burst", {{"body", burst(2000)}}},
-              {"plain", {{"body", "<body>Plain</body>"}}},
-              {"endless-picture",
-               {{"body", "<body style='margin:0'><div>Still here</div><img src='{base}/hostile/endless.png'></body>"}}},
-              {"to-endless", {{"status", 302}, {"headers", {{"Location", "{base}/hostile/endless-answer"}}}}}}},
-            {"files",
-             {{"/hostile/endless-answer", {{"body", "<body>"}, {"endless", true}}},
-              {"/hostile/endless.png", {{"content_type", "image/png"}, {"endless", true}}}}},
-            {"ad_rules",
-             {{{"when", {{"slotname", "burst"}}}, {"ad", "burst"}},
-              {{"when", {{"slotname", "small-burst"}}}, {"ad", "small-burst"}},
-              {{"when", {{"slotname", "plain"}}}, {"ad", "plain"}},
-              {{"when", {{"slotname", "endless-picture"}}}, {"ad", "endless-picture"}},
-              {{"when", {{"slotname", "endless-answer"}}}, {"ad", "to-endless"}}}}};
-  }
+  nlohmann::json scenario() const override { return adhost_test::hostileRequestsScenario(silent_.url("/"), kBurst); }
   // The descriptors adhost holds now.
   int descriptors() const {
     std::error_code error;
