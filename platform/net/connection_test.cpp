@@ -71,15 +71,7 @@ struct Recorder : URLConnectionDelegate {
 class KeepAliveServer {
  public:
   KeepAliveServer() {
-    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 16) != 0 ||
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      throw std::runtime_error("keep-alive server could not listen on 127.0.0.1");
-    port_ = ntohs(address.sin_port);
+    listen_ = net::testing::listenOnLoopback(16, port_);
     acceptor_ = std::thread([this] { acceptConnections(); });
   }
   ~KeepAliveServer() {

@@ -37,16 +37,23 @@ std::string TestServer::url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-SilentServer::SilentServer() {
-  listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+int listenOnLoopback(int backlog, int& port, bool nonBlocking) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listen_, 256) != 0 ||
-      getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("silent server could not listen on 127.0.0.1");
-  port_ = ntohs(address.sin_port);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, backlog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd >= 0) close(fd);
+    throw std::runtime_error("a test server could not listen on 127.0.0.1");
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+SilentServer::SilentServer() {
+  listen_ = listenOnLoopback(256, port_, true);
   stop_ = eventfd(0, EFD_CLOEXEC);
   thread_ = std::thread([this] { serve(); });
 }

@@ -79,6 +79,11 @@ class TestServer {
 // for a path under /head/, which gets its answer's head and then nothing. It writes down
 // the path of each request in the order they arrive, and knows how many connections are
 // open: a client's close is seen at once.
+// A listening TCP socket on 127.0.0.1 at a port the system picks (close-on-exec, and
+// non-blocking when asked), for the bare servers tests write by hand; its port in `port`.
+// Throws when it cannot listen.
+int listenOnLoopback(int backlog, int& port, bool nonBlocking = false);
+
 class SilentServer {
  public:
   SilentServer();
