@@ -16,9 +16,11 @@ Bundle& Bundle::main() {
   return *b;
 }
 
+// Never destroyed either, for the same reason: the bundle outliving the process's exit
+// means nothing if the facts it reads are torn down under a reader.
 Bundle::State& Bundle::state() const {
-  static State s;
-  return s;
+  static State* s = new State();
+  return *s;
 }
 
 std::optional<std::string> Bundle::bundleIdentifier() const {

@@ -17,9 +17,10 @@ struct State {
   std::map<int, std::function<void()>> listeners;
 };
 
+// Never destroyed: work on other threads may read the time while the process exits.
 State& state() {
-  static State s;
-  return s;
+  static State* s = new State();
+  return *s;
 }
 
 double systemClock(clockid_t id) {

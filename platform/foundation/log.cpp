@@ -11,13 +11,14 @@
 
 namespace foundation {
 namespace {
+// Never destroyed: work on other threads may log while the process exits.
 std::mutex& mu() {
-  static std::mutex m;
-  return m;
+  static std::mutex* m = new std::mutex();
+  return *m;
 }
 LogSink& sink() {
-  static LogSink s;
-  return s;
+  static LogSink* s = new LogSink();
+  return *s;
 }
 }  // namespace
 
