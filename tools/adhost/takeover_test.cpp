@@ -208,6 +208,64 @@ TEST_F(Takeover, AForcedOrientationIsKeptFromBeforeThePresentationAndEndsWithThe
   expectEnded("ad");
 }
 
+// A banner's web process ends while its next ad is on the way (the host asked for it, the
+// answer comes late). The old page is not loaded again across the request: the ad that
+// arrives is shown in its banner with its MRAID script, taking touches; a request that
+// brings none tells the host that the ad is over too, and the next request shows its ad.
+class ProcessEndDuringFetch : public Takeover {
+ protected:
+  nlohmann::json scenario() const override {
+    nlohmann::json s = scenarioFile("takeover.json");
+    // The first request of each unit gets the state banner at once, the second one late
+    // (long enough for the process to end before it arrives), the third at once again.
+    s["ads"]["late"] = {{"body_file", "state-banner.html"}, {"delay_ms", 3000}};
+    s["ads"]["late-failure"] = {{"status", 500}, {"body", "busy"}, {"delay_ms", 3000}};
+    s["ad_rules"].push_back({{"when", {{"slotname", "arrives"}}}, {"ads", {"state", "late", "state"}}});
+    s["ad_rules"].push_back({{"when", {{"slotname", "fails"}}}, {"ads", {"state", "late-failure", "state"}}});
+    return s;
+  }
+};
+
+TEST_F(ProcessEndDuringFetch, TheNextAdIsShownWithItsScriptOrTheHostIsTold) {
+  struct Case {
+    const char* unit;
+    bool arrives;
+  };
+  for (const Case& c : {Case{"arrives", true}, Case{"fails", false}}) {
+    SCOPED_TRACE(c.unit);
+    expect(std::string("kvr-banner ad banner at 0,100 unit ") + c.unit, "ok ad KVRBannerView");
+    expect("load ad", "ok loading");
+    expect("wait ad adViewDidReceiveAd", "ok ad adViewDidReceiveAd:");
+    ASSERT_EQ(until("ad", "typeof mraid === 'object' ? mraid.getState() : 'no script'", "default"), "default");
+    expect("load ad", "ok loading");
+    expect("crash ad", "ok crashed ad");
+    if (c.arrives) {
+      expect("wait ad adViewDidReceiveAd", "ok ad adViewDidReceiveAd:");
+    } else {
+      // The request's own failure, then the end of the ad whose page is gone; the host
+      // (whose banner does not refresh by itself) asks again and is shown the next ad.
+      expect("wait ad adView:didFailToReceiveAdWithError:", "ok ad adView:didFailToReceiveAdWithError:");
+      const std::string over = send("wait ad adView:didFailToReceiveAdWithError:");
+      EXPECT_NE(over.find("code=11"), std::string::npos) << over;
+      expect("load ad", "ok loading");
+      expect("wait ad adViewDidReceiveAd", "ok ad adViewDidReceiveAd:");
+    }
+    EXPECT_EQ(until("ad", "typeof mraid === 'object' ? mraid.getState() + ' ' + innerWidth + 'x' + innerHeight : 'no script'",
+                    "default 320x50"),
+              "default 320x50")
+        << send("log");
+    // The page shown is the one the slot holds: it takes a touch and grows in place.
+    expect("tap ad at 160,25", "ok tapped ad at 160,25");
+    EXPECT_EQ(until("ad", "mraid.getState()", "resized"), "resized");
+    js("ad", "mraid.close()");
+    EXPECT_EQ(until("ad", "mraid.getState()", "default"), "default");
+    expectEnded("ad");
+    const std::string events = send("events ad");
+    EXPECT_EQ(count(events, "adView:didFailToReceiveAdWithError:"), c.arrives ? 0u : 2u) << events;
+    expect("remove ad", "ok removed ad");
+  }
+}
+
 // ---- random sequences
 
 // What a creative, the host or the system does, one step of a sequence.
