@@ -64,6 +64,9 @@ class QMABannerAdViewDelegate : public QMAAdViewDelegate, public QMADelayLoadDel
   // The slot's request ended and no new page comes (it failed or was given up): a page
   // whose process ended meanwhile cannot be brought back.
   void slotRequestDidEndWithoutAd();
+  // The slot's request ended with an ad, shown in this view or in another network's: no
+  // page waits any longer.
+  void slotRequestDidEndWithAd() { awaitingNextAdAfterProcessEnd_ = false; }
 
   bool isClick(webkit::NavigationType type) const;
   std::optional<bool> adViewShouldStartLoadWithRequestNavigationType(QMAAdView& adView, const net::URLRequest& request,

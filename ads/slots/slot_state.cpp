@@ -147,6 +147,9 @@ void QMASlot::didReceiveValidAd() {
   }
   setState(QMASlotStateAdReady);
   pendingAdStatistics_.clear();
+  // The new ad replaces a page whose process ended meanwhile, whatever shows it (another
+  // network's view included).
+  if (auto delegate = adViewDelegate_) delegate->slotRequestDidEndWithAd();
 }
 
 void QMASlot::didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>& error,
