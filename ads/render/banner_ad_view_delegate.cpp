@@ -65,6 +65,24 @@ bool QMABannerAdViewDelegate::isClick(webkit::NavigationType type) const {
 std::optional<bool> QMABannerAdViewDelegate::adViewShouldStartLoadWithRequestNavigationType(
     QMAAdView& adView, const net::URLRequest& request, webkit::NavigationType type) {
   WV_DCHECK_MAIN_THREAD();
+  if (type != webkit::NavigationType::Reload) {
+    auto s = slot();
+    if (s && s->state() == 5) {
+      // The next ad's page starts in the view (its URL is the view's already). A reload of
+      // the old page still under way is stopped before the new page reaches the engine,
+      // and a late step of it is refused: it would take the view's URL, and with it the
+      // new page's MRAID script, back to the old page.
+      const bool newPage = adView.URL() && *adView.URL() == request.url;
+      if (newPage && reloadingAfterProcessEnd_) {
+        QMALog("The ad's page was being loaded again when the next ad came; the next ad replaces it.");
+        supersededReloadURL_ = reloadedURL_;
+        endReloadAfterProcessEnd();
+        adView.stopLoading();
+      } else if (!newPage && supersededReloadURL_ && *supersededReloadURL_ == request.url) {
+        return false;
+      }
+    }
+  }
   if (!isClick(type)) return QMAAdViewDelegate::adViewShouldStartLoadWithRequestNavigationType(adView, request, type);
   auto keep = shared_from_this();
   // The click never loads here: the ad view's recorded page stays the creative's.
@@ -90,6 +108,8 @@ void QMABannerAdViewDelegate::adViewDidFinishLoad(QMAAdView& adView) {
   auto s = slot();
   if (!s || s->state() != 5) return;
   reloadsAfterProcessEnd_ = 0;
+  awaitingNextAdAfterProcessEnd_ = false;
+  supersededReloadURL_.reset();
   s->didReceiveValidAd();
   s->didLoadAdHTMLInWebView();
   adView.setHidden(false);
@@ -103,6 +123,11 @@ void QMABannerAdViewDelegate::adViewDidFailLoadWithError(QMAAdView& adView, cons
   auto keep = shared_from_this();
   QMAAdViewDelegate::adViewDidFailLoadWithError(adView, error);
   auto s = slot();
+  if (s && s->state() == 5) {
+    // The next ad's page failed: the slot tells its owner so, whatever the old page was.
+    awaitingNextAdAfterProcessEnd_ = false;
+    supersededReloadURL_.reset();
+  }
   if (reloadingAfterProcessEnd_) {
     endReloadAfterProcessEnd();
     // The ad could not be shown again: it is over, whatever the slot does next.
@@ -129,6 +154,16 @@ void QMABannerAdViewDelegate::adViewWebContentProcessDidTerminate(QMAAdView& adV
                                                           "The ad's web process ended while it loaded."));
     return;
   }
+  if (state >= 2 && state <= 4) {
+    // The next ad is on its way and takes the page's place: a reload now would cross it in
+    // the view. A request that ends without an ad ends the old one
+    // (slotRequestDidEndWithoutAd).
+    QMALog("The ad's web process ended while the next ad is on its way; that ad takes its place.");
+    loadFinished_ = false;
+    loadDelayed_ = false;
+    awaitingNextAdAfterProcessEnd_ = true;
+    return;
+  }
   if (reloadsAfterProcessEnd_ >= kMaximumReloadsAfterProcessEnd) {
     QMALog("The ad's web process ended %d times; the ad is over.", reloadsAfterProcessEnd_ + 1);
     s->adWebContentDidEnd();
@@ -139,12 +174,24 @@ void QMABannerAdViewDelegate::adViewWebContentProcessDidTerminate(QMAAdView& adV
          kMaximumReloadsAfterProcessEnd);
   loadFinished_ = false;
   loadDelayed_ = false;
-  if (!reloadingAfterProcessEnd_ && s->isMRAIDEnabled()) {
+  if (!holdsMRAIDInterceptorShare_) {
     holdsMRAIDInterceptorShare_ = true;
     QMAMRAIDInterceptor::enableCanInitWithRequest();
   }
   reloadingAfterProcessEnd_ = true;
+  reloadedURL_ = adView.URL();
   adView.reload();
+}
+
+void QMABannerAdViewDelegate::slotRequestDidEndWithoutAd() {
+  WV_DCHECK_MAIN_THREAD();
+  if (!awaitingNextAdAfterProcessEnd_) return;
+  awaitingNextAdAfterProcessEnd_ = false;
+  auto keep = shared_from_this();
+  auto s = slot();
+  if (!s) return;
+  QMALog("The ad's web process ended while its next ad was on the way, and none came; the ad is over.");
+  s->adWebContentDidEnd();
 }
 
 void QMABannerAdViewDelegate::endReloadAfterProcessEnd() {

@@ -20,13 +20,25 @@
 // its process keeps ending) the slot hears that the ad is over. A process that ends while
 // the ad's HTML is still being rendered fails that load, as any failed load does.
 //
+// The view holds one page's load at a time. A process that ends while the slot's next ad
+// is on the way is not reloaded: that ad replaces the page, and a request that ends
+// without one (`slotRequestDidEndWithoutAd`) ends the old ad as a page that cannot be
+// brought back. A reload still under way when the next ad's page starts is stopped and
+// dropped, so the old page's late steps never take the new one's place, its URL or its
+// MRAID script. The reload holds a share of the MRAID interceptor's counter whatever the
+// slot's current ad says, as the page's first load did: while a request is in flight the
+// slot's ad is already the next one, and a new ad's MRAID handler is set only once its
+// page has said so.
+//
 // Threads: main thread (checked).
 
 #include <memory>
+#include <optional>
 
 #include "ads/render/ad_view_delegate.h"
 #include "ads/render/default_qomb_handler.h"
 #include "ads/render/rendering_slot.h"
+#include "platform/net/url.h"
 
 class QMABannerAdViewDelegate : public QMAAdViewDelegate, public QMADelayLoadDelegate {
  public:
@@ -44,6 +56,17 @@ class QMABannerAdViewDelegate : public QMAAdViewDelegate, public QMADelayLoadDel
   bool isLoadFinished() const { return loadFinished_; }
   // Reloads of the current ad after its web process ended; reset by the next ad.
   int reloadsAfterProcessEnd() const { return reloadsAfterProcessEnd_; }
+  // Whether a reload of the page after its process ended is under way.
+  bool isReloadingAfterProcessEnd() const { return reloadingAfterProcessEnd_; }
+  // Whether the page's process ended while the slot's request was in flight, and the page
+  // waits for the next ad.
+  bool awaitsNextAdAfterProcessEnd() const { return awaitingNextAdAfterProcessEnd_; }
+  // The slot's request ended and no new page comes (it failed or was given up): a page
+  // whose process ended meanwhile cannot be brought back.
+  void slotRequestDidEndWithoutAd();
+  // The slot's request ended with an ad, shown in this view or in another network's: no
+  // page waits any longer.
+  void slotRequestDidEndWithAd() { awaitingNextAdAfterProcessEnd_ = false; }
 
   bool isClick(webkit::NavigationType type) const;
   std::optional<bool> adViewShouldStartLoadWithRequestNavigationType(QMAAdView& adView, const net::URLRequest& request,
@@ -67,6 +90,11 @@ class QMABannerAdViewDelegate : public QMAAdViewDelegate, public QMADelayLoadDel
   bool loadFinished_ = false;
   int reloadsAfterProcessEnd_ = 0;
   bool reloadingAfterProcessEnd_ = false;
+  bool awaitingNextAdAfterProcessEnd_ = false;
+  // The page a reload after a process end brings back, and one whose reload the next ad's
+  // page stopped (until that page has loaded or failed).
+  std::optional<net::URL> reloadedURL_;
+  std::optional<net::URL> supersededReloadURL_;
   // The reload holds a share of the MRAID interceptor's counter, as the ad's first load did.
   bool holdsMRAIDInterceptorShare_ = false;
   void endReloadAfterProcessEnd();

@@ -7,6 +7,7 @@
 
 #include "ads/render/ad_app_qomb_handler.h"
 #include "ads/render/app_event_qomb_handler.h"
+#include "ads/render/mraid_interceptor.h"
 #include "ads/render/swipe_qomb_handler.h"
 #include "ads/render/opener_qomb_handler.h"
 #include "ads/services/absolute_time.h"
@@ -288,6 +289,82 @@ TEST_F(EndedProcess, AReloadThatFailsEndsTheAdAndAnAdStillRenderingFailsItsLoad)
   delegate->adViewWebContentProcessDidTerminate(*slot->view);
   ASSERT_EQ(slot->calls, std::vector<std::string>{"failed"});
   EXPECT_EQ(slot->error->code, QMARequestErrorCodeNetworkError);
+}
+
+}  // namespace
+
+namespace {
+
+// The page's process ends while the slot's request for its next ad is in flight: the page
+// waits for that ad rather than load again across it.
+TEST_F(EndedProcess, APageWhoseProcessEndsDuringARequestWaitsForTheNextAd) {
+  struct Case {
+    std::int64_t state;
+    bool adArrives;
+  };
+  for (const Case& c : {Case{2, true}, Case{3, false}, Case{4, true}, Case{4, false}}) {
+    SCOPED_TRACE(testing::Message() << "state " << c.state << (c.adArrives ? ", the ad arrives" : ", no ad comes"));
+    slot->currentState = 5;
+    show();
+    slot->currentState = c.state;
+    slot->view->webView()->terminateWebProcess();
+    ASSERT_TRUE(pump([&] { return delegate->awaitsNextAdAfterProcessEnd(); }));
+    EXPECT_EQ(delegate->reloadsAfterProcessEnd(), 0);
+    EXPECT_FALSE(delegate->isReloadingAfterProcessEnd());
+    EXPECT_FALSE(slot->view->isLoading());
+    EXPECT_TRUE(slot->calls.empty());
+    if (c.adArrives) {
+      // The next ad's page is a new ad, with its impression.
+      slot->currentState = 5;
+      show();
+      EXPECT_FALSE(delegate->awaitsNextAdAfterProcessEnd());
+      delegate->slotRequestDidEndWithoutAd();
+      EXPECT_TRUE(slot->calls.empty());
+    } else {
+      // Nothing comes: the old ad is over, once.
+      slot->currentState = 7;
+      delegate->slotRequestDidEndWithoutAd();
+      delegate->slotRequestDidEndWithoutAd();
+      EXPECT_EQ(slot->calls, std::vector<std::string>{"ended"});
+      EXPECT_FALSE(delegate->awaitsNextAdAfterProcessEnd());
+      slot->calls.clear();
+    }
+  }
+}
+
+// The reload takes its own share of the MRAID interceptor's counter, as the page's first
+// load had the slot's, whatever the slot's current ad says (this slot's says no MRAID).
+TEST_F(EndedProcess, AReloadHoldsAnInterceptorShareUntilItEnds) {
+  show();
+  const long before = QMAMRAIDInterceptor::canInitWithRequestCounter();
+  endProcess();
+  EXPECT_TRUE(delegate->isReloadingAfterProcessEnd());
+  EXPECT_EQ(QMAMRAIDInterceptor::canInitWithRequestCounter(), before + 1);
+  ASSERT_TRUE(pump([&] { return !slot->view->isLoading() && delegate->isLoadFinished(); }));
+  EXPECT_FALSE(delegate->isReloadingAfterProcessEnd());
+  EXPECT_EQ(QMAMRAIDInterceptor::canInitWithRequestCounter(), before);
+}
+
+// The next ad's page starts while the old page's reload is still under way: the reload is
+// stopped and dropped (its share given back), a late step of it is refused, and the page
+// that finishes is the new ad.
+TEST_F(EndedProcess, TheNextAdsPageSupersedesAReloadUnderWay) {
+  show();
+  const long before = QMAMRAIDInterceptor::canInitWithRequestCounter();
+  endProcess();
+  ASSERT_TRUE(delegate->isReloadingAfterProcessEnd());
+  slot->currentState = 5;
+  const auto next = net::URL::fromString("https://ads.example/next-ad");
+  slot->view->loadHTMLStringBaseURL("<body style='margin:0'>Next ad</body>", next);
+  EXPECT_FALSE(delegate->isReloadingAfterProcessEnd());
+  EXPECT_EQ(QMAMRAIDInterceptor::canInitWithRequestCounter(), before);
+  EXPECT_EQ(delegate->adViewShouldStartLoadWithRequestNavigationType(
+                *slot->view, net::URLRequest(*net::URL::fromString("https://ads.example/ad")), webkit::NavigationType::Other),
+            std::optional<bool>(false));
+  EXPECT_TRUE(slot->view->URL() && *slot->view->URL() == *next);
+  ASSERT_TRUE(pump([&] { return slot->calls.size() == 4; }));
+  EXPECT_EQ(slot->calls, (std::vector<std::string>{"valid", "loaded", "impression", "finished"}));
+  EXPECT_EQ(slot->view->stringByEvaluatingJavaScriptFromString("document.body.textContent"), "Next ad");
 }
 
 }  // namespace

@@ -393,6 +393,8 @@ class QMASlot : public QMAPresentationSlot,
   void resetState();
   void willRequestAdURL();
   void didFailToRetrieveSDKCoreWithError(const QMARequestError& error);
+  // The request failed, its owner told: the ad view's delegate hears that no new page comes.
+  void requestDidEndWithoutAd();
   void didReceiveAdURL();
   void willFetchAdContent();
   void didFetchAdContent();

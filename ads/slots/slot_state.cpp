@@ -86,6 +86,13 @@ void QMASlot::didFailToRetrieveSDKCoreWithError(const QMARequestError& error) {
   auto keep = self();
   setState(QMASlotStateSDKCoreFailed);
   if (auto d = adEventDelegate()) d->slotDidFailToLoadAdContentWithError(*this, error);
+  requestDidEndWithoutAd();
+}
+
+void QMASlot::requestDidEndWithoutAd() {
+  // A shown page whose process ended while this request was in flight waited for its
+  // replacement; none comes.
+  if (auto delegate = adViewDelegate_) delegate->slotRequestDidEndWithoutAd();
 }
 
 void QMASlot::didReceiveAdURL() { setState(QMASlotStateReceivedAdURL); }
@@ -140,6 +147,9 @@ void QMASlot::didReceiveValidAd() {
   }
   setState(QMASlotStateAdReady);
   pendingAdStatistics_.clear();
+  // The new ad replaces a page whose process ended meanwhile, whatever shows it (another
+  // network's view included).
+  if (auto delegate = adViewDelegate_) delegate->slotRequestDidEndWithAd();
 }
 
 void QMASlot::didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::optional<QMARequestError>& error,
@@ -157,6 +167,7 @@ void QMASlot::didFailToReceiveAdWithErrorShouldCancelPendingActions(const std::o
   if (cancelPendingActions) this->cancelPendingActions();
   const QMARequestError reported = error ? *error : QMARequestError::errorWithCode(QMARequestErrorCodeInternalError);
   if (auto d = adEventDelegate()) d->slotDidFailToLoadAdContentWithError(*this, reported);
+  requestDidEndWithoutAd();
 }
 
 void QMASlot::didLoadAdHTMLInWebView() {

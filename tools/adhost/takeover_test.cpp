@@ -208,6 +208,64 @@ TEST_F(Takeover, AForcedOrientationIsKeptFromBeforeThePresentationAndEndsWithThe
   expectEnded("ad");
 }
 
+// A banner's web process ends while its next ad is on the way (the host asked for it, the
+// answer comes late). The old page is not loaded again across the request: the ad that
+// arrives is shown in its banner with its MRAID script, taking touches; a request that
+// brings none tells the host that the ad is over too, and the next request shows its ad.
+class ProcessEndDuringFetch : public Takeover {
+ protected:
+  nlohmann::json scenario() const override {
+    nlohmann::json s = scenarioFile("takeover.json");
+    // The first request of each unit gets the state banner at once, the second one late
+    // (long enough for the process to end before it arrives), the third at once again.
+    s["ads"]["late"] = {{"body_file", "state-banner.html"}, {"delay_ms", 3000}};
+    s["ads"]["late-failure"] = {{"status", 500}, {"body", "busy"}, {"delay_ms", 3000}};
+    s["ad_rules"].push_back({{"when", {{"slotname", "arrives"}}}, {"ads", {"state", "late", "state"}}});
+    s["ad_rules"].push_back({{"when", {{"slotname", "fails"}}}, {"ads", {"state", "late-failure", "state"}}});
+    return s;
+  }
+};
+
+TEST_F(ProcessEndDuringFetch, TheNextAdIsShownWithItsScriptOrTheHostIsTold) {
+  struct Case {
+    const char* unit;
+    bool arrives;
+  };
+  for (const Case& c : {Case{"arrives", true}, Case{"fails", false}}) {
+    SCOPED_TRACE(c.unit);
+    expect(std::string("kvr-banner ad banner at 0,100 unit ") + c.unit, "ok ad KVRBannerView");
+    expect("load ad", "ok loading");
+    expect("wait ad adViewDidReceiveAd", "ok ad adViewDidReceiveAd:");
+    ASSERT_EQ(until("ad", "typeof mraid === 'object' ? mraid.getState() : 'no script'", "default"), "default");
+    expect("load ad", "ok loading");
+    expect("crash ad", "ok crashed ad");
+    if (c.arrives) {
+      expect("wait ad adViewDidReceiveAd", "ok ad adViewDidReceiveAd:");
+    } else {
+      // The request's own failure, then the end of the ad whose page is gone; the host
+      // (whose banner does not refresh by itself) asks again and is shown the next ad.
+      expect("wait ad adView:didFailToReceiveAdWithError:", "ok ad adView:didFailToReceiveAdWithError:");
+      const std::string over = send("wait ad adView:didFailToReceiveAdWithError:");
+      EXPECT_NE(over.find("code=11"), std::string::npos) << over;
+      expect("load ad", "ok loading");
+      expect("wait ad adViewDidReceiveAd", "ok ad adViewDidReceiveAd:");
+    }
+    EXPECT_EQ(until("ad", "typeof mraid === 'object' ? mraid.getState() + ' ' + innerWidth + 'x' + innerHeight : 'no script'",
+                    "default 320x50"),
+              "default 320x50")
+        << send("log");
+    // The page shown is the one the slot holds: it takes a touch and grows in place.
+    expect("tap ad at 160,25", "ok tapped ad at 160,25");
+    EXPECT_EQ(until("ad", "mraid.getState()", "resized"), "resized");
+    js("ad", "mraid.close()");
+    EXPECT_EQ(until("ad", "mraid.getState()", "default"), "default");
+    expectEnded("ad");
+    const std::string events = send("events ad");
+    EXPECT_EQ(count(events, "adView:didFailToReceiveAdWithError:"), c.arrives ? 0u : 2u) << events;
+    expect("remove ad", "ok removed ad");
+  }
+}
+
 // ---- random sequences
 
 // What a creative, the host or the system does, one step of a sequence.
@@ -261,10 +319,9 @@ class TakeoverSequences : public Takeover {
         send("background");
         send("foreground");
         break;
-      case Act::Refresh:
-        send("load " + name);
-        send("wait " + name + " adViewDidReceiveAd");
-        break;
+      // The next ad is asked for; what follows may cross its fetch (a process that ends
+      // while it is on the way, a takeover of the page it replaces).
+      case Act::Refresh: send("load " + name); break;
       case Act::BrowserAndBack:
         if (send("browse " + name + " " + server_->baseURL() + "/creatives/landing.html").find("QMABrowserViewController") !=
             std::string::npos) {
@@ -280,6 +337,21 @@ class TakeoverSequences : public Takeover {
   // and in order, the status bar and the interface the host's and the device's, the ad in
   // its banner in "default" (or "hidden" by its own close, or over with the host told).
   void expectWhole(const std::string& name, bool banner, const std::string& device) {
+    if (banner) {
+      // A new ad the sequence asked for may still be on its way in (a page whose process
+      // ended meanwhile shows nothing until it comes): it comes to rest first, with
+      // whatever of the old page's takeover it ends.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      for (;;) {
+        const std::string state = send("js " + name + " typeof mraid === 'object' ? mraid.getState() : 'no page'");
+        const bool coming = state == "ok " + name + " js loading" || state == "ok " + name + " js no page" ||
+                            state == "ok " + name + " js ";
+        if (!coming || std::chrono::steady_clock::now() >= deadline) break;
+        send("clock advance 0.05");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      settle(name);
+    }
     for (int i = 0; i < 4 && send("screen").find("full screen") != std::string::npos; ++i) {
       send("close");
       settle(name);
@@ -306,16 +378,7 @@ class TakeoverSequences : public Takeover {
     EXPECT_EQ(order, paired) << events;
     EXPECT_EQ(send("tap b2").rfind("ok ", 0), 0u) << "something of the takeover covers b2";
     if (!banner || shown.find("; " + name + " ") == std::string::npos) return;  // the host took it away
-    // A new ad the sequence asked for may still be on its way in.
-    std::string state;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    for (;;) {
-      state = send("js " + name + " typeof mraid === 'object' ? mraid.getState() : 'no page'");
-      const bool coming = state == "ok " + name + " js loading" || state == "ok " + name + " js no page";
-      if (!coming || std::chrono::steady_clock::now() >= deadline) break;
-      send("clock advance 0.05");
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const std::string state = send("js " + name + " typeof mraid === 'object' ? mraid.getState() : 'no page'");
     const auto failed = events.rfind("adView:didFailToReceiveAdWithError:");
     const bool told = failed != std::string::npos && failed > events.rfind("adViewDidReceiveAd:");
     if (state == "ok " + name + " js default") {
@@ -370,9 +433,7 @@ TEST_F(TakeoverSequences, RandomSequencesAlwaysEndWithTheHostWhole) {
       const Act a = acts[std::uniform_int_distribution<std::size_t>(0, acts.size() - 1)(random)];
       steps += std::string(steps.empty() ? "" : ", ") + actName(a);
       act(a, name, random, device);
-      // The ad is gone; or a new one replaced it (with whatever of the old one's takeover
-      // was up): what follows would be the new ad's own sequence.
-      if (a == Act::Remove || a == Act::Refresh) break;
+      if (a == Act::Remove) break;  // the ad is gone
     }
     {
       SCOPED_TRACE("seed " + std::to_string(seed) + " (WV_TAKEOVER_SEED=" + std::to_string(seed) + " replays it): " + steps);
