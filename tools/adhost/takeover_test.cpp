@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <random>
@@ -24,6 +25,21 @@ std::size_t count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
   return n;
+}
+
+// The host's screen events in the order heard: P for a will-present, W for a will-dismiss,
+// D for a did-dismiss.
+std::string screenEvents(const std::string& events, const std::string& present, const std::string& willDismiss,
+                         const std::string& didDismiss) {
+  std::string order;
+  for (std::size_t at = 0; at < events.size();) {
+    const auto p = events.find(present, at), w = events.find(willDismiss, at), d = events.find(didDismiss, at);
+    const auto next = std::min({p, w, d});
+    if (next == std::string::npos) break;
+    order += next == p ? "P" : next == w ? "W" : "D";
+    at = next + 1;
+  }
+  return order;
 }
 
 class Takeover : public adhost_test::HostedAdsTest {
@@ -164,6 +180,27 @@ TEST_F(Takeover, AHostThatRemovesItsBannerUnderATakeoverHearsItsEnd) {
   expect("remove ad", "ok removed ad");
   expectEnded("ad");
   EXPECT_EQ(count(send("events ad"), "adViewDidDismissScreen"), 2u) << send("events ad");
+}
+
+// A new ad replaces the page of a resized banner, and the new page resizes in its turn at
+// once, while the old resize is still on its way out: the host hears the old takeover end
+// once, then the new one begin and end, never two ends of one beginning.
+TEST_F(Takeover, ANewAdThatReplacesAResizedPageEndsItsTakeoverOnceBeforeTheNext) {
+  showBanners();
+  resize();
+  expect("load ad", "ok loading");
+  expect("wait ad adViewDidReceiveAd", "ok ad adViewDidReceiveAd:");
+  ASSERT_EQ(until("ad", "typeof mraid === 'object' && mraid.getState() === 'default' ? innerWidth + 'x' + innerHeight : ''",
+                  "320x50"),
+            "320x50");
+  resize();
+  expect("close", "ok closed QMAExpandedAdAppViewController");
+  EXPECT_EQ(until("ad", "mraid.getState() + ' ' + innerWidth + 'x' + innerHeight", "default 320x50"), "default 320x50");
+  expectEnded("ad");
+  const std::string events = send("events ad");
+  EXPECT_EQ(screenEvents(events, "adViewWillPresentScreen", "adViewWillDismissScreen", "adViewDidDismissScreen"),
+            "PWDPWD")
+      << events;
 }
 
 // A presented interstitial whose web process ends is taken down, the host hearing it go;
@@ -365,14 +402,7 @@ class TakeoverSequences : public Takeover {
     const std::string didDismiss = banner ? "adViewDidDismissScreen" : "interstitialDidDismissScreen";
     const std::string events = send("events " + name);
     // Each beginning, then its two ends, before the next beginning.
-    std::string order;
-    for (std::size_t at = 0; at < events.size();) {
-      const auto p = events.find(present, at), w = events.find(willDismiss, at), d = events.find(didDismiss, at);
-      const auto next = std::min({p, w, d});
-      if (next == std::string::npos) break;
-      order += next == p ? "P" : next == w ? "W" : "D";
-      at = next + 1;
-    }
+    const std::string order = screenEvents(events, present, willDismiss, didDismiss);
     std::string paired;
     for (std::size_t i = 0; i < order.size() / 3; ++i) paired += "PWD";
     EXPECT_EQ(order, paired) << events;
