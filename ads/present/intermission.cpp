@@ -149,6 +149,10 @@ void QMAIntermission::willEnd() {
 
 void QMAIntermission::didEnd() {
   stopObserving();
+  // A participant that joined and left while the end was under way may have hidden the
+  // status bar again after the will-dismiss gave it back.
+  if (statusBarOverridden_ && activeParticipants_.empty())
+    uikit::Application::sharedApplication()->setStatusBarHidden(statusBarWasOriginallyHidden_);
   restoreInterfaceOrientation();
   if (auto s = slot()) s->adDidDismissScreen();
   heldOwner_.reset();
