@@ -381,8 +381,12 @@ class TakeoverSequences : public Takeover {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
       for (;;) {
         const std::string state = send("js " + name + " typeof mraid === 'object' ? mraid.getState() : 'no page'");
-        const bool coming = state == "ok " + name + " js loading" || state == "ok " + name + " js no page" ||
-                            state == "ok " + name + " js ";
+        // A page that could not be shown again is no ad on its way once the host is told.
+        const std::string heard = send("events " + name);
+        const auto failed = heard.rfind("adView:didFailToReceiveAdWithError:");
+        const bool over = failed != std::string::npos && failed > heard.rfind("adViewDidReceiveAd:");
+        const bool coming = !over && (state == "ok " + name + " js loading" || state == "ok " + name + " js no page" ||
+                                      state == "ok " + name + " js ");
         if (!coming || std::chrono::steady_clock::now() >= deadline) break;
         send("clock advance 0.05");
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
