@@ -332,6 +332,12 @@ void QMAExpandedAdAppViewController::configureView() {
   // A still picture of the banner stays in its place while the live view is borrowed.
   renderedBanner_ = std::make_shared<uikit::ImageView>(adView_->frame());
   renderedBanner_->setImage(qma_render(*adView_));
+  // Taking the picture runs the main loop: the takeover may have ended meanwhile (a new ad
+  // replacing the page ends it) and given the view back to its banner, where it stays.
+  if (isRelinquishing() || adView_->viewController().get() != static_cast<uikit::ViewController*>(this)) {
+    renderedBanner_.reset();
+    return;
+  }
   if (auto banner = adView_->superview()) banner->addSubview(renderedBanner_);
   adView_->removeFromSuperview();
   adView_->reset();

@@ -20,22 +20,8 @@ QMAIntermission::~QMAIntermission() {
   // then whatever is still on screen ends: the host always hears the end of a takeover
   // whose beginning it heard, also when its last participant went away without leaving.
   stopObserving();
-  auto isGone = [](const Participant& p) { return p.object.expired(); };
-  const auto activeBefore = activeParticipants_.size();
-  std::erase_if(activeParticipants_, isGone);
-  const bool droppedActive = activeParticipants_.size() != activeBefore;
-  const auto deactivatingBefore = deactivatingParticipants_.size();
-  std::erase_if(deactivatingParticipants_, isGone);
-  const bool droppedDeactivating = deactivatingParticipants_.size() != deactivatingBefore;
-  if (droppedActive && activeParticipants_.empty()) willEnd();
-  if ((droppedActive || droppedDeactivating) && deactivatingParticipants_.empty() && activeParticipants_.empty())
-    didEnd();
-  if (!activeParticipants_.empty()) {
-    willEnd();
-    didEnd();
-  } else if (!deactivatingParticipants_.empty()) {
-    didEnd();
-  }
+  if (phase_ == Phase::Presenting) willEnd();
+  if (phase_ != Phase::Idle) didEnd();
 }
 
 QMAIntermission::Participants::iterator QMAIntermission::find(Participants& set, const void* address) {
@@ -63,9 +49,9 @@ void QMAIntermission::addParticipant(const std::shared_ptr<QMAIntermitting>& par
   cleanUpDeallocatedParticipants();
   if (!participant) return;
   auto keep = shared_from_this();
-  if (activeParticipants_.empty() && deactivatingParticipants_.empty()) begin();
   if (find(activeParticipants_, participant.get()) == activeParticipants_.end())
     activeParticipants_.push_back({participant.get(), participant});
+  advance();
 }
 
 void QMAIntermission::participantWillOverrideStatusBarVisibility(const std::shared_ptr<QMAIntermitting>&) {
@@ -85,7 +71,7 @@ void QMAIntermission::participantWillRelinquishScreen(const std::shared_ptr<QMAI
   activeParticipants_.erase(it);
   if (find(deactivatingParticipants_, moved.address) == deactivatingParticipants_.end())
     deactivatingParticipants_.push_back(moved);
-  if (activeParticipants_.empty()) willEnd();
+  advance();
 }
 
 void QMAIntermission::participantDidRelinquishScreen(const std::shared_ptr<QMAIntermitting>& participant) {
@@ -99,24 +85,51 @@ void QMAIntermission::participantDidRelinquishScreen(const std::shared_ptr<QMAIn
     auto it = find(deactivatingParticipants_, participant.get());
     if (it != deactivatingParticipants_.end()) {
       deactivatingParticipants_.erase(it);
-      if (activeParticipants_.empty() && deactivatingParticipants_.empty()) didEnd();
+      advance();
     }
   }
   if (deactivatingParticipants_.empty()) resumeDeactivations();
 }
 
-void QMAIntermission::begin() {
+void QMAIntermission::advance() {
+  // The slot and its ad object stay while one takeover's end leads into the next one's
+  // beginning.
+  auto slot = heldSlot_;
+  auto owner = heldOwner_;
+  bool again = false;
+  for (;;) {
+    if (phase_ == Phase::Idle && !activeParticipants_.empty()) {
+      phase_ = Phase::Presenting;
+      begin(again);
+    } else if (phase_ == Phase::Presenting && activeParticipants_.empty()) {
+      phase_ = Phase::Ending;
+      willEnd();
+    } else if (phase_ == Phase::Ending && deactivatingParticipants_.empty()) {
+      phase_ = Phase::Idle;
+      didEnd();
+      again = true;
+    } else {
+      return;
+    }
+  }
+}
+
+void QMAIntermission::begin(bool again) {
   if (auto s = slot()) {
     heldSlot_ = s;
     heldOwner_ = s->takeoverOwner();
     s->adWillPresentScreen();
   }
   auto app = uikit::Application::sharedApplication();
-  publisherIdleTimerDisabled_ = app->isIdleTimerDisabled();
+  // A takeover that begins as the one before ends keeps what the host had before both:
+  // what the screen shows now is still ours.
+  if (!again) {
+    publisherIdleTimerDisabled_ = app->isIdleTimerDisabled();
+    statusBarWasOriginallyHidden_ = app->isStatusBarHidden();
+    interfaceOrientationAtBegin_ = app->statusBarOrientation();
+    deviceOrientationAtBegin_ = static_cast<long>(uikit::Device::currentDevice()->orientation());
+  }
   app->setIdleTimerDisabled(true);
-  statusBarWasOriginallyHidden_ = app->isStatusBarHidden();
-  interfaceOrientationAtBegin_ = app->statusBarOrientation();
-  deviceOrientationAtBegin_ = static_cast<long>(uikit::Device::currentDevice()->orientation());
   if (!foregroundObserver_) {
     std::weak_ptr<QMAIntermission> weak = shared_from_this();
     foregroundObserver_ = foundation::NotificationCenter::defaultCenter().addObserverForName(
@@ -136,6 +149,10 @@ void QMAIntermission::willEnd() {
 
 void QMAIntermission::didEnd() {
   stopObserving();
+  // A participant that joined and left while the end was under way may have hidden the
+  // status bar again after the will-dismiss gave it back.
+  if (statusBarOverridden_ && activeParticipants_.empty())
+    uikit::Application::sharedApplication()->setStatusBarHidden(statusBarWasOriginallyHidden_);
   restoreInterfaceOrientation();
   if (auto s = slot()) s->adDidDismissScreen();
   heldOwner_.reset();
@@ -200,11 +217,9 @@ void QMAIntermission::cleanUpDeallocatedParticipants() {
   const auto deactivatingBefore = deactivatingParticipants_.size();
   std::erase_if(deactivatingParticipants_, isGone);
   const bool droppedDeactivating = deactivatingParticipants_.size() != deactivatingBefore;
-  if (droppedActive && activeParticipants_.empty()) willEnd();
-  if ((droppedActive || droppedDeactivating) && deactivatingParticipants_.empty()) {
-    resumeDeactivations();
-    if (activeParticipants_.empty()) didEnd();
-  }
+  if (!droppedActive && !droppedDeactivating) return;
+  if (deactivatingParticipants_.empty()) resumeDeactivations();
+  advance();
 }
 
 void QMAIntermission::applicationWillEnterForeground() {

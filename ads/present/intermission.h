@@ -86,8 +86,18 @@ class QMAIntermission : public std::enable_shared_from_this<QMAIntermission> {
   using Participants = std::vector<Participant>;
   explicit QMAIntermission(std::weak_ptr<QMAPresentationSlot> slot) : slot_(std::move(slot)) {}
 
+  // Where the takeover stands as the host heard it: nothing (or its did-dismiss), its
+  // will-present, its will-dismiss.
+  enum class Phase { Idle, Presenting, Ending };
+
   static Participants::iterator find(Participants& set, const void* address);
-  void begin();
+  // Every step of the host's story runs here, once per takeover, whatever changed the
+  // participants: the end's will-dismiss when the last active one leaves, its did-dismiss
+  // when the last leaving one has gone, and only then the beginning of a takeover that a
+  // participant joining meanwhile started (the host never hears two ends of one beginning).
+  void advance();
+  // `again`: begun as the one before ended; what the host had before that one is kept.
+  void begin(bool again);
   void willEnd();
   void didEnd();
   void cleanUpDeallocatedParticipants();
@@ -110,6 +120,7 @@ class QMAIntermission : public std::enable_shared_from_this<QMAIntermission> {
   bool deactivationSuspended_ = false;
   bool deactivationScheduled_ = false;
   bool statusBarOverridden_ = false;
+  Phase phase_ = Phase::Idle;
   // From the beginning to the end of the takeover: the slot and its public ad object, so
   // the host hears the end even when it let its banner go meanwhile.
   std::shared_ptr<QMAPresentationSlot> heldSlot_;

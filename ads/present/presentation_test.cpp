@@ -113,6 +113,50 @@ TEST_F(Takeover, AParticipantThatGoesAwayWithoutLeavingStillEndsTheTakeover) {
   EXPECT_EQ(slot->heard, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
 }
 
+// A participant joins while the takeover is on its way out (its will-dismiss heard, its last
+// participant still leaving): the end is heard once, and the newcomer's takeover begins only
+// after it, or is never heard when it left before the end; the host's own settings come back
+// at the very end.
+TEST_F(Takeover, AParticipantJoiningAnEndingTakeoverIsHeardOnlyAfterItsEnd) {
+  using Heard = std::vector<std::string>;
+  for (const bool newcomerStays : {true, false}) {
+    SCOPED_TRACE(newcomerStays ? "the newcomer stays" : "the newcomer leaves first");
+    slot->heard.clear();
+    app->setIdleTimerDisabled(false);
+    app->setStatusBarHidden(false);
+    auto intermission = QMAIntermission::initWithSlot(slot);
+    auto old = join(intermission);
+    intermission->participantWillOverrideStatusBarVisibility(old);
+    app->setStatusBarHidden(true);
+    old->relinquishScreenWithCompletion(nullptr);
+    EXPECT_EQ(slot->heard, (Heard{"willPresent", "willDismiss"}));
+    EXPECT_FALSE(app->isStatusBarHidden());
+    auto newcomer = join(intermission);
+    app->setStatusBarHidden(true);
+    EXPECT_EQ(slot->heard, (Heard{"willPresent", "willDismiss"}));
+    if (!newcomerStays) {
+      newcomer->relinquishScreenWithCompletion(nullptr);
+      newcomer->finishLeaving();
+      EXPECT_EQ(slot->heard, (Heard{"willPresent", "willDismiss"}));
+    }
+    old->finishLeaving();
+    if (newcomerStays) {
+      EXPECT_EQ(slot->heard, (Heard{"willPresent", "willDismiss", "didDismiss", "willPresent"}));
+      EXPECT_TRUE(app->isIdleTimerDisabled());
+      newcomer->relinquishScreenWithCompletion(nullptr);
+      newcomer->finishLeaving();
+    }
+    const Heard whole = newcomerStays ? Heard{"willPresent", "willDismiss", "didDismiss", "willPresent", "willDismiss",
+                                              "didDismiss"}
+                                      : Heard{"willPresent", "willDismiss", "didDismiss"};
+    EXPECT_EQ(slot->heard, whole);
+    EXPECT_FALSE(app->isIdleTimerDisabled());
+    EXPECT_FALSE(app->isStatusBarHidden());
+    intermission.reset();
+    EXPECT_EQ(slot->heard, whole);
+  }
+}
+
 TEST_F(Takeover, TheIdleTimerAndAnOverriddenStatusBarGoBackToTheHostsOwnSettings) {
   for (const bool hostHadTimerOff : {false, true}) {
     for (const bool overridden : {false, true}) {

@@ -594,7 +594,11 @@ struct TextDriver::Impl {
 
   std::string close() {
     auto top = topFullScreen();
-    if (!top) return "error: nothing is presented";
+    if (!top) {
+      // With nothing full screen, a resized ad's close area is the control on top.
+      if (auto resized = resizeOverlay()) return tapCloseButton(resized);
+      return "error: nothing is presented";
+    }
     if (auto store = std::dynamic_pointer_cast<QMASwipeableStoreProductViewController>(top)) {
       store->userDidFinish();
       return "ok closed " + top->className();
@@ -605,6 +609,11 @@ struct TextDriver::Impl {
       if (!done || !done->tap()) return "error: the browser's Done takes no touches now";
       return "ok closed QMABrowserViewController";
     }
+    return tapCloseButton(top);
+  }
+
+  // A finger on the close button (or the clear close area) a controller of ours shows.
+  static std::string tapCloseButton(const std::shared_ptr<uikit::ViewController>& top) {
     auto button = findView<uikit::Button>(top->view(), [](uikit::Button& b) {
       return b.accessibilityLabel() == QMAAdAppViewController::kCloseButtonAccessibilityLabel ||
              b.accessibilityLabel() == kRewardCloseButtonLabel;
@@ -614,6 +623,27 @@ struct TextDriver::Impl {
     if (!reachable(button, &hit) || hit != button) return "error: a finger cannot reach the close button";
     if (!button->userTap()) return "error: the close button takes no touches now";
     return "ok closed " + top->className();
+  }
+
+  // The controller of a resized ad laid over the host, frontmost first; none without one.
+  std::shared_ptr<uikit::ViewController> resizeOverlay() {
+    auto h = host();
+    auto window = h ? h->window() : nullptr;
+    if (!window) return nullptr;
+    std::shared_ptr<uikit::ViewController> found;
+    std::function<bool(const std::shared_ptr<View>&)> look = [&](const std::shared_ptr<View>& v) {
+      auto vc = std::dynamic_pointer_cast<QMAAdAppViewController>(v->viewController());
+      if (vc && vc->view() == v && std::dynamic_pointer_cast<QMAMRAIDResizeOverlayPresenter>(vc->presenter())) {
+        found = vc;
+        return true;
+      }
+      const auto subs = v->subviews();
+      for (auto it = subs.rbegin(); it != subs.rend(); ++it)
+        if (look(*it)) return true;
+      return false;
+    };
+    look(window);
+    return found;
   }
 
   // The system's own screens an ad opens close as their user would: a store page with

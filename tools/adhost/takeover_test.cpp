@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <random>
@@ -24,6 +25,21 @@ std::size_t count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
   return n;
+}
+
+// The host's screen events in the order heard: P for a will-present, W for a will-dismiss,
+// D for a did-dismiss.
+std::string screenEvents(const std::string& events, const std::string& present, const std::string& willDismiss,
+                         const std::string& didDismiss) {
+  std::string order;
+  for (std::size_t at = 0; at < events.size();) {
+    const auto p = events.find(present, at), w = events.find(willDismiss, at), d = events.find(didDismiss, at);
+    const auto next = std::min({p, w, d});
+    if (next == std::string::npos) break;
+    order += next == p ? "P" : next == w ? "W" : "D";
+    at = next + 1;
+  }
+  return order;
 }
 
 class Takeover : public adhost_test::HostedAdsTest {
@@ -164,6 +180,27 @@ TEST_F(Takeover, AHostThatRemovesItsBannerUnderATakeoverHearsItsEnd) {
   expect("remove ad", "ok removed ad");
   expectEnded("ad");
   EXPECT_EQ(count(send("events ad"), "adViewDidDismissScreen"), 2u) << send("events ad");
+}
+
+// A new ad replaces the page of a resized banner, and the new page resizes in its turn at
+// once, while the old resize is still on its way out: the host hears the old takeover end
+// once, then the new one begin and end, never two ends of one beginning.
+TEST_F(Takeover, ANewAdThatReplacesAResizedPageEndsItsTakeoverOnceBeforeTheNext) {
+  showBanners();
+  resize();
+  expect("load ad", "ok loading");
+  expect("wait ad adViewDidReceiveAd", "ok ad adViewDidReceiveAd:");
+  ASSERT_EQ(until("ad", "typeof mraid === 'object' && mraid.getState() === 'default' ? innerWidth + 'x' + innerHeight : ''",
+                  "320x50"),
+            "320x50");
+  resize();
+  expect("close", "ok closed QMAExpandedAdAppViewController");
+  EXPECT_EQ(until("ad", "mraid.getState() + ' ' + innerWidth + 'x' + innerHeight", "default 320x50"), "default 320x50");
+  expectEnded("ad");
+  const std::string events = send("events ad");
+  EXPECT_EQ(screenEvents(events, "adViewWillPresentScreen", "adViewWillDismissScreen", "adViewDidDismissScreen"),
+            "PWDPWD")
+      << events;
 }
 
 // A presented interstitial whose web process ends is taken down, the host hearing it go;
@@ -332,8 +369,8 @@ class TakeoverSequences : public Takeover {
     }
     settle(name);
   }
-  // The invariants of every ending, once the host's close button has taken down whatever
-  // the sequence left up: nothing of ours over the host, the host's screen events paired
+  // The invariants of every ending, once the close buttons have taken down whatever the
+  // sequence left up: nothing of ours over the host, the host's screen events paired
   // and in order, the status bar and the interface the host's and the device's, the ad in
   // its banner in "default" (or "hidden" by its own close, or over with the host told).
   void expectWhole(const std::string& name, bool banner, const std::string& device) {
@@ -344,18 +381,21 @@ class TakeoverSequences : public Takeover {
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
       for (;;) {
         const std::string state = send("js " + name + " typeof mraid === 'object' ? mraid.getState() : 'no page'");
-        const bool coming = state == "ok " + name + " js loading" || state == "ok " + name + " js no page" ||
-                            state == "ok " + name + " js ";
+        // A page that could not be shown again is no ad on its way once the host is told.
+        const std::string heard = send("events " + name);
+        const auto failed = heard.rfind("adView:didFailToReceiveAdWithError:");
+        const bool over = failed != std::string::npos && failed > heard.rfind("adViewDidReceiveAd:");
+        const bool coming = !over && (state == "ok " + name + " js loading" || state == "ok " + name + " js no page" ||
+                                      state == "ok " + name + " js ");
         if (!coming || std::chrono::steady_clock::now() >= deadline) break;
         send("clock advance 0.05");
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
       settle(name);
     }
-    for (int i = 0; i < 4 && send("screen").find("full screen") != std::string::npos; ++i) {
-      send("close");
-      settle(name);
-    }
+    // Whatever takeover is left is closed as a user would: the close button of what is full
+    // screen, else a resize's close area.
+    for (int i = 0; i < 4 && send("close").rfind("ok closed", 0) == 0; ++i) settle(name);
     const std::string shown = send("screen");
     EXPECT_EQ(shown.find("full screen"), std::string::npos) << shown;
     EXPECT_NE(shown.find("status-bar=shown interface=" + interfaceFor(device) + " device=" + device), std::string::npos)
@@ -365,14 +405,7 @@ class TakeoverSequences : public Takeover {
     const std::string didDismiss = banner ? "adViewDidDismissScreen" : "interstitialDidDismissScreen";
     const std::string events = send("events " + name);
     // Each beginning, then its two ends, before the next beginning.
-    std::string order;
-    for (std::size_t at = 0; at < events.size();) {
-      const auto p = events.find(present, at), w = events.find(willDismiss, at), d = events.find(didDismiss, at);
-      const auto next = std::min({p, w, d});
-      if (next == std::string::npos) break;
-      order += next == p ? "P" : next == w ? "W" : "D";
-      at = next + 1;
-    }
+    const std::string order = screenEvents(events, present, willDismiss, didDismiss);
     std::string paired;
     for (std::size_t i = 0; i < order.size() / 3; ++i) paired += "PWD";
     EXPECT_EQ(order, paired) << events;
@@ -393,12 +426,15 @@ class TakeoverSequences : public Takeover {
 
 // From a seed, random sequences on a banner beside a second one and on an interstitial
 // forcing landscape; after each, the invariants of an ending. A failing sequence prints its
-// seed; WV_TAKEOVER_SEED=N runs that one alone.
+// seed; WV_TAKEOVER_SEED=N runs that one alone, WV_TAKEOVER_SEED=N-M those from N to M.
 TEST_F(TakeoverSequences, RandomSequencesAlwaysEndWithTheHostWhole) {
   showBanner("b2");
   std::vector<unsigned> seeds;
-  if (const char* only = std::getenv("WV_TAKEOVER_SEED")) {
-    seeds.push_back(static_cast<unsigned>(std::strtoul(only, nullptr, 10)));
+  if (const char* chosen = std::getenv("WV_TAKEOVER_SEED")) {
+    char* rest = nullptr;
+    const auto first = static_cast<unsigned>(std::strtoul(chosen, &rest, 10));
+    const auto last = *rest == '-' ? static_cast<unsigned>(std::strtoul(rest + 1, nullptr, 10)) : first;
+    for (unsigned seed = first; seed <= last; ++seed) seeds.push_back(seed);
   } else {
     for (unsigned seed = 1; seed <= 24; ++seed) seeds.push_back(seed);
   }
