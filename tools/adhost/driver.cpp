@@ -248,14 +248,24 @@ struct TextDriver::Impl {
   // The full-screen ad a transparent overlay shows in the host's window, frontmost first;
   // none when there is none (an MRAID resize's overlay leaves its banner a banner).
   std::shared_ptr<uikit::ViewController> overlaidFullScreen() {
+    return frontmostOverlay([](const QMAAdAppViewController& vc) {
+      return std::dynamic_pointer_cast<QMATransparentOverlayPresenter>(vc.presenter()) &&
+             !std::dynamic_pointer_cast<QMAMRAIDResizeOverlayPresenter>(vc.presenter()) &&
+             !vc.presentingViewController();
+    });
+  }
+
+  // The frontmost ad-app controller laid over the host's window whose view is its own and
+  // that `wanted` picks; none without one.
+  std::shared_ptr<uikit::ViewController> frontmostOverlay(
+      const std::function<bool(const QMAAdAppViewController&)>& wanted) {
     auto h = host();
     auto window = h ? h->window() : nullptr;
     if (!window) return nullptr;
     std::shared_ptr<uikit::ViewController> found;
     std::function<bool(const std::shared_ptr<View>&)> look = [&](const std::shared_ptr<View>& v) {
       auto vc = std::dynamic_pointer_cast<QMAAdAppViewController>(v->viewController());
-      if (vc && vc->view() == v && std::dynamic_pointer_cast<QMATransparentOverlayPresenter>(vc->presenter()) &&
-          !std::dynamic_pointer_cast<QMAMRAIDResizeOverlayPresenter>(vc->presenter()) && !vc->presentingViewController()) {
+      if (vc && vc->view() == v && wanted(*vc)) {
         found = vc;
         return true;
       }
@@ -627,23 +637,9 @@ struct TextDriver::Impl {
 
   // The controller of a resized ad laid over the host, frontmost first; none without one.
   std::shared_ptr<uikit::ViewController> resizeOverlay() {
-    auto h = host();
-    auto window = h ? h->window() : nullptr;
-    if (!window) return nullptr;
-    std::shared_ptr<uikit::ViewController> found;
-    std::function<bool(const std::shared_ptr<View>&)> look = [&](const std::shared_ptr<View>& v) {
-      auto vc = std::dynamic_pointer_cast<QMAAdAppViewController>(v->viewController());
-      if (vc && vc->view() == v && std::dynamic_pointer_cast<QMAMRAIDResizeOverlayPresenter>(vc->presenter())) {
-        found = vc;
-        return true;
-      }
-      const auto subs = v->subviews();
-      for (auto it = subs.rbegin(); it != subs.rend(); ++it)
-        if (look(*it)) return true;
-      return false;
-    };
-    look(window);
-    return found;
+    return frontmostOverlay([](const QMAAdAppViewController& vc) {
+      return std::dynamic_pointer_cast<QMAMRAIDResizeOverlayPresenter>(vc.presenter()) != nullptr;
+    });
   }
 
   // The system's own screens an ad opens close as their user would: a store page with
